@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs everything Orbelan needs to build, test and run on Debian 12. Safe to run twice.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgtest-dev libgmock-dev
+  fonts-liberation fonts-dejavu-core
+  xdg-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

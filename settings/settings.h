@@ -1,0 +1,53 @@
+#pragma once
+// The program-wide settings: four lists that steer every scan, the minimum size,
+// and where they are kept between runs (the INI file "orbelan.dat").
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace orbelan {
+
+// Each list is a fixed table of 50 entries with its own count.
+constexpr int kListCapacity = 50;
+
+struct EntryList {
+  std::array<std::string, kListCapacity> Items;  // entry n lives at Items[n - 1]
+  std::uint16_t Count = 0;                       // never above kListCapacity
+
+  // Appends one entry; false (and nothing stored) when the list already holds 50.
+  bool Append(std::string entry);
+  bool Full() const { return Count >= kListCapacity; }
+  void Clear() { Count = 0; }
+  const std::string& operator[](int index) const { return Items[index]; }  // 0-based
+};
+
+// Raised when the settings file cannot be written: what() is "Unable to write to <file>".
+class SettingsWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Settings {
+  std::uint16_t MinSize = 0;  // kilobytes a folder must exceed to be listed
+  EntryList ZipExts;          // archive extensions, ".zip"
+  EntryList IgnorePaths;      // lower-case folder paths ending in "/"
+  EntryList Favorites;        // favourite folders, real case
+  EntryList IgnoreExts;       // extensions whose files are tallied apart
+  std::string ProgramDir;     // the program's own folder, ending in "/"
+  std::string FileName;       // full path of the settings file in use
+
+  // Derives ProgramDir from the program's full path and picks the settings file:
+  // ProgramDir + "orbelan.dat" when that folder is writable, else the XDG config folder.
+  void SetProgramDir(std::string_view programPath);
+  // Reads FileName, or sets the defaults when it does not exist (the file is not created).
+  void LoadSettings();
+  // Writes every key in order, one at a time; throws SettingsWriteError at the first refused write.
+  void SaveSettings() const;
+  // The values used when there is no settings file.
+  void SetDefaults();
+};
+
+}  // namespace orbelan

@@ -1,0 +1,35 @@
+#pragma once
+// How one file is classified and counted, and every figure derived from a record.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orbelan {
+
+struct FolderRec;
+struct Settings;
+
+// Lower-cases the letters A to Z only.
+std::string LowerAscii(std::string_view text);
+
+bool IsIgnoredPath(std::string_view folderPath, const Settings& settings);
+bool IsIgnoredFile(std::string_view fileName, const Settings& settings);
+bool IsZipExt(std::string_view lowerExt, const Settings& settings);
+// Counts one file into rec. modified is a day number (days since 1899-12-30, local time).
+void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
+               const Settings& settings);
+
+std::int64_t UnzippedBytes(const FolderRec& rec);
+int ZipPercent(const FolderRec& rec);          // rounded, halves to even; 0 when SzFiles <= 0
+std::string PercentText(const FolderRec& rec);  // "37%", or " " when SzFiles <= 0
+std::int64_t ZipPriority(const FolderRec& rec);
+bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize);  // SzFiles div 1024 > minSize
+
+// " ", "today", "yesterday" or "N days ago"; today is today's local day number.
+std::string AgeText(double recent, double today);
+std::string AgeText(double recent);  // against the current local date
+// "%12.0n": grouped by three with the locale's thousands separator (',' when it has none).
+std::string SizeText(std::int64_t bytes);
+
+}  // namespace orbelan

@@ -1,0 +1,42 @@
+#pragma once
+// The rows of the results list: one per folder above the minimum size, each referring
+// to its record, in the order of the current sort column.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orbelan {
+
+class FolderList;
+struct FolderRec;
+
+constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, (blank)
+
+struct ResultRow {
+  const FolderRec* Rec = nullptr;  // not owned; valid until the next scan resets the list
+  std::string PathText;            // lower-cased, trimmed path with its trailing "/"
+  // Remaining cell texts are made on demand by CellText.
+};
+
+struct ResultRows {
+  std::vector<ResultRow> Rows;  // in display order
+  int GaugePercent = 0;         // overall share zipped of the listed folders, truncated
+};
+
+// Column 1..7 text of a row (column 7 is always empty). today: local day number.
+std::string CellText(const ResultRow& row, int column, double today);
+
+// Builds the rows of the qualifying records and sorts them once by sortColumn
+// (magnitude 1..7, negative for descending).
+ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today);
+
+// The comparison rules of the list, on texts: +1 when a belongs after b, -1 otherwise.
+int CompareNumberText(const std::string& a, const std::string& b);
+std::int64_t AgeKey(const std::string& ageText);
+int CompareRows(const ResultRow& a, const ResultRow& b, int sortColumn, double today);
+
+// The next SortColumn after a click on column n (1..7).
+int NextSortColumn(int sortColumn, int clickedColumn);
+
+}  // namespace orbelan
