@@ -1,0 +1,93 @@
+#include "app/desktop_interaction.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace orbelan {
+
+namespace {
+
+// The application's title, the caption of the plain and error boxes.
+QString AppTitle() { return QApplication::applicationName(); }
+
+}  // namespace
+
+void DesktopInteraction::ShowMessage(QWidget* parent, const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+void DesktopInteraction::ShowError(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+bool DesktopInteraction::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<QString> DesktopInteraction::InputBox(QWidget* parent, const QString& caption,
+                                                    const QString& prompt, const QString& start) {
+  QInputDialog dialog(parent);
+  dialog.setWindowTitle(caption);
+  dialog.setLabelText(prompt);
+  dialog.setTextValue(start);
+  dialog.setOkButtonText(QStringLiteral("OK"));
+  dialog.setCancelButtonText(QStringLiteral("Cancel"));
+  // QInputDialog has no length limit of its own: reach its line edit.
+  if (auto* edit = dialog.findChild<QLineEdit*>()) {
+    edit->setMaxLength(255);
+    edit->selectAll();
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue();
+}
+
+std::optional<QString> DesktopInteraction::PickFolder(QWidget* parent, const QString& title,
+                                                      const QString& startDir) {
+  const QString dir = QFileDialog::getExistingDirectory(parent, title, startDir);
+  if (dir.isEmpty()) return std::nullopt;
+  return dir.endsWith('/') ? dir : dir + '/';
+}
+
+int DesktopInteraction::ExecModal(QDialog* dialog) { return dialog->exec(); }
+
+void DesktopInteraction::OpenFolder(const QString& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void DesktopInteraction::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+bool DesktopInteraction::MoveToTrash(const QString& path) {
+  // Qt 6.4 may "trash" into a relative folder when the data folder is missing: make sure it
+  // exists and treat a relative location as a failure.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (!data.isEmpty()) QDir().mkpath(data);
+  QString inTrash;
+  if (!QFile::moveToTrash(path, &inTrash)) return false;
+  return !inTrash.isEmpty() && QDir::isAbsolutePath(inTrash);
+}
+
+namespace {
+DesktopInteraction& DefaultInteraction() {
+  static DesktopInteraction instance;
+  return instance;
+}
+Interaction* g_current = nullptr;
+}  // namespace
+
+Interaction& interaction() { return g_current ? *g_current : DefaultInteraction(); }
+
+void setInteraction(Interaction* replacement) { g_current = replacement; }
+
+}  // namespace orbelan

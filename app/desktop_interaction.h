@@ -1,0 +1,22 @@
+#pragma once
+#include "app/interaction.h"
+
+namespace orbelan {
+
+// The real answers: Qt message boxes, an input box, the folder picker, the desktop.
+class DesktopInteraction : public Interaction {
+ public:
+  void ShowMessage(QWidget* parent, const QString& text, const QString& caption) override;
+  void ShowError(QWidget* parent, const QString& text) override;
+  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+  std::optional<QString> InputBox(QWidget* parent, const QString& caption, const QString& prompt,
+                                  const QString& start) override;
+  std::optional<QString> PickFolder(QWidget* parent, const QString& title,
+                                    const QString& startDir) override;
+  int ExecModal(QDialog* dialog) override;
+  void OpenFolder(const QString& path) override;
+  void OpenUrl(const QString& url) override;
+  bool MoveToTrash(const QString& path) override;
+};
+
+}  // namespace orbelan
