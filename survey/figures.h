@@ -29,7 +29,16 @@ bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize);  // SzFiles div 
 // " ", "today", "yesterday" or "N days ago"; today is today's local day number.
 std::string AgeText(double recent, double today);
 std::string AgeText(double recent);  // against the current local date
-// "%12.0n": grouped by three with the locale's thousands separator (',' when it has none).
+// Today's local date as a day number (whole, no time of day).
+double LocalToday();
+
+// "%12.0n": grouped by three with the locale's thousands separator (',' when it has none),
+// right-aligned in 12 characters. Width counts characters, not bytes, so that a multi-byte
+// separator (U+202F in some locales) still lines the numbers up; a longer number is not cut.
 std::string SizeText(std::int64_t bytes);
+// The separator SizeText uses. Read once from the C library's LC_NUMERIC locale on first
+// use (the program sets the locale at start); setting it overrides that, "" means ','.
+void SetThousandsSeparator(std::string_view separator);
+const std::string& ThousandsSeparator();
 
 }  // namespace orbelan

@@ -1,0 +1,225 @@
+#include "survey/figures.h"
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+
+namespace orbelan {
+namespace {
+
+constexpr char LowerByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether raw, lower-cased, equals entry byte for byte. Compares on the fly so that the
+// per-file tests never allocate; a length mismatch rejects at once.
+bool EqualsLowered(std::string_view raw, const std::string& entry) {
+  if (raw.size() != entry.size()) return false;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (LowerByte(raw[i]) != entry[i]) return false;
+  }
+  return true;
+}
+
+bool AnyEqualsLowered(std::string_view raw, const EntryList& list) {
+  const int count = list.Count < kListCapacity ? list.Count : kListCapacity;
+  for (int i = 0; i < count; ++i) {
+    if (EqualsLowered(raw, list.Items[i])) return true;
+  }
+  return false;
+}
+
+// From the last "." to the end, dot included; empty when there is no dot.
+std::string_view ExtensionOf(std::string_view fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  return dot == std::string_view::npos ? std::string_view{} : fileName.substr(dot);
+}
+
+// The underscore rule or a ZipExts entry; ext is taken in any case.
+bool ZipExtAnyCase(std::string_view ext, const Settings& settings) {
+  if (!ext.empty() && ext.back() == '_') return true;
+  return AnyEqualsLowered(ext, settings.ZipExts);
+}
+
+// num / den rounded to the nearest whole number, halves to even; den > 0. Exact, so
+// that a true half is recognised even where floating point would land beside it.
+__int128 RoundHalfEven(__int128 num, __int128 den) {
+  __int128 q = num / den;
+  __int128 r = num % den;
+  if (r < 0) {  // floor division
+    q -= 1;
+    r += den;
+  }
+  const __int128 twice = 2 * r;
+  if (twice > den || (twice == den && (q % 2) != 0)) q += 1;
+  return q;
+}
+
+std::int64_t ClampToInt64(__int128 v) {
+  constexpr __int128 lo = std::numeric_limits<std::int64_t>::min();
+  constexpr __int128 hi = std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(v < lo ? lo : (v > hi ? hi : v));
+}
+
+struct SeparatorCache {
+  std::string text;
+  bool known = false;
+};
+
+SeparatorCache& Separator() {
+  static SeparatorCache cache;
+  return cache;
+}
+
+// Characters in a UTF-8 text: every byte that is not a continuation byte starts one.
+std::size_t CharCount(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerByte(c);
+  return out;
+}
+
+bool IsIgnoredPath(std::string_view folderPath, const Settings& settings) {
+  return AnyEqualsLowered(folderPath, settings.IgnorePaths);
+}
+
+bool IsIgnoredFile(std::string_view fileName, const Settings& settings) {
+  return AnyEqualsLowered(ExtensionOf(fileName), settings.IgnoreExts);
+}
+
+bool IsZipExt(std::string_view lowerExt, const Settings& settings) {
+  if (!lowerExt.empty() && lowerExt.back() == '_') return true;
+  const int count = settings.ZipExts.Count < kListCapacity ? settings.ZipExts.Count : kListCapacity;
+  for (int i = 0; i < count; ++i) {
+    if (lowerExt == settings.ZipExts.Items[i]) return true;
+  }
+  return false;
+}
+
+void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
+               const Settings& settings) {
+  const std::string_view ext = ExtensionOf(fileName);
+  if (AnyEqualsLowered(ext, settings.IgnoreExts)) {
+    ++rec.NIgno;
+    rec.SzIgno += size;
+    return;
+  }
+  ++rec.NFiles;
+  rec.SzFiles += size;
+  if (modified > rec.Recent) rec.Recent = modified;
+  if (ZipExtAnyCase(ext, settings)) {
+    ++rec.NZips;
+    rec.SzZips += size;
+  }
+}
+
+std::int64_t UnzippedBytes(const FolderRec& rec) { return rec.SzFiles - rec.SzZips; }
+
+int ZipPercent(const FolderRec& rec) {
+  if (rec.SzFiles <= 0) return 0;
+  const __int128 p = RoundHalfEven(static_cast<__int128>(rec.SzZips) * 100, rec.SzFiles);
+  constexpr __int128 lo = std::numeric_limits<int>::min();
+  constexpr __int128 hi = std::numeric_limits<int>::max();
+  return static_cast<int>(p < lo ? lo : (p > hi ? hi : p));
+}
+
+std::string PercentText(const FolderRec& rec) {
+  if (rec.SzFiles <= 0) return " ";
+  return std::to_string(ZipPercent(rec)) + "%";
+}
+
+std::int64_t ZipPriority(const FolderRec& rec) {
+  const std::int64_t unzipped = UnzippedBytes(rec);
+  if (unzipped == 0) return 0;
+  const int p = ZipPercent(rec);
+  const __int128 priority = RoundHalfEven(unzipped, 100000) + (100 - p) / 2 + p / 2;
+  return priority < 0 ? 0 : ClampToInt64(priority);
+}
+
+bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize) {
+  return rec.SzFiles / 1024 > static_cast<std::int64_t>(minSize);
+}
+
+std::string AgeText(double recent, double today) {
+  if (!(recent > 0)) return " ";
+  double days = std::floor(today) - std::floor(recent);
+  // Day numbers of real files are far inside this; the clamp only keeps the cast defined.
+  constexpr double kLimit = 1e15;
+  if (!(days < kLimit)) days = days > 0 ? kLimit : -kLimit;  // NaN too
+  if (days < -kLimit) days = -kLimit;
+  const auto n = static_cast<std::int64_t>(days);
+  if (n == 0) return "today";
+  if (n == 1) return "yesterday";
+  return std::to_string(n) + " days ago";
+}
+
+double LocalToday() {
+  using namespace std::chrono;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const sys_days date{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
+                      day{static_cast<unsigned>(local.tm_mday)}};
+  constexpr sys_days kDayZero{year{1899} / December / 30};
+  return static_cast<double>((date - kDayZero).count());
+}
+
+std::string AgeText(double recent) { return AgeText(recent, LocalToday()); }
+
+void SetThousandsSeparator(std::string_view separator) {
+  SeparatorCache& cache = Separator();
+  cache.text = separator.empty() ? std::string(",") : std::string(separator);
+  cache.known = true;
+}
+
+const std::string& ThousandsSeparator() {
+  SeparatorCache& cache = Separator();
+  if (!cache.known) {
+    const std::lconv* conv = std::localeconv();
+    const char* sep = conv != nullptr ? conv->thousands_sep : nullptr;
+    SetThousandsSeparator(sep != nullptr ? std::string_view(sep) : std::string_view{});
+  }
+  return cache.text;
+}
+
+std::string SizeText(std::int64_t bytes) {
+  constexpr std::size_t kWidth = 12;
+  const std::string& sep = ThousandsSeparator();
+  const bool negative = bytes < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
+
+  char digits[20];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+
+  const std::size_t groups = (count - 1) / 3;
+  const std::size_t chars = (negative ? 1 : 0) + count + groups * CharCount(sep);
+  const std::size_t pad = chars < kWidth ? kWidth - chars : 0;
+
+  std::string out;
+  out.reserve(pad + (negative ? 1 : 0) + count + groups * sep.size());
+  out.append(pad, ' ');
+  if (negative) out.push_back('-');
+  for (std::size_t i = count; i-- > 0;) {
+    out.push_back(digits[i]);
+    if (i != 0 && i % 3 == 0) out += sep;
+  }
+  return out;
+}
+
+}  // namespace orbelan
