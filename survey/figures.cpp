@@ -152,14 +152,19 @@ bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize) {
   return rec.SzFiles / 1024 > static_cast<std::int64_t>(minSize);
 }
 
-std::string AgeText(double recent, double today) {
-  if (!(recent > 0)) return " ";
+std::int64_t DaysAgo(double recent, double today) {
   double days = std::floor(today) - std::floor(recent);
   // Day numbers of real files are far inside this; the clamp only keeps the cast defined.
   constexpr double kLimit = 1e15;
-  if (!(days < kLimit)) days = days > 0 ? kLimit : -kLimit;  // NaN too
+  if (std::isnan(days)) days = 0;
+  if (days > kLimit) days = kLimit;
   if (days < -kLimit) days = -kLimit;
-  const auto n = static_cast<std::int64_t>(days);
+  return static_cast<std::int64_t>(days);
+}
+
+std::string AgeText(double recent, double today) {
+  if (!(recent > 0)) return " ";
+  const std::int64_t n = DaysAgo(recent, today);
   if (n == 0) return "today";
   if (n == 1) return "yesterday";
   return std::to_string(n) + " days ago";

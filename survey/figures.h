@@ -26,6 +26,8 @@ std::string PercentText(const FolderRec& rec);  // "37%", or " " when SzFiles <=
 std::int64_t ZipPriority(const FolderRec& rec);
 bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize);  // SzFiles div 1024 > minSize
 
+// Whole calendar days from recent's date to today's (negative for a future date).
+std::int64_t DaysAgo(double recent, double today);
 // " ", "today", "yesterday" or "N days ago"; today is today's local day number.
 std::string AgeText(double recent, double today);
 std::string AgeText(double recent);  // against the current local date

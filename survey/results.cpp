@@ -1,0 +1,146 @@
+#include "survey/results.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+
+namespace orbelan {
+namespace {
+
+// The Path column: lower-cased, with blanks and control bytes (below 33) trimmed off both ends.
+std::string MakePathText(std::string_view path) {
+  auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) < 33; };
+  std::size_t first = 0;
+  std::size_t last = path.size();
+  while (first < last && isTrimmed(path[first])) ++first;
+  while (last > first && isTrimmed(path[last - 1])) --last;
+  return LowerAscii(path.substr(first, last - first));
+}
+
+// The number by which a numeric column orders, equal in order to comparing its cell
+// texts by CompareNumberText (sizes are never negative), and independent of how many
+// bytes the thousands separator takes.
+std::int64_t NumericKey(const FolderRec& rec, int column, double today) {
+  switch (column) {
+    case 2: return UnzippedBytes(rec);
+    case 3: return rec.SzZips;
+    case 4: return rec.SzFiles > 0 ? ZipPercent(rec) : -1;  // the blank " " sorts before "0%"
+    case 5: return rec.Recent > 0 ? std::llabs(DaysAgo(rec.Recent, today)) : 0;  // as AgeKey reads
+    case 6: return ZipPriority(rec);
+    default: return 0;
+  }
+}
+
+// Sorts ascending; equal rows keep scan order.
+void SortAscending(std::vector<ResultRow>& rows, int column, double today) {
+  if (column == 1) {
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const ResultRow& a, const ResultRow& b) { return a.PathText < b.PathText; });
+    return;
+  }
+  if (column < 2 || column > 6) return;  // the blank column keeps scan order
+
+  struct Keyed {
+    std::int64_t key;
+    std::size_t index;  // scan order breaks ties
+  };
+  std::vector<Keyed> keys(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) keys[i] = {NumericKey(*rows[i].Rec, column, today), i};
+  std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+    return a.key != b.key ? a.key < b.key : a.index < b.index;
+  });
+  std::vector<ResultRow> sorted;
+  sorted.reserve(rows.size());
+  for (const Keyed& k : keys) sorted.push_back(std::move(rows[k.index]));
+  rows = std::move(sorted);
+}
+
+}  // namespace
+
+std::string CellText(const ResultRow& row, int column, double today) {
+  const FolderRec& rec = *row.Rec;
+  switch (column) {
+    case 1: return row.PathText;
+    case 2: return SizeText(UnzippedBytes(rec));
+    case 3: return SizeText(rec.SzZips);
+    case 4: return PercentText(rec);
+    case 5: return AgeText(rec.Recent, today);
+    case 6: return std::to_string(ZipPriority(rec));
+    default: return std::string();
+  }
+}
+
+ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today) {
+  ResultRows result;
+  if (folders.Empty()) return result;
+
+  std::int64_t sumSizes = 0;
+  std::int64_t sumZips = 0;
+  for (const FolderRec& rec : folders) {
+    if (!MeetsMinSize(rec, minSize)) continue;
+    sumSizes += rec.SzFiles;
+    sumZips += rec.SzZips;
+    result.Rows.push_back(ResultRow{&rec, MakePathText(rec.Path)});
+  }
+  if (sumSizes > 0) {
+    // Integer arithmetic: in floating point 29 of 100 would truncate to 28.
+    const __int128 percent = static_cast<__int128>(sumZips) * 100 / sumSizes;
+    result.GaugePercent = static_cast<int>(std::clamp<__int128>(percent, 0, 100));
+  }
+
+  const int column = sortColumn < 0 ? -sortColumn : sortColumn;
+  SortAscending(result.Rows, column, today);
+  if (sortColumn < 0) std::reverse(result.Rows.begin(), result.Rows.end());
+  return result;
+}
+
+int CompareNumberText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() > b.size() ? 1 : -1;
+  return a.compare(b) > 0 ? 1 : -1;  // compares as unsigned bytes
+}
+
+std::int64_t AgeKey(const std::string& ageText) {
+  if (ageText == "today") return 0;
+  if (ageText == "yesterday") return 1;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t key = 0;
+  for (char c : ageText) {
+    if (c < '0' || c > '9') continue;
+    const int digit = c - '0';
+    key = key > (kMax - digit) / 10 ? kMax : key * 10 + digit;  // saturates on absurd texts
+  }
+  return key;
+}
+
+int CompareRows(const ResultRow& a, const ResultRow& b, int sortColumn, double today) {
+  const int column = sortColumn < 0 ? -sortColumn : sortColumn;
+  bool after = false;
+  switch (column) {
+    case 1:
+      after = a.PathText.compare(b.PathText) > 0;
+      break;
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+      after = CompareNumberText(CellText(a, column, today), CellText(b, column, today)) > 0;
+      break;
+    case 5:
+      after = AgeKey(CellText(a, 5, today)) > AgeKey(CellText(b, 5, today));
+      break;
+    default:
+      break;
+  }
+  const int result = after ? 1 : -1;
+  return sortColumn < 0 ? -result : result;
+}
+
+int NextSortColumn(int sortColumn, int clickedColumn) {
+  return clickedColumn == sortColumn ? -sortColumn : clickedColumn;
+}
+
+}  // namespace orbelan
