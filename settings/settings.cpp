@@ -1,0 +1,151 @@
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "platform/ini_profile.h"
+#include "platform/system_paths.h"
+
+namespace orbelan {
+
+namespace {
+
+constexpr std::string_view kSection = "MAIN";
+constexpr std::uint16_t kMinSizeDefault = 100;
+constexpr std::uint16_t kCountDefault = 0;
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A settings number: leading blanks, an optional sign, then decimal digits, or hex digits
+// after "$" or after "0x"/"0X" (the latter only when the text is longer than two characters).
+// Anything else, an empty text or trailing characters give fallback. The value is held in
+// 16 bits, so the low 16 bits of the number are kept (70000 -> 4464, -1 -> 65535).
+// A number too large for 64 bits counts as not a number rather than wrapping silently.
+std::uint16_t ReadNumber(std::string_view text, std::uint16_t fallback) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  unsigned base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (text.size() > 2 && i + 1 < text.size() && text[i] == '0' &&
+             (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return fallback;
+
+  std::uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    int digit = DigitValue(text[i]);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) return fallback;
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) return fallback;
+    magnitude = magnitude * base + static_cast<unsigned>(digit);
+  }
+  if (base == 10) {
+    // Decimal numbers are signed 64-bit: up to 2^63 - 1, down to -2^63.
+    const std::uint64_t limit = std::uint64_t{1} << 63;
+    if (negative ? magnitude > limit : magnitude >= limit) return fallback;
+  }
+  // Unsigned arithmetic wraps by definition, so negation and truncation are exact.
+  std::uint64_t value = negative ? (std::uint64_t{0} - magnitude) : magnitude;
+  return static_cast<std::uint16_t>(value & 0xFFFFu);
+}
+
+// A line of the file holds one value: an entry with a line break (a folder name may hold
+// one) is written up to the break, so it cannot add keys or sections of its own.
+std::string_view OneLine(std::string_view value) {
+  return value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+}
+
+void LoadList(const IniFile& file, std::string_view countKey, std::string_view prefix,
+              EntryList& list) {
+  std::uint16_t count = ReadNumber(file.GetString(kSection, countKey), kCountDefault);
+  if (count > kListCapacity) count = kListCapacity;  // the table holds no more
+  list.Clear();
+  for (int n = 1; n <= count; ++n) {
+    // A missing key reads as empty and still counts.
+    list.Items[n - 1] = file.GetString(kSection, std::string(prefix) + std::to_string(n));
+  }
+  for (int n = count; n < kListCapacity; ++n) list.Items[n].clear();
+  list.Count = count;
+}
+
+}  // namespace
+
+bool EntryList::Append(std::string entry) {
+  if (Full()) return false;
+  Items[Count] = std::move(entry);
+  ++Count;
+  return true;
+}
+
+void Settings::SetProgramDir(std::string_view programPath) {
+  std::size_t slash = programPath.rfind('/');
+  // A bare program name carries no folder: it stands for the folder we run in.
+  std::string folder = slash == std::string_view::npos
+                           ? CurrentFolder()
+                           : std::string(programPath.substr(0, slash + 1));
+  // Linux names are case-sensitive, so the folder keeps its real case.
+  if (folder.empty() || folder.back() != '/') folder.push_back('/');
+  ProgramDir = folder;
+  FileName = SettingsFolderFor(ProgramDir) + std::string(kSettingsFileName);
+}
+
+void Settings::LoadSettings() {
+  IniFile file(FileName);
+  if (!file.Exists()) {
+    SetDefaults();
+    return;
+  }
+  MinSize = ReadNumber(file.GetString(kSection, "minSize"), kMinSizeDefault);
+  LoadList(file, "NumZips", "Zip", ZipExts);
+  LoadList(file, "NumPaths", "Path", IgnorePaths);
+  LoadList(file, "NumFav", "Fav", Favorites);
+  LoadList(file, "NumExt", "Ext", IgnoreExts);
+}
+
+void Settings::SaveSettings() const {
+  PrepareSettingsFolder(FileName);  // a failure shows at the first write below
+  IniFile file(FileName);
+  auto write = [&](const std::string& key, std::string_view value) {
+    if (!file.WriteString(kSection, key, OneLine(value))) {
+      throw SettingsWriteError("Unable to write to " + FileName);
+    }
+  };
+  auto writeList = [&](const char* countKey, const char* prefix, const EntryList& list) {
+    write(countKey, std::to_string(list.Count));
+    for (int n = 1; n <= list.Count; ++n) {
+      write(prefix + std::to_string(n), list.Items[n - 1]);
+    }
+  };
+  write("minSize", std::to_string(MinSize));
+  writeList("NumZips", "Zip", ZipExts);
+  writeList("NumPaths", "Path", IgnorePaths);
+  writeList("NumFav", "Fav", Favorites);
+  writeList("NumExt", "Ext", IgnoreExts);
+}
+
+void Settings::SetDefaults() {
+  MinSize = 0;
+  ZipExts.Clear();
+  ZipExts.Append(".zip");
+  ZipExts.Append(".arj");
+  IgnorePaths.Clear();
+  for (const std::string& path : DefaultIgnoredPaths()) IgnorePaths.Append(path);
+  Favorites.Clear();
+  IgnoreExts.Clear();
+}
+
+}  // namespace orbelan
