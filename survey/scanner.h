@@ -4,12 +4,18 @@
 // face (GUI, report command, tests) that shows progress and answers the cancel protocol.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orbelan {
 
+class DirReader;
 class FolderList;
+class PseudoFsDetector;
+struct DirEntry;
+struct FolderRec;
 struct Settings;
 
 class ScanObserver {
@@ -35,6 +41,9 @@ class ScanObserver {
 class Scanner {
  public:
   Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer);
+  ~Scanner();
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
 
   // Set by the face (Esc, a click while busy, Ctrl+C) at any time; cleared by Run.
   bool CancelRequested = false;
@@ -44,14 +53,37 @@ class Scanner {
   // Returns true when both phases completed (the caller then fills the results list).
   bool Run(std::string_view startPath);
 
-  void FindFolders(std::string path);  // phase 1 from path, recursively
-  void ScanFiles();                    // phase 2 over the whole list
-  bool CheckCancel();                  // after every directory entry
+  // Phase 1 from path: records it (with a trailing "/" added when missing) and every
+  // folder below it, depth-first, each folder before its subfolders.
+  void FindFolders(std::string path);
+  // Phase 2 over the whole list: counts each record's own files into it.
+  void ScanFiles();
+  // After every directory entry: lets the observer pump, asks about a pending cancel
+  // request, turns a quit into one. True when the scan is to stop.
+  bool CheckCancel();
 
  private:
+  struct Level;
+
+  Level& LevelAt(std::size_t depth);
+  void WalkFolders();
+  bool EnterSubfolder(std::size_t parentDepth, const DirEntry& entry);
+  bool FolderEntryDone();
+  bool OpenRecord(DirReader& reader, const FolderRec& rec);
+  void CloseBase();
+
   FolderList& folders_;
   const Settings& settings_;
   ScanObserver& observer_;
+
+  std::string path_;  // the folder being walked in phase 1, ending in "/"
+  std::vector<std::unique_ptr<Level>> levels_;  // one open folder per depth in phase 1
+  std::unique_ptr<DirReader> fileReader_;       // phase 2
+  std::unique_ptr<PseudoFsDetector> pseudoFs_;
+  // The start folder, held from phase 1 to phase 2 so that records are reopened below it
+  // without following links and without walking the start path again.
+  int baseFd_ = -1;
+  std::string basePath_;
 };
 
 }  // namespace orbelan

@@ -1,0 +1,239 @@
+#include "platform/dir_reader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/openat2.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace orbelan {
+namespace {
+
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Opens path one component at a time, for paths the kernel refuses as too long.
+// A leading "/" starts at the root; otherwise at base.
+int OpenByComponents(int base, std::string_view path, bool followLinks) {
+  const int flags = kDirFlags | (followLinks ? 0 : O_NOFOLLOW);
+  int current = base;
+  bool owned = false;
+  if (!path.empty() && path.front() == '/') {
+    current = open("/", kDirFlags);
+    if (current < 0) return -1;
+    owned = true;
+  }
+  std::string component;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) {
+      component.assign(path.substr(start, end - start));
+      const int next = openat(current, component.c_str(), flags);
+      const int savedErrno = errno;
+      if (owned) close(current);
+      if (next < 0) {
+        errno = savedErrno;
+        return -1;
+      }
+      current = next;
+      owned = true;
+    }
+    start = end + 1;
+  }
+  if (!owned) return openat(base, ".", kDirFlags);  // nothing but slashes below base
+  return current;
+}
+
+// openat2 refusing every link on the way; -1 with errno ENOSYS where the kernel (or a
+// sandbox) lacks it.
+int OpenWithoutLinks(int base, const char* relative) {
+  static bool unavailable = false;
+  if (!unavailable) {
+    open_how how{};
+    how.flags = kDirFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, base, relative, &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+    unavailable = true;
+  }
+  // Older kernels: the last component is never followed; the ones before it are only
+  // links if the tree changed since it was walked.
+  return openat(base, relative, kDirFlags | O_NOFOLLOW);
+}
+
+}  // namespace
+
+DirReader::DirReader(std::size_t bufferSize)
+    : buffer_(new char[std::max<std::size_t>(bufferSize, 4096)]),
+      bufferSize_(std::max<std::size_t>(bufferSize, 4096)) {}
+
+DirReader::~DirReader() { Close(); }
+
+bool DirReader::Adopt(int fd) {
+  Close();
+  if (fd < 0) return false;
+  fd_ = fd;
+  return true;
+}
+
+void DirReader::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  filled_ = pos_ = 0;
+  ended_ = false;
+}
+
+bool DirReader::OpenPath(std::string_view path) {
+  scratch_.assign(path);
+  int fd = open(scratch_.c_str(), kDirFlags);
+  if (fd < 0 && errno == ENAMETOOLONG) fd = OpenByComponents(AT_FDCWD, path, true);
+  return Adopt(fd);
+}
+
+bool DirReader::OpenChild(int parentFd, const char* name) {
+  return Adopt(openat(parentFd, name, kDirFlags | O_NOFOLLOW));
+}
+
+bool DirReader::OpenBelow(int baseFd, std::string_view relative) {
+  if (relative.empty()) return Adopt(openat(baseFd, ".", kDirFlags));
+  scratch_.assign(relative);
+  int fd = OpenWithoutLinks(baseFd, scratch_.c_str());
+  if (fd < 0 && errno == ENAMETOOLONG) fd = OpenByComponents(baseFd, relative, false);
+  return Adopt(fd);
+}
+
+bool DirReader::Next(DirEntry& entry) {
+  for (;;) {
+    if (pos_ < filled_) {
+      const auto* d = reinterpret_cast<const dirent64*>(buffer_.get() + pos_);
+      pos_ += d->d_reclen;
+      entry.Name = d->d_name;
+      entry.NameLength = std::strlen(d->d_name);
+      entry.Type = d->d_type;
+      return true;
+    }
+    if (ended_ || fd_ < 0) return false;
+    const ssize_t n = getdents64(fd_, buffer_.get(), bufferSize_);
+    if (n <= 0) {
+      ended_ = true;
+      return false;
+    }
+    filled_ = static_cast<std::size_t>(n);
+    pos_ = 0;
+  }
+}
+
+namespace {
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISLNK(mode)) return EntryKind::Symlink;
+  return EntryKind::Other;
+}
+}  // namespace
+
+EntryKind DirReader::KindOf(const DirEntry& entry) const {
+  switch (entry.Type) {
+    case DT_DIR: return EntryKind::Directory;
+    case DT_REG: return EntryKind::File;
+    case DT_LNK: return EntryKind::Symlink;
+    case DT_UNKNOWN: {
+      struct stat st;
+      if (fstatat(fd_, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Gone;
+      return KindOfMode(st.st_mode);
+    }
+    default: return EntryKind::Other;
+  }
+}
+
+bool DirReader::Stat(const char* name, EntryStat& out) const {
+  struct stat st;
+  if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    out.Kind = EntryKind::Gone;
+    return false;
+  }
+  out.Kind = KindOfMode(st.st_mode);
+  out.Size = static_cast<std::int64_t>(st.st_size);
+  out.Modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  return true;
+}
+
+bool PseudoFsDetector::IsPseudo(int dirFd) {
+  struct statfs fs;
+  if (fstatfs(dirFd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case BINFMTFS_MAGIC:
+    case NSFS_MAGIC:
+    case 0x62656570UL:  // configfs
+    case 0x65735543UL:  // fusectl
+    case 0x19800202UL:  // mqueue
+      return true;
+    case TMPFS_MAGIC: {
+      struct stat st;
+      return fstat(dirFd, &st) == 0 && IsDevtmpfsDevice(static_cast<std::uint64_t>(st.st_dev));
+    }
+    default:
+      return false;
+  }
+}
+
+bool PseudoFsDetector::IsDevtmpfsDevice(std::uint64_t device) {
+  if (!devicesRead_) {
+    devicesRead_ = true;
+    // Each line: id parent major:minor root mountpoint options [tags...] - fstype source ...
+    if (FILE* f = std::fopen("/proc/self/mountinfo", "re")) {
+      char* line = nullptr;
+      std::size_t capacity = 0;
+      while (getline(&line, &capacity, f) > 0) {
+        unsigned major = 0, minor = 0;
+        if (std::sscanf(line, "%*u %*u %u:%u", &major, &minor) != 2) continue;
+        const char* dash = std::strstr(line, " - ");
+        if (dash != nullptr && std::strncmp(dash + 3, "devtmpfs ", 9) == 0)
+          devtmpfsDevices_.push_back(static_cast<std::uint64_t>(makedev(major, minor)));
+      }
+      free(line);
+      std::fclose(f);
+    }
+  }
+  return std::find(devtmpfsDevices_.begin(), devtmpfsDevices_.end(), device) !=
+         devtmpfsDevices_.end();
+}
+
+void RaiseOpenFileLimit() {
+  // Enough for a tree tens of thousands of levels deep, without handing children of the
+  // program a limit that select()-based code cannot live with.
+  constexpr rlim_t kWanted = 65536;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  const rlim_t target = std::min(limit.rlim_max, kWanted);
+  if (limit.rlim_cur >= target) return;
+  limit.rlim_cur = target;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace orbelan

@@ -1,0 +1,96 @@
+#pragma once
+// Reading one folder's entries through a directory descriptor, with getdents64 into a
+// buffer the reader keeps, and stating entries relative to that descriptor. Links are
+// never followed below the folder a caller names. No allocation per entry.
+
+#include <dirent.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbelan {
+
+enum class EntryKind : std::uint8_t { Directory, File, Symlink, Other, Gone };
+
+struct DirEntry {
+  const char* Name = "";         // NUL-terminated, inside the reader's buffer
+  std::size_t NameLength = 0;
+  unsigned char Type = 0;        // d_type as delivered (DT_UNKNOWN on some file systems)
+
+  std::string_view NameView() const { return {Name, NameLength}; }
+  bool Hidden() const { return Name[0] == '.'; }  // also true for "." and ".."
+  // The file system says it is a folder; DT_UNKNOWN still needs a stat to tell.
+  bool TypeIsDirectory() const { return Type == DT_DIR; }
+};
+
+// What a scan needs of one non-directory entry.
+struct EntryStat {
+  EntryKind Kind = EntryKind::Gone;
+  std::int64_t Size = 0;      // bytes; a link's own size
+  std::int64_t Modified = 0;  // last write, seconds since 1970 UTC
+};
+
+class DirReader {
+ public:
+  static constexpr std::size_t kDefaultBuffer = 32 * 1024;
+
+  explicit DirReader(std::size_t bufferSize = kDefaultBuffer);
+  ~DirReader();
+  DirReader(const DirReader&) = delete;
+  DirReader& operator=(const DirReader&) = delete;
+
+  // Opens the folder a user named; links along the path, the last one included, are
+  // followed. Works for paths longer than PATH_MAX. False (errno set) when it fails.
+  bool OpenPath(std::string_view path);
+  // Opens name inside the folder parentFd, never following a link.
+  bool OpenChild(int parentFd, const char* name);
+  // Opens relative (components separated by "/", no trailing "/") below baseFd without
+  // following any link on the way; an empty relative reopens baseFd's folder.
+  bool OpenBelow(int baseFd, std::string_view relative);
+  void Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+
+  // The next entry, "." and ".." included; false at the end or when reading fails.
+  bool Next(DirEntry& entry);
+
+  // The entry's kind, from d_type or, when the file system does not say, from fstatat.
+  EntryKind KindOf(const DirEntry& entry) const;
+  // fstatat relative to the folder, not following links; false when the entry is gone.
+  bool Stat(const char* name, EntryStat& out) const;
+
+ private:
+  bool Adopt(int fd);
+
+  int fd_ = -1;
+  std::string scratch_;  // NUL-terminated copy of a path, kept to avoid reallocating
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferSize_;
+  std::size_t filled_ = 0;
+  std::size_t pos_ = 0;
+  bool ended_ = false;
+};
+
+// Tells apart the mount points of the kernel's pseudo file systems (proc, sysfs, devtmpfs,
+// cgroup and the like), by the file system's magic number. devtmpfs shares tmpfs's magic
+// and is told apart by its device number, read from /proc/self/mountinfo on first need.
+class PseudoFsDetector {
+ public:
+  bool IsPseudo(int dirFd);
+
+ private:
+  bool IsDevtmpfsDevice(std::uint64_t device);
+  bool devicesRead_ = false;
+  std::vector<std::uint64_t> devtmpfsDevices_;
+};
+
+// Raises the soft limit on open descriptors to the hard limit (one is held per level of
+// a deep tree). Safe to call more than once.
+void RaiseOpenFileLimit();
+
+}  // namespace orbelan

@@ -1,0 +1,194 @@
+#include "survey/report_command.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+
+#include "platform/dir_reader.h"
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+#include "survey/report_format.h"
+#include "survey/results.h"
+#include "survey/scanner.h"
+
+namespace orbelan {
+namespace {
+
+bool ParseSortColumn(std::string_view text, int& column) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  if (result.ec != std::errc() || result.ptr != end) return false;
+  if (value == 0 || value < -kColumnCount || value > kColumnCount) return false;
+  column = value;
+  return true;
+}
+
+// The command's face of the scan: progress on a terminal, Ctrl+C as a confirmed cancel.
+class ReportObserver : public ScanObserver {
+ public:
+  ReportObserver(const ReportContext& context) : context_(context) {}
+
+  void Attach(Scanner& scanner) { scanner_ = &scanner; }
+
+  void FoldersFound(std::int64_t count) override {
+    if (Due()) Line(std::to_string(count) + " folders found");
+  }
+  void ScanFilesStarted(std::int64_t total) override {
+    if (context_.showProgress) Line(std::to_string(total) + " folders found");
+    last_ = {};
+  }
+  void FolderProgress(std::int64_t index, std::int64_t total) override {
+    if (index != total && !Due()) return;
+    constexpr std::size_t kWidth = 30;
+    const auto filled = static_cast<std::size_t>(index * kWidth / total);
+    std::string text;
+    text.reserve(80);
+    text.push_back('[');
+    text.append(filled, '#');
+    text.append(kWidth - filled, '.');
+    text.append("] ");
+    text.append(std::to_string(index * 100 / total));
+    text.append("% (");
+    text.append(std::to_string(index));
+    text.push_back('/');
+    text.append(std::to_string(total));
+    text.append(" folders)");
+    Line(text);
+  }
+  void PumpMessages() override {
+    if (context_.interrupted != nullptr && *context_.interrupted != 0 && scanner_ != nullptr)
+      scanner_->CancelRequested = true;
+  }
+  bool QuitRequested() override { return false; }
+  bool AskCancel() override { return true; }  // Ctrl+C needs no second confirmation
+  void ShowMsg(std::string_view, std::string_view) override {}
+
+  void Finish() {
+    if (shown_) *context_.err << "\r\033[K" << std::flush;
+  }
+
+ private:
+  // At most ten progress lines a second.
+  bool Due() {
+    if (!context_.showProgress) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(100)) return false;
+    last_ = now;
+    return true;
+  }
+  void Line(const std::string& text) {
+    *context_.err << "\r\033[K" << text << std::flush;
+    shown_ = true;
+  }
+
+  const ReportContext& context_;
+  Scanner* scanner_ = nullptr;
+  std::chrono::steady_clock::time_point last_{};
+  bool shown_ = false;
+};
+
+}  // namespace
+
+std::string ReportUsage() {
+  return "Usage: orbelan-report [--sort N] [--csv] FOLDER\n"
+         "Scans FOLDER and lists its folders above the minimum size, as Orbelan does.\n"
+         "  --sort N  sort column: 1 Path, 2 Unzipped, 3 Zipped, 4 %, 5 Most Recent,\n"
+         "            6 Priority, 7 none; negative for descending (default 1)\n"
+         "  --csv     one CSV line per folder with all its figures\n";
+}
+
+std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& args, std::string& error) {
+  ReportOptions options;
+  bool folderSeen = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      if (arg == "--") {
+        optionsEnded = true;
+      } else if (arg == "--csv") {
+        options.Csv = true;
+      } else if (arg == "--help" || arg == "-h") {
+        options.Help = true;
+      } else if (arg == "--sort" || arg.rfind("--sort=", 0) == 0) {
+        std::string value;
+        if (arg == "--sort") {
+          if (i + 1 >= args.size()) {
+            error = "--sort needs a column number";
+            return std::nullopt;
+          }
+          value = args[++i];
+        } else {
+          value = arg.substr(7);
+        }
+        if (!ParseSortColumn(value, options.SortColumn)) {
+          error = "--sort takes a column from -7 to 7, not 0: '" + value + "'";
+          return std::nullopt;
+        }
+      } else {
+        error = "unknown option '" + arg + "'";
+        return std::nullopt;
+      }
+      continue;
+    }
+    if (folderSeen) {
+      error = "only one FOLDER may be given";
+      return std::nullopt;
+    }
+    options.Folder = arg;
+    folderSeen = true;
+  }
+  if (!folderSeen && !options.Help) {
+    error = "no FOLDER given";
+    return std::nullopt;
+  }
+  return options;
+}
+
+int RunReport(const std::vector<std::string>& args, const ReportContext& context) {
+  std::ostream& out = *context.out;
+  std::ostream& err = *context.err;
+  std::string error;
+  const std::optional<ReportOptions> options = ParseReportArgs(args, error);
+  if (!options) {
+    err << "orbelan-report: " << error << "\n" << ReportUsage();
+    return kReportUsage;
+  }
+  if (options->Help) {
+    out << ReportUsage();
+    return kReportOk;
+  }
+  {
+    DirReader probe(4096);
+    if (options->Folder.empty() || !probe.OpenPath(options->Folder)) {
+      const char* why = options->Folder.empty() ? "not a folder" : std::strerror(errno);
+      err << "orbelan-report: " << TerminalSafe(options->Folder) << ": " << why << "\n";
+      return kReportUsage;
+    }
+  }
+
+  FolderList folders;
+  ReportObserver observer(context);
+  Scanner scanner(folders, *context.settings, observer);
+  observer.Attach(scanner);
+  const bool completed = scanner.Run(options->Folder);
+  observer.Finish();
+  if (!completed) return kReportCanceled;
+
+  const ResultRows rows =
+      FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);
+  if (options->Csv) {
+    out << CsvHeader() << '\n';
+    for (const ResultRow& row : rows.Rows) out << CsvLine(*row.Rec, context.today) << '\n';
+  } else {
+    out << FormatTable(rows, context.today);
+  }
+  out.flush();
+  return kReportOk;
+}
+
+}  // namespace orbelan

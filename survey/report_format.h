@@ -1,0 +1,27 @@
+#pragma once
+// Text forms of a finished scan for the orbelan-report command: an aligned table as the
+// main window lists it, and CSV with every figure of each listed folder.
+
+#include <string>
+#include <string_view>
+
+namespace orbelan {
+
+struct FolderRec;
+struct ResultRows;
+
+// The CSV header line (without line end).
+std::string CsvHeader();
+// One CSV line (without line end) for a listed folder; today is the local day number.
+std::string CsvLine(const FolderRec& rec, double today);
+// A field quoted when it holds a comma, a quote, a line break or surrounding blanks.
+std::string CsvField(std::string_view text);
+// A day number with six decimals, independent of the locale; "0" for no file.
+std::string DayNumberText(double dayNumber);
+
+// The table: the six headers, one line per row, then the overall share zipped.
+std::string FormatTable(const ResultRows& rows, double today);
+// Control bytes shown as "?", so that a name cannot move the terminal's cursor.
+std::string TerminalSafe(std::string_view text);
+
+}  // namespace orbelan
