@@ -1,9 +1,15 @@
 #pragma once
 #include <QDialog>
 
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+
 namespace orbelan {
 
 struct FolderRec;
+class BevelPanel;
 
 // "Folder Info": every figure of one scanned folder. Non-modal; a snapshot of the record
 // taken by FillFolderInfo (no reference is kept). Controls carry their design names as
@@ -12,7 +18,30 @@ class TfrmProp : public QDialog {
   Q_OBJECT
  public:
   explicit TfrmProp(QWidget* parent = nullptr);
+  // Sets the ten texts from rec; does not show the dialog.
   void FillFolderInfo(const FolderRec& rec);
+
+ public slots:
+  void butOKClick();       // hides the dialog; it stays for the next use
+  void butExploreClick();  // opens the shown folder; the dialog stays open
+
+ private:
+  BevelPanel* Panel1 = nullptr;
+  QPushButton* butOK = nullptr;
+  QPushButton* butExplore = nullptr;
+  QTabWidget* TabbedNotebook1 = nullptr;
+  QFrame* Bevel1 = nullptr;
+  QLabel* labPath = nullptr;
+  QLabel* labNFiles = nullptr;
+  QLabel* labSzFiles = nullptr;
+  QLabel* labNZips = nullptr;
+  QLabel* labSzZips = nullptr;
+  QLabel* labNIgno = nullptr;
+  QLabel* labSzIgno = nullptr;
+  QLabel* labPercent = nullptr;
+  QLabel* labRecent = nullptr;
+  QLabel* labPriority = nullptr;
+  QString shownPath_;  // the record's path as labPath shows it
 };
 
 }  // namespace orbelan

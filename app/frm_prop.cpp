@@ -1,0 +1,147 @@
+#include "app/frm_prop.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+
+#include "app/folder_actions.h"
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+#include "ui/bevel_panel.h"
+#include "ui/face_fonts.h"
+#include "ui/pictures.h"
+
+namespace orbelan {
+
+namespace {
+
+constexpr int kClientWidth = 303;
+constexpr int kClientHeight = 218;
+constexpr int kPanelHeight = 41;
+constexpr int kFontHeight = 11;  // MS Sans Serif 8 pt
+
+QLabel* MakeLabel(QWidget* page, const char* name, const QRect& geometry, Qt::Alignment align,
+                  const QString& text) {
+  auto* label = new QLabel(text, page);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(geometry);
+  // Fixed size: a longer text is clipped, never wrapped or widened.
+  label->setFixedSize(geometry.size());
+  label->setAlignment(align | Qt::AlignVCenter);
+  label->setWordWrap(false);
+  label->setTextFormat(Qt::PlainText);
+  label->setFont(DialogSansFont(kFontHeight));
+  return label;
+}
+
+// The size texts are right-aligned in a twelve-character field of blanks; only a
+// fixed-pitch face makes those blanks as wide as the digits, so the three sizes line up.
+QFont SizeFont() {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPixelSize(kFontHeight);
+  return font;
+}
+
+QString Number(std::int64_t value) { return QString::number(value); }
+
+QString FromBytes(const std::string& bytes) {
+  return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+}  // namespace
+
+TfrmProp::TfrmProp(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("frmProp"));
+  setWindowTitle(QStringLiteral("Folder Info"));
+  setFont(DialogSansFont(kFontHeight));
+  setFixedSize(kClientWidth, kClientHeight);
+  setSizeGripEnabled(false);
+  move(170, 127);
+
+  Panel1 = new BevelPanel(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->SetBevels(BevelPanel::Bevel::Raised, BevelPanel::Bevel::None, 1);
+  Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
+
+  butOK = new QPushButton(QStringLiteral("&OK"), Panel1);
+  butOK->setObjectName(QStringLiteral("butOK"));
+  butOK->setGeometry(8, 8, 75, 25);
+  butOK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+  butOK->setAutoDefault(false);
+
+  butExplore = new QPushButton(QStringLiteral("&Explore"), Panel1);
+  butExplore->setObjectName(QStringLiteral("butExplore"));
+  butExplore->setGeometry(220, 8, 75, 25);
+  butExplore->setIcon(pictures::ExploreIcon());
+  butExplore->setDefault(true);
+
+  TabbedNotebook1 = new QTabWidget(this);
+  TabbedNotebook1->setObjectName(QStringLiteral("TabbedNotebook1"));
+  TabbedNotebook1->setGeometry(0, 0, kClientWidth, kClientHeight - kPanelHeight);
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("Properties"));
+  TabbedNotebook1->addTab(page, QStringLiteral("Properties"));
+
+  const auto center = Qt::AlignHCenter;
+  const auto right = Qt::AlignRight;
+  const auto left = Qt::AlignLeft;
+  labPath = MakeLabel(page, "labPath", {1, 6, 293, 13}, center, QStringLiteral("---"));
+  labPath->setFont(DialogSansFont(kFontHeight, true));
+  labPath->setStyleSheet(QStringLiteral("color: maroon"));
+
+  Bevel1 = new QFrame(page);
+  Bevel1->setObjectName(QStringLiteral("Bevel1"));
+  Bevel1->setFrameShape(QFrame::Box);
+  Bevel1->setFrameShadow(QFrame::Sunken);
+  Bevel1->setGeometry(8, 24, 279, 54);
+
+  labNFiles = MakeLabel(page, "labNFiles", {12, 28, 133, 13}, right, QStringLiteral("0 files found"));
+  labSzFiles = MakeLabel(page, "labSzFiles", {148, 28, 136, 13}, left, QStringLiteral("size = 0"));
+  labNZips = MakeLabel(page, "labNZips", {12, 44, 133, 13}, right, QStringLiteral("0 ZIP files found"));
+  labSzZips = MakeLabel(page, "labSzZips", {148, 44, 136, 13}, left, QStringLiteral("size = 0"));
+  labNIgno = MakeLabel(page, "labNIgno", {12, 60, 133, 13}, right, QStringLiteral("0 files ignored"));
+  labSzIgno = MakeLabel(page, "labSzIgno", {148, 60, 136, 13}, left, QStringLiteral("size = 0"));
+  for (QLabel* size : {labSzFiles, labSzZips, labSzIgno}) size->setFont(SizeFont());
+
+  labPercent = MakeLabel(page, "labPercent", {17, 86, 264, 13}, center,
+                         QStringLiteral("0% of files are zipped"));
+  labPercent->setFont(DialogSansFont(kFontHeight, true));
+  labRecent = MakeLabel(page, "labRecent", {17, 102, 264, 13}, center,
+                        QStringLiteral("Most recent file = 0"));
+  labPriority = MakeLabel(page, "labPriority", {17, 126, 264, 13}, center,
+                          QStringLiteral("Zip priority = 0"));
+  labPriority->setFont(DialogSansFont(kFontHeight, true));
+  labPriority->setStyleSheet(QStringLiteral("color: navy"));
+
+  setTabOrder(butOK, butExplore);
+  setTabOrder(butExplore, TabbedNotebook1);
+  butOK->setFocus();
+
+  connect(butOK, &QPushButton::clicked, this, &TfrmProp::butOKClick);
+  connect(butExplore, &QPushButton::clicked, this, &TfrmProp::butExploreClick);
+}
+
+void TfrmProp::FillFolderInfo(const FolderRec& rec) {
+  shownPath_ = FromBytes(rec.Path);
+  labPath->setText(shownPath_);
+  labNFiles->setText(Number(rec.NFiles) + QStringLiteral(" files found --"));
+  labSzFiles->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzFiles)));
+  labNZips->setText(Number(rec.NZips) + QStringLiteral(" ZIP files found --"));
+  labSzZips->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzZips)));
+  labNIgno->setText(Number(rec.NIgno) + QStringLiteral(" files ignored --"));
+  labSzIgno->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzIgno)));
+  labRecent->setText(QStringLiteral("Most recent file = ") + QString::fromStdString(AgeText(rec.Recent)));
+  labPercent->setText(QString::number(ZipPercent(rec)) + QStringLiteral("% of files are zipped"));
+  labPriority->setText(QStringLiteral("Zip Priority = ") + Number(ZipPriority(rec)));
+}
+
+void TfrmProp::butOKClick() { hide(); }
+
+void TfrmProp::butExploreClick() { ExploreFolder(shownPath_); }
+
+}  // namespace orbelan
