@@ -15,5 +15,6 @@ QIcon ExploreIcon();  // magnifying glass with a red cross in the lens
 QImage SplashPicture();  // 206 x 135, 16 colours: a faded part of the results list
 QImage LogoPicture();    // 133 x 74, 16 colours
 QIcon ProgramIcon();     // window and desktop-menu icon
+QIcon OkGlyph();         // green check mark of the About box's OK button
 
 }  // namespace orbelan::pictures

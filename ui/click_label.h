@@ -1,0 +1,25 @@
+#pragma once
+#include <QLabel>
+
+namespace orbelan {
+
+// A label that keeps its mouse clicks to itself: a plain QLabel passes presses on to its
+// parent, so a click on a label without a handler would act on whatever lies behind it.
+// Emits clicked() on a release inside the label that follows a press on it.
+class ClickLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit ClickLabel(QWidget* parent = nullptr);
+
+ signals:
+  void clicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  bool pressed_ = false;
+};
+
+}  // namespace orbelan
