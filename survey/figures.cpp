@@ -189,6 +189,8 @@ void SetThousandsSeparator(std::string_view separator) {
   cache.known = true;
 }
 
+void ResetThousandsSeparator() { Separator().known = false; }
+
 const std::string& ThousandsSeparator() {
   SeparatorCache& cache = Separator();
   if (!cache.known) {

@@ -41,6 +41,8 @@ std::string SizeText(std::int64_t bytes);
 // The separator SizeText uses. Read once from the C library's LC_NUMERIC locale on first
 // use (the program sets the locale at start); setting it overrides that, "" means ','.
 void SetThousandsSeparator(std::string_view separator);
+// Forgets the separator, so that the next use reads the locale again.
+void ResetThousandsSeparator();
 const std::string& ThousandsSeparator();
 
 }  // namespace orbelan
