@@ -1,0 +1,363 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sys/resource.h>
+
+#include "platform/system_paths.h"
+
+namespace orbelan {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orbelan-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    xdg_.emplace("XDG_CONFIG_HOME", (dir_ / "xdg").c_str());
+    settings_.SetProgramDir((dir_ / "orbelan").string());
+    path_ = (dir_ / "orbelan.dat").string();
+  }
+  void TearDown() override {
+    xdg_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void Put(const std::string& bytes) const {
+    std::ofstream out(path_, std::ios::binary);
+    out << bytes;
+  }
+  std::string Contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  Settings Loaded(const std::string& fileBytes) const {
+    Put(fileBytes);
+    Settings loaded = settings_;
+    loaded.LoadSettings();
+    return loaded;
+  }
+
+  fs::path dir_;
+  std::optional<ScopedEnv> xdg_;
+  Settings settings_;
+  std::string path_;
+};
+
+constexpr const char* kFirstSave =
+    "[MAIN]\r\n"
+    "minSize=0\r\n"
+    "NumZips=2\r\n"
+    "Zip1=.zip\r\n"
+    "Zip2=.arj\r\n"
+    "NumPaths=2\r\n"
+    "Path1=/usr/\r\n"
+    "Path2=/proc/\r\n"
+    "NumFav=0\r\n"
+    "NumExt=0\r\n";
+
+TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
+  ASSERT_EQ(settings_.FileName, path_);
+  settings_.MinSize = 77;
+  settings_.Favorites.Append("/home/");
+  settings_.LoadSettings();
+  EXPECT_EQ(settings_.MinSize, 0);
+  ASSERT_EQ(settings_.ZipExts.Count, 2);
+  EXPECT_EQ(settings_.ZipExts[0], ".zip");
+  EXPECT_EQ(settings_.ZipExts[1], ".arj");
+  ASSERT_EQ(settings_.IgnorePaths.Count, 2);
+  EXPECT_EQ(settings_.IgnorePaths[0], "/usr/");
+  EXPECT_EQ(settings_.IgnorePaths[1], "/proc/");
+  EXPECT_EQ(settings_.Favorites.Count, 0);
+  EXPECT_EQ(settings_.IgnoreExts.Count, 0);
+  EXPECT_FALSE(fs::exists(path_)) << "loading must not create the file";
+
+  settings_.SaveSettings();
+  EXPECT_EQ(Contents(), kFirstSave);
+}
+
+TEST_F(SettingsTest, SavedListsLoadBackAsWritten) {
+  settings_.SetDefaults();
+  settings_.MinSize = 65535;
+  settings_.ZipExts.Append(".ZIP");  // kept as written, even though it will never match
+  settings_.Favorites.Append("/home/Ann/Photos 2024/");
+  settings_.Favorites.Append("");
+  settings_.IgnoreExts.Append(".tmp");
+  settings_.SaveSettings();
+
+  Settings loaded = settings_;
+  loaded.SetDefaults();
+  loaded.LoadSettings();
+  EXPECT_EQ(loaded.MinSize, 65535);
+  ASSERT_EQ(loaded.ZipExts.Count, 3);
+  EXPECT_EQ(loaded.ZipExts[2], ".ZIP");
+  ASSERT_EQ(loaded.Favorites.Count, 2);
+  EXPECT_EQ(loaded.Favorites[0], "/home/Ann/Photos 2024/");
+  EXPECT_EQ(loaded.Favorites[1], "");
+  ASSERT_EQ(loaded.IgnoreExts.Count, 1);
+  EXPECT_EQ(loaded.IgnoreExts[0], ".tmp");
+  EXPECT_EQ(loaded.IgnorePaths.Count, 2);
+  EXPECT_NE(Contents().find("Fav2=\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, CountsDecideHowManyEntriesLoad) {
+  // Missing entry keys give empty entries that still count; keys match in any case.
+  Settings a = Loaded("[main]\r\nnumzips=3\r\nzip1=.zip\r\nZIP2=.arj\r\nNumPaths=1\r\n");
+  ASSERT_EQ(a.ZipExts.Count, 3);
+  EXPECT_EQ(a.ZipExts[0], ".zip");
+  EXPECT_EQ(a.ZipExts[1], ".arj");
+  EXPECT_EQ(a.ZipExts[2], "");
+  ASSERT_EQ(a.IgnorePaths.Count, 1);
+  EXPECT_EQ(a.IgnorePaths[0], "");
+  EXPECT_EQ(a.Favorites.Count, 0);
+  EXPECT_EQ(a.IgnoreExts.Count, 0);
+  EXPECT_EQ(a.MinSize, 100);  // a file without the key
+
+  // The table holds 50: larger counts (also -1, read as 65535) load the first 50.
+  std::string many = "[MAIN]\nNumFav=60\nNumExt=-1\nNumZips=abc\nNumPaths=0x\n";
+  for (int n = 1; n <= 60; ++n) many += "Fav" + std::to_string(n) + "=/f" + std::to_string(n) + "/\n";
+  Settings b = Loaded(many);
+  ASSERT_EQ(b.Favorites.Count, 50);
+  EXPECT_EQ(b.Favorites[0], "/f1/");
+  EXPECT_EQ(b.Favorites[49], "/f50/");
+  EXPECT_EQ(b.IgnoreExts.Count, 50);
+  EXPECT_EQ(b.ZipExts.Count, 0);
+  EXPECT_EQ(b.IgnorePaths.Count, 0);
+  EXPECT_TRUE(b.Favorites.Full());
+  EXPECT_FALSE(b.Favorites.Append("/more/"));
+  EXPECT_EQ(b.Favorites.Count, 50);
+}
+
+TEST_F(SettingsTest, NumbersReadAsTheirLowSixteenBits) {
+  struct Case {
+    const char* text;
+    int expected;
+  };
+  const Case cases[] = {
+      {"0", 0},       {"250", 250},   {"+7", 7},       {"70000", 4464}, {"65536", 0},
+      {"-1", 65535},  {"0x64", 100},  {"0X1f", 31},    {"$FF", 255},    {"-$10", 65520},
+      {"'42'", 42},   {"\"9\"", 9},   {"007", 7},      {"abc", 100},    {"", 100},
+      {"12abc", 100}, {"1 2", 100},   {"0x", 100},     {"$", 100},      {"-", 100},
+      {"x10", 100},   {"1.5", 100},   {"0x1g", 100},   {"$-1", 100},
+      // Beyond 64 bits a number is taken as no number at all.
+      {"123456789012345678901234567890", 100},
+      {"9223372036854775807", 65535}, {"9223372036854775808", 100},
+      {"-9223372036854775808", 0},    {"-9223372036854775809", 100},
+      {"$FFFFFFFFFFFFFFFF", 65535},   {"$10000000000000000", 100},
+  };
+  for (const Case& c : cases) {
+    Settings s = Loaded(std::string("[MAIN]\r\nminSize=") + c.text + "\r\n");
+    EXPECT_EQ(s.MinSize, c.expected) << "minSize=" << c.text;
+  }
+}
+
+TEST_F(SettingsTest, ShorterListLeavesFormerEntriesInTheFile) {
+  settings_.SetDefaults();
+  for (const char* ext : {".rar", ".7z", ".gz"}) settings_.ZipExts.Append(ext);
+  settings_.SaveSettings();
+  settings_.ZipExts.Count = 3;
+  settings_.SaveSettings();
+
+  std::string text = Contents();
+  EXPECT_NE(text.find("NumZips=3\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Zip4=.7z\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Zip5=.gz\r\n"), std::string::npos);
+  Settings loaded = settings_;
+  loaded.LoadSettings();
+  ASSERT_EQ(loaded.ZipExts.Count, 3);
+  EXPECT_EQ(loaded.ZipExts[2], ".rar");
+}
+
+TEST_F(SettingsTest, SaveLeavesOtherSectionsAndUnknownKeysAlone) {
+  const std::string head = "[Window]\nLeft=10\n\n";
+  const std::string tail = "[Zzz]\r\nminSize=1\r\n";
+  Put(head + "[MAIN]\nUnknown = keep me\nminSize=5\n; a note\n" + tail);
+  settings_.LoadSettings();
+  EXPECT_EQ(settings_.MinSize, 5);
+  settings_.SaveSettings();
+
+  std::string text = Contents();
+  ASSERT_GE(text.size(), head.size() + tail.size());
+  EXPECT_EQ(text.substr(0, head.size()), head);
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  EXPECT_NE(text.find("\nUnknown = keep me\nminSize=5\r\nNumZips=0\r\n"), std::string::npos);
+  EXPECT_NE(text.find("NumExt=0\r\n; a note\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, EntriesWithLineBreaksCannotInjectKeys) {
+  settings_.SetDefaults();
+  settings_.Favorites.Append("/tmp/odd\n[MAIN]\nminSize=9\n/");
+  settings_.SaveSettings();
+  Settings loaded = settings_;
+  loaded.LoadSettings();
+  EXPECT_EQ(loaded.MinSize, 0);
+  ASSERT_EQ(loaded.Favorites.Count, 1);
+  EXPECT_EQ(loaded.Favorites[0], "/tmp/odd");
+}
+
+TEST_F(SettingsTest, GarbageFilesLoadWithoutHarm) {
+  std::string garbage(std::string("\0\xff\xfe[MAIN\n=\n\0=\0\n", 14));
+  garbage += std::string(100000, 'N') + "\n[MAIN]\nNumZips=2\nZip1=" + std::string(100000, 'z') +
+             "\n" + std::string("Zip2=.a\0rj\n", 11);
+  Settings s = Loaded(garbage);
+  EXPECT_EQ(s.MinSize, 100);
+  ASSERT_EQ(s.ZipExts.Count, 2);
+  EXPECT_EQ(s.ZipExts[0], std::string(1023, 'z'));
+  EXPECT_EQ(s.ZipExts[1], ".a");
+
+  Settings none = Loaded("just some text\r\nwithout sections\r\n");
+  EXPECT_EQ(none.MinSize, 100);
+  EXPECT_EQ(none.ZipExts.Count, 0);
+  EXPECT_EQ(none.IgnorePaths.Count, 0);
+}
+
+TEST_F(SettingsTest, RefusedWriteRaisesTheErrorWithThePath) {
+  settings_.SetDefaults();
+  settings_.FileName = (dir_ / "missing" / "orbelan.dat").string();
+  try {
+    settings_.SaveSettings();
+    FAIL() << "save into a missing folder succeeded";
+  } catch (const SettingsWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + settings_.FileName);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+  settings_.FileName = path_;
+  fs::create_directory(path_);
+  fs::create_directory(fs::path(path_) / "inside");
+  try {
+    settings_.SaveSettings();
+    FAIL() << "save over a folder succeeded";
+  } catch (const SettingsWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_);
+  }
+  EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
+}
+
+TEST_F(SettingsTest, SaveStopsAtTheFirstRefusedKey) {
+  const std::string before = "[MAIN]\r\nminSize=0\r\n";
+  Put(before);
+  settings_.SetDefaults();
+  settings_.MinSize = 3;
+  settings_.Favorites.Append(std::string(300, 'f'));
+
+  // The file may not grow past the size reached before the long favourite; root is bound too.
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit oldLimit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+  rlimit small = oldLimit;
+  small.rlim_cur = 200;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::optional<std::string> error;
+  try {
+    settings_.SaveSettings();
+  } catch (const SettingsWriteError& e) {
+    error = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+  std::signal(SIGXFSZ, oldHandler);
+
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(*error, "Unable to write to " + path_);
+  // Keys up to NumFav were written; Fav1 and everything after it were not.
+  EXPECT_EQ(Contents(),
+            "[MAIN]\r\nminSize=3\r\nNumZips=2\r\nZip1=.zip\r\nZip2=.arj\r\nNumPaths=2\r\n"
+            "Path1=/usr/\r\nPath2=/proc/\r\nNumFav=1\r\n");
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+        << "left behind: " << entry.path();
+  }
+}
+
+TEST_F(SettingsTest, ProgramDirKeepsCaseAndPicksAWritableFolder) {
+  Settings s;
+  s.SetProgramDir((dir_ / "Tools" / "RUN").string());  // folder does not exist
+  EXPECT_EQ(s.ProgramDir, (dir_ / "Tools").string() + "/");
+  EXPECT_EQ(s.FileName, (dir_ / "xdg" / "orbelan" / "orbelan.dat").string());
+
+  fs::create_directory(dir_ / "Tools");
+  s.SetProgramDir((dir_ / "Tools" / "RUN").string());
+  EXPECT_EQ(s.FileName, (dir_ / "Tools" / "orbelan.dat").string());
+
+  s.SetProgramDir("/Orbelan");
+  EXPECT_EQ(s.ProgramDir, "/");
+
+  s.SetProgramDir("orbelan");  // a bare name: the folder we run in
+  EXPECT_EQ(s.ProgramDir, fs::current_path().string() + "/");
+
+  // A file where the program's folder should be cannot hold the settings.
+  { std::ofstream(dir_ / "plain"); }
+  s.SetProgramDir((dir_ / "plain" / "orbelan").string());
+  EXPECT_EQ(s.ProgramDir, (dir_ / "plain").string() + "/");
+  EXPECT_EQ(s.FileName, (dir_ / "xdg" / "orbelan" / "orbelan.dat").string());
+}
+
+TEST_F(SettingsTest, UserFolderIsMadeOnlyWhenFirstWritten) {
+  Settings s;
+  s.SetProgramDir((dir_ / "nowhere" / "orbelan").string());
+  s.LoadSettings();
+  EXPECT_EQ(s.ZipExts.Count, 2);
+  EXPECT_FALSE(fs::exists(dir_ / "xdg")) << "loading must not create the folder";
+  s.SaveSettings();
+  std::ifstream in(s.FileName, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kFirstSave);
+}
+
+TEST_F(SettingsTest, UserFolderFallsBackToHomeConfig) {
+  ScopedEnv home("HOME", dir_.c_str());
+  {
+    ScopedEnv unset("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(UserSettingsFolder(), dir_.string() + "/.config/orbelan/");
+  }
+  {
+    ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(UserSettingsFolder(), dir_.string() + "/.config/orbelan/");
+  }
+  {
+    ScopedEnv empty("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(UserSettingsFolder(), dir_.string() + "/.config/orbelan/");
+  }
+}
+
+TEST(SystemPathsTest, ProgramPathNamesThisProgram) {
+  std::string path = ProgramPath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_TRUE(fs::equivalent(path, "/proc/self/exe"));
+}
+
+}  // namespace
+}  // namespace orbelan
