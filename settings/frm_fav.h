@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+class QListWidget;
+
 namespace orbelan {
 
 struct Settings;
@@ -15,6 +17,13 @@ class TfrmFav : public QDialog {
   // Refills the list from Favorites, runs the chooser and returns the chosen folder exactly
   // as stored when it closed with OK (butScanClick); nullopt on Cancel or the close box.
   std::optional<std::string> Choose(const Settings& settings);
+
+ private slots:
+  void butScanClick();
+
+ private:
+  QListWidget* list1_ = nullptr;
+  std::string chosen_;  // the folder last confirmed with Scan, kept for the whole run
 };
 
 }  // namespace orbelan

@@ -1,9 +1,18 @@
 #pragma once
 #include <QDialog>
+#include <QString>
+#include <string>
+
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QShowEvent;
 
 namespace orbelan {
 
+struct EntryList;
 struct Settings;
+class SizeSpinBox;
 
 // "Orbelan Settings": edits a copy of the four lists and the minimum size in its controls;
 // OK writes the copy back into the settings in memory (never the file), Cancel drops it.
@@ -15,6 +24,52 @@ class TfrmLists : public QDialog {
   // butListsClick / mnuPrefs: shows the dialog without making it modal; when it is
   // already open only brings it to the front (no refill).
   void ShowSettings();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private slots:
+  void butAddZipClick();
+  void butAddPathsClick();
+  void butAddFilesClick();
+  void butAddClick();
+  void butEditZipsClick();
+  void butEditPathsClick();
+  void butEditFilesClick();
+  void butEditClick();
+  void butDelZipClick();
+  void butDelPathsClick();
+  void butDelFilesClick();
+  void butDelClick();
+  void butOKClick();
+  void butCancelClick();
+
+ private:
+  // Fills every control from the settings; runs on every showing.
+  void frmLists_show();
+
+  enum class Normalise { DotInFront, LowerCase };
+  void AddTyped(QListWidget* list, const QString& caption, const QString& prompt,
+                Normalise rule);
+  void EditSelected(QListWidget* list, const QString& caption, const QString& prompt);
+  // Removes the selected entry; false when nothing is selected.
+  bool DeleteSelected(QListWidget* list);
+  // Shows why an entry cannot be kept; false when it can.
+  bool RefuseEntry(const std::string& bytes);
+  // Whether every list fits into the settings; otherwise tells the user which does not.
+  bool ListsFit();
+  static void CopyBack(const QListWidget* list, EntryList& entries);
+
+  Settings& settings_;
+  QString lastPicked_;  // folder of the last Favorites pick; the next pick starts there
+  QTabWidget* tab1_ = nullptr;
+  QListWidget* lstZips_ = nullptr;
+  QListWidget* lstPaths_ = nullptr;
+  QListWidget* lstFiles_ = nullptr;
+  QListWidget* lstFav_ = nullptr;
+  SizeSpinBox* spinSize_ = nullptr;
+  QPushButton* butOK_ = nullptr;
+  QPushButton* butCancel_ = nullptr;
 };
 
 }  // namespace orbelan

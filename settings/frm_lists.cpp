@@ -1,0 +1,328 @@
+#include "settings/frm_lists.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/interaction.h"
+#include "settings/entry_list_widget.h"
+#include "settings/settings.h"
+#include "settings/size_spin_box.h"
+#include "survey/figures.h"
+
+namespace orbelan {
+
+namespace {
+
+constexpr int kClientWidth = 354;
+constexpr int kClientHeight = 347;
+constexpr int kTabHeight = 272;
+constexpr int kDontShowHeight = 34;
+constexpr int kBottomHeight = 41;
+
+QString AppTitle() { return QApplication::applicationName(); }
+
+void ShowPlain(QWidget* parent, const QString& text) {
+  interaction().ShowMessage(parent, text, AppTitle());
+}
+
+QLabel* MaroonLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setAlignment(Qt::AlignCenter);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+  label->setPalette(palette);
+  return label;
+}
+
+struct PageNames {
+  const char* caption;
+  const char* label;
+  const char* list;
+  const char* add;
+  const char* edit;
+  const char* del;
+};
+
+}  // namespace
+
+TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      settings_(settings) {
+  setObjectName("frmLists");
+  setWindowTitle("Orbelan Settings");
+  setModal(false);
+  QFont face(QStringLiteral("Sans Serif"));
+  face.setStyleHint(QFont::SansSerif);
+  face.setPixelSize(11);
+  setFont(face);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  tab1_ = new QTabWidget(this);
+  tab1_->setObjectName("tab1");
+  tab1_->setFixedHeight(kTabHeight);
+  outer->addWidget(tab1_);
+
+  // One page per list: label across the top, the list, then Add / Edit / Delete.
+  auto makePage = [this](const PageNames& names, void (TfrmLists::*add)(),
+                         void (TfrmLists::*edit)(), void (TfrmLists::*del)()) {
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(6, 4, 6, 4);
+    column->addWidget(MaroonLabel(names.label, page));
+    auto* list = new QListWidget(page);
+    list->setObjectName(names.list);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    column->addWidget(list, 1);
+    auto* row = new QHBoxLayout;
+    auto button = [&](const char* name, const char* text, void (TfrmLists::*handler)()) {
+      auto* b = new QPushButton(text, page);
+      b->setObjectName(name);
+      b->setAutoDefault(false);  // Enter stays with OK
+      connect(b, &QPushButton::clicked, this, handler);
+      return b;
+    };
+    row->addWidget(button(names.add, "&Add", add));
+    row->addStretch(1);
+    row->addWidget(button(names.edit, "&Edit", edit));
+    row->addStretch(1);
+    row->addWidget(button(names.del, "&Delete", del));
+    column->addLayout(row);
+    tab1_->addTab(page, names.caption);
+    return list;
+  };
+  lstZips_ = makePage({"Zip extensions", "Files with these extensions are compressed archives:",
+                       "lstZips", "butAddZip", "butEditZips", "butDelZip"},
+                      &TfrmLists::butAddZipClick, &TfrmLists::butEditZipsClick,
+                      &TfrmLists::butDelZipClick);
+  lstPaths_ = makePage({"Paths to ignore", "These paths should be ignored:", "lstPaths",
+                        "butAddPaths", "butEditPaths", "butDelPaths"},
+                       &TfrmLists::butAddPathsClick, &TfrmLists::butEditPathsClick,
+                       &TfrmLists::butDelPathsClick);
+  lstFiles_ = makePage({"Files types to ignore", "Files with these extensions should be ignored:",
+                        "lstFiles", "butAddFiles", "butEditFiles", "butDelFiles"},
+                       &TfrmLists::butAddFilesClick, &TfrmLists::butEditFilesClick,
+                       &TfrmLists::butDelFilesClick);
+  lstFav_ = makePage({"Favorites", "These are your \"favorite paths\", shown in the File menu",
+                      "lstFav", "butAdd", "butEdit", "butDel"},
+                     &TfrmLists::butAddClick, &TfrmLists::butEditClick, &TfrmLists::butDelClick);
+
+  auto* panDontShow = new QWidget(this);
+  panDontShow->setObjectName("panDontShow");
+  panDontShow->setFixedHeight(kDontShowHeight);
+  auto* sizeRow = new QHBoxLayout(panDontShow);
+  sizeRow->setContentsMargins(8, 0, 8, 0);
+  sizeRow->addStretch(1);
+  sizeRow->addWidget(new QLabel("Don't show unless over ", panDontShow));
+  spinSize_ = new SizeSpinBox(panDontShow);
+  spinSize_->setObjectName("spinSize");
+  spinSize_->setFixedWidth(70);
+  sizeRow->addWidget(spinSize_);
+  sizeRow->addWidget(new QLabel("K in size", panDontShow));
+  sizeRow->addStretch(1);
+  outer->addWidget(panDontShow);
+
+  auto* panBottom = new QWidget(this);
+  panBottom->setObjectName("panBottom");
+  panBottom->setFixedHeight(kBottomHeight);
+  auto* buttons = new QHBoxLayout(panBottom);
+  buttons->setContentsMargins(8, 0, 8, 0);
+  butOK_ = new QPushButton("OK", panBottom);
+  butOK_->setObjectName("butOK");
+  butOK_->setDefault(true);
+  butCancel_ = new QPushButton("Cancel", panBottom);
+  butCancel_->setObjectName("butCancel");
+  buttons->addStretch(1);
+  buttons->addWidget(butOK_);
+  buttons->addStretch(1);
+  buttons->addWidget(butCancel_);
+  buttons->addStretch(1);
+  outer->addWidget(panBottom);
+  connect(butOK_, &QPushButton::clicked, this, &TfrmLists::butOKClick);
+  connect(butCancel_, &QPushButton::clicked, this, &TfrmLists::butCancelClick);
+
+  setFixedSize(kClientWidth, kClientHeight);
+}
+
+void TfrmLists::ShowSettings() {
+  if (isVisible()) {
+    raise();
+    activateWindow();
+    return;
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+void TfrmLists::showEvent(QShowEvent* event) {
+  // A window manager's restore is spontaneous and must not drop pending changes.
+  if (!event->spontaneous()) frmLists_show();
+  QDialog::showEvent(event);
+}
+
+void TfrmLists::frmLists_show() {
+  FillSorted(lstZips_, settings_.ZipExts);
+  FillSorted(lstPaths_, settings_.IgnorePaths);
+  FillSorted(lstFav_, settings_.Favorites);
+  FillSorted(lstFiles_, settings_.IgnoreExts);
+  spinSize_->setValue(settings_.MinSize);
+  tab1_->setCurrentIndex(0);
+}
+
+bool TfrmLists::RefuseEntry(const std::string& bytes) {
+  if (FitsOneLine(bytes)) return false;
+  // A line break would split the entry's line in the settings file.
+  ShowPlain(this, "An entry cannot hold a line break.");
+  return true;
+}
+
+void TfrmLists::AddTyped(QListWidget* list, const QString& caption, const QString& prompt,
+                         Normalise rule) {
+  const auto answer = interaction().InputBox(this, caption, prompt, QString());
+  if (!answer) return;
+  std::string entry = answer->toStdString();
+  if (rule == Normalise::DotInFront) {
+    // An empty answer names no extension; a lone "." would match only names ending in a dot.
+    if (entry.empty()) return;
+    if (entry.front() != '.') entry.insert(entry.begin(), '.');
+  } else {
+    entry = LowerAscii(entry);
+  }
+  if (RefuseEntry(entry)) return;
+  list->setCurrentRow(InsertSorted(list, entry));
+}
+
+void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QString& prompt) {
+  const int row = SelectedRow(list);
+  if (row < 0) {
+    ShowPlain(this, "You need to select an item before you can Edit it.");
+    return;
+  }
+  QListWidgetItem* item = list->item(row);
+  const auto answer = interaction().InputBox(this, caption, prompt, item->text());
+  if (!answer) return;
+  const std::string entry = AnswerBytes(item, *answer);
+  if (RefuseEntry(entry)) return;
+  SetEntryBytes(item, entry);  // stays at its place even when it would now sort elsewhere
+}
+
+bool TfrmLists::DeleteSelected(QListWidget* list) {
+  const int row = SelectedRow(list);
+  if (row < 0) return false;
+  delete list->takeItem(row);
+  return true;
+}
+
+void TfrmLists::butAddZipClick() {
+  AddTyped(lstZips_, "Add zip extension", "Enter new zip extension here:", Normalise::DotInFront);
+}
+
+void TfrmLists::butAddPathsClick() {
+  AddTyped(lstPaths_, "Ignore path", "Enter new path to ignore:", Normalise::LowerCase);
+}
+
+void TfrmLists::butAddFilesClick() {
+  AddTyped(lstFiles_, "Ignore file extension", "Enter new file extension to ignore:",
+           Normalise::DotInFront);
+}
+
+void TfrmLists::butAddClick() {
+  const QString start = lastPicked_.isEmpty() ? QDir::homePath() : lastPicked_;
+  const auto picked = interaction().PickFolder(this, "Add a Folder to List", start);
+  if (!picked) return;
+  QString folder = *picked;
+  if (!folder.endsWith('/')) folder += '/';
+  lastPicked_ = folder;
+  // Favourites keep the folder's real case and bytes.
+  const std::string entry = QFile::encodeName(folder).toStdString();
+  if (RefuseEntry(entry)) return;
+  lstFav_->setCurrentRow(InsertSorted(lstFav_, entry));
+}
+
+void TfrmLists::butEditZipsClick() {
+  EditSelected(lstZips_, "Edit a zip extension", "Enter (or edit) the name of this zip extension.");
+}
+
+void TfrmLists::butEditPathsClick() {
+  EditSelected(lstPaths_, "Edit a path to ignore",
+               "Enter (or edit) the name of this path to ignore.");
+}
+
+void TfrmLists::butEditFilesClick() {
+  EditSelected(lstFiles_, "Edit a file type",
+               "Enter (or edit) the name of this file type to ignore.");
+}
+
+void TfrmLists::butEditClick() {
+  EditSelected(lstFav_, "Edit a folder", "Enter (or edit) the name of this Favorite folder.");
+}
+
+void TfrmLists::butDelZipClick() {
+  if (!DeleteSelected(lstZips_))
+    interaction().ShowMessage(this, "You have not selected an item from the list.", "Cannot delete");
+}
+
+void TfrmLists::butDelPathsClick() {
+  if (!DeleteSelected(lstPaths_))
+    interaction().ShowMessage(this, "You have not selected an item from the list.", "Cannot delete");
+}
+
+void TfrmLists::butDelFilesClick() {
+  if (!DeleteSelected(lstFiles_))
+    interaction().ShowMessage(this, "You have not selected an item from the list.", "Cannot delete");
+}
+
+void TfrmLists::butDelClick() {
+  if (!DeleteSelected(lstFav_))
+    ShowPlain(this, "You need to select an item before you can Delete it.");
+}
+
+bool TfrmLists::ListsFit() {
+  const QListWidget* lists[] = {lstZips_, lstPaths_, lstFiles_, lstFav_};
+  for (const QListWidget* list : lists) {
+    if (list->count() <= kListCapacity) continue;
+    QWidget* page = list->parentWidget();
+    tab1_->setCurrentWidget(page);
+    ShowPlain(this, QString("The list \"%1\" holds %2 entries, but the settings keep at most %3. "
+                            "Delete %4 of them, then choose OK again.")
+                        .arg(tab1_->tabText(tab1_->indexOf(page)))
+                        .arg(list->count())
+                        .arg(kListCapacity)
+                        .arg(list->count() - kListCapacity));
+    return false;
+  }
+  return true;
+}
+
+void TfrmLists::CopyBack(const QListWidget* list, EntryList& entries) {
+  entries.Clear();
+  for (int row = 0; row < list->count(); ++row) entries.Append(EntryBytes(list->item(row)));
+}
+
+void TfrmLists::butOKClick() {
+  spinSize_->interpretText();  // a value still being typed counts
+  // Nothing is copied unless every list fits, so the settings never hold half an edit.
+  if (!ListsFit()) return;
+  CopyBack(lstZips_, settings_.ZipExts);
+  CopyBack(lstPaths_, settings_.IgnorePaths);
+  CopyBack(lstFiles_, settings_.IgnoreExts);
+  settings_.MinSize = static_cast<std::uint16_t>(spinSize_->value());
+  CopyBack(lstFav_, settings_.Favorites);
+  accept();
+}
+
+void TfrmLists::butCancelClick() { reject(); }
+
+}  // namespace orbelan
