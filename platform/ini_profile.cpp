@@ -227,12 +227,13 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
   if (auto keyLine = FindKey(section, key)) {
     // Replace the value in place; the key keeps the spelling it has in the file.
     const Line& line = lines_[*keyLine];
+    std::string newLine = std::string(NameOf(line)) + "=" + std::string(value) + "\r\n";
+    if (std::string_view(text_).substr(line.begin, line.end - line.begin) == newLine) {
+      return true;  // the file already says exactly this: nothing to replace
+    }
     newText.reserve(text_.size() + value.size() + 4);
     newText.append(text_, 0, line.begin);
-    newText += NameOf(line);
-    newText += '=';
-    newText += value;
-    newText += "\r\n";
+    newText += newLine;
     newText.append(text_, line.end, std::string::npos);
   } else if (auto sectionLine = FindSection(section)) {
     // Add the key after the last key line of the section (or right after its header).

@@ -45,7 +45,8 @@ class IniFile {
                         std::string_view fallback = {},
                         std::size_t bufferSize = kProfileBufferSize) const;
 
-  // WritePrivateProfileString: sets key in section and replaces the file on disk.
+  // WritePrivateProfileString: sets key in section and replaces the file on disk (unless the
+  // file already holds exactly that line, when there is nothing to write).
   // False (errno set, file and memory unchanged) when the file cannot be written, or when
   // the section, key or value would break the line structure (CR, LF, NUL; "=" or "]"
   // in a key or section name).

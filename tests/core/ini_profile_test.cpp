@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace orbelan {
@@ -150,6 +151,23 @@ TEST_F(IniProfileTest, WriteReplacesInPlaceAndLeavesEverythingElse) {
   EXPECT_EQ(file.Text(), Contents());
   EXPECT_EQ(file.GetString("Other", "minSize"), "1");
   EXPECT_EQ(file.GetString("Tail", "key"), "kept");
+}
+
+TEST_F(IniProfileTest, UnchangedValueLeavesTheFileAlone) {
+  Put("[MAIN]\r\na=1\r\nb=2\n");
+  auto inode = [&] {
+    struct stat st {};
+    ::stat(path_.c_str(), &st);
+    return st.st_ino;
+  };
+  const auto original = inode();
+  IniFile file(path_);
+  ASSERT_TRUE(file.WriteString("MAIN", "a", "1"));
+  EXPECT_EQ(inode(), original);
+  // Same value but an LF line end: the line is rewritten in our form.
+  ASSERT_TRUE(file.WriteString("MAIN", "b", "2"));
+  EXPECT_NE(inode(), original);
+  EXPECT_EQ(Contents(), "[MAIN]\r\na=1\r\nb=2\r\n");
 }
 
 TEST_F(IniProfileTest, WriteHandlesUnendedLastLines) {
