@@ -46,15 +46,16 @@ bool ZipExtAnyCase(std::string_view ext, const Settings& settings) {
 
 // num / den rounded to the nearest whole number, halves to even; den > 0. Exact, so
 // that a true half is recognised even where floating point would land beside it.
-__int128 RoundHalfEven(__int128 num, __int128 den) {
-  __int128 q = num / den;
-  __int128 r = num % den;
+template <typename Int>
+Int RoundHalfEven(Int num, Int den) {
+  Int q = num / den;
+  Int r = num % den;
   if (r < 0) {  // floor division
     q -= 1;
     r += den;
   }
-  const __int128 twice = 2 * r;
-  if (twice > den || (twice == den && (q % 2) != 0)) q += 1;
+  // 0 <= r < den, so den - r cannot overflow where 2 * r might.
+  if (r > den - r || (r == den - r && (q % 2) != 0)) q += 1;
   return q;
 }
 
@@ -129,7 +130,13 @@ std::int64_t UnzippedBytes(const FolderRec& rec) { return rec.SzFiles - rec.SzZi
 
 int ZipPercent(const FolderRec& rec) {
   if (rec.SzFiles <= 0) return 0;
-  const __int128 p = RoundHalfEven(static_cast<__int128>(rec.SzZips) * 100, rec.SzFiles);
+  std::int64_t scaled = 0;
+  __int128 p;
+  if (!__builtin_mul_overflow(rec.SzZips, std::int64_t{100}, &scaled)) {
+    p = RoundHalfEven<std::int64_t>(scaled, rec.SzFiles);  // the usual case, and much faster
+  } else {
+    p = RoundHalfEven<__int128>(static_cast<__int128>(rec.SzZips) * 100, rec.SzFiles);
+  }
   constexpr __int128 lo = std::numeric_limits<int>::min();
   constexpr __int128 hi = std::numeric_limits<int>::max();
   return static_cast<int>(p < lo ? lo : (p > hi ? hi : p));
@@ -144,7 +151,8 @@ std::int64_t ZipPriority(const FolderRec& rec) {
   const std::int64_t unzipped = UnzippedBytes(rec);
   if (unzipped == 0) return 0;
   const int p = ZipPercent(rec);
-  const __int128 priority = RoundHalfEven(unzipped, 100000) + (100 - p) / 2 + p / 2;
+  const __int128 priority =
+      static_cast<__int128>(RoundHalfEven<std::int64_t>(unzipped, 100000)) + (100 - p) / 2 + p / 2;
   return priority < 0 ? 0 : ClampToInt64(priority);
 }
 

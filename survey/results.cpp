@@ -35,27 +35,46 @@ std::int64_t NumericKey(const FolderRec& rec, int column, double today) {
   }
 }
 
-// Sorts ascending; equal rows keep scan order.
-void SortAscending(std::vector<ResultRow>& rows, int column, double today) {
+// Puts the rows (made in scan order) in ascending order of column, equal rows in scan
+// order, or that whole order reversed when descending. Keys are sorted apart from the
+// rows so that the sort moves 16 bytes per step, and each row is moved once.
+void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double today) {
+  const std::size_t n = rows.size();
+  std::vector<std::size_t> order;
   if (column == 1) {
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const ResultRow& a, const ResultRow& b) { return a.PathText < b.PathText; });
+    struct Keyed {
+      std::string_view text;
+      std::size_t index;
+    };
+    std::vector<Keyed> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = {rows[i].PathText, i};
+    // Unsigned byte order, a prefix first; the index keeps equal texts in scan order.
+    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+      const int c = a.text.compare(b.text);
+      return c != 0 ? c < 0 : a.index < b.index;
+    });
+    order.reserve(n);
+    for (const Keyed& k : keys) order.push_back(k.index);
+  } else if (column >= 2 && column <= 6) {
+    struct Keyed {
+      std::int64_t key;
+      std::size_t index;
+    };
+    std::vector<Keyed> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = {NumericKey(*rows[i].Rec, column, today), i};
+    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+      return a.key != b.key ? a.key < b.key : a.index < b.index;
+    });
+    order.reserve(n);
+    for (const Keyed& k : keys) order.push_back(k.index);
+  } else {  // the blank column keeps scan order
+    if (descending) std::reverse(rows.begin(), rows.end());
     return;
   }
-  if (column < 2 || column > 6) return;  // the blank column keeps scan order
-
-  struct Keyed {
-    std::int64_t key;
-    std::size_t index;  // scan order breaks ties
-  };
-  std::vector<Keyed> keys(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) keys[i] = {NumericKey(*rows[i].Rec, column, today), i};
-  std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
-    return a.key != b.key ? a.key < b.key : a.index < b.index;
-  });
+  if (descending) std::reverse(order.begin(), order.end());
   std::vector<ResultRow> sorted;
-  sorted.reserve(rows.size());
-  for (const Keyed& k : keys) sorted.push_back(std::move(rows[k.index]));
+  sorted.reserve(n);
+  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
   rows = std::move(sorted);
 }
 
@@ -78,6 +97,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   ResultRows result;
   if (folders.Empty()) return result;
 
+  result.Rows.reserve(static_cast<std::size_t>(folders.Count()));
   std::int64_t sumSizes = 0;
   std::int64_t sumZips = 0;
   for (const FolderRec& rec : folders) {
@@ -93,8 +113,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   }
 
   const int column = sortColumn < 0 ? -sortColumn : sortColumn;
-  SortAscending(result.Rows, column, today);
-  if (sortColumn < 0) std::reverse(result.Rows.begin(), result.Rows.end());
+  SortRows(result.Rows, column, sortColumn < 0, today);
   return result;
 }
 
