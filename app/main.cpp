@@ -1,0 +1,21 @@
+// Orbelan: tells which folders of a disk are worth compressing.
+
+#include <QApplication>
+#include <clocale>
+
+#include "app/main_form.h"
+#include "ui/pictures.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Size texts group their digits the way the user's locale does.
+  std::setlocale(LC_NUMERIC, "");
+  QApplication::setApplicationName(QStringLiteral("orbelan"));
+  QApplication::setWindowIcon(orbelan::pictures::ProgramIcon());
+
+  // The main window creates the settings dialog, the properties dialog, the splash, the
+  // About box and the favourites chooser after itself, in that order, once for the run.
+  orbelan::TForm1 form;
+  form.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,165 @@
+#pragma once
+// The main window: path banner, results list, status panel with its tool buttons, the
+// menus, and the whole scan as the user lives it (choose, scan with progress and cancel,
+// fill and sort the list).
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+#include "survey/scanner.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTimer;
+class QToolButton;
+class QTreeView;
+
+namespace orbelan {
+
+class BevelPanel;
+class ClickLabel;
+class GuiScanObserver;
+class PercentGauge;
+class ResultsModel;
+class TfrmAbout;
+class TfrmFav;
+class TfrmLists;
+class TfrmProp;
+class TfrmSplash;
+struct FolderRec;
+struct ResultRow;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  struct Options {
+    // When set, the settings are read from and written to this file instead of the one
+    // next to the program (tests keep away from the user's settings this way).
+    std::optional<std::string> settingsFile;
+    // The splash is shown half a second after start; tests leave it off.
+    bool startSplashTimer = true;
+  };
+
+  TForm1();
+  explicit TForm1(const Options& options);
+  ~TForm1() override;
+
+  // Run state.
+  Settings settings;
+  QString CurrentPath;
+  int SortColumn = 1;
+  bool IsBusy() const { return busy_; }
+  bool CancelRequested() const { return scanner_->CancelRequested; }
+  const FolderList& Folders() const { return folders_; }
+
+  // The whole scan of one folder; the path is shown and remembered unchanged.
+  void ScanPath(const QString& path);
+  // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
+  void FillList();
+
+  // The selected row of LView1 and its record, or nullptr without a selection.
+  const ResultRow* SelectedRow() const;
+  const FolderRec* SelectedRecord() const;
+
+  ResultsModel* Model() const { return model_; }
+  GuiScanObserver& ScanObserverForTests() { return *observer_; }
+  TfrmLists* frmLists() const { return frmLists_; }
+  TfrmProp* frmProp() const { return frmProp_; }
+  TfrmSplash* frmSplash() const { return frmSplash_; }
+  TfrmAbout* frmAbout() const { return frmAbout_; }
+  TfrmFav* frmFav() const { return frmFav_; }
+
+  // The window's outer size at 96 dpi, and the frame the client size is derived with.
+  static constexpr int kOuterWidth = 597, kOuterHeight = 278, kOuterMinWidth = 330;
+  static constexpr int kFrameWidth = 8, kFrameHeight = 27;  // 4-pixel borders, 19-pixel caption
+
+ public slots:
+  void labPath_Click();
+  void mnuRefreshClick();
+  void mnuScanFavClick();
+  void butListsClick();
+  void butHelpClick();
+  void mnuWebOrbelanClick();
+  void mnuWebKELClick();
+  void mnuAboutClick();
+  void mnuExploreClick();
+  void mnuPropertiesClick();
+  void mnuIgnorePathClick();
+  void mnuAddFavorClick();
+  void mnuRecycleClick();
+  void mnuRecycleDirClick();
+  void mnuZipClick() {}
+  void mFolderClick();
+  void Lview1_colclick(int section);
+  void panMainClick();
+  void Timer1Timer();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;  // form_close
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void form_create(const Options& options);
+  void BuildPanels();
+  void BuildMenus();
+  void CreateSecondaryWindows();
+  void form_resize();
+  void panTop_resize();
+  void panBot_resize();
+  void panMain_resize();
+  void FormKeyPress(int key);
+  void LView1MouseDown(const QPoint& viewportPos);
+  void SetBusy(bool busy);
+
+  FolderList folders_;
+  std::unique_ptr<GuiScanObserver> observer_;
+  std::unique_ptr<Scanner> scanner_;
+  bool busy_ = false;
+  bool quitDuringScan_ = false;  // closed while a scan ran; settings already saved
+  bool closeSaved_ = false;      // the close that follows such a scan needs no second save
+
+  // panTop
+  BevelPanel* panTop = nullptr;
+  ClickLabel* labPath = nullptr;
+  // panMain
+  BevelPanel* panMain = nullptr;
+  QTreeView* LView1 = nullptr;
+  ResultsModel* model_ = nullptr;
+  // panBot
+  BevelPanel* panBot = nullptr;
+  QLabel* labMsg = nullptr;
+  QLabel* labPct = nullptr;
+  PercentGauge* Gauge1 = nullptr;
+  QToolButton* butExit = nullptr;
+  QToolButton* butLists = nullptr;
+  QToolButton* butHelp = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+
+  QTimer* Timer1 = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QMenu* mFolder = nullptr;
+  QAction* mnuFExplore = nullptr;
+  QAction* mnuFIgnore = nullptr;
+  QAction* mnuFAddFavor = nullptr;
+  QAction* mnuFProp = nullptr;
+  QAction* mnuFRefresh = nullptr;
+
+  TfrmLists* frmLists_ = nullptr;
+  TfrmProp* frmProp_ = nullptr;
+  TfrmSplash* frmSplash_ = nullptr;
+  TfrmAbout* frmAbout_ = nullptr;
+  TfrmFav* frmFav_ = nullptr;
+};
+
+}  // namespace orbelan

@@ -1,0 +1,91 @@
+#include "app/results_model.h"
+
+#include <array>
+
+namespace orbelan {
+namespace {
+
+struct ColumnLook {
+  const char* header;
+  int width;
+  Qt::Alignment alignment;
+};
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+const std::array<ColumnLook, kColumnCount> kColumns = {{
+    {"Path", 230, kLeft},
+    {"Unzipped", 80, kRight},
+    {"Zipped", 80, kRight},
+    {"%", 40, kRight},
+    {"Most Recent", 85, kRight},
+    {"Priority", 50, kLeft},
+    {"", 70, kLeft},
+}};
+
+}  // namespace
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ResultsModel::SetRows(ResultRows rows, double today) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  today_ = today;
+  endResetModel();
+}
+
+void ResultsModel::Clear() {
+  beginResetModel();
+  rows_ = {};
+  endResetModel();
+}
+
+const ResultRow* ResultsModel::RowAt(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.Rows.size()) return nullptr;
+  return &rows_.Rows[static_cast<std::size_t>(row)];
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.Rows.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  const ResultRow* row = index.isValid() ? RowAt(index.row()) : nullptr;
+  if (!row) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      // Paths are bytes on disk; names that are not UTF-8 still show, with replacements.
+      return QString::fromStdString(CellText(*row, index.column() + 1, today_));
+    case Qt::TextAlignmentRole:
+      return ColumnAlignment(index.column()).toInt();
+    default:
+      return {};
+  }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
+  if (role == Qt::DisplayRole) return QString::fromLatin1(kColumns[section].header);
+  if (role == Qt::TextAlignmentRole) return ColumnAlignment(section).toInt();
+  return {};
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+int ResultsModel::ColumnWidth(int column) {
+  return column >= 0 && column < kColumnCount ? kColumns[column].width : 0;
+}
+
+Qt::Alignment ResultsModel::ColumnAlignment(int column) {
+  return column >= 0 && column < kColumnCount ? kColumns[column].alignment : kLeft;
+}
+
+}  // namespace orbelan
