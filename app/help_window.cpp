@@ -2,59 +2,77 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QPointer>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "ui/pictures.h"
+
 namespace orbelan {
 
 namespace {
 
-const char kHelpFileName[] = "orbelan.hlp";
+const QString kHelpFileName = QStringLiteral("orbelan.hlp");
 
-QString FindHelpFile() {
-  const QString exeDir = QCoreApplication::applicationDirPath();
-  const QStringList candidates = {
-      exeDir + QLatin1Char('/') + QLatin1String(kHelpFileName),
-      QDir::cleanPath(exeDir + QStringLiteral("/../share/orbelan/") + QLatin1String(kHelpFileName)),
-  };
-  for (const QString& path : candidates)
-    if (QFileInfo(path).isFile()) return path;
-  return {};
+QWidget* MakeViewer(QWidget* parent) {
+  auto* window = new QWidget(parent, Qt::Window);
+  window->setObjectName(QStringLiteral("helpWindow"));
+  window->setWindowIcon(pictures::ProgramIcon());
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* browser = new QTextBrowser(window);
+  browser->setObjectName(QStringLiteral("helpBrowser"));
+  // Links inside the help stay in the viewer; web links go to the browser.
+  browser->setOpenExternalLinks(true);
+  layout->addWidget(browser);
+  auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+  QObject::connect(close, &QShortcut::activated, window, &QWidget::close);
+  window->resize(600, 520);
+  return window;
 }
 
 }  // namespace
 
-void ShowHelpContents(QWidget* parent) {
-  static QPointer<QWidget> window;
-  if (!window) {
-    window = new QWidget(parent, Qt::Window);
-    window->setObjectName(QStringLiteral("helpWindow"));
-    window->setAttribute(Qt::WA_DeleteOnClose, false);
-    auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* browser = new QTextBrowser(window);
-    browser->setObjectName(QStringLiteral("helpBrowser"));
-    browser->setOpenExternalLinks(true);
-    layout->addWidget(browser);
-    window->resize(560, 480);
-  }
-  auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
-  const QString file = FindHelpFile();
-  if (file.isEmpty()) {
-    browser->setPlainText(QStringLiteral("The help file %1 could not be found.").arg(QLatin1String(kHelpFileName)));
-    window->setWindowTitle(QStringLiteral("Help"));
-  } else {
-    browser->setSource(QUrl::fromLocalFile(file), QTextDocument::HtmlResource);
-    window->setWindowTitle(browser->documentTitle());
-  }
-  window->show();
-  window->raise();
-  window->activateWindow();
+QStringList HelpFileCandidates() {
+  const QString exeDir = QCoreApplication::applicationDirPath();
+  return {QDir(exeDir).filePath(kHelpFileName),
+          QDir::cleanPath(exeDir + QStringLiteral("/../share/orbelan/") + kHelpFileName)};
 }
+
+QString FindHelpFile(const QStringList& candidates) {
+  for (const QString& path : candidates) {
+    const QFileInfo info(path);
+    if (info.isFile() && info.isReadable()) return path;
+  }
+  return {};
+}
+
+QWidget* ShowHelpFile(QWidget* parent, const QString& file) {
+  static QPointer<QWidget> viewer;
+  if (!viewer) viewer = MakeViewer(parent);
+  auto* browser = viewer->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
+  const QFileInfo info(file);
+  if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
+    browser->clearHistory();
+    browser->setSource(QUrl());
+    browser->setPlainText(QStringLiteral("The help file %1 could not be found.").arg(kHelpFileName));
+    viewer->setWindowTitle(QStringLiteral("Orbelan Help"));
+  } else {
+    browser->setSource(QUrl::fromLocalFile(info.absoluteFilePath()), QTextDocument::HtmlResource);
+    const QString title = browser->documentTitle();
+    viewer->setWindowTitle(title.isEmpty() ? QStringLiteral("Orbelan Help") : title);
+  }
+  viewer->show();
+  viewer->raise();
+  viewer->activateWindow();
+  return viewer;
+}
+
+void ShowHelpContents(QWidget* parent) { ShowHelpFile(parent, FindHelpFile(HelpFileCandidates())); }
 
 }  // namespace orbelan
