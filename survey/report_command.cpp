@@ -42,7 +42,7 @@ class ReportObserver : public ScanObserver {
     last_ = {};
   }
   void FolderProgress(std::int64_t index, std::int64_t total) override {
-    if (index != total && !Due()) return;
+    if (!context_.showProgress || (index != total && !Due())) return;
     constexpr std::size_t kWidth = 30;
     const auto filled = static_cast<std::size_t>(index * kWidth / total);
     std::string text;

@@ -1,0 +1,253 @@
+#include "survey/report_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/day_number.h"
+#include "scan_tree_fixture.h"
+#include "settings/settings.h"
+#include "survey/figures.h"
+#include "survey/report_format.h"
+
+namespace orbelan {
+namespace {
+
+using testing::TempTree;
+
+// Splits CSV text into records of fields, honouring quotes (RFC 4180).
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        records.back().back().push_back('"');
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        records.back().back().push_back(c);
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      records.back().emplace_back();
+    } else if (c == '\n') {
+      records.emplace_back(1);
+    } else {
+      records.back().back().push_back(c);
+    }
+  }
+  if (records.back().size() == 1 && records.back()[0].empty()) records.pop_back();
+  return records;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Report {
+  Settings settings;
+  std::ostringstream out, err;
+  volatile std::sig_atomic_t interrupted = 0;
+  double today = 0;
+
+  int Run(const std::vector<std::string>& args) {
+    ReportContext context;
+    context.settings = &settings;
+    context.out = &out;
+    context.err = &err;
+    context.interrupted = &interrupted;
+    context.today = today;
+    return RunReport(args, context);
+  }
+};
+
+TEST(ReportArgs, AcceptsTheSortColumnTheCsvSwitchAndOneFolder) {
+  std::string error;
+  auto options = ParseReportArgs({"/data"}, error);
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->SortColumn, 1);
+  EXPECT_FALSE(options->Csv);
+  EXPECT_EQ(options->Folder, "/data");
+
+  options = ParseReportArgs({"--csv", "--sort", "-6", "/data"}, error);
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->Csv);
+  EXPECT_EQ(options->SortColumn, -6);
+
+  options = ParseReportArgs({"--sort=7", "--", "-folder-with-dash"}, error);
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->SortColumn, 7);
+  EXPECT_EQ(options->Folder, "-folder-with-dash");
+
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--sort", "0", "/d"},
+                                             {"--sort", "8", "/d"},
+                                             {"--sort", "-8", "/d"},
+                                             {"--sort", "2x", "/d"},
+                                             {"--sort=", "/d"},
+                                             {"/d", "--sort"},
+                                             {"--verbose", "/d"},
+                                             {"/d", "/e"}}) {
+    error.clear();
+    EXPECT_FALSE(ParseReportArgs(bad, error)) << ::testing::PrintToString(bad);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(ReportFormat, QuotesCsvFieldsOnlyWhenNeeded) {
+  EXPECT_EQ(CsvField("/plain/path/"), "/plain/path/");
+  EXPECT_EQ(CsvField("/a,b/"), "\"/a,b/\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(CsvField("cr\rhere"), "\"cr\rhere\"");
+  EXPECT_EQ(CsvField(" today"), "\" today\"");
+  EXPECT_EQ(CsvField(""), "");
+}
+
+TEST(ReportFormat, DayNumbersHaveSixDecimalsAndNoneIsZero) {
+  EXPECT_EQ(DayNumberText(0), "0");
+  EXPECT_EQ(DayNumberText(45000.5), "45000.500000");
+  EXPECT_EQ(DayNumberText(45000.0 + 1.0 / 3.0), "45000.333333");
+  EXPECT_EQ(DayNumberText(-0.75), "-0.750000");
+  EXPECT_EQ(TerminalSafe("a\nb\tc\x7f" "d\xc3\xa9"), "a?b?c?d\xc3\xa9");
+}
+
+// Two listed folders (one with an awkward name), one too small, one ignored file.
+struct SampleTree {
+  TempTree tree;
+  const std::string odd = "Odd, \"Name\"\nHere";
+  const long long when = 1700000000;
+  SampleTree() {
+    tree.Dir(odd);
+    tree.File(odd + "/plain.txt", 2000, when - 500);
+    tree.File(odd + "/pack.ZIP", 1000, when);
+    tree.File(odd + "/scratch.tmp", 50000, when + 500);  // ignored: neither size nor time
+    tree.Dir("big");
+    tree.File("big/data.bin", 7000, when - 86400);
+    tree.Dir("small");
+    tree.File("small/x", 100, when);
+  }
+};
+
+void PrepareSettings(Settings& settings) {
+  settings.MinSize = 0;
+  settings.ZipExts.Append(".zip");
+  settings.IgnoreExts.Append(".tmp");
+}
+
+TEST(ReportCommand, CsvListsEveryFigureOfTheListedFoldersInTheirRealCase) {
+  SampleTree sample;
+  Report report;
+  PrepareSettings(report.settings);
+  LocalDayClock clock;
+  report.today = std::floor(clock.DayNumber(sample.when)) + 3;
+
+  ASSERT_EQ(report.Run({"--csv", sample.tree.Root()}), kReportOk) << report.err.str();
+  const auto records = ParseCsv(report.out.str());
+  ASSERT_EQ(records.size(), 3u) << report.out.str();
+  EXPECT_EQ(records[0], (std::vector<std::string>{"path", "files", "bytes", "zip_files", "zip_bytes",
+                                                  "ignored_files", "ignored_bytes", "newest",
+                                                  "unzipped", "percent", "priority", "age"}));
+  // Sorted by the lower-cased path: "big" before "odd".
+  EXPECT_EQ(records[1], (std::vector<std::string>{
+                            sample.tree.PathOf("big/"), "1", "7000", "0", "0", "0", "0",
+                            DayNumberText(clock.DayNumber(sample.when - 86400)), "7000", "0", "50",
+                            "4 days ago"}));
+  EXPECT_EQ(records[2], (std::vector<std::string>{
+                            sample.tree.PathOf(sample.odd + "/"), "2", "3000", "1", "1000", "1",
+                            "50000", DayNumberText(clock.DayNumber(sample.when)), "2000", "33", "49",
+                            "3 days ago"}));
+  EXPECT_TRUE(report.err.str().empty());  // no progress without a terminal
+}
+
+TEST(ReportCommand, SortsByTheGivenColumn) {
+  SampleTree sample;
+  Report report;
+  PrepareSettings(report.settings);
+  ASSERT_EQ(report.Run({"--sort", "-2", "--csv", sample.tree.Root()}), kReportOk);
+  const auto records = ParseCsv(report.out.str());
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[1][8], "7000");  // unzipped, descending
+  EXPECT_EQ(records[2][8], "2000");
+}
+
+TEST(ReportCommand, TableShowsTheSixColumnsAlignedAndTheShareZipped) {
+  SampleTree sample;
+  Report report;
+  PrepareSettings(report.settings);
+  LocalDayClock clock;
+  report.today = std::floor(clock.DayNumber(sample.when));
+
+  ASSERT_EQ(report.Run({sample.tree.Root()}), kReportOk);
+  const auto lines = Lines(report.out.str());
+  ASSERT_EQ(lines.size(), 4u) << report.out.str();
+  const std::string& header = lines[0];
+  std::size_t at = 0;
+  for (const char* column : {"Path", "Unzipped", "Zipped", "%", "Most Recent", "Priority"}) {
+    const std::size_t found = header.find(column, at);
+    ASSERT_NE(found, std::string::npos) << column;
+    at = found + 1;
+  }
+  // Lower-cased path as the list shows it, the line break made harmless.
+  EXPECT_EQ(lines[2].rfind(LowerAscii(sample.tree.PathOf("odd, \"name\"?here/")), 0), 0u)
+      << lines[2];
+  EXPECT_NE(lines[2].find("33%"), std::string::npos);
+  EXPECT_NE(lines[2].find("today"), std::string::npos);
+  EXPECT_NE(lines[1].find("yesterday"), std::string::npos);
+  // Figures end in the same column on every line.
+  EXPECT_EQ(lines[0].size(), lines[1].size());
+  EXPECT_EQ(lines[1].size(), lines[2].size());
+  EXPECT_EQ(lines[3], "% Zipped: 10");  // 1,000 of 10,000 listed bytes
+}
+
+TEST(ReportCommand, AnInterruptedScanPrintsNothingAndExits130) {
+  SampleTree sample;
+  Report report;
+  PrepareSettings(report.settings);
+  report.interrupted = 1;
+  EXPECT_EQ(report.Run({"--csv", sample.tree.Root()}), kReportCanceled);
+  EXPECT_TRUE(report.out.str().empty());
+}
+
+TEST(ReportCommand, RefusesWhatIsNotAFolderAndBadArguments) {
+  TempTree tree;
+  tree.File("file.txt", 5);
+  for (const std::string& target : {tree.PathOf("missing"), tree.PathOf("file.txt"), std::string()}) {
+    Report report;
+    EXPECT_EQ(report.Run({target}), kReportUsage) << target;
+    EXPECT_TRUE(report.out.str().empty());
+    EXPECT_NE(report.err.str().find("orbelan-report: "), std::string::npos);
+  }
+  Report bad;
+  EXPECT_EQ(bad.Run({"--sort", "0", tree.Root()}), kReportUsage);
+  EXPECT_NE(bad.err.str().find("Usage: orbelan-report"), std::string::npos);
+
+  Report help;
+  EXPECT_EQ(help.Run({"--help"}), kReportOk);
+  EXPECT_NE(help.out.str().find("Usage: orbelan-report"), std::string::npos);
+}
+
+TEST(ReportCommand, AFolderWithNothingListedGivesHeadersAndZero) {
+  TempTree tree;
+  tree.File("tiny", 10);
+  Report report;  // default MinSize 0 in a fresh Settings; 10 bytes do not qualify
+  ASSERT_EQ(report.Run({"--csv", tree.Root()}), kReportOk);
+  EXPECT_EQ(ParseCsv(report.out.str()).size(), 1u);
+  Report table;
+  ASSERT_EQ(table.Run({tree.Root()}), kReportOk);
+  EXPECT_EQ(Lines(table.out.str()).back(), "% Zipped: 0");
+}
+
+}  // namespace
+}  // namespace orbelan
