@@ -1,11 +1,10 @@
 #include "survey/figures.h"
 
-#include <chrono>
 #include <clocale>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
+#include "platform/day_number.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 
@@ -178,16 +177,7 @@ std::string AgeText(double recent, double today) {
   return std::to_string(n) + " days ago";
 }
 
-double LocalToday() {
-  using namespace std::chrono;
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  const sys_days date{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
-                      day{static_cast<unsigned>(local.tm_mday)}};
-  constexpr sys_days kDayZero{year{1899} / December / 30};
-  return static_cast<double>((date - kDayZero).count());
-}
+double LocalToday() { return TodayDayNumber(); }
 
 std::string AgeText(double recent) { return AgeText(recent, LocalToday()); }
 
