@@ -42,14 +42,35 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
   if (column == 1) {
+    // All texts of a scan share the start folder's path; the 8 bytes after that shared
+    // part, read big-endian, order most pairs without touching the texts themselves.
+    std::size_t shared = n == 0 ? 0 : rows[0].PathText.size();
+    for (std::size_t i = 1; i < n && shared > 0; ++i) {
+      const std::string& a = rows[0].PathText;
+      const std::string& b = rows[i].PathText;
+      std::size_t k = 0;
+      const std::size_t limit = std::min(shared, b.size());
+      while (k < limit && a[k] == b[k]) ++k;
+      shared = k;
+    }
     struct Keyed {
+      std::uint64_t head;  // bytes shared..shared+7, zero-padded; equal heads fall back to the texts
       std::string_view text;
       std::size_t index;
     };
     std::vector<Keyed> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = {rows[i].PathText, i};
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string& text = rows[i].PathText;
+      std::uint64_t head = 0;
+      for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t at = shared + k;
+        head = (head << 8) | (at < text.size() ? static_cast<unsigned char>(text[at]) : 0u);
+      }
+      keys[i] = {head, text, i};
+    }
     // Unsigned byte order, a prefix first; the index keeps equal texts in scan order.
     std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.head != b.head) return a.head < b.head;
       const int c = a.text.compare(b.text);
       return c != 0 ? c < 0 : a.index < b.index;
     });

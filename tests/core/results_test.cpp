@@ -247,41 +247,58 @@ std::vector<const FolderRec*> OrderByTextRules(const ResultRows& built, int sort
   return out;
 }
 
-TEST_F(ResultsTest, FastSortEqualsTheTextRulesOnRandomRecords) {
-  std::mt19937_64 rng(20261207);
+// Records of every kind: sizes below the minimum, around and above 1e9, equal keys,
+// blank and future ages; paths with shared starts, case, bytes above 127, a NUL inside
+// and prefixes of one another.
+void AddRandomRecords(FolderList& folders, const Settings& settings, const std::string& start,
+                      std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
   auto pick = [&](std::int64_t lo, std::int64_t hi) {
     return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng);
   };
-  const char* const dirs[] = {"/a/", "/A/b/", "/a/b/", "/z/", "/ä/", "/a/b/c/", " /q/"};
+  const std::string dirs[] = {"a/", "A/b/", "a/b/", "z/", "ä/", "a/b/c/", " q/",
+                              std::string("a/b\0c/", 6), "a/b/cdefghijklmnop/"};
   for (int i = 0; i < 3000; ++i) {
     std::int64_t files = 0;
     switch (pick(0, 4)) {
-      case 0: files = pick(0, 3000); break;                       // some below the minimum
-      case 1: files = pick(1024, 1100); break;                    // many equal keys
-      case 2: files = pick(900000000, 1100000000); break;         // around 1e9
-      case 3: files = pick(1, 5) * 1000000000LL; break;           // wide and equal
+      case 0: files = pick(0, 3000); break;
+      case 1: files = pick(1024, 1100); break;
+      case 2: files = pick(900000000, 1100000000); break;
+      case 3: files = pick(1, 5) * 1000000000LL; break;
       default: files = pick(0, std::int64_t{1} << 40); break;
     }
     const std::int64_t zips = pick(0, 3) == 0 ? 0 : (pick(0, 1) ? files : pick(0, files));
     double recent = 0;
     switch (pick(0, 3)) {
-      case 0: recent = 0; break;                                   // blank age
-      case 1: recent = kToday + pick(-3, 3) + 0.5; break;          // today, yesterday, future
+      case 0: recent = 0; break;                               // blank age
+      case 1: recent = kToday + pick(-3, 3) + 0.5; break;      // today, yesterday, future
       default: recent = kToday - pick(0, 4000) + pick(0, 9) / 10.0; break;
     }
-    FolderRec& rec = Add(dirs[pick(0, 6)] + std::to_string(pick(0, 50)) + "/", files, zips, recent);
+    folders.AddFolder(start + dirs[pick(0, 8)] + std::to_string(pick(0, 50)) + "/", settings);
+    FolderRec& rec = *folders.Tail();
+    rec.SzFiles = files;
+    rec.SzZips = zips;
+    rec.Recent = recent;
     rec.NFiles = i;  // scan index, read back by OrderByTextRules
   }
-  for (const char* sep : {",", ".", "\u202f", "\u00a0"}) {
-    SetThousandsSeparator(sep);
-    for (int column = 1; column <= kColumnCount; ++column) {
-      for (int sortColumn : {column, -column}) {
-        ResultRows rows = FillRows(folders, 0, sortColumn, kToday);
-        std::vector<const FolderRec*> got;
-        for (const ResultRow& r : rows.Rows) got.push_back(r.Rec);
-        ASSERT_GT(got.size(), 1000u);
-        EXPECT_EQ(got, OrderByTextRules(rows, sortColumn))
-            << "separator " << sep << ", sort column " << sortColumn;
+}
+
+TEST_F(ResultsTest, FastSortEqualsTheTextRulesOnRandomRecords) {
+  // Under one start folder, as a scan gives them, and under several.
+  for (const char* start : {"/home/Ann/Start/", "/"}) {
+    folders.ResetFolderList();
+    AddRandomRecords(folders, settings, start, 20261207);
+    for (const char* sep : {",", ".", "\u202f", "\u00a0"}) {
+      SetThousandsSeparator(sep);
+      for (int column = 1; column <= kColumnCount; ++column) {
+        for (int sortColumn : {column, -column}) {
+          ResultRows rows = FillRows(folders, 0, sortColumn, kToday);
+          std::vector<const FolderRec*> got;
+          for (const ResultRow& r : rows.Rows) got.push_back(r.Rec);
+          ASSERT_GT(got.size(), 1000u);
+          EXPECT_EQ(got, OrderByTextRules(rows, sortColumn))
+              << "start " << start << ", separator " << sep << ", sort column " << sortColumn;
+        }
       }
     }
   }
