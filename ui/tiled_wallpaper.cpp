@@ -54,10 +54,9 @@ QImage ResizeKeeping(const QImage& old, int w, int h) {
   return fresh;
 }
 
-// The quotient the eight-part mirror steps its diagonal by, held with a 40-bit significand
-// (rounded to nearest). The width of the significand decides where the diagonal falls on
-// exact multiples: 10/6 held this way lies just below 5/3, so 3 * q truncates to 4.
-double DiagonalQuotient(int ph, int pw) {
+}  // namespace
+
+double TileMirror8Quotient(int ph, int pw) {
   if (pw == 0) return 0.0;
   const double q = static_cast<double>(ph) / pw;
   if (q == 0.0) return 0.0;
@@ -65,8 +64,6 @@ double DiagonalQuotient(int ph, int pw) {
   const double mantissa = std::frexp(q, &exponent);  // in [0.5, 1)
   return std::ldexp(std::nearbyint(std::ldexp(mantissa, 40)), exponent - 40);
 }
-
-}  // namespace
 
 RezeRazedaziz::RezeRazedaziz(QWidget* parent) : QWidget(parent), about_("1.0") {
   // Stands in for a windowless control: the parent shows through wherever nothing is painted.
@@ -167,7 +164,7 @@ void RezeRazedaziz::BuildTile() {
       }
       break;
     case tileMirror8: {
-      const double q = DiagonalQuotient(ph, pw);
+      const double q = TileMirror8Quotient(ph, pw);
       for (int x = 0; x < pw; ++x) {
         const int yl = static_cast<int>(std::trunc(x * q));
         for (int y = 0; y <= yl + 1; ++y) {

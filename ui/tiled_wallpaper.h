@@ -46,6 +46,11 @@ enum TkelTileStyle : std::uint8_t {
   tileVChecker,
 };
 
+// The slope the eight-part mirror follows down its diagonal: ph / pw (0 when pw is 0), held
+// with a 40-bit significand rounded to nearest. The width of the significand decides where
+// the diagonal falls on exact multiples: 10 / 6 held this way lies just below 5 / 3.
+double TileMirror8Quotient(int ph, int pw);
+
 class RezeRazedaziz : public QWidget {
   Q_OBJECT
  public:
