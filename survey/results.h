@@ -28,7 +28,10 @@ struct ResultRows {
 std::string CellText(const ResultRow& row, int column, double today);
 
 // Builds the rows of the qualifying records and sorts them once by sortColumn
-// (magnitude 1..7, negative for descending).
+// (magnitude 1..7, negative for descending). Rows with equal keys, and every row when
+// sorting by the blank column 7, stand in scan order; descending is that whole order
+// reversed. An empty list gives no rows and GaugePercent 0: the caller then leaves its
+// gauge as it was.
 ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today);
 
 // The comparison rules of the list, on texts: +1 when a belongs after b, -1 otherwise.
