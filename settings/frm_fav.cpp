@@ -80,6 +80,7 @@ TfrmFav::TfrmFav(QWidget* parent)
 
 std::optional<std::string> TfrmFav::Choose(const Settings& settings) {
   FillSorted(list1_, settings.Favorites);
+  setResult(QDialog::Rejected);  // as exec() does: only this showing's Scan counts
   if (interaction().ExecModal(this) != QDialog::Accepted) return std::nullopt;
   return chosen_;
 }

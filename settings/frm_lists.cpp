@@ -162,7 +162,6 @@ void TfrmLists::ShowSettings() {
     return;
   }
   show();
-  raise();
   activateWindow();
 }
 

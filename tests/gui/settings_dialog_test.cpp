@@ -1,0 +1,424 @@
+// The settings dialog: each page's Add / Edit / Delete with scripted answers, OK and Cancel,
+// the minimum-size field's rules and the capacity of the lists.
+
+#include <QApplication>
+#include <QFile>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/frm_lists.h"
+#include "settings/settings.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+using ::testing::ElementsAre;
+using Strings = std::vector<std::string>;
+
+void Fill(EntryList& list, const Strings& entries) {
+  list.Clear();
+  for (const auto& e : entries) list.Append(e);
+}
+
+Strings Entries(const EntryList& list) {
+  return Strings(list.Items.begin(), list.Items.begin() + list.Count);
+}
+
+class SettingsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    settings.FileName = (dir.path() + "/orbelan.dat").toStdString();
+    settings.SetDefaults();
+    Fill(settings.ZipExts, {".zip", ".arj"});
+    Fill(settings.IgnorePaths, {"/usr/", "/proc/"});
+  }
+
+  QListWidget* List(const char* name) { return dialog.findChild<QListWidget*>(name); }
+  void Click(const char* name) {
+    auto* button = dialog.findChild<QPushButton*>(name);
+    ASSERT_NE(button, nullptr) << name;
+    button->click();
+  }
+  QStringList Shown(const char* name) {
+    QStringList out;
+    auto* list = List(name);
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+  }
+  void Select(const char* name, const QString& text) {
+    auto* list = List(name);
+    auto found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_FALSE(found.isEmpty()) << text.toStdString();
+    list->setCurrentItem(found.front());
+  }
+  QSpinBox* Spin() { return dialog.findChild<QSpinBox*>("spinSize"); }
+  // Types text into the size field and moves the focus away, as a user would.
+  void TypeSize(const QString& text) {
+    auto* edit = Spin()->findChild<QLineEdit*>();
+    edit->setText(text);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(Spin(), &out);
+  }
+
+  QTemporaryDir dir;
+  testing::ScriptedInteraction script;
+  Settings settings;
+  TfrmLists dialog{settings};
+};
+
+TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
+  Fill(settings.ZipExts, {".zip", "b", ".Arj", ".7z", ".ARJ"});
+  Fill(settings.Favorites, {"/srv/b/", "/Home/", "/alpha/"});
+  settings.MinSize = 300;
+  dialog.ShowSettings();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_FALSE(dialog.isModal());
+  EXPECT_EQ(dialog.windowTitle(), "Orbelan Settings");
+  EXPECT_EQ(dialog.size(), QSize(354, 347));
+  // Equal but for case: the raw bytes decide, so the order never varies.
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".ARJ", ".Arj", ".zip", "b"));
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/usr/"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/alpha/", "/Home/", "/srv/b/"));
+  EXPECT_TRUE(Shown("lstFiles").isEmpty());
+  EXPECT_EQ(Spin()->value(), 300);
+
+  auto* tabs = dialog.findChild<QTabWidget*>("tab1");
+  ASSERT_EQ(tabs->count(), 4);
+  EXPECT_EQ(tabs->tabText(0), "Zip extensions");
+  EXPECT_EQ(tabs->tabText(1), "Paths to ignore");
+  EXPECT_EQ(tabs->tabText(2), "Files types to ignore");
+  EXPECT_EQ(tabs->tabText(3), "Favorites");
+  tabs->setCurrentIndex(3);
+  Click("butCancel");
+  dialog.ShowSettings();
+  EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+TEST_F(SettingsDialogTest, AddOnExtensionPagesPutsADotInFrontAndKeepsCase) {
+  dialog.ShowSettings();
+  script.inputs = {QString("zip"), QString(".zip"), QString("ZIP"), QString("7z")};
+  for (int i = 0; i < 4; ++i) Click("butAddZip");
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".arj", ".ZIP", ".zip", ".zip", ".zip"));
+  ASSERT_EQ(script.shown.size(), 4u);
+  EXPECT_EQ(script.shown[0].caption, "Add zip extension");
+  EXPECT_EQ(script.shown[0].text, "Enter new zip extension here:");
+  EXPECT_EQ(script.lastInputStart, "");
+
+  script.inputs = {QString("bak")};
+  Click("butAddFiles");
+  EXPECT_EQ(script.shown.back().caption, "Ignore file extension");
+  EXPECT_EQ(script.shown.back().text, "Enter new file extension to ignore:");
+  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".bak"));
+
+  Click("butOK");
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".7z", ".arj", ".ZIP", ".zip", ".zip", ".zip"));
+  EXPECT_THAT(Entries(settings.IgnoreExts), ElementsAre(".bak"));
+}
+
+TEST_F(SettingsDialogTest, EmptyOrCancelledAnswersOnExtensionPagesAddNothing) {
+  dialog.ShowSettings();
+  script.inputs = {QString(""), std::nullopt};
+  Click("butAddZip");
+  Click("butAddZip");
+  script.inputs = {QString("")};
+  Click("butAddFiles");
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", ".zip"));
+  EXPECT_TRUE(Shown("lstFiles").isEmpty());
+}
+
+TEST_F(SettingsDialogTest, AddedPathIsLowerCasedWithoutASlashAndEmptyAnswerAddsEmptyEntry) {
+  dialog.ShowSettings();
+  script.inputs = {QString("/Home/TEMP"), QString("/proc/"), QString("")};
+  Click("butAddPaths");
+  Click("butAddPaths");
+  Click("butAddPaths");
+  EXPECT_EQ(script.shown[0].caption, "Ignore path");
+  EXPECT_EQ(script.shown[0].text, "Enter new path to ignore:");
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("", "/home/temp", "/proc/", "/proc/", "/usr/"));
+  Click("butOK");
+  EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("", "/home/temp", "/proc/", "/proc/", "/usr/"));
+}
+
+TEST_F(SettingsDialogTest, EditKeepsPlaceAndTakesTheAnswerExactly) {
+  Fill(settings.ZipExts, {".arj", ".zip", ".lzh"});
+  dialog.ShowSettings();
+  Select("lstZips", ".lzh");  // middle row
+  script.inputs = {QString("rar")};
+  Click("butEditZips");
+  EXPECT_EQ(script.shown.back().caption, "Edit a zip extension");
+  EXPECT_EQ(script.shown.back().text, "Enter (or edit) the name of this zip extension.");
+  EXPECT_EQ(script.lastInputStart, ".lzh");
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", "rar", ".zip"));
+
+  Select("lstPaths", "/usr/");
+  script.inputs = {QString("/Opt")};
+  Click("butEditPaths");
+  EXPECT_EQ(script.shown.back().caption, "Edit a path to ignore");
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/Opt"));
+
+  Click("butOK");
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", "rar", ".zip"));
+  EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("/proc/", "/Opt"));
+}
+
+TEST_F(SettingsDialogTest, EditCancelledOrWithoutSelectionChangesNothing) {
+  Fill(settings.IgnoreExts, {".tmp"});
+  Fill(settings.Favorites, {"/a/"});
+  dialog.ShowSettings();
+  for (const char* button : {"butEditZips", "butEditPaths", "butEditFiles", "butEdit"}) Click(button);
+  EXPECT_THAT(script.Texts("message"),
+              ElementsAre("You need to select an item before you can Edit it.",
+                          "You need to select an item before you can Edit it.",
+                          "You need to select an item before you can Edit it.",
+                          "You need to select an item before you can Edit it."));
+  EXPECT_EQ(script.shown.back().caption, "orbelan");
+  EXPECT_TRUE(script.Texts("input").isEmpty());
+
+  Select("lstFav", "/a/");
+  Click("butEdit");  // no answer queued: Cancel
+  EXPECT_EQ(script.shown.back().caption, "Edit a folder");
+  EXPECT_EQ(script.shown.back().text, "Enter (or edit) the name of this Favorite folder.");
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+  Select("lstFiles", ".tmp");
+  Click("butEditFiles");
+  EXPECT_EQ(script.shown.back().caption, "Edit a file type");
+  EXPECT_EQ(script.shown.back().text, "Enter (or edit) the name of this file type to ignore.");
+}
+
+TEST_F(SettingsDialogTest, DeleteRemovesSelectionOrSaysWhyNot) {
+  Fill(settings.IgnoreExts, {".tmp", ".bak"});
+  Fill(settings.Favorites, {"/a/", "/b/"});
+  dialog.ShowSettings();
+  for (const char* button : {"butDelZip", "butDelPaths", "butDelFiles"}) Click(button);
+  ASSERT_EQ(script.shown.size(), 3u);
+  for (const auto& box : script.shown) {
+    EXPECT_EQ(box.kind, "message");
+    EXPECT_EQ(box.text, "You have not selected an item from the list.");
+    EXPECT_EQ(box.caption, "Cannot delete");
+  }
+  Click("butDel");
+  EXPECT_EQ(script.shown.back().text, "You need to select an item before you can Delete it.");
+  EXPECT_EQ(script.shown.back().caption, "orbelan");
+
+  Select("lstZips", ".zip");
+  Click("butDelZip");
+  Select("lstFiles", ".bak");
+  Click("butDelFiles");
+  Select("lstFav", "/b/");
+  Click("butDel");
+  EXPECT_EQ(script.shown.size(), 4u);  // no question, no message
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj"));
+  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".tmp"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+}
+
+TEST_F(SettingsDialogTest, FavoritesAddPicksAFolderInItsRealCase) {
+  dialog.ShowSettings();
+  script.folders = {QString("/home/User/Mixed Case"), QString("/Data/"), std::nullopt};
+  Click("butAdd");
+  Click("butAdd");
+  Click("butAdd");
+  EXPECT_THAT(script.Texts("picker"), ElementsAre("Add a Folder to List", "Add a Folder to List",
+                                                  "Add a Folder to List"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/Data/", "/home/User/Mixed Case/"));
+  Click("butOK");
+  EXPECT_THAT(Entries(settings.Favorites), ElementsAre("/Data/", "/home/User/Mixed Case/"));
+}
+
+TEST_F(SettingsDialogTest, OkCopiesIntoMemoryButNeverWritesTheFile) {
+  settings.MinSize = 5;
+  dialog.ShowSettings();
+  script.inputs = {QString("cab")};
+  Click("butAddZip");
+  TypeSize("700");
+  Click("butOK");
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", ".cab", ".zip"));
+  EXPECT_EQ(settings.MinSize, 700);
+  EXPECT_FALSE(QFile::exists(dir.path() + "/orbelan.dat"));
+
+  // An existing file keeps its old contents too.
+  settings.SaveSettings();
+  QFile file(dir.path() + "/orbelan.dat");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray before = file.readAll();
+  file.close();
+  dialog.ShowSettings();
+  Select("lstZips", ".cab");
+  Click("butDelZip");
+  Click("butOK");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before);
+}
+
+TEST_F(SettingsDialogTest, CancelAndEscapeDropEveryChange) {
+  Fill(settings.Favorites, {"/a/"});
+  settings.MinSize = 100;
+  dialog.ShowSettings();
+  script.inputs = {QString("cab"), QString("/tmp/")};
+  script.folders = {QString("/b/")};
+  Click("butAddZip");
+  Click("butAddPaths");
+  Click("butAdd");
+  Select("lstFav", "/a/");
+  Click("butDel");
+  TypeSize("900");
+  Click("butCancel");
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".zip", ".arj"));
+  EXPECT_THAT(Entries(settings.Favorites), ElementsAre("/a/"));
+  EXPECT_EQ(settings.MinSize, 100);
+
+  dialog.ShowSettings();
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", ".zip"));
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/usr/"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+  EXPECT_EQ(Spin()->value(), 100);
+
+  script.inputs = {QString("cab")};
+  Click("butAddZip");
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&dialog, &esc);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".zip", ".arj"));
+}
+
+TEST_F(SettingsDialogTest, EnterActsAsOk) {
+  dialog.ShowSettings();
+  script.inputs = {QString("cab")};
+  Click("butAddZip");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(&dialog, &enter);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", ".cab", ".zip"));
+}
+
+TEST_F(SettingsDialogTest, AskingAgainWhileOpenDoesNotRefill) {
+  dialog.ShowSettings();
+  script.inputs = {QString("cab")};
+  Click("butAddZip");
+  auto* tabs = dialog.findChild<QTabWidget*>("tab1");
+  tabs->setCurrentIndex(2);
+  Fill(settings.ZipExts, {".lzh"});  // e.g. changed meanwhile
+  dialog.ShowSettings();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", ".cab", ".zip"));
+  EXPECT_EQ(tabs->currentIndex(), 2);
+}
+
+TEST_F(SettingsDialogTest, SizeFieldMovesTypedNumbersIntoRangeAndCountsOtherTextAsZero) {
+  dialog.ShowSettings();
+  auto* spin = Spin();
+  EXPECT_EQ(spin->minimum(), 0);
+  EXPECT_EQ(spin->maximum(), 10000);
+  EXPECT_EQ(spin->singleStep(), 100);
+
+  struct Case { const char* typed; int value; };
+  const Case cases[] = {{"250", 250},   {"20000", 10000}, {"99999999999999999999", 10000},
+                        {"-5", 0},      {"abc", 0},       {"12abc", 0},
+                        {"", 0},        {" 42 ", 42},     {"10000", 10000}};
+  for (const Case& c : cases) {
+    spin->setValue(600);
+    TypeSize(c.typed);
+    EXPECT_EQ(spin->value(), c.value) << '"' << c.typed << '"';
+  }
+
+  spin->setValue(9950);
+  spin->stepUp();
+  EXPECT_EQ(spin->value(), 10000);
+  spin->setValue(0);
+  spin->stepUp();
+  EXPECT_EQ(spin->value(), 100);
+
+  // A number still being typed when OK is chosen counts under the same rules.
+  spin->findChild<QLineEdit*>()->setText("123456");
+  Click("butOK");
+  EXPECT_EQ(settings.MinSize, 10000);
+}
+
+TEST_F(SettingsDialogTest, OkWithMoreThanFiftyEntriesKeepsTheDialogOpenAndSaysWhich) {
+  Strings fifty;
+  for (int i = 0; i < kListCapacity; ++i) fifty.push_back("/p" + std::to_string(100 + i) + "/");
+  Fill(settings.IgnorePaths, fifty);
+  dialog.ShowSettings();
+  script.inputs = {QString("/zz/"), QString("cab")};
+  Click("butAddPaths");
+  Click("butAddZip");
+  Click("butOK");
+  EXPECT_TRUE(dialog.isVisible());
+  ASSERT_EQ(script.Texts("message").size(), 1);
+  EXPECT_EQ(script.Texts("message").front(),
+            "The list \"Paths to ignore\" holds 51 entries, but the settings keep at most 50. "
+            "Delete 1 of them, then choose OK again.");
+  EXPECT_EQ(dialog.findChild<QTabWidget*>("tab1")->currentIndex(), 1);
+  // Nothing at all was copied.
+  EXPECT_EQ(Entries(settings.IgnorePaths), fifty);
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".zip", ".arj"));
+
+  Select("lstPaths", "/p100/");
+  Click("butDelPaths");
+  Click("butOK");
+  EXPECT_FALSE(dialog.isVisible());
+  ASSERT_EQ(settings.IgnorePaths.Count, kListCapacity);
+  EXPECT_EQ(settings.IgnorePaths[0], "/p101/");
+  EXPECT_EQ(settings.IgnorePaths[kListCapacity - 1], "/zz/");
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", ".cab", ".zip"));
+}
+
+TEST_F(SettingsDialogTest, EntriesWithLineBreaksAreRefused) {
+  Fill(settings.Favorites, {"/a/"});
+  dialog.ShowSettings();
+  script.inputs = {QString("zip\nrar"), QString("/tmp/\r/x")};
+  Click("butAddZip");
+  Click("butAddPaths");
+  script.folders = {QString("/odd\nname/")};
+  Click("butAdd");
+  Select("lstFav", "/a/");
+  script.inputs = {QString("/a/\n[MAIN]")};
+  Click("butEdit");
+  EXPECT_THAT(script.Texts("message"),
+              ElementsAre("An entry cannot hold a line break.", "An entry cannot hold a line break.",
+                          "An entry cannot hold a line break.", "An entry cannot hold a line break."));
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", ".zip"));
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/usr/"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+}
+
+TEST_F(SettingsDialogTest, EntriesRoundTripThroughTheDialogAndTheSettingsFile) {
+  const std::string latin1 = "/data/caf\xe9/";  // not UTF-8
+  Fill(settings.Favorites, {latin1, "/Daten/Gr\xc3\xbc\xc3\x9f" "e/"});
+  dialog.ShowSettings();
+  // An edit that changes nothing keeps bytes the edit box cannot show.
+  Select("lstFav", QString::fromStdString(latin1));
+  script.inputs = {QString::fromStdString(latin1)};
+  Click("butEdit");
+  script.inputs = {QString("a=b"), QString("[MAIN]"), QString(";c"), QString("x\"y'z"),
+                   QString::fromUtf8("\xc3\xa9t\xc3\xa9")};
+  for (int i = 0; i < 5; ++i) Click("butAddFiles");
+  Click("butOK");
+
+  settings.SaveSettings();
+  Settings loaded;
+  loaded.FileName = settings.FileName;
+  loaded.LoadSettings();
+  EXPECT_THAT(Entries(loaded.Favorites), ElementsAre(latin1, "/Daten/Gr\xc3\xbc\xc3\x9f" "e/"));
+  EXPECT_THAT(Entries(loaded.IgnoreExts),
+              ElementsAre(".;c", ".[MAIN]", ".a=b", ".x\"y'z", ".\xc3\xa9t\xc3\xa9"));
+  EXPECT_THAT(Entries(loaded.ZipExts), ElementsAre(".arj", ".zip"));
+}
+
+}  // namespace
+}  // namespace orbelan
