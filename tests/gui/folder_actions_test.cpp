@@ -1,0 +1,350 @@
+// Explore, the two recycle commands and the folder drop, against real folders in a
+// temporary directory; boxes and the trash are answered by the scripted interaction
+// (one test uses the real trash, kept inside the temporary directory).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include <gtest/gtest.h>
+
+#include "app/desktop_interaction.h"
+#include "app/folder_actions.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+const QString kDropCaption = "Folder drag/drop";
+const QString kDropError = "An error occurred while checking the folder you have dropped.";
+const QString kNotAFolder = "The item you have dropped does not appear to be a folder.";
+
+void MakeFile(const QString& path, const QByteArray& content = "data") {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(content);
+}
+
+QUrl Url(const QString& path) { return QUrl::fromLocalFile(path); }
+
+class FolderActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+  QString At(const QString& relative) const { return tmp.path() + "/" + relative; }
+
+  QTemporaryDir tmp;
+  testing::ScriptedInteraction script;
+};
+
+// ---- Explore ------------------------------------------------------------------------
+
+TEST_F(FolderActionsTest, ExploreOpensThePathAsGiven) {
+  ExploreFolder("/home/Ann/Mixed Case/");
+  EXPECT_EQ(script.openedFolders, QStringList{"/home/Ann/Mixed Case/"});
+}
+
+// ---- Dropped folder -----------------------------------------------------------------
+
+TEST_F(FolderActionsTest, DroppedFolderIsReturnedInItsOwnCaseWithoutAddingASlash) {
+  ASSERT_TRUE(QDir().mkpath(At("Data/Old")));
+  const auto path = DroppedFolder(nullptr, {Url(At("Data/Old"))});
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(*path, At("Data/Old"));
+  EXPECT_TRUE(script.shown.empty());
+
+  // Non-ASCII but valid UTF-8 names come through unchanged.
+  ASSERT_TRUE(QDir().mkpath(At("Résumés été")));
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("Résumés été"))}), At("Résumés été"));
+}
+
+TEST_F(FolderActionsTest, NothingDroppedDoesNothing) {
+  EXPECT_FALSE(DroppedFolder(nullptr, {}).has_value());
+  EXPECT_TRUE(script.shown.empty());
+}
+
+TEST_F(FolderActionsTest, DroppedFileAndVanishedPathAreRefusedWithTheirMessages) {
+  MakeFile(At("notes.txt"));
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("notes.txt"))}).has_value());
+  ASSERT_EQ(script.shown.size(), 1u);
+  EXPECT_EQ(script.shown[0].text, kNotAFolder);
+  EXPECT_EQ(script.shown[0].caption, kDropCaption);
+
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("gone"))}).has_value());
+  ASSERT_EQ(script.shown.size(), 2u);
+  EXPECT_EQ(script.shown[1].text, kDropError);
+  EXPECT_EQ(script.shown[1].caption, kDropCaption);
+
+  // Something that is not a local file at all.
+  EXPECT_FALSE(DroppedFolder(nullptr, {QUrl("https://example.com/folder/")}).has_value());
+  EXPECT_EQ(script.Texts("message").last(), kDropError);
+  EXPECT_EQ(script.shown.size(), 3u);
+}
+
+TEST_F(FolderActionsTest, TwoFoldersDroppedWarnOnceAndTakeTheFirst) {
+  ASSERT_TRUE(QDir().mkpath(At("First")));
+  ASSERT_TRUE(QDir().mkpath(At("Second")));
+  const auto path = DroppedFolder(nullptr, {Url(At("First")), Url(At("Second"))});
+  EXPECT_EQ(path, At("First"));
+  ASSERT_EQ(script.shown.size(), 1u);
+  EXPECT_EQ(script.shown[0].text, "More than one folder dropped.  Only first folder will be processed.");
+  EXPECT_EQ(script.shown[0].caption, "Multiple folder drop");
+
+  // The first item alone decides: a file first is refused even if a folder follows.
+  MakeFile(At("file"));
+  script.shown.clear();
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("file")), Url(At("First"))}).has_value());
+  EXPECT_EQ(script.Texts("message"),
+            (QStringList{"More than one folder dropped.  Only first folder will be processed.", kNotAFolder}));
+}
+
+TEST_F(FolderActionsTest, LinksAreJudgedByWhatTheyName) {
+  ASSERT_TRUE(QDir().mkpath(At("real")));
+  MakeFile(At("file"));
+  ASSERT_EQ(::symlink(QFile::encodeName(At("real")).constData(), QFile::encodeName(At("to-dir")).constData()), 0);
+  ASSERT_EQ(::symlink(QFile::encodeName(At("file")).constData(), QFile::encodeName(At("to-file")).constData()), 0);
+  ASSERT_EQ(::symlink("nowhere", QFile::encodeName(At("dangling")).constData()), 0);
+
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("to-dir"))}), At("to-dir"));  // the link's own path
+  EXPECT_TRUE(script.shown.empty());
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("to-file"))}).has_value());
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("dangling"))}).has_value());
+  EXPECT_EQ(script.Texts("message"), (QStringList{kNotAFolder, kDropError}));
+}
+
+TEST_F(FolderActionsTest, NonUtf8NameIsCheckedByItsRealBytesAndRefused) {
+  const QByteArray base = QFile::encodeName(tmp.path());
+  const QByteArray folder = base + "/caf\xe9";  // Latin-1, not UTF-8
+  ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+  const QUrl url = QUrl::fromEncoded("file://" + folder.toPercentEncoding("/"));
+  ASSERT_TRUE(url.isValid());
+
+  // It exists and is a folder, but the program could not name it again: say so, no scan.
+  EXPECT_FALSE(DroppedFolder(nullptr, {url}).has_value());
+  ASSERT_EQ(script.shown.size(), 1u);
+  EXPECT_EQ(script.shown[0].caption, kDropCaption);
+  EXPECT_NE(script.shown[0].text, kDropError);
+  EXPECT_NE(script.shown[0].text, kNotAFolder);
+  EXPECT_TRUE(script.shown[0].text.contains("UTF-8"));
+
+  // A non-UTF-8 file is still told apart from a folder by its real bytes.
+  const QByteArray file = base + "/r\xe9sum\xe9.txt";
+  const int fd = ::open(file.constData(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_FALSE(DroppedFolder(nullptr, {QUrl::fromEncoded("file://" + file.toPercentEncoding("/"))}).has_value());
+  EXPECT_EQ(script.Texts("message").last(), kNotAFolder);
+
+  // QTemporaryDir cannot name these either: remove them by their bytes.
+  ::unlink(file.constData());
+  ::rmdir(folder.constData());
+}
+
+TEST_F(FolderActionsTest, LongPathIsReadWhole) {
+  // 3 levels of 60 characters: far beyond the old 119-character cut, whose cut path
+  // would not exist.
+  QString path = tmp.path();
+  for (char c : {'a', 'b', 'c'}) path += "/" + QString(60, QLatin1Char(c));
+  ASSERT_TRUE(QDir().mkpath(path));
+  ASSERT_GT(path.size(), 119);
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(path)}), path);
+  EXPECT_TRUE(script.shown.empty());
+}
+
+// Builds a chain of folders relative to descriptors, since the whole path is longer than
+// the kernel accepts in one call; removes it the same way.
+class DeepChain {
+ public:
+  DeepChain(const QString& base, int levels, int nameLength) : name_(nameLength, 'd') {
+    fds_.push_back(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY));
+    path_ = base;
+    for (int i = 0; i < levels && fds_.back() >= 0; ++i) {
+      if (::mkdirat(fds_.back(), name_.c_str(), 0700) != 0) break;
+      fds_.push_back(::openat(fds_.back(), name_.c_str(), O_RDONLY | O_DIRECTORY));
+      path_ += "/" + QString::fromStdString(name_);
+    }
+  }
+  ~DeepChain() {
+    for (std::size_t i = fds_.size(); i-- > 1;) {
+      ::close(fds_[i]);
+      ::unlinkat(fds_[i - 1], name_.c_str(), AT_REMOVEDIR);
+    }
+    if (!fds_.empty() && fds_[0] >= 0) ::close(fds_[0]);
+  }
+  int Fd() const { return fds_.back(); }
+  const QString& Path() const { return path_; }
+
+ private:
+  std::string name_;
+  std::vector<int> fds_;
+  QString path_;
+};
+
+TEST_F(FolderActionsTest, PathLongerThanTheKernelLimitIsReadWhole) {
+  DeepChain chain(tmp.path(), 25, 200);
+  ASSERT_GT(chain.Path().size(), 4096);
+  ASSERT_GE(chain.Fd(), 0);
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(chain.Path())}), chain.Path());
+  EXPECT_TRUE(script.shown.empty());
+
+  // And a file at that depth is still seen as a file.
+  const int fd = ::openat(chain.Fd(), "leaf.txt", O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_FALSE(DroppedFolder(nullptr, {Url(chain.Path() + "/leaf.txt")}).has_value());
+  EXPECT_EQ(script.Texts("message"), QStringList{kNotAFolder});
+  ::unlinkat(chain.Fd(), "leaf.txt", 0);
+}
+
+// ---- Recycle ------------------------------------------------------------------------
+
+class RecycleTest : public FolderActionsTest {
+ protected:
+  // A folder with every kind of own entry, and a subfolder with a file of its own.
+  void SetUp() override {
+    FolderActionsTest::SetUp();
+    folder = At("Work") + "/";
+    ASSERT_TRUE(QDir().mkpath(folder + "sub/deeper"));
+    MakeFile(folder + "report.txt");
+    MakeFile(folder + ".hidden");
+    MakeFile(folder + "archive.zip");
+    MakeFile(folder + "sub/inside.txt");
+    ASSERT_EQ(::symlink("sub", QFile::encodeName(folder + "link-to-sub").constData()), 0);
+    ASSERT_EQ(::symlink("missing", QFile::encodeName(folder + "dangling").constData()), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "pipe").constData(), 0600), 0);
+  }
+  QStringList OwnNonFolders() const {
+    QStringList names = {"report.txt", ".hidden", "archive.zip", "link-to-sub", "dangling", "pipe"};
+    for (QString& name : names) name.prepend(folder);
+    names.sort();
+    return names;
+  }
+  QString folder;
+};
+
+TEST_F(RecycleTest, FilesNeedAYesAndThenGoExactlyTheFolderOwnNonFolders) {
+  RecycleFiles(nullptr, folder);  // the script answers No
+  ASSERT_EQ(script.shown.size(), 1u);
+  EXPECT_EQ(script.shown[0].kind, "question");
+  EXPECT_EQ(script.shown[0].caption, "Recycle files");
+  EXPECT_TRUE(script.shown[0].text.contains(folder));
+  EXPECT_TRUE(script.trashed.isEmpty());
+
+  script.yesNo = {true};
+  RecycleFiles(nullptr, folder);
+  QStringList trashed = script.trashed;
+  trashed.sort();
+  EXPECT_EQ(trashed, OwnNonFolders());  // links themselves, never what they name
+  EXPECT_EQ(script.Texts("message"), QStringList{});
+
+  // Without the trailing "/" the same entries are named.
+  script.trashed.clear();
+  script.yesNo = {true};
+  RecycleFiles(nullptr, At("Work"));
+  trashed = script.trashed;
+  trashed.sort();
+  EXPECT_EQ(trashed, OwnNonFolders());
+}
+
+TEST_F(RecycleTest, FilesThatCannotBeMovedAreCountedInOneMessage) {
+  script.trashSucceeds = false;
+  script.yesNo = {true};
+  RecycleFiles(nullptr, folder);
+  const QStringList messages = script.Texts("message");
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].startsWith("6 files of ")) << messages[0].toStdString();
+
+  // A folder that vanished before the Yes is reported, not silently passed over.
+  script.shown.clear();
+  script.yesNo = {true};
+  RecycleFiles(nullptr, At("gone/"));
+  EXPECT_EQ(script.Texts("message").size(), 1);
+}
+
+TEST_F(RecycleTest, DirectoryGoesWithoutItsTrailingSlashAfterAYes) {
+  RecycleDirectory(nullptr, folder);
+  EXPECT_EQ(script.Texts("question").size(), 1);
+  EXPECT_TRUE(script.trashed.isEmpty());
+
+  script.yesNo = {true};
+  RecycleDirectory(nullptr, folder);
+  EXPECT_EQ(script.trashed, QStringList{At("Work")});
+  EXPECT_EQ(script.shown.back().caption, "Recycle directory");
+
+  script.trashSucceeds = false;
+  script.yesNo = {true};
+  RecycleDirectory(nullptr, folder);
+  EXPECT_EQ(script.Texts("message").size(), 1);  // the failure is told
+}
+
+TEST_F(RecycleTest, RootFolderIsRefusedWithoutAQuestion) {
+  script.yesNo = {true, true, true};
+  for (const QString& root : {QString("/"), QString(), QString("//")}) {
+    script.shown.clear();
+    RecycleDirectory(nullptr, root);
+    ASSERT_EQ(script.shown.size(), 1u);
+    EXPECT_EQ(script.shown[0].kind, "message");
+  }
+  EXPECT_TRUE(script.trashed.isEmpty());
+  EXPECT_EQ(script.yesNo.size(), 3u);
+}
+
+// The scripted answers with the real trash underneath.
+class RealTrash : public testing::ScriptedInteraction {
+ public:
+  bool MoveToTrash(const QString& path) override {
+    trashed << path;
+    return desktop.MoveToTrash(path);
+  }
+  DesktopInteraction desktop;
+};
+
+TEST_F(FolderActionsTest, RealTrashTakesTheFilesAndLeavesTheSubfolders) {
+  // Keep the user's own trash out of it: home and data folder inside the temporary folder.
+  const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+  qputenv("HOME", QFile::encodeName(At("home")));
+  qputenv("XDG_DATA_HOME", QFile::encodeName(At("home/.local/share")));
+  {
+    RealTrash trash;  // replaces this fixture's script while it lives
+    const QString folder = At("Work/");
+    ASSERT_TRUE(QDir().mkpath(folder + "sub"));
+    MakeFile(folder + "a.txt", "alpha");
+    MakeFile(folder + ".b", "beta");
+    MakeFile(folder + "sub/c.txt");
+
+    trash.yesNo = {true};
+    RecycleFiles(nullptr, folder);
+    EXPECT_EQ(trash.trashed.size(), 2);
+    EXPECT_TRUE(trash.Texts("message").isEmpty());
+    EXPECT_FALSE(QFile::exists(folder + "a.txt"));
+    EXPECT_FALSE(QFile::exists(folder + ".b"));
+    EXPECT_TRUE(QFile::exists(folder + "sub/c.txt"));
+
+    const QString files = At("home/.local/share/Trash/files/");
+    QFile kept(files + "a.txt");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "alpha");
+    EXPECT_TRUE(QFile::exists(files + ".b"));
+    EXPECT_TRUE(QFile::exists(At("home/.local/share/Trash/info/a.txt.trashinfo")));
+
+    // Then the whole folder; a second try finds nothing and says so.
+    trash.yesNo = {true, true};
+    RecycleDirectory(nullptr, folder);
+    EXPECT_FALSE(QFile::exists(At("Work")));
+    EXPECT_TRUE(QFile::exists(files + "Work/sub/c.txt"));
+    RecycleDirectory(nullptr, folder);
+    EXPECT_EQ(trash.Texts("message").size(), 1);
+  }
+  qputenv("HOME", oldHome);
+  if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldData);
+}
+
+}  // namespace
+}  // namespace orbelan
