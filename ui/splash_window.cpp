@@ -97,7 +97,6 @@ void TfrmSplash::showEvent(QShowEvent* event) {
   if (QScreen* where = screen()) {
     move(where->availableGeometry().center() - QPoint(width() / 2, height() / 2));
   }
-  raise();
   activateWindow();  // so the keys typed while it shows reach it
   QWidget::showEvent(event);
 }
