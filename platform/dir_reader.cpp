@@ -2,18 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -168,60 +164,6 @@ bool DirReader::Stat(const char* name, EntryStat& out) const {
   out.Size = static_cast<std::int64_t>(st.st_size);
   out.Modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
   return true;
-}
-
-bool PseudoFsDetector::IsPseudo(int dirFd) {
-  struct statfs fs;
-  if (fstatfs(dirFd, &fs) != 0) return false;
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEVPTS_SUPER_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case BPF_FS_MAGIC:
-    case PSTOREFS_MAGIC:
-    case EFIVARFS_MAGIC:
-    case SELINUX_MAGIC:
-    case SMACK_MAGIC:
-    case BINFMTFS_MAGIC:
-    case NSFS_MAGIC:
-    case 0x62656570UL:  // configfs
-    case 0x65735543UL:  // fusectl
-    case 0x19800202UL:  // mqueue
-      return true;
-    case TMPFS_MAGIC: {
-      struct stat st;
-      return fstat(dirFd, &st) == 0 && IsDevtmpfsDevice(static_cast<std::uint64_t>(st.st_dev));
-    }
-    default:
-      return false;
-  }
-}
-
-bool PseudoFsDetector::IsDevtmpfsDevice(std::uint64_t device) {
-  if (!devicesRead_) {
-    devicesRead_ = true;
-    // Each line: id parent major:minor root mountpoint options [tags...] - fstype source ...
-    if (FILE* f = std::fopen("/proc/self/mountinfo", "re")) {
-      char* line = nullptr;
-      std::size_t capacity = 0;
-      while (getline(&line, &capacity, f) > 0) {
-        unsigned major = 0, minor = 0;
-        if (std::sscanf(line, "%*u %*u %u:%u", &major, &minor) != 2) continue;
-        const char* dash = std::strstr(line, " - ");
-        if (dash != nullptr && std::strncmp(dash + 3, "devtmpfs ", 9) == 0)
-          devtmpfsDevices_.push_back(static_cast<std::uint64_t>(makedev(major, minor)));
-      }
-      free(line);
-      std::fclose(f);
-    }
-  }
-  return std::find(devtmpfsDevices_.begin(), devtmpfsDevices_.end(), device) !=
-         devtmpfsDevices_.end();
 }
 
 void RaiseOpenFileLimit() {

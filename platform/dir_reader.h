@@ -76,19 +76,6 @@ class DirReader {
   bool ended_ = false;
 };
 
-// Tells apart the mount points of the kernel's pseudo file systems (proc, sysfs, devtmpfs,
-// cgroup and the like), by the file system's magic number. devtmpfs shares tmpfs's magic
-// and is told apart by its device number, read from /proc/self/mountinfo on first need.
-class PseudoFsDetector {
- public:
-  bool IsPseudo(int dirFd);
-
- private:
-  bool IsDevtmpfsDevice(std::uint64_t device);
-  bool devicesRead_ = false;
-  std::vector<std::uint64_t> devtmpfsDevices_;
-};
-
 // Raises the soft limit on open descriptors to the hard limit (one is held per level of
 // a deep tree). Safe to call more than once.
 void RaiseOpenFileLimit();

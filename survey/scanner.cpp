@@ -6,6 +6,7 @@
 
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
+#include "platform/pseudo_fs.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 
@@ -27,6 +28,7 @@ struct Scanner::Level {
   explicit Level(std::size_t bufferSize) : reader(bufferSize) {}
   DirReader reader;
   std::size_t pathLength = 0;  // length of path_ while this level is open
+  bool mountsBelow = false;    // a file system may begin somewhere below this folder
 };
 
 Scanner::Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer)
@@ -92,6 +94,8 @@ void Scanner::FindFolders(std::string path) {
   basePath_ = path;
   path_ = std::move(path);
   start.pathLength = path_.size();
+  pseudoFs_->Begin(start.reader.Fd());
+  start.mountsBelow = pseudoFs_->MountsBelow("");
   WalkFolders();
 }
 
@@ -130,20 +134,27 @@ void Scanner::WalkFolders() {
 
 // Opens and records one subfolder; true when it is to be walked next.
 bool Scanner::EnterSubfolder(std::size_t parentDepth, const DirEntry& entry) {
-  const int parentFd = LevelAt(parentDepth).reader.Fd();
-  const std::size_t parentLength = path_.size();
+  Level& parent = LevelAt(parentDepth);
   Level& child = LevelAt(parentDepth + 1);
+  const std::size_t parentLength = path_.size();
 
-  const bool opened = child.reader.OpenChild(parentFd, entry.Name);
+  const bool opened = child.reader.OpenChild(parent.reader.Fd(), entry.Name);
   if (!opened && (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)) {
     return false;  // gone, or replaced by something that is not a folder
   }
-  if (opened && pseudoFs_->IsPseudo(child.reader.Fd())) {
-    child.reader.Close();
-    return false;
-  }
   path_.append(entry.Name, entry.NameLength);
   path_.push_back('/');
+  child.mountsBelow = false;
+  if (parent.mountsBelow) {
+    const std::string_view relative =
+        std::string_view(path_).substr(basePath_.size(), path_.size() - basePath_.size() - 1);
+    if (opened && pseudoFs_->MayBeMountPoint(relative) && pseudoFs_->IsPseudo(child.reader.Fd())) {
+      child.reader.Close();
+      path_.resize(parentLength);
+      return false;
+    }
+    child.mountsBelow = pseudoFs_->MountsBelow(relative);
+  }
   if (!folders_.AddFolder(path_, settings_)) {  // an ignored path: nothing below it either
     child.reader.Close();
     path_.resize(parentLength);

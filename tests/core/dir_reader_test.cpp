@@ -4,15 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "scan_tree_fixture.h"
@@ -137,44 +133,6 @@ TEST(DirReader, OpensPathsLongerThanPathMax) {
   ASSERT_TRUE(reader.OpenBelow(root.Fd(), relative));
   EXPECT_EQ(KindsIn(reader).count("leaf"), 1u);
   EXPECT_FALSE(reader.OpenBelow(root.Fd(), linkedRelative));  // still no link followed
-}
-
-TEST(PseudoFsDetector, TellsKernelFileSystemsFromOrdinaryFolders) {
-  PseudoFsDetector detector;
-  TempTree tree;
-  DirReader reader;
-  ASSERT_TRUE(reader.OpenPath(tree.Root()));
-  EXPECT_FALSE(detector.IsPseudo(reader.Fd()));
-
-  for (const char* path : {"/proc", "/sys"}) {
-    struct statfs fs;
-    if (statfs(path, &fs) != 0) continue;
-    if (fs.f_type != 0x9fa0 && fs.f_type != 0x62656572) continue;  // not mounted here
-    ASSERT_TRUE(reader.OpenPath(path));
-    EXPECT_TRUE(detector.IsPseudo(reader.Fd())) << path;
-  }
-
-  // devtmpfs, where it is mounted, despite sharing tmpfs's magic number.
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    const auto dash = line.find(" - ");
-    if (dash == std::string::npos) continue;
-    const std::string type = line.substr(dash + 3, line.find(' ', dash + 3) - dash - 3);
-    if (type != "devtmpfs" && type != "tmpfs") continue;
-    std::string id, parent, device, root, point;
-    std::istringstream(line) >> id >> parent >> device >> root >> point;
-    if (root != "/" || point.find('\\') != std::string::npos) continue;
-    if (!reader.OpenPath(point)) continue;
-    struct stat st;
-    if (fstat(reader.Fd(), &st) != 0) continue;
-    struct statfs fs;
-    fstatfs(reader.Fd(), &fs);
-    if (fs.f_type != 0x01021994) continue;  // something else is mounted over it
-    const std::string ours = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-    if (ours != device) continue;
-    EXPECT_EQ(detector.IsPseudo(reader.Fd()), type == "devtmpfs") << point;
-  }
 }
 
 TEST(OpenFileLimit, IsRaisedTowardsTheHardLimit) {
