@@ -1,0 +1,565 @@
+// The main window lived through: real scans of temporary trees, answered by the scripted
+// interaction, checked through the window's named controls.
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/frm_prop.h"
+#include "app/gui_scan_observer.h"
+#include "app/main_form.h"
+#include "app/percent_gauge.h"
+#include "app/results_model.h"
+#include "survey/figures.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+using orbelan::testing::ScriptedInteraction;
+
+void WriteFile(const QString& path, qint64 size) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(QByteArray(size, 'x'));
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    root_ = dir_.path() + "/Tree";
+    ASSERT_TRUE(QDir().mkpath(root_));
+    settingsFile_ = dir_.path() + "/orbelan.dat";
+    TForm1::Options options;
+    options.settingsFile = settingsFile_.toStdString();
+    options.startSplashTimer = false;
+    form_ = std::make_unique<TForm1>(options);
+    form_->settings.MinSize = 0;
+    form_->settings.ZipExts.Clear();
+    form_->settings.ZipExts.Append(".zip");
+  }
+
+  // Docs: 2,000 plain + 1,000 zipped; Music: 7,000; Small: 100 (below the minimum);
+  // .cache: skipped with its subtree.
+  void MakeSmallTree() {
+    WriteFile(root_ + "/Docs/notes.txt", 2000);
+    WriteFile(root_ + "/Docs/pack.zip", 1000);
+    WriteFile(root_ + "/Music/song.mp3", 7000);
+    WriteFile(root_ + "/Small/tiny.txt", 100);
+    WriteFile(root_ + "/.cache/big.bin", 50000);
+  }
+
+  // The root with one file, then folders d00..d(n-1), each with three files of 2,048 bytes.
+  void MakeWideTree(int folders) {
+    WriteFile(root_ + "/top.txt", 2048);
+    for (int i = 0; i < folders; ++i)
+      for (int f = 0; f < 3; ++f)
+        WriteFile(root_ + QStringLiteral("/d%1/f%2.txt").arg(i, 2, 10, QChar('0')).arg(f), 2048);
+  }
+
+  template <typename T = QWidget>
+  T* Child(const char* name) {
+    T* child = form_->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  QTreeView* View() { return Child<QTreeView>("LView1"); }
+  int RowCount() { return form_->Model()->rowCount(); }
+  QString Cell(int row, int column) {
+    return form_->Model()->data(form_->Model()->index(row, column)).toString();
+  }
+  QStringList PathColumn() {
+    QStringList out;
+    for (int r = 0; r < RowCount(); ++r) out << Cell(r, 0);
+    return out;
+  }
+  QString Lower(const QString& path) {
+    return QString::fromStdString(LowerAscii(path.toStdString()));
+  }
+  void SelectRow(int row) { View()->setCurrentIndex(form_->Model()->index(row, 0)); }
+  void ShowActive() {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+  // Esc as the user types it, to the window; seen whatever control has the focus.
+  void PostEscape() {
+    QCoreApplication::postEvent(form_.get(),
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+  }
+
+  QTemporaryDir dir_;
+  QString root_, settingsFile_;
+  ScriptedInteraction script_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
+  EXPECT_EQ(form_->windowTitle(), "Orbelan");
+  EXPECT_EQ(Child<QLabel>("labPath")->text(), "Click here to select a path.");
+  EXPECT_EQ(form_->SortColumn, 1);
+  EXPECT_TRUE(form_->CurrentPath.isEmpty());
+  EXPECT_EQ(form_->settings.FileName, settingsFile_.toStdString());
+  form_->show();
+  for (const char* hidden : {"LView1", "labMsg", "ProgressBar1", "labPct", "Gauge1"})
+    EXPECT_FALSE(Child(hidden)->isVisible()) << hidden;
+  for (const char* shown : {"butExit", "butLists", "butHelp", "labPath"})
+    EXPECT_TRUE(Child(shown)->isVisible()) << shown;
+  EXPECT_EQ(Child("butExit")->toolTip(), "Exit the program");
+  EXPECT_EQ(Child("butLists")->toolTip(), "Edit settings");
+  EXPECT_EQ(Child("butHelp")->toolTip(), "Help!");
+  EXPECT_EQ(Child("butHelp")->geometry(), QRect(72, 8, 25, 25));
+  const QHeaderView* header = View()->header();
+  const int widths[] = {230, 80, 80, 40, 85, 50, 70};
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(header->sectionSize(c), widths[c]) << c;
+  EXPECT_EQ(form_->Model()->headerData(4, Qt::Horizontal).toString(), "Most Recent");
+}
+
+TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
+  MakeSmallTree();
+  form_->show();
+  form_->ScanPath(root_);  // given without the trailing slash
+
+  EXPECT_EQ(form_->CurrentPath, root_);
+  EXPECT_EQ(Child<QLabel>("labPath")->text(), root_);
+  EXPECT_EQ(form_->Folders().Count(), 4);  // the root, Docs, Music, Small
+  EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/").toStdString());
+  EXPECT_EQ(PathColumn(), QStringList({Lower(root_) + "/docs/", Lower(root_) + "/music/"}));
+  EXPECT_EQ(Cell(0, 3), "33%");
+  EXPECT_EQ(Cell(1, 1), QString::fromStdString(SizeText(7000)));
+  EXPECT_EQ(Cell(0, 4), "today");
+  EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 10);
+
+  EXPECT_FALSE(form_->IsBusy());
+  EXPECT_NE(form_->cursor().shape(), Qt::WaitCursor);
+  EXPECT_TRUE(View()->isVisible());
+  EXPECT_TRUE(Child("labPct")->isVisible());
+  EXPECT_TRUE(Child("Gauge1")->isVisible());
+  EXPECT_FALSE(Child("labMsg")->isVisible());
+  EXPECT_FALSE(Child("ProgressBar1")->isVisible());
+  EXPECT_TRUE(script_.shown.empty());
+}
+
+TEST_F(MainFormTest, StatusDuringTheScanAndMinimumSizeAtEachFill) {
+  MakeSmallTree();
+  form_->show();
+  auto& observer = form_->ScanObserverForTests();
+  bool checked = false;
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index != 1) return;
+    checked = true;
+    EXPECT_TRUE(form_->IsBusy());
+    EXPECT_EQ(form_->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(Child("panMain")->cursor().shape(), Qt::WaitCursor);
+    EXPECT_FALSE(View()->isVisible());
+    EXPECT_FALSE(Child("Gauge1")->isVisible());
+    EXPECT_TRUE(Child("ProgressBar1")->isVisible());
+    EXPECT_EQ(Child<QLabel>("labMsg")->text(), "Scanning all folders...");
+    EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->maximum(), 4);
+  };
+  form_->ScanPath(root_ + "/");
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(form_->CurrentPath, root_ + "/");
+  ASSERT_EQ(RowCount(), 2);
+
+  // A new minimum applies at the next fill, a header click, without a new scan.
+  form_->settings.MinSize = 5;  // 7,000 bytes is 6 KB and stays; 3,000 bytes goes
+  View()->header()->sectionClicked(2);
+  EXPECT_EQ(PathColumn(), QStringList({Lower(root_) + "/music/"}));
+  EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 0);
+}
+
+TEST(GuiScanObserverTest, ShowsTheFirstFolderAtOnceAndScalesAHugeBar) {
+  QLabel label;
+  QProgressBar bar;
+  GuiScanObserver observer(nullptr, &label, &bar, nullptr);
+  observer.SetPumpInterval(60'000);  // nothing is written by a pump in this test
+  observer.Begin();
+  observer.FoldersFound(1);  // even a scan too short to pump says what it found
+  EXPECT_EQ(label.text(), "1 folders found");
+  observer.FoldersFound(2);
+  observer.PumpMessages();
+  EXPECT_EQ(label.text(), "1 folders found");
+  observer.Flush();
+  EXPECT_EQ(label.text(), "2 folders found");
+
+  observer.ScanFilesStarted(3'000'000);
+  EXPECT_EQ(label.text(), "Scanning all folders...");
+  EXPECT_EQ(bar.maximum(), GuiScanObserver::kMaxBarSteps);
+  observer.FolderProgress(1'500'000, 3'000'000);
+  observer.Flush();
+  EXPECT_EQ(bar.value(), GuiScanObserver::kMaxBarSteps / 2);
+  observer.FolderProgress(3'000'000, 3'000'000);
+  observer.Flush();
+  EXPECT_EQ(bar.value(), bar.maximum());
+
+  observer.ScanFilesStarted(40);  // a small tree: one step per folder
+  EXPECT_EQ(bar.maximum(), 40);
+  observer.FolderProgress(7, 40);
+  observer.Flush();
+  EXPECT_EQ(bar.value(), 7);
+}
+
+TEST_F(MainFormTest, HeaderClicksSortAndReverse) {
+  MakeSmallTree();
+  form_->show();
+  form_->ScanPath(root_);
+  QHeaderView* header = View()->header();
+  auto click = [&](int section) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+  };
+  const QString docs = Lower(root_) + "/docs/", music = Lower(root_) + "/music/";
+
+  click(0);  // Path again: descending
+  EXPECT_EQ(form_->SortColumn, -1);
+  EXPECT_EQ(PathColumn(), QStringList({music, docs}));
+  click(2);  // Zipped: ascending
+  EXPECT_EQ(form_->SortColumn, 3);
+  EXPECT_EQ(PathColumn(), QStringList({music, docs}));
+  click(2);
+  EXPECT_EQ(form_->SortColumn, -3);
+  EXPECT_EQ(PathColumn(), QStringList({docs, music}));
+  EXPECT_EQ(header->sortIndicatorSection(), 2);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredNoLetsTheScanFinish) {
+  MakeWideTree(10);
+  auto& observer = form_->ScanObserverForTests();
+  observer.SetPumpInterval(0);
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index == 2) PostEscape();
+  };
+  script_.yesNo = {false};
+  form_->ScanPath(root_);
+
+  EXPECT_EQ(script_.Texts("question"), QStringList({"Do you wish to cancel the current scan?"}));
+  EXPECT_EQ(script_.shown.front().caption, "Cancel scan");
+  EXPECT_TRUE(script_.Texts("message").isEmpty());
+  EXPECT_FALSE(form_->CancelRequested());
+  EXPECT_EQ(RowCount(), 11);
+}
+
+TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyList) {
+  MakeWideTree(10);
+  form_->show();
+  auto& observer = form_->ScanObserverForTests();
+  observer.SetPumpInterval(0);
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index == 2) PostEscape();
+  };
+  script_.yesNo = {true};
+  form_->ScanPath(root_);
+
+  EXPECT_EQ(script_.Texts("question").size(), 1);
+  ASSERT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
+  EXPECT_EQ(script_.shown.back().caption, "Scan all Files");
+  EXPECT_EQ(form_->Folders().Count(), 11);
+  EXPECT_EQ(form_->Folders()[0].NFiles, 1);   // scanned before the Esc
+  EXPECT_EQ(form_->Folders()[10].NFiles, 0);  // never reached
+  EXPECT_TRUE(View()->isVisible());
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_TRUE(Child("labPct")->isVisible());
+  EXPECT_TRUE(Child("Gauge1")->isVisible());
+  EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 0);
+  EXPECT_EQ(form_->CurrentPath, root_);
+
+  // A header click lists what was gathered before the cancel.
+  form_->Lview1_colclick(1);
+  EXPECT_GE(RowCount(), 1);
+  EXPECT_LT(RowCount(), 11);
+}
+
+TEST_F(MainFormTest, EscapeWhileIdleDoesNotStopTheNextScan) {
+  MakeSmallTree();
+  ShowActive();
+  QTest::keyClick(View(), Qt::Key_Escape);
+  EXPECT_TRUE(form_->CancelRequested());
+  form_->ScanPath(root_);
+  EXPECT_TRUE(script_.shown.empty());
+  EXPECT_EQ(RowCount(), 2);
+}
+
+TEST_F(MainFormTest, ClickOnMainPanelCancelsOnlyWhileBusy) {
+  MakeWideTree(4);
+  form_->show();
+  QWidget* panMain = Child("panMain");
+  QTest::mouseClick(panMain, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_FALSE(form_->CancelRequested());
+
+  auto& observer = form_->ScanObserverForTests();
+  observer.SetPumpInterval(0);
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index == 2) QTest::mouseClick(panMain, Qt::LeftButton, {}, QPoint(5, 5));
+  };
+  script_.yesNo = {true};
+  form_->ScanPath(root_);
+  EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
+}
+
+TEST_F(MainFormTest, WhileBusyNothingStartsAScanOrResorts) {
+  MakeWideTree(4);
+  script_.folders = {root_ + "/d00/"};
+  auto& observer = form_->ScanObserverForTests();
+  int visits = 0;
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index != 2) return;
+    ++visits;
+    form_->labPath_Click();
+    form_->mnuRefreshClick();
+    form_->mnuScanFavClick();
+    form_->Lview1_colclick(3);
+    form_->ScanPath(root_ + "/d01/");
+  };
+  form_->ScanPath(root_);
+  EXPECT_EQ(visits, 1);  // no nested scan came back through the hook
+  EXPECT_TRUE(script_.shown.empty());
+  EXPECT_EQ(form_->SortColumn, 1);
+  EXPECT_EQ(form_->CurrentPath, root_);
+  EXPECT_EQ(RowCount(), 5);
+}
+
+TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
+  MakeSmallTree();
+  form_->labPath_Click();  // cancelled picker
+  EXPECT_TRUE(form_->CurrentPath.isEmpty());
+  script_.folders = {root_ + "/Docs/"};
+  form_->labPath_Click();
+  EXPECT_EQ(form_->CurrentPath, root_ + "/Docs/");
+  EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/Docs/").toStdString());
+  EXPECT_EQ(RowCount(), 1);
+  EXPECT_EQ(script_.Texts("picker").size(), 2);
+}
+
+TEST_F(MainFormTest, RefreshBeforeAnyScanDoesNothing) {
+  form_->mnuRefreshClick();
+  EXPECT_EQ(form_->Folders().Count(), 0);
+  EXPECT_FALSE(View()->isVisibleTo(form_.get()));
+}
+
+TEST_F(MainFormTest, IgnoredStartShowsEmptyVisibleList) {
+  MakeSmallTree();
+  form_->settings.IgnorePaths.Append(LowerAscii((root_ + "/").toStdString()));
+  form_->show();
+  form_->ScanPath(root_);
+  EXPECT_EQ(form_->Folders().Count(), 0);
+  EXPECT_TRUE(View()->isVisible());
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 0);
+}
+
+TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
+  MakeSmallTree();
+  ShowActive();
+  form_->ScanPath(root_);
+  ASSERT_EQ(RowCount(), 2);
+  WriteFile(root_ + "/Later/new.bin", 9000);  // shows only after a rescan
+
+  auto* frmProp = form_->frmProp();
+  for (const char* keys : {"F4", "F5", "Ctrl+E", "Ctrl+I", "Ctrl+A", "Ctrl+Z"})
+    QTest::keySequence(form_.get(), QKeySequence(QString::fromLatin1(keys)));
+  EXPECT_FALSE(frmProp->isVisible());
+  EXPECT_EQ(RowCount(), 2);
+  EXPECT_TRUE(script_.openedFolders.isEmpty());
+  EXPECT_EQ(form_->settings.IgnorePaths.Count, 2);
+  EXPECT_EQ(form_->settings.Favorites.Count, 0);
+  EXPECT_FALSE(Child<QAction>("mnuFProp")->isEnabled());
+  EXPECT_TRUE(Child<QAction>("mnuProperties")->isEnabled());  // the context menu is never greyed
+
+  SelectRow(0);  // Docs
+  EXPECT_TRUE(Child<QAction>("mnuFProp")->isEnabled());
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_E));
+  EXPECT_EQ(script_.openedFolders, QStringList({root_ + "/Docs/"}));  // the real case
+  QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F4));
+  EXPECT_TRUE(frmProp->isVisible());
+  QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F5));
+  EXPECT_EQ(RowCount(), 3);
+  EXPECT_FALSE(Child<QAction>("mnuFRefresh")->isEnabled());  // the rescan left no selection
+  frmProp->hide();
+}
+
+TEST_F(MainFormTest, RightPressOverARowOpensTheContextMenu) {
+  MakeSmallTree();
+  ShowActive();
+  form_->ScanPath(root_);
+  auto* popup = Child<QMenu>("PopupMenu1");
+  QWidget* viewport = View()->viewport();
+  const QPoint onRow1 = View()->visualRect(form_->Model()->index(1, 0)).center();
+  const QPoint belowRows(10, viewport->height() - 5);
+
+  auto press = [&](Qt::MouseButton button, QPoint at) {
+    QTest::mousePress(viewport, button, {}, at);
+    if (button == Qt::RightButton) {  // the platform follows a right press with this
+      QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+      QApplication::sendEvent(viewport, &menuEvent);
+    }
+    QTest::mouseRelease(viewport, button, {}, at);
+  };
+
+  press(Qt::RightButton, belowRows);  // nothing selected
+  EXPECT_FALSE(popup->isVisible());
+  press(Qt::RightButton, onRow1);
+  EXPECT_TRUE(popup->isVisible());
+  EXPECT_EQ(form_->SelectedRow(), form_->Model()->RowAt(1));
+  popup->hide();
+  press(Qt::LeftButton, onRow1);
+  EXPECT_FALSE(popup->isVisible());
+}
+
+TEST_F(MainFormTest, StatusPanelFollowsItsWidth) {
+  form_->show();
+  QWidget* panBot = Child("panBot");
+  ASSERT_EQ(panBot->width(), 589);  // the width at the initial window size
+  EXPECT_EQ(Child("ProgressBar1")->geometry(), QRect(196, 21, 147, 16));
+  EXPECT_EQ(Child("labMsg")->x(), 196);
+  EXPECT_EQ(Child("labPct")->geometry(), QRect(392, 16, 56, 13));
+  EXPECT_EQ(Child("Gauge1")->geometry(), QRect(493, 10, 84, 25));
+  EXPECT_EQ(Child("labPath")->width(), 581);
+  EXPECT_EQ(Child("butLists")->geometry(), QRect(40, 8, 25, 25));
+
+  form_->resize(400, form_->height());
+  ASSERT_EQ(panBot->width(), 400);
+  EXPECT_EQ(Child("ProgressBar1")->geometry(), QRect(133, 21, 100, 16));
+  EXPECT_EQ(Child("labPct")->x(), 266);
+  EXPECT_EQ(Child("Gauge1")->geometry(), QRect(331, 10, 57, 25));
+  EXPECT_EQ(Child("labPath")->width(), 392);
+}
+
+TEST_F(MainFormTest, WindowIsNeverNarrowerThanTheMinimum) {
+  form_->show();
+  form_->resize(200, 600);
+  EXPECT_EQ(form_->width(), TForm1::kOuterMinWidth - TForm1::kFrameWidth);
+  EXPECT_EQ(form_->height(), 600);
+  EXPECT_EQ(form_->size(), QSize(322, 600));
+}
+
+TEST_F(MainFormTest, CloseSavesAndAnUnwritableFileKeepsTheWindowOpen) {
+  form_->show();
+  WriteFile(dir_.path() + "/blocker", 1);  // a file where the settings folder should be
+  const QString unwritable = dir_.path() + "/blocker/orbelan.dat";
+  form_->settings.FileName = unwritable.toStdString();
+  EXPECT_FALSE(form_->close());
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(script_.Texts("error"), QStringList({"Unable to write to " + unwritable + "."}));
+
+  form_->settings.FileName = settingsFile_.toStdString();
+  form_->settings.MinSize = 42;
+  EXPECT_TRUE(form_->close());
+  EXPECT_FALSE(form_->isVisible());
+  Settings reread;
+  reread.FileName = settingsFile_.toStdString();
+  reread.LoadSettings();
+  EXPECT_EQ(reread.MinSize, 42);
+}
+
+TEST_F(MainFormTest, ClosingDuringAScanSavesStopsAndThenCloses) {
+  MakeWideTree(6);
+  form_->show();
+  auto& observer = form_->ScanObserverForTests();
+  observer.SetPumpInterval(0);
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index == 2) form_->close();
+  };
+  form_->ScanPath(root_);
+  EXPECT_TRUE(QFileInfo::exists(settingsFile_));
+  EXPECT_TRUE(script_.Texts("question").isEmpty());  // a quit is not asked about
+  EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
+  EXPECT_FALSE(form_->isVisible());
+}
+
+struct MenuItem {
+  const char* name;
+  const char* caption;
+  QKeySequence shortcut;
+  bool visible;
+};
+
+TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
+  const MenuItem items[] = {
+      {"mnuScan", "&Scan files", QKeySequence("Ctrl+S"), true},
+      {"mnuScanFav", "Scan &favorite folder", QKeySequence("Ctrl+F"), true},
+      {"mnuPrefs", "&Preferences", QKeySequence("Ctrl+P"), true},
+      {"mnuQuit", "&Quit", QKeySequence("Ctrl+Q"), true},
+      {"mnuFExplore", "e&xplore", QKeySequence("Ctrl+E"), true},
+      {"mnuFZipAll", "&zip all files", QKeySequence("Ctrl+Z"), false},
+      {"mnuFIgnore", "&ignore this path", QKeySequence("Ctrl+I"), true},
+      {"mnuFAddFavor", "add to &favorites", QKeySequence("Ctrl+A"), true},
+      {"mnuFProp", "&properties", QKeySequence("F4"), true},
+      {"mnuFRefresh", "re&fresh list", QKeySequence("F5"), true},
+      {"mnuHelp", "&Help contents", QKeySequence("F1"), true},
+      {"mnuWebOrbelan", "&Orbelan on the web", {}, true},
+      {"mnuWebKEL", "Kel Systems on the web", {}, true},
+      {"mnuAbout", "&About", {}, true},
+      {"mnuExplore", "e&xplore", {}, true},
+      {"mnuRecycle", "&recycle files", {}, false},
+      {"mnuRecycleDir", "recycle &directory", {}, false},
+      {"mnuZip", "&zip all files", {}, false},
+      {"mnuIgnorePath", "&ignore this path", {}, true},
+      {"mnuAddFavor", "add to &favorites", {}, true},
+      {"mnuProperties", "&properties", {}, true},
+      {"mnuRefresh", "re&fresh list ", {}, true},
+  };
+  for (const MenuItem& item : items) {
+    auto* action = Child<QAction>(item.name);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), item.caption) << item.name;
+    EXPECT_EQ(action->shortcut(), item.shortcut) << item.name;
+    EXPECT_EQ(action->isVisible(), item.visible) << item.name;
+  }
+  QStringList titles;
+  for (QAction* menu : form_->menuBar()->actions()) titles << menu->text();
+  EXPECT_EQ(titles, QStringList({"&File", "F&older", "&Help"}));
+  QStringList folderItems;
+  for (QAction* a : Child<QMenu>("mFolder")->actions())
+    folderItems << (a->isSeparator() ? "-" : a->objectName());
+  EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFIgnore", "mnuFAddFavor",
+                                      "-", "mnuFProp", "mnuFRefresh"}));
+}
+
+TEST_F(MainFormTest, WebItemsOpenTheMakersPages) {
+  Child<QAction>("mnuWebOrbelan")->trigger();
+  Child<QAction>("mnuWebKEL")->trigger();
+  ASSERT_EQ(script_.openedUrls.size(), 2);
+  EXPECT_TRUE(script_.openedUrls[0].startsWith("http://"));
+  EXPECT_TRUE(script_.openedUrls[0].endsWith("/support/orbelan.htm"));
+  EXPECT_TRUE(script_.openedUrls[1].endsWith("/index.htm"));
+  EXPECT_EQ(QUrl(script_.openedUrls[0]).host(), QUrl(script_.openedUrls[1]).host());
+}
+
+TEST_F(MainFormTest, DroppedFolderIsScannedOnceTheDropIsOver) {
+  MakeSmallTree();
+  form_->show();
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(root_ + "/Music")});
+  // A drop reaches the widget that accepted the drag's entry, as on a desktop.
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form_.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form_.get(), &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form_->CurrentPath.startsWith(root_ + "/Music"));
+  EXPECT_EQ(RowCount(), 1);
+}
+
+}  // namespace
+}  // namespace orbelan
