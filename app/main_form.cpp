@@ -36,6 +36,7 @@
 #include "ui/face_fonts.h"
 #include "ui/pictures.h"
 #include "ui/product_info.h"
+#include "ui/splash_timer.h"
 #include "ui/splash_window.h"
 
 namespace orbelan {
@@ -44,8 +45,6 @@ namespace {
 constexpr int kFontHeight = 11;  // MS Sans Serif 8 point
 constexpr int kPanTopHeight = 21;
 constexpr int kPanBotHeight = 43;
-constexpr int kSplashDelayMs = 500;
-constexpr int kSplashShownMs = 3000;
 const QColor kNavy(0, 0, 128);
 
 QString WebPage(const char* document) {
@@ -104,11 +103,7 @@ TForm1::TForm1(const Options& options) {
 
   CreateSecondaryWindows();
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kSplashDelayMs);
-  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-  if (options.startSplashTimer) Timer1->start();
+  if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
 }
 
 TForm1::~TForm1() {
@@ -477,17 +472,6 @@ void TForm1::mnuWebOrbelanClick() { interaction().OpenUrl(WebPage("/support/orbe
 void TForm1::mnuWebKELClick() { interaction().OpenUrl(WebPage("/index.htm")); }
 
 void TForm1::mnuAboutClick() { interaction().ExecModal(frmAbout_); }
-
-void TForm1::Timer1Timer() {
-  if (Timer1->interval() == kSplashDelayMs) {
-    Timer1->setInterval(kSplashShownMs);  // counts again from now
-    frmSplash_->show();
-    frmSplash_->raise();
-  } else {
-    Timer1->stop();
-    frmSplash_->hide();
-  }
-}
 
 // ---- Window events ----
 

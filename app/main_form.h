@@ -17,7 +17,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
-class QTimer;
 class QToolButton;
 class QTreeView;
 
@@ -28,6 +27,7 @@ class ClickLabel;
 class GuiScanObserver;
 class PercentGauge;
 class ResultsModel;
+class SplashTimer;
 class TfrmAbout;
 class TfrmFav;
 class TfrmLists;
@@ -99,7 +99,6 @@ class TForm1 : public QMainWindow {
   void mFolderClick();
   void Lview1_colclick(int section);
   void panMainClick();
-  void Timer1Timer();
 
  protected:
   void closeEvent(QCloseEvent* event) override;  // form_close
@@ -146,7 +145,7 @@ class TForm1 : public QMainWindow {
   QToolButton* butHelp = nullptr;
   QProgressBar* ProgressBar1 = nullptr;
 
-  QTimer* Timer1 = nullptr;
+  SplashTimer* Timer1 = nullptr;  // shows the splash after start, then hides it
   QMenu* PopupMenu1 = nullptr;
   QMenu* mFolder = nullptr;
   QAction* mnuFExplore = nullptr;
