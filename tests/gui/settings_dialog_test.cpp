@@ -67,8 +67,14 @@ class SettingsDialogTest : public ::testing::Test {
   QSpinBox* Spin() { return dialog.findChild<QSpinBox*>("spinSize"); }
   // Types text into the size field and moves the focus away, as a user would.
   void TypeSize(const QString& text) {
-    auto* edit = Spin()->findChild<QLineEdit*>();
-    edit->setText(text);
+    Spin()->selectAll();
+    QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(Spin(), &erase);
+    for (QChar c : text) {
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(Spin(), &key);
+    }
+    EXPECT_EQ(Spin()->findChild<QLineEdit*>()->text(), text) << "typing was refused";
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(Spin(), &out);
   }
