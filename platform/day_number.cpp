@@ -31,7 +31,7 @@ std::int32_t UtcOffsetAt(std::int64_t unixSeconds) {
   return static_cast<std::int32_t>(local.tm_gmtoff);
 }
 
-LocalDayClock::LocalDayClock() { tzset(); }
+LocalDayClock::LocalDayClock() : slots_(kSlots) { tzset(); }
 
 std::int32_t LocalDayClock::OffsetOfBucket(std::int64_t bucket) {
   Slot& slot = slots_[static_cast<std::size_t>(bucket) % kSlots];

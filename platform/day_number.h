@@ -2,9 +2,9 @@
 // Local-time day numbers: days since 1899-12-30 00:00 local time, the fraction being the
 // time of day. File times are converted at whole-second resolution.
 
-#include <array>
 #include <cstdint>
 #include <ctime>
+#include <vector>
 
 namespace orbelan {
 
@@ -12,10 +12,10 @@ namespace orbelan {
 double DayNumberOfLocal(std::int64_t localSeconds);
 
 // Converts file times to local day numbers without a time-zone lookup per file: the UTC
-// offset is cached per quarter-hour and trusted only where it is the same at both ends of
-// the quarter-hour; inside a quarter-hour that holds an offset change, every time is
-// converted by the C library. Reads the time zone (tzset) when constructed, so make one
-// per scan.
+// offset is cached per day and trusted only where it is the same at both ends of that
+// day (no zone in the time-zone database changes its offset and back within one day);
+// times on a day that holds an offset change are converted one by one by the C library.
+// Reads the time zone (tzset) when constructed, so make one per scan.
 class LocalDayClock {
  public:
   LocalDayClock();
@@ -23,17 +23,18 @@ class LocalDayClock {
   double DayNumber(std::int64_t unixSeconds);
 
  private:
-  static constexpr std::int64_t kBucketSeconds = 15 * 60;
-  static constexpr std::size_t kSlots = 4096;  // direct-mapped, so no allocation per file
-  static constexpr std::int32_t kMixed = INT32_MIN;  // offset changes inside the bucket
+  static constexpr std::int64_t kBucketSeconds = 86400;
+  // Direct-mapped: 22 years of file dates without two sharing a slot.
+  static constexpr std::size_t kSlots = 8192;
+  static constexpr std::int32_t kMixed = INT32_MIN;  // the offset changes inside the bucket
 
   struct Slot {
-    std::int64_t bucket = INT64_MIN;  // which quarter-hour this slot holds
+    std::int64_t bucket = INT64_MIN;  // which day this slot holds
     std::int32_t offset = 0;          // seconds east of UTC, or kMixed
   };
 
   std::int32_t OffsetOfBucket(std::int64_t bucket);
-  std::array<Slot, kSlots> slots_{};
+  std::vector<Slot> slots_;
 };
 
 // Seconds east of UTC in effect at the given instant (0 where the C library cannot tell).

@@ -72,8 +72,8 @@ void CheckZone(const char* zone, int expectedChangesPerYear) {
 
   const std::vector<long long> changes = OffsetChanges(2019, 2024);
   EXPECT_EQ(changes.size(), static_cast<std::size_t>(expectedChangesPerYear * 6)) << zone;
-  // Every second around each change, in both directions, so buckets that straddle it
-  // and buckets cached just before it are both exercised.
+  // Every second around each change, in both directions, so that times on either side
+  // of it meet a cache filled from the other side.
   for (long long change : changes) {
     for (long long t = change - 3600; t <= change + 3600; ++t)
       ASSERT_EQ(clock.DayNumber(t), ExpectedDayNumber(t)) << zone << " at " << t;
@@ -114,8 +114,8 @@ TEST(DayNumber, MatchesTheCLibraryAcrossDaylightSavingChanges) {
   CheckZone("CET-1CEST,M3.5.0,M10.5.0/3", 2);
   CheckZone("EST5EDT,M3.2.0,M11.1.0", 2);
   CheckZone("<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 2);
-  // Changes off the quarter-hour, inside a cache bucket (as the local mean times of the
-  // nineteenth century had them).
+  // Offsets and changes at odd seconds (as the local mean times of the nineteenth
+  // century had them).
   CheckZone("<+0053>-0:53:28<+0153>-1:53:28,M3.5.0/2:07:31,M10.5.0/3:03:11", 2);
 }
 
