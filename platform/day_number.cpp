@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 namespace orbelan {
 namespace {
 
@@ -31,22 +33,51 @@ std::int32_t UtcOffsetAt(std::int64_t unixSeconds) {
   return static_cast<std::int32_t>(local.tm_gmtoff);
 }
 
-LocalDayClock::LocalDayClock() : slots_(kSlots) { tzset(); }
+LocalDayClock::LocalDayClock() { tzset(); }
 
-std::int32_t LocalDayClock::OffsetOfBucket(std::int64_t bucket) {
-  Slot& slot = slots_[static_cast<std::size_t>(bucket) % kSlots];
-  if (slot.bucket != bucket) {
-    const std::int64_t first = bucket * kBucketSeconds;
-    const std::int32_t atStart = UtcOffsetAt(first);
-    const std::int32_t atEnd = UtcOffsetAt(first + kBucketSeconds - 1);
-    slot.bucket = bucket;
-    slot.offset = atStart == atEnd ? atStart : kMixed;
+std::int32_t LocalDayClock::OffsetOfDay(std::int64_t day) {
+  if (last_ < spans_.size() && spans_[last_].firstDay <= day && day <= spans_[last_].lastDay)
+    return spans_[last_].offset;
+  // The first span that starts after day; the one before it may hold day.
+  const auto after = std::upper_bound(spans_.begin(), spans_.end(), day,
+                                      [](std::int64_t d, const Span& s) { return d < s.firstDay; });
+  const std::size_t at = static_cast<std::size_t>(after - spans_.begin());
+  if (at > 0 && day <= spans_[at - 1].lastDay) {
+    last_ = at - 1;
+    return spans_[last_].offset;
   }
-  return slot.offset;
+  return LearnDay(day, at);
+}
+
+// Asks the C library about a day not yet covered, and files it before spans_[at].
+std::int32_t LocalDayClock::LearnDay(std::int64_t day, std::size_t at) {
+  const std::int64_t first = day * kSecondsPerDay;
+  const std::int32_t atStart = UtcOffsetAt(first);
+  const std::int32_t offset = atStart == UtcOffsetAt(first + kSecondsPerDay - 1) ? atStart : kMixed;
+
+  const bool joinsBefore = offset != kMixed && at > 0 && spans_[at - 1].lastDay == day - 1 &&
+                           spans_[at - 1].offset == offset;
+  const bool joinsAfter = offset != kMixed && at < spans_.size() &&
+                          spans_[at].firstDay == day + 1 && spans_[at].offset == offset;
+  if (joinsBefore && joinsAfter) {
+    spans_[at - 1].lastDay = spans_[at].lastDay;
+    spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(at));
+    last_ = at - 1;
+  } else if (joinsBefore) {
+    spans_[at - 1].lastDay = day;
+    last_ = at - 1;
+  } else if (joinsAfter) {
+    spans_[at].firstDay = day;
+    last_ = at;
+  } else {
+    spans_.insert(spans_.begin() + static_cast<std::ptrdiff_t>(at), Span{day, day, offset});
+    last_ = at;
+  }
+  return offset;
 }
 
 double LocalDayClock::DayNumber(std::int64_t unixSeconds) {
-  std::int32_t offset = OffsetOfBucket(FloorDiv(unixSeconds, kBucketSeconds));
+  std::int32_t offset = OffsetOfDay(FloorDiv(unixSeconds, kSecondsPerDay));
   if (offset == kMixed) offset = UtcOffsetAt(unixSeconds);
   return DayNumberOfLocal(unixSeconds + offset);
 }

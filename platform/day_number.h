@@ -11,11 +11,13 @@ namespace orbelan {
 // Day number of a local wall-clock time given as seconds since 1970-01-01 00:00 local.
 double DayNumberOfLocal(std::int64_t localSeconds);
 
-// Converts file times to local day numbers without a time-zone lookup per file: the UTC
-// offset is cached per day and trusted only where it is the same at both ends of that
-// day (no zone in the time-zone database changes its offset and back within one day);
-// times on a day that holds an offset change are converted one by one by the C library.
-// Reads the time zone (tzset) when constructed, so make one per scan.
+// Converts file times to local day numbers without a time-zone lookup per file. The UTC
+// offset is learnt per day: a day whose two ends have the same offset keeps it throughout
+// (no zone in the time-zone database changes its offset and back within one day), and
+// runs of such days with one offset are merged into spans, so that a few dozen spans held
+// in a small sorted table cover years of file dates. Times on a day that holds an offset
+// change are converted one by one by the C library. Reads the time zone (tzset) when
+// constructed, so make one per scan.
 class LocalDayClock {
  public:
   LocalDayClock();
@@ -23,18 +25,19 @@ class LocalDayClock {
   double DayNumber(std::int64_t unixSeconds);
 
  private:
-  static constexpr std::int64_t kBucketSeconds = 86400;
-  // Direct-mapped: 22 years of file dates without two sharing a slot.
-  static constexpr std::size_t kSlots = 8192;
-  static constexpr std::int32_t kMixed = INT32_MIN;  // the offset changes inside the bucket
+  static constexpr std::int32_t kMixed = INT32_MIN;  // the offset changes during the day
 
-  struct Slot {
-    std::int64_t bucket = INT64_MIN;  // which day this slot holds
-    std::int32_t offset = 0;          // seconds east of UTC, or kMixed
+  struct Span {
+    std::int64_t firstDay;  // UTC days since 1970, inclusive
+    std::int64_t lastDay;
+    std::int32_t offset;  // seconds east of UTC, or kMixed (a span of one day)
   };
 
-  std::int32_t OffsetOfBucket(std::int64_t bucket);
-  std::vector<Slot> slots_;
+  std::int32_t OffsetOfDay(std::int64_t day);
+  std::int32_t LearnDay(std::int64_t day, std::size_t at);
+
+  std::vector<Span> spans_;  // sorted, disjoint
+  std::size_t last_ = 0;     // the span that answered last
 };
 
 // Seconds east of UTC in effect at the given instant (0 where the C library cannot tell).
