@@ -117,13 +117,5 @@ TEST(Pictures, DesktopIconIsTheProgramIcon) {
     }
 }
 
-TEST(Pictures, DrawingsStayWithinSixteenColoursAndTheirSizes) {
-  for (const art::IndexedArt& a : {art::SplashArt(), art::LogoArt(), art::ProgramIconArt()}) {
-    EXPECT_LE(a.colours.size(), 16u);
-    for (std::uint8_t index : a.pixels) ASSERT_LT(index, a.colours.size());
-  }
-  EXPECT_EQ(art::ProgramIconArt().colours.at(art::ProgramIconArt().At(0, 47)), "None");
-}
-
 }  // namespace
 }  // namespace orbelan
