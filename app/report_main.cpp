@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
 
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program at once
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 

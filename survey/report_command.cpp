@@ -177,7 +177,8 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   observer.Attach(scanner);
   const bool completed = scanner.Run(options->Folder);
   observer.Finish();
-  if (!completed) return kReportCanceled;
+  const bool interrupted = context.interrupted != nullptr && *context.interrupted != 0;
+  if (!completed || interrupted) return kReportCanceled;
 
   const ResultRows rows =
       FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);

@@ -26,6 +26,8 @@ std::size_t DisplayWidth(std::string_view text) {
 
 void Pad(std::string& out, std::size_t count) { out.append(count, ' '); }
 
+constexpr std::size_t kWidestPathColumn = 60;
+
 }  // namespace
 
 std::string CsvHeader() {
@@ -99,18 +101,28 @@ std::string FormatTable(const ResultRows& rows, double today) {
     }
   }
 
+  // A path wider than this stands on a line of its own, its figures on the next, so that
+  // one deep folder does not push every other line's figures off the screen.
+  widths[0] = std::min(widths[0], kWidestPathColumn);
+
   std::string out;
   auto emit = [&](const auto& texts) {
     std::string line;
     for (std::size_t c = 0; c < 6; ++c) {
       const std::string_view text = texts[c];
-      const std::size_t gap = widths[c] - DisplayWidth(text);
+      const std::size_t width = DisplayWidth(text);
       if (c > 0) line += "  ";
       if (c == 0) {  // the path reads from the left; figures line up on the right
         line += text;
-        Pad(line, gap);
+        if (width > widths[0]) {
+          out += line;
+          out.push_back('\n');
+          line.assign(widths[0], ' ');
+        } else {
+          Pad(line, widths[0] - width);
+        }
       } else {
-        Pad(line, gap);
+        Pad(line, widths[c] - width);
         line += text;
       }
     }

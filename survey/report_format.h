@@ -19,7 +19,8 @@ std::string CsvField(std::string_view text);
 // A day number with six decimals, independent of the locale; "0" for no file.
 std::string DayNumberText(double dayNumber);
 
-// The table: the six headers, one line per row, then the overall share zipped.
+// The table: the six headers, one line per row, then the overall share zipped. A path
+// too wide for its column stands alone, its figures on the line below.
 std::string FormatTable(const ResultRows& rows, double today);
 // Control bytes shown as "?", so that a name cannot move the terminal's cursor.
 std::string TerminalSafe(std::string_view text);

@@ -11,7 +11,9 @@
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
 #include "survey/figures.h"
+#include "survey/folder_list.h"
 #include "survey/report_format.h"
+#include "survey/results.h"
 
 namespace orbelan {
 namespace {
@@ -121,6 +123,24 @@ TEST(ReportFormat, DayNumbersHaveSixDecimalsAndNoneIsZero) {
   EXPECT_EQ(DayNumberText(45000.0 + 1.0 / 3.0), "45000.333333");
   EXPECT_EQ(DayNumberText(-0.75), "-0.750000");
   EXPECT_EQ(TerminalSafe("a\nb\tc\x7f" "d\xc3\xa9"), "a?b?c?d\xc3\xa9");
+}
+
+TEST(ReportFormat, AWidePathStandsAloneWithItsFiguresAlignedBelow) {
+  Settings settings;
+  FolderList folders;
+  const std::string wide = "/" + std::string(90, 'w') + "/";
+  for (const std::string& path : {std::string("/short/"), wide}) {
+    ASSERT_TRUE(folders.AddFolder(path, settings));
+    folders.Tail()->SzFiles = 5000;
+    folders.Tail()->NFiles = 1;
+  }
+  const auto lines = Lines(FormatTable(FillRows(folders, 0, 1, 0), 0));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1].rfind("/short/", 0), 0u);
+  EXPECT_EQ(lines[2], wide);
+  EXPECT_EQ(lines[3].find_first_not_of(' '), lines[0].find("Unzipped") + 8 - 5);  // "5,000"
+  EXPECT_EQ(lines[0].size(), lines[1].size());
+  EXPECT_EQ(lines[1].size(), lines[3].size());
 }
 
 // Two listed folders (one with an awkward name), one too small, one ignored file.
