@@ -186,7 +186,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     out << CsvHeader() << '\n';
     for (const ResultRow& row : rows.Rows) out << CsvLine(*row.Rec, context.today) << '\n';
   } else {
-    out << FormatTable(rows, context.today);
+    WriteTable(out, rows, context.today);
   }
   out.flush();
   return kReportOk;

@@ -1,8 +1,9 @@
 #include "survey/report_format.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
-#include <vector>
+#include <ostream>
 
 #include "survey/figures.h"
 #include "survey/folder_list.h"
@@ -86,28 +87,26 @@ std::string TerminalSafe(std::string_view text) {
   return out;
 }
 
-std::string FormatTable(const ResultRows& rows, double today) {
-  // Cells first, to measure the columns.
-  std::vector<std::array<std::string, 6>> cells;
-  cells.reserve(rows.Rows.size());
+void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
+  std::array<std::string, 6> cells;
+  auto makeCells = [&](const ResultRow& row) {
+    for (int c = 0; c < 6; ++c) cells[c] = CellText(row, c + 1, today);
+    cells[0] = TerminalSafe(cells[0]);
+  };
+
   std::array<std::size_t, 6> widths{};
   for (std::size_t c = 0; c < kHeaders.size(); ++c) widths[c] = DisplayWidth(kHeaders[c]);
   for (const ResultRow& row : rows.Rows) {
-    auto& line = cells.emplace_back();
-    for (int c = 0; c < 6; ++c) {
-      line[c] = CellText(row, c + 1, today);
-      if (c == 0) line[c] = TerminalSafe(line[c]);
-      widths[c] = std::max(widths[c], DisplayWidth(line[c]));
-    }
+    makeCells(row);
+    for (std::size_t c = 0; c < 6; ++c) widths[c] = std::max(widths[c], DisplayWidth(cells[c]));
   }
-
   // A path wider than this stands on a line of its own, its figures on the next, so that
   // one deep folder does not push every other line's figures off the screen.
   widths[0] = std::min(widths[0], kWidestPathColumn);
 
-  std::string out;
+  std::string line;
   auto emit = [&](const auto& texts) {
-    std::string line;
+    line.clear();
     for (std::size_t c = 0; c < 6; ++c) {
       const std::string_view text = texts[c];
       const std::size_t width = DisplayWidth(text);
@@ -115,9 +114,8 @@ std::string FormatTable(const ResultRows& rows, double today) {
       if (c == 0) {  // the path reads from the left; figures line up on the right
         line += text;
         if (width > widths[0]) {
-          out += line;
-          out.push_back('\n');
-          line.assign(widths[0], ' ');
+          line.push_back('\n');
+          Pad(line, widths[0]);
         } else {
           Pad(line, widths[0] - width);
         }
@@ -127,13 +125,15 @@ std::string FormatTable(const ResultRows& rows, double today) {
       }
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line;
-    out.push_back('\n');
+    line.push_back('\n');
+    out << line;
   };
   emit(kHeaders);
-  for (const auto& line : cells) emit(line);
-  out += "% Zipped: " + std::to_string(rows.GaugePercent) + "\n";
-  return out;
+  for (const ResultRow& row : rows.Rows) {
+    makeCells(row);
+    emit(cells);
+  }
+  out << "% Zipped: " << rows.GaugePercent << '\n';
 }
 
 }  // namespace orbelan

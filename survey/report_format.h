@@ -2,6 +2,7 @@
 // Text forms of a finished scan for the orbelan-report command: an aligned table as the
 // main window lists it, and CSV with every figure of each listed folder.
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,9 @@ std::string CsvField(std::string_view text);
 std::string DayNumberText(double dayNumber);
 
 // The table: the six headers, one line per row, then the overall share zipped. A path
-// too wide for its column stands alone, its figures on the line below.
-std::string FormatTable(const ResultRows& rows, double today);
+// too wide for its column stands alone, its figures on the line below. Written line by
+// line: the cells are made twice (once to measure) rather than held for every row.
+void WriteTable(std::ostream& out, const ResultRows& rows, double today);
 // Control bytes shown as "?", so that a name cannot move the terminal's cursor.
 std::string TerminalSafe(std::string_view text);
 

@@ -134,7 +134,9 @@ TEST(ReportFormat, AWidePathStandsAloneWithItsFiguresAlignedBelow) {
     folders.Tail()->SzFiles = 5000;
     folders.Tail()->NFiles = 1;
   }
-  const auto lines = Lines(FormatTable(FillRows(folders, 0, 1, 0), 0));
+  std::ostringstream table;
+  WriteTable(table, FillRows(folders, 0, 1, 0), 0);
+  const auto lines = Lines(table.str());
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1].rfind("/short/", 0), 0u);
   EXPECT_EQ(lines[2], wide);
