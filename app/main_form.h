@@ -58,6 +58,7 @@ class TForm1 : public QMainWindow {
   bool IsBusy() const { return busy_; }
   bool CancelRequested() const { return scanner_->CancelRequested; }
   const FolderList& Folders() const { return folders_; }
+  FolderList& FoldersForTests() { return folders_; }  // to fill a list without a disk
 
   // The whole scan of one folder; the path is shown and remembered unchanged.
   void ScanPath(const QString& path);
