@@ -89,7 +89,6 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
     auto button = [&](const char* name, const char* text, void (TfrmLists::*handler)()) {
       auto* b = new QPushButton(text, page);
       b->setObjectName(name);
-      b->setAutoDefault(false);  // Enter stays with OK
       connect(b, &QPushButton::clicked, this, handler);
       return b;
     };

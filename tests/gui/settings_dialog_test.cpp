@@ -302,11 +302,13 @@ TEST_F(SettingsDialogTest, CancelAndEscapeDropEveryChange) {
   EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".zip", ".arj"));
 }
 
-TEST_F(SettingsDialogTest, EnterActsAsOk) {
+TEST_F(SettingsDialogTest, EnterActsAsOkUnlessAnotherButtonHasTheFocus) {
   dialog.ShowSettings();
   script.inputs = {QString("cab")};
-  Click("butAddZip");
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(dialog.findChild<QPushButton*>("butAddZip"), &enter);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(script.Texts("input").size(), 1);
   QApplication::sendEvent(&dialog, &enter);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", ".cab", ".zip"));

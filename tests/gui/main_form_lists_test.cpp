@@ -1,0 +1,139 @@
+// The list actions and the two settings windows as the main window uses them: ignoring and
+// favouring a listed folder, scanning a favourite, opening the settings.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/gui_scan_observer.h"
+#include "app/main_form.h"
+#include "app/results_model.h"
+#include "settings/frm_lists.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+void MakeFile(const QString& path, qint64 size) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(QByteArray(size, 'x'));
+}
+
+class MainFormListsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    root_ = dir_.path() + "/Tree";
+    MakeFile(root_ + "/Docs/a.txt", 3000);
+    MakeFile(root_ + "/Docs/Old/b.txt", 4000);
+    MakeFile(root_ + "/Music/c.mp3", 5000);
+    TForm1::Options options;
+    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
+    options.startSplashTimer = false;
+    form_ = std::make_unique<TForm1>(options);
+    form_->settings.MinSize = 0;
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+
+  QStringList PathColumn() {
+    QStringList out;
+    auto* model = form_->Model();
+    for (int r = 0; r < model->rowCount(); ++r) out << model->data(model->index(r, 0)).toString();
+    return out;
+  }
+  void SelectRowOf(const QString& folder) {
+    const QStringList paths = PathColumn();
+    const int row = paths.indexOf(folder.toLower());
+    ASSERT_GE(row, 0) << folder.toStdString();
+    auto* view = form_->findChild<QTreeView*>("LView1");
+    view->setCurrentIndex(form_->Model()->index(row, 0));
+  }
+  Settings Saved() const {
+    Settings saved;
+    saved.FileName = form_->settings.FileName;
+    saved.LoadSettings();
+    return saved;
+  }
+
+  QTemporaryDir dir_;
+  QString root_;
+  testing::ScriptedInteraction script_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(MainFormListsTest, IgnoredRowStaysUntilTheRefreshLeavesItsSubtreeOut) {
+  form_->ScanPath(root_);
+  ASSERT_EQ(PathColumn().size(), 3);  // Docs, Docs/Old, Music; the empty root is not listed
+  SelectRowOf(root_ + "/Docs/");
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_I));
+
+  const std::string entry = (root_ + "/Docs/").toLower().toStdString();
+  ASSERT_EQ(Saved().IgnorePaths.Count, form_->settings.IgnorePaths.Count);
+  EXPECT_EQ(Saved().IgnorePaths[Saved().IgnorePaths.Count - 1], entry);
+  EXPECT_EQ(PathColumn().size(), 3);  // not refreshed yet
+
+  form_->mnuRefreshClick();
+  EXPECT_EQ(PathColumn(), QStringList({(root_ + "/Music/").toLower()}));
+}
+
+TEST_F(MainFormListsTest, NewFavoriteIsScannedInItsRealCase) {
+  form_->ScanPath(root_);
+  SelectRowOf(root_ + "/Music/");
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_A));
+  EXPECT_EQ(Saved().Favorites.Count, 1);
+  EXPECT_EQ(Saved().Favorites[0], (root_ + "/Music/").toStdString());
+
+  script_.onModal = [](QDialog* chooser) {
+    chooser->findChild<QListWidget*>("list1")->setCurrentRow(0);
+    chooser->findChild<QPushButton*>("butScan")->click();
+    return chooser->result();
+  };
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_F));
+  EXPECT_EQ(script_.Texts("modal"), QStringList({"Scan Favorite Folder"}));
+  EXPECT_EQ(form_->CurrentPath, root_ + "/Music/");
+  EXPECT_EQ(PathColumn(), QStringList({(root_ + "/Music/").toLower()}));
+}
+
+TEST_F(MainFormListsTest, ScanFavoriteWhileBusyShowsNoChooser) {
+  form_->settings.Favorites.Append((root_ + "/Music/").toStdString());
+  int visits = 0;
+  form_->ScanObserverForTests().onFolderProgress = [&](std::int64_t) {
+    if (visits++ == 0) form_->mnuScanFavClick();
+  };
+  form_->ScanPath(root_);
+  EXPECT_GT(visits, 0);
+  EXPECT_TRUE(script_.Texts("modal").isEmpty());
+  EXPECT_EQ(form_->CurrentPath, root_);
+}
+
+TEST_F(MainFormListsTest, PreferencesOpenTheSettingsDialogOnce) {
+  form_->settings.ZipExts.Append(".cab");
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_P));
+  auto* dialog = form_->frmLists();
+  ASSERT_TRUE(dialog->isVisible());
+  auto* zips = dialog->findChild<QListWidget*>("lstZips");
+  const int shown = zips->count();
+  EXPECT_EQ(shown, form_->settings.ZipExts.Count);
+  script_.inputs = {QString("lzh")};
+  dialog->findChild<QPushButton*>("butAddZip")->click();
+  form_->butListsClick();  // asked again while open: no refill
+  EXPECT_EQ(zips->count(), shown + 1);
+  dialog->findChild<QPushButton*>("butCancel")->click();
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+}  // namespace
+}  // namespace orbelan
