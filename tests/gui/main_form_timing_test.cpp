@@ -13,7 +13,12 @@
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
+// GCC 12 at -O2 sees the scripted twin's queued std::optional<QString> answers as maybe
+// uninitialized in this file (a known false positive of that warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "tests/gui/scripted_interaction.h"
+#pragma GCC diagnostic pop
 
 namespace orbelan {
 namespace {
@@ -26,7 +31,6 @@ TForm1::Options QuietOptions(const std::string& settingsFile) {
 }
 
 TEST(MainFormTiming, FillAndHeaderClickOnAHundredThousandRows) {
-  testing::ScriptedInteraction script;
   TForm1 form(QuietOptions("/nonexistent-orbelan-timing/orbelan.dat"));
   form.settings.MinSize = 0;
   form.settings.IgnorePaths.Clear();
