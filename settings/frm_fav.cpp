@@ -11,6 +11,7 @@
 #include "app/interaction.h"
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
+#include "ui/face_fonts.h"
 
 namespace orbelan {
 
@@ -29,10 +30,7 @@ TfrmFav::TfrmFav(QWidget* parent)
   setObjectName("frmFav");
   setWindowTitle("Scan Favorite Folder");
   setModal(true);
-  QFont face(QStringLiteral("Sans Serif"));
-  face.setStyleHint(QFont::SansSerif);
-  face.setPixelSize(11);
-  setFont(face);
+  setFont(DialogSansFont(11));
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);

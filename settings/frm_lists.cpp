@@ -6,14 +6,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "app/interaction.h"
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
+#include "ui/face_fonts.h"
 #include "settings/size_spin_box.h"
 #include "survey/figures.h"
 
@@ -42,6 +45,16 @@ QLabel* MaroonLabel(const QString& text, QWidget* parent) {
   return label;
 }
 
+// Tabs with the narrow side margins of the classic notebook, so the four captions fit.
+class CompactTabStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_TabBarTabHSpace) return 10;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
 struct PageNames {
   const char* caption;
   const char* label;
@@ -59,10 +72,7 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   setObjectName("frmLists");
   setWindowTitle("Orbelan Settings");
   setModal(false);
-  QFont face(QStringLiteral("Sans Serif"));
-  face.setStyleHint(QFont::SansSerif);
-  face.setPixelSize(11);
-  setFont(face);
+  setFont(DialogSansFont(11));
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -71,6 +81,11 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   tab1_ = new QTabWidget(this);
   tab1_->setObjectName("tab1");
   tab1_->setFixedHeight(kTabHeight);
+  // The four captions were laid out for narrow tabs: keep them all in view, no scroll arrows.
+  auto* compact = new CompactTabStyle;
+  compact->setParent(this);
+  tab1_->tabBar()->setStyle(compact);
+  tab1_->setUsesScrollButtons(false);
   outer->addWidget(tab1_);
 
   // One page per list: label across the top, the list, then Add / Edit / Delete.

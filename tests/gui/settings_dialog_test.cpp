@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
@@ -107,6 +108,9 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   EXPECT_EQ(tabs->tabText(1), "Paths to ignore");
   EXPECT_EQ(tabs->tabText(2), "Files types to ignore");
   EXPECT_EQ(tabs->tabText(3), "Favorites");
+  // Every caption in full view, without scroll arrows.
+  EXPECT_LE(tabs->tabBar()->tabRect(3).right(), tabs->width());
+  EXPECT_EQ(tabs->tabBar()->width(), tabs->tabBar()->sizeHint().width());
   tabs->setCurrentIndex(3);
   Click("butCancel");
   dialog.ShowSettings();
