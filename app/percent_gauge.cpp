@@ -5,6 +5,9 @@
 #include <algorithm>
 
 namespace orbelan {
+namespace {
+const QColor kNavy(0, 0, 128);
+}  // namespace
 
 PercentGauge::PercentGauge(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -27,10 +30,17 @@ void PercentGauge::paintEvent(QPaintEvent*) {
   p.drawRect(outer.adjusted(0, 0, -1, -1));
 
   const QRect inner = outer.adjusted(1, 1, -1, -1);
-  const int filled = inner.width() * value_ / 100;
-  if (filled > 0) p.fillRect(QRect(inner.left(), inner.top(), filled, inner.height()), Qt::darkBlue);
+  const QRect filled(inner.left(), inner.top(), inner.width() * value_ / 100, inner.height());
+  const QRect empty(filled.right() + 1, inner.top(), inner.width() - filled.width(), inner.height());
+  p.fillRect(filled, kNavy);
 
-  p.setPen(QColor(0, 255, 255));  // aqua
+  // The text is aqua over the fill; where it crosses the pale unfilled part it turns navy,
+  // as the classic gauge's inverted text did, so it stays readable at any value.
+  p.setClipRect(filled);
+  p.setPen(QColor(0, 255, 255));
+  p.drawText(inner, Qt::AlignCenter, text());
+  p.setClipRect(empty);
+  p.setPen(kNavy);
   p.drawText(inner, Qt::AlignCenter, text());
 }
 
