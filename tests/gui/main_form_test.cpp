@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 #include "app/main_form.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
+#include "ui/splash_window.h"
 #include "survey/figures.h"
 #include "tests/gui/scripted_interaction.h"
 
@@ -130,6 +132,18 @@ TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
   const int widths[] = {230, 80, 80, 40, 85, 50, 70};
   for (int c = 0; c < 7; ++c) EXPECT_EQ(header->sectionSize(c), widths[c]) << c;
   EXPECT_EQ(form_->Model()->headerData(4, Qt::Horizontal).toString(), "Most Recent");
+}
+
+TEST_F(MainFormTest, SplashTimerRunsFromStartUnlessLeftOff) {
+  EXPECT_EQ(form_->findChild<QTimer*>("Timer1"), nullptr);
+  TForm1::Options options;
+  options.settingsFile = settingsFile_.toStdString();
+  TForm1 withSplash(options);
+  auto* timer = withSplash.findChild<QTimer*>("Timer1");
+  ASSERT_NE(timer, nullptr);
+  EXPECT_TRUE(timer->isActive());
+  EXPECT_EQ(timer->interval(), 500);
+  EXPECT_FALSE(withSplash.frmSplash()->isVisible());
 }
 
 TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
@@ -456,13 +470,16 @@ TEST_F(MainFormTest, CloseSavesAndAnUnwritableFileKeepsTheWindowOpen) {
   WriteFile(dir_.path() + "/blocker", 1);  // a file where the settings folder should be
   const QString unwritable = dir_.path() + "/blocker/orbelan.dat";
   form_->settings.FileName = unwritable.toStdString();
-  EXPECT_FALSE(form_->close());
+  Child<QAction>("mnuQuit")->trigger();
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_EQ(script_.Texts("error"), QStringList({"Unable to write to " + unwritable + "."}));
+  EXPECT_FALSE(form_->close());  // the close box: the same save, the same refusal
+  EXPECT_TRUE(form_->isVisible());
+  const QString error = "Unable to write to " + unwritable + ".";
+  EXPECT_EQ(script_.Texts("error"), QStringList({error, error}));
 
   form_->settings.FileName = settingsFile_.toStdString();
   form_->settings.MinSize = 42;
-  EXPECT_TRUE(form_->close());
+  QTest::mouseClick(Child("butExit"), Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
   Settings reread;
   reread.FileName = settingsFile_.toStdString();
