@@ -80,6 +80,7 @@ class TForm1 : public QMainWindow {
   // The window's outer size at 96 dpi, and the frame the client size is derived with.
   static constexpr int kOuterWidth = 597, kOuterHeight = 278, kOuterMinWidth = 330;
   static constexpr int kFrameWidth = 8, kFrameHeight = 27;  // 4-pixel borders, 19-pixel caption
+  static constexpr int kFontPixels = 11;  // MS Sans Serif 8 point
 
  public slots:
   void labPath_Click();
