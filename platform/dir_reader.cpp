@@ -78,7 +78,9 @@ DirReader::DirReader(std::size_t bufferSize)
 DirReader::~DirReader() { Close(); }
 
 bool DirReader::Adopt(int fd) {
+  const int openErrno = errno;  // callers read why an open failed
   Close();
+  errno = openErrno;
   if (fd < 0) return false;
   fd_ = fd;
   return true;

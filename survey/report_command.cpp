@@ -30,7 +30,7 @@ bool ParseSortColumn(std::string_view text, int& column) {
 // The command's face of the scan: progress on a terminal, Ctrl+C as a confirmed cancel.
 class ReportObserver : public ScanObserver {
  public:
-  ReportObserver(const ReportContext& context) : context_(context) {}
+  explicit ReportObserver(const ReportContext& context) : context_(context) {}
 
   void Attach(Scanner& scanner) { scanner_ = &scanner; }
 
