@@ -172,11 +172,14 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   }
 
   FolderList folders;
-  ReportObserver observer(context);
-  Scanner scanner(folders, *context.settings, observer);
-  observer.Attach(scanner);
-  const bool completed = scanner.Run(options->Folder);
-  observer.Finish();
+  bool completed = false;
+  {  // the scanner's read buffers go before the rows are made
+    ReportObserver observer(context);
+    Scanner scanner(folders, *context.settings, observer);
+    observer.Attach(scanner);
+    completed = scanner.Run(options->Folder);
+    observer.Finish();
+  }
   const bool interrupted = context.interrupted != nullptr && *context.interrupted != 0;
   if (!completed || interrupted) return kReportCanceled;
 
