@@ -66,17 +66,10 @@ void BevelPanel::paintEvent(QPaintEvent*) {
   bevel(inner_);
 }
 
-void BevelPanel::mousePressEvent(QMouseEvent* event) {
-  pressed_ = event->button() == Qt::LeftButton;
-  event->accept();
-}
+void BevelPanel::mousePressEvent(QMouseEvent* event) { click_.Press(event); }
 
 void BevelPanel::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
-  pressed_ = false;
-  event->accept();
-  if (click) emit clicked();
+  if (click_.Release(*this, event)) emit clicked();
 }
 
 }  // namespace orbelan

@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/left_click.h"
 #include <QWidget>
 
 namespace orbelan {
@@ -37,7 +38,7 @@ class BevelPanel : public QWidget {
   Bevel inner_ = Bevel::None;
   int bevelWidth_ = 1;
   QColor face_;
-  bool pressed_ = false;
+  LeftClick click_;
 };
 
 }  // namespace orbelan

@@ -6,17 +6,10 @@ namespace orbelan {
 
 ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {}
 
-void ClickLabel::mousePressEvent(QMouseEvent* event) {
-  pressed_ = event->button() == Qt::LeftButton;
-  event->accept();
-}
+void ClickLabel::mousePressEvent(QMouseEvent* event) { click_.Press(event); }
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
-  pressed_ = false;
-  event->accept();
-  if (click) emit clicked();
+  if (click_.Release(*this, event)) emit clicked();
 }
 
 }  // namespace orbelan

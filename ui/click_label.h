@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/left_click.h"
 #include <QLabel>
 
 namespace orbelan {
@@ -19,7 +20,7 @@ class ClickLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  bool pressed_ = false;
+  LeftClick click_;
 };
 
 }  // namespace orbelan

@@ -246,17 +246,10 @@ void RezeRazedaziz::paintEvent(QPaintEvent*) {
   painter.drawImage(0, 0, Render());
 }
 
-void RezeRazedaziz::mousePressEvent(QMouseEvent* event) {
-  pressed_ = event->button() == Qt::LeftButton;
-  event->accept();
-}
+void RezeRazedaziz::mousePressEvent(QMouseEvent* event) { click_.Press(event); }
 
 void RezeRazedaziz::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
-  pressed_ = false;
-  event->accept();
-  if (click) emit clicked();
+  if (click_.Release(*this, event)) emit clicked();
 }
 
 }  // namespace orbelan

@@ -3,6 +3,7 @@
 // built from its picture. The tile is built when the picture or the tile style changes and
 // at no other time; painting only copies rectangles of the finished tile.
 
+#include "ui/left_click.h"
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -94,7 +95,7 @@ class RezeRazedaziz : public QWidget {
   TkelTileStyle tileStyle_ = tileTopLeft;
   QImage tile_;
   int buildCount_ = 0;
-  bool pressed_ = false;
+  LeftClick click_;
 };
 
 }  // namespace orbelan
