@@ -118,7 +118,10 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   ResultRows result;
   if (folders.Empty()) return result;
 
-  result.Rows.reserve(static_cast<std::size_t>(folders.Count()));
+  // Reserve exactly: on trees of many folders the rows are a large share of peak memory.
+  std::size_t qualifying = 0;
+  for (const FolderRec& rec : folders) qualifying += MeetsMinSize(rec, minSize) ? 1 : 0;
+  result.Rows.reserve(qualifying);
   std::int64_t sumSizes = 0;
   std::int64_t sumZips = 0;
   for (const FolderRec& rec : folders) {
