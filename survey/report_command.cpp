@@ -158,9 +158,16 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     err << "orbelan-report: " << error << "\n" << ReportUsage();
     return kReportUsage;
   }
+  // A report that did not reach its reader is a failure, not a success.
+  auto finish = [&]() {
+    out.flush();
+    if (out) return kReportOk;
+    err << "orbelan-report: could not write the report\n";
+    return kReportWriteFailed;
+  };
   if (options->Help) {
     out << ReportUsage();
-    return kReportOk;
+    return finish();
   }
   {
     DirReader probe(4096);
@@ -191,8 +198,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   } else {
     WriteTable(out, rows, context.today);
   }
-  out.flush();
-  return kReportOk;
+  return finish();
 }
 
 }  // namespace orbelan

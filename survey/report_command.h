@@ -21,6 +21,7 @@ struct ReportOptions {
 
 // Exit statuses of the command.
 constexpr int kReportOk = 0;
+constexpr int kReportWriteFailed = 1;  // the report could not be written (a full disk, a closed pipe)
 constexpr int kReportUsage = 2;     // bad arguments, or FOLDER is not a readable folder
 constexpr int kReportCanceled = 130;  // interrupted (as a shell reports SIGINT)
 

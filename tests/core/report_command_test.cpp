@@ -260,6 +260,31 @@ TEST(ReportCommand, RefusesWhatIsNotAFolderAndBadArguments) {
   EXPECT_NE(help.out.str().find("Usage: orbelan-report"), std::string::npos);
 }
 
+// An output that refuses every byte, as a full disk or a closed pipe does.
+class RefusingBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST(ReportCommand, AReportThatCannotBeWrittenFailsWithAMessage) {
+  SampleTree sample;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--csv", sample.tree.Root()}, {sample.tree.Root()}, {"--help"}}) {
+    Settings settings;
+    PrepareSettings(settings);
+    RefusingBuffer refusing;
+    std::ostream out(&refusing);
+    std::ostringstream err;
+    ReportContext context;
+    context.settings = &settings;
+    context.out = &out;
+    context.err = &err;
+    EXPECT_EQ(RunReport(args, context), kReportWriteFailed) << args[0];
+    EXPECT_EQ(err.str(), "orbelan-report: could not write the report\n");
+  }
+}
+
 TEST(ReportCommand, AFolderWithNothingListedGivesHeadersAndZero) {
   TempTree tree;
   tree.File("tiny", 10);
