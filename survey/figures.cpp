@@ -58,6 +58,12 @@ Int RoundHalfEven(Int num, Int den) {
   return q;
 }
 
+// Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)
+// can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.
+void AddSize(std::int64_t& sum, std::int64_t size) {
+  if (__builtin_add_overflow(sum, size, &sum)) sum = std::numeric_limits<std::int64_t>::max();
+}
+
 std::int64_t ClampToInt64(__int128 v) {
   constexpr __int128 lo = std::numeric_limits<std::int64_t>::min();
   constexpr __int128 hi = std::numeric_limits<std::int64_t>::max();
@@ -113,15 +119,15 @@ void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, dou
   const std::string_view ext = ExtensionOf(fileName);
   if (AnyEqualsLowered(ext, settings.IgnoreExts)) {
     ++rec.NIgno;
-    rec.SzIgno += size;
+    AddSize(rec.SzIgno, size);
     return;
   }
   ++rec.NFiles;
-  rec.SzFiles += size;
+  AddSize(rec.SzFiles, size);
   if (modified > rec.Recent) rec.Recent = modified;
   if (ZipExtAnyCase(ext, settings)) {
     ++rec.NZips;
-    rec.SzZips += size;
+    AddSize(rec.SzZips, size);
   }
 }
 

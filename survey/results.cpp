@@ -35,6 +35,54 @@ std::int64_t NumericKey(const FolderRec& rec, int column, double today) {
   }
 }
 
+// Path texts sort in unsigned byte order, a prefix first, equal texts in scan order.
+// Sorting whole strings with compare() reads two scattered heap texts per comparison;
+// instead the rows are sorted 8 bytes at a time (the bytes read big-endian into one
+// number), and only runs that still tie are sorted again on their next 8 bytes. Each
+// text is then read once per level, not once per comparison.
+struct PathKey {
+  std::uint64_t chunk;  // bytes at..at+7 of text, zero-padded (names never hold NUL bytes)
+  std::string_view text;
+  std::size_t index;
+};
+
+std::uint64_t ChunkAt(std::string_view text, std::size_t at) {
+  std::uint64_t chunk = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    const std::size_t i = at + k;
+    chunk = (chunk << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return chunk;
+}
+
+void SortByPathChunks(std::vector<PathKey>& keys) {
+  struct Run {
+    std::size_t first, last, at;
+  };
+  std::vector<Run> pending{{0, keys.size(), 0}};  // a stack: deep paths need no recursion
+  while (!pending.empty()) {
+    const Run run = pending.back();
+    pending.pop_back();
+    auto begin = keys.begin() + static_cast<std::ptrdiff_t>(run.first);
+    auto end = keys.begin() + static_cast<std::ptrdiff_t>(run.last);
+    for (auto k = begin; k != end; ++k) k->chunk = ChunkAt(k->text, run.at);
+    std::sort(begin, end, [](const PathKey& a, const PathKey& b) {
+      return a.chunk != b.chunk ? a.chunk < b.chunk : a.index < b.index;
+    });
+    // Runs of equal chunks tie so far; those whose texts go on are ordered by what follows.
+    for (std::size_t i = run.first; i < run.last;) {
+      std::size_t j = i + 1;
+      bool goesOn = keys[i].text.size() > run.at + 8;
+      while (j < run.last && keys[j].chunk == keys[i].chunk) {
+        goesOn = goesOn || keys[j].text.size() > run.at + 8;
+        ++j;
+      }
+      if (j - i > 1 && goesOn) pending.push_back({i, j, run.at + 8});
+      i = j;
+    }
+  }
+}
+
 // Puts the rows (made in scan order) in ascending order of column, equal rows in scan
 // order, or that whole order reversed when descending. Keys are sorted apart from the
 // rows so that the sort moves 16 bytes per step, and each row is moved once.
@@ -42,40 +90,11 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
   if (column == 1) {
-    // All texts of a scan share the start folder's path; the 8 bytes after that shared
-    // part, read big-endian, order most pairs without touching the texts themselves.
-    std::size_t shared = n == 0 ? 0 : rows[0].PathText.size();
-    for (std::size_t i = 1; i < n && shared > 0; ++i) {
-      const std::string& a = rows[0].PathText;
-      const std::string& b = rows[i].PathText;
-      std::size_t k = 0;
-      const std::size_t limit = std::min(shared, b.size());
-      while (k < limit && a[k] == b[k]) ++k;
-      shared = k;
-    }
-    struct Keyed {
-      std::uint64_t head;  // bytes shared..shared+7, zero-padded; equal heads fall back to the texts
-      std::string_view text;
-      std::size_t index;
-    };
-    std::vector<Keyed> keys(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::string& text = rows[i].PathText;
-      std::uint64_t head = 0;
-      for (std::size_t k = 0; k < 8; ++k) {
-        const std::size_t at = shared + k;
-        head = (head << 8) | (at < text.size() ? static_cast<unsigned char>(text[at]) : 0u);
-      }
-      keys[i] = {head, text, i};
-    }
-    // Unsigned byte order, a prefix first; the index keeps equal texts in scan order.
-    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
-      if (a.head != b.head) return a.head < b.head;
-      const int c = a.text.compare(b.text);
-      return c != 0 ? c < 0 : a.index < b.index;
-    });
+    std::vector<PathKey> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = {0, rows[i].PathText, i};
+    SortByPathChunks(keys);
     order.reserve(n);
-    for (const Keyed& k : keys) order.push_back(k.index);
+    for (const PathKey& k : keys) order.push_back(k.index);
   } else if (column >= 2 && column <= 6) {
     struct Keyed {
       std::int64_t key;
@@ -122,8 +141,8 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   std::size_t qualifying = 0;
   for (const FolderRec& rec : folders) qualifying += MeetsMinSize(rec, minSize) ? 1 : 0;
   result.Rows.reserve(qualifying);
-  std::int64_t sumSizes = 0;
-  std::int64_t sumZips = 0;
+  __int128 sumSizes = 0;  // many folders near the 64-bit limit still add up exactly
+  __int128 sumZips = 0;
   for (const FolderRec& rec : folders) {
     if (!MeetsMinSize(rec, minSize)) continue;
     sumSizes += rec.SzFiles;
@@ -132,7 +151,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   }
   if (sumSizes > 0) {
     // Integer arithmetic: in floating point 29 of 100 would truncate to 28.
-    const __int128 percent = static_cast<__int128>(sumZips) * 100 / sumSizes;
+    const __int128 percent = sumZips * 100 / sumSizes;
     result.GaugePercent = static_cast<int>(std::clamp<__int128>(percent, 0, 100));
   }
 

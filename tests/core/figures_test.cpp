@@ -145,6 +145,23 @@ TEST(TallyFile, SumsSizesInSixtyFourBitsAndKeepsTheNewestTime) {
   EXPECT_EQ(UnzippedBytes(rec), big + 1);
 }
 
+TEST(TallyFile, SparseSizesBeyondSixtyFourBitsStopAtTheLargestSum) {
+  // tmpfs lets anyone make files of an apparent size of 2^63 - 1 bytes.
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  Settings s;
+  SetList(s.ZipExts, {".7z"});
+  SetList(s.IgnoreExts, {".tmp"});
+  FolderRec rec;
+  for (const char* name : {"a.7z", "b.7z", "c.tmp", "d.tmp"}) TallyFile(rec, name, kMax, 45000.0, s);
+  TallyFile(rec, "e.txt", kMax, 45000.0, s);
+  EXPECT_EQ(rec.NFiles, 3);
+  EXPECT_EQ(rec.SzFiles, kMax);
+  EXPECT_EQ(rec.SzZips, kMax);
+  EXPECT_EQ(rec.SzIgno, kMax);
+  EXPECT_TRUE(MeetsMinSize(rec, 65535));
+  EXPECT_EQ(ZipPercent(rec), 100);
+}
+
 // --- Derived figures ------------------------------------------------------------------
 
 TEST(ZipPercent, RoundsHalvesToEvenExactly) {

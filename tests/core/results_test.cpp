@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -108,6 +109,14 @@ TEST_F(ResultsTest, GaugeSumsBeyondFourGigabytes) {
   for (int i = 0; i < 3; ++i) Add("/big" + std::to_string(i) + "/", 2LL << 30, 1LL << 30);
   Add("/e/", 6LL << 30, 0);
   EXPECT_EQ(FillRows(folders, 0, 1, kToday).GaugePercent, 25);
+}
+
+TEST_F(ResultsTest, GaugeSumsBeyondSixtyFourBits) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  Add("/a/", kMax, kMax);
+  Add("/b/", kMax, 0);
+  Add("/c/", kMax, 0);
+  EXPECT_EQ(FillRows(folders, 0, 1, kToday).GaugePercent, 33);
 }
 
 TEST_F(ResultsTest, NoRowsMeansGaugeZero) {
