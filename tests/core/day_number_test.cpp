@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <random>
 #include <string>
@@ -125,6 +126,18 @@ TEST(DayNumber, MatchesTheCLibraryInNamedZonesWithTheirHistory) {
       GTEST_SKIP() << "no time-zone database";
     CheckZone(zone, 2);
   }
+}
+
+TEST(DayNumber, FileTimesAtTheEndsOfSixtyFourBitsStayFarAway) {
+  // tmpfs keeps whatever time a file is given, the extremes of 64 bits included.
+  ZoneGuard guard("<+14>-14");
+  LocalDayClock clock;
+  const double last = clock.DayNumber(std::numeric_limits<std::int64_t>::max());
+  const double first = clock.DayNumber(std::numeric_limits<std::int64_t>::min());
+  EXPECT_GT(last, 1e13);
+  EXPECT_LT(first, -1e13);
+  EXPECT_LE(clock.DayNumber(std::numeric_limits<std::int64_t>::max() - 86400), last);
+  EXPECT_GE(clock.DayNumber(std::numeric_limits<std::int64_t>::min() + 86400), first);
 }
 
 TEST(DayNumber, TodayIsTheWholeLocalDate) {
