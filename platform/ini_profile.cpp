@@ -303,6 +303,9 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view contents) {
     errno = EISDIR;
     return false;
   }
+  // A file its owner made read-only refuses the write, though the folder would let a
+  // rename replace it.
+  if (targetExists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
 
   std::size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);

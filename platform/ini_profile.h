@@ -89,7 +89,8 @@ bool WriteProfileString(const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 
 // Replaces the file at path with contents through a temporary file in the same folder.
-// A symbolic link at path is followed, so the file it names is the one replaced.
+// A symbolic link at path is followed, so the file it names is the one replaced. A file
+// this process may not write is refused, as an in-place write would be.
 // False (errno set, old file intact) when anything fails.
 bool ReplaceFileAtomically(const std::string& path, std::string_view contents);
 

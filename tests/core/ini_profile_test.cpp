@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace orbelan {
@@ -226,6 +229,32 @@ TEST_F(IniProfileTest, FailedReplacementLeavesTheOldFileWhole) {
   EXPECT_EQ(Contents(), before);
   EXPECT_EQ(file.Text(), before);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"orbelan.dat"});
+}
+
+TEST_F(IniProfileTest, ReadOnlyFileRefusesTheWriteThoughItsFolderIsWritable) {
+  const std::string before = "[MAIN]\r\na=1\r\n";
+  Put(before);
+  const std::string writable = (dir_ / "writable.dat").string();
+  { std::ofstream(writable, std::ios::binary) << before; }
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(writable.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+
+  // Root writes any file, so the writer runs as an ordinary user.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+    if (!WriteProfileString(writable, "MAIN", "a", "2")) ::_exit(11);  // the folder takes writes
+    if (WriteProfileString(path_, "MAIN", "a", "2")) ::_exit(12);
+    ::_exit(errno == EACCES ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Contents(), before);
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"orbelan.dat", "writable.dat"}));
 }
 
 TEST_F(IniProfileTest, LinkedFileStaysALink) {
