@@ -58,7 +58,7 @@ TForm1::TForm1(const Options& options) {
 
   observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
                                                 [this] { return quitDuringScan_; });
-  scanner_ = std::make_unique<Scanner>(folders_, settings, *observer_);
+  scanner_ = std::make_unique<Scanner>(folders_, scanSettings_, *observer_);
 
   // The outer size is 597 x 278 with a classic frame (4-pixel borders, 19-pixel caption);
   // Qt sizes the client area, so the frame is taken off here, and off the minimum width too.
@@ -132,6 +132,7 @@ void TForm1::ScanPath(const QString& path) {
   labPath->setText(path);
   CurrentPath = path;
 
+  scanSettings_ = settings;
   observer_->Begin();
   // Run resets the folder list and both cancel flags, then runs the phases.
   const bool completed = scanner_->Run(path.toStdString());

@@ -124,6 +124,9 @@ class TForm1 : public QMainWindow {
   void SetBusy(bool busy);
 
   FolderList folders_;
+  // The lists a scan runs with, copied from the settings at its start: the settings dialog
+  // stays usable during a scan, and what it confirms then applies from the next scan on.
+  Settings scanSettings_;
   std::unique_ptr<GuiScanObserver> observer_;
   std::unique_ptr<Scanner> scanner_;
   bool busy_ = false;

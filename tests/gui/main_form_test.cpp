@@ -9,10 +9,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +28,7 @@
 #include "app/main_form.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
+#include "settings/frm_lists.h"
 #include "ui/splash_window.h"
 #include "survey/figures.h"
 #include "tests/gui/scripted_interaction.h"
@@ -351,6 +354,38 @@ TEST_F(MainFormTest, WhileBusyNothingStartsAScanOrResorts) {
   EXPECT_EQ(RowCount(), 5);
 }
 
+
+TEST_F(MainFormTest, SettingsConfirmedDuringAScanApplyFromTheNextScan) {
+  // Every folder holds one archive: a scan counts it as such in all of them or in none.
+  for (int i = 0; i < 4; ++i) {
+    WriteFile(root_ + QStringLiteral("/d%1/plain.txt").arg(i), 4096);
+    WriteFile(root_ + QStringLiteral("/d%1/pack.zip").arg(i), 2048);
+  }
+  form_->show();
+  TfrmLists* dialog = form_->frmLists();
+  auto& observer = form_->ScanObserverForTests();
+  observer.onFolderProgress = [&](std::int64_t index) {
+    if (index != 2) return;
+    // The settings dialog stays usable during a scan: drop ".zip" and confirm.
+    form_->butListsClick();
+    auto* zips = dialog->findChild<QListWidget*>("lstZips");
+    ASSERT_NE(zips, nullptr);
+    ASSERT_EQ(zips->count(), 1);
+    zips->setCurrentRow(0);
+    dialog->findChild<QPushButton*>("butDelZip")->click();
+    dialog->findChild<QPushButton*>("butOK")->click();
+    ASSERT_EQ(form_->settings.ZipExts.Count, 0);
+  };
+  form_->ScanPath(root_);
+  ASSERT_EQ(form_->Folders().Count(), 5);
+  for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
+    EXPECT_EQ(form_->Folders()[i].NZips, i == 0 ? 0 : 1) << form_->Folders()[i].Path;
+
+  observer.onFolderProgress = nullptr;
+  form_->mnuRefreshClick();
+  for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
+    EXPECT_EQ(form_->Folders()[i].NZips, 0) << form_->Folders()[i].Path;
+}
 TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
   MakeSmallTree();
   form_->labPath_Click();  // cancelled picker
