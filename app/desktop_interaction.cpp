@@ -62,19 +62,31 @@ std::optional<QString> DesktopInteraction::PickFolder(QWidget* parent, const QSt
 
 int DesktopInteraction::ExecModal(QDialog* dialog) { return dialog->exec(); }
 
-void DesktopInteraction::OpenFolder(const QString& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+QUrl LocalFileUrl(const std::string& path) {
+  const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+  // Percent-encoding every byte outside the unreserved set (but "/") keeps the bytes as
+  // they are; QUrl::fromLocalFile would take a QString, which has already lost them.
+  return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+void DesktopInteraction::OpenFolder(const std::string& path) {
+  QDesktopServices::openUrl(LocalFileUrl(path));
 }
 
 void DesktopInteraction::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
 
-bool DesktopInteraction::MoveToTrash(const QString& path) {
+bool DesktopInteraction::MoveToTrash(const std::string& path) {
+  // QFile can only name what a QString can hold: a name that does not come back to the same
+  // bytes would trash another file, or none, so it is refused.
+  const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+  const QString name = QFile::decodeName(bytes);
+  if (bytes.isEmpty() || QFile::encodeName(name) != bytes) return false;
   // Qt 6.4 may "trash" into a relative folder when the data folder is missing: make sure it
   // exists and treat a relative location as a failure.
   const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
   if (!data.isEmpty()) QDir().mkpath(data);
   QString inTrash;
-  if (!QFile::moveToTrash(path, &inTrash)) return false;
+  if (!QFile::moveToTrash(name, &inTrash)) return false;
   return !inTrash.isEmpty() && QDir::isAbsolutePath(inTrash);
 }
 

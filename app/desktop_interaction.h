@@ -1,4 +1,6 @@
 #pragma once
+#include <QUrl>
+
 #include "app/interaction.h"
 
 namespace orbelan {
@@ -14,9 +16,12 @@ class DesktopInteraction : public Interaction {
   std::optional<QString> PickFolder(QWidget* parent, const QString& title,
                                     const QString& startDir) override;
   int ExecModal(QDialog* dialog) override;
-  void OpenFolder(const QString& path) override;
+  void OpenFolder(const std::string& path) override;
   void OpenUrl(const QString& url) override;
-  bool MoveToTrash(const QString& path) override;
+  bool MoveToTrash(const std::string& path) override;
 };
+
+// The file URL of a local path, built from its bytes so a name that is not UTF-8 keeps them.
+QUrl LocalFileUrl(const std::string& path);
 
 }  // namespace orbelan

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <QFile>
 #include <QSysInfo>
 #include <string>
 #include <vector>
@@ -18,12 +17,9 @@ const QString kDropCaption = QStringLiteral("Folder drag/drop");
 const QString kDropError =
     QStringLiteral("An error occurred while checking the folder you have dropped.");
 
-QByteArray Encoded(const QString& path) { return QFile::encodeName(path); }
-
-// Whether path's bytes survive the trip through a QString; the rest of the program holds
-// paths as QStrings, so a name that does not would be scanned or trashed under another name.
-bool SurvivesQString(const QByteArray& bytes) {
-  return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+// The path as text for a message; bytes that are not UTF-8 show as replacement characters.
+QString Readable(const std::string& path) {
+  return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
 }
 
 // stat() that follows links and also works for paths longer than the kernel's PATH_MAX:
@@ -55,77 +51,73 @@ std::optional<QByteArray> LocalPathBytes(const QUrl& url) {
 
 }  // namespace
 
-void ExploreFolder(const QString& folderPath) { interaction().OpenFolder(folderPath); }
+void ExploreFolder(const std::string& folderPath) { interaction().OpenFolder(folderPath); }
 
-void RecycleFiles(QWidget* parent, const QString& folderPath) {
+void RecycleFiles(QWidget* parent, const std::string& folderPath) {
   const QString caption = QStringLiteral("Recycle files");
-  if (folderPath.isEmpty()) return;
+  if (folderPath.empty()) return;
+  const QString shown = Readable(folderPath);
   if (!interaction().AskYesNo(
           parent,
           QStringLiteral("Move the files of %1 to the trash?\n\nIts subfolders and their contents stay.")
-              .arg(folderPath),
+              .arg(shown),
           caption))
     return;
 
-  const QString prefix = folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
-  const QByteArray encoded = Encoded(folderPath);
+  const std::string prefix = folderPath.ends_with('/') ? folderPath : folderPath + '/';
   DirReader reader;
-  if (!reader.OpenPath(std::string_view(encoded.constData(), static_cast<std::size_t>(encoded.size())))) {
-    interaction().ShowMessage(parent, QStringLiteral("The folder %1 could not be read.").arg(folderPath),
+  if (!reader.OpenPath(folderPath)) {
+    interaction().ShowMessage(parent, QStringLiteral("The folder %1 could not be read.").arg(shown),
                               caption);
     return;
   }
   // Names are gathered first: trashing while reading would change the folder under the reader.
-  std::vector<QByteArray> names;
+  std::vector<std::string> names;
   DirEntry entry;
   while (reader.Next(entry)) {
     const std::string_view name = entry.NameView();
     if (name == "." || name == "..") continue;
     const EntryKind kind = reader.KindOf(entry);
     if (kind == EntryKind::Directory || kind == EntryKind::Gone) continue;  // subfolders stay
-    names.emplace_back(entry.Name, static_cast<qsizetype>(entry.NameLength));
+    names.emplace_back(name);
   }
   reader.Close();
 
   int failed = 0;
-  for (const QByteArray& name : names) {
-    if (!SurvivesQString(name)) {  // cannot be named to the trash without renaming it
-      ++failed;
-      continue;
-    }
-    if (!interaction().MoveToTrash(prefix + QFile::decodeName(name))) ++failed;
-  }
+  for (const std::string& name : names)
+    if (!interaction().MoveToTrash(prefix + name)) ++failed;
   if (failed > 0) {
     interaction().ShowMessage(
         parent,
         (failed == 1 ? QStringLiteral("1 file of %2 could not be moved to the trash.")
                      : QStringLiteral("%1 files of %2 could not be moved to the trash."))
             .arg(failed)
-            .arg(folderPath),
+            .arg(shown),
         caption);
   }
 }
 
-void RecycleDirectory(QWidget* parent, const QString& folderPath) {
+void RecycleDirectory(QWidget* parent, const std::string& folderPath) {
   const QString caption = QStringLiteral("Recycle directory");
-  QString path = folderPath;
-  while (path.endsWith(QLatin1Char('/'))) path.chop(1);
-  if (path.isEmpty()) {  // the root folder, which cannot go to the trash
+  std::string path = folderPath;
+  while (path.ends_with('/')) path.pop_back();
+  if (path.empty()) {  // the root folder, which cannot go to the trash
     interaction().ShowMessage(parent, QStringLiteral("The root folder cannot be moved to the trash."),
                               caption);
     return;
   }
+  const QString shown = Readable(path);
   if (!interaction().AskYesNo(
           parent,
-          QStringLiteral("Move the folder %1 with everything in it to the trash?").arg(path), caption))
+          QStringLiteral("Move the folder %1 with everything in it to the trash?").arg(shown), caption))
     return;
   if (!interaction().MoveToTrash(path)) {
     interaction().ShowMessage(
-        parent, QStringLiteral("The folder %1 could not be moved to the trash.").arg(path), caption);
+        parent, QStringLiteral("The folder %1 could not be moved to the trash.").arg(shown), caption);
   }
 }
 
-std::optional<QString> DroppedFolder(QWidget* parent, const QList<QUrl>& urls) {
+std::optional<std::string> DroppedFolder(QWidget* parent, const QList<QUrl>& urls) {
   if (urls.isEmpty()) return std::nullopt;
   if (urls.size() > 1) {
     interaction().ShowMessage(
@@ -144,14 +136,7 @@ std::optional<QString> DroppedFolder(QWidget* parent, const QList<QUrl>& urls) {
         parent, QStringLiteral("The item you have dropped does not appear to be a folder."), kDropCaption);
     return std::nullopt;
   }
-  if (!SurvivesQString(*bytes)) {
-    interaction().ShowMessage(
-        parent,
-        QStringLiteral("The name of the folder you have dropped is not valid UTF-8 text, so it cannot be scanned."),
-        kDropCaption);
-    return std::nullopt;
-  }
-  return QFile::decodeName(*bytes);
+  return bytes->toStdString();
 }
 
 }  // namespace orbelan

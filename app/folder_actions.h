@@ -6,21 +6,23 @@
 #include <QString>
 #include <QUrl>
 #include <optional>
+#include <string>
 
 class QWidget;
 
 namespace orbelan {
 
+// Paths are the folder's bytes as the file system has them; they need not be valid UTF-8.
 // Opens the folder in the desktop's file manager (mnuExploreClick, butExploreClick).
-void ExploreFolder(const QString& folderPath);
+void ExploreFolder(const std::string& folderPath);
 // Asks for confirmation, then moves the folder's own files (not its subfolders) to the trash.
-void RecycleFiles(QWidget* parent, const QString& folderPath);
+void RecycleFiles(QWidget* parent, const std::string& folderPath);
 // Asks for confirmation, then moves the folder with everything in it to the trash.
 // The root folder "/" is refused with a message.
-void RecycleDirectory(QWidget* parent, const QString& folderPath);
+void RecycleDirectory(QWidget* parent, const std::string& folderPath);
 // The dropped-folder rules: shows the "Multiple folder drop" / "Folder drag/drop" messages
-// as needed and returns the path to scan (as the desktop gave it), or nullopt.
+// as needed and returns the path to scan (the exact bytes the desktop gave), or nullopt.
 // The caller tests the busy state first and does not call this while busy.
-std::optional<QString> DroppedFolder(QWidget* parent, const QList<QUrl>& urls);
+std::optional<std::string> DroppedFolder(QWidget* parent, const QList<QUrl>& urls);
 
 }  // namespace orbelan

@@ -127,8 +127,8 @@ TfrmProp::TfrmProp(QWidget* parent)
 }
 
 void TfrmProp::FillFolderInfo(const FolderRec& rec) {
-  shownPath_ = FromBytes(rec.Path);
-  labPath->setText(shownPath_);
+  path_ = rec.Path;
+  labPath->setText(FromBytes(rec.Path));
   labNFiles->setText(Number(rec.NFiles) + QStringLiteral(" files found --"));
   labSzFiles->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzFiles)));
   labNZips->setText(Number(rec.NZips) + QStringLiteral(" ZIP files found --"));
@@ -142,6 +142,6 @@ void TfrmProp::FillFolderInfo(const FolderRec& rec) {
 
 void TfrmProp::butOKClick() { hide(); }
 
-void TfrmProp::butExploreClick() { ExploreFolder(shownPath_); }
+void TfrmProp::butExploreClick() { ExploreFolder(path_); }
 
 }  // namespace orbelan

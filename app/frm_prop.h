@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <string>
 
 class QFrame;
 class QLabel;
@@ -41,7 +42,7 @@ class TfrmProp : public QDialog {
   QLabel* labPercent = nullptr;
   QLabel* labRecent = nullptr;
   QLabel* labPriority = nullptr;
-  QString shownPath_;  // the record's path as labPath shows it
+  std::string path_;  // the record's path bytes, which Explore opens unchanged
 };
 
 }  // namespace orbelan

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <string>
 
 class QDialog;
 class QWidget;
@@ -33,11 +34,12 @@ class Interaction {
   // Runs one of our own modal windows (About box, favourites chooser); returns its result code.
   virtual int ExecModal(QDialog* dialog) = 0;
 
-  // Desktop services. Results are not reported to the user.
-  virtual void OpenFolder(const QString& path) = 0;  // in the desktop's file manager
-  virtual void OpenUrl(const QString& url) = 0;      // in the web browser
+  // Desktop services. Results are not reported to the user. Paths are the file system's
+  // own bytes, which need not be valid UTF-8.
+  virtual void OpenFolder(const std::string& path) = 0;  // in the desktop's file manager
+  virtual void OpenUrl(const QString& url) = 0;          // in the web browser
   // Moves one file or folder to the freedesktop trash; false when it could not.
-  virtual bool MoveToTrash(const QString& path) = 0;
+  virtual bool MoveToTrash(const std::string& path) = 0;
 };
 
 // The process-wide instance. Defaults to DesktopInteraction; tests replace it.

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -114,7 +115,7 @@ void TForm1::SetBusy(bool busy) {
   }
 }
 
-void TForm1::ScanPath(const QString& path) {
+void TForm1::ScanPath(const std::string& path) {
   if (busy_) return;  // never a scan inside a scan
   LView1->hide();
   model_->Clear();
@@ -129,13 +130,13 @@ void TForm1::ScanPath(const QString& path) {
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->show();
-  labPath->setText(path);
+  labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
   CurrentPath = path;
 
   scanSettings_ = settings;
   observer_->Begin();
   // Run resets the folder list and both cancel flags, then runs the phases.
-  const bool completed = scanner_->Run(path.toStdString());
+  const bool completed = scanner_->Run(path);
   observer_->Flush();
   if (completed) FillList();
 
@@ -172,25 +173,25 @@ void TForm1::FillList() {
 
 void TForm1::labPath_Click() {
   if (busy_) return;
-  const QString start = CurrentPath.isEmpty() ? QString() : CurrentPath;
+  const QString start = QFile::decodeName(QByteArray::fromStdString(CurrentPath));
   std::optional<QString> chosen =
       interaction().PickFolder(this, QStringLiteral("Choose a folder to scan"), start);
   if (!chosen || chosen->isEmpty()) return;
   // The file system is case-sensitive: the chosen path is scanned as it is spelt.
-  QString path = *chosen;
-  if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+  std::string path = QFile::encodeName(*chosen).toStdString();
+  if (!path.ends_with('/')) path += '/';
   ScanPath(path);
 }
 
 void TForm1::mnuRefreshClick() {
-  if (busy_ || CurrentPath.isEmpty()) return;
+  if (busy_ || CurrentPath.empty()) return;
   ScanPath(CurrentPath);
 }
 
 void TForm1::mnuScanFavClick() {
   if (busy_) return;
   if (std::optional<std::string> folder = frmFav_->Choose(settings))
-    ScanPath(QString::fromStdString(*folder));
+    ScanPath(*folder);
 }
 
 void TForm1::Lview1_colclick(int section) {
@@ -233,7 +234,7 @@ void TForm1::LView1MouseDown(const QPoint& viewportPos) {
 }
 
 void TForm1::mnuExploreClick() {
-  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(QString::fromStdString(rec->Path));
+  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(rec->Path);
 }
 
 void TForm1::mnuPropertiesClick() {
@@ -250,12 +251,12 @@ void TForm1::mnuIgnorePathClick() { orbelan::mnuIgnorePathClick(this, settings, 
 void TForm1::mnuAddFavorClick() { orbelan::mnuAddFavorClick(this, settings, SelectedRecord()); }
 
 void TForm1::mnuRecycleClick() {
-  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(this, QString::fromStdString(rec->Path));
+  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(this, rec->Path);
 }
 
 void TForm1::mnuRecycleDirClick() {
   if (const FolderRec* rec = SelectedRecord())
-    RecycleDirectory(this, QString::fromStdString(rec->Path));
+    RecycleDirectory(this, rec->Path);
 }
 
 // ---- Other windows, help and the web ----
@@ -318,7 +319,7 @@ void TForm1::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   QTimer::singleShot(0, this, [this, urls] {
     if (busy_) return;
-    if (std::optional<QString> path = DroppedFolder(this, urls)) ScanPath(*path);
+    if (std::optional<std::string> path = DroppedFolder(this, urls)) ScanPath(*path);
   });
 }
 

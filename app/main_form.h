@@ -53,15 +53,16 @@ class TForm1 : public QMainWindow {
 
   // Run state.
   Settings settings;
-  QString CurrentPath;
+  std::string CurrentPath;  // the path bytes of the last scan, which need not be UTF-8
   int SortColumn = 1;
   bool IsBusy() const { return busy_; }
   bool CancelRequested() const { return scanner_->CancelRequested; }
   const FolderList& Folders() const { return folders_; }
   FolderList& FoldersForTests() { return folders_; }  // to fill a list without a disk
 
-  // The whole scan of one folder; the path is shown and remembered unchanged.
-  void ScanPath(const QString& path);
+  // The whole scan of one folder; the path bytes are scanned and remembered unchanged, and
+  // the banner shows them decoded.
+  void ScanPath(const std::string& path);
   // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
   void FillList();
 

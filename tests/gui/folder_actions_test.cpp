@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
@@ -34,6 +35,9 @@ void MakeFile(const QString& path, const QByteArray& content = "data") {
 
 QUrl Url(const QString& path) { return QUrl::fromLocalFile(path); }
 
+// A path's bytes as the file system holds them.
+std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
 class FolderActionsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
@@ -50,18 +54,34 @@ TEST_F(FolderActionsTest, ExploreOpensThePathAsGiven) {
   EXPECT_EQ(script.openedFolders, QStringList{"/home/Ann/Mixed Case/"});
 }
 
+TEST_F(FolderActionsTest, ExploreKeepsTheBytesOfANameThatIsNotUtf8) {
+  const std::string folder = "/tmp/caf\xe9/\xff\xfe dir/";
+  ExploreFolder(folder);
+  EXPECT_EQ(script.openedFolderBytes, std::vector<std::string>{folder});
+
+  // The desktop is handed a file URL that decodes to exactly those bytes.
+  const QUrl url = LocalFileUrl(folder);
+  ASSERT_TRUE(url.isValid());
+  EXPECT_TRUE(url.isLocalFile());
+  EXPECT_EQ(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+            folder);
+  // A UTF-8 path gets the same URL as the text path would.
+  EXPECT_EQ(LocalFileUrl(Bytes("/home/Ann/Mixed Case/Été/")),
+            QUrl::fromLocalFile("/home/Ann/Mixed Case/Été/"));
+}
+
 // ---- Dropped folder -----------------------------------------------------------------
 
 TEST_F(FolderActionsTest, DroppedFolderIsReturnedInItsOwnCaseWithoutAddingASlash) {
   ASSERT_TRUE(QDir().mkpath(At("Data/Old")));
   const auto path = DroppedFolder(nullptr, {Url(At("Data/Old"))});
   ASSERT_TRUE(path.has_value());
-  EXPECT_EQ(*path, At("Data/Old"));
+  EXPECT_EQ(*path, Bytes(At("Data/Old")));
   EXPECT_TRUE(script.shown.empty());
 
   // Non-ASCII but valid UTF-8 names come through unchanged.
   ASSERT_TRUE(QDir().mkpath(At("Résumés été")));
-  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("Résumés été"))}), At("Résumés été"));
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("Résumés été"))}), Bytes(At("Résumés été")));
 }
 
 TEST_F(FolderActionsTest, NothingDroppedDoesNothing) {
@@ -91,7 +111,7 @@ TEST_F(FolderActionsTest, TwoFoldersDroppedWarnOnceAndTakeTheFirst) {
   ASSERT_TRUE(QDir().mkpath(At("First")));
   ASSERT_TRUE(QDir().mkpath(At("Second")));
   const auto path = DroppedFolder(nullptr, {Url(At("First")), Url(At("Second"))});
-  EXPECT_EQ(path, At("First"));
+  EXPECT_EQ(path, Bytes(At("First")));
   ASSERT_EQ(script.shown.size(), 1u);
   EXPECT_EQ(script.shown[0].text, "More than one folder dropped.  Only first folder will be processed.");
   EXPECT_EQ(script.shown[0].caption, "Multiple folder drop");
@@ -111,27 +131,23 @@ TEST_F(FolderActionsTest, LinksAreJudgedByWhatTheyName) {
   ASSERT_EQ(::symlink(QFile::encodeName(At("file")).constData(), QFile::encodeName(At("to-file")).constData()), 0);
   ASSERT_EQ(::symlink("nowhere", QFile::encodeName(At("dangling")).constData()), 0);
 
-  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("to-dir"))}), At("to-dir"));  // the link's own path
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(At("to-dir"))}), Bytes(At("to-dir")));  // the link's own path
   EXPECT_TRUE(script.shown.empty());
   EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("to-file"))}).has_value());
   EXPECT_FALSE(DroppedFolder(nullptr, {Url(At("dangling"))}).has_value());
   EXPECT_EQ(script.Texts("message"), (QStringList{kNotAFolder, kDropError}));
 }
 
-TEST_F(FolderActionsTest, NonUtf8NameIsCheckedByItsRealBytesAndRefused) {
+TEST_F(FolderActionsTest, NonUtf8NameIsCheckedAndReturnedByItsRealBytes) {
   const QByteArray base = QFile::encodeName(tmp.path());
   const QByteArray folder = base + "/caf\xe9";  // Latin-1, not UTF-8
   ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
   const QUrl url = QUrl::fromEncoded("file://" + folder.toPercentEncoding("/"));
   ASSERT_TRUE(url.isValid());
 
-  // It exists and is a folder, but the program could not name it again: say so, no scan.
-  EXPECT_FALSE(DroppedFolder(nullptr, {url}).has_value());
-  ASSERT_EQ(script.shown.size(), 1u);
-  EXPECT_EQ(script.shown[0].caption, kDropCaption);
-  EXPECT_NE(script.shown[0].text, kDropError);
-  EXPECT_NE(script.shown[0].text, kNotAFolder);
-  EXPECT_TRUE(script.shown[0].text.contains("UTF-8"));
+  // A folder like any other: its exact bytes come back to be scanned, without a message.
+  EXPECT_EQ(DroppedFolder(nullptr, {url}), folder.toStdString());
+  EXPECT_TRUE(script.shown.empty());
 
   // A non-UTF-8 file is still told apart from a folder by its real bytes.
   const QByteArray file = base + "/r\xe9sum\xe9.txt";
@@ -139,7 +155,7 @@ TEST_F(FolderActionsTest, NonUtf8NameIsCheckedByItsRealBytesAndRefused) {
   ASSERT_GE(fd, 0);
   ::close(fd);
   EXPECT_FALSE(DroppedFolder(nullptr, {QUrl::fromEncoded("file://" + file.toPercentEncoding("/"))}).has_value());
-  EXPECT_EQ(script.Texts("message").last(), kNotAFolder);
+  EXPECT_EQ(script.Texts("message"), QStringList{kNotAFolder});
 
   // QTemporaryDir cannot name these either: remove them by their bytes.
   ::unlink(file.constData());
@@ -153,7 +169,7 @@ TEST_F(FolderActionsTest, LongPathIsReadWhole) {
   for (char c : {'a', 'b', 'c'}) path += "/" + QString(60, QLatin1Char(c));
   ASSERT_TRUE(QDir().mkpath(path));
   ASSERT_GT(path.size(), 119);
-  EXPECT_EQ(DroppedFolder(nullptr, {Url(path)}), path);
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(path)}), Bytes(path));
   EXPECT_TRUE(script.shown.empty());
 }
 
@@ -190,7 +206,7 @@ TEST_F(FolderActionsTest, PathLongerThanTheKernelLimitIsReadWhole) {
   DeepChain chain(tmp.path(), 25, 200);
   ASSERT_GT(chain.Path().size(), 4096);
   ASSERT_GE(chain.Fd(), 0);
-  EXPECT_EQ(DroppedFolder(nullptr, {Url(chain.Path())}), chain.Path());
+  EXPECT_EQ(DroppedFolder(nullptr, {Url(chain.Path())}), Bytes(chain.Path()));
   EXPECT_TRUE(script.shown.empty());
 
   // And a file at that depth is still seen as a file.
@@ -229,7 +245,7 @@ class RecycleTest : public FolderActionsTest {
 };
 
 TEST_F(RecycleTest, FilesNeedAYesAndThenGoExactlyTheFolderOwnNonFolders) {
-  RecycleFiles(nullptr, folder);  // the script answers No
+  RecycleFiles(nullptr, Bytes(folder));  // the script answers No
   ASSERT_EQ(script.shown.size(), 1u);
   EXPECT_EQ(script.shown[0].kind, "question");
   EXPECT_EQ(script.shown[0].caption, "Recycle files");
@@ -237,7 +253,7 @@ TEST_F(RecycleTest, FilesNeedAYesAndThenGoExactlyTheFolderOwnNonFolders) {
   EXPECT_TRUE(script.trashed.isEmpty());
 
   script.yesNo = {true};
-  RecycleFiles(nullptr, folder);
+  RecycleFiles(nullptr, Bytes(folder));
   QStringList trashed = script.trashed;
   trashed.sort();
   EXPECT_EQ(trashed, OwnNonFolders());  // links themselves, never what they name
@@ -246,7 +262,7 @@ TEST_F(RecycleTest, FilesNeedAYesAndThenGoExactlyTheFolderOwnNonFolders) {
   // Without the trailing "/" the same entries are named.
   script.trashed.clear();
   script.yesNo = {true};
-  RecycleFiles(nullptr, At("Work"));
+  RecycleFiles(nullptr, Bytes(At("Work")));
   trashed = script.trashed;
   trashed.sort();
   EXPECT_EQ(trashed, OwnNonFolders());
@@ -255,7 +271,7 @@ TEST_F(RecycleTest, FilesNeedAYesAndThenGoExactlyTheFolderOwnNonFolders) {
 TEST_F(RecycleTest, FilesThatCannotBeMovedAreCountedInOneMessage) {
   script.trashSucceeds = false;
   script.yesNo = {true};
-  RecycleFiles(nullptr, folder);
+  RecycleFiles(nullptr, Bytes(folder));
   const QStringList messages = script.Texts("message");
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].startsWith("6 files of ")) << messages[0].toStdString();
@@ -263,29 +279,29 @@ TEST_F(RecycleTest, FilesThatCannotBeMovedAreCountedInOneMessage) {
   // A folder that vanished before the Yes is reported, not silently passed over.
   script.shown.clear();
   script.yesNo = {true};
-  RecycleFiles(nullptr, At("gone/"));
+  RecycleFiles(nullptr, Bytes(At("gone/")));
   EXPECT_EQ(script.Texts("message").size(), 1);
 }
 
 TEST_F(RecycleTest, DirectoryGoesWithoutItsTrailingSlashAfterAYes) {
-  RecycleDirectory(nullptr, folder);
+  RecycleDirectory(nullptr, Bytes(folder));
   EXPECT_EQ(script.Texts("question").size(), 1);
   EXPECT_TRUE(script.trashed.isEmpty());
 
   script.yesNo = {true};
-  RecycleDirectory(nullptr, folder);
+  RecycleDirectory(nullptr, Bytes(folder));
   EXPECT_EQ(script.trashed, QStringList{At("Work")});
   EXPECT_EQ(script.shown.back().caption, "Recycle directory");
 
   script.trashSucceeds = false;
   script.yesNo = {true};
-  RecycleDirectory(nullptr, folder);
+  RecycleDirectory(nullptr, Bytes(folder));
   EXPECT_EQ(script.Texts("message").size(), 1);  // the failure is told
 }
 
 TEST_F(RecycleTest, RootFolderIsRefusedWithoutAQuestion) {
   script.yesNo = {true, true, true};
-  for (const QString& root : {QString("/"), QString(), QString("//")}) {
+  for (const std::string root : {"/", "", "//"}) {
     script.shown.clear();
     RecycleDirectory(nullptr, root);
     ASSERT_EQ(script.shown.size(), 1u);
@@ -295,11 +311,37 @@ TEST_F(RecycleTest, RootFolderIsRefusedWithoutAQuestion) {
   EXPECT_EQ(script.yesNo.size(), 3u);
 }
 
+TEST_F(FolderActionsTest, RecycleOfAFolderNamedInOtherBytesTrashesThoseBytes) {
+  const std::string folder = Bytes(tmp.path()) + "/\xff\xfe";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::vector<std::string> files = {folder + "/a.txt", folder + "/\xe9t\xe9.bin"};
+  for (const std::string& file : files) {
+    const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+
+  script.yesNo = {true};
+  RecycleFiles(nullptr, folder + "/");
+  std::vector<std::string> trashed = script.trashedBytes;
+  std::sort(trashed.begin(), trashed.end());
+  EXPECT_EQ(trashed, files);
+  EXPECT_TRUE(script.Texts("message").isEmpty());
+
+  script.trashedBytes.clear();
+  script.yesNo = {true};
+  RecycleDirectory(nullptr, folder + "/");
+  EXPECT_EQ(script.trashedBytes, std::vector<std::string>{folder});
+
+  for (const std::string& file : files) ::unlink(file.c_str());
+  ::rmdir(folder.c_str());
+}
+
 // The scripted answers with the real trash underneath.
 class RealTrash : public testing::ScriptedInteraction {
  public:
-  bool MoveToTrash(const QString& path) override {
-    trashed << path;
+  bool MoveToTrash(const std::string& path) override {
+    trashed << QString::fromStdString(path);
     return desktop.MoveToTrash(path);
   }
   DesktopInteraction desktop;
@@ -319,7 +361,7 @@ TEST_F(FolderActionsTest, RealTrashTakesTheFilesAndLeavesTheSubfolders) {
     MakeFile(folder + "sub/c.txt");
 
     trash.yesNo = {true};
-    RecycleFiles(nullptr, folder);
+    RecycleFiles(nullptr, Bytes(folder));
     EXPECT_EQ(trash.trashed.size(), 2);
     EXPECT_TRUE(trash.Texts("message").isEmpty());
     EXPECT_FALSE(QFile::exists(folder + "a.txt"));
@@ -335,11 +377,56 @@ TEST_F(FolderActionsTest, RealTrashTakesTheFilesAndLeavesTheSubfolders) {
 
     // Then the whole folder; a second try finds nothing and says so.
     trash.yesNo = {true, true};
-    RecycleDirectory(nullptr, folder);
+    RecycleDirectory(nullptr, Bytes(folder));
     EXPECT_FALSE(QFile::exists(At("Work")));
     EXPECT_TRUE(QFile::exists(files + "Work/sub/c.txt"));
-    RecycleDirectory(nullptr, folder);
+    RecycleDirectory(nullptr, Bytes(folder));
     EXPECT_EQ(trash.Texts("message").size(), 1);
+  }
+  qputenv("HOME", oldHome);
+  if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldData);
+}
+
+TEST_F(FolderActionsTest, RealTrashRefusesANameItCouldNotHandOnUnchanged) {
+  const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+  qputenv("HOME", QFile::encodeName(At("home")));
+  qputenv("XDG_DATA_HOME", QFile::encodeName(At("home/.local/share")));
+  {
+    RealTrash trash;
+    const std::string folder = Bytes(tmp.path()) + "/Work\xff";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string odd = folder + "/\xe9.txt", plain = folder + "/plain.txt";
+    for (const std::string& file : {odd, plain}) {
+      const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0600);
+      ASSERT_GE(fd, 0);
+      ::close(fd);
+    }
+    // The folder the decoded name would stand for: its file must not go in their place.
+    const std::string lookalike = Bytes(tmp.path()) + "/Work\xef\xbf\xbd";
+    ASSERT_EQ(::mkdir(lookalike.c_str(), 0700), 0);
+    const std::string innocent = lookalike + "/plain.txt";
+    const int fd = ::open(innocent.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    // Both names pass through; neither can be named to Qt's trash, so both are counted as
+    // failures and nothing is moved under a substituted name.
+    trash.yesNo = {true};
+    RecycleFiles(nullptr, folder);
+    EXPECT_EQ(trash.trashed.size(), 2);
+    const QStringList messages = trash.Texts("message");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("2 files of ")) << messages[0].toStdString();
+    struct stat info {};
+    EXPECT_EQ(::stat(odd.c_str(), &info), 0);
+    EXPECT_EQ(::stat(plain.c_str(), &info), 0);
+    EXPECT_EQ(::stat(innocent.c_str(), &info), 0);
+    EXPECT_FALSE(QFileInfo::exists(At("home/.local/share/Trash/files/plain.txt")));
+
+    ::unlink(odd.c_str());
+    ::unlink(plain.c_str());
+    ::rmdir(folder.c_str());
   }
   qputenv("HOME", oldHome);
   if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");

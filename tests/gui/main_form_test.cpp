@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "app/frm_prop.h"
 #include "app/gui_scan_observer.h"
@@ -37,6 +38,9 @@ namespace orbelan {
 namespace {
 
 using orbelan::testing::ScriptedInteraction;
+
+// A path's bytes as the file system holds them.
+std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 void WriteFile(const QString& path, qint64 size) {
   QDir().mkpath(QFileInfo(path).path());
@@ -120,7 +124,7 @@ TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
   EXPECT_EQ(form_->windowTitle(), "Orbelan");
   EXPECT_EQ(Child<QLabel>("labPath")->text(), "Click here to select a path.");
   EXPECT_EQ(form_->SortColumn, 1);
-  EXPECT_TRUE(form_->CurrentPath.isEmpty());
+  EXPECT_TRUE(form_->CurrentPath.empty());
   EXPECT_EQ(form_->settings.FileName, settingsFile_.toStdString());
   form_->show();
   for (const char* hidden : {"LView1", "labMsg", "ProgressBar1", "labPct", "Gauge1"})
@@ -152,9 +156,9 @@ TEST_F(MainFormTest, SplashTimerRunsFromStartUnlessLeftOff) {
 TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
   MakeSmallTree();
   form_->show();
-  form_->ScanPath(root_);  // given without the trailing slash
+  form_->ScanPath(Bytes(root_));  // given without the trailing slash
 
-  EXPECT_EQ(form_->CurrentPath, root_);
+  EXPECT_EQ(form_->CurrentPath, Bytes(root_));
   EXPECT_EQ(Child<QLabel>("labPath")->text(), root_);
   EXPECT_EQ(form_->Folders().Count(), 4);  // the root, Docs, Music, Small
   EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/").toStdString());
@@ -191,9 +195,9 @@ TEST_F(MainFormTest, StatusDuringTheScanAndMinimumSizeAtEachFill) {
     EXPECT_EQ(Child<QLabel>("labMsg")->text(), "Scanning all folders...");
     EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->maximum(), 4);
   };
-  form_->ScanPath(root_ + "/");
+  form_->ScanPath(Bytes(root_ + "/"));
   EXPECT_TRUE(checked);
-  EXPECT_EQ(form_->CurrentPath, root_ + "/");
+  EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/"));
   ASSERT_EQ(RowCount(), 2);
 
   // A new minimum applies at the next fill, a header click, without a new scan.
@@ -237,7 +241,7 @@ TEST(GuiScanObserverTest, ShowsTheFirstFolderAtOnceAndScalesAHugeBar) {
 TEST_F(MainFormTest, HeaderClicksSortAndReverse) {
   MakeSmallTree();
   form_->show();
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   QHeaderView* header = View()->header();
   auto click = [&](int section) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -266,7 +270,7 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredNoLetsTheScanFinish) {
     if (index == 2) PostEscape();
   };
   script_.yesNo = {false};
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
 
   EXPECT_EQ(script_.Texts("question"), QStringList({"Do you wish to cancel the current scan?"}));
   EXPECT_EQ(script_.shown.front().caption, "Cancel scan");
@@ -284,7 +288,7 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyLis
     if (index == 2) PostEscape();
   };
   script_.yesNo = {true};
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
 
   EXPECT_EQ(script_.Texts("question").size(), 1);
   ASSERT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
@@ -297,7 +301,7 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyLis
   EXPECT_TRUE(Child("labPct")->isVisible());
   EXPECT_TRUE(Child("Gauge1")->isVisible());
   EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 0);
-  EXPECT_EQ(form_->CurrentPath, root_);
+  EXPECT_EQ(form_->CurrentPath, Bytes(root_));
 
   // A header click lists what was gathered before the cancel.
   form_->Lview1_colclick(1);
@@ -310,7 +314,7 @@ TEST_F(MainFormTest, EscapeWhileIdleDoesNotStopTheNextScan) {
   ShowActive();
   QTest::keyClick(View(), Qt::Key_Escape);
   EXPECT_TRUE(form_->CancelRequested());
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   EXPECT_TRUE(script_.shown.empty());
   EXPECT_EQ(RowCount(), 2);
 }
@@ -328,7 +332,7 @@ TEST_F(MainFormTest, ClickOnMainPanelCancelsOnlyWhileBusy) {
     if (index == 2) QTest::mouseClick(panMain, Qt::LeftButton, {}, QPoint(5, 5));
   };
   script_.yesNo = {true};
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
 }
 
@@ -344,13 +348,13 @@ TEST_F(MainFormTest, WhileBusyNothingStartsAScanOrResorts) {
     form_->mnuRefreshClick();
     form_->mnuScanFavClick();
     form_->Lview1_colclick(3);
-    form_->ScanPath(root_ + "/d01/");
+    form_->ScanPath(Bytes(root_ + "/d01/"));
   };
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   EXPECT_EQ(visits, 1);  // no nested scan came back through the hook
   EXPECT_TRUE(script_.shown.empty());
   EXPECT_EQ(form_->SortColumn, 1);
-  EXPECT_EQ(form_->CurrentPath, root_);
+  EXPECT_EQ(form_->CurrentPath, Bytes(root_));
   EXPECT_EQ(RowCount(), 5);
 }
 
@@ -376,7 +380,7 @@ TEST_F(MainFormTest, SettingsConfirmedDuringAScanApplyFromTheNextScan) {
     dialog->findChild<QPushButton*>("butOK")->click();
     ASSERT_EQ(form_->settings.ZipExts.Count, 0);
   };
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   ASSERT_EQ(form_->Folders().Count(), 5);
   for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
     EXPECT_EQ(form_->Folders()[i].NZips, i == 0 ? 0 : 1) << form_->Folders()[i].Path;
@@ -389,10 +393,10 @@ TEST_F(MainFormTest, SettingsConfirmedDuringAScanApplyFromTheNextScan) {
 TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
   MakeSmallTree();
   form_->labPath_Click();  // cancelled picker
-  EXPECT_TRUE(form_->CurrentPath.isEmpty());
+  EXPECT_TRUE(form_->CurrentPath.empty());
   script_.folders = {root_ + "/Docs/"};
   form_->labPath_Click();
-  EXPECT_EQ(form_->CurrentPath, root_ + "/Docs/");
+  EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/Docs/"));
   EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/Docs/").toStdString());
   EXPECT_EQ(RowCount(), 1);
   EXPECT_EQ(script_.Texts("picker").size(), 2);
@@ -408,7 +412,7 @@ TEST_F(MainFormTest, IgnoredStartShowsEmptyVisibleList) {
   MakeSmallTree();
   form_->settings.IgnorePaths.Append(LowerAscii((root_ + "/").toStdString()));
   form_->show();
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   EXPECT_EQ(form_->Folders().Count(), 0);
   EXPECT_TRUE(View()->isVisible());
   EXPECT_EQ(RowCount(), 0);
@@ -418,7 +422,7 @@ TEST_F(MainFormTest, IgnoredStartShowsEmptyVisibleList) {
 TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
   MakeSmallTree();
   ShowActive();
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   ASSERT_EQ(RowCount(), 2);
   WriteFile(root_ + "/Later/new.bin", 9000);  // shows only after a rescan
 
@@ -448,7 +452,7 @@ TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
 TEST_F(MainFormTest, RightPressOverARowOpensTheContextMenu) {
   MakeSmallTree();
   ShowActive();
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   auto* popup = Child<QMenu>("PopupMenu1");
   QWidget* viewport = View()->viewport();
   const QPoint onRow1 = View()->visualRect(form_->Model()->index(1, 0)).center();
@@ -530,7 +534,7 @@ TEST_F(MainFormTest, ClosingDuringAScanSavesStopsAndThenCloses) {
   observer.onFolderProgress = [&](std::int64_t index) {
     if (index == 2) form_->close();
   };
-  form_->ScanPath(root_);
+  form_->ScanPath(Bytes(root_));
   EXPECT_TRUE(QFileInfo::exists(settingsFile_));
   EXPECT_TRUE(script_.Texts("question").isEmpty());  // a quit is not asked about
   EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
@@ -609,7 +613,7 @@ TEST_F(MainFormTest, DroppedFolderIsScannedOnceTheDropIsOver) {
   QApplication::sendEvent(form_.get(), &drop);
   EXPECT_TRUE(drop.isAccepted());
   QCoreApplication::processEvents();
-  EXPECT_TRUE(form_->CurrentPath.startsWith(root_ + "/Music"));
+  EXPECT_TRUE(form_->CurrentPath.starts_with(Bytes(root_ + "/Music")));
   EXPECT_EQ(RowCount(), 1);
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/interaction.h"
@@ -35,7 +36,9 @@ class ScriptedInteraction : public Interaction {
   bool trashSucceeds = true;
 
   std::vector<Shown> shown;
+  // Folders opened and paths trashed: as readable text, and as the exact bytes received.
   QStringList openedFolders, openedUrls, trashed;
+  std::vector<std::string> openedFolderBytes, trashedBytes;
   // Called from inside a box (e.g. to check what the window shows while it is open).
   std::function<void(const Shown&)> whileShown;
 
@@ -71,10 +74,14 @@ class ScriptedInteraction : public Interaction {
     if (!onModal) return QDialog::Rejected;
     return onModal(dialog);
   }
-  void OpenFolder(const QString& path) override { openedFolders << path; }
+  void OpenFolder(const std::string& path) override {
+    openedFolders << QString::fromStdString(path);
+    openedFolderBytes.push_back(path);
+  }
   void OpenUrl(const QString& url) override { openedUrls << url; }
-  bool MoveToTrash(const QString& path) override {
-    trashed << path;
+  bool MoveToTrash(const std::string& path) override {
+    trashed << QString::fromStdString(path);
+    trashedBytes.push_back(path);
     return trashSucceeds;
   }
 
