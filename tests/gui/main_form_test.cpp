@@ -1,6 +1,10 @@
 // The main window lived through: real scans of temporary trees, answered by the scripted
 // interaction, checked through the window's named controls.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -21,9 +25,12 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/desktop_interaction.h"
 #include "app/frm_prop.h"
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"
@@ -614,6 +621,112 @@ TEST_F(MainFormTest, DroppedFolderIsScannedOnceTheDropIsOver) {
   EXPECT_TRUE(drop.isAccepted());
   QCoreApplication::processEvents();
   EXPECT_TRUE(form_->CurrentPath.starts_with(Bytes(root_ + "/Music")));
+  EXPECT_EQ(RowCount(), 1);
+}
+
+// A folder whose name is bytes that are not UTF-8, holding one file; removed by its bytes,
+// since QTemporaryDir cannot name it.
+class OddlyNamedFolder {
+ public:
+  explicit OddlyNamedFolder(const QString& parent)
+      : path_(Bytes(parent) + "/\xff\xfe old") {
+    ok_ = ::mkdir(path_.c_str(), 0700) == 0 && AddFile("data.bin", 5000);
+  }
+  ~OddlyNamedFolder() {
+    for (const std::string& file : files_) ::unlink(file.c_str());
+    ::rmdir(path_.c_str());
+  }
+  bool AddFile(const std::string& name, std::size_t size) {
+    const std::string file = path_ + "/" + name;
+    const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0600);
+    if (fd < 0) return false;
+    files_.push_back(file);
+    const std::string content(size, 'x');
+    const bool written = ::write(fd, content.data(), size) == static_cast<ssize_t>(size);
+    ::close(fd);
+    return written;
+  }
+  bool Ok() const { return ok_; }
+  const std::string& Path() const { return path_; }
+  QUrl Url() const {
+    return QUrl::fromEncoded("file://" + QByteArray::fromStdString(path_).toPercentEncoding("/"));
+  }
+
+ private:
+  std::string path_;
+  std::vector<std::string> files_;
+  bool ok_ = false;
+};
+
+TEST_F(MainFormTest, FolderNamedInBytesThatAreNotUtf8IsDroppedRefreshedAndExploredByThem) {
+  OddlyNamedFolder odd(root_);
+  ASSERT_TRUE(odd.Ok());
+  ShowActive();
+  QMimeData data;
+  data.setUrls({odd.Url()});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form_.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form_.get(), &drop);
+  QCoreApplication::processEvents();
+
+  // Scanned like any other folder, under its own bytes; no message about its name.
+  EXPECT_TRUE(script_.shown.empty());
+  EXPECT_EQ(form_->CurrentPath, odd.Path());
+  EXPECT_EQ(Child<QLabel>("labPath")->text(), QString::fromUtf8(QByteArray::fromStdString(odd.Path())));
+  ASSERT_EQ(RowCount(), 1);
+  ASSERT_NE(form_->Model()->RowAt(0), nullptr);
+  EXPECT_EQ(form_->Model()->RowAt(0)->Rec->Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Folders()[0].NFiles, 1);
+
+  // Refresh reads the same folder again, and sees what changed in it.
+  ASSERT_TRUE(odd.AddFile("more.bin", 3000));
+  form_->mnuRefreshClick();
+  EXPECT_EQ(form_->CurrentPath, odd.Path());
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_EQ(form_->Folders()[0].Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Folders()[0].NFiles, 2);
+
+  // Explore, from the window and from the properties, hands on the bytes.
+  SelectRow(0);
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_E));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F4));
+  auto* frmProp = form_->frmProp();
+  ASSERT_TRUE(frmProp->isVisible());
+  QTest::mouseClick(frmProp->findChild<QPushButton*>("butExplore"), Qt::LeftButton);
+  frmProp->hide();
+  EXPECT_EQ(script_.openedFolderBytes, std::vector<std::string>(2, odd.Path() + "/"));
+  const QUrl url = LocalFileUrl(script_.openedFolderBytes.at(0));
+  EXPECT_EQ(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+            odd.Path() + "/");
+
+  // The hidden recycle commands name the same bytes.
+  script_.yesNo = {true, true};
+  form_->mnuRecycleClick();
+  std::vector<std::string> trashed = script_.trashedBytes;
+  std::sort(trashed.begin(), trashed.end());
+  EXPECT_EQ(trashed, (std::vector<std::string>{odd.Path() + "/data.bin", odd.Path() + "/more.bin"}));
+  script_.trashedBytes.clear();
+  form_->mnuRecycleDirClick();
+  EXPECT_EQ(script_.trashedBytes, std::vector<std::string>{odd.Path()});
+}
+
+TEST_F(MainFormTest, FavoriteNamedInBytesThatAreNotUtf8IsScannedByThem) {
+  OddlyNamedFolder odd(root_);
+  ASSERT_TRUE(odd.Ok());
+  form_->settings.Favorites.Append(odd.Path() + "/");
+  script_.onModal = [](QDialog* chooser) {
+    chooser->findChild<QListWidget*>("list1")->setCurrentRow(0);
+    chooser->findChild<QPushButton*>("butScan")->click();
+    return chooser->result();
+  };
+  form_->mnuScanFavClick();
+  EXPECT_EQ(script_.Texts("modal"), QStringList({"Scan Favorite Folder"}));
+  EXPECT_EQ(form_->CurrentPath, odd.Path() + "/");
+  ASSERT_EQ(form_->Folders().Count(), 1);
+  EXPECT_EQ(form_->Folders()[0].Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Folders()[0].NFiles, 1);
   EXPECT_EQ(RowCount(), 1);
 }
 
