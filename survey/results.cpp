@@ -112,10 +112,21 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
     return;
   }
   if (descending) std::reverse(order.begin(), order.end());
-  std::vector<ResultRow> sorted;
-  sorted.reserve(n);
-  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
-  rows = std::move(sorted);
+  // Permute in place, one cycle at a time: a second vector of rows would be a large share
+  // of the peak memory of a scan of many folders.
+  std::vector<bool> placed(n, false);
+  for (std::size_t start = 0; start < n; ++start) {
+    if (placed[start]) continue;
+    ResultRow held = std::move(rows[start]);
+    std::size_t at = start;
+    while (order[at] != start) {
+      rows[at] = std::move(rows[order[at]]);
+      placed[at] = true;
+      at = order[at];
+    }
+    rows[at] = std::move(held);
+    placed[at] = true;
+  }
 }
 
 }  // namespace
