@@ -11,15 +11,18 @@
 namespace orbelan {
 namespace {
 
-// The Path column: lower-cased, with blanks and control bytes (below 33) trimmed off both ends.
-std::string MakePathText(std::string_view path) {
+// The part of a path the Path column shows: blanks and control bytes (below 33) trimmed
+// off both ends. The column's text is this part lower-cased.
+std::string_view TrimmedPath(std::string_view path) {
   auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) < 33; };
   std::size_t first = 0;
   std::size_t last = path.size();
   while (first < last && isTrimmed(path[first])) ++first;
   while (last > first && isTrimmed(path[last - 1])) --last;
-  return LowerAscii(path.substr(first, last - first));
+  return path.substr(first, last - first);
 }
+
+std::string MakePathText(std::string_view path) { return LowerAscii(TrimmedPath(path)); }
 
 // The number by which a numeric column orders, equal in order to comparing its cell
 // texts by CompareNumberText (sizes are never negative), and independent of how many
@@ -41,8 +44,8 @@ std::int64_t NumericKey(const FolderRec& rec, int column, double today) {
 // number), and only runs that still tie are sorted again on their next 8 bytes. Each
 // text is then read once per level, not once per comparison.
 struct PathKey {
-  std::uint64_t chunk;  // bytes at..at+7 of text, zero-padded (names never hold NUL bytes)
-  std::string_view text;
+  std::uint64_t chunk;    // bytes at..at+7 of the text, zero-padded (names never hold NUL bytes)
+  std::string_view text;  // the trimmed path, lower-cased as it is read
   std::size_t index;
 };
 
@@ -50,7 +53,9 @@ std::uint64_t ChunkAt(std::string_view text, std::size_t at) {
   std::uint64_t chunk = 0;
   for (std::size_t k = 0; k < 8; ++k) {
     const std::size_t i = at + k;
-    chunk = (chunk << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+    unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    chunk = (chunk << 8) | c;
   }
   return chunk;
 }
@@ -91,7 +96,7 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
   std::vector<std::size_t> order;
   if (column == 1) {
     std::vector<PathKey> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = {0, rows[i].PathText, i};
+    for (std::size_t i = 0; i < n; ++i) keys[i] = {0, TrimmedPath(rows[i].Rec->Path), i};
     SortByPathChunks(keys);
     order.reserve(n);
     for (const PathKey& k : keys) order.push_back(k.index);
@@ -134,7 +139,7 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
 std::string CellText(const ResultRow& row, int column, double today) {
   const FolderRec& rec = *row.Rec;
   switch (column) {
-    case 1: return row.PathText;
+    case 1: return MakePathText(rec.Path);
     case 2: return SizeText(UnzippedBytes(rec));
     case 3: return SizeText(rec.SzZips);
     case 4: return PercentText(rec);
@@ -158,7 +163,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
     if (!MeetsMinSize(rec, minSize)) continue;
     sumSizes += rec.SzFiles;
     sumZips += rec.SzZips;
-    result.Rows.push_back(ResultRow{&rec, MakePathText(rec.Path)});
+    result.Rows.push_back(ResultRow{&rec});
   }
   if (sumSizes > 0) {
     // Integer arithmetic: in floating point 29 of 100 would truncate to 28.
@@ -194,7 +199,7 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int sortColumn, double t
   bool after = false;
   switch (column) {
     case 1:
-      after = a.PathText.compare(b.PathText) > 0;
+      after = MakePathText(a.Rec->Path).compare(MakePathText(b.Rec->Path)) > 0;
       break;
     case 2:
     case 3:

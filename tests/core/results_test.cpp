@@ -216,9 +216,11 @@ TEST(AgeKey, ReadsOnlyTheDigits) {
 
 TEST(CompareRows, EqualKeysGiveMinusOneAndDescendingNegates) {
   FolderRec r1, r2;
+  r1.Path = "/a/";  // the Path column compares lower-cased texts: "/a/" before "/B/"
+  r2.Path = "/B/";
   r1.SzFiles = 5000;
   r2.SzFiles = 6000;
-  ResultRow a{&r1, "/a/"}, b{&r2, "/b/"}, a2{&r1, "/a/"};
+  ResultRow a{&r1}, b{&r2}, a2{&r1};
   EXPECT_EQ(CompareRows(a, b, 1, kToday), -1);
   EXPECT_EQ(CompareRows(b, a, 1, kToday), 1);
   EXPECT_EQ(CompareRows(b, a, -1, kToday), -1);
