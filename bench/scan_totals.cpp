@@ -11,17 +11,6 @@
 
 namespace {
 
-class QuietObserver : public orbelan::ScanObserver {
- public:
-  void FoldersFound(std::int64_t) override {}
-  void ScanFilesStarted(std::int64_t) override {}
-  void FolderProgress(std::int64_t, std::int64_t) override {}
-  void PumpMessages() override {}
-  bool QuitRequested() override { return false; }
-  bool AskCancel() override { return false; }
-  void ShowMsg(std::string_view, std::string_view) override {}
-};
-
 double Seconds() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -37,7 +26,7 @@ int main(int argc, char** argv) {
   }
   orbelan::Settings settings;  // every list empty
   orbelan::FolderList folders;
-  QuietObserver observer;
+  orbelan::SilentScanObserver observer;
   orbelan::Scanner scanner(folders, settings, observer);
   const double start = Seconds();
   scanner.Run(argv[1]);

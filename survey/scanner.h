@@ -38,6 +38,18 @@ class ScanObserver {
   virtual void ShowMsg(std::string_view text, std::string_view caption) = 0;
 };
 
+// Shows nothing and never cancels: for counting a tree without a face.
+class SilentScanObserver : public ScanObserver {
+ public:
+  void FoldersFound(std::int64_t) override {}
+  void ScanFilesStarted(std::int64_t) override {}
+  void FolderProgress(std::int64_t, std::int64_t) override {}
+  void PumpMessages() override {}
+  bool QuitRequested() override { return false; }
+  bool AskCancel() override { return false; }
+  void ShowMsg(std::string_view, std::string_view) override {}
+};
+
 class Scanner {
  public:
   Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer);

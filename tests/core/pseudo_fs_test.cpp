@@ -116,17 +116,6 @@ class MountGuard {
   bool mounted_ = false;
 };
 
-class SilentObserver : public ScanObserver {
- public:
-  void FoldersFound(std::int64_t) override {}
-  void ScanFilesStarted(std::int64_t) override {}
-  void FolderProgress(std::int64_t, std::int64_t) override {}
-  void PumpMessages() override {}
-  bool QuitRequested() override { return false; }
-  bool AskCancel() override { return false; }
-  void ShowMsg(std::string_view, std::string_view) override {}
-};
-
 TEST(Scanner, LeavesOutPseudoFileSystemsButNotOtherMounts) {
   TempTree tree;
   for (const char* d : {"a", "a/proc here", "a/mem", "a/mem/inner", "a/sys"}) tree.Dir(d);
@@ -139,7 +128,7 @@ TEST(Scanner, LeavesOutPseudoFileSystemsButNotOtherMounts) {
 
   Settings settings;
   FolderList folders;
-  SilentObserver observer;
+  SilentScanObserver observer;
   Scanner scanner(folders, settings, observer);
   ASSERT_TRUE(scanner.Run(tree.Root()));
   std::vector<std::string> paths;
