@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "scan_tree_fixture.h"
+
 namespace orbelan {
 namespace {
 
@@ -22,12 +24,8 @@ namespace fs = std::filesystem;
 class IniProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orbelan-ini-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     path_ = (dir_ / "orbelan.dat").string();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   void Put(const std::string& bytes) {
     std::ofstream out(path_, std::ios::binary);
@@ -47,7 +45,8 @@ class IniProfileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  orbelan::testing::TempTree tree_;  // removed with everything in it when the test ends
+  fs::path dir_ = tree_.Root();
   std::string path_;
 };
 

@@ -12,6 +12,8 @@
 
 #include "platform/system_paths.h"
 
+#include "scan_tree_fixture.h"
+
 namespace orbelan {
 namespace {
 
@@ -44,16 +46,12 @@ class ScopedEnv {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orbelan-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     xdg_.emplace("XDG_CONFIG_HOME", (dir_ / "xdg").c_str());
     settings_.SetProgramDir((dir_ / "orbelan").string());
     path_ = (dir_ / "orbelan.dat").string();
   }
   void TearDown() override {
     xdg_.reset();
-    fs::remove_all(dir_);
   }
 
   void Put(const std::string& bytes) const {
@@ -71,7 +69,8 @@ class SettingsTest : public ::testing::Test {
     return loaded;
   }
 
-  fs::path dir_;
+  orbelan::testing::TempTree tree_;  // removed with everything in it when the test ends
+  fs::path dir_ = tree_.Root();
   std::optional<ScopedEnv> xdg_;
   Settings settings_;
   std::string path_;
