@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 #include "platform/dir_reader.h"
 
 namespace orbelan {

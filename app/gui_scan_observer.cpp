@@ -5,7 +5,7 @@
 #include <QProgressBar>
 #include <QWidget>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 
 namespace orbelan {
 

@@ -22,7 +22,7 @@
 #include "app/frm_prop.h"
 #include "app/gui_scan_observer.h"
 #include "app/help_window.h"
-#include "app/interaction.h"
+#include "ui/interaction.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "platform/day_number.h"

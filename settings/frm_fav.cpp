@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
 #include "ui/face_fonts.h"

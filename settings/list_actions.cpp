@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QString>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
 #include "survey/figures.h"

@@ -1,4 +1,4 @@
-#include "survey/report_command.h"
+#include "app/report_command.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
-#include "survey/report_format.h"
+#include "app/report_format.h"
 #include "survey/results.h"
 
 namespace orbelan {

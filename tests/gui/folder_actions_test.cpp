@@ -16,7 +16,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "app/desktop_interaction.h"
+#include "ui/desktop_interaction.h"
 #include "app/folder_actions.h"
 #include "tests/gui/scripted_interaction.h"
 

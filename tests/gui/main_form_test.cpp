@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "app/desktop_interaction.h"
+#include "ui/desktop_interaction.h"
 #include "app/frm_prop.h"
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"

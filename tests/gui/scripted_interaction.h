@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 
 namespace orbelan::testing {
 

@@ -1,4 +1,4 @@
-#include "survey/report_format.h"
+#include "app/report_format.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "app/desktop_interaction.h"
+#include "ui/desktop_interaction.h"
 
 #include <QApplication>
 #include <QDesktopServices>

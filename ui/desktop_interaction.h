@@ -1,7 +1,7 @@
 #pragma once
 #include <QUrl>
 
-#include "app/interaction.h"
+#include "ui/interaction.h"
 
 namespace orbelan {
 

@@ -1,4 +1,4 @@
-#include "survey/report_command.h"
+#include "app/report_command.h"
 
 #include <cerrno>
 #include <charconv>
@@ -10,7 +10,7 @@
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
-#include "survey/report_format.h"
+#include "app/report_format.h"
 #include "survey/results.h"
 #include "survey/scanner.h"
 
