@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
+  libdeflate-dev libarchive-dev
   fonts-liberation fonts-dejavu-core
   xdg-utils
 )
