@@ -14,6 +14,7 @@ namespace {
 constexpr std::string_view kSection = "MAIN";
 constexpr std::uint16_t kMinSizeDefault = 100;
 constexpr std::uint16_t kCountDefault = 0;
+constexpr std::uint16_t kEstimateDefault = 1;
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -114,6 +115,7 @@ void Settings::LoadSettings() {
   LoadList(file, "NumPaths", "Path", IgnorePaths);
   LoadList(file, "NumFav", "Fav", Favorites);
   LoadList(file, "NumExt", "Ext", IgnoreExts);
+  EstimateSavings = ReadNumber(file.GetString(kSection, "EstimateSavings"), kEstimateDefault) != 0;
 }
 
 void Settings::SaveSettings() const {
@@ -135,6 +137,7 @@ void Settings::SaveSettings() const {
   writeList("NumPaths", "Path", IgnorePaths);
   writeList("NumFav", "Fav", Favorites);
   writeList("NumExt", "Ext", IgnoreExts);
+  write("EstimateSavings", EstimateSavings ? "1" : "0");
 }
 
 void Settings::SetDefaults() {
@@ -146,6 +149,7 @@ void Settings::SetDefaults() {
   for (const std::string& path : DefaultIgnoredPaths()) IgnorePaths.Append(path);
   Favorites.Clear();
   IgnoreExts.Clear();
+  EstimateSavings = true;
 }
 
 }  // namespace orbelan

@@ -36,6 +36,7 @@ struct Settings {
   EntryList IgnorePaths;      // lower-case folder paths ending in "/"
   EntryList Favorites;        // favourite folders, real case
   EntryList IgnoreExts;       // extensions whose files are tallied apart
+  bool EstimateSavings = true;  // estimate each listed folder's saving in the background
   std::string ProgramDir;     // the program's own folder, ending in "/"
   std::string FileName;       // full path of the settings file in use
 

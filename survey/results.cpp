@@ -7,6 +7,7 @@
 
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/saving_table.h"
 
 namespace orbelan {
 namespace {
@@ -88,10 +89,17 @@ void SortByPathChunks(std::vector<PathKey>& keys) {
   }
 }
 
+// The estimate a row sorts by in column 7, or nullptr when it has none.
+const SavingEstimate* KnownSaving(const FolderRec& rec, const SavingTable* savings) {
+  const SavingEstimate* estimate = savings ? savings->Find(rec) : nullptr;
+  return estimate && estimate->Known ? estimate : nullptr;
+}
+
 // Puts the rows (made in scan order) in ascending order of column, equal rows in scan
 // order, or that whole order reversed when descending. Keys are sorted apart from the
 // rows so that the sort moves 16 bytes per step, and each row is moved once.
-void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double today) {
+void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double today,
+              const SavingTable* savings) {
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
   if (column == 1) {
@@ -112,11 +120,33 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
     });
     order.reserve(n);
     for (const Keyed& k : keys) order.push_back(k.index);
-  } else {  // the blank column keeps scan order
-    if (descending) std::reverse(rows.begin(), rows.end());
-    return;
+  } else {
+    // Saving: the estimated rows by their estimate, then the others in scan order; each
+    // part reverses on its own when descending, so rows without an estimate stay last.
+    struct Keyed {
+      std::int64_t key;
+      std::size_t index;
+    };
+    std::vector<Keyed> known;
+    std::vector<std::size_t> unknown;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (const SavingEstimate* estimate = KnownSaving(*rows[i].Rec, savings))
+        known.push_back({estimate->Saving, i});
+      else
+        unknown.push_back(i);
+    }
+    std::sort(known.begin(), known.end(), [](const Keyed& a, const Keyed& b) {
+      return a.key != b.key ? a.key < b.key : a.index < b.index;
+    });
+    order.reserve(n);
+    for (const Keyed& k : known) order.push_back(k.index);
+    order.insert(order.end(), unknown.begin(), unknown.end());
+    if (descending) {
+      std::reverse(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(known.size()));
+      std::reverse(order.begin() + static_cast<std::ptrdiff_t>(known.size()), order.end());
+    }
   }
-  if (descending) std::reverse(order.begin(), order.end());
+  if (descending && column != 7) std::reverse(order.begin(), order.end());
   // Permute in place, one cycle at a time: a second vector of rows would be a large share
   // of the peak memory of a scan of many folders.
   std::vector<bool> placed(n, false);
@@ -136,7 +166,7 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
 
 }  // namespace
 
-std::string CellText(const ResultRow& row, int column, double today) {
+std::string CellText(const ResultRow& row, int column, double today, const SavingTable* savings) {
   const FolderRec& rec = *row.Rec;
   switch (column) {
     case 1: return MakePathText(rec.Path);
@@ -145,11 +175,16 @@ std::string CellText(const ResultRow& row, int column, double today) {
     case 4: return PercentText(rec);
     case 5: return AgeText(rec.Recent, today);
     case 6: return std::to_string(ZipPriority(rec));
+    case 7: {
+      const SavingEstimate* estimate = KnownSaving(rec, savings);
+      return estimate ? SizeText(estimate->Saving) : std::string();
+    }
     default: return std::string();
   }
 }
 
-ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today) {
+ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today,
+                    const SavingTable* savings) {
   ResultRows result;
   if (folders.Empty()) return result;
 
@@ -172,7 +207,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   }
 
   const int column = sortColumn < 0 ? -sortColumn : sortColumn;
-  SortRows(result.Rows, column, sortColumn < 0, today);
+  SortRows(result.Rows, column, sortColumn < 0, today, savings);
   return result;
 }
 

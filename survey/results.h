@@ -9,9 +9,10 @@
 namespace orbelan {
 
 class FolderList;
+class SavingTable;
 struct FolderRec;
 
-constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, (blank)
+constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, Saving
 
 struct ResultRow {
   const FolderRec* Rec = nullptr;  // not owned; valid until the next scan resets the list
@@ -24,15 +25,20 @@ struct ResultRows {
   int GaugePercent = 0;         // overall share zipped of the listed folders, truncated
 };
 
-// Column 1..7 text of a row (column 7 is always empty). today: local day number.
-std::string CellText(const ResultRow& row, int column, double today);
+// Column 1..7 text of a row. today: local day number. Column 7 is the estimated saving in
+// the Unzipped column's format, empty without savings or until the row's estimate is known.
+std::string CellText(const ResultRow& row, int column, double today,
+                     const SavingTable* savings = nullptr);
 
 // Builds the rows of the qualifying records and sorts them once by sortColumn
-// (magnitude 1..7, negative for descending). Rows with equal keys, and every row when
-// sorting by the blank column 7, stand in scan order; descending is that whole order
-// reversed. An empty list gives no rows and GaugePercent 0: the caller then leaves its
-// gauge as it was.
-ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today);
+// (magnitude 1..7, negative for descending). Rows with equal keys stand in scan order;
+// descending is that whole order reversed. Column 7 orders the rows whose estimate is known
+// by it, and puts every row without one after them, in scan order (reversed when
+// descending, so that with no estimates at all the column orders as the blank column it
+// was). An empty list gives no rows and GaugePercent 0: the caller then leaves its gauge
+// as it was.
+ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today,
+                    const SavingTable* savings = nullptr);
 
 // The comparison rules of the list, on texts: +1 when a belongs after b, -1 otherwise.
 int CompareNumberText(const std::string& a, const std::string& b);

@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/saving_table.h"
 
 namespace orbelan {
 namespace {
@@ -32,9 +33,10 @@ class ResultsTest : public ::testing::Test {
     return rec;
   }
 
-  std::vector<std::string> Column(const ResultRows& rows, int column) const {
+  std::vector<std::string> Column(const ResultRows& rows, int column,
+                                  const SavingTable* savings = nullptr) const {
     std::vector<std::string> out;
-    for (const ResultRow& row : rows.Rows) out.push_back(CellText(row, column, kToday));
+    for (const ResultRow& row : rows.Rows) out.push_back(CellText(row, column, kToday, savings));
     return out;
   }
 
@@ -187,6 +189,43 @@ TEST_F(ResultsTest, BlankColumnKeepsScanOrder) {
   Add("/b/", 5000);
   EXPECT_EQ(Paths(7), (Texts{"/c/", "/a/", "/b/"}));
   EXPECT_EQ(Paths(-7), (Texts{"/b/", "/a/", "/c/"}));
+}
+
+SavingEstimate Estimated(std::int64_t saving, std::int64_t low, std::int64_t high) {
+  SavingEstimate estimate;
+  estimate.Known = true;
+  estimate.Saving = saving;
+  estimate.Low = low;
+  estimate.High = high;
+  return estimate;
+}
+
+TEST_F(ResultsTest, SavingColumnShowsKnownEstimatesAndSortsTheRestAfterThem) {
+  Add("/none1/", 9000);
+  const FolderRec& big = Add("/big/", 5000);
+  const FolderRec& unreadable = Add("/unreadable/", 2000);
+  const FolderRec& small = Add("/small/", 8000);
+  Add("/none2/", 3000);
+  const FolderRec& tie = Add("/tie/", 4000);
+  SavingTable savings;
+  savings.Set(big, Estimated(1'500'000, 1'400'000, 1'600'000));
+  savings.Set(small, Estimated(700, 700, 700));
+  savings.Set(tie, Estimated(700, 600, 800));
+  savings.Set(unreadable, SavingEstimate{});  // tried, nothing could be read: no figure
+
+  auto paths = [&](int sortColumn) {
+    return Column(FillRows(folders, 0, sortColumn, kToday, &savings), 1);
+  };
+  // Estimates ascending, equal ones in scan order; then the rest in scan order.
+  EXPECT_EQ(paths(7), (Texts{"/small/", "/tie/", "/big/", "/none1/", "/unreadable/", "/none2/"}));
+  // Descending reverses each part, so rows without an estimate stay last.
+  EXPECT_EQ(paths(-7), (Texts{"/big/", "/tie/", "/small/", "/none2/", "/unreadable/", "/none1/"}));
+  // The other columns are unchanged by the estimates.
+  EXPECT_EQ(paths(2), (Texts{"/unreadable/", "/none2/", "/tie/", "/big/", "/small/", "/none1/"}));
+
+  ResultRows rows = FillRows(folders, 0, 7, kToday, &savings);
+  EXPECT_EQ(Column(rows, 7, &savings), (Texts{"         700", "         700", "   1,500,000", "", "", ""}));
+  EXPECT_EQ(CellText(rows.Rows[2], 7, kToday), "");  // without the table the column is blank
 }
 
 // --- The comparison rules on texts ----------------------------------------------------

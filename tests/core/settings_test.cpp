@@ -86,7 +86,8 @@ constexpr const char* kFirstSave =
     "Path1=/usr/\r\n"
     "Path2=/proc/\r\n"
     "NumFav=0\r\n"
-    "NumExt=0\r\n";
+    "NumExt=0\r\n"
+    "EstimateSavings=1\r\n";
 
 TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
   ASSERT_EQ(settings_.FileName, path_);
@@ -200,6 +201,24 @@ TEST_F(SettingsTest, ShorterListLeavesFormerEntriesInTheFile) {
   EXPECT_EQ(loaded.ZipExts[2], ".rar");
 }
 
+TEST_F(SettingsTest, SavingEstimateIsOnUnlessTheFileTurnsItOff) {
+  EXPECT_TRUE(Loaded("[MAIN]\nminSize=5\n").EstimateSavings);  // a file from before the key
+  EXPECT_FALSE(Loaded("[MAIN]\nestimatesavings=0\n").EstimateSavings);
+  EXPECT_TRUE(Loaded("[MAIN]\nEstimateSavings=1\n").EstimateSavings);
+  EXPECT_TRUE(Loaded("[MAIN]\nEstimateSavings=off\n").EstimateSavings);  // not a number
+
+  fs::remove(path_);
+  settings_.SetDefaults();
+  EXPECT_TRUE(settings_.EstimateSavings);
+  settings_.EstimateSavings = false;
+  settings_.SaveSettings();
+  EXPECT_NE(Contents().find("NumExt=0\r\nEstimateSavings=0\r\n"), std::string::npos);
+  Settings loaded = settings_;
+  loaded.EstimateSavings = true;
+  loaded.LoadSettings();
+  EXPECT_FALSE(loaded.EstimateSavings);
+}
+
 TEST_F(SettingsTest, SaveLeavesOtherSectionsAndUnknownKeysAlone) {
   const std::string head = "[Window]\nLeft=10\n\n";
   const std::string tail = "[Zzz]\r\nminSize=1\r\n";
@@ -213,7 +232,7 @@ TEST_F(SettingsTest, SaveLeavesOtherSectionsAndUnknownKeysAlone) {
   EXPECT_EQ(text.substr(0, head.size()), head);
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   EXPECT_NE(text.find("\nUnknown = keep me\nminSize=5\r\nNumZips=0\r\n"), std::string::npos);
-  EXPECT_NE(text.find("NumExt=0\r\n; a note\n"), std::string::npos);
+  EXPECT_NE(text.find("NumExt=0\r\nEstimateSavings=1\r\n; a note\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, EntriesWithLineBreaksCannotInjectKeys) {

@@ -1,0 +1,50 @@
+#include "survey/saving_table.h"
+
+#include <algorithm>
+
+#include "survey/figures.h"
+
+namespace orbelan {
+namespace {
+
+// value / total as a whole percentage, rounded half up; total > 0.
+std::int64_t PercentOf(std::int64_t value, std::int64_t total) {
+  const __int128 scaled = static_cast<__int128>(std::max<std::int64_t>(value, 0)) * 200 / total;
+  return static_cast<std::int64_t>((scaled + 1) / 2);
+}
+
+}  // namespace
+
+const SavingEstimate* SavingTable::Find(const FolderRec& rec) const {
+  const auto found = byRecord_.find(&rec);
+  return found == byRecord_.end() ? nullptr : &found->second;
+}
+
+void SavingTable::Set(const FolderRec& rec, const SavingEstimate& estimate) {
+  byRecord_[&rec] = estimate;
+}
+
+std::string GroupedNumber(std::int64_t value) {
+  std::string text = SizeText(value);
+  text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+
+std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes) {
+  if (!estimate) return "Not estimated yet";
+  if (!estimate->Known) return "Not estimated: none of its files could be read";
+  if (estimate->Saving <= 0) return "Zipping would free nothing measurable";
+  std::string text = "Zipping would free ";
+  if (!estimate->Exact()) text += "about ";
+  text += GroupedNumber(estimate->Saving) + " bytes";
+  if (unzippedBytes <= 0) return text;
+  text += " (" + std::to_string(PercentOf(estimate->Saving, unzippedBytes)) + "%";
+  if (!estimate->Exact()) {
+    const std::int64_t margin =
+        std::max(estimate->Saving - estimate->Low, estimate->High - estimate->Saving);
+    text += " \u00b1 " + std::to_string(std::max<std::int64_t>(PercentOf(margin, unzippedBytes), 1)) + "%";
+  }
+  return text + ")";
+}
+
+}  // namespace orbelan
