@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   // Size texts group their digits the way the user's locale does.
   std::setlocale(LC_NUMERIC, "");
   QApplication::setApplicationName(QStringLiteral("orbelan"));
+  // Lets the desktop match the window to its menu entry (and icon) under Wayland too.
+  QApplication::setDesktopFileName(QStringLiteral("orbelan"));
   QApplication::setWindowIcon(orbelan::pictures::ProgramIcon());
 
   // The main window creates the settings dialog, the properties dialog, the splash, the

@@ -21,7 +21,6 @@ int main(int argc, char** argv) {
   const Output outputs[] = {
       {"splash.xpm", "splash_xpm", orbelan::art::SplashArt()},
       {"logo.xpm", "logo_xpm", orbelan::art::LogoArt()},
-      {"program_icon.xpm", "program_icon_xpm", orbelan::art::ProgramIconArt()},
   };
   for (const Output& o : outputs) {
     const std::string path = folder + "/" + o.file;

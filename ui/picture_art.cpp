@@ -239,13 +239,6 @@ IndexedArt LogoArt() {
   return art;
 }
 
-IndexedArt ProgramIconArt() {
-  IndexedArt art(48, 48, EmblemPalette("None", "#000050"), kGround);
-  DrawOrb(art, 21.0, 21.0, 20.0, kInks);
-  DrawZippedFolder(art, 18, 20, 29, 26, kInks);
-  return art;
-}
-
 std::vector<std::string> XpmStrings(const IndexedArt& art) {
   static const char kKeys[] = "abcdefghijklmnop";
   std::vector<std::string> lines;

@@ -26,7 +26,6 @@ struct IndexedArt {
 
 IndexedArt SplashArt();       // 206 x 135: a faded part of the results list
 IndexedArt LogoArt();         // 133 x 74: the emblem on a night-blue ground
-IndexedArt ProgramIconArt();  // 48 x 48: the emblem on a transparent ground
 
 // The strings of an XPM image (values line, colour lines, pixel rows), without quotes.
 std::vector<std::string> XpmStrings(const IndexedArt& art);

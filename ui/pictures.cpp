@@ -8,7 +8,6 @@
 #include "ui/pictures/lists.xpm"
 #include "ui/pictures/logo.xpm"
 #include "ui/pictures/ok_check.xpm"
-#include "ui/pictures/program_icon.xpm"
 #include "ui/pictures/splash.xpm"
 
 namespace orbelan::pictures {
@@ -65,6 +64,12 @@ QIcon ExploreIcon() { return ButtonIcon(explore_xpm); }
 QIcon OkGlyph() { return ButtonIcon(ok_check_xpm); }
 QImage SplashPicture() { return QImage(splash_xpm); }
 QImage LogoPicture() { return QImage(logo_xpm); }
-QIcon ProgramIcon() { return QIcon(QPixmap::fromImage(QImage(program_icon_xpm))); }
+QIcon ProgramIcon() {
+  // The same PNG sizes the desktop menu shows, so window, task bar and menu agree.
+  QIcon icon;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/orbelan-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
 
 }  // namespace orbelan::pictures

@@ -15,10 +15,8 @@ namespace orbelan {
 namespace {
 
 // The help file in the source tree, found from this test's own source path.
-QString SourceHelpFile() {
-  return QDir::cleanPath(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
-                         "/../../resources/orbelan.hlp");
-}
+// The source folder comes from the build: __FILE__ may be relative (ccache's base_dir).
+QString SourceHelpFile() { return QStringLiteral(ORBELAN_SOURCE_DIR "/resources/orbelan.hlp"); }
 
 QTextBrowser* Browser(QWidget* viewer) {
   return viewer ? viewer->findChild<QTextBrowser*>("helpBrowser") : nullptr;

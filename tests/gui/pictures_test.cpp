@@ -8,7 +8,6 @@
 
 #include "ui/picture_art.h"
 #include "ui/pictures/logo.xpm"
-#include "ui/pictures/program_icon.xpm"
 #include "ui/pictures/splash.xpm"
 
 namespace orbelan {
@@ -97,24 +96,30 @@ TEST(Pictures, CommittedDrawingsMatchTheirGenerator) {
   };
   check(art::SplashArt(), splash_xpm, std::size(splash_xpm));
   check(art::LogoArt(), logo_xpm, std::size(logo_xpm));
-  check(art::ProgramIconArt(), program_icon_xpm, std::size(program_icon_xpm));
 }
 
-TEST(Pictures, DesktopIconIsTheProgramIcon) {
-  const QString root = QFileInfo(QString::fromUtf8(__FILE__)).absoluteDir().absoluteFilePath("../..");
-  const QImage png(root + "/resources/orbelan.png");
-  ASSERT_FALSE(png.isNull()) << "resources/orbelan.png missing";
-  const QImage expected = QImage(program_icon_xpm).convertToFormat(QImage::Format_ARGB32);
-  const QImage actual = png.convertToFormat(QImage::Format_ARGB32);
-  ASSERT_EQ(actual.size(), expected.size());
-  for (int y = 0; y < expected.height(); ++y)
-    for (int x = 0; x < expected.width(); ++x) {
-      const QRgb e = expected.pixel(x, y), a = actual.pixel(x, y);
-      ASSERT_EQ(qAlpha(a), qAlpha(e)) << x << "," << y;
-      if (qAlpha(e) != 0) {
-        ASSERT_EQ(a, e) << x << "," << y;
-      }
-    }
+TEST(Pictures, ProgramIconIsTheDesktopIconInEverySize) {
+  // The window shows the very PNGs that are installed for the desktop menu.
+  const QString icons = QStringLiteral(ORBELAN_SOURCE_DIR "/resources/icons");
+  const QIcon program = pictures::ProgramIcon();
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    SCOPED_TRACE(size);
+    const QImage png(QStringLiteral("%1/orbelan-%2.png").arg(icons).arg(size));
+    ASSERT_FALSE(png.isNull()) << "resources/icons/orbelan-" << size << ".png missing";
+    EXPECT_EQ(png.size(), QSize(size, size));
+    const QImage shown = program.pixmap(QSize(size, size)).toImage();
+    // Pixmaps hold premultiplied pixels, so the two are compared in that form.
+    const QImage a = shown.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage b = png.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(a.size(), b.size());
+    int differing = 0;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x) differing += a.pixel(x, y) != b.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+    // Drawn on a see-through ground: the corners are clear, the middle is not.
+    EXPECT_EQ(qAlpha(png.pixel(0, 0)), 0);
+    EXPECT_GT(qAlpha(png.pixel(size * 3 / 5, size * 3 / 4)), 200);
+  }
 }
 
 }  // namespace
