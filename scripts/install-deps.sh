@@ -8,6 +8,7 @@ packages=(
   libdeflate-dev libarchive-dev
   fonts-liberation fonts-dejavu-core
   xdg-utils
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds Orbelan's Debian package (cpack -G DEB in ./build), unpacks it into a scratch root
+# and checks what it installed: the programs run from there, the help file lies where the
+# program looks for it, the desktop files validate, and apt can resolve its dependencies.
+# Usage: bash scripts/package.sh [SCRATCH_ROOT]   (default: a fresh temporary folder)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+bash "$here/scripts/install-deps.sh"
+bash "$here/scripts/build.sh"
+
+cd "$here/build"
+rm -f orbelan_*.deb
+cpack -G DEB
+debs=(orbelan_*_amd64.deb)
+[ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package.sh: no orbelan_*_amd64.deb made" >&2; exit 1; }
+deb="$here/build/${debs[0]}"
+echo "== $deb"
+dpkg-deb --info "$deb"
+
+root=${1:-$(mktemp -d -t orbelan-root.XXXXXX)}
+mkdir -p "$root"
+dpkg-deb --extract "$deb" "$root"
+echo "== unpacked into $root"
+
+fail() { echo "package.sh: $*" >&2; exit 1; }
+
+# The library dependencies were computed, not left out.
+dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
+
+for f in usr/bin/orbelan usr/bin/orbelan-report usr/share/orbelan/orbelan.hlp \
+         usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1 \
+         usr/share/man/man1/orbelan-report.1 usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
+  [ -f "$root/$f" ] || fail "$f is missing"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  [ -f "$root/usr/share/icons/hicolor/${size}x${size}/apps/orbelan.png" ] || fail "the ${size}px icon is missing"
+done
+ls "$root"/usr/share/metainfo/*.metainfo.xml > /dev/null || fail "the metainfo file is missing"
+
+# The help viewer looks in ../share/orbelan/ beside the program.
+[ -f "$root/usr/bin/../share/orbelan/orbelan.hlp" ] || fail "no help file at bin/../share/orbelan/"
+
+# The command runs from the scratch root and reports a small tree.
+tree=$(mktemp -d -t orbelan-tree.XXXXXX)
+trap 'rm -rf "$tree"' EXIT
+mkdir -p "$tree/a/b"
+head -c 300000 /dev/zero > "$tree/a/data.bin"
+head -c 200000 /dev/zero > "$tree/a/b/old.gz"
+"$root/usr/bin/orbelan-report" --help | grep -q -- '--sort' || fail "orbelan-report --help"
+report=$("$root/usr/bin/orbelan-report" --csv "$tree")
+echo "$report"
+echo "$report" | grep -qi "^$tree/a/,1,300000," || fail "the report misses $tree/a/"
+
+# The window starts (offscreen) and stays up until it is stopped.
+status=0
+XDG_CONFIG_HOME="$tree/config" QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/orbelan" || status=$?
+[ "$status" -eq 124 ] || fail "orbelan ended with status $status before it was stopped"
+
+if command -v desktop-file-validate > /dev/null; then
+  out=$(desktop-file-validate "$root/usr/share/applications/orbelan.desktop" 2>&1) || fail "$out"
+  [ -z "$out" ] || fail "desktop-file-validate: $out"
+fi
+if command -v appstreamcli > /dev/null; then
+  appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+fi
+
+# apt can install it here: every dependency resolves (a simulation; nothing changes).
+if command -v apt-get > /dev/null; then
+  apt-get install --simulate --no-install-recommends "$deb" | grep -q '^Inst orbelan' ||
+    fail "apt-get cannot resolve the package's dependencies"
+fi
+echo "== package checked: $deb"
