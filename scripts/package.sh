@@ -2,7 +2,7 @@
 # Builds Orbelan's Debian package (cpack -G DEB in ./build), unpacks it into a scratch root
 # and checks what it installed: the programs run from there, the help file lies where the
 # program looks for it, the desktop files validate, and apt can resolve its dependencies.
-# Usage: bash scripts/package.sh [SCRATCH_ROOT]   (default: a fresh temporary folder)
+# Usage: bash scripts/package.sh [SCRATCH_ROOT]   (default: a temporary folder, removed after)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/install-deps.sh"
@@ -17,7 +17,14 @@ deb="$here/build/${debs[0]}"
 echo "== $deb"
 dpkg-deb --info "$deb"
 
-root=${1:-$(mktemp -d -t orbelan-root.XXXXXX)}
+tree=$(mktemp -d -t orbelan-tree.XXXXXX)
+if [ $# -ge 1 ]; then
+  root=$1
+  trap 'rm -rf "$tree"' EXIT
+else
+  root=$(mktemp -d -t orbelan-root.XXXXXX)
+  trap 'rm -rf "$tree" "$root"' EXIT
+fi
 mkdir -p "$root"
 dpkg-deb --extract "$deb" "$root"
 echo "== unpacked into $root"
@@ -41,8 +48,6 @@ ls "$root"/usr/share/metainfo/*.metainfo.xml > /dev/null || fail "the metainfo f
 [ -f "$root/usr/bin/../share/orbelan/orbelan.hlp" ] || fail "no help file at bin/../share/orbelan/"
 
 # The command runs from the scratch root and reports a small tree.
-tree=$(mktemp -d -t orbelan-tree.XXXXXX)
-trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree/a/b"
 head -c 300000 /dev/zero > "$tree/a/data.bin"
 head -c 200000 /dev/zero > "$tree/a/b/old.gz"
