@@ -35,8 +35,8 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
 
 for f in usr/bin/orbelan usr/bin/orbelan-report usr/share/orbelan/orbelan.hlp \
-         usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1 \
-         usr/share/man/man1/orbelan-report.1 usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
+         usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1.gz \
+         usr/share/man/man1/orbelan-report.1.gz usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
   [ -f "$root/$f" ] || fail "$f is missing"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -61,6 +61,12 @@ status=0
 XDG_CONFIG_HOME="$tree/config" QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/orbelan" || status=$?
 [ "$status" -eq 124 ] || fail "orbelan ended with status $status before it was stopped"
 
+if command -v groff > /dev/null; then
+  for page in "$root"/usr/share/man/man1/*.1.gz; do
+    out=$(zcat "$page" | groff -man -ww -z 2>&1)
+    [ -z "$out" ] || fail "$(basename "$page"): $out"
+  done
+fi
 if command -v desktop-file-validate > /dev/null; then
   out=$(desktop-file-validate "$root/usr/share/applications/orbelan.desktop" 2>&1) || fail "$out"
   [ -z "$out" ] || fail "desktop-file-validate: $out"
