@@ -114,6 +114,11 @@ bool IsZipExt(std::string_view lowerExt, const Settings& settings) {
   return false;
 }
 
+bool IsUnzippedFile(std::string_view fileName, const Settings& settings) {
+  const std::string_view ext = ExtensionOf(fileName);
+  return !AnyEqualsLowered(ext, settings.IgnoreExts) && !ZipExtAnyCase(ext, settings);
+}
+
 void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const Settings& settings) {
   const std::string_view ext = ExtensionOf(fileName);

@@ -16,6 +16,9 @@ std::string LowerAscii(std::string_view text);
 bool IsIgnoredPath(std::string_view folderPath, const Settings& settings);
 bool IsIgnoredFile(std::string_view fileName, const Settings& settings);
 bool IsZipExt(std::string_view lowerExt, const Settings& settings);
+// Whether a file by this name enters the folder's Unzipped bytes: counted (not ignored)
+// and not an archive, exactly as TallyFile sorts it.
+bool IsUnzippedFile(std::string_view fileName, const Settings& settings);
 // Counts one file into rec. modified is a day number (days since 1899-12-30, local time).
 void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const Settings& settings);

@@ -4,10 +4,12 @@
 // (size - compressed size), or 0 when it would not shrink. Small folders are compressed
 // whole (exact); larger ones are sampled and given a 95% confidence interval.
 // Files are opened relative to the folder, never through links, read-only, never written.
+// How the sample is drawn and the interval computed is told in saving_estimate.cpp.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace orbelan {
@@ -22,17 +24,27 @@ struct SavingEstimate {
   std::int64_t High = 0;
   std::int64_t Sampled = 0;    // bytes actually read and compressed
   std::int64_t Unreadable = 0; // bytes of files that could not be read (inside the interval)
+  std::int64_t Bytes = 0;      // the folder's unzipped bytes as the estimate found them
   bool Exact() const { return Known && Low == High; }
 };
 
 struct EstimateOptions {
   std::int64_t WholeLimit = 1 << 20;  // folders with at most this many bytes: compressed whole
   std::uint64_t Seed = 1;             // sampling is deterministic for a given seed and folder
+  // The folder the scan started from, as the user named it ("" when unknown). A record
+  // below it is reopened from it without following any link on the way, so a folder
+  // swapped for a link since the scan is not entered; links in Root itself are the user's.
+  std::string Root;
+  std::int64_t BlockBytes = 32 * 1024;   // the sampling unit in files larger than this
+  std::int64_t PrimeBytes = 32 * 1024;   // history compressed before each sampled block
+  double TargetMargin = 0.03;            // stop once the 95% margin is within this share
+  std::int64_t MinBudget = 3 << 20;      // bytes a sampled folder may always read...
+  double BudgetShare = 0.05;             // ...or this share of its bytes, if more
 };
 
 // Estimates one folder's saving from its own files (the ones behind its Unzipped figure,
 // classified as the scan classifies them). stop, when set, is polled between blocks;
-// a stopped estimate returns Known == false.
+// a stopped estimate returns Known == false. Safe to call on several threads at once.
 SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
                                     const EstimateOptions& options,
                                     const std::atomic<bool>* stop = nullptr);
@@ -42,6 +54,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settin
 class SavingEstimateRunner {
  public:
   // Called on a worker thread as each folder finishes: index into the order given to Start.
+  // Several workers may call it at the same time. A folder cut short by Stop is not reported.
   using Done = std::function<void(std::size_t index, const SavingEstimate& estimate)>;
 
   SavingEstimateRunner();
@@ -57,7 +70,10 @@ class SavingEstimateRunner {
   void Stop();
   // Waits until every folder is done (or the run was stopped).
   void Wait();
+  // True while a worker of the last Start is still busy.
   bool Running() const;
+  // Folders reported through Done since the last Start.
+  std::size_t Finished() const;
 
  private:
   struct Impl;

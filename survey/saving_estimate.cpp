@@ -1,0 +1,503 @@
+// The saving estimate of one folder.
+//
+// What is estimated. U = the bytes of the folder's counted non-archive files as found now.
+// Regular files are the population; a link (never opened, never followed) and any other
+// non-regular entry count with their own size towards U and save exactly 0. The true saving
+// is the sum over regular files of max(0, size - deflate6(file)).
+//
+// Small folders (U <= WholeLimit): every file is compressed whole; the result is exact.
+//
+// Larger folders are sampled by bytes. The regular files, ordered by size (largest first,
+// then by name), are laid end to end on [0, U_reg). Files of at most BlockBytes are one
+// unit each; larger files are cut into BlockBytes blocks (the last one shorter). Draw k
+// picks the byte at x_k * U_reg, where x_k = frac(u + k * (sqrt(5) - 1) / 2) and u is a
+// random shift from the seed and the folder's file names and sizes: each x_k is uniform on [0, 1), so each
+// draw picks a unit with probability proportional to its bytes, while the golden-ratio
+// sequence spreads any prefix of draws evenly over the files (an implicit stratification by
+// file and by file size; the iid variance used below over-states its variance, if anything).
+// The drawn unit gives a saving rate y in [0, 1]:
+//  - a whole small file: max(0, size - deflate6(file)) / size, exact for that file;
+//  - a block of a large file: 1 - (deflate6(prior + block) - deflate6(prior)) / block,
+//    prior being the PrimeBytes just before the block, so the block is measured with the
+//    history deflate would have inside the file (a block compressed cold understates the
+//    saving; the bench measures by how much), clipped to [0, 1]. Clipping at 0 is the
+//    per-file max(0, .) for incompressible files; for a file mixing compressible and
+//    incompressible blocks it over-counts by at most deflate's stored-block overhead
+//    (5 bytes per 64 KiB), far inside the margin;
+//  - a block wholly inside a hole of a sparse file (SEEK_DATA): y = 1, nothing read.
+// Point estimate: S = U_reg * mean(y) (Hansen-Hurwitz, unbiased for the sum of unit savings).
+//
+// Confidence (95%): with m draws of which r were readable, mean and sample variance s^2 of
+// the readable y:
+//  - sampling term  z * s / sqrt(r), z = 1.96 (normal approximation);
+//  - unreadable draws (file unreadable, vanished, shrunk) count as y = 0 for the low bound
+//    and y = 1 for the high bound, so the interval widens by their share of the draws;
+//  - unseen data: the draws may all have hit one kind of file. Bytes in files no draw has
+//    touched (U_unseen) may have any rate; by the rule of three a set of bytes that m
+//    independent draws all missed holds less than 3/m of U_reg with 95% confidence. So
+//    d = min(U_unseen, 3 U_reg / m) / U_reg widens the interval by (1 - mean) * d upwards
+//    and mean * d downwards: a folder whose huge incompressible file drew every sample
+//    keeps a margin until the small files are seen or enough draws make their share small.
+// Sampling stops when the half-width is within TargetMargin of U, or the bytes read reach
+// the budget max(MinBudget, BudgetShare * U). When every file turns out to be a small file
+// compressed whole, the sum of their exact savings replaces the estimate (margin 0).
+//
+// Bad input: files are opened with openat relative to the folder's descriptor, O_NOFOLLOW,
+// O_NONBLOCK (a FIFO swapped in never blocks), O_NOATIME where permitted, and fstat'ed:
+// anything not a regular file is never read. Reads stop at the size the file had when
+// listed; a file that shrank or vanished counts as unreadable for what is missing.
+
+#include "survey/saving_estimate.h"
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dir_reader.h"
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+
+namespace orbelan {
+namespace {
+
+constexpr double kZ = 1.96;
+constexpr int kMinDraws = 16;       // below this the sample variance is not worth trusting
+constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
+constexpr double kGoldenStep = 0.61803398874989484820;
+
+// Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
+std::int64_t AddSat(std::int64_t a, std::int64_t b) {
+  std::int64_t sum;
+  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::int64_t>::max() : sum;
+}
+
+std::int64_t ToBytes(double v) {
+  if (!(v > 0)) return 0;
+  if (v >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(std::llround(v));
+}
+
+std::uint64_t SplitMix(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// One deflate compressor and the buffers a worker reuses from folder to folder.
+struct Workspace {
+  Workspace() : compressor(libdeflate_alloc_compressor(6)) {}
+  ~Workspace() { libdeflate_free_compressor(compressor); }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  // Raw deflate size of data at level 6; size + 5 per 64 KiB (stored) should it fail.
+  std::int64_t Compressed(const unsigned char* data, std::size_t size) {
+    if (compressor == nullptr) return static_cast<std::int64_t>(size);
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
+    if (out.size() < bound) out.resize(bound);
+    const std::size_t n = libdeflate_deflate_compress(compressor, data, size, out.data(), out.size());
+    return n == 0 ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
+  }
+
+  libdeflate_compressor* compressor;
+  std::vector<unsigned char> in, out;
+};
+
+Workspace& ThreadWorkspace() {
+  thread_local Workspace workspace;
+  return workspace;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { if (fd_ >= 0) close(fd_); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+ private:
+  int fd_;
+};
+
+// A regular file of the folder, read-only, without following a link, never blocking;
+// -1 for anything else. stOut receives its fstat.
+int OpenRegular(int dirFd, const char* name, struct stat& stOut) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = openat(dirFd, name, kFlags | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = openat(dirFd, name, kFlags);  // not the owner
+  if (fd < 0) return -1;
+  if (fstat(fd, &stOut) != 0 || !S_ISREG(stOut.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads up to size bytes at offset; what a short file gives. -1 on a read error.
+std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset) {
+  std::int64_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(fd, buffer + done, static_cast<std::size_t>(size - done), offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+struct FileEntry {
+  std::size_t nameOffset;  // into the folder's name arena, NUL-terminated
+  std::int64_t size;
+};
+
+struct Listing {
+  std::string names;
+  std::vector<FileEntry> files;  // regular files
+  std::int64_t regularBytes = 0;
+  std::int64_t otherBytes = 0;   // links and other entries: never opened, save nothing
+};
+
+// The folder's descriptor: below Root without following any link when the record lies
+// there, else the record's path with its last component not followed.
+bool OpenFolder(DirReader& reader, const FolderRec& rec, const EstimateOptions& options) {
+  std::string_view path = rec.Path;
+  std::string_view root = options.Root;
+  if (!root.empty() && root.back() != '/') {
+    if (path.size() > root.size() && path.substr(0, root.size()) == root && path[root.size()] == '/')
+      root = path.substr(0, root.size() + 1);
+    else
+      root = {};
+  }
+  if (!root.empty() && path.substr(0, root.size()) == root) {
+    DirReader base(4096);
+    if (!base.OpenPath(root)) return false;
+    std::string_view relative = path.substr(root.size());
+    while (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
+    return reader.OpenBelow(base.Fd(), relative);
+  }
+  std::string plain(path);
+  while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+  return reader.OpenChild(AT_FDCWD, plain.c_str());
+}
+
+bool Stopped(const std::atomic<bool>* stop) {
+  return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// The entries the scan would count into Unzipped, as they stand now.
+bool ListFolder(DirReader& reader, const Settings& settings, const std::atomic<bool>* stop,
+                Listing& out) {
+  DirEntry entry;
+  EntryStat stat;
+  std::size_t seen = 0;
+  while (reader.Next(entry)) {
+    if ((++seen & 1023) == 0 && Stopped(stop)) return false;
+    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
+    if (!IsUnzippedFile(entry.NameView(), settings)) continue;
+    const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
+    if (stat.Kind != EntryKind::File) {
+      out.otherBytes = AddSat(out.otherBytes, size);
+      continue;
+    }
+    out.files.push_back({out.names.size(), size});
+    out.names.append(entry.Name, entry.NameLength);
+    out.names.push_back('\0');
+    out.regularBytes = AddSat(out.regularBytes, size);
+  }
+  return true;
+}
+
+struct WholeFile {
+  bool readable = false;
+  std::int64_t saving = 0;
+  std::int64_t read = 0;     // bytes read (== compressed)
+  std::int64_t missing = 0;  // listed bytes that could not be read
+};
+
+// Compresses one file whole, at most its listed size.
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws) {
+  WholeFile result;
+  result.missing = size;
+  struct stat st;
+  Fd fd(OpenRegular(dirFd, name, st));
+  if (fd.get() < 0) return result;
+  if (size == 0) {
+    result.readable = true;
+    return result;
+  }
+  if (ws.in.size() < static_cast<std::size_t>(size)) ws.in.resize(static_cast<std::size_t>(size));
+  const std::int64_t n = ReadAt(fd.get(), ws.in.data(), size, 0);
+  if (n <= 0) return result;
+  result.readable = true;
+  result.read = n;
+  result.missing = size - n;
+  result.saving = std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+  return result;
+}
+
+SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing) {
+  est.Bytes = AddSat(listing.regularBytes, listing.otherBytes);
+  return est;
+}
+
+SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
+                             Workspace& ws) {
+  SavingEstimate est;
+  std::int64_t saving = 0, readBytes = 0, missing = 0;
+  bool anyReadable = listing.files.empty();
+  for (const FileEntry& file : listing.files) {
+    if (Stopped(stop)) return {};
+    const WholeFile whole = CompressWhole(dirFd, listing.names.c_str() + file.nameOffset, file.size, ws);
+    anyReadable = anyReadable || (whole.readable && whole.read > 0) || (whole.readable && file.size == 0);
+    saving += whole.saving;
+    readBytes += whole.read;
+    missing += whole.missing;
+  }
+  if (!anyReadable) return FinishOthers(est, listing);
+  est.Known = true;
+  est.Sampled = readBytes;
+  est.Unreadable = missing;
+  // What could not be read saves between nothing and all of it; the point estimate gives
+  // it the rate of what was read.
+  const double rate = readBytes > 0 ? static_cast<double>(saving) / static_cast<double>(readBytes) : 0.0;
+  est.Low = saving;
+  est.High = AddSat(saving, missing);
+  est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(missing)));
+  return FinishOthers(est, listing);
+}
+
+// The random shift's seed: the caller's seed and the folder's files (names and sizes), so
+// that the same folder gives the same estimate wherever it lies and whichever thread runs it.
+std::uint64_t FolderSeed(std::uint64_t seed, const Listing& listing) {
+  std::uint64_t h = 1469598103934665603ull ^ seed;
+  auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+  for (char c : listing.names) mix(static_cast<unsigned char>(c));
+  for (const FileEntry& f : listing.files) mix(static_cast<std::uint64_t>(f.size));
+  return h;
+}
+
+class Sampler {
+ public:
+  Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
+      : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
+    block_ = std::max<std::int64_t>(options.BlockBytes, 512);
+    prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
+    auto& files = listing_.files;
+    std::sort(files.begin(), files.end(), [&](const FileEntry& a, const FileEntry& b) {
+      if (a.size != b.size) return a.size > b.size;
+      return std::strcmp(listing_.names.c_str() + a.nameOffset, listing_.names.c_str() + b.nameOffset) < 0;
+    });
+    std::uint64_t state = FolderSeed(options.Seed, listing_);
+    shift_ = static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
+    ends_.reserve(files.size());
+    std::int64_t end = 0;
+    for (const FileEntry& f : files) ends_.push_back(end = AddSat(end, f.size));
+    total_ = end;
+    state_.assign(files.size(), kUntouched);
+    rate_.assign(files.size(), 0.0f);
+    unseen_ = total_;
+    // Empty files are never drawn; they are known to save nothing.
+    for (std::size_t i = files.size(); i-- > 0 && files[i].size == 0;) {
+      state_[i] = kKnown;
+      ++touched_;
+    }
+  }
+
+  SavingEstimate Run(const std::atomic<bool>* stop) {
+    const std::int64_t allBytes = AddSat(listing_.regularBytes, listing_.otherBytes);
+    const double budget = std::max(static_cast<double>(options_.MinBudget),
+                                   options_.BudgetShare * static_cast<double>(allBytes));
+    SavingEstimate est;
+    for (int k = 0; k < kMaxDraws; ++k) {
+      if (Stopped(stop)) return {};
+      double x = shift_ + static_cast<double>(k) * kGoldenStep;
+      x -= std::floor(x);
+      Draw(x);
+      if (draws_ < kMinDraws && read_ < budget) continue;
+      est = Interval();
+      if (AllKnownExactly()) return Exact();
+      const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
+      if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
+      if (static_cast<double>(read_) >= budget) break;
+    }
+    if (readable_ == 0) {
+      SavingEstimate none;
+      none.Sampled = read_;
+      none.Unreadable = unreadableBytes_;
+      return FinishOthers(none, listing_);
+    }
+    return FinishOthers(Interval(), listing_);
+  }
+
+ private:
+  enum : std::uint8_t { kUntouched, kTouched, kKnown, kUnreadable };
+
+  void Draw(double x) {
+    ++draws_;
+    const auto pos = static_cast<std::int64_t>(
+        static_cast<unsigned __int128>(static_cast<std::uint64_t>(x * 0x1.0p53)) *
+            static_cast<unsigned __int128>(total_) >> 53);
+    const std::size_t i = static_cast<std::size_t>(
+        std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
+    if (i >= ends_.size()) {  // only when total_ is 0, which never samples
+      Unreadable(0);
+      return;
+    }
+    const FileEntry& file = listing_.files[i];
+    const std::int64_t offset = pos - (ends_[i] - file.size);
+    Touch(i);
+    if (state_[i] == kUnreadable) return Unreadable(i);
+    if (state_[i] == kKnown) return Readable(rate_[i]);
+    const char* name = listing_.names.c_str() + file.nameOffset;
+    if (file.size <= block_) {
+      const WholeFile whole = CompressWhole(dirFd_, name, file.size, ws_);
+      read_ += whole.read;
+      if (!whole.readable || whole.read <= 0) return MarkUnreadable(i);
+      const double rate = static_cast<double>(whole.saving) / static_cast<double>(file.size);
+      state_[i] = kKnown;
+      rate_[i] = static_cast<float>(rate);
+      exactSaving_ += whole.saving;
+      if (whole.missing > 0) unreadableBytes_ = AddSat(unreadableBytes_, whole.missing);
+      return Readable(rate);
+    }
+    Block(i, name, offset);
+  }
+
+  void Block(std::size_t i, const char* name, std::int64_t offset) {
+    const FileEntry& file = listing_.files[i];
+    const std::int64_t start = offset / block_ * block_;
+    const std::int64_t length = std::min(block_, file.size - start);
+    struct stat st;
+    Fd fd(OpenRegular(dirFd_, name, st));
+    if (fd.get() < 0) return MarkUnreadable(i);
+    // A block wholly inside a hole is zeros deflate all but removes; nothing to read.
+    if (st.st_blocks * 512 < st.st_size) {
+      const off_t data = lseek(fd.get(), start, SEEK_DATA);
+      if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return Readable(1.0);
+    }
+    const std::int64_t prior = std::min(prime_, start);
+    const std::int64_t want = prior + length;
+    if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
+    const std::int64_t n = ReadAt(fd.get(), ws_.in.data(), want, start - prior);
+    if (n > 0) read_ += n;
+    if (n <= prior) return UnreadableDraw();  // the file shrank below this block
+    const std::int64_t got = n - prior;
+    const std::int64_t withPrior = ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n));
+    const std::int64_t priorOnly = prior > 0 ? ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(prior)) : 0;
+    const double rate = 1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got);
+    Readable(std::clamp(rate, 0.0, 1.0));
+  }
+
+  void Touch(std::size_t i) {
+    if (state_[i] != kUntouched) return;
+    state_[i] = kTouched;
+    unseen_ -= listing_.files[i].size;
+    ++touched_;
+  }
+  void Readable(double y) {
+    ++readable_;
+    sum_ += y;
+    sumSq_ += y * y;
+  }
+  void UnreadableDraw() { ++unreadableDraws_; }
+  void Unreadable(std::size_t) { UnreadableDraw(); }
+  void MarkUnreadable(std::size_t i) {
+    if (state_[i] != kUnreadable) unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
+    state_[i] = kUnreadable;
+    UnreadableDraw();
+  }
+
+  // Every file drawn, every one small and read whole: the exact sum.
+  bool AllKnownExactly() const {
+    if (touched_ != listing_.files.size() || unreadableBytes_ > 0) return false;
+    for (std::uint8_t s : state_) {
+      if (s != kKnown) return false;
+    }
+    return true;
+  }
+  SavingEstimate Exact() const {
+    SavingEstimate est;
+    est.Known = true;
+    est.Saving = est.Low = est.High = exactSaving_;
+    est.Sampled = read_;
+    return FinishOthers(est, listing_);
+  }
+
+  SavingEstimate Interval() const {
+    SavingEstimate est;
+    est.Sampled = read_;
+    est.Unreadable = unreadableBytes_;
+    if (readable_ == 0) return est;
+    const double r = static_cast<double>(readable_);
+    const double m = static_cast<double>(draws_);
+    const double mean = sum_ / r;
+    const double variance = readable_ > 1 ? std::max(0.0, (sumSq_ - r * mean * mean) / (r - 1)) : 0.25;
+    const double sampling = kZ * std::sqrt(variance / r);
+    const double unreadShare = static_cast<double>(unreadableDraws_) / m;
+    const double total = static_cast<double>(total_);
+    const double unseen = std::min(static_cast<double>(unseen_), 3.0 * total / m) / total;
+    // Readable draws weigh (1 - unreadShare); the unreadable ones count 0 or 1.
+    const double low = (1 - unreadShare) * (mean - sampling) - mean * unseen;
+    const double high = (1 - unreadShare) * (mean + sampling) + unreadShare + (1 - mean) * unseen;
+    est.Known = true;
+    est.Low = ToBytes(std::clamp(low, 0.0, 1.0) * total);
+    est.High = ToBytes(std::clamp(high, 0.0, 1.0) * total);
+    est.Saving = std::clamp(ToBytes(mean * total), est.Low, est.High);
+    return est;
+  }
+
+  int dirFd_;
+  Listing& listing_;
+  const EstimateOptions& options_;
+  Workspace& ws_;
+  double shift_ = 0;
+  std::int64_t block_ = 0, prime_ = 0, total_ = 0, unseen_ = 0;
+  std::vector<std::int64_t> ends_;
+  std::vector<std::uint8_t> state_;
+  std::vector<float> rate_;
+  std::size_t touched_ = 0;
+  int draws_ = 0, readable_ = 0, unreadableDraws_ = 0;
+  double sum_ = 0, sumSq_ = 0;
+  std::int64_t read_ = 0, unreadableBytes_ = 0, exactSaving_ = 0;
+};
+
+}  // namespace
+
+SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
+                                    const EstimateOptions& options, const std::atomic<bool>* stop) {
+  DirReader reader;
+  if (!OpenFolder(reader, rec, options)) return {};
+  Listing listing;
+  if (!ListFolder(reader, settings, stop, listing)) return {};
+  Workspace& ws = ThreadWorkspace();
+  SavingEstimate est;
+  if (listing.regularBytes <= options.WholeLimit) {
+    est = EstimateWhole(reader.Fd(), listing, stop, ws);
+  } else {
+    Sampler sampler(reader.Fd(), listing, options, ws);
+    est = sampler.Run(stop);
+  }
+  if (Stopped(stop)) return {};
+  // Buffers grown for one big file are not kept for the rest of the run.
+  constexpr std::size_t kKeep = 2 << 20;
+  if (ws.in.size() > kKeep) std::vector<unsigned char>().swap(ws.in);
+  if (ws.out.size() > kKeep) std::vector<unsigned char>().swap(ws.out);
+  return est;
+}
+
+}  // namespace orbelan

@@ -1,0 +1,388 @@
+#include "survey/saving_estimate.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "scan_tree_fixture.h"
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+
+namespace orbelan {
+namespace {
+
+using testing::TempTree;
+
+std::uint64_t Next(std::uint64_t& s) {
+  std::uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+std::string RandomBytes(std::size_t size, std::uint64_t seed) {
+  std::string out(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>(Next(seed) >> 56);
+  return out;
+}
+
+// Words drawn from a small vocabulary: text that deflate shrinks to about a third.
+std::string Text(std::size_t size, std::uint64_t seed) {
+  static const char* const kWords[] = {"folder", "zip",   "the",    "estimate", "bytes", "of",
+                                       "saving", "and",   "margin", "sample",   "file",  "data",
+                                       "random", "block", "deflate", "level",   "six",   "tree"};
+  std::string out;
+  out.reserve(size + 16);
+  while (out.size() < size) {
+    out += kWords[Next(seed) % (sizeof kWords / sizeof kWords[0])];
+    out += (Next(seed) % 11 == 0) ? '\n' : ' ';
+  }
+  out.resize(size);
+  return out;
+}
+
+void Write(const TempTree& tree, const std::string& relative, const std::string& data) {
+  const int fd = open(tree.PathOf(relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  close(fd);
+}
+
+// The true saving of data: compressed whole, raw deflate level 6, never below 0.
+std::int64_t TrueSaving(const std::string& data) {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::vector<char> out(libdeflate_deflate_compress_bound(c, data.size()));
+  const std::size_t n = libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size());
+  libdeflate_free_compressor(c);
+  return std::max<std::int64_t>(0, static_cast<std::int64_t>(data.size()) - static_cast<std::int64_t>(n));
+}
+
+// prefix, i and suffix joined (appending keeps GCC 12's -Wrestrict false alarm away).
+std::string Numbered(const char* prefix, int i, const char* suffix = "") {
+  std::string out(prefix);
+  out.append(std::to_string(i));
+  out.append(suffix);
+  return out;
+}
+
+FolderRec Rec(const std::string& path) {
+  FolderRec rec;
+  rec.Path = path;
+  return rec;
+}
+
+Settings TestSettings() {
+  Settings settings;
+  settings.ZipExts.Append(".zip");
+  settings.IgnoreExts.Append(".tmp");
+  return settings;
+}
+
+// A folder with files of every kind: exactly what the scan counts into Unzipped is read.
+TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
+  TempTree tree;
+  const std::string text = Text(40000, 1), noise = RandomBytes(30000, 2), zeros(50000, '\0');
+  Write(tree, "a.txt", text);
+  Write(tree, "b.bin", noise);
+  Write(tree, "Zeros.DAT", zeros);
+  Write(tree, "empty", "");
+  Write(tree, "archive.ZIP", Text(90000, 3));   // an archive: not part of it
+  Write(tree, "scratch.tmp", Text(90000, 4));   // ignored
+  Write(tree, ".hidden", Text(90000, 5));       // not counted by the scan
+  tree.Dir("sub");
+  Write(tree, "sub/inner.txt", Text(90000, 6)); // another folder's file
+  tree.Link("a.txt", "link.txt");                // its own size, never followed
+  ASSERT_EQ(mkfifo(tree.PathOf("pipe.txt").c_str(), 0644), 0);  // never opened
+
+  const Settings settings = TestSettings();
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), settings, EstimateOptions{});
+  ASSERT_TRUE(est.Known);
+  EXPECT_TRUE(est.Exact());
+  const std::int64_t expected = TrueSaving(text) + TrueSaving(noise) + TrueSaving(zeros);
+  EXPECT_EQ(est.Saving, expected);
+  EXPECT_EQ(TrueSaving(noise), 0);
+  EXPECT_EQ(est.Sampled, 120000);
+  EXPECT_EQ(est.Unreadable, 0);
+  EXPECT_EQ(est.Bytes, 120000 + 5);  // the link's own size ("a.txt") counts, unread
+
+  // The same whole-compression result once the folder is over the limit: every file is
+  // small, so sampling ends up knowing each one exactly.
+  EstimateOptions sampled;
+  sampled.WholeLimit = 1000;
+  sampled.BlockBytes = 64 << 10;
+  const SavingEstimate viaSamples = EstimateFolderSaving(Rec(tree.RootSlash()), settings, sampled);
+  ASSERT_TRUE(viaSamples.Known);
+  EXPECT_TRUE(viaSamples.Exact());
+  EXPECT_EQ(viaSamples.Saving, expected);
+}
+
+TEST(SavingEstimate, FoldersWithNothingToReadAreKnownToSaveNothing) {
+  TempTree tree;
+  Write(tree, "empty1", "");
+  Write(tree, "empty2", "");
+  tree.Link("/etc/passwd", "elsewhere");
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_TRUE(est.Exact());
+  EXPECT_EQ(est.Saving, 0);
+  EXPECT_EQ(est.Sampled, 0);
+}
+
+struct SampledCase {
+  std::int64_t truth = 0;
+  std::int64_t bytes = 0;
+};
+
+// One large file of one kind of data: the estimate converges inside a narrow margin
+// that holds the truth, reading only part of the file.
+TEST(SavingEstimate, HomogeneousLargeFileConvergesWithinItsMargin) {
+  TempTree tree;
+  const std::string text = Text(6 << 20, 7);
+  Write(tree, "big.log", text);
+  EstimateOptions options;
+  options.MinBudget = 1 << 20;
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  ASSERT_TRUE(est.Known);
+  const std::int64_t truth = TrueSaving(text);
+  const double size = static_cast<double>(text.size());
+  EXPECT_LE(est.Low, truth);
+  EXPECT_GE(est.High, truth);
+  EXPECT_LE(static_cast<double>(est.High - est.Low), 2 * 0.03 * size + 1);
+  EXPECT_NEAR(static_cast<double>(est.Saving), static_cast<double>(truth), 0.02 * size);
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 2);
+  EXPECT_GT(est.Sampled, 0);
+}
+
+TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
+  TempTree tree;
+  Write(tree, "movie.mp4", RandomBytes(3 << 20, 8));
+  Write(tree, "photo.jpg", RandomBytes(1 << 20, 9));
+  EstimateOptions options;
+  options.MinBudget = 1 << 20;
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Low, 0);
+  EXPECT_LE(est.Saving, (4 << 20) / 100);
+  EXPECT_LE(est.High, (4 << 20) * 3 / 100 + 1);
+}
+
+// Text, noise, zeros and many small files together, under many seeds: the interval holds
+// the truth nearly always, and the point estimate stays near it.
+TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
+  TempTree tree;
+  std::int64_t truth = 0, bytes = 0;
+  auto add = [&](const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+  add("noise.bin", RandomBytes(1 << 20, 10));
+  add("log.txt", Text(1 << 20, 11));
+  add("zeros.img", std::string(512 << 10, '\0'));
+  for (int i = 0; i < 60; ++i) add(Numbered("note", i, ".txt"), Text(2000 + 300 * i, 100 + i));
+  for (int i = 0; i < 20; ++i) add(Numbered("blob", i, ".dat"), RandomBytes(5000 + 700 * i, 200 + i));
+
+  EstimateOptions options;
+  options.MinBudget = 3 << 19;  // under half the folder
+  int covered = 0, close = 0;
+  constexpr int kSeeds = 12;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    ASSERT_TRUE(est.Known);
+    EXPECT_EQ(est.Bytes, bytes);
+    EXPECT_LE(est.Low, est.Saving);
+    EXPECT_LE(est.Saving, est.High);
+    if (est.Low <= truth && truth <= est.High) ++covered;
+    if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.05 * static_cast<double>(bytes)) ++close;
+  }
+  EXPECT_GE(covered, kSeeds * 9 / 10);
+  EXPECT_GE(close, kSeeds * 9 / 10);
+}
+
+// The trap: a huge incompressible file takes nearly every draw, small text files hardly
+// any. The margin must still reach up to what the text files could save.
+TEST(SavingEstimate, UnseenSmallFilesKeepTheMarginOpen) {
+  TempTree tree;
+  std::int64_t truth = 0;
+  Write(tree, "huge.vmdk", RandomBytes(8 << 20, 12));
+  for (int i = 0; i < 80; ++i) {
+    const std::string text = Text(1500, 300 + i);
+    Write(tree, Numbered("t", i, ".txt"), text);
+    truth += TrueSaving(text);
+  }
+  EstimateOptions options;
+  options.MinBudget = 256 << 10;  // far too few draws to see them all
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  ASSERT_TRUE(est.Known);
+  EXPECT_LE(est.Low, truth);
+  EXPECT_GE(est.High, truth);
+  EXPECT_GT(est.High - est.Low, 0);
+}
+
+TEST(SavingEstimate, SameSeedSameResult) {
+  TempTree tree;
+  Write(tree, "a.txt", Text(3 << 20, 13));
+  Write(tree, "b.bin", RandomBytes(1 << 20, 14));
+  EstimateOptions options;
+  options.MinBudget = 512 << 10;
+  const SavingEstimate a = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  const SavingEstimate b = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  EXPECT_EQ(a.Saving, b.Saving);
+  EXPECT_EQ(a.Low, b.Low);
+  EXPECT_EQ(a.High, b.High);
+  EXPECT_EQ(a.Sampled, b.Sampled);
+}
+
+// Sparse files: holes count as saved without being read, also past 4 GiB.
+TEST(SavingEstimate, SparseHolesAreSavedWithoutReading) {
+  TempTree tree;
+  tree.File("disk.img", (5LL << 30) + 12345);  // one byte of data, then a hole
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  ASSERT_TRUE(est.Known);
+  const std::int64_t size = (5LL << 30) + 12345;
+  EXPECT_EQ(est.Bytes, size);
+  EXPECT_GE(est.Low, size / 100 * 97);
+  EXPECT_LE(est.High, size);
+  EXPECT_LT(est.Sampled, 1 << 20);
+}
+
+TEST(SavingEstimate, AFolderSwappedForALinkOrGoneHasNoEstimate) {
+  TempTree tree;
+  tree.Dir("data");
+  tree.Dir("data/deep");
+  Write(tree, "data/deep/a.txt", Text(5000, 15));
+  const FolderRec deep = Rec(tree.RootSlash() + "data/deep/");
+  EstimateOptions options;
+  options.Root = tree.RootSlash();
+  ASSERT_TRUE(EstimateFolderSaving(deep, TestSettings(), options).Known);
+
+  // data/ becomes a link to a tree holding a deep/ of its own: not entered from Root.
+  tree.Dir("elsewhere");
+  tree.Dir("elsewhere/deep");
+  Write(tree, "elsewhere/deep/b.txt", Text(5000, 16));
+  tree.Remove("data");
+  tree.Link(tree.PathOf("elsewhere"), "data");
+  EXPECT_FALSE(EstimateFolderSaving(deep, TestSettings(), options).Known);
+
+  // The folder itself replaced by a link to /: never followed, with or without Root.
+  tree.Dir("top");
+  const FolderRec top = Rec(tree.RootSlash() + "top/");
+  tree.Remove("top");
+  tree.Link("/", "top");
+  EXPECT_FALSE(EstimateFolderSaving(top, TestSettings(), options).Known);
+  EXPECT_FALSE(EstimateFolderSaving(top, TestSettings(), EstimateOptions{}).Known);
+
+  tree.Remove("elsewhere");
+  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash() + "gone/"), TestSettings(), options).Known);
+}
+
+TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempTree tree;
+  const std::string text = Text(20000, 17);
+  Write(tree, "open.txt", text);
+  Write(tree, "closed.txt", Text(30000, 18));
+  ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
+  SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Unreadable, 30000);
+  EXPECT_EQ(est.Low, TrueSaving(text));
+  EXPECT_EQ(est.High, TrueSaving(text) + 30000);
+
+  tree.Remove("open.txt");
+  est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  EXPECT_FALSE(est.Known);
+}
+
+TEST(SavingEstimate, StopFlagEndsTheEstimateUnknown) {
+  TempTree tree;
+  Write(tree, "a.txt", Text(2 << 20, 19));
+  std::atomic<bool> stop{true};
+  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {}, &stop).Known);
+}
+
+TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
+  TempTree tree;
+  std::vector<FolderRec> recs;
+  for (int i = 0; i < 6; ++i) {
+    const std::string dir = Numbered("d", i);
+    tree.Dir(dir);
+    Write(tree, dir + "/f.txt", Text(static_cast<std::size_t>(20000 + (i % 3) * (900 << 10)), 20 + i));
+    Write(tree, dir + "/g.bin", RandomBytes(10000, 30 + i));
+    recs.push_back(Rec(tree.RootSlash() + dir + "/"));
+  }
+  std::vector<const FolderRec*> order;
+  for (const FolderRec& r : recs) order.push_back(&r);
+  EstimateOptions options;
+  options.MinBudget = 256 << 10;
+
+  std::mutex lock;
+  std::vector<SavingEstimate> got(recs.size());
+  std::vector<int> calls(recs.size(), 0);
+  SavingEstimateRunner runner;
+  runner.Start(order, TestSettings(), options,
+               [&](std::size_t index, const SavingEstimate& est) {
+                 std::lock_guard<std::mutex> guard(lock);
+                 got[index] = est;
+                 ++calls[index];
+               },
+               2);
+  runner.Wait();
+  EXPECT_FALSE(runner.Running());
+  EXPECT_EQ(runner.Finished(), recs.size());
+  for (std::size_t i = 0; i < recs.size(); ++i) {
+    EXPECT_EQ(calls[i], 1);
+    const SavingEstimate direct = EstimateFolderSaving(recs[i], TestSettings(), options);
+    EXPECT_EQ(got[i].Saving, direct.Saving) << i;
+    EXPECT_EQ(got[i].Low, direct.Low) << i;
+    EXPECT_EQ(got[i].High, direct.High) << i;
+  }
+}
+
+TEST(SavingEstimateRunner, StopsPromptlyAndReportsNoMore) {
+  TempTree tree;
+  std::vector<FolderRec> recs;
+  const std::string noise = RandomBytes(4 << 20, 40);
+  for (int i = 0; i < 8; ++i) {
+    const std::string dir = Numbered("d", i);
+    tree.Dir(dir);
+    Write(tree, dir + "/n.bin", noise);
+    recs.push_back(Rec(tree.RootSlash() + dir + "/"));
+  }
+  std::vector<const FolderRec*> order;
+  for (const FolderRec& r : recs) order.push_back(&r);
+  EstimateOptions options;
+  options.TargetMargin = 0;  // never satisfied: each folder samples until its budget
+  options.MinBudget = std::int64_t{1} << 40;
+  std::atomic<int> reported{0};
+  SavingEstimateRunner runner;
+  runner.Start(order, TestSettings(), options, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
+  ASSERT_TRUE(runner.Running());
+  const auto begin = std::chrono::steady_clock::now();
+  runner.Stop();
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_FALSE(runner.Running());
+  EXPECT_LT(took, std::chrono::milliseconds(100)) << "even on a busy machine";
+  const int after = reported.load();
+  EXPECT_LT(after, 8);
+  runner.Wait();
+  EXPECT_EQ(reported.load(), after);
+
+  // A new start after a stop runs to the end.
+  runner.Start(order, TestSettings(), EstimateOptions{}, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
+  runner.Wait();
+  EXPECT_EQ(reported.load(), after + 8);
+}
+
+}  // namespace
+}  // namespace orbelan
