@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
-  libdeflate-dev libarchive-dev
+  libdeflate-dev libarchive-dev zlib1g-dev
   fonts-liberation fonts-dejavu-core
   xdg-utils
   dpkg-dev desktop-file-utils appstream

@@ -1,0 +1,626 @@
+#include "survey/folder_zipper.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <random>
+#include <unordered_map>
+
+#include "platform/dir_reader.h"
+#include "settings/settings.h"
+#include "survey/figures.h"
+
+namespace orbelan {
+namespace {
+
+constexpr std::size_t kBlock = 256 * 1024;
+constexpr std::size_t kNameMax = 255;
+
+// Grouped digits for messages ("812,000,000").
+std::string Grouped(std::int64_t n) {
+  std::string text = SizeText(n);
+  const std::size_t first = text.find_first_not_of(' ');
+  return first == std::string::npos ? text : text.substr(first);
+}
+
+std::string Errno(int error) { return std::strerror(error); }
+
+ZipResult Refuse(std::string message) {
+  ZipResult r;
+  r.Outcome = ZipOutcome::Refused;
+  r.Message = std::move(message);
+  return r;
+}
+
+ZipResult Fail(std::string message) {
+  ZipResult r;
+  r.Outcome = ZipOutcome::Failed;
+  r.Message = std::move(message);
+  return r;
+}
+
+ZipResult Cancelled() {
+  ZipResult r;
+  r.Outcome = ZipOutcome::Cancelled;
+  return r;
+}
+
+// A descriptor closed when it goes out of scope.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The folder as a descriptor; paths longer than PATH_MAX are opened component by component.
+int OpenFolder(const std::string& path) {
+  DirReader reader;
+  if (!reader.OpenPath(path)) return -1;
+  return ::fcntl(reader.Fd(), F_DUPFD_CLOEXEC, 0);
+}
+
+// Switches the calling thread's locale while it lives. The zip writer marks a non-ASCII
+// name as UTF-8 exactly when the locale's character set is UTF-8, and the reader turns
+// marked names into that character set: per-thread locales let each name be marked as it
+// really is without touching the rest of the program.
+class ThreadLocales {
+ public:
+  ThreadLocales()
+      : utf8_(::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))),
+        plain_(::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr))),
+        saved_(::uselocale(static_cast<locale_t>(nullptr))) {}
+  ~ThreadLocales() {
+    ::uselocale(saved_);
+    if (utf8_) ::freelocale(utf8_);
+    if (plain_) ::freelocale(plain_);
+  }
+  ThreadLocales(const ThreadLocales&) = delete;
+  ThreadLocales& operator=(const ThreadLocales&) = delete;
+  bool Usable() const { return utf8_ != nullptr && plain_ != nullptr; }
+  void UseUtf8(bool utf8) { ::uselocale(utf8 ? utf8_ : plain_); }
+
+ private:
+  locale_t utf8_;
+  locale_t plain_;
+  locale_t saved_;
+};
+
+// Raw deflate with the zip writer's own settings, counting the output only: a member is
+// stored when this says it would not shrink.
+class TrialDeflate {
+ public:
+  TrialDeflate() {
+    ok_ = ::deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
+                         Z_DEFAULT_STRATEGY) == Z_OK;
+  }
+  ~TrialDeflate() {
+    if (ok_) ::deflateEnd(&stream_);
+  }
+  bool Ok() const { return ok_; }
+  void Reset() {
+    ::deflateReset(&stream_);
+    out_ = 0;
+  }
+  void Feed(const unsigned char* data, std::size_t size, bool finish) {
+    stream_.next_in = const_cast<unsigned char*>(data);
+    stream_.avail_in = static_cast<uInt>(size);
+    for (;;) {
+      stream_.next_out = scratch_;
+      stream_.avail_out = sizeof scratch_;
+      const int rc = ::deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
+      out_ += static_cast<std::int64_t>(sizeof scratch_ - stream_.avail_out);
+      if (finish ? rc == Z_STREAM_END || rc == Z_STREAM_ERROR : stream_.avail_out != 0) break;
+    }
+  }
+  std::int64_t Out() const { return out_; }
+
+ private:
+  z_stream stream_{};
+  bool ok_ = false;
+  std::int64_t out_ = 0;
+  unsigned char scratch_[64 * 1024];
+};
+
+std::string TodayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+std::string FolderName(const std::string& folderPath) {
+  std::string path = folderPath;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Gives the temporary archive its final name without replacing anything that has it.
+bool PlaceWithoutReplacing(int dirFd, const std::string& from, const std::string& to) {
+  if (::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) == 0) {
+    ::unlinkat(dirFd, from.c_str(), 0);
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // A file system without hard links: claim the name with an empty file of our own, then
+  // move the archive over that file only.
+  const int claim = ::openat(dirFd, to.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+  if (claim < 0) return false;
+  ::close(claim);
+  if (::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0) return true;
+  const int error = errno;
+  ::unlinkat(dirFd, to.c_str(), 0);
+  errno = error;
+  return false;
+}
+
+// The archive while it has its temporary name; removed unless it was given its final one.
+class TempArchive {
+ public:
+  explicit TempArchive(int dirFd) : dirFd_(dirFd) {}
+  ~TempArchive() {
+    fd_.Reset();
+    if (!name_.empty() && !placed_) ::unlinkat(dirFd_, name_.c_str(), 0);
+  }
+  bool Create(const std::string& finalName) {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[24];
+      std::snprintf(suffix, sizeof suffix, ".%08llx.part",
+                    static_cast<unsigned long long>(random() & 0xffffffffULL));
+      std::string name(1, '.');
+      name.append(finalName, 0, kNameMax - 1 - std::strlen(suffix));
+      name.append(suffix);
+      const int fd = ::openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        fd_.Reset(fd);
+        name_ = std::move(name);
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+  int Fd() const { return fd_.Get(); }
+  const std::string& Name() const { return name_; }
+  void Placed() { placed_ = true; }
+
+ private:
+  int dirFd_;
+  UniqueFd fd_;
+  std::string name_;
+  bool placed_ = false;
+};
+
+struct ArchiveWriter {
+  archive* a = ::archive_write_new();
+  ~ArchiveWriter() {
+    if (a) ::archive_write_free(a);
+  }
+};
+
+struct ArchiveReader {
+  archive* a = ::archive_read_new();
+  ~ArchiveReader() {
+    if (a) ::archive_read_free(a);
+  }
+};
+
+struct Entry {
+  archive_entry* e = ::archive_entry_new();
+  ~Entry() {
+    if (e) ::archive_entry_free(e);
+  }
+};
+
+std::string LibError(archive* a) {
+  const char* text = ::archive_error_string(a);
+  return text ? text : "unknown error";
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char c = p[i];
+    std::size_t len;
+    std::uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string ArchiveNameFor(const std::string& folderPath, const std::string& date, int number) {
+  std::string suffix(1, '-');
+  suffix += date;
+  if (number > 1) {
+    suffix += '-';
+    suffix += std::to_string(number);
+  }
+  suffix += ".zip";
+  std::string name = FolderName(folderPath);
+  if (name.size() + suffix.size() > kNameMax) {
+    const bool utf8 = IsValidUtf8(name);
+    std::size_t cut = kNameMax - suffix.size();
+    if (utf8)
+      while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return name + suffix;
+}
+
+FolderZipper::FolderZipper(ZipOptions options) : options_(std::move(options)) {
+  if (options_.Date.empty()) options_.Date = TodayText();
+  if (!options_.FreeSpace) {
+    options_.FreeSpace = [](int fd) -> std::optional<std::int64_t> {
+      struct statvfs info {};
+      if (::fstatvfs(fd, &info) != 0) return std::nullopt;
+      return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
+    };
+  }
+  if (!options_.HomeFolder) {
+    const char* home = std::getenv("HOME");
+    options_.HomeFolder = home ? std::string(home) : std::string();
+  }
+}
+
+std::int64_t FolderZipper::SpaceNeeded(const ZipPlan& plan) {
+  // Every member stored: its bytes, its local and central headers with their time, owner
+  // and Zip64 fields, the name twice and the data descriptor; then the directory's end.
+  std::int64_t need = plan.Bytes + 200;
+  for (const ZipMember& m : plan.Members) need += 200 + 2 * static_cast<std::int64_t>(m.Name.size());
+  // A margin, so the disk is not left full to the last byte.
+  return need + (1 << 20) + plan.Bytes / 100;
+}
+
+ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& settings,
+                             ZipPlan& plan) {
+  plan = ZipPlan{};
+  plan.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
+  Stage = static_cast<int>(ZipStage::Listing);
+  Done = 0;
+  Total = 0;
+
+  DirReader reader;
+  if (!reader.OpenPath(plan.Folder))
+    return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  const int dirFd = reader.Fd();
+
+  struct stat self {}, parent {};
+  if (::fstat(dirFd, &self) != 0 || ::fstatat(dirFd, "..", &parent, 0) != 0)
+    return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  if (parent.st_dev != self.st_dev || parent.st_ino == self.st_ino)
+    return Refuse("The folder " + plan.Folder +
+                  " is the root of a file system; Orbelan does not zip a whole file system's top folder.");
+  struct stat home {};
+  if (!options_.HomeFolder->empty() && ::stat(options_.HomeFolder->c_str(), &home) == 0 &&
+      home.st_dev == self.st_dev && home.st_ino == self.st_ino)
+    return Refuse("The folder " + plan.Folder +
+                  " is your home folder; Orbelan does not zip the home folder itself.");
+
+  DirEntry entry;
+  struct stat st {};
+  while (reader.Next(entry)) {
+    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;  // gone, a link, a pipe, a device
+    const std::string_view name = entry.NameView();
+    if (IsIgnoredFile(name, settings)) continue;
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && IsZipExt(LowerAscii(name.substr(dot)), settings)) continue;
+    ZipMember m;
+    m.Name.assign(name);
+    m.Size = static_cast<std::int64_t>(st.st_size);
+    m.MtimeSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    m.MtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    m.Inode = static_cast<std::uint64_t>(st.st_ino);
+    m.Device = static_cast<std::uint64_t>(st.st_dev);
+    m.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+    m.Uid = static_cast<std::uint32_t>(st.st_uid);
+    m.Gid = static_cast<std::uint32_t>(st.st_gid);
+    plan.Bytes += m.Size;
+    plan.Members.push_back(std::move(m));
+  }
+  std::sort(plan.Members.begin(), plan.Members.end(),
+            [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
+
+  if (plan.Members.empty())
+    return Refuse("The folder " + plan.Folder +
+                  " has no files to zip: hidden and ignored files, archives, links and subfolders are left as they are.");
+  if (::faccessat(dirFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
+    return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) +
+                  "), so the archive cannot be made there.");
+  const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
+  const std::int64_t need = SpaceNeeded(plan);
+  if (free && *free < need)
+    return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
+                  Grouped(need) + " bytes may be needed, " + Grouped(*free) + " bytes are free.");
+
+  for (int number = 1; number < 1000; ++number) {
+    plan.ArchiveName = ArchiveNameFor(plan.Folder, options_.Date, number);
+    if (::fstatat(dirFd, plan.ArchiveName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+      break;
+  }
+  ZipResult ok;
+  ok.Files = static_cast<std::int64_t>(plan.Members.size());
+  ok.Bytes = plan.Bytes;
+  ok.ArchiveName = plan.ArchiveName;
+  return ok;
+}
+
+ZipResult FolderZipper::Run(ZipPlan& plan) {
+  Stage = static_cast<int>(ZipStage::Reading);
+  Done = 0;
+  Total = std::max<std::int64_t>(1, 3 * plan.Bytes);
+
+  UniqueFd dir(OpenFolder(plan.Folder));
+  if (dir.Get() < 0)
+    return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  const int dirFd = dir.Get();
+  if (const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
+      free && *free < SpaceNeeded(plan))
+    return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
+                  Grouped(SpaceNeeded(plan)) + " bytes may be needed, " + Grouped(*free) +
+                  " bytes are free.");
+
+  ThreadLocales locales;
+  if (!locales.Usable()) return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");
+  TempArchive temp(dirFd);
+  if (!temp.Create(plan.ArchiveName))
+    return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) + ").");
+  const std::string nothingChanged = " Nothing was changed.";
+
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
+  TrialDeflate trial;
+  if (!trial.Ok()) return Fail("The compressor could not be started.");
+
+  // ---- Write ----
+  {
+    ArchiveWriter writer;
+    archive* a = writer.a;
+    if (!a || ::archive_write_set_format_zip(a) != ARCHIVE_OK ||
+        ::archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK ||
+        ::archive_write_open_fd(a, temp.Fd()) != ARCHIVE_OK)
+      return Fail("The archive could not be started: " + LibError(a) + "." + nothingChanged);
+
+    for (ZipMember& m : plan.Members) {
+      if (CancelRequested) return Cancelled();
+      if (options_.BeforeRead) options_.BeforeRead(m);
+      const std::string shown = plan.Folder + m.Name;
+      UniqueFd file(::openat(dirFd, m.Name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      if (file.Get() < 0)
+        return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
+      struct stat before {};
+      if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode))
+        return Fail("The file " + shown + " could not be read (it is no longer an ordinary file)." +
+                    nothingChanged);
+      // From here on the file is taken as it is now; the trash checks against this.
+      m.Size = static_cast<std::int64_t>(before.st_size);
+      m.MtimeSec = static_cast<std::int64_t>(before.st_mtim.tv_sec);
+      m.MtimeNsec = static_cast<std::int64_t>(before.st_mtim.tv_nsec);
+      m.Inode = static_cast<std::uint64_t>(before.st_ino);
+      m.Device = static_cast<std::uint64_t>(before.st_dev);
+      m.Mode = static_cast<std::uint32_t>(before.st_mode & 07777);
+      m.Uid = static_cast<std::uint32_t>(before.st_uid);
+      m.Gid = static_cast<std::uint32_t>(before.st_gid);
+
+      // Pass 1: CRC and how small deflate gets it.
+      trial.Reset();
+      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+      std::int64_t read = 0;
+      for (;;) {
+        if (CancelRequested) return Cancelled();
+        const ssize_t n = ::pread(file.Get(), buffer.get(), kBlock, read);
+        if (n < 0)
+          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
+        trial.Feed(buffer.get(), static_cast<std::size_t>(n), n == 0);
+        if (n == 0) break;
+        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
+        read += n;
+        Done += n;
+      }
+      if (read != m.Size)
+        return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
+      m.Stored = m.Size == 0 || trial.Out() >= m.Size;
+
+      // Pass 2: into the archive, stored or deflated as pass 1 decided.
+      // The zip writer's "compression" option can only be set before the archive opens;
+      // these two calls are its way of choosing between entries.
+      if ((m.Stored ? ::archive_write_zip_set_compression_store(a)
+                    : ::archive_write_zip_set_compression_deflate(a)) != ARCHIVE_OK)
+        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+      Entry entry;
+      ::archive_entry_copy_pathname(entry.e, m.Name.c_str());
+      ::archive_entry_set_filetype(entry.e, AE_IFREG);
+      ::archive_entry_set_perm(entry.e, static_cast<mode_t>(m.Mode));
+      ::archive_entry_set_size(entry.e, m.Size);
+      ::archive_entry_set_mtime(entry.e, static_cast<time_t>(m.MtimeSec), static_cast<long>(m.MtimeNsec));
+      ::archive_entry_set_uid(entry.e, m.Uid);
+      ::archive_entry_set_gid(entry.e, m.Gid);
+      locales.UseUtf8(IsValidUtf8(m.Name));
+      const int header = ::archive_write_header(a, entry.e);
+      if (header != ARCHIVE_OK)
+        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+
+      std::uint32_t again = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+      std::int64_t copied = 0;
+      for (;;) {
+        if (CancelRequested) return Cancelled();
+        const ssize_t n = ::pread(file.Get(), buffer.get(), kBlock, copied);
+        if (n < 0)
+          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
+        if (n == 0) break;
+        if (copied + n > m.Size)
+          return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
+        again = static_cast<std::uint32_t>(::crc32(again, buffer.get(), static_cast<uInt>(n)));
+        if (::archive_write_data(a, buffer.get(), static_cast<std::size_t>(n)) != n)
+          return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+        copied += n;
+        Done += n;
+      }
+      if (::archive_write_finish_entry(a) != ARCHIVE_OK)
+        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+      struct stat after {};
+      if (copied != m.Size || again != crc || ::fstat(file.Get(), &after) != 0 ||
+          after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+        return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
+      m.Crc = crc;
+    }
+    if (::archive_write_close(a) != ARCHIVE_OK)
+      return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+  }
+  if (::fsync(temp.Fd()) != 0)
+    return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + nothingChanged);
+
+  // ---- Verify: read the archive back from the disk and compare every member ----
+  Stage = static_cast<int>(ZipStage::Verifying);
+  {
+    locales.UseUtf8(true);  // marked names come back as UTF-8, the others as their bytes
+    UniqueFd back(::openat(dirFd, temp.Name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (back.Get() < 0)
+      return Fail("The archive could not be read back (" + Errno(errno) + ")." + nothingChanged);
+    std::unordered_map<std::string, std::size_t> byName;
+    for (std::size_t i = 0; i < plan.Members.size(); ++i) byName.emplace(plan.Members[i].Name, i);
+    std::vector<bool> seen(plan.Members.size(), false);
+    const std::string mismatch = "The archive read back does not match the files";
+
+    ArchiveReader reader;
+    archive* r = reader.a;
+    if (!r || ::archive_read_support_format_zip(r) != ARCHIVE_OK ||
+        ::archive_read_open_fd(r, back.Get(), 64 * 1024) != ARCHIVE_OK)
+      return Fail("The archive could not be read back: " + LibError(r) + "." + nothingChanged);
+    archive_entry* e = nullptr;
+    int rc;
+    while ((rc = ::archive_read_next_header(r, &e)) == ARCHIVE_OK) {
+      const char* name = ::archive_entry_pathname(e);
+      const auto found = name ? byName.find(name) : byName.end();
+      if (found == byName.end() || seen[found->second])
+        return Fail(mismatch + " (a member that was not written)." + nothingChanged);
+      const ZipMember& m = plan.Members[found->second];
+      seen[found->second] = true;
+      if (!::archive_entry_size_is_set(e) || ::archive_entry_size(e) != m.Size)
+        return Fail(mismatch + " (the size of " + m.Name + ")." + nothingChanged);
+      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+      std::int64_t size = 0;
+      for (;;) {
+        if (CancelRequested) return Cancelled();
+        const la_ssize_t n = ::archive_read_data(r, buffer.get(), kBlock);
+        if (n < 0)
+          return Fail(mismatch + " (" + m.Name + ": " + LibError(r) + ")." + nothingChanged);
+        if (n == 0) break;
+        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
+        size += n;
+        Done += n;
+      }
+      if (size != m.Size || crc != m.Crc)
+        return Fail(mismatch + " (the contents of " + m.Name + ")." + nothingChanged);
+    }
+    if (rc != ARCHIVE_EOF)
+      return Fail("The archive could not be read back: " + LibError(r) + "." + nothingChanged);
+    if (std::find(seen.begin(), seen.end(), false) != seen.end())
+      return Fail(mismatch + " (a member is missing)." + nothingChanged);
+  }
+  if (CancelRequested) return Cancelled();
+
+  // ---- Name it: the first free name, never replacing a file ----
+  ZipResult result;
+  for (int number = 1;; ++number) {
+    const std::string name = ArchiveNameFor(plan.Folder, options_.Date, number);
+    if (PlaceWithoutReplacing(dirFd, temp.Name(), name)) {
+      temp.Placed();
+      result.ArchiveName = name;
+      break;
+    }
+    if (errno != EEXIST || number >= 1000)
+      return Fail("The archive could not be given its name in " + plan.Folder + " (" +
+                  Errno(errno) + ")." + nothingChanged);
+  }
+  ::fsync(dirFd);
+  struct stat archiveStat {};
+  if (::fstat(temp.Fd(), &archiveStat) == 0) result.ArchiveBytes = archiveStat.st_size;
+  result.Files = static_cast<std::int64_t>(plan.Members.size());
+  for (const ZipMember& m : plan.Members) result.Bytes += m.Size;
+
+  // ---- Originals to the trash, each only while it is still what was zipped ----
+  Stage = static_cast<int>(ZipStage::Trashing);
+  Done = 0;
+  Total = static_cast<std::int64_t>(plan.Members.size());
+  if (options_.BeforeTrash) options_.BeforeTrash();
+  for (const ZipMember& m : plan.Members) {
+    struct stat now {};
+    const bool same = ::fstatat(dirFd, m.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(now.st_mode) && now.st_size == m.Size &&
+                      now.st_mtim.tv_sec == m.MtimeSec && now.st_mtim.tv_nsec == m.MtimeNsec &&
+                      static_cast<std::uint64_t>(now.st_ino) == m.Inode &&
+                      static_cast<std::uint64_t>(now.st_dev) == m.Device;
+    if (!same) {
+      result.Changed.push_back(m.Name);
+    } else if (options_.Trash && options_.Trash(plan.Folder + m.Name)) {
+      ++result.TrashedFiles;
+      result.TrashedBytes += m.Size;
+    } else {
+      result.NotTrashed.push_back(m.Name);
+    }
+    ++Done;
+  }
+  return result;
+}
+
+}  // namespace orbelan

@@ -1,0 +1,116 @@
+#pragma once
+// Zipping one folder's own files into a .zip inside it, so that nothing is lost on the way:
+// the archive is written under a temporary hidden name, flushed to disk, read back and
+// compared with what was read from the originals, and only then given its final name;
+// then each original that is still as it was read goes to the trash (never unlinked).
+// No Qt: the window runs this on a worker thread and reads the progress it publishes.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orbelan {
+
+struct Settings;
+
+// One file to go into the archive, as it was when last seen.
+struct ZipMember {
+  std::string Name;  // the name's bytes as on disk
+  std::int64_t Size = 0;
+  std::int64_t MtimeSec = 0;
+  std::int64_t MtimeNsec = 0;
+  std::uint64_t Inode = 0;
+  std::uint64_t Device = 0;
+  std::uint32_t Mode = 0;  // permission bits
+  std::uint32_t Uid = 0;
+  std::uint32_t Gid = 0;
+  std::uint32_t Crc = 0;   // CRC-32 of the bytes read into the archive (after writing)
+  bool Stored = false;     // kept uncompressed because deflate would not shrink it
+};
+
+// What zipping a folder will do, made before anything is written.
+struct ZipPlan {
+  std::string Folder;       // the folder's real path, ending in "/"
+  std::vector<ZipMember> Members;  // sorted by name
+  std::int64_t Bytes = 0;   // sum of the members' sizes
+  std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
+};
+
+enum class ZipStage : int { Listing, Reading, Verifying, Trashing };
+
+enum class ZipOutcome {
+  Done,       // archive in place; see the result for what went to the trash
+  Refused,    // a precondition failed; nothing was written
+  Failed,     // something went wrong while writing or verifying; the temporary archive is gone
+  Cancelled,  // stopped on request before the archive got its name; the temporary archive is gone
+};
+
+struct ZipResult {
+  ZipOutcome Outcome = ZipOutcome::Done;
+  std::string Message;           // why it was refused or failed (bytes of names as on disk)
+  std::string ArchiveName;       // final name inside the folder
+  std::int64_t ArchiveBytes = 0;
+  std::int64_t Files = 0;        // members written
+  std::int64_t Bytes = 0;        // their sizes added up
+  std::int64_t TrashedFiles = 0;
+  std::int64_t TrashedBytes = 0;
+  std::vector<std::string> Changed;     // changed since read: left where they are
+  std::vector<std::string> NotTrashed;  // the trash refused them: left where they are
+};
+
+struct ZipOptions {
+  // Moves one file (a full path) to the trash; true when it went. Called on the worker.
+  std::function<bool(const std::string& path)> Trash;
+  // Free bytes for an unprivileged writer in the folder open at folderFd; nullopt when
+  // unknown. Default: statvfs. Tests report little space through it.
+  std::function<std::optional<std::int64_t>(int folderFd)> FreeSpace;
+  // Test seams: just before a member is opened for reading, and once before trashing.
+  std::function<void(const ZipMember& member)> BeforeRead;
+  std::function<void()> BeforeTrash;
+  // The user's home folder, refused as a whole; default $HOME.
+  std::optional<std::string> HomeFolder;
+  // The date in the archive's name, "YYYY-MM-DD"; default today's local date.
+  std::string Date;
+};
+
+class FolderZipper {
+ public:
+  explicit FolderZipper(ZipOptions options);
+
+  // Lists the folder's own regular files that count as unzipped (not hidden, not ignored,
+  // not archives; no links, pipes or devices) and checks everything that can be checked
+  // before writing: a real folder that is not a file system's root nor the home folder,
+  // writable, with files, and room for the archive. Refused results carry the message.
+  ZipResult Plan(const std::string& folderPath, const Settings& settings, ZipPlan& plan);
+
+  // Writes, verifies, names the archive and trashes the originals. Members get their CRC
+  // and storage filled in.
+  ZipResult Run(ZipPlan& plan);
+
+  // Set from any thread; honoured until the archive gets its final name, within one block.
+  std::atomic<bool> CancelRequested{false};
+
+  // Published for a progress bar on another thread: the stage, and work done of total.
+  std::atomic<int> Stage{static_cast<int>(ZipStage::Listing)};
+  std::atomic<std::int64_t> Done{0};
+  std::atomic<std::int64_t> Total{0};
+
+  // The worst-case archive size of a plan (every member stored) plus a margin; the free
+  // space must reach this.
+  static std::int64_t SpaceNeeded(const ZipPlan& plan);
+
+ private:
+  ZipOptions options_;
+};
+
+// "<folder name>-<date>.zip", the folder name cut (at a character boundary when it is
+// UTF-8) so the whole fits a file name; number > 1 adds "-<number>" before ".zip".
+std::string ArchiveNameFor(const std::string& folderPath, const std::string& date, int number = 1);
+
+// Whether text is valid UTF-8 (no overlongs, no surrogates).
+bool IsValidUtf8(const std::string& text);
+
+}  // namespace orbelan
