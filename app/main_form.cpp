@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "app/folder_actions.h"
+#include "app/folder_zip_command.h"
 #include "app/frm_prop.h"
 #include "app/gui_scan_observer.h"
 #include "app/help_window.h"
@@ -29,6 +30,7 @@
 #include "settings/frm_fav.h"
 #include "settings/frm_lists.h"
 #include "settings/list_actions.h"
+#include "survey/folder_recount.h"
 #include "survey/results.h"
 #include "ui/about_box.h"
 #include "ui/bevel_panel.h"
@@ -60,6 +62,9 @@ TForm1::TForm1(const Options& options) {
   observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
                                                 [this] { return quitDuringScan_; });
   scanner_ = std::make_unique<Scanner>(folders_, scanSettings_, *observer_);
+  zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
+  connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
+  connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
 
   // The outer size is 597 x 278 with a classic frame (4-pixel borders, 19-pixel caption);
   // Qt sizes the client area, so the frame is taken off here, and off the minimum width too.
@@ -202,7 +207,9 @@ void TForm1::Lview1_colclick(int section) {
 }
 
 void TForm1::FormKeyPress(int key) {
-  if (key == Qt::Key_Escape) scanner_->CancelRequested = true;
+  if (key != Qt::Key_Escape) return;
+  scanner_->CancelRequested = true;
+  zip_->Cancel();
 }
 
 void TForm1::panMainClick() {
@@ -223,7 +230,7 @@ const FolderRec* TForm1::SelectedRecord() const {
 
 void TForm1::mFolderClick() {
   const bool selected = SelectedRow() != nullptr;
-  for (QAction* item : {mnuFExplore, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh})
+  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh})
     item->setEnabled(selected);
 }
 
@@ -259,6 +266,40 @@ void TForm1::mnuRecycleDirClick() {
     RecycleDirectory(this, rec->Path);
 }
 
+void TForm1::mnuZipClick() {
+  if (busy_) return;
+  const FolderRec* rec = SelectedRecord();
+  if (!rec) return;
+  zip_->Start(rec->Path, settings, std::nullopt);
+}
+
+void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
+  SetBusy(false);
+  if (changed) {
+    // The new archive now counts as zipped and the originals are gone: count the folder
+    // again and rebuild the rows, keeping that folder selected.
+    FolderRec* zipped = nullptr;
+    for (FolderRec& rec : folders_)
+      if (rec.Path == folderPath.toStdString()) zipped = &rec;
+    if (zipped) {
+      RecountFolder(*zipped, settings);
+      model_->Clear();
+      FillList();
+      const std::vector<ResultRow>& rows = model_->Rows().Rows;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].Rec != zipped) continue;
+        const QModelIndex index = model_->index(static_cast<int>(i), 0);
+        LView1->selectionModel()->select(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        LView1->scrollTo(index);
+        break;
+      }
+    }
+  }
+  mFolderClick();
+  if (quitDuringScan_) close();  // closed while zipping: the settings were saved then
+}
+
 // ---- Other windows, help and the web ----
 
 void TForm1::butListsClick() { frmLists_->ShowSettings(); }
@@ -286,8 +327,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   if (busy_) {
-    // The scan sees the quit at its next entry, stops, and ScanPath closes the window.
+    // The scan sees the quit at its next entry, stops, and ScanPath closes the window;
+    // a zip stops unless its archive is already in place, and its end closes the window.
     quitDuringScan_ = true;
+    zip_->Cancel(/*quiet=*/true);
     closeSaved_ = true;
     event->ignore();
     return;

@@ -24,6 +24,7 @@ namespace orbelan {
 
 class BevelPanel;
 class ClickLabel;
+class FolderZipCommand;
 class GuiScanObserver;
 class PercentGauge;
 class ResultsModel;
@@ -72,6 +73,7 @@ class TForm1 : public QMainWindow {
 
   ResultsModel* Model() const { return model_; }
   GuiScanObserver& ScanObserverForTests() { return *observer_; }
+  FolderZipCommand* ZipCommandForTests() const { return zip_; }
   TfrmLists* frmLists() const { return frmLists_; }
   TfrmProp* frmProp() const { return frmProp_; }
   TfrmSplash* frmSplash() const { return frmSplash_; }
@@ -98,7 +100,7 @@ class TForm1 : public QMainWindow {
   void mnuAddFavorClick();
   void mnuRecycleClick();
   void mnuRecycleDirClick();
-  void mnuZipClick() {}
+  void mnuZipClick();
   void mFolderClick();
   void Lview1_colclick(int section);
   void panMainClick();
@@ -123,6 +125,7 @@ class TForm1 : public QMainWindow {
   void FormKeyPress(int key);
   void LView1MouseDown(const QPoint& viewportPos);
   void SetBusy(bool busy);
+  void ZipFinished(const QByteArray& folderPath, bool changed);
 
   FolderList folders_;
   // The lists a scan runs with, copied from the settings at its start: the settings dialog
@@ -130,6 +133,7 @@ class TForm1 : public QMainWindow {
   Settings scanSettings_;
   std::unique_ptr<GuiScanObserver> observer_;
   std::unique_ptr<Scanner> scanner_;
+  FolderZipCommand* zip_ = nullptr;  // zips the selected folder on a worker thread
   bool busy_ = false;
   bool quitDuringScan_ = false;  // closed while a scan ran; settings already saved
   bool closeSaved_ = false;      // the close that follows such a scan needs no second save
@@ -155,6 +159,7 @@ class TForm1 : public QMainWindow {
   QMenu* PopupMenu1 = nullptr;
   QMenu* mFolder = nullptr;
   QAction* mnuFExplore = nullptr;
+  QAction* mnuFZipAll = nullptr;
   QAction* mnuFIgnore = nullptr;
   QAction* mnuFAddFavor = nullptr;
   QAction* mnuFProp = nullptr;

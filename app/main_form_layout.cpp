@@ -177,9 +177,8 @@ void TForm1::BuildMenus() {
   connect(mFolder, &QMenu::aboutToShow, this, &TForm1::mFolderClick);
   mnuFExplore = MakeAction(mFolder, "mnuFExplore", "e&xplore", QKeySequence(Qt::CTRL | Qt::Key_E));
   connect(mnuFExplore, &QAction::triggered, this, &TForm1::mnuExploreClick);
-  QAction* mnuFZipAll =
-      MakeAction(mFolder, "mnuFZipAll", "&zip all files", QKeySequence(Qt::CTRL | Qt::Key_Z));
-  mnuFZipAll->setVisible(false);
+  mnuFZipAll = MakeAction(mFolder, "mnuFZipAll", "&Zip folder…", QKeySequence(Qt::CTRL | Qt::Key_Z));
+  connect(mnuFZipAll, &QAction::triggered, this, &TForm1::mnuZipClick);
   mnuFIgnore = MakeAction(mFolder, "mnuFIgnore", "&ignore this path", QKeySequence(Qt::CTRL | Qt::Key_I));
   connect(mnuFIgnore, &QAction::triggered, this, &TForm1::mnuIgnorePathClick);
   mnuFAddFavor =
@@ -211,9 +210,8 @@ void TForm1::BuildMenus() {
   QAction* mnuRecycleDir = MakeAction(PopupMenu1, "mnuRecycleDir", "recycle &directory");
   connect(mnuRecycleDir, &QAction::triggered, this, &TForm1::mnuRecycleDirClick);
   mnuRecycleDir->setVisible(false);
-  QAction* mnuZip = MakeAction(PopupMenu1, "mnuZip", "&zip all files");
-  connect(mnuZip, &QAction::triggered, this, &TForm1::mnuZipClick);
-  mnuZip->setVisible(false);
+  connect(MakeAction(PopupMenu1, "mnuZip", "&Zip folder…"), &QAction::triggered, this,
+          &TForm1::mnuZipClick);
   connect(MakeAction(PopupMenu1, "mnuIgnorePath", "&ignore this path"), &QAction::triggered, this,
           &TForm1::mnuIgnorePathClick);
   connect(MakeAction(PopupMenu1, "mnuAddFavor", "add to &favorites"), &QAction::triggered, this,

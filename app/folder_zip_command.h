@@ -1,0 +1,74 @@
+#pragma once
+// "Zip folder" as the user lives it: the folder's files are listed on a worker thread, the
+// user confirms, the zipper runs on a worker thread while the status panel shows its
+// progress (Esc cancels), and a summary tells what happened. The window stays responsive.
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "settings/settings.h"
+#include "survey/folder_zipper.h"
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QWidget;
+
+namespace orbelan {
+
+class FolderZipCommand : public QObject {
+  Q_OBJECT
+ public:
+  FolderZipCommand(QWidget* window, QProgressBar* bar, QLabel* label);
+  ~FolderZipCommand() override;  // cancels what may still be cancelled and waits
+
+  // Zips folderPath's own unzipped files. estimate: the saving the survey expects, when known.
+  void Start(const std::string& folderPath, const Settings& settings,
+             std::optional<std::int64_t> estimate);
+  // Esc: stops the work unless the archive already has its name (then it finishes).
+  // quiet: the window is closing; no box is shown at the end.
+  void Cancel(bool quiet = false);
+  bool Running() const { return running_; }
+
+  // Seams for tests (free space, files replaced while read); the trash is always the
+  // interaction's.
+  ZipOptions& OptionsForTests() { return options_; }
+
+  static constexpr const char* kCaption = "Zip folder";
+
+  // The summary box's text for a finished run.
+  static QString SummaryText(const ZipResult& result, std::optional<std::int64_t> estimate);
+
+ signals:
+  void started();
+  // Busy ends. changed: the folder holds a new archive (its record needs a recount).
+  void finished(const QByteArray& folderPath, bool changed);
+
+ private:
+  void Planned();
+  void Ran();
+  void ShowProgress();
+  void End(bool changed);
+  void Join();
+
+  QWidget* window_;
+  QProgressBar* bar_;
+  QLabel* label_;
+  QTimer* poll_;
+  ZipOptions options_;
+  std::unique_ptr<FolderZipper> zipper_;
+  std::thread worker_;
+  Settings settings_;
+  ZipPlan plan_;
+  ZipResult result_;
+  std::optional<std::int64_t> estimate_;
+  bool running_ = false;
+  bool quiet_ = false;
+  int shownStage_ = -1;
+};
+
+}  // namespace orbelan

@@ -1,0 +1,14 @@
+#pragma once
+// Counting one recorded folder's own files again, as phase 2 of a scan counts them, after
+// something in the program changed the folder (a zip made there).
+
+namespace orbelan {
+
+struct FolderRec;
+struct Settings;
+
+// Zeroes rec's counts and counts its folder's files into it. A folder that cannot be
+// opened keeps zero counts, as in a scan.
+void RecountFolder(FolderRec& rec, const Settings& settings);
+
+}  // namespace orbelan

@@ -1,0 +1,284 @@
+// "Zip folder" in the main window: the menu items, the question, the work on a worker
+// thread with the status panel's bar, Esc, the summary, the real trash (kept inside a
+// temporary folder) and the recounted row.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <gtest/gtest.h>
+
+#include "app/folder_zip_command.h"
+#include "app/main_form.h"
+#include "app/results_model.h"
+#include "survey/folder_list.h"
+#include "survey/results.h"
+#include "tests/gui/scripted_interaction.h"
+#include "ui/desktop_interaction.h"
+
+namespace orbelan {
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(data);
+}
+
+QByteArray Text(int n) {
+  QByteArray s;
+  while (s.size() < n) s += "All work and no play makes a dull archive. ";
+  return s.left(n);
+}
+
+// The scripted boxes with the real trash underneath.
+class RealTrash : public testing::ScriptedInteraction {
+ public:
+  bool MoveToTrash(const std::string& path) override {
+    ++calls;
+    return desktop.MoveToTrash(path);
+  }
+  DesktopInteraction desktop;
+  std::atomic<int> calls{0};
+};
+
+class FolderZipTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    oldHome_ = qgetenv("HOME");
+    oldData_ = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", QFile::encodeName(dir_.path() + "/home"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.path() + "/home/.local/share"));
+    root_ = dir_.path() + "/Tree";
+    work_ = root_ + "/Work/";
+    WriteFile(work_ + "report.txt", Text(40000));
+    WriteFile(work_ + "-dash 'quoted'.txt", Text(9000));
+    WriteFile(work_ + "old.zip", QByteArray(3000, 'z'));
+    WriteFile(work_ + ".hidden", "h");
+    WriteFile(root_ + "/Other/x.txt", Text(5000));
+    TForm1::Options options;
+    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
+    options.startSplashTimer = false;
+    form_ = std::make_unique<TForm1>(options);
+    form_->settings.MinSize = 0;
+    form_->settings.ZipExts.Clear();
+    form_->settings.ZipExts.Append(".zip");
+    form_->ScanPath(QFile::encodeName(root_ + "/").toStdString());
+  }
+  void TearDown() override {
+    form_.reset();
+    qputenv("HOME", oldHome_);
+    if (oldData_.isNull()) qunsetenv("XDG_DATA_HOME");
+    else qputenv("XDG_DATA_HOME", oldData_);
+  }
+
+  const FolderRec* Record(const QString& folder) {
+    for (const FolderRec& rec : form_->Folders())
+      if (rec.Path == QFile::encodeName(folder).toStdString()) return &rec;
+    return nullptr;
+  }
+  void Select(const QString& folder) {
+    const FolderRec* rec = Record(folder);
+    ASSERT_NE(rec, nullptr);
+    const auto& rows = form_->Model()->Rows().Rows;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].Rec == rec)
+        form_->findChild<QTreeView*>("LView1")->setCurrentIndex(form_->Model()->index(int(i), 0));
+    ASSERT_EQ(form_->SelectedRecord(), rec);
+  }
+  // Runs the event loop until the zip is over (the worker reports through it).
+  void WaitForZip() {
+    QElapsedTimer clock;
+    clock.start();
+    while (form_->ZipCommandForTests()->Running() && clock.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_FALSE(form_->ZipCommandForTests()->Running());
+  }
+  QStringList WorkNames() {
+    return QDir(work_).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+  }
+  QString Trash(const QString& relative) { return dir_.path() + "/home/.local/share/Trash/" + relative; }
+
+  QTemporaryDir dir_;
+  QByteArray oldHome_, oldData_;
+  QString root_, work_;
+  RealTrash script_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(FolderZipTest, ItemsAreOfferedForASelectedRowWithTheirOwnAccessLetter) {
+  auto* folderMenu = form_->findChild<QMenu*>("mFolder");
+  auto* item = form_->findChild<QAction*>("mnuFZipAll");
+  auto* popupItem = form_->findChild<QAction*>("mnuZip");
+  ASSERT_TRUE(folderMenu && item && popupItem);
+  EXPECT_EQ(item->text(), QString::fromUtf8("&Zip folder…"));
+  EXPECT_EQ(popupItem->text(), QString::fromUtf8("&Zip folder…"));
+  EXPECT_TRUE(item->isVisible());
+  EXPECT_TRUE(popupItem->isVisible());
+  form_->findChild<QTreeView*>("LView1")->clearSelection();
+  EXPECT_FALSE(item->isEnabled());
+  Select(work_);
+  EXPECT_TRUE(item->isEnabled());
+
+  // Ctrl+Z with the row selected asks about zipping it (answered No here).
+  form_->show();
+  QApplication::setActiveWindow(form_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+  WaitForZip();
+  ASSERT_EQ(script_.Texts("question").size(), 1);
+  EXPECT_TRUE(script_.Texts("question")[0].contains(work_));
+
+  // No other item of either menu uses Z.
+  for (QMenu* menu : {folderMenu, form_->findChild<QMenu*>("PopupMenu1")}) {
+    int zs = 0;
+    for (QAction* a : menu->actions())
+      if (a->isVisible() && a->text().contains("&z", Qt::CaseInsensitive)) ++zs;
+    EXPECT_EQ(zs, 1);
+  }
+}
+
+TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
+  Select(work_);
+  script_.yesNo = {true};
+  bool barSeen = false;
+  script_.whileShown = [&](const testing::Shown&) {
+    barSeen = barSeen || form_->findChild<QProgressBar*>("ProgressBar1")->isVisible();
+  };
+  form_->mnuZipClick();
+  EXPECT_TRUE(form_->IsBusy());
+  WaitForZip();
+  EXPECT_FALSE(form_->IsBusy());
+
+  ASSERT_EQ(script_.shown.size(), 2u);
+  const QString question = script_.shown[0].text;
+  EXPECT_EQ(script_.shown[0].kind, "question");
+  EXPECT_EQ(script_.shown[0].caption, "Zip folder");
+  const QString name = "Work-" + QDate::currentDate().toString(Qt::ISODate) + ".zip";
+  for (const QString& part : {work_, QString("2 files, 49,000 bytes"), name, QString("trash")})
+    EXPECT_TRUE(question.contains(part)) << question.toStdString() << " lacks " << part.toStdString();
+
+  const QString summary = script_.shown[1].text;
+  EXPECT_EQ(script_.shown[1].kind, "message");
+  EXPECT_TRUE(summary.startsWith("Zipped 2 files, 49,000 bytes into " + name + " (")) << summary.toStdString();
+  EXPECT_TRUE(summary.endsWith(" bytes in the trash, freed when it is emptied.")) << summary.toStdString();
+  EXPECT_FALSE(barSeen);  // the bar is gone before the summary shows
+
+  // The archive stays beside the archive that was there; the originals are in the trash.
+  EXPECT_EQ(WorkNames(), (QStringList{".hidden", name, "old.zip"}));
+  EXPECT_EQ(script_.calls.load(), 2);
+  for (const char* file : {"report.txt", "-dash 'quoted'.txt"}) {
+    EXPECT_TRUE(QFile::exists(Trash(QString("files/") + file))) << file;
+    EXPECT_TRUE(QFile::exists(Trash(QString("info/") + file + ".trashinfo"))) << file;
+  }
+  QFile kept(Trash("files/report.txt"));
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), Text(40000));
+
+  // The row now counts the new archive as zipped, and stays selected.
+  const FolderRec* rec = Record(work_);
+  ASSERT_NE(rec, nullptr);
+  const qint64 archiveBytes = QFileInfo(work_ + name).size();
+  EXPECT_EQ(rec->NFiles, 2);
+  EXPECT_EQ(rec->NZips, 2);
+  EXPECT_EQ(rec->SzZips, 3000 + archiveBytes);
+  EXPECT_EQ(rec->SzFiles, rec->SzZips);
+  EXPECT_EQ(form_->SelectedRecord(), rec);
+  EXPECT_TRUE(summary.contains(QString("(%1 bytes)").arg(QLocale::c().toString(archiveBytes))));
+}
+
+TEST_F(FolderZipTest, NoLeavesEverythingAsItWas) {
+  Select(work_);
+  form_->mnuZipClick();  // the script answers No
+  WaitForZip();
+  EXPECT_EQ(script_.Texts("question").size(), 1);
+  EXPECT_TRUE(script_.Texts("message").isEmpty());
+  EXPECT_EQ(WorkNames(), (QStringList{"-dash 'quoted'.txt", ".hidden", "old.zip", "report.txt"}));
+  EXPECT_EQ(script_.calls.load(), 0);
+  EXPECT_FALSE(form_->IsBusy());
+}
+
+TEST_F(FolderZipTest, TooLittleSpaceIsRefusedBeforeTheQuestion) {
+  form_->ZipCommandForTests()->OptionsForTests().FreeSpace = [](int) {
+    return std::optional<std::int64_t>(4096);
+  };
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  WaitForZip();
+  ASSERT_EQ(script_.shown.size(), 1u);
+  EXPECT_EQ(script_.shown[0].kind, "message");
+  EXPECT_TRUE(script_.shown[0].text.contains("not enough free space")) << script_.shown[0].text.toStdString();
+  EXPECT_EQ(WorkNames().size(), 4);
+  EXPECT_EQ(script_.calls.load(), 0);
+}
+
+TEST_F(FolderZipTest, EscWhileZippingRemovesTheTemporaryArchiveAndKeepsTheOriginals) {
+  std::atomic<bool> reading{false}, escaped{false};
+  // The worker waits inside the work until Esc has been typed, so the cancel lands mid-way.
+  form_->ZipCommandForTests()->OptionsForTests().BeforeRead = [&](const ZipMember& m) {
+    if (m.Name != "report.txt") return;
+    reading = true;
+    for (int i = 0; i < 500 && !escaped; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  QElapsedTimer clock;
+  clock.start();
+  while (!reading && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(reading);
+  EXPECT_TRUE(form_->findChild<QProgressBar*>("ProgressBar1")->isVisibleTo(form_.get()));
+  QTest::keyClick(form_->findChild<QTreeView*>("LView1"), Qt::Key_Escape);
+  escaped = true;
+  WaitForZip();
+
+  EXPECT_TRUE(script_.Texts("message").last().contains("cancelled")) << script_.Texts("message").last().toStdString();
+  EXPECT_EQ(WorkNames(), (QStringList{"-dash 'quoted'.txt", ".hidden", "old.zip", "report.txt"}));
+  EXPECT_EQ(script_.calls.load(), 0);
+  EXPECT_FALSE(form_->IsBusy());
+  EXPECT_EQ(Record(work_)->NFiles, 3);  // the row was not touched
+}
+
+TEST(FolderZipSummary, TellsWhatStayedAndTheEstimateWhenKnown) {
+  ZipResult r;
+  r.Files = 1234;
+  r.Bytes = 812000000;
+  r.ArchiveName = "Photos-2026-12-07.zip";
+  r.ArchiveBytes = 204000000;
+  r.TrashedFiles = 1234;
+  r.TrashedBytes = 812000000;
+  EXPECT_EQ(FolderZipCommand::SummaryText(r, 590000000),
+            "Zipped 1,234 files, 812,000,000 bytes into Photos-2026-12-07.zip (204,000,000 bytes): "
+            "608,000,000 bytes in the trash, freed when it is emptied; estimated 590,000,000.");
+  r.Changed = {"a.log", "b.txt"};
+  r.TrashedFiles = 1232;
+  r.TrashedBytes = 811000000;
+  const QString text = FolderZipCommand::SummaryText(r, std::nullopt);
+  EXPECT_TRUE(text.startsWith("Zipped 1,234 files, 812,000,000 bytes into Photos-2026-12-07.zip "
+                              "(204,000,000 bytes): 607,000,000 bytes in the trash, freed when it is emptied.\n\n"))
+      << text.toStdString();
+  EXPECT_TRUE(text.endsWith("2 files changed after being read and stayed in the folder: a.log, b.txt"))
+      << text.toStdString();
+}
+
+}  // namespace
+}  // namespace orbelan
