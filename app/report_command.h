@@ -15,6 +15,7 @@ struct Settings;
 struct ReportOptions {
   int SortColumn = 1;  // as the list's SortColumn: 1..7, negative for descending
   bool Csv = false;
+  bool Estimate = false;  // add each folder's estimated saving
   bool Help = false;
   std::string Folder;
 };

@@ -3,17 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <ostream>
 
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"
+#include "survey/saving_estimate.h"
 
 namespace orbelan {
 namespace {
 
-constexpr std::array<std::string_view, 6> kHeaders = {"Path",        "Unzipped", "Zipped", "%",
-                                                     "Most Recent", "Priority"};
+constexpr std::array<std::string_view, 7> kHeaders = {"Path",        "Unzipped", "Zipped", "%",
+                                                     "Most Recent", "Priority", "Saving"};
 
 // Characters as a terminal counts them, near enough: every byte that does not continue
 // a UTF-8 sequence.
@@ -34,6 +37,51 @@ constexpr std::size_t kWidestPathColumn = 60;
 std::string CsvHeader() {
   return "path,files,bytes,zip_files,zip_bytes,ignored_files,ignored_bytes,newest,unzipped,"
          "percent,priority,age";
+}
+
+std::string CsvEstimateHeader() { return ",saving,saving_low,saving_high,sampled"; }
+
+std::string CsvEstimateFields(const SavingEstimate& estimate) {
+  if (!estimate.Known) return ",,,,";
+  std::string out;
+  for (std::int64_t n : {estimate.Saving, estimate.Low, estimate.High, estimate.Sampled}) {
+    out.push_back(',');
+    out += std::to_string(n);
+  }
+  return out;
+}
+
+namespace {
+// SizeText without its padding.
+std::string Grouped(std::int64_t bytes) {
+  std::string text = SizeText(bytes);
+  text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+}  // namespace
+
+std::string EstimateTotalLine(const std::vector<SavingEstimate>& estimates) {
+  // Each sum stops at the largest 64-bit value rather than wrapping.
+  auto add = [](std::int64_t& sum, std::int64_t v) {
+    if (__builtin_add_overflow(sum, v, &sum)) sum = std::numeric_limits<std::int64_t>::max();
+  };
+  std::int64_t saving = 0, low = 0, high = 0;
+  std::size_t unknown = 0;
+  for (const SavingEstimate& e : estimates) {
+    if (!e.Known) {
+      ++unknown;
+      continue;
+    }
+    add(saving, e.Saving);
+    add(low, e.Low);
+    add(high, e.High);
+  }
+  std::string line = "Estimated saving: " + Grouped(saving) + " bytes";
+  if (low != high) line += " (" + Grouped(low) + " to " + Grouped(high) + ")";
+  if (unknown > 0) {
+    line += ", " + std::to_string(unknown) + (unknown == 1 ? " folder" : " folders") + " not estimated";
+  }
+  return line;
 }
 
 std::string CsvField(std::string_view text) {
@@ -87,18 +135,27 @@ std::string TerminalSafe(std::string_view text) {
   return out;
 }
 
-void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
-  std::array<std::string, 6> cells;
-  auto makeCells = [&](const ResultRow& row) {
-    for (int c = 0; c < 6; ++c) cells[c] = CellText(row, c + 1, today);
+namespace {
+
+// columns is 6, or 7 with the saving column from estimates.
+void WriteColumns(std::ostream& out, const ResultRows& rows, double today, std::size_t columns,
+                  const std::vector<SavingEstimate>* estimates) {
+  std::array<std::string, 7> cells;
+  auto makeCells = [&](std::size_t index) {
+    const ResultRow& row = rows.Rows[index];
+    for (std::size_t c = 0; c < 6; ++c) cells[c] = CellText(row, static_cast<int>(c) + 1, today);
     cells[0] = TerminalSafe(cells[0]);
+    if (columns == 7) {
+      const bool known = index < estimates->size() && (*estimates)[index].Known;
+      cells[6] = known ? SizeText((*estimates)[index].Saving) : std::string();
+    }
   };
 
-  std::array<std::size_t, 6> widths{};
-  for (std::size_t c = 0; c < kHeaders.size(); ++c) widths[c] = DisplayWidth(kHeaders[c]);
-  for (const ResultRow& row : rows.Rows) {
-    makeCells(row);
-    for (std::size_t c = 0; c < 6; ++c) widths[c] = std::max(widths[c], DisplayWidth(cells[c]));
+  std::array<std::size_t, 7> widths{};
+  for (std::size_t c = 0; c < columns; ++c) widths[c] = DisplayWidth(kHeaders[c]);
+  for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
+    makeCells(i);
+    for (std::size_t c = 0; c < columns; ++c) widths[c] = std::max(widths[c], DisplayWidth(cells[c]));
   }
   // A path wider than this stands on a line of its own, its figures on the next, so that
   // one deep folder does not push every other line's figures off the screen.
@@ -107,7 +164,7 @@ void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
   std::string line;
   auto emit = [&](const auto& texts) {
     line.clear();
-    for (std::size_t c = 0; c < 6; ++c) {
+    for (std::size_t c = 0; c < columns; ++c) {
       const std::string_view text = texts[c];
       const std::size_t width = DisplayWidth(text);
       if (c > 0) line += "  ";
@@ -129,11 +186,23 @@ void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
     out << line;
   };
   emit(kHeaders);
-  for (const ResultRow& row : rows.Rows) {
-    makeCells(row);
+  for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
+    makeCells(i);
     emit(cells);
   }
   out << "% Zipped: " << rows.GaugePercent << '\n';
+  if (estimates != nullptr) out << EstimateTotalLine(*estimates) << '\n';
+}
+
+}  // namespace
+
+void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
+  WriteColumns(out, rows, today, 6, nullptr);
+}
+
+void WriteTable(std::ostream& out, const ResultRows& rows, double today,
+                const std::vector<SavingEstimate>& estimates) {
+  WriteColumns(out, rows, today, 7, &estimates);
 }
 
 }  // namespace orbelan
