@@ -89,10 +89,9 @@ void RecycleFiles(QWidget* parent, const std::string& folderPath) {
   if (failed > 0) {
     interaction().ShowMessage(
         parent,
-        (failed == 1 ? QStringLiteral("1 file of %2 could not be moved to the trash.")
-                     : QStringLiteral("%1 files of %2 could not be moved to the trash."))
-            .arg(failed)
-            .arg(shown),
+        failed == 1 ? QStringLiteral("1 file of %1 could not be moved to the trash.").arg(shown)
+                    : QStringLiteral("%1 files of %2 could not be moved to the trash.")
+                          .arg(QString::number(failed), shown),
         caption);
   }
 }

@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "ui/link_trash.h"
+
 namespace orbelan {
 
 namespace {
@@ -76,6 +78,15 @@ void DesktopInteraction::OpenFolder(const std::string& path) {
 void DesktopInteraction::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
 
 bool DesktopInteraction::MoveToTrash(const std::string& path) {
+  // Qt looks through a link and refuses one whose target is gone: links go by our own hand.
+  if (IsSymbolicLink(path)) {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const std::string homeTrash = data.isEmpty() ? std::string() : QFile::encodeName(data + "/Trash").toStdString();
+    std::string absolute = path;
+    if (!absolute.starts_with('/'))
+      absolute = QFile::encodeName(QDir::currentPath()).toStdString() + '/' + absolute;
+    return MoveLinkToTrash(absolute, homeTrash);
+  }
   // QFile can only name what a QString can hold: a name that does not come back to the same
   // bytes would trash another file, or none, so it is refused.
   const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
@@ -276,6 +277,16 @@ TEST_F(RecycleTest, FilesThatCannotBeMovedAreCountedInOneMessage) {
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].startsWith("6 files of ")) << messages[0].toStdString();
 
+  // One failure names the folder, not the count twice.
+  const QString single = At("Single/");
+  ASSERT_TRUE(QDir().mkpath(single));
+  MakeFile(single + "only.txt");
+  script.shown.clear();
+  script.yesNo = {true};
+  RecycleFiles(nullptr, Bytes(single));
+  EXPECT_EQ(script.Texts("message"),
+            QStringList{"1 file of " + single + " could not be moved to the trash."});
+
   // A folder that vanished before the Yes is reported, not silently passed over.
   script.shown.clear();
   script.yesNo = {true};
@@ -382,6 +393,58 @@ TEST_F(FolderActionsTest, RealTrashTakesTheFilesAndLeavesTheSubfolders) {
     EXPECT_TRUE(QFile::exists(files + "Work/sub/c.txt"));
     RecycleDirectory(nullptr, Bytes(folder));
     EXPECT_EQ(trash.Texts("message").size(), 1);
+  }
+  qputenv("HOME", oldHome);
+  if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldData);
+}
+
+TEST_F(FolderActionsTest, RealTrashTakesLinksThemselvesDanglingOrNot) {
+  const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+  qputenv("HOME", QFile::encodeName(At("home")));
+  qputenv("XDG_DATA_HOME", QFile::encodeName(At("home/.local/share")));
+  {
+    RealTrash trash;
+    const QString folder = At("Links/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    MakeFile(folder + "a.txt", "alpha");
+    // One link names a file of the same folder (it dangles once that file is trashed),
+    // one names nothing at all, one has a blank and a byte that needs escaping.
+    ASSERT_EQ(::symlink("a.txt", QFile::encodeName(folder + "to-a").constData()), 0);
+    ASSERT_EQ(::symlink("missing", QFile::encodeName(folder + "dangling").constData()), 0);
+    ASSERT_EQ(::symlink("/nowhere", QFile::encodeName(folder + "odd %name").constData()), 0);
+    // A name already in the trash: the second link gets a name of its own.
+    const QString files = At("home/.local/share/Trash/files/");
+    ASSERT_TRUE(QDir().mkpath(files));
+    MakeFile(files + "dangling", "older");
+
+    trash.yesNo = {true};
+    RecycleFiles(nullptr, Bytes(folder));
+    EXPECT_EQ(trash.trashed.size(), 4);
+    EXPECT_TRUE(trash.Texts("message").isEmpty()) << trash.Texts("message").join('|').toStdString();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System |
+                                       QDir::Hidden).isEmpty());
+
+    // The links went as links, with their targets unchanged; the older entry stays.
+    EXPECT_EQ(QFileInfo(files + "to-a").symLinkTarget(), files + "a.txt");
+    char target[64] = {};
+    ASSERT_GT(::readlink(QFile::encodeName(files + "dangling 2").constData(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "missing");
+    QFile older(files + "dangling");
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+    EXPECT_EQ(older.readAll(), "older");
+
+    // Each has its info file: where it came from, escaped, and when.
+    QFile info(At("home/.local/share/Trash/info/odd %name.trashinfo"));
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(info.readAll());
+    EXPECT_TRUE(text.startsWith("[Trash Info]\nPath=")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Path=" + QString::fromLatin1(Bytes(folder).c_str()) + "odd%20%25name\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression("DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
+        << text.toStdString();
+    EXPECT_TRUE(QFile::exists(At("home/.local/share/Trash/info/dangling 2.trashinfo")));
+    EXPECT_TRUE(QFile::exists(At("home/.local/share/Trash/info/to-a.trashinfo")));
   }
   qputenv("HOME", oldHome);
   if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");
