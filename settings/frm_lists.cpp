@@ -210,14 +210,16 @@ void TfrmLists::AddTyped(QListWidget* list, const QString& caption, const QStrin
     // An empty answer names no extension; a lone "." would match only names ending in a dot.
     if (entry.empty()) return;
     if (entry.front() != '.') entry.insert(entry.begin(), '.');
-  } else {
-    entry = LowerAscii(entry);
   }
+  // Files' extensions are lower-cased before they are compared, and so are folder paths:
+  // an entry in capitals would match nothing.
+  entry = LowerAscii(entry);
   if (RefuseEntry(entry)) return;
   list->setCurrentRow(InsertSorted(list, entry));
 }
 
-void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QString& prompt) {
+void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QString& prompt,
+                             bool lowerCase) {
   const int row = SelectedRow(list);
   if (row < 0) {
     ShowPlain(this, "You need to select an item before you can Edit it.");
@@ -226,7 +228,8 @@ void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QS
   QListWidgetItem* item = list->item(row);
   const auto answer = interaction().InputBox(this, caption, prompt, item->text());
   if (!answer) return;
-  const std::string entry = AnswerBytes(item, *answer);
+  std::string entry = AnswerBytes(item, *answer);
+  if (lowerCase) entry = LowerAscii(entry);  // an extension in capitals would match nothing
   if (RefuseEntry(entry)) return;
   SetEntryBytes(item, entry);  // stays at its place even when it would now sort elsewhere
 }
@@ -235,6 +238,10 @@ bool TfrmLists::DeleteSelected(QListWidget* list) {
   const int row = SelectedRow(list);
   if (row < 0) return false;
   delete list->takeItem(row);
+  // The list would select the next entry, which the user never chose: a second Delete
+  // must not remove it.
+  list->clearSelection();
+  list->setCurrentItem(nullptr);
   return true;
 }
 
@@ -265,7 +272,8 @@ void TfrmLists::butAddClick() {
 }
 
 void TfrmLists::butEditZipsClick() {
-  EditSelected(lstZips_, "Edit a zip extension", "Enter (or edit) the name of this zip extension.");
+  EditSelected(lstZips_, "Edit a zip extension", "Enter (or edit) the name of this zip extension.",
+               true);
 }
 
 void TfrmLists::butEditPathsClick() {
@@ -275,7 +283,7 @@ void TfrmLists::butEditPathsClick() {
 
 void TfrmLists::butEditFilesClick() {
   EditSelected(lstFiles_, "Edit a file type",
-               "Enter (or edit) the name of this file type to ignore.");
+               "Enter (or edit) the name of this file type to ignore.", true);
 }
 
 void TfrmLists::butEditClick() {

@@ -51,7 +51,9 @@ class TfrmLists : public QDialog {
   enum class Normalise { DotInFront, LowerCase };
   void AddTyped(QListWidget* list, const QString& caption, const QString& prompt,
                 Normalise rule);
-  void EditSelected(QListWidget* list, const QString& caption, const QString& prompt);
+  // lowerCase: the extension pages, whose entries are compared in lower case.
+  void EditSelected(QListWidget* list, const QString& caption, const QString& prompt,
+                    bool lowerCase = false);
   // Removes the selected entry; false when nothing is selected.
   bool DeleteSelected(QListWidget* list);
   // Shows why an entry cannot be kept; false when it can.

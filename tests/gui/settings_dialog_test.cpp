@@ -117,26 +117,27 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   EXPECT_EQ(tabs->currentIndex(), 0);
 }
 
-TEST_F(SettingsDialogTest, AddOnExtensionPagesPutsADotInFrontAndKeepsCase) {
+TEST_F(SettingsDialogTest, AddOnExtensionPagesPutsADotInFrontAndLowerCases) {
   dialog.ShowSettings();
   script.inputs = {QString("zip"), QString(".zip"), QString("ZIP"), QString("7z")};
   for (int i = 0; i < 4; ++i) Click("butAddZip");
-  EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".arj", ".ZIP", ".zip", ".zip", ".zip"));
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".arj", ".zip", ".zip", ".zip", ".zip"));
   ASSERT_EQ(script.shown.size(), 4u);
   EXPECT_EQ(script.shown[0].caption, "Add zip extension");
   EXPECT_EQ(script.shown[0].text, "Enter new zip extension here:");
   EXPECT_EQ(script.lastInputStart, "");
 
-  script.inputs = {QString("bak")};
+  script.inputs = {QString("bak"), QString(".TMP")};
   Click("butAddFiles");
   EXPECT_EQ(script.shown.back().caption, "Ignore file extension");
   EXPECT_EQ(script.shown.back().text, "Enter new file extension to ignore:");
-  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".bak"));
+  Click("butAddFiles");
+  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".bak", ".tmp"));
 
   Click("butOK");
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".7z", ".arj", ".ZIP", ".zip", ".zip", ".zip"));
-  EXPECT_THAT(Entries(settings.IgnoreExts), ElementsAre(".bak"));
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".7z", ".arj", ".zip", ".zip", ".zip", ".zip"));
+  EXPECT_THAT(Entries(settings.IgnoreExts), ElementsAre(".bak", ".tmp"));
 }
 
 TEST_F(SettingsDialogTest, EmptyOrCancelledAnswersOnExtensionPagesAddNothing) {
@@ -173,6 +174,11 @@ TEST_F(SettingsDialogTest, EditKeepsPlaceAndTakesTheAnswerExactly) {
   EXPECT_EQ(script.shown.back().text, "Enter (or edit) the name of this zip extension.");
   EXPECT_EQ(script.lastInputStart, ".lzh");
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", "rar", ".zip"));
+  // Extensions are lower-cased, without a dot put in front.
+  Select("lstZips", ".zip");
+  script.inputs = {QString("GZ")};
+  Click("butEditZips");
+  EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", "rar", "gz"));
 
   Select("lstPaths", "/usr/");
   script.inputs = {QString("/Opt")};
@@ -181,7 +187,7 @@ TEST_F(SettingsDialogTest, EditKeepsPlaceAndTakesTheAnswerExactly) {
   EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/Opt"));
 
   Click("butOK");
-  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", "rar", ".zip"));
+  EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", "rar", "gz"));
   EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("/proc/", "/Opt"));
 }
 
@@ -207,6 +213,13 @@ TEST_F(SettingsDialogTest, EditCancelledOrWithoutSelectionChangesNothing) {
   Click("butEditFiles");
   EXPECT_EQ(script.shown.back().caption, "Edit a file type");
   EXPECT_EQ(script.shown.back().text, "Enter (or edit) the name of this file type to ignore.");
+  script.inputs = {QString(".BAK")};
+  Click("butEditFiles");
+  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".bak"));
+  // Favourites keep their case.
+  script.inputs = {QString("/Data/")};
+  Click("butEdit");
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/Data/"));
 }
 
 TEST_F(SettingsDialogTest, DeleteRemovesSelectionOrSaysWhyNot) {
@@ -234,6 +247,21 @@ TEST_F(SettingsDialogTest, DeleteRemovesSelectionOrSaysWhyNot) {
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj"));
   EXPECT_THAT(Shown("lstFiles"), ElementsAre(".tmp"));
   EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+
+  // After a Delete nothing is selected: a second Delete says so instead of taking the
+  // entry that moved up.
+  Select("lstPaths", "/proc/");
+  Click("butDelPaths");
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/usr/"));
+  EXPECT_TRUE(List("lstPaths")->selectedItems().isEmpty());
+  Click("butDelPaths");
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/usr/"));
+  EXPECT_EQ(script.shown.back().text, "You have not selected an item from the list.");
+  Click("butDelFiles");
+  Click("butDel");
+  EXPECT_THAT(Shown("lstFiles"), ElementsAre(".tmp"));
+  EXPECT_THAT(Shown("lstFav"), ElementsAre("/a/"));
+  EXPECT_EQ(script.Texts("message").size(), 7);
 }
 
 TEST_F(SettingsDialogTest, FavoritesAddPicksAFolderInItsRealCase) {
@@ -428,7 +456,7 @@ TEST_F(SettingsDialogTest, EntriesRoundTripThroughTheDialogAndTheSettingsFile) {
   loaded.LoadSettings();
   EXPECT_THAT(Entries(loaded.Favorites), ElementsAre(latin1, "/Daten/Gr\xc3\xbc\xc3\x9f" "e/"));
   EXPECT_THAT(Entries(loaded.IgnoreExts),
-              ElementsAre(".;c", ".[MAIN]", ".a=b", ".x\"y'z", ".\xc3\xa9t\xc3\xa9"));
+              ElementsAre(".;c", ".[main]", ".a=b", ".x\"y'z", ".\xc3\xa9t\xc3\xa9"));
   EXPECT_THAT(Entries(loaded.ZipExts), ElementsAre(".arj", ".zip"));
 }
 
