@@ -14,6 +14,7 @@
 #include "ui/bevel_panel.h"
 #include "ui/face_fonts.h"
 #include "ui/pictures.h"
+#include "ui/readable_colour.h"
 
 namespace orbelan {
 
@@ -92,7 +93,7 @@ TfrmProp::TfrmProp(QWidget* parent)
   const auto left = Qt::AlignLeft;
   labPath = MakeLabel(page, "labPath", {1, 6, 293, 13}, center, QStringLiteral("---"));
   labPath->setFont(DialogSansFont(kFontHeight, true));
-  labPath->setStyleSheet(QStringLiteral("color: maroon"));
+  KeepTextReadable(labPath, QColor(128, 0, 0));  // maroon
 
   Bevel1 = new QFrame(page);
   Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -116,7 +117,7 @@ TfrmProp::TfrmProp(QWidget* parent)
   labPriority = MakeLabel(page, "labPriority", {17, 126, 264, 13}, center,
                           QStringLiteral("Zip priority = 0"));
   labPriority->setFont(DialogSansFont(kFontHeight, true));
-  labPriority->setStyleSheet(QStringLiteral("color: navy"));
+  KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
 
   setTabOrder(butOK, butExplore);
   setTabOrder(butExplore, TabbedNotebook1);

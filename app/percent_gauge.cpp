@@ -4,6 +4,8 @@
 #include <QPalette>
 #include <algorithm>
 
+#include "ui/readable_colour.h"
+
 namespace orbelan {
 namespace {
 const QColor kNavy(0, 0, 128);
@@ -40,7 +42,8 @@ void PercentGauge::paintEvent(QPaintEvent*) {
   p.setPen(QColor(0, 255, 255));
   p.drawText(inner, Qt::AlignCenter, text());
   p.setClipRect(empty);
-  p.setPen(kNavy);
+  // Navy vanishes on a dark button face: its hue is kept at a readable lightness.
+  p.setPen(ReadableOn(kNavy, palette().color(QPalette::Button)));
   p.drawText(inner, Qt::AlignCenter, text());
 }
 

@@ -12,6 +12,7 @@
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
 #include "ui/face_fonts.h"
+#include "ui/readable_colour.h"
 
 namespace orbelan {
 
@@ -46,9 +47,7 @@ TfrmFav::TfrmFav(QWidget* parent)
   label1->setObjectName("Label1");
   label1->setAlignment(Qt::AlignCenter);
   label1->setFixedHeight(kLabelHeight);
-  QPalette palette = label1->palette();
-  palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
-  label1->setPalette(palette);
+  KeepTextReadable(label1, QColor(128, 0, 0));  // maroon
   column->addWidget(label1);
 
   list1_ = new QListWidget(panel);

@@ -1,6 +1,7 @@
 #include "settings/frm_lists.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include "settings/entry_list_widget.h"
 #include "settings/settings.h"
 #include "ui/face_fonts.h"
+#include "ui/readable_colour.h"
 #include "settings/size_spin_box.h"
 #include "survey/figures.h"
 
@@ -39,15 +41,16 @@ void ShowPlain(QWidget* parent, const QString& text) {
 QLabel* MaroonLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setAlignment(Qt::AlignCenter);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
-  label->setPalette(palette);
+  KeepTextReadable(label, QColor(128, 0, 0));
   return label;
 }
 
 // Tabs with the narrow side margins of the classic notebook, so the four captions fit.
 class CompactTabStyle : public QProxyStyle {
  public:
+  // Built on the application's style by name: a proxy without one would fall back to the
+  // desktop's default style rather than the one the program runs with.
+  CompactTabStyle() : QProxyStyle(QApplication::style()->name()) {}
   int pixelMetric(PixelMetric metric, const QStyleOption* option,
                   const QWidget* widget) const override {
     if (metric == PM_TabBarTabHSpace) return 10;
@@ -181,8 +184,28 @@ void TfrmLists::ShowSettings() {
 
 void TfrmLists::showEvent(QShowEvent* event) {
   // A window manager's restore is spontaneous and must not drop pending changes.
-  if (!event->spontaneous()) frmLists_show();
+  if (!event->spontaneous()) {
+    FitTabs();
+    frmLists_show();
+  }
   QDialog::showEvent(event);
+}
+
+void TfrmLists::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (tab1_ && (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange))
+    FitTabs();
+}
+
+void TfrmLists::FitTabs() {
+  // Styles with roomy tabs (Adwaita, Breeze) need more than the classic width for the four
+  // captions: the dialog widens rather than cutting one of them short.
+  QTabBar* bar = tab1_->tabBar();
+  bar->ensurePolished();
+  const int frame = tab1_->width() - tab1_->contentsRect().width();
+  const int needed = bar->sizeHint().width() + std::max(frame, 4);
+  const int width = std::max(kClientWidth, needed);
+  if (width != this->width()) setFixedSize(width, kClientHeight);
 }
 
 void TfrmLists::frmLists_show() {

@@ -27,6 +27,7 @@ class TfrmLists : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private slots:
   void butAddZipClick();
@@ -45,6 +46,8 @@ class TfrmLists : public QDialog {
   void butCancelClick();
 
  private:
+  // Widens the dialog when the style's tabs need more than its classic width.
+  void FitTabs();
   // Fills every control from the settings; runs on every showing.
   void frmLists_show();
 
