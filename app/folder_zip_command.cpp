@@ -93,7 +93,8 @@ void FolderZipCommand::Planned() {
     End(false);
     return;
   }
-  QString text = QStringLiteral("Zip the files of %1?\n\n%2, %3 bytes, go into the archive %4 in that folder")
+  if (label_) label_->hide();
+  QString text = QStringLiteral("Zip the files of this folder?\n%1\n\n%2, %3 bytes, go into the archive \u201c%4\u201d in that folder")
                      .arg(Shown(plan_.Folder), Files(static_cast<std::int64_t>(plan_.Members.size())),
                           Grouped(plan_.Bytes), Shown(plan_.ArchiveName));
   if (estimate_) text += QStringLiteral(" (estimated saving: %1 bytes)").arg(Grouped(*estimate_));
@@ -113,6 +114,7 @@ void FolderZipCommand::Planned() {
     bar_->setValue(0);
     bar_->show();
   }
+  if (label_) label_->show();
   ShowProgress();
   poll_->start();
   worker_ = std::thread([this] {
