@@ -21,7 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Orbelan looks at every folder beneath a folder you pick, counts each folder's own
 files and lists the folders with the size of their ordinary files, the size of their
 compressed archives, the share already archived, the age of the newest file and a zip
-priority, sortable by any column. It changes nothing in the folders it scans.
+priority, sortable by any column. Scanning changes nothing; a folder can then be zipped
+into a checked archive beside its files, the originals going to the trash.
 
 The package holds the desktop program orbelan and the command orbelan-report, which
 prints the same survey in a terminal as a table or as CSV.")
