@@ -353,6 +353,21 @@ TEST_F(FolderZipperTest, RefusalsChangeNothing) {
   EXPECT_EQ(Names(folder), (std::vector<std::string>{".dot", "big.txt", "old.zip"}));
 }
 
+TEST_F(FolderZipperTest, AFolderNamedInOtherBytesGetsAnArchiveNamedInThoseBytes) {
+  const std::string odd = tree.PathOf("Caf\xe9 -x") + "/";
+  ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
+  WriteAll(odd + "a.txt", Text(3000));
+  FolderZipper zipper(options);
+  ZipPlan plan;
+  ASSERT_EQ(zipper.Plan(odd, settings, plan).Outcome, ZipOutcome::Done);
+  EXPECT_EQ(plan.ArchiveName, "Caf\xe9 -x-2026-12-07.zip");
+  const ZipResult r = zipper.Run(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(Names(odd), std::vector<std::string>{"Caf\xe9 -x-2026-12-07.zip"});
+  EXPECT_EQ(ReadBack(odd + r.ArchiveName).at("a.txt").data, Text(3000));
+  EXPECT_EQ(trashed, std::vector<std::string>{odd + "a.txt"});
+}
+
 TEST(FolderZipperNames, ArchiveNameAndUtf8) {
   EXPECT_EQ(ArchiveNameFor("/data/Photos 2019/", kDate), "Photos 2019-2026-12-07.zip");
   EXPECT_EQ(ArchiveNameFor("/data/Photos 2019", kDate, 3), "Photos 2019-2026-12-07-3.zip");
@@ -363,6 +378,10 @@ TEST(FolderZipperNames, ArchiveNameAndUtf8) {
   EXPECT_LE(cut.size(), 255u);
   EXPECT_TRUE(IsValidUtf8(cut));
   EXPECT_TRUE(cut.ends_with("-2026-12-07.zip"));
+
+  // A name that is not UTF-8 is cut by bytes.
+  const std::string latin(250, '\xe9');
+  EXPECT_EQ(ArchiveNameFor("/x/" + latin, kDate), latin.substr(0, 240) + "-2026-12-07.zip");
 
   EXPECT_TRUE(IsValidUtf8("plain"));
   EXPECT_TRUE(IsValidUtf8("R\xc3\xa9sum\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));

@@ -2,6 +2,7 @@
 // thread with the status panel's bar, Esc, the summary, the real trash (kept inside a
 // temporary folder) and the recounted row.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,6 +257,33 @@ TEST_F(FolderZipTest, EscWhileZippingRemovesTheTemporaryArchiveAndKeepsTheOrigin
   EXPECT_EQ(script_.calls.load(), 0);
   EXPECT_FALSE(form_->IsBusy());
   EXPECT_EQ(Record(work_)->NFiles, 3);  // the row was not touched
+}
+
+TEST_F(FolderZipTest, ANameThatIsNotUtf8IsZippedAndNeverLost) {
+  const QByteArray odd = QFile::encodeName(work_) + "r\xe9sum\xe9.txt";
+  {
+    const int fd = ::open(odd.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray data = Text(7000);
+    ASSERT_EQ(::write(fd, data.constData(), data.size()), data.size());
+    ::close(fd);
+  }
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  WaitForZip();
+  const QString summary = script_.Texts("message").last();
+  ASSERT_TRUE(summary.startsWith("Zipped 3 files, 56,000 bytes into ")) << summary.toStdString();
+  // The trash either takes it under its own bytes, or it stays and the summary says so.
+  struct stat st {};
+  const bool stayed = ::lstat(odd.constData(), &st) == 0;
+  if (stayed) {
+    EXPECT_TRUE(summary.contains("1 file could not be moved to the trash")) << summary.toStdString();
+  } else {
+    const QByteArray inTrash =
+        QFile::encodeName(dir_.path() + "/home/.local/share/Trash/files/") + "r\xe9sum\xe9.txt";
+    EXPECT_EQ(::lstat(inTrash.constData(), &st), 0);
+  }
 }
 
 TEST(FolderZipSummary, TellsWhatStayedAndTheEstimateWhenKnown) {
