@@ -259,6 +259,30 @@ TEST_F(FolderZipTest, EscWhileZippingRemovesTheTemporaryArchiveAndKeepsTheOrigin
   EXPECT_EQ(Record(work_)->NFiles, 3);  // the row was not touched
 }
 
+TEST_F(FolderZipTest, ClosingTheWindowWhileZippingCancelsQuietlyAndThenCloses) {
+  std::atomic<bool> reading{false}, closed{false};
+  form_->ZipCommandForTests()->OptionsForTests().BeforeRead = [&](const ZipMember&) {
+    reading = true;
+    for (int i = 0; i < 500 && !closed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  form_->show();
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  QElapsedTimer clock;
+  clock.start();
+  while (!reading && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(reading);
+  EXPECT_FALSE(form_->close());  // the settings are saved; the window waits for the worker
+  EXPECT_TRUE(form_->isVisible());
+  closed = true;
+  WaitForZip();
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_TRUE(script_.Texts("message").isEmpty());  // no box after the window closed
+  EXPECT_EQ(WorkNames(), (QStringList{"-dash 'quoted'.txt", ".hidden", "old.zip", "report.txt"}));
+  EXPECT_EQ(script_.calls.load(), 0);
+}
+
 TEST_F(FolderZipTest, ANameThatIsNotUtf8IsZippedAndNeverLost) {
   const QByteArray odd = QFile::encodeName(work_) + "r\xe9sum\xe9.txt";
   {
