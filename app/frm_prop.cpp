@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kClientWidth = 303;
 constexpr int kClientHeight = 218;
+constexpr int kSavingHeight = 16;  // the saving line, when shown, makes the dialog this much taller
 constexpr int kPanelHeight = 41;
 constexpr int kFontHeight = 11;  // MS Sans Serif 8 pt
 
@@ -118,6 +119,8 @@ TfrmProp::TfrmProp(QWidget* parent)
                           QStringLiteral("Zip priority = 0"));
   labPriority->setFont(DialogSansFont(kFontHeight, true));
   KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
+  labSaving = MakeLabel(page, "labSaving", {1, 142, 293, 13}, center, QString());
+  labSaving->hide();
 
   setTabOrder(butOK, butExplore);
   setTabOrder(butExplore, TabbedNotebook1);
@@ -139,6 +142,17 @@ void TfrmProp::FillFolderInfo(const FolderRec& rec) {
   labRecent->setText(QStringLiteral("Most recent file = ") + QString::fromStdString(AgeText(rec.Recent)));
   labPercent->setText(QString::number(ZipPercent(rec)) + QStringLiteral("% of files are zipped"));
   labPriority->setText(QStringLiteral("Zip Priority = ") + Number(ZipPriority(rec)));
+}
+
+void TfrmProp::SetSavingText(const QString& text) {
+  labSaving->setText(text);
+  const bool shown = !text.isEmpty();
+  if (shown == labSaving->isVisibleTo(this)) return;
+  labSaving->setVisible(shown);
+  const int height = kClientHeight + (shown ? kSavingHeight : 0);
+  setFixedSize(kClientWidth, height);
+  Panel1->move(0, height - kPanelHeight);
+  TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
 }
 
 void TfrmProp::butOKClick() { hide(); }

@@ -21,6 +21,9 @@ class TfrmProp : public QDialog {
   explicit TfrmProp(QWidget* parent = nullptr);
   // Sets the ten texts from rec; does not show the dialog.
   void FillFolderInfo(const FolderRec& rec);
+  // The line under the priority with the folder's estimated saving; an empty text hides it
+  // (the estimate is turned off). FillFolderInfo leaves it as it was.
+  void SetSavingText(const QString& text);
 
  public slots:
   void butOKClick();       // hides the dialog; it stays for the next use
@@ -42,6 +45,7 @@ class TfrmProp : public QDialog {
   QLabel* labPercent = nullptr;
   QLabel* labRecent = nullptr;
   QLabel* labPriority = nullptr;
+  QLabel* labSaving = nullptr;
   std::string path_;  // the record's path bytes, which Explore opens unchanged
 };
 

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "survey/saving_table.h"
+
 namespace orbelan {
 namespace {
 
@@ -21,7 +23,7 @@ const std::array<ColumnLook, kColumnCount> kColumns = {{
     {"%", 40, kRight},
     {"Most Recent", 85, kRight},
     {"Priority", 50, kLeft},
-    {"", 70, kLeft},
+    {"Saving", 70, kRight},
 }};
 
 }  // namespace
@@ -39,6 +41,18 @@ void ResultsModel::Clear() {
   beginResetModel();
   rows_ = {};
   endResetModel();
+}
+
+void ResultsModel::SetSavings(const SavingTable* savings) {
+  if (savings == savings_) return;
+  savings_ = savings;
+  emit headerDataChanged(Qt::Horizontal, kSavingColumn, kSavingColumn);
+  SavingsChanged();
+}
+
+void ResultsModel::SavingsChanged() {
+  if (rows_.Rows.empty()) return;
+  emit dataChanged(index(0, kSavingColumn), index(rowCount() - 1, kSavingColumn), {Qt::DisplayRole});
 }
 
 const ResultRow* ResultsModel::RowAt(int row) const {
@@ -60,7 +74,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       // Paths are bytes on disk; names that are not UTF-8 still show, with replacements.
-      return QString::fromStdString(CellText(*row, index.column() + 1, today_));
+      return QString::fromStdString(CellText(*row, index.column() + 1, today_, savings_));
     case Qt::TextAlignmentRole:
       return ColumnAlignment(index.column()).toInt();
     default:
@@ -70,7 +84,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
-  if (role == Qt::DisplayRole) return QString::fromLatin1(kColumns[section].header);
+  if (role == Qt::DisplayRole) {
+    // Without the estimate the last column is the blank one it always was.
+    if (section == kSavingColumn && !savings_) return QString();
+    return QString::fromLatin1(kColumns[section].header);
+  }
   if (role == Qt::TextAlignmentRole) return ColumnAlignment(section).toInt();
   return {};
 }

@@ -9,6 +9,7 @@
 namespace orbelan {
 
 struct FolderRec;
+class SavingTable;
 
 class ResultsModel : public QAbstractTableModel {
   Q_OBJECT
@@ -18,6 +19,13 @@ class ResultsModel : public QAbstractTableModel {
   // Replaces every row at once (one model reset). today: the day number the age texts use.
   void SetRows(ResultRows rows, double today);
   void Clear();
+
+  // The estimates the Saving column shows, or nullptr to leave the column without header
+  // and text (the estimate is turned off). The table stays the caller's.
+  void SetSavings(const SavingTable* savings);
+  const SavingTable* Savings() const { return savings_; }
+  // New estimates are in the table: the Saving column is drawn again (once for all rows).
+  void SavingsChanged();
 
   const ResultRows& Rows() const { return rows_; }
   // The row at a model row number, or nullptr outside the list.
@@ -30,6 +38,8 @@ class ResultsModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  static constexpr int kSavingColumn = 6;  // by column number from 0
+
   // Column widths and alignments of the list, by column number from 0.
   static int ColumnWidth(int column);
   static Qt::Alignment ColumnAlignment(int column);
@@ -37,6 +47,7 @@ class ResultsModel : public QAbstractTableModel {
  private:
   ResultRows rows_;
   double today_ = 0;
+  const SavingTable* savings_ = nullptr;
 };
 
 }  // namespace orbelan

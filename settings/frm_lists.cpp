@@ -1,6 +1,7 @@
 #include "settings/frm_lists.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <algorithm>
 #include <QDir>
 #include <QFile>
@@ -27,9 +28,9 @@ namespace orbelan {
 namespace {
 
 constexpr int kClientWidth = 354;
-constexpr int kClientHeight = 347;
+constexpr int kClientHeight = 369;
 constexpr int kTabHeight = 272;
-constexpr int kDontShowHeight = 34;
+constexpr int kDontShowHeight = 56;
 constexpr int kBottomHeight = 41;
 
 QString AppTitle() { return QApplication::applicationName(); }
@@ -138,8 +139,11 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   auto* panDontShow = new QWidget(this);
   panDontShow->setObjectName("panDontShow");
   panDontShow->setFixedHeight(kDontShowHeight);
-  auto* sizeRow = new QHBoxLayout(panDontShow);
-  sizeRow->setContentsMargins(8, 0, 8, 0);
+  auto* options = new QVBoxLayout(panDontShow);
+  options->setContentsMargins(8, 4, 8, 4);
+  options->setSpacing(2);
+  auto* sizeRow = new QHBoxLayout;
+  options->addLayout(sizeRow);
   sizeRow->addStretch(1);
   sizeRow->addWidget(new QLabel("Don't show unless over ", panDontShow));
   spinSize_ = new SizeSpinBox(panDontShow);
@@ -148,6 +152,14 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   sizeRow->addWidget(spinSize_);
   sizeRow->addWidget(new QLabel("K in size", panDontShow));
   sizeRow->addStretch(1);
+  chkEstimate_ = new QCheckBox("E&stimate how much zipping each listed folder would save",
+                               panDontShow);
+  chkEstimate_->setObjectName("chkEstimate");
+  auto* estimateRow = new QHBoxLayout;
+  estimateRow->addStretch(1);
+  estimateRow->addWidget(chkEstimate_);
+  estimateRow->addStretch(1);
+  options->addLayout(estimateRow);
   outer->addWidget(panDontShow);
 
   auto* panBottom = new QWidget(this);
@@ -214,6 +226,7 @@ void TfrmLists::frmLists_show() {
   FillSorted(lstFav_, settings_.Favorites);
   FillSorted(lstFiles_, settings_.IgnoreExts);
   spinSize_->setValue(settings_.MinSize);
+  chkEstimate_->setChecked(settings_.EstimateSavings);
   tab1_->setCurrentIndex(0);
 }
 
@@ -364,6 +377,7 @@ void TfrmLists::butOKClick() {
   CopyBack(lstFiles_, settings_.IgnoreExts);
   settings_.MinSize = static_cast<std::uint16_t>(spinSize_->value());
   CopyBack(lstFav_, settings_.Favorites);
+  settings_.EstimateSavings = chkEstimate_->isChecked();
   accept();
 }
 

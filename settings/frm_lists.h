@@ -3,6 +3,7 @@
 #include <QString>
 #include <string>
 
+class QCheckBox;
 class QListWidget;
 class QPushButton;
 class QTabWidget;
@@ -14,7 +15,8 @@ struct EntryList;
 struct Settings;
 class SizeSpinBox;
 
-// "Orbelan Settings": edits a copy of the four lists and the minimum size in its controls;
+// "Orbelan Settings": edits a copy of the four lists, the minimum size and whether savings
+// are estimated in its controls;
 // OK writes the copy back into the settings in memory (never the file), Cancel drops it.
 // Modeless. Controls carry their design names as objectName (tab1, lstZips, butAddZip, ...).
 class TfrmLists : public QDialog {
@@ -73,6 +75,7 @@ class TfrmLists : public QDialog {
   QListWidget* lstFiles_ = nullptr;
   QListWidget* lstFav_ = nullptr;
   SizeSpinBox* spinSize_ = nullptr;
+  QCheckBox* chkEstimate_ = nullptr;
   QPushButton* butOK_ = nullptr;
   QPushButton* butCancel_ = nullptr;
 };

@@ -150,6 +150,36 @@ TEST_F(FrmPropTest, FixedDialogWithoutCloseBoxAndItsButtons) {
   EXPECT_EQ(path->text().size(), 402);
 }
 
+TEST_F(FrmPropTest, SavingLineShowsUnderThePriorityAndGoesWithItsSpace) {
+  auto* saving = dialog.findChild<QLabel*>("labSaving");
+  ASSERT_NE(saving, nullptr);
+  dialog.show();
+  EXPECT_FALSE(saving->isVisible());  // the estimate off: the dialog as it always was
+  EXPECT_EQ(dialog.size(), QSize(303, 218));
+
+  dialog.SetSavingText("Zipping would free about 184,320,000 bytes (30% \u00b1 3%)");
+  EXPECT_TRUE(saving->isVisible());
+  EXPECT_EQ(saving->text(), "Zipping would free about 184,320,000 bytes (30% \u00b1 3%)");
+  EXPECT_EQ(dialog.size(), QSize(303, 234));
+  auto* page = dialog.findChild<QWidget*>("Properties");
+  const QRect line = saving->geometry();
+  EXPECT_GT(line.top(), dialog.findChild<QLabel*>("labPriority")->geometry().bottom());
+  EXPECT_LE(line.bottom(), page->height()) << "the line must not be cut off by the page";
+  EXPECT_GE(saving->width(), saving->fontMetrics().horizontalAdvance(saving->text()));
+  EXPECT_EQ(Button("butOK")->mapTo(&dialog, QPoint(0, 0)).y(), 234 - 41 + 8);
+
+  // A new fill keeps the line until it is set again.
+  dialog.FillFolderInfo(ThreeFileFolder());
+  EXPECT_TRUE(saving->isVisible());
+  dialog.SetSavingText("Not estimated yet");
+  EXPECT_EQ(saving->text(), "Not estimated yet");
+  dialog.SetSavingText(QString());
+  EXPECT_FALSE(saving->isVisible());
+  EXPECT_EQ(dialog.size(), QSize(303, 218));
+  EXPECT_EQ(Button("butOK")->mapTo(&dialog, QPoint(0, 0)).y(), 218 - 41 + 8);
+  dialog.hide();
+}
+
 TEST_F(FrmPropTest, OkHidesAndExploreOpensTheRecordedPath) {
   testing::ScriptedInteraction script;
   dialog.FillFolderInfo(ThreeFileFolder());

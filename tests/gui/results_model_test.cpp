@@ -9,6 +9,7 @@
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/saving_table.h"
 
 namespace orbelan {
 namespace {
@@ -46,7 +47,7 @@ TEST_F(ResultsModelTest, CellsHeadersAndAlignmentFollowTheColumns) {
   EXPECT_FALSE(model.data(model.index(5, 0)).isValid());
 
   const QStringList headers = {"Path", "Unzipped", "Zipped", "%", "Most Recent", "Priority", ""};
-  const bool right[] = {false, true, true, true, true, false, false};
+  const bool right[] = {false, true, true, true, true, false, true};  // Saving lines up as Unzipped
   for (int c = 0; c < 7; ++c) {
     EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
     const int align = model.data(model.index(0, c), Qt::TextAlignmentRole).toInt();
@@ -68,6 +69,48 @@ TEST_F(ResultsModelTest, NewRowsReplaceTheOldInOneReset) {
   model.Clear();
   EXPECT_EQ(model.rowCount(), 0);
   EXPECT_EQ(resets, 3);
+}
+
+TEST_F(ResultsModelTest, SavingColumnShowsTheTableWhileItHasOne) {
+  model.SetRows(FillRows(folders, 0, 1, kToday), kToday);  // Alpha, Zeta
+  SavingTable savings;
+  SavingEstimate estimate;
+  estimate.Known = true;
+  estimate.Saving = estimate.Low = estimate.High = 12'345;
+  savings.Set(folders[0], estimate);  // Zeta
+
+  EXPECT_EQ(model.headerData(6, Qt::Horizontal).toString(), "");
+  EXPECT_EQ(model.data(model.index(1, 6)).toString(), "");  // no table: the blank column
+  QList<std::pair<QModelIndex, QModelIndex>> changed;
+  QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                   [&](const QModelIndex& from, const QModelIndex& to) { changed.append({from, to}); });
+  int headerChanges = 0;
+  QObject::connect(&model, &QAbstractItemModel::headerDataChanged, [&] { ++headerChanges; });
+
+  model.SetSavings(&savings);
+  EXPECT_EQ(headerChanges, 1);
+  EXPECT_EQ(model.headerData(6, Qt::Horizontal).toString(), "Saving");
+  EXPECT_EQ(model.data(model.index(1, 6)).toString(), QString::fromStdString(SizeText(12'345)));
+  EXPECT_EQ(model.data(model.index(0, 6)).toString(), "");  // not estimated yet
+  const int align = model.data(model.index(1, 6), Qt::TextAlignmentRole).toInt();
+  EXPECT_TRUE(align & Qt::AlignRight);  // lined up as Unzipped is
+
+  // New estimates repaint the one column, all rows at once.
+  changed.clear();
+  savings.Set(folders[1], estimate);
+  model.SavingsChanged();
+  ASSERT_EQ(changed.size(), 1);
+  EXPECT_EQ(changed[0].first, model.index(0, 6));
+  EXPECT_EQ(changed[0].second, model.index(1, 6));
+  EXPECT_EQ(model.data(model.index(0, 6)).toString(), QString::fromStdString(SizeText(12'345)));
+
+  model.SetSavings(nullptr);
+  EXPECT_EQ(model.headerData(6, Qt::Horizontal).toString(), "");
+  EXPECT_EQ(model.data(model.index(0, 6)).toString(), "");
+  model.Clear();
+  changed.clear();
+  model.SavingsChanged();  // no rows: nothing to repaint
+  EXPECT_TRUE(changed.isEmpty());
 }
 
 TEST(PercentGaugeTest, HoldsItsRangeAndPaintsTheShareInNavy) {

@@ -2,6 +2,7 @@
 // the minimum-size field's rules and the capacity of the lists.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -94,7 +95,7 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_FALSE(dialog.isModal());
   EXPECT_EQ(dialog.windowTitle(), "Orbelan Settings");
-  EXPECT_EQ(dialog.size(), QSize(354, 347));
+  EXPECT_EQ(dialog.size(), QSize(354, 369));
   // Equal but for case: the raw bytes decide, so the order never varies.
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".ARJ", ".Arj", ".zip", "b"));
   EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/usr/"));
@@ -115,6 +116,27 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   Click("butCancel");
   dialog.ShowSettings();
   EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+TEST_F(SettingsDialogTest, EstimateCheckBoxShowsTheSettingAndOnlyOkWritesIt) {
+  auto* check = dialog.findChild<QCheckBox*>("chkEstimate");
+  ASSERT_NE(check, nullptr);
+  settings.EstimateSavings = false;
+  dialog.ShowSettings();
+  EXPECT_FALSE(check->isChecked());
+  check->setChecked(true);
+  Click("butCancel");
+  EXPECT_FALSE(settings.EstimateSavings);
+
+  dialog.ShowSettings();
+  EXPECT_FALSE(check->isChecked());  // the cancelled tick is gone
+  check->click();
+  Click("butOK");
+  EXPECT_TRUE(settings.EstimateSavings);
+  dialog.ShowSettings();
+  check->click();
+  Click("butOK");
+  EXPECT_FALSE(settings.EstimateSavings);
 }
 
 TEST_F(SettingsDialogTest, AddOnExtensionPagesPutsADotInFrontAndLowerCases) {
