@@ -8,9 +8,10 @@
 namespace orbelan {
 
 void RecountFolder(FolderRec& rec, const Settings& settings) {
-  std::string path = std::move(rec.Path);
-  rec = FolderRec{};
-  rec.Path = std::move(path);
+  // The path stays as it is: others may be reading it.
+  rec.NFiles = rec.NIgno = rec.NZips = 0;
+  rec.SzFiles = rec.SzIgno = rec.SzZips = 0;
+  rec.Recent = 0;
 
   DirReader reader;
   if (!reader.OpenPath(rec.Path)) return;
