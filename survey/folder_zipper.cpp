@@ -27,7 +27,8 @@
 namespace orbelan {
 namespace {
 
-constexpr std::size_t kBlock = 256 * 1024;
+// Small enough that a cancel is seen within a few milliseconds even on a busy machine.
+constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kNameMax = 255;
 
 // Grouped digits for messages ("812,000,000").
