@@ -35,8 +35,8 @@ struct EstimateOptions {
   // below it is reopened from it without following any link on the way, so a folder
   // swapped for a link since the scan is not entered; links in Root itself are the user's.
   std::string Root;
-  std::int64_t BlockBytes = 32 * 1024;   // the sampling unit in files larger than this
-  std::int64_t PrimeBytes = 32 * 1024;   // history compressed before each sampled block
+  std::int64_t BlockBytes = 16 * 1024;   // the sampling unit in files larger than this
+  std::int64_t PrimeBytes = 16 * 1024;   // history compressed before each sampled block
   double TargetMargin = 0.03;            // stop once the 95% margin is within this share
   std::int64_t MinBudget = 3 << 20;      // bytes a sampled folder may always read...
   double BudgetShare = 0.05;             // ...or this share of its bytes, if more

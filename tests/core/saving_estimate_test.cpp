@@ -148,16 +148,14 @@ TEST(SavingEstimate, HomogeneousLargeFileConvergesWithinItsMargin) {
   TempTree tree;
   const std::string text = Text(6 << 20, 7);
   Write(tree, "big.log", text);
-  EstimateOptions options;
-  options.MinBudget = 1 << 20;
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
   ASSERT_TRUE(est.Known);
   const std::int64_t truth = TrueSaving(text);
   const double size = static_cast<double>(text.size());
   EXPECT_LE(est.Low, truth);
   EXPECT_GE(est.High, truth);
-  EXPECT_LE(static_cast<double>(est.High - est.Low), 2 * 0.03 * size + 1);
-  EXPECT_NEAR(static_cast<double>(est.Saving), static_cast<double>(truth), 0.02 * size);
+  EXPECT_LE(static_cast<double>(est.High - est.Low), 2 * 0.03 * size + 1);  // stopped on the margin
+  EXPECT_NEAR(static_cast<double>(est.Saving), static_cast<double>(truth), 0.01 * size);
   EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 2);
   EXPECT_GT(est.Sampled, 0);
 }
@@ -166,13 +164,12 @@ TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
   TempTree tree;
   Write(tree, "movie.mp4", RandomBytes(3 << 20, 8));
   Write(tree, "photo.jpg", RandomBytes(1 << 20, 9));
-  EstimateOptions options;
-  options.MinBudget = 1 << 20;
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Low, 0);
-  EXPECT_LE(est.Saving, (4 << 20) / 100);
-  EXPECT_LE(est.High, (4 << 20) * 3 / 100 + 1);
+  EXPECT_LE(est.Saving, (4 << 20) / 200);
+  EXPECT_LE(est.High, (4 << 20) * 6 / 100 + 1);
+  EXPECT_LE(est.Sampled, 3 << 20);  // the budget
 }
 
 // Text, noise, zeros and many small files together, under many seeds: the interval holds
@@ -251,7 +248,8 @@ TEST(SavingEstimate, SparseHolesAreSavedWithoutReading) {
   ASSERT_TRUE(est.Known);
   const std::int64_t size = (5LL << 30) + 12345;
   EXPECT_EQ(est.Bytes, size);
-  EXPECT_GE(est.Low, size / 100 * 97);
+  EXPECT_GE(est.Saving, size / 100 * 99);
+  EXPECT_GE(est.Low, size / 100 * 90);  // what the draws may have missed still widens it
   EXPECT_LE(est.High, size);
   EXPECT_LT(est.Sampled, 1 << 20);
 }
