@@ -110,41 +110,36 @@ class ThreadLocales {
   locale_t saved_;
 };
 
-// Raw deflate with the zip writer's own settings, counting the output only: a member is
-// stored when this says it would not shrink.
-class TrialDeflate {
- public:
-  TrialDeflate() {
-    ok_ = ::deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
-                         Z_DEFAULT_STRATEGY) == Z_OK;
-  }
-  ~TrialDeflate() {
-    if (ok_) ::deflateEnd(&stream_);
-  }
-  bool Ok() const { return ok_; }
-  void Reset() {
-    ::deflateReset(&stream_);
-    out_ = 0;
-  }
-  void Feed(const unsigned char* data, std::size_t size, bool finish) {
-    stream_.next_in = const_cast<unsigned char*>(data);
-    stream_.avail_in = static_cast<uInt>(size);
-    for (;;) {
-      stream_.next_out = scratch_;
-      stream_.avail_out = sizeof scratch_;
-      const int rc = ::deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
-      out_ += static_cast<std::int64_t>(sizeof scratch_ - stream_.avail_out);
-      if (finish ? rc == Z_STREAM_END || rc == Z_STREAM_ERROR : stream_.avail_out != 0) break;
+// The archive's bytes go straight to the temporary file, counted, so that the size of
+// each member's data is known as soon as the writer has finished it.
+struct CountingSink {
+  int fd;
+  std::int64_t written;
+  int error;
+  static la_ssize_t Write(archive*, void* self, const void* data, std::size_t size) {
+    auto* sink = static_cast<CountingSink*>(self);
+    const char* p = static_cast<const char*>(data);
+    std::size_t left = size;
+    while (left > 0) {
+      const ssize_t n = ::write(sink->fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        sink->error = n < 0 ? errno : EIO;
+        return -1;
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
     }
+    sink->written += static_cast<std::int64_t>(size);
+    return static_cast<la_ssize_t>(size);
   }
-  std::int64_t Out() const { return out_; }
-
- private:
-  z_stream stream_{};
-  bool ok_ = false;
-  std::int64_t out_ = 0;
-  unsigned char scratch_[64 * 1024];
 };
+
+// What the zip writer puts after a deflated member's data: the data descriptor (signature,
+// CRC and two sizes), with 64-bit sizes for members it writes as Zip64.
+std::int64_t DataDescriptorBytes(std::int64_t size, bool stored) {
+  return size > (stored ? 0xffffffffLL : 0xf0000000LL) ? 24 : 16;
+}
 
 std::string TodayText() {
   const std::time_t now = std::time(nullptr);
@@ -407,7 +402,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
 ZipResult FolderZipper::Run(ZipPlan& plan) {
   Stage = static_cast<int>(ZipStage::Reading);
   Done = 0;
-  Total = std::max<std::int64_t>(1, 3 * plan.Bytes);
+  Total = std::max<std::int64_t>(1, 2 * plan.Bytes);
 
   UniqueFd dir(OpenFolder(plan.Folder));
   if (dir.Get() < 0)
@@ -427,60 +422,57 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   const std::string nothingChanged = " Nothing was changed.";
 
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
-  TrialDeflate trial;
-  if (!trial.Ok()) return Fail("The compressor could not be started.");
 
   // ---- Write ----
-  {
+  // Every member is first deflated (empty ones stored). The writer is unbuffered and its
+  // output counted, so each member's compressed size is known as it is written; if any
+  // did not shrink, the archive is written once more with those members stored. Most
+  // folders worth zipping compress throughout and are read and deflated only once.
+  for (ZipMember& m : plan.Members) m.Stored = m.Size == 0;
+  for (int pass = 1;; ++pass) {
+    if (pass == 2) {
+      if (::ftruncate(temp.Fd(), 0) != 0 || ::lseek(temp.Fd(), 0, SEEK_SET) != 0)
+        return Fail("The archive could not be written (" + Errno(errno) + ")." + nothingChanged);
+      Total += plan.Bytes;
+    }
+    CountingSink sink{temp.Fd(), 0, 0};
     ArchiveWriter writer;
     archive* a = writer.a;
     if (!a || ::archive_write_set_format_zip(a) != ARCHIVE_OK ||
-        ::archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK ||
-        ::archive_write_open_fd(a, temp.Fd()) != ARCHIVE_OK)
+        ::archive_write_set_bytes_per_block(a, 0) != ARCHIVE_OK ||
+        ::archive_write_open(a, &sink, nullptr, &CountingSink::Write, nullptr) != ARCHIVE_OK)
       return Fail("The archive could not be started: " + LibError(a) + "." + nothingChanged);
 
+    bool rewrite = false;
     for (ZipMember& m : plan.Members) {
       if (CancelRequested) return Cancelled();
       if (options_.BeforeRead) options_.BeforeRead(m);
       const std::string shown = plan.Folder + m.Name;
       UniqueFd file(::openat(dirFd, m.Name.c_str(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
       if (file.Get() < 0)
         return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
       struct stat before {};
       if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode))
         return Fail("The file " + shown + " could not be read (it is no longer an ordinary file)." +
                     nothingChanged);
-      // From here on the file is taken as it is now; the trash checks against this.
-      m.Size = static_cast<std::int64_t>(before.st_size);
-      m.MtimeSec = static_cast<std::int64_t>(before.st_mtim.tv_sec);
-      m.MtimeNsec = static_cast<std::int64_t>(before.st_mtim.tv_nsec);
-      m.Inode = static_cast<std::uint64_t>(before.st_ino);
-      m.Device = static_cast<std::uint64_t>(before.st_dev);
-      m.Mode = static_cast<std::uint32_t>(before.st_mode & 07777);
-      m.Uid = static_cast<std::uint32_t>(before.st_uid);
-      m.Gid = static_cast<std::uint32_t>(before.st_gid);
-
-      // Pass 1: CRC and how small deflate gets it.
-      trial.Reset();
-      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
-      std::int64_t read = 0;
-      for (;;) {
-        if (CancelRequested) return Cancelled();
-        const ssize_t n = ::pread(file.Get(), buffer.get(), kBlock, read);
-        if (n < 0)
-          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
-        trial.Feed(buffer.get(), static_cast<std::size_t>(n), n == 0);
-        if (n == 0) break;
-        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
-        read += n;
-        Done += n;
-      }
-      if (read != m.Size)
+      if (pass == 1) {
+        // From here on the file is taken as it is now; the trash checks against this.
+        m.Size = static_cast<std::int64_t>(before.st_size);
+        m.MtimeSec = static_cast<std::int64_t>(before.st_mtim.tv_sec);
+        m.MtimeNsec = static_cast<std::int64_t>(before.st_mtim.tv_nsec);
+        m.Inode = static_cast<std::uint64_t>(before.st_ino);
+        m.Device = static_cast<std::uint64_t>(before.st_dev);
+        m.Mode = static_cast<std::uint32_t>(before.st_mode & 07777);
+        m.Uid = static_cast<std::uint32_t>(before.st_uid);
+        m.Gid = static_cast<std::uint32_t>(before.st_gid);
+        m.Stored = m.Size == 0;
+      } else if (static_cast<std::int64_t>(before.st_size) != m.Size ||
+                 before.st_mtim.tv_sec != m.MtimeSec || before.st_mtim.tv_nsec != m.MtimeNsec ||
+                 static_cast<std::uint64_t>(before.st_ino) != m.Inode) {
         return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
-      m.Stored = m.Size == 0 || trial.Out() >= m.Size;
+      }
 
-      // Pass 2: into the archive, stored or deflated as pass 1 decided.
       // The zip writer's "compression" option can only be set before the archive opens;
       // these two calls are its way of choosing between entries.
       if ((m.Stored ? ::archive_write_zip_set_compression_store(a)
@@ -495,11 +487,11 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
       ::archive_entry_set_uid(entry.e, m.Uid);
       ::archive_entry_set_gid(entry.e, m.Gid);
       locales.UseUtf8(IsValidUtf8(m.Name));
-      const int header = ::archive_write_header(a, entry.e);
-      if (header != ARCHIVE_OK)
+      if (::archive_write_header(a, entry.e) != ARCHIVE_OK)
         return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+      const std::int64_t dataStart = sink.written;
 
-      std::uint32_t again = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
       std::int64_t copied = 0;
       for (;;) {
         if (CancelRequested) return Cancelled();
@@ -509,23 +501,31 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
         if (n == 0) break;
         if (copied + n > m.Size)
           return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
-        again = static_cast<std::uint32_t>(::crc32(again, buffer.get(), static_cast<uInt>(n)));
+        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
         if (::archive_write_data(a, buffer.get(), static_cast<std::size_t>(n)) != n)
           return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
         copied += n;
         Done += n;
       }
-      if (::archive_write_finish_entry(a) != ARCHIVE_OK)
-        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+      if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0)
+        return Fail("The archive could not be written: " +
+                    (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + nothingChanged);
       struct stat after {};
-      if (copied != m.Size || again != crc || ::fstat(file.Get(), &after) != 0 ||
-          after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+      if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || after.st_size != before.st_size ||
+          after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || (pass == 2 && crc != m.Crc))
         return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
       m.Crc = crc;
+      m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
+      if (pass == 1 && !m.Stored && m.Packed >= m.Size) {
+        m.Stored = true;  // deflate did not shrink it
+        rewrite = true;
+      }
     }
-    if (::archive_write_close(a) != ARCHIVE_OK)
-      return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+    if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0)
+      return Fail("The archive could not be written: " +
+                  (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + nothingChanged);
+    if (!rewrite) break;
   }
   if (::fsync(temp.Fd()) != 0)
     return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + nothingChanged);

@@ -29,6 +29,7 @@ struct ZipMember {
   std::uint32_t Gid = 0;
   std::uint32_t Crc = 0;   // CRC-32 of the bytes read into the archive (after writing)
   bool Stored = false;     // kept uncompressed because deflate would not shrink it
+  std::int64_t Packed = 0; // bytes of its data in the archive (after writing)
 };
 
 // What zipping a folder will do, made before anything is written.

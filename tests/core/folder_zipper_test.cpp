@@ -10,6 +10,7 @@
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <fstream>
 #include <map>
@@ -97,6 +98,7 @@ std::map<std::string, Member> ReadBack(const std::string& path) {
 // General-purpose flags and compression method of each member, from the central directory.
 struct CdEntry {
   unsigned flags = 0, method = 0;
+  std::int64_t packed = 0, size = 0;
 };
 std::map<std::string, CdEntry> CentralDirectory(const std::string& path) {
   const std::string z = ReadAll(path);
@@ -109,7 +111,7 @@ std::map<std::string, CdEntry> CentralDirectory(const std::string& path) {
   for (unsigned i = 0, n = u16(end + 10); i < n; ++i) {
     EXPECT_EQ(z.compare(at, 4, std::string("PK\x01\x02", 4)), 0);
     const unsigned nameLength = u16(at + 28), extra = u16(at + 30), comment = u16(at + 32);
-    out[z.substr(at + 46, nameLength)] = CdEntry{u16(at + 8), u16(at + 10)};
+    out[z.substr(at + 46, nameLength)] = CdEntry{u16(at + 8), u16(at + 10), u32(at + 20), u32(at + 24)};
     at += 46 + nameLength + extra + comment;
   }
   return out;
@@ -229,7 +231,27 @@ TEST_F(FolderZipperTest, ArchiveHoldsTheOriginalsByteForByteAndTheyGoToTheTrash)
   EXPECT_EQ(cd.at("R\xc3\xa9sum\xc3\xa9 \xe2\x82\xac.txt").flags & 0x800, 0x800u);
   EXPECT_EQ(cd.at(latin1).flags & 0x800, 0u);
   EXPECT_EQ(cd.at("plain.txt").flags & 0x800, 0u);
-  for (const ZipMember& m : plan.Members) EXPECT_EQ(m.Stored, m.Name == "noise.bin" || m.Name == "empty");
+  for (const ZipMember& m : plan.Members) {
+    EXPECT_EQ(m.Stored, m.Name == "noise.bin" || m.Name == "empty") << m.Name;
+    // The size the zipper measured is the one the archive records.
+    EXPECT_EQ(m.Packed, cd.at(m.Name).packed) << m.Name;
+    EXPECT_EQ(m.Size, cd.at(m.Name).size) << m.Name;
+    if (!m.Stored) {
+      EXPECT_LT(m.Packed, m.Size) << m.Name;
+    }
+  }
+  // Deflate really would have made the noise bigger.
+  const std::string noise = files.at("noise.bin");
+  z_stream z{};
+  ASSERT_EQ(::deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(::deflateBound(&z, noise.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(noise.data()));
+  z.avail_in = static_cast<uInt>(noise.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  ASSERT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_GE(z.total_out, noise.size());
+  ::deflateEnd(&z);
 }
 
 TEST_F(FolderZipperTest, AFileChangedAfterReadingStaysAndIsNamed) {
@@ -274,6 +296,23 @@ TEST_F(FolderZipperTest, AFileThatCannotBeReadStopsEverythingBeforeTheTrash) {
   EXPECT_NE(r.Message.find("Nothing was changed."), std::string::npos);
   EXPECT_TRUE(trashed.empty());
   EXPECT_EQ(Names(folder), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(FolderZipperTest, AFileChangedBetweenTheTwoWritesStopsEverything) {
+  // Noise that deflate cannot shrink makes the archive be written twice.
+  WriteAll(At("a.txt"), Text(5000));
+  WriteAll(At("noise.bin"), Random(20000, 3));
+  int readsOfA = 0;
+  options.BeforeRead = [&](const ZipMember& m) {
+    if (m.Name == "a.txt" && ++readsOfA == 2) std::ofstream(At("a.txt"), std::ios::app) << "!";
+  };
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  EXPECT_EQ(readsOfA, 2);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Failed);
+  EXPECT_NE(r.Message.find("changed while it was being zipped"), std::string::npos) << r.Message;
+  EXPECT_TRUE(trashed.empty());
+  EXPECT_EQ(Names(folder), (std::vector<std::string>{"a.txt", "noise.bin"}));
 }
 
 TEST_F(FolderZipperTest, CancelLeavesNoArchiveAndTrashesNothing) {
