@@ -118,26 +118,31 @@ void Settings::LoadSettings() {
   EstimateSavings = ReadNumber(file.GetString(kSection, "EstimateSavings"), kEstimateDefault) != 0;
 }
 
-void Settings::SaveSettings() const {
-  PrepareSettingsFolder(FileName);  // a failure shows at the first write below
-  IniFile file(FileName);
-  auto write = [&](const std::string& key, std::string_view value) {
-    if (!file.WriteString(kSection, key, OneLine(value))) {
-      throw SettingsWriteError("Unable to write to " + FileName);
-    }
+IniWrites Settings::Writes() const {
+  IniWrites writes;
+  auto write = [&writes](std::string_view section, std::string key, std::string_view value) {
+    writes.push_back({std::string(section), std::move(key), std::string(OneLine(value))});
   };
   auto writeList = [&](const char* countKey, const char* prefix, const EntryList& list) {
-    write(countKey, std::to_string(list.Count));
+    write(kSection, countKey, std::to_string(list.Count));
     for (int n = 1; n <= list.Count; ++n) {
-      write(prefix + std::to_string(n), list.Items[n - 1]);
+      write(kSection, prefix + std::to_string(n), list.Items[n - 1]);
     }
   };
-  write("minSize", std::to_string(MinSize));
+  write(kSection, "minSize", std::to_string(MinSize));
   writeList("NumZips", "Zip", ZipExts);
   writeList("NumPaths", "Path", IgnorePaths);
   writeList("NumFav", "Fav", Favorites);
   writeList("NumExt", "Ext", IgnoreExts);
-  write("EstimateSavings", EstimateSavings ? "1" : "0");
+  write(kSection, "EstimateSavings", EstimateSavings ? "1" : "0");
+  return writes;
+}
+
+void Settings::SaveSettings() const {
+  PrepareSettingsFolder(FileName);  // a failure shows as the refused write below
+  if (!UpdateIniFile(FileName, Writes())) {
+    throw SettingsWriteError("Unable to write to " + FileName);
+  }
 }
 
 void Settings::SetDefaults() {

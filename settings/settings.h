@@ -1,12 +1,26 @@
 #pragma once
 // The program-wide settings: four lists that steer every scan, the minimum size,
 // and where they are kept between runs (the INI file "orbelan.dat").
+//
+// Adding a setting that is kept in the file:
+//   1. add its field to Settings (plain data, no Qt) with the value a fresh installation
+//      has, and set that value in SetDefaults;
+//   2. read it in LoadSettings (file.GetString(section, key, fallback); ReadNumber in
+//      settings.cpp reads integers the way the other keys are read);
+//   3. add one write in Writes() at its place: write(section, key, value). A key of MAIN
+//      goes where it should stand in a new file; a new section is simply another section
+//      name, added at the end of the file the first time it is saved. Other sections and
+//      keys of the file are never touched, so programs that only read MAIN keep working.
+// Nothing else: SaveSettings, the list actions and closing the window all save Writes()
+// in one transaction.
 
 #include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "platform/ini_edit.h"
 
 namespace orbelan {
 
@@ -45,7 +59,12 @@ struct Settings {
   void SetProgramDir(std::string_view programPath);
   // Reads FileName, or sets the defaults when it does not exist (the file is not created).
   void LoadSettings();
-  // Writes every key in order, one at a time; throws SettingsWriteError at the first refused write.
+  // Every key a save writes, in the order written: (section, key, value).
+  IniWrites Writes() const;
+  // Writes all of Writes() to FileName in one transaction: under a lock against other
+  // copies of the program, the file is read, every key applied in memory (as key-by-key
+  // writes would), and the file replaced once. On refusal it throws SettingsWriteError and
+  // the file is as it was.
   void SaveSettings() const;
   // The values used when there is no settings file.
   void SetDefaults();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -9,9 +10,14 @@
 #include <iterator>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
+#include "platform/ini_profile.h"
 #include "platform/system_paths.h"
 
+#include "key_by_key_writes.h"
 #include "scan_tree_fixture.h"
 
 namespace orbelan {
@@ -285,14 +291,14 @@ TEST_F(SettingsTest, RefusedWriteRaisesTheErrorWithThePath) {
   EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
 }
 
-TEST_F(SettingsTest, SaveStopsAtTheFirstRefusedKey) {
+TEST_F(SettingsTest, RefusedSaveLeavesTheFileAsItWas) {
   const std::string before = "[MAIN]\r\nminSize=0\r\n";
   Put(before);
   settings_.SetDefaults();
   settings_.MinSize = 3;
   settings_.Favorites.Append(std::string(300, 'f'));
 
-  // The file may not grow past the size reached before the long favourite; root is bound too.
+  // The new file may not grow past 200 bytes; root is bound too.
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit oldLimit{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
@@ -310,14 +316,121 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstRefusedKey) {
 
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(*error, "Unable to write to " + path_);
-  // Keys up to NumFav were written; Fav1 and everything after it were not.
-  EXPECT_EQ(Contents(),
-            "[MAIN]\r\nminSize=3\r\nNumZips=2\r\nZip1=.zip\r\nZip2=.arj\r\nNumPaths=2\r\n"
-            "Path1=/usr/\r\nPath2=/proc/\r\nNumFav=1\r\n");
+  // One transaction: not even the keys before the long favourite were written.
+  EXPECT_EQ(Contents(), before);
   for (const auto& entry : fs::directory_iterator(dir_)) {
-    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
-        << "left behind: " << entry.path();
+    EXPECT_EQ(entry.path().filename().string(), "orbelan.dat") << "left behind: " << entry.path();
   }
+}
+
+TEST_F(SettingsTest, SaveIsByteForByteWhatKeyByKeyWritesMake) {
+  // The files the tests above load, each saved with the settings they load to and with
+  // changed ones (a list grown, a list shrunk).
+  const std::vector<std::string> files = {
+      "",
+      "[main]\r\nnumzips=3\r\nzip1=.zip\r\nZIP2=.arj\r\nNumPaths=1\r\n",
+      "[Window]\nLeft=10\n\n[MAIN]\nUnknown = keep me\nminSize=5\n; a note\n[Zzz]\r\nminSize=1\r\n",
+      "just some text\r\nwithout sections\r\n",
+      std::string(kFirstSave),
+      "[MAIN]\nNumFav=60\nNumExt=-1\nNumZips=abc\nNumPaths=0x\nFav1=/f1/\nFav2=/f2/",
+      "[Other]\nminSize=1\n[MAIN]\nminSize=2\n[Other]\nNumFav=3\n[MAIN]\nNumFav=1\n",
+  };
+  for (const std::string& file : files) {
+    for (int variant = 0; variant < 3; ++variant) {
+      Put(file);
+      settings_.LoadSettings();
+      if (variant == 1) {
+        settings_.ZipExts.Append(".7z");
+        settings_.Favorites.Append("/home/Ann/");
+      } else if (variant == 2) {
+        settings_.ZipExts.Count = settings_.ZipExts.Count > 0 ? 1 : 0;
+        settings_.IgnorePaths.Clear();
+      }
+      const std::string expected = orbelan::testing::WriteKeyByKey(file, settings_.Writes());
+      settings_.SaveSettings();
+      EXPECT_EQ(Contents(), expected) << "file: " << ::testing::PrintToString(file)
+                                      << " variant " << variant;
+    }
+  }
+}
+
+TEST_F(SettingsTest, TwoCopiesSavingAtOnceNeverMixTheirLists) {
+  // Two running copies add 40 favourites each, saving after every one, as the list action
+  // does. The file ends with one copy's whole list, never a mix, never an empty entry.
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::vector<pid_t> children;
+  for (const char* copy : {"a", "b"}) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(go[1]);
+      char start = 0;
+      if (::read(go[0], &start, 1) != 0) ::_exit(3);  // both start when the pipe closes
+      Settings mine = settings_;
+      mine.SetDefaults();
+      try {
+        for (int n = 1; n <= 40; ++n) {
+          mine.Favorites.Append("/" + std::string(copy) + "/" + std::to_string(n) + "/");
+          mine.SaveSettings();
+        }
+      } catch (const SettingsWriteError&) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  ::close(go[0]);
+  ::close(go[1]);
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  Settings loaded = settings_;
+  loaded.LoadSettings();
+  ASSERT_EQ(loaded.Favorites.Count, 40);
+  const std::string winner = loaded.Favorites[0].substr(0, 3);
+  ASSERT_TRUE(winner == "/a/" || winner == "/b/") << loaded.Favorites[0];
+  for (int n = 1; n <= 40; ++n) {
+    EXPECT_EQ(loaded.Favorites[n - 1], winner + std::to_string(n) + "/");
+  }
+  const std::string text = Contents();
+  EXPECT_EQ(text.find("=\r\n"), std::string::npos) << "an empty key in:\n" << text;
+  EXPECT_EQ(text.find("NumFav"), text.rfind("NumFav"));
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename().string(), "orbelan.dat") << "left behind: " << entry.path();
+  }
+}
+
+TEST_F(SettingsTest, HugeFileLoadsOnlyItsHeadAndKeysBeyondReadAsMissing) {
+  // 50 MB: MAIN at the head, more MAIN keys far past the read limit, and a key line that
+  // straddles the limit, which must read as missing rather than cut.
+  std::string head = "[MAIN]\r\nminSize=7\r\nNumZips=1\r\nZip1=.gz\r\n";
+  head += std::string(kIniReadLimit - 5 - head.size() - 2, ';') + "\r\n";
+  head += "NumExt=2\r\n";  // begins 5 bytes before the limit, ends after it
+  Put(head);
+  {
+    std::ofstream out(path_, std::ios::binary | std::ios::app);
+    const std::string filler = "; " + std::string(1021, '-') + "\n";
+    for (int i = 0; i < 50 * 1024; ++i) out << filler;
+    out << "NumFav=1\r\nFav1=/far/away/\r\n";
+  }
+  ASSERT_GE(fs::file_size(path_), 50u * 1024 * 1024);
+
+  const auto start = std::chrono::steady_clock::now();
+  settings_.LoadSettings();
+  const auto took = std::chrono::steady_clock::now() - start;
+  ::testing::Test::RecordProperty(
+      "load_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_EQ(settings_.MinSize, 7);
+  ASSERT_EQ(settings_.ZipExts.Count, 1);
+  EXPECT_EQ(settings_.ZipExts[0], ".gz");
+  EXPECT_EQ(settings_.IgnoreExts.Count, 0) << "the line across the limit was read";
+  EXPECT_EQ(settings_.Favorites.Count, 0) << "keys past the limit were read";
+  EXPECT_EQ(settings_.IgnorePaths.Count, 0);
 }
 
 TEST_F(SettingsTest, ProgramDirKeepsCaseAndPicksAWritableFolder) {

@@ -2,6 +2,7 @@
 // and what the user is told when it cannot be.
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -127,6 +128,26 @@ TEST_F(ListActionsTest, RefusedSaveIsReportedAndTheEntryStaysInMemory) {
   EXPECT_EQ(script.Texts("error").back(),
             "Unable to write to " + QString::fromStdString(settings.FileName) + ".");
   EXPECT_EQ(settings.Favorites.Count, 2);
+}
+
+TEST_F(ListActionsTest, SaveKeepsWhatOthersWroteToTheFileSinceItWasLoaded) {
+  // Another copy (or another part of the program) has written its own section and a key
+  // of ours after this copy loaded the file: the action's save changes only our keys.
+  const std::string other = "[Window]\r\nLeft=10\r\n[MAIN]\r\nminSize=5\r\nNumFav=0\r\n";
+  {
+    QFile file(QString::fromStdString(settings.FileName));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(other.data(), static_cast<qint64>(other.size()));
+  }
+  const FolderRec rec = Rec("/Srv/");
+  mnuAddFavorClick(nullptr, settings, &rec);
+  QFile file(QString::fromStdString(settings.FileName));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray text = file.readAll();
+  EXPECT_TRUE(text.startsWith("[Window]\r\nLeft=10\r\n[MAIN]\r\nminSize=0\r\nNumFav=1\r\n"))
+      << text.toStdString();
+  EXPECT_THAT(Entries(Reloaded().Favorites), ElementsAre("/Srv/"));
+  EXPECT_TRUE(script.shown.empty());
 }
 
 TEST_F(ListActionsTest, PathWithALineBreakIsRefusedRatherThanCut) {
