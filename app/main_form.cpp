@@ -21,6 +21,7 @@
 #include "app/folder_actions.h"
 #include "app/folder_zip_command.h"
 #include "app/frm_prop.h"
+#include "app/gui_saving_estimator.h"
 #include "app/gui_scan_observer.h"
 #include "app/help_window.h"
 #include "ui/interaction.h"
@@ -31,6 +32,7 @@
 #include "settings/frm_lists.h"
 #include "settings/list_actions.h"
 #include "survey/folder_recount.h"
+#include "survey/figures.h"
 #include "survey/results.h"
 #include "ui/about_box.h"
 #include "ui/bevel_panel.h"
@@ -65,6 +67,10 @@ TForm1::TForm1(const Options& options) {
   zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
   connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
   connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
+  estimator_ = std::make_unique<GuiSavingEstimator>(savings_);
+  connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &TForm1::SavingEstimateProgress);
+  estimating_ = settings.EstimateSavings;
+  model_->SetSavings(estimating_ ? &savings_ : nullptr);
 
   // The outer size is 597 x 278 with a classic frame (4-pixel borders, 19-pixel caption);
   // Qt sizes the client area, so the frame is taken off here, and off the minimum width too.
@@ -76,12 +82,15 @@ TForm1::TForm1(const Options& options) {
   qApp->installEventFilter(this);
 
   CreateSecondaryWindows();
+  connect(frmLists_, &QDialog::accepted, this, &TForm1::SavingEstimateSettingChanged);
 
   if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
 }
 
 TForm1::~TForm1() {
   qApp->removeEventFilter(this);
+  // The workers read the records: stop them before anything goes.
+  estimator_->Stop();
   // The rows refer to the records; drop them first.
   if (model_) model_->Clear();
 }
@@ -122,6 +131,11 @@ void TForm1::SetBusy(bool busy) {
 
 void TForm1::ScanPath(const std::string& path) {
   if (busy_) return;  // never a scan inside a scan
+  // The estimate's workers read the records this scan is about to free.
+  StopSavingEstimate();
+  savings_.Clear();
+  estimateCancelled_ = false;
+  propRec_ = nullptr;  // an open properties dialog keeps what it shows
   LView1->hide();
   model_->Clear();
   labPct->hide();
@@ -152,6 +166,7 @@ void TForm1::ScanPath(const std::string& path) {
   labPct->show();
   Gauge1->show();
   mFolderClick();
+  if (completed && !quitDuringScan_) EstimateListedSavings();
 
   // Closed during the scan: the settings were saved then; end now that the scan unwound.
   if (quitDuringScan_) close();
@@ -167,7 +182,9 @@ void TForm1::FillList() {
   SetBusy(true);
 
   const double today = TodayDayNumber();
-  model_->SetRows(FillRows(folders_, settings.MinSize, SortColumn, today), today);
+  model_->SetRows(
+      FillRows(folders_, settings.MinSize, SortColumn, today, estimating_ ? &savings_ : nullptr),
+      today);
   Gauge1->setValue(model_->Rows().GaugePercent);
   LView1->header()->setSortIndicator(std::abs(SortColumn) - 1,
                                       SortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -204,16 +221,76 @@ void TForm1::Lview1_colclick(int section) {
   SortColumn = NextSortColumn(SortColumn, section + 1);
   model_->Clear();
   FillList();
+  EstimateListedSavings();
 }
 
 void TForm1::FormKeyPress(int key) {
   if (key != Qt::Key_Escape) return;
   scanner_->CancelRequested = true;
   zip_->Cancel();
+  if (estimator_->Running()) {
+    estimateCancelled_ = true;
+    StopSavingEstimate();
+  }
 }
 
 void TForm1::panMainClick() {
   if (busy_) scanner_->CancelRequested = true;
+}
+
+// ---- Saving estimate ----
+
+void TForm1::EstimateListedSavings() {
+  if (!estimating_ || estimateCancelled_ || busy_) return;
+  std::vector<const FolderRec*> listed;
+  listed.reserve(model_->Rows().Rows.size());
+  for (const ResultRow& row : model_->Rows().Rows) listed.push_back(row.Rec);
+  // With the lists the scan counted by, from the folder it started at.
+  estimator_->options.Root = CurrentPath;
+  estimator_->Estimate(listed, scanSettings_);
+  SavingEstimateProgress();
+}
+
+void TForm1::StopSavingEstimate() {
+  if (!estimator_->Running()) return;
+  estimator_->Stop();
+  SavingEstimateProgress();  // shows what came in before the stop, and takes the text away
+}
+
+void TForm1::SavingEstimateProgress() {
+  model_->SavingsChanged();
+  ShowSavingInProperties();
+  if (busy_) return;  // the status text is the scan's
+  if (estimator_->Running()) {
+    labMsg->setText(QStringLiteral("Estimating savings: %1 of %2 folders")
+                        .arg(QString::fromStdString(GroupedNumber(estimator_->Estimated())),
+                             QString::fromStdString(GroupedNumber(estimator_->Listed()))));
+    labMsg->adjustSize();
+    labMsg->show();
+  } else {
+    labMsg->hide();
+  }
+}
+
+void TForm1::SavingEstimateSettingChanged() {
+  if (settings.EstimateSavings == estimating_) return;
+  estimating_ = settings.EstimateSavings;
+  if (estimating_) {
+    model_->SetSavings(&savings_);
+    estimateCancelled_ = false;
+    EstimateListedSavings();
+  } else {
+    StopSavingEstimate();
+    model_->SetSavings(nullptr);
+  }
+  ShowSavingInProperties();
+}
+
+void TForm1::ShowSavingInProperties() {
+  if (!propRec_) return;
+  frmProp_->SetSavingText(
+      estimating_ ? QString::fromStdString(SavingSentence(savings_.Find(*propRec_), UnzippedBytes(*propRec_)))
+                  : QString());
 }
 
 // ---- Selected row and its commands ----
@@ -248,6 +325,8 @@ void TForm1::mnuPropertiesClick() {
   const FolderRec* rec = SelectedRecord();
   if (!rec) return;
   frmProp_->FillFolderInfo(*rec);
+  propRec_ = rec;
+  ShowSavingInProperties();
   frmProp_->show();
   frmProp_->raise();
   frmProp_->activateWindow();
@@ -282,6 +361,9 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
     for (FolderRec& rec : folders_)
       if (rec.Path == folderPath.toStdString()) zipped = &rec;
     if (zipped) {
+      // Its estimate was of the files before the zip, and may be on its way: start afresh.
+      StopSavingEstimate();
+      savings_.Erase(*zipped);
       RecountFolder(*zipped, settings);
       model_->Clear();
       FillList();
@@ -297,6 +379,7 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
     }
   }
   mFolderClick();
+  if (!quitDuringScan_) EstimateListedSavings();
   if (quitDuringScan_) close();  // closed while zipping: the settings were saved then
 }
 
@@ -335,6 +418,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  StopSavingEstimate();
   event->accept();
 }
 

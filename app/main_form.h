@@ -11,6 +11,7 @@
 
 #include "settings/settings.h"
 #include "survey/folder_list.h"
+#include "survey/saving_table.h"
 #include "survey/scanner.h"
 
 class QAction;
@@ -25,6 +26,7 @@ namespace orbelan {
 class BevelPanel;
 class ClickLabel;
 class FolderZipCommand;
+class GuiSavingEstimator;
 class GuiScanObserver;
 class PercentGauge;
 class ResultsModel;
@@ -70,6 +72,13 @@ class TForm1 : public QMainWindow {
   // The selected row of LView1 and its record, or nullptr without a selection.
   const ResultRow* SelectedRow() const;
   const FolderRec* SelectedRecord() const;
+
+  // The estimated savings of the listed folders, written on this window's thread as they
+  // arrive and emptied when a new scan starts. A folder without an entry is not estimated
+  // (yet); with the estimate turned off the table stays empty.
+  const SavingTable& Savings() const { return savings_; }
+  const SavingEstimate* SavingOf(const FolderRec& rec) const { return savings_.Find(rec); }
+  GuiSavingEstimator& SavingEstimatorForTests() { return *estimator_; }
 
   ResultsModel* Model() const { return model_; }
   GuiScanObserver& ScanObserverForTests() { return *observer_; }
@@ -126,6 +135,12 @@ class TForm1 : public QMainWindow {
   void LView1MouseDown(const QPoint& viewportPos);
   void SetBusy(bool busy);
   void ZipFinished(const QByteArray& folderPath, bool changed);
+  // The background estimate of the listed folders' savings (when the setting is on).
+  void EstimateListedSavings();
+  void StopSavingEstimate();
+  void SavingEstimateProgress();
+  void SavingEstimateSettingChanged();
+  void ShowSavingInProperties();
 
   FolderList folders_;
   // The lists a scan runs with, copied from the settings at its start: the settings dialog
@@ -137,6 +152,12 @@ class TForm1 : public QMainWindow {
   bool busy_ = false;
   bool quitDuringScan_ = false;  // closed while a scan ran; settings already saved
   bool closeSaved_ = false;      // the close that follows such a scan needs no second save
+
+  SavingTable savings_;
+  std::unique_ptr<GuiSavingEstimator> estimator_;
+  bool estimating_ = false;           // the setting as the window last applied it
+  bool estimateCancelled_ = false;    // Esc stopped it: no restart until the next scan
+  const FolderRec* propRec_ = nullptr;  // the folder the properties dialog was filled with
 
   // panTop
   BevelPanel* panTop = nullptr;

@@ -37,12 +37,14 @@ std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzipped
   std::string text = "Zipping would free ";
   if (!estimate->Exact()) text += "about ";
   text += GroupedNumber(estimate->Saving) + " bytes";
-  if (unzippedBytes <= 0) return text;
-  text += " (" + std::to_string(PercentOf(estimate->Saving, unzippedBytes)) + "%";
+  // The share is of the bytes the estimate found, which may have changed since the scan.
+  const std::int64_t total = estimate->Bytes > 0 ? estimate->Bytes : unzippedBytes;
+  if (total <= 0) return text;
+  text += " (" + std::to_string(PercentOf(estimate->Saving, total)) + "%";
   if (!estimate->Exact()) {
     const std::int64_t margin =
         std::max(estimate->Saving - estimate->Low, estimate->High - estimate->Saving);
-    text += " \u00b1 " + std::to_string(std::max<std::int64_t>(PercentOf(margin, unzippedBytes), 1)) + "%";
+    text += " \u00b1 " + std::to_string(std::max<std::int64_t>(PercentOf(margin, total), 1)) + "%";
   }
   return text + ")";
 }

@@ -20,6 +20,7 @@ class SavingTable {
  public:
   const SavingEstimate* Find(const FolderRec& rec) const;
   void Set(const FolderRec& rec, const SavingEstimate& estimate);
+  void Erase(const FolderRec& rec) { byRecord_.erase(&rec); }
   void Clear() { byRecord_.clear(); }
   std::size_t Size() const { return byRecord_.size(); }
 
@@ -34,7 +35,7 @@ std::string GroupedNumber(std::int64_t value);
 // "Zipping would free about 184,320,000 bytes (30% ± 3%)", "Zipping would free 1,234 bytes
 // (40%)" when exact, "Zipping would free nothing measurable", "Not estimated yet" (no
 // entry) or "Not estimated: none of its files could be read". The percentages are of the
-// folder's Unzipped bytes; the margin is the wider side of the interval, never shown as 0
+// bytes the estimate found (the folder's Unzipped bytes when it tells none); the margin is the wider side of the interval, never shown as 0
 // when the interval has a width.
 std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes);
 

@@ -43,6 +43,9 @@ TEST_F(SavingTableTest, EntriesAreFoundByTheirRecordUntilCleared) {
   ASSERT_NE(table.Find(b), nullptr);
   EXPECT_FALSE(table.Find(b)->Known);
   EXPECT_EQ(table.Size(), 2u);
+  table.Erase(b);
+  EXPECT_EQ(table.Find(b), nullptr);
+  EXPECT_NE(table.Find(a), nullptr);
   table.Clear();
   EXPECT_EQ(table.Find(a), nullptr);
   EXPECT_EQ(table.Size(), 0u);
@@ -70,6 +73,10 @@ TEST_F(SavingTableTest, SentenceForEveryState) {
             "Zipping would free nothing measurable");
   EXPECT_EQ(Sentence(0, 0, 0, 100'000),
             "Zipping would free nothing measurable");
+  // The share is of the bytes the estimate found when it tells them.
+  SavingEstimate grown = Estimate(300, 300, 300);
+  grown.Bytes = 3000;
+  EXPECT_EQ(SavingSentence(&grown, 1000), "Zipping would free 300 bytes (10%)");
   // No Unzipped bytes to relate to: the bytes alone.
   EXPECT_EQ(Sentence(10, 10, 10, 0),
             "Zipping would free 10 bytes");
