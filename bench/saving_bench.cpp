@@ -5,12 +5,12 @@
 //                                     compressed data under .jpg/.mp4/.docx names, zeros,
 //                                     sparse files and disk images (about 4 GiB written at
 //                                     scale 1; sparse files cost little disk)
-//   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B]
+//   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B] [--budget B] [--seed S]
 //                                     true saving of every folder (every file compressed
 //                                     whole, raw deflate level 6; kept in DIR/.truth) beside
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
-//   saving_bench tree DIR [--threads N] [--whole B]
+//   saving_bench tree DIR [--threads N] [--whole B] [--budget B]
 //                                     scan time against estimate time of a whole tree
 //                                     (warm cache), and the peak memory of each
 //
@@ -456,6 +456,7 @@ int Run(const std::string& root, int argc, char** argv) {
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
   options.PrimeBytes = Arg(argc, argv, "--prime", options.PrimeBytes);
   options.BlockBytes = Arg(argc, argv, "--block", options.BlockBytes);
+  options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
 
@@ -591,6 +592,7 @@ int Tree(const std::string& root, int argc, char** argv) {
   orbelan::EstimateOptions options;
   options.Root = root + (root.back() == '/' ? "" : "/");
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
+  options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
   std::vector<const orbelan::FolderRec*> order;
   std::int64_t bytes = 0;

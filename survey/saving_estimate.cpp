@@ -8,13 +8,13 @@
 // Small folders (U <= WholeLimit): every file is compressed whole; the result is exact.
 //
 // Larger folders are sampled by bytes. The regular files, ordered by size (largest first,
-// then by name), are laid end to end on [0, U_reg). Files of at most BlockBytes are one
-// unit each; larger files are cut into BlockBytes blocks (the last one shorter). Draw k
-// picks the byte at x_k * U_reg, where x_k = frac(u + k * (sqrt(5) - 1) / 2) and u is a
-// random shift from the seed and the folder's file names and sizes: each x_k is uniform on [0, 1), so each
-// draw picks a unit with probability proportional to its bytes, while the golden-ratio
-// sequence spreads any prefix of draws evenly over the files (an implicit stratification by
-// file and by file size).
+// then by name), are laid end to end on [0, U_reg). Files of at most max(BlockBytes,
+// 64 KiB) are one unit each; larger files are cut into BlockBytes blocks (the last one
+// shorter). Draw k picks the byte at x_k * U_reg, where x_k = frac(u + k * (sqrt(5) - 1) / 2)
+// and u is a random shift from the seed and the folder's file names and sizes: each x_k is
+// uniform on [0, 1), so each draw picks a unit with probability proportional to its bytes,
+// while the golden-ratio sequence spreads any prefix of draws evenly over the files (an
+// implicit stratification by file and by file size).
 // The drawn unit gives a saving rate y in [0, 1]:
 //  - a whole small file: max(0, size - deflate6(file)) / size, exact for that file;
 //  - a block of a large file: 1 - (deflate6(prior + block) - deflate6(prior)) / block,
@@ -41,10 +41,15 @@
 //    huge incompressible file drew every sample keeps a margin until the small files are
 //    seen or enough draws make their share small; so does a sparse image whose draws all
 //    fell into holes;
-//  - block measurement: half a point of U_reg either way (kBlockError).
+//    (The rule holds for independent draws; the golden-ratio draws cover the bytes at
+//    least as evenly.)
+//  - block measurement: half a point of U_reg either way (kBlockError), for what priming
+//    leaves of the cold-block bias and for holes taken as saving everything (zeros keep
+//    about a thousandth).
 // Sampling stops when the half-width is within TargetMargin of U, or the next draw could
-// take the bytes read past the budget max(MinBudget, BudgetShare * U). When every file turns out to be a small file
-// compressed whole, the sum of their exact savings replaces the estimate (margin 0).
+// take the bytes read past the budget max(MinBudget, BudgetShare * U). When every file
+// turns out to be a small file compressed whole, the sum of their exact savings replaces
+// the estimate (margin 0).
 //
 // Bad input: files are opened with openat relative to the folder's descriptor, O_NOFOLLOW,
 // O_NONBLOCK (a FIFO swapped in never blocks), O_NOATIME where permitted, and fstat'ed:
@@ -79,6 +84,9 @@ constexpr double kZ = 1.96;
 constexpr int kMinDraws = 16;       // below this the sample variance is not worth trusting
 constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
 constexpr double kGoldenStep = 0.61803398874989484820;
+// Files up to this size are one unit, compressed whole when drawn: exact, read once, and
+// cheaper than blocks that each read their history again.
+constexpr std::int64_t kWholeFileUnit = 64 * 1024;
 // What measuring blocks instead of whole files may miss: priming leaves at most about
 // half a point of bias in the bench (16 KiB blocks, 16 KiB of history), and a file's deflate stream has block headers the
 // blocks do not; the interval allows half a point of the bytes for it.
@@ -305,6 +313,7 @@ class Sampler {
   Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
       : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
     block_ = std::max<std::int64_t>(options.BlockBytes, 512);
+    wholeUnit_ = std::max(block_, kWholeFileUnit);
     prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
     auto& files = listing_.files;
     std::sort(files.begin(), files.end(), [&](const FileEntry& a, const FileEntry& b) {
@@ -332,7 +341,7 @@ class Sampler {
     const double budget = std::max(static_cast<double>(options_.MinBudget),
                                    options_.BudgetShare * static_cast<double>(allBytes));
     SavingEstimate est;
-    const double perDraw = static_cast<double>(block_ + prime_);
+    const double perDraw = static_cast<double>(std::max(wholeUnit_, block_ + prime_));
     for (int k = 0; k < kMaxDraws; ++k) {
       if (Stopped(stop)) return {};
       if (draws_ >= kMinDraws && static_cast<double>(read_) + perDraw > budget) break;
@@ -379,7 +388,7 @@ class Sampler {
     if (state_[i] == kUnreadable) return Unreadable(i);
     if (state_[i] == kKnown) return Readable(rate_[i]);
     const char* name = listing_.names.c_str() + file.nameOffset;
-    if (file.size <= block_) {
+    if (file.size <= wholeUnit_) {
       const WholeFile whole = CompressWhole(dirFd_, name, file.size, ws_);
       read_ += whole.read;
       if (!whole.readable || whole.read <= 0) return MarkUnreadable(i);
@@ -422,7 +431,7 @@ class Sampler {
   void Touch(std::size_t i) {
     if (state_[i] != kUntouched) return;
     state_[i] = kTouched;
-    if (listing_.files[i].size <= block_) unseen_ -= listing_.files[i].size;  // seen whole
+    if (listing_.files[i].size <= wholeUnit_) unseen_ -= listing_.files[i].size;  // seen whole
     ++touched_;
   }
   void Readable(double y) {
@@ -498,7 +507,7 @@ class Sampler {
   const EstimateOptions& options_;
   Workspace& ws_;
   double shift_ = 0;
-  std::int64_t block_ = 0, prime_ = 0, total_ = 0, unseen_ = 0;
+  std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
   std::vector<std::int64_t> ends_;
   std::set<std::pair<std::size_t, std::int64_t>> seenBlocks_;  // blocks of large files drawn
   std::vector<std::uint8_t> state_;
