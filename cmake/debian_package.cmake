@@ -20,9 +20,10 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Orbelan looks at every folder beneath a folder you pick, counts each folder's own
 files and lists the folders with the size of their ordinary files, the size of their
-compressed archives, the share already archived, the age of the newest file and a zip
-priority, sortable by any column. Scanning changes nothing; a folder can then be zipped
-into a checked archive beside its files, the originals going to the trash.
+compressed archives, the share already archived, the age of the newest file, a zip
+priority and an estimate of what zipping would free, sortable by any column. Scanning
+changes nothing; a folder can then be zipped into a checked archive beside its files,
+the originals going to the trash.
 
 The package holds the desktop program orbelan and the command orbelan-report, which
 prints the same survey in a terminal as a table or as CSV.")
