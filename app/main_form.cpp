@@ -349,7 +349,11 @@ void TForm1::mnuZipClick() {
   if (busy_) return;
   const FolderRec* rec = SelectedRecord();
   if (!rec) return;
-  zip_->Start(rec->Path, settings, std::nullopt);
+  // The saving the list shows for the folder, once its estimate is in.
+  std::optional<std::int64_t> estimate;
+  if (const SavingEstimate* known = estimating_ ? savings_.Find(*rec) : nullptr; known && known->Known)
+    estimate = known->Saving;
+  zip_->Start(rec->Path, settings, estimate);
 }
 
 void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {

@@ -26,10 +26,13 @@
 #include <gtest/gtest.h>
 
 #include "app/folder_zip_command.h"
+#include "app/gui_saving_estimator.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"
+#include "survey/saving_estimate.h"
+#include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
 #include "ui/desktop_interaction.h"
 
@@ -158,6 +161,14 @@ TEST_F(FolderZipTest, ItemsAreOfferedForASelectedRowWithTheirOwnAccessLetter) {
 }
 
 TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
+  // The list's saving estimate, once in, is shown in the question and the summary.
+  QElapsedTimer wait;
+  wait.start();
+  while (form_->SavingEstimatorForTests().Running() && wait.elapsed() < 20000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  const SavingEstimate* estimate = form_->SavingOf(*Record(work_));
+  ASSERT_TRUE(estimate && estimate->Known);
+  const QString estimated = QString::fromStdString(GroupedNumber(estimate->Saving));
   Select(work_);
   script_.yesNo = {true};
   bool barSeen = false;
@@ -174,13 +185,15 @@ TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
   EXPECT_EQ(script_.shown[0].kind, "question");
   EXPECT_EQ(script_.shown[0].caption, "Zip folder");
   const QString name = "Work-" + QDate::currentDate().toString(Qt::ISODate) + ".zip";
-  for (const QString& part : {work_, QString("2 files, 49,000 bytes"), name, QString("trash")})
+  for (const QString& part : {work_, QString("2 files, 49,000 bytes"), name, QString("trash"),
+                              "(estimated saving: " + estimated + " bytes)"})
     EXPECT_TRUE(question.contains(part)) << question.toStdString() << " lacks " << part.toStdString();
 
   const QString summary = script_.shown[1].text;
   EXPECT_EQ(script_.shown[1].kind, "message");
   EXPECT_TRUE(summary.startsWith("Zipped 2 files, 49,000 bytes into " + name + " (")) << summary.toStdString();
-  EXPECT_TRUE(summary.endsWith(" bytes in the trash, freed when it is emptied.")) << summary.toStdString();
+  EXPECT_TRUE(summary.endsWith(" bytes in the trash, freed when it is emptied; estimated " + estimated + "."))
+      << summary.toStdString();
   EXPECT_FALSE(barSeen);  // the bar is gone before the summary shows
 
   // The archive stays beside the archive that was there; the originals are in the trash.
@@ -203,7 +216,7 @@ TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
   EXPECT_EQ(rec->SzZips, 3000 + archiveBytes);
   EXPECT_EQ(rec->SzFiles, rec->SzZips);
   EXPECT_EQ(form_->SelectedRecord(), rec);
-  EXPECT_TRUE(summary.contains(QString("(%1 bytes)").arg(QLocale::c().toString(archiveBytes))));
+  EXPECT_TRUE(summary.contains(QString("(%1 bytes)").arg(QString::fromStdString(GroupedNumber(archiveBytes)))));
 }
 
 TEST_F(FolderZipTest, NoLeavesEverythingAsItWas) {
