@@ -333,6 +333,7 @@ class Sampler {
     for (std::size_t i = files.size(); i-- > 0 && files[i].size == 0;) {
       state_[i] = kKnown;
       ++touched_;
+      ++settled_;
     }
   }
 
@@ -354,6 +355,9 @@ class Sampler {
       if (draws_ > 256 && draws_ % 16 != 0 && read_ < budget) continue;
       est = Interval();
       if (AllKnownExactly()) return Exact();
+      // Every file read whole or found unreadable: further draws would learn nothing, and
+      // the unreadable bytes save between nothing and all of them.
+      if (settled_ == listing_.files.size()) return Settled();
       const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
       if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
       if (static_cast<double>(read_) >= budget) break;
@@ -394,6 +398,7 @@ class Sampler {
       if (!whole.readable || whole.read <= 0) return MarkUnreadable(i);
       const double rate = static_cast<double>(whole.saving) / static_cast<double>(file.size);
       state_[i] = kKnown;
+      ++settled_;
       rate_[i] = static_cast<float>(rate);
       exactSaving_ += whole.saving;
       if (whole.missing > 0) unreadableBytes_ = AddSat(unreadableBytes_, whole.missing);
@@ -442,7 +447,10 @@ class Sampler {
   void UnreadableDraw() { ++unreadableDraws_; }
   void Unreadable(std::size_t) { UnreadableDraw(); }
   void MarkUnreadable(std::size_t i) {
-    if (state_[i] != kUnreadable) unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
+    if (state_[i] != kUnreadable) {
+      unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
+      ++settled_;
+    }
     state_[i] = kUnreadable;
     UnreadableDraw();
   }
@@ -455,6 +463,20 @@ class Sampler {
     }
     return true;
   }
+  SavingEstimate Settled() const {
+    SavingEstimate est;
+    est.Sampled = read_;
+    est.Unreadable = unreadableBytes_;
+    const std::int64_t readable = total_ - unreadableBytes_;
+    if (readable <= 0) return FinishOthers(est, listing_);
+    est.Known = true;
+    est.Low = exactSaving_;
+    est.High = AddSat(exactSaving_, unreadableBytes_);
+    const double rate = static_cast<double>(exactSaving_) / static_cast<double>(readable);
+    est.Saving = AddSat(exactSaving_, ToBytes(rate * static_cast<double>(unreadableBytes_)));
+    return FinishOthers(est, listing_);
+  }
+
   SavingEstimate Exact() const {
     SavingEstimate est;
     est.Known = true;
@@ -513,6 +535,7 @@ class Sampler {
   std::vector<std::uint8_t> state_;
   std::vector<float> rate_;
   std::size_t touched_ = 0;
+  std::size_t settled_ = 0;  // files known exactly or unreadable
   int draws_ = 0, readable_ = 0, unreadableDraws_ = 0;
   double sum_ = 0;
   double x_ = 0;  // the position of the draw under way

@@ -330,8 +330,17 @@ TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
   est = EstimateUnprivileged(Rec(tree.RootSlash()), sampled);
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Unreadable, 30000);
+  EXPECT_EQ(est.Low, TrueSaving(text));
+  EXPECT_EQ(est.High, TrueSaving(text) + 30000);
+  // A large unreadable file is sampled in blocks: its share of the draws widens it.
+  Write(tree, "large.txt", Text(200000, 19));
+  ASSERT_EQ(chmod(tree.PathOf("large.txt").c_str(), 0), 0);
+  est = EstimateUnprivileged(Rec(tree.RootSlash()), sampled);
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Unreadable, 230000);
   EXPECT_LE(est.Low, TrueSaving(text));
-  EXPECT_GE(est.High, TrueSaving(text) + 30000 * 8 / 10);
+  EXPECT_GE(est.High, TrueSaving(text) + 230000 * 8 / 10);
+  tree.Remove("large.txt");
 
   tree.Remove("open.txt");
   est = EstimateUnprivileged(Rec(tree.RootSlash()), {});
