@@ -64,6 +64,7 @@ TForm1::TForm1(const Options& options) {
   observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
                                                 [this] { return quitDuringScan_; });
   scanner_ = std::make_unique<Scanner>(folders_, scanSettings_, *observer_);
+  scanner_->SetThreads(options.scanThreads > 0 ? options.scanThreads : Scanner::DefaultThreads());
   zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
   connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
   connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
@@ -157,6 +158,8 @@ void TForm1::ScanPath(const std::string& path) {
   // Run resets the folder list and both cancel flags, then runs the phases.
   const bool completed = scanner_->Run(path);
   observer_->Flush();
+  for (const std::string& unread : scanner_->Unscanned())
+    qWarning("Not read (too many open files): %s", unread.c_str());
   if (completed) FillList();
 
   ProgressBar1->hide();

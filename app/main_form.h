@@ -48,6 +48,8 @@ class TForm1 : public QMainWindow {
     std::optional<std::string> settingsFile;
     // The splash is shown half a second after start; tests leave it off.
     bool startSplashTimer = true;
+    // Threads that count files during a scan; 0 for one per core.
+    int scanThreads = 0;
   };
 
   TForm1();

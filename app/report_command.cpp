@@ -1,5 +1,6 @@
 #include "app/report_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/dir_reader.h"
+#include "platform/start_path.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "app/report_format.h"
@@ -36,6 +38,15 @@ bool ParseSortColumn(std::string_view text, int& column) {
   if (result.ec != std::errc() || result.ptr != end) return false;
   if (value == 0 || value < -kColumnCount || value > kColumnCount) return false;
   column = value;
+  return true;
+}
+
+bool ParseThreads(std::string_view text, int& threads) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  if (result.ec != std::errc() || result.ptr != end || value < 1) return false;
+  threads = std::min(value, Scanner::kMaxThreads);
   return true;
 }
 
@@ -147,7 +158,7 @@ bool EstimateRows(const ResultRows& rows, const ReportContext& context, const st
 }  // namespace
 
 std::string ReportUsage() {
-  return "Usage: orbelan-report [--sort N] [--csv] [--estimate] FOLDER\n"
+  return "Usage: orbelan-report [--sort N] [--csv] [--estimate] [--threads N] FOLDER\n"
          "Scans FOLDER and lists its folders above the minimum size, as Orbelan does.\n"
          "  --sort N     sort column: 1 Path, 2 Unzipped, 3 Zipped, 4 %, 5 Most Recent,\n"
          "               6 Priority, 7 none; negative for descending (default 1)\n"
@@ -155,7 +166,8 @@ std::string ReportUsage() {
          "  --estimate   also estimate how many bytes zipping each folder would free,\n"
          "               by compressing samples of its files (a Saving column; in CSV\n"
          "               saving,saving_low,saving_high,sampled: a 95% interval and the\n"
-         "               bytes read); the total goes last (on stderr with --csv)\n";
+         "               bytes read); the total goes last (on stderr with --csv)\n"
+         "  --threads N  threads counting files, at most 16 (default: one per core)\n";
 }
 
 std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& args, std::string& error) {
@@ -173,6 +185,21 @@ std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& arg
         options.Estimate = true;
       } else if (arg == "--help" || arg == "-h") {
         options.Help = true;
+      } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
+        std::string value;
+        if (arg == "--threads") {
+          if (i + 1 >= args.size()) {
+            error = "--threads needs a number";
+            return std::nullopt;
+          }
+          value = args[++i];
+        } else {
+          value = arg.substr(10);
+        }
+        if (!ParseThreads(value, options.Threads)) {
+          error = "--threads takes a number of threads from 1 up: '" + value + "'";
+          return std::nullopt;
+        }
       } else if (arg == "--sort" || arg.rfind("--sort=", 0) == 0) {
         std::string value;
         if (arg == "--sort") {
@@ -239,21 +266,28 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
 
   FolderList folders;
   bool completed = false;
+  std::vector<std::string> unscanned;
   {  // the scanner's read buffers go before the rows are made
     ReportObserver observer(context);
     Scanner scanner(folders, *context.settings, observer);
+    scanner.SetThreads(options->Threads > 0 ? options->Threads : Scanner::DefaultThreads());
     observer.Attach(scanner);
     completed = scanner.Run(options->Folder);
     observer.Finish();
+    unscanned = scanner.Unscanned();
   }
   const bool interrupted = context.interrupted != nullptr && *context.interrupted != 0;
   if (!completed || interrupted) return kReportCanceled;
+  // A folder left out for want of descriptors is a failure, never a silent gap: as du
+  // does, the report is written from what was read, and the status says it is incomplete.
+  for (const std::string& path : unscanned)
+    err << "orbelan-report: " << TerminalSafe(path) << ": not read: too many open files\n";
 
   const ResultRows rows =
       FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);
   if (options->Estimate) {
     std::vector<SavingEstimate> estimates;
-    if (!EstimateRows(rows, context, options->Folder, estimates)) return kReportCanceled;
+    if (!EstimateRows(rows, context, AbsoluteFolderPath(options->Folder), estimates)) return kReportCanceled;
     if (options->Csv) {
       out << CsvHeader() << CsvEstimateHeader() << '\n';
       for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
@@ -271,7 +305,13 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   } else {
     WriteTable(out, rows, context.today);
   }
-  return finish();
+  const int status = finish();
+  if (status == kReportOk && !unscanned.empty()) {
+    err << "orbelan-report: " << unscanned.size()
+        << " folders could not be read; raise the open-file limit (ulimit -n)\n";
+    return kReportIncomplete;
+  }
+  return status;
 }
 
 }  // namespace orbelan

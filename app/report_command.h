@@ -17,6 +17,7 @@ struct ReportOptions {
   bool Csv = false;
   bool Estimate = false;  // add each folder's estimated saving
   bool Help = false;
+  int Threads = 0;  // 0: one per core
   std::string Folder;
 };
 
@@ -24,6 +25,7 @@ struct ReportOptions {
 constexpr int kReportOk = 0;
 constexpr int kReportWriteFailed = 1;  // the report could not be written (a full disk, a closed pipe)
 constexpr int kReportUsage = 2;     // bad arguments, or FOLDER is not a readable folder
+constexpr int kReportIncomplete = 3;  // some folders could not be read for want of descriptors
 constexpr int kReportCanceled = 130;  // interrupted (as a shell reports SIGINT)
 
 std::string ReportUsage();

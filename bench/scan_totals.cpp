@@ -1,8 +1,10 @@
 // Hand-run: scans a folder with empty lists (nothing ignored, no archive extensions) and
 // prints the totals over every record, to compare with a generated tree's manifest.
-// Usage: scan_totals FOLDER
+// Usage: scan_totals [--threads N] FOLDER   (default: one thread per core)
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <ctime>
 
 #include "settings/settings.h"
@@ -20,14 +22,21 @@ double Seconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int threads = orbelan::Scanner::DefaultThreads();
+  if (argc == 4 && std::string(argv[1]) == "--threads") {
+    threads = std::atoi(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--threads N] FOLDER\n", argv[0]);
     return 2;
   }
   orbelan::Settings settings;  // every list empty
   orbelan::FolderList folders;
   orbelan::SilentScanObserver observer;
   orbelan::Scanner scanner(folders, settings, observer);
+  scanner.SetThreads(threads);
   const double start = Seconds();
   scanner.Run(argv[1]);
   const double elapsed = Seconds() - start;
@@ -41,5 +50,6 @@ int main(int argc, char** argv) {
   std::printf("folders %lld files %lld bytes %lld\n", static_cast<long long>(folders.Count()), files,
               bytes);
   std::fprintf(stderr, "scan %.3f s\n", elapsed);
-  return ignored == 0 ? 0 : 1;
+  for (const std::string& path : scanner.Unscanned()) std::fprintf(stderr, "not read: %s\n", path.c_str());
+  return ignored == 0 && scanner.Unscanned().empty() ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -55,14 +56,14 @@ int OpenByComponents(int base, std::string_view path, bool followLinks) {
 // openat2 refusing every link on the way; -1 with errno ENOSYS where the kernel (or a
 // sandbox) lacks it.
 int OpenWithoutLinks(int base, const char* relative) {
-  static bool unavailable = false;
-  if (!unavailable) {
+  static std::atomic<bool> unavailable{false};  // learnt once, by whichever thread asks
+  if (!unavailable.load(std::memory_order_relaxed)) {
     open_how how{};
     how.flags = kDirFlags;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long fd = syscall(SYS_openat2, base, relative, &how, sizeof how);
     if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
-    unavailable = true;
+    unavailable.store(true, std::memory_order_relaxed);
   }
   // Older kernels: the last component is never followed; the ones before it are only
   // links if the tree changed since it was walked.
@@ -86,9 +87,21 @@ bool DirReader::Adopt(int fd) {
   return true;
 }
 
+void DirReader::ReadFrom(int fd) {
+  Close();
+  fd_ = fd;
+  owned_ = false;
+}
+
+void DirReader::Take(int fd) {
+  Close();
+  fd_ = fd;
+}
+
 void DirReader::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0 && owned_) close(fd_);
   fd_ = -1;
+  owned_ = true;
   filled_ = pos_ = 0;
   ended_ = false;
 }
@@ -105,11 +118,15 @@ bool DirReader::OpenChild(int parentFd, const char* name) {
 }
 
 bool DirReader::OpenBelow(int baseFd, std::string_view relative) {
-  if (relative.empty()) return Adopt(openat(baseFd, ".", kDirFlags));
-  scratch_.assign(relative);
-  int fd = OpenWithoutLinks(baseFd, scratch_.c_str());
+  return Adopt(OpenFolderBelow(baseFd, relative));
+}
+
+int OpenFolderBelow(int baseFd, std::string_view relative) {
+  if (relative.empty()) return openat(baseFd, ".", kDirFlags);
+  const std::string path(relative);
+  int fd = OpenWithoutLinks(baseFd, path.c_str());
   if (fd < 0 && errno == ENAMETOOLONG) fd = OpenByComponents(baseFd, relative, false);
-  return Adopt(fd);
+  return fd;
 }
 
 bool DirReader::Next(DirEntry& entry) {

@@ -5,6 +5,8 @@
 
 #include <dirent.h>
 
+#include <cerrno>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,6 +53,10 @@ class DirReader {
   // Opens relative (components separated by "/", no trailing "/") below baseFd without
   // following any link on the way; an empty relative reopens baseFd's folder.
   bool OpenBelow(int baseFd, std::string_view relative);
+  // Reads the folder open at fd, which stays the caller's: Close leaves it open.
+  void ReadFrom(int fd);
+  // Reads the folder open at fd, which the reader now owns.
+  void Take(int fd);
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -68,6 +74,7 @@ class DirReader {
   bool Adopt(int fd);
 
   int fd_ = -1;
+  bool owned_ = true;
   std::string scratch_;  // NUL-terminated copy of a path, kept to avoid reallocating
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferSize_;
@@ -75,6 +82,14 @@ class DirReader {
   std::size_t pos_ = 0;
   bool ended_ = false;
 };
+
+// Opens relative (components joined by "/", no trailing "/") below baseFd as a folder,
+// following no link on the way; -1 with errno when it fails.
+int OpenFolderBelow(int baseFd, std::string_view relative);
+
+// Whether an open failed for want of descriptors (of the process or of the system), which
+// closing others cures, rather than because the folder cannot be read.
+inline bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 // Raises the soft limit on open descriptors to the hard limit (one is held per level of
 // a deep tree). Safe to call more than once.

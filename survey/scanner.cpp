@@ -1,14 +1,23 @@
 #include "survey/scanner.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <set>
+#include <thread>
 
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
 #include "platform/pseudo_fs.h"
+#include "platform/start_path.h"
+#include "survey/counting_crew.h"
+#include "survey/descriptor_chain.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/record_links.h"
 
 namespace orbelan {
 namespace {
@@ -22,6 +31,21 @@ constexpr std::string_view kPhase2Caption = "Scan all Files";
 constexpr std::size_t kShallowLevels = 64;
 constexpr std::size_t kDeepLevelBuffer = 4096;
 
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// How long phase 1 waits for the workers to give descriptors back before it records a
+// folder as one it could not read.
+constexpr auto kDescriptorPatience = std::chrono::seconds(1);
+// How long the scan's thread waits for the workers between two checks of its own.
+constexpr auto kProgressPoll = std::chrono::milliseconds(5);
+
+void ZeroCounts(FolderList& folders) {
+  for (FolderRec& rec : folders) {
+    rec.NFiles = rec.NIgno = rec.NZips = 0;
+    rec.SzFiles = rec.SzIgno = rec.SzZips = 0;
+    rec.Recent = 0;
+  }
+}
+
 }  // namespace
 
 struct Scanner::Level {
@@ -29,6 +53,29 @@ struct Scanner::Level {
   DirReader reader;
   std::size_t pathLength = 0;  // length of path_ while this level is open
   bool mountsBelow = false;    // a file system may begin somewhere below this folder
+  std::int64_t record = -1;    // this folder's record
+
+  // Given back for want of descriptors: the rest of the folder's entries were read ahead
+  // (its subfolders by name, and how many other entries come before each and after the
+  // last) and the folder closed; it is reopened only to open a subfolder.
+  bool shed = false;
+  std::vector<std::string> restNames;
+  std::vector<std::uint32_t> restSkips;  // one more than restNames
+  std::size_t restAt = 0;
+  std::uint32_t skipped = 0;
+  int fd = -1;  // the folder reopened while shed
+
+  int Fd() const { return shed ? fd : reader.Fd(); }
+  void Reset() {
+    reader.Close();
+    if (fd >= 0) close(fd);
+    fd = -1;
+    shed = false;
+    restNames.clear();
+    restSkips.clear();
+    restAt = 0;
+    skipped = 0;
+  }
 };
 
 Scanner::Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer)
@@ -36,33 +83,75 @@ Scanner::Scanner(FolderList& folders, const Settings& settings, ScanObserver& ob
       settings_(settings),
       observer_(observer),
       fileReader_(std::make_unique<DirReader>()),
-      pseudoFs_(std::make_unique<PseudoFsDetector>()) {}
+      pseudoFs_(std::make_unique<PseudoFsDetector>()),
+      links_(std::make_unique<RecordLinks>()),
+      pressure_(std::make_unique<DescriptorPressure>()) {}
 
-Scanner::~Scanner() { CloseBase(); }
+Scanner::~Scanner() {
+  StopCrew();
+  CloseBase();
+}
+
+void Scanner::SetThreads(int threads) { threads_ = std::clamp(threads, 1, kMaxThreads); }
+
+int Scanner::DefaultThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
+}
 
 void Scanner::CloseBase() {
+  for (auto& level : levels_) level->Reset();
   if (baseFd_ >= 0) close(baseFd_);
   baseFd_ = -1;
   basePath_.clear();
 }
 
+void Scanner::StopCrew() {
+  if (!crew_) return;
+  crew_->Stop();
+  crew_->Join();
+  for (std::string& path : crew_->TakeUnscanned()) unscanned_.push_back(std::move(path));
+  crew_.reset();
+}
+
 bool Scanner::Run(std::string_view startPath) {
   folders_.ResetFolderList();
+  links_->Clear();
+  unscanned_.clear();
   CancelRequested = false;
   CancelNoticeShown = false;
-  FindFolders(std::string(startPath));
-  if (!CancelRequested) ScanFiles();
+  FindFolders(AbsoluteFolderPath(startPath));
+  if (!CancelRequested) {
+    if (!folders_.Empty()) {
+      observer_.ScanFilesStarted(folders_.Count());
+      if (threads_ > 1) ScanFilesWithCrew(); else ScanFilesHere();
+    }
+  } else if (crew_) {
+    // The workers counted ahead of phase 1; a scan cancelled there has counted nothing.
+    StopCrew();
+    ZeroCounts(folders_);
+  }
+  StopCrew();
   CloseBase();
+  links_->Clear();
+  // A folder phase 1 could not enter may have failed phase 2 as well: name it once.
+  std::set<std::string> named;
+  std::erase_if(unscanned_, [&](const std::string& path) { return !named.insert(path).second; });
   return !CancelRequested;
 }
 
 bool Scanner::CheckCancel() {
   observer_.PumpMessages();
-  if (CancelRequested && !CancelNoticeShown && !observer_.AskCancel()) {
-    CancelRequested = false;
-    CancelNoticeShown = false;
+  if (CancelRequested && !CancelNoticeShown) {
+    if (crew_) crew_->Pause();  // nothing moves while the user is asked
+    if (!observer_.AskCancel()) {
+      CancelRequested = false;
+      CancelNoticeShown = false;
+      if (crew_) crew_->Resume();
+    }
   }
   if (observer_.QuitRequested()) CancelRequested = true;
+  if (CancelRequested && crew_) crew_->Stop();
   return CancelRequested;
 }
 
@@ -75,20 +164,34 @@ Scanner::Level& Scanner::LevelAt(std::size_t depth) {
   return *levels_[depth];
 }
 
+bool Scanner::AddRecord(const std::string& path, std::int64_t parent, std::size_t depth) {
+  if (!folders_.AddFolder(path, settings_)) return false;
+  links_->Append(RecordLink{folders_.Tail(), parent, static_cast<std::uint32_t>(depth)});
+  if (crew_) crew_->Publish(links_->Size());
+  return true;
+}
+
 void Scanner::FindFolders(std::string path) {
   if (path.empty() || path.back() != '/') path.push_back('/');
+  StopCrew();
   CloseBase();
   RaiseOpenFileLimit();
+  if (links_->Size() != folders_.Count()) links_->BuildFrom(folders_);
   if (IsIgnoredPath(path, settings_)) return;
 
   Level& start = LevelAt(0);
+  start.Reset();
   const bool opened = start.reader.OpenPath(path);
-  if (!folders_.AddFolder(path, settings_)) {
+  if (!AddRecord(path, -1, 0)) {
     start.reader.Close();
     return;
   }
+  start.record = folders_.Count() - 1;
   observer_.FoldersFound(folders_.Count());
-  if (!opened) return;  // a start that cannot be read keeps one record with zero counts
+  if (!opened) {  // a start that cannot be read keeps one record with zero counts
+    if (OutOfDescriptors(errno)) unscanned_.push_back(path);
+    return;
+  }
 
   baseFd_ = dup(start.reader.Fd());
   basePath_ = path;
@@ -96,11 +199,38 @@ void Scanner::FindFolders(std::string path) {
   start.pathLength = path_.size();
   pseudoFs_->Begin(start.reader.Fd());
   start.mountsBelow = pseudoFs_->MountsBelow("");
+  if (threads_ > 1 && baseFd_ >= 0 && start.record == 0) {
+    crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_);
+    crew_->Publish(links_->Size());
+  }
   WalkFolders();
 }
 
+bool Scanner::NextEntry(Level& level, DirEntry& entry, bool& folder) {
+  if (!level.shed) {
+    if (!level.reader.Next(entry)) return false;
+    folder = !entry.Hidden() && level.reader.KindOf(entry) == EntryKind::Directory;
+    return true;
+  }
+  if (level.skipped < level.restSkips[level.restAt]) {  // an entry that is not a subfolder
+    ++level.skipped;
+    entry = DirEntry{};
+    folder = false;
+    return true;
+  }
+  if (level.restAt == level.restNames.size()) return false;
+  const std::string& name = level.restNames[level.restAt++];
+  level.skipped = 0;
+  entry.Name = name.c_str();
+  entry.NameLength = name.size();
+  entry.Type = DT_DIR;
+  folder = true;
+  return true;
+}
+
 // Depth-first without recursion, so that the depth of a tree is bounded by descriptors,
-// not by the stack. Each level keeps its folder open until its last entry.
+// not by the stack. Each level keeps its folder open until its last entry, unless it has to
+// give its descriptor back.
 void Scanner::WalkFolders() {
   std::size_t depth = 0;
 
@@ -108,7 +238,7 @@ void Scanner::WalkFolders() {
   // that led down; false when the walk is over.
   auto leaveFolder = [&]() -> bool {
     for (;;) {
-      LevelAt(depth).reader.Close();
+      LevelAt(depth).Reset();
       if (depth == 0) return false;
       --depth;
       path_.resize(LevelAt(depth).pathLength);
@@ -119,16 +249,96 @@ void Scanner::WalkFolders() {
   for (;;) {
     Level& level = LevelAt(depth);
     DirEntry entry;
-    if (!level.reader.Next(entry)) {
+    bool folder = false;
+    if (!NextEntry(level, entry, folder)) {
       if (!leaveFolder()) return;
       continue;
     }
-    if (!entry.Hidden() && !CancelRequested &&
-        level.reader.KindOf(entry) == EntryKind::Directory && EnterSubfolder(depth, entry)) {
+    if (folder && !CancelRequested && EnterSubfolder(depth, entry)) {
       ++depth;
       continue;
     }
     if (FolderEntryDone() && !leaveFolder()) return;
+  }
+}
+
+void Scanner::ShedLevel(Level& level) {
+  if (level.shed) {
+    if (level.fd >= 0) close(level.fd);
+    level.fd = -1;
+    return;
+  }
+  level.restNames.clear();
+  level.restSkips.clear();
+  std::uint32_t skipped = 0;
+  DirEntry entry;
+  while (level.reader.Next(entry)) {
+    if (!entry.Hidden() && level.reader.KindOf(entry) == EntryKind::Directory) {
+      level.restSkips.push_back(skipped);
+      level.restNames.emplace_back(entry.Name, entry.NameLength);
+      skipped = 0;
+    } else {
+      ++skipped;
+    }
+  }
+  level.restSkips.push_back(skipped);
+  level.restAt = 0;
+  level.skipped = 0;
+  level.reader.Close();
+  level.shed = true;
+  level.fd = -1;
+}
+
+// Gives back the descriptors of the shallower half of the folders above parentDepth (the
+// start stays: the others are reopened from it). The number given back.
+std::size_t Scanner::ShedLevels(std::size_t parentDepth) {
+  std::size_t open = 0;
+  for (std::size_t d = 1; d < parentDepth; ++d) open += LevelAt(d).Fd() >= 0 ? 1 : 0;
+  const std::size_t toShed = (open + 1) / 2;
+  std::size_t shed = 0;
+  for (std::size_t d = 1; d < parentDepth && shed < toShed; ++d) {
+    Level& level = LevelAt(d);
+    if (level.Fd() < 0) continue;
+    ShedLevel(level);
+    ++shed;
+  }
+  return shed;
+}
+
+// Reopens a folder that gave its descriptor back, from the nearest folder above it that
+// still holds one.
+bool Scanner::EnsureLevelFd(std::size_t depth) {
+  if (LevelAt(depth).Fd() >= 0) return true;
+  std::size_t from = depth;
+  while (from > 0 && LevelAt(from - 1).Fd() < 0) --from;
+  if (from == 0) {
+    errno = ENOENT;
+    return false;
+  }
+  const Level& above = LevelAt(from - 1);
+  Level& level = LevelAt(depth);
+  const std::string relative =
+      path_.substr(above.pathLength, level.pathLength - above.pathLength - 1);
+  level.fd = OpenFolderBelow(above.Fd(), relative);
+  return level.fd >= 0;
+}
+
+int Scanner::OpenSubfolder(std::size_t parentDepth, const char* name) {
+  const auto deadline = std::chrono::steady_clock::now() + kDescriptorPatience;
+  for (;;) {
+    int fd = -1;
+    if (EnsureLevelFd(parentDepth))
+      fd = openat(LevelAt(parentDepth).Fd(), name, kDirFlags | O_NOFOLLOW);
+    if (fd >= 0 || !OutOfDescriptors(errno)) return fd;
+    const int error = errno;
+    if (ShedLevels(parentDepth) > 0) continue;
+    // Nothing of phase 1's own left to give: ask the workers, and wait a little for them.
+    pressure_->Requests.fetch_add(1, std::memory_order_relaxed);
+    if (std::chrono::steady_clock::now() > deadline) {
+      errno = error;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
@@ -138,10 +348,14 @@ bool Scanner::EnterSubfolder(std::size_t parentDepth, const DirEntry& entry) {
   Level& child = LevelAt(parentDepth + 1);
   const std::size_t parentLength = path_.size();
 
-  const bool opened = child.reader.OpenChild(parent.reader.Fd(), entry.Name);
-  if (!opened && (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)) {
+  child.Reset();
+  const int fd = OpenSubfolder(parentDepth, entry.Name);
+  const int openErrno = errno;
+  const bool opened = fd >= 0;
+  if (!opened && (openErrno == ENOENT || openErrno == ENOTDIR || openErrno == ELOOP)) {
     return false;  // gone, or replaced by something that is not a folder
   }
+  if (opened) child.reader.Take(fd);
   path_.append(entry.Name, entry.NameLength);
   path_.push_back('/');
   child.mountsBelow = false;
@@ -149,19 +363,21 @@ bool Scanner::EnterSubfolder(std::size_t parentDepth, const DirEntry& entry) {
     const std::string_view relative =
         std::string_view(path_).substr(basePath_.size(), path_.size() - basePath_.size() - 1);
     if (opened && pseudoFs_->MayBeMountPoint(relative) && pseudoFs_->IsPseudo(child.reader.Fd())) {
-      child.reader.Close();
+      child.Reset();
       path_.resize(parentLength);
       return false;
     }
     child.mountsBelow = pseudoFs_->MountsBelow(relative);
   }
-  if (!folders_.AddFolder(path_, settings_)) {  // an ignored path: nothing below it either
-    child.reader.Close();
+  if (!AddRecord(path_, parent.record, parentDepth + 1)) {  // ignored: nothing below it either
+    child.Reset();
     path_.resize(parentLength);
     return false;
   }
+  child.record = folders_.Count() - 1;
   observer_.FoldersFound(folders_.Count());
   if (!opened) {  // unreadable: recorded, with nothing below it
+    if (OutOfDescriptors(openErrno)) unscanned_.push_back(path_);
     path_.resize(parentLength);
     return false;
   }
@@ -177,43 +393,55 @@ bool Scanner::FolderEntryDone() {
   return true;
 }
 
-bool Scanner::OpenRecord(DirReader& reader, const FolderRec& rec) {
-  const std::string_view path = rec.Path;
-  if (baseFd_ >= 0 && path.substr(0, basePath_.size()) == basePath_) {
-    std::string_view relative = path.substr(basePath_.size());
-    if (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
-    return reader.OpenBelow(baseFd_, relative);
-  }
-  return reader.OpenPath(path);
-}
-
 void Scanner::ScanFiles() {
   if (folders_.Empty()) return;
-  const std::int64_t total = folders_.Count();
-  observer_.ScanFilesStarted(total);
+  // A list made elsewhere: learn how its records hang together from their paths.
+  links_->BuildFrom(folders_);
+  unscanned_.clear();
+  observer_.ScanFilesStarted(folders_.Count());
+  if (threads_ > 1) ScanFilesWithCrew(); else ScanFilesHere();
+  StopCrew();
+  links_->Clear();
+}
 
+void Scanner::ScanFilesHere() {
+  const std::int64_t total = links_->Size();
   LocalDayClock clock;
-  DirReader& reader = *fileReader_;
-  DirEntry entry;
-  EntryStat stat;
-  std::int64_t index = 0;
-  for (FolderRec& rec : folders_) {
-    observer_.FolderProgress(++index, total);
-    if (OpenRecord(reader, rec)) {  // a folder gone since phase 1 keeps zero counts
-      while (reader.Next(entry)) {
-        if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
-            stat.Kind != EntryKind::Directory) {
-          TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings_);
-        }
-        if (CheckCancel()) {
-          observer_.ShowMsg(kCanceledText, kPhase2Caption);
-          break;
-        }
-      }
-      reader.Close();
-    }
+  DescriptorChain chain(*links_, baseFd_, *pressure_);
+  for (std::int64_t index = 0; index < total; ++index) {
+    observer_.FolderProgress(index + 1, total);
+    FolderRec& rec = *(*links_)[index].Rec;
+    const int fd = chain.Reach(index);
+    if (fd >= 0) {
+      CountFolderFiles(*fileReader_, fd, rec, settings_, clock, [&] {
+        if (!CheckCancel()) return false;
+        observer_.ShowMsg(kCanceledText, kPhase2Caption);
+        return true;
+      });
+    } else if (OutOfDescriptors(errno)) {
+      unscanned_.push_back(rec.Path);
+    }  // a folder gone since phase 1 keeps zero counts
     if (CancelRequested) break;
   }
+}
+
+void Scanner::ScanFilesWithCrew() {
+  const std::int64_t total = links_->Size();
+  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_);
+  crew_->Close(total);
+  std::int64_t reported = 0;
+  for (;;) {
+    const std::int64_t finished = crew_->Finished();
+    while (reported < finished) observer_.FolderProgress(++reported, total);
+    if (CheckCancel()) {
+      StopCrew();  // every worker has stopped before the notice shows
+      observer_.ShowMsg(kCanceledText, kPhase2Caption);
+      return;
+    }
+    if (reported >= total) break;
+    crew_->WaitForProgress(kProgressPoll);
+  }
+  StopCrew();
 }
 
 }  // namespace orbelan

@@ -1,7 +1,10 @@
 #pragma once
 // The two-phase scan of a folder tree: phase 1 records every folder, phase 2 counts
-// each recorded folder's own files. Runs on the caller's thread; the observer is the
-// face (GUI, report command, tests) that shows progress and answers the cancel protocol.
+// each recorded folder's own files. Runs on the caller's thread, which alone talks to the
+// observer, the face (GUI, report command, tests) that shows progress and answers the
+// cancel protocol. With more than one thread, phase 2 is done by worker threads that start
+// on the records while phase 1 still finds them; the records and every figure are those of
+// the one-thread scan.
 
 #include <cstdint>
 #include <memory>
@@ -11,8 +14,11 @@
 
 namespace orbelan {
 
+class CountingCrew;
 class DirReader;
 class FolderList;
+class RecordLinks;
+struct DescriptorPressure;
 class PseudoFsDetector;
 struct DirEntry;
 struct FolderRec;
@@ -61,9 +67,23 @@ class Scanner {
   bool CancelRequested = false;
   bool CancelNoticeShown = false;
 
-  // Resets the list and both flags, runs phase 1 and, unless cancelled, phase 2.
-  // Returns true when both phases completed (the caller then fills the results list).
+  // The threads that count files: 1 counts them on the caller's thread between its
+  // checks; more run as workers. Clamped to 1..kMaxThreads.
+  void SetThreads(int threads);
+  int Threads() const { return threads_; }
+  static constexpr int kMaxThreads = 16;
+  // One per core, at most kMaxThreads.
+  static int DefaultThreads();
+
+  // Makes the start absolute and tidy by its text (links unresolved), resets the list and
+  // both flags, runs phase 1 and, unless cancelled, phase 2. Returns true when both phases
+  // completed (the caller then fills the results list).
   bool Run(std::string_view startPath);
+
+  // Folders of the last run that could not be read because the process or the system had
+  // no descriptor left even after giving back every one it could. Nothing below such a
+  // folder was recorded (phase 1) or its files were not counted (phase 2).
+  const std::vector<std::string>& Unscanned() const { return unscanned_; }
 
   // Phase 1 from path: records it (with a trailing "/" added when missing) and every
   // folder below it, depth-first, each folder before its subfolders.
@@ -79,19 +99,32 @@ class Scanner {
 
   Level& LevelAt(std::size_t depth);
   void WalkFolders();
+  bool NextEntry(Level& level, DirEntry& entry, bool& folder);
   bool EnterSubfolder(std::size_t parentDepth, const DirEntry& entry);
+  bool AddRecord(const std::string& path, std::int64_t parent, std::size_t depth);
+  int OpenSubfolder(std::size_t parentDepth, const char* name);
+  bool EnsureLevelFd(std::size_t depth);
+  std::size_t ShedLevels(std::size_t parentDepth);
+  void ShedLevel(Level& level);
   bool FolderEntryDone();
-  bool OpenRecord(DirReader& reader, const FolderRec& rec);
+  void ScanFilesHere();
+  void ScanFilesWithCrew();
+  void StopCrew();
   void CloseBase();
 
   FolderList& folders_;
   const Settings& settings_;
   ScanObserver& observer_;
 
+  int threads_ = 1;
   std::string path_;  // the folder being walked in phase 1, ending in "/"
   std::vector<std::unique_ptr<Level>> levels_;  // one open folder per depth in phase 1
   std::unique_ptr<DirReader> fileReader_;       // phase 2
   std::unique_ptr<PseudoFsDetector> pseudoFs_;
+  std::unique_ptr<RecordLinks> links_;          // each record's parent, for phase 2
+  std::unique_ptr<DescriptorPressure> pressure_;
+  std::unique_ptr<CountingCrew> crew_;          // phase 2's workers, when threads_ > 1
+  std::vector<std::string> unscanned_;
   // The start folder, held from phase 1 to phase 2 so that records are reopened below it
   // without following links and without walking the start path again.
   int baseFd_ = -1;

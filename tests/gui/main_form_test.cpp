@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -63,9 +64,16 @@ class MainFormTest : public ::testing::Test {
     root_ = dir_.path() + "/Tree";
     ASSERT_TRUE(QDir().mkpath(root_));
     settingsFile_ = dir_.path() + "/orbelan.dat";
+    MakeForm(0);
+  }
+
+  // A fresh window whose scans count files on threads threads (0: one per core).
+  void MakeForm(int threads) {
     TForm1::Options options;
     options.settingsFile = settingsFile_.toStdString();
     options.startSplashTimer = false;
+    options.scanThreads = threads;
+    form_.reset();
     form_ = std::make_unique<TForm1>(options);
     form_->settings.MinSize = 0;
     form_->settings.ZipExts.Clear();
@@ -289,6 +297,7 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredNoLetsTheScanFinish) {
 
 TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyList) {
   MakeWideTree(10);
+  MakeForm(1);  // one thread: the records past the Esc are certain to be untouched
   form_->show();
   auto& observer = form_->ScanObserverForTests();
   observer.SetPumpInterval(0);
@@ -315,6 +324,63 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyLis
   form_->Lview1_colclick(1);
   EXPECT_GE(RowCount(), 1);
   EXPECT_LT(RowCount(), 11);
+}
+
+// With workers: while the prompt is open nothing is counted; No lets the scan finish with
+// the figures of a one-thread scan; Yes stops them all, shows the same notice and keeps what
+// they gathered: each folder complete, untouched, or (one per worker at most) part-counted.
+TEST_F(MainFormTest, EscapeWithWorkersPausesThemAndYesStopsThemAll) {
+  constexpr int kFolders = 40, kFiles = 40, kThreads = 4;
+  for (int i = 0; i < kFolders; ++i)
+    for (int f = 0; f < kFiles; ++f)
+      WriteFile(root_ + QStringLiteral("/d%1/f%2.txt").arg(i, 2, 10, QChar('0')).arg(f), 100);
+  auto counted = [&] {
+    std::int64_t files = 0;
+    for (const FolderRec& rec : form_->Folders()) files += rec.NFiles;
+    return files;
+  };
+
+  for (const bool yes : {false, true}) {
+    MakeForm(kThreads);
+    form_->show();
+    auto& observer = form_->ScanObserverForTests();
+    observer.SetPumpInterval(0);
+    observer.onFolderProgress = [&](std::int64_t index) {
+      if (index == 1) PostEscape();
+    };
+    bool stayedStill = false;
+    script_.whileShown = [&](const testing::Shown& box) {
+      if (box.kind != "question") return;
+      const std::int64_t before = counted();
+      QThread::msleep(40);
+      stayedStill = counted() == before;
+    };
+    script_.yesNo = {yes};
+    script_.shown.clear();
+    form_->ScanPath(Bytes(root_));
+    script_.whileShown = nullptr;
+
+    EXPECT_EQ(script_.Texts("question"), QStringList({"Do you wish to cancel the current scan?"}));
+    EXPECT_TRUE(stayedStill) << "workers went on counting while the prompt was open";
+    ASSERT_EQ(form_->Folders().Count(), kFolders + 1);
+    if (!yes) {
+      EXPECT_TRUE(script_.Texts("message").isEmpty());
+      EXPECT_EQ(counted(), kFolders * kFiles);
+      EXPECT_EQ(RowCount(), kFolders);
+      continue;
+    }
+    EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
+    EXPECT_EQ(script_.shown.back().caption, "Scan all Files");
+    int partial = 0;
+    for (const FolderRec& rec : form_->Folders())
+      if (rec.NFiles != 0 && rec.NFiles != kFiles && rec.Path != Bytes(root_ + "/")) ++partial;
+    EXPECT_LE(partial, kThreads);
+    // Stopped means stopped: nothing moves after the scan returned.
+    const std::int64_t after = counted();
+    QThread::msleep(20);
+    EXPECT_EQ(counted(), after);
+    EXPECT_EQ(RowCount(), 0);
+  }
 }
 
 TEST_F(MainFormTest, EscapeWhileIdleDoesNotStopTheNextScan) {

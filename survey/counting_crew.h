@@ -1,0 +1,104 @@
+#pragma once
+// Phase 2 on worker threads: each worker takes runs of consecutive records (so its chain of
+// descriptors moves little), counts their files into them and marks them finished. Records
+// may be handed over while phase 1 still finds them. The scan's own thread stays in charge:
+// it reads how many records are finished, pauses the workers while the user is asked about a
+// cancel, and stops them; a worker looks at that after every directory entry.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/day_number.h"
+#include "platform/dir_reader.h"
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+
+namespace orbelan {
+
+class RecordLinks;
+struct DescriptorPressure;
+struct Settings;
+
+// Counts the files of the folder open at fd (the caller's) into rec. stop() is asked after
+// every entry; true ends the count there. False when stopped.
+template <typename Stop>
+bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings& settings,
+                      LocalDayClock& clock, Stop&& stop) {
+  reader.ReadFrom(fd);
+  DirEntry entry;
+  EntryStat stat;
+  bool stopped = false;
+  while (reader.Next(entry)) {
+    if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
+        stat.Kind != EntryKind::Directory) {
+      TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings);
+    }
+    if (stop()) {
+      stopped = true;
+      break;
+    }
+  }
+  reader.Close();
+  return !stopped;
+}
+
+class CountingCrew {
+ public:
+  // startFd: the scan's start folder (record 0), or -1 to open records without a parent by
+  // their path. Starts the threads at once; they wait for records.
+  CountingCrew(const RecordLinks& links, const Settings& settings, int startFd,
+               DescriptorPressure& pressure, int threads);
+  ~CountingCrew();  // stops and joins
+  CountingCrew(const CountingCrew&) = delete;
+  CountingCrew& operator=(const CountingCrew&) = delete;
+
+  // Records below count may be counted (their links and paths are written).
+  void Publish(std::int64_t count);
+  // No more records will come; count is the final total.
+  void Close(std::int64_t count);
+
+  void Pause();   // workers wait after their current entry
+  void Resume();
+  void Stop();    // workers end after their current entry; Join waits for them
+  void Join();
+
+  std::int64_t Finished() const { return finished_.load(std::memory_order_acquire); }
+  // Waits until every record is finished, the crew stopped, or the time is up.
+  void WaitForProgress(std::chrono::milliseconds timeout);
+  // Records that could not be opened for want of descriptors, by path.
+  std::vector<std::string> TakeUnscanned();
+
+ private:
+  enum State { kRun, kPause, kStop };
+  void Work();
+  bool TakeRun(std::int64_t& from, std::int64_t& to);
+  bool Interrupted();  // after an entry: waits out a pause; true when told to stop
+  bool AllDone() const;
+
+  const RecordLinks& links_;
+  const Settings& settings_;
+  int startFd_;
+  DescriptorPressure& pressure_;
+  int threadCount_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;      // workers: records, resume or stop
+  std::condition_variable progress_;  // the scan's thread: all finished or stopped
+  std::atomic<int> state_{kRun};
+  std::atomic<std::int64_t> published_{0};
+  std::atomic<std::int64_t> finished_{0};
+  std::atomic<int> waiting_{0};
+  std::int64_t next_ = 0;     // guarded by mutex_
+  std::int64_t total_ = -1;   // guarded by mutex_; -1 while phase 1 runs
+  std::int64_t notified_ = 0; // publisher only
+  std::vector<std::string> unscanned_;  // guarded by mutex_
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace orbelan

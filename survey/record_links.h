@@ -1,0 +1,53 @@
+#pragma once
+// Where each record of a scan sits in the tree: its parent record and its depth. Phase 1
+// appends as it records folders; the threads counting files read entries already handed to
+// them while phase 1 goes on appending, so entries never move once written.
+
+#include <cstdint>
+#include <memory>
+
+namespace orbelan {
+
+class FolderList;
+struct FolderRec;
+
+struct RecordLink {
+  FolderRec* Rec = nullptr;
+  std::int64_t Parent = -1;  // index of the parent record; -1 for a folder opened by itself
+  std::uint32_t Depth = 0;   // levels below that folder
+};
+
+class RecordLinks {
+ public:
+  RecordLinks();
+  ~RecordLinks();
+  RecordLinks(const RecordLinks&) = delete;
+  RecordLinks& operator=(const RecordLinks&) = delete;
+
+  void Clear();
+  // The one writing thread only.
+  void Append(const RecordLink& link);
+  std::int64_t Size() const { return size_; }
+  // Any thread, for an index whose entry was handed over with release/acquire ordering.
+  const RecordLink& operator[](std::int64_t index) const {
+    return chunks_[static_cast<std::size_t>(index) >> kChunkBits]
+                  [static_cast<std::size_t>(index) & (kChunk - 1)];
+  }
+
+  // Links for a list made elsewhere: each record hangs from the nearest record before it
+  // whose path its own path extends (records come depth-first, each before its subfolders).
+  void BuildFrom(FolderList& folders);
+
+ private:
+  static constexpr std::size_t kChunkBits = 12;
+  static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
+  static constexpr std::size_t kMaxChunks = std::size_t{1} << 20;  // four billion records
+
+  // A fixed table of chunk pointers, never reallocated, so readers need no lock; only the
+  // pages of it that are used are ever touched.
+  std::unique_ptr<RecordLink*[]> chunks_;
+  std::size_t chunkCount_ = 0;
+  std::int64_t size_ = 0;
+};
+
+}  // namespace orbelan
