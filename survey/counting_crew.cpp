@@ -19,6 +19,7 @@ CountingCrew::CountingCrew(const RecordLinks& links, const Settings& settings, i
     : links_(links), settings_(settings), startFd_(startFd), pressure_(pressure),
       threadCount_(std::max(1, threads)) {
   threads_.reserve(static_cast<std::size_t>(threadCount_));
+  busy_.store(threadCount_);
   for (int i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -86,7 +87,9 @@ std::vector<std::string> CountingCrew::TakeUnscanned() {
 bool CountingCrew::Interrupted() {
   if (state_.load(std::memory_order_relaxed) == kRun) return false;
   std::unique_lock lock(mutex_);
+  busy_.fetch_sub(1);
   wake_.wait(lock, [&] { return state_.load() != kPause; });
+  busy_.fetch_add(1);
   return state_.load() == kStop;
 }
 
@@ -105,12 +108,18 @@ bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to) {
     }
     if (state == kRun && total_ >= 0 && next_ >= total_) return false;
     waiting_.fetch_add(1, std::memory_order_relaxed);
+    busy_.fetch_sub(1);
     wake_.wait_for(lock, std::chrono::milliseconds(1));
+    busy_.fetch_add(1);
     waiting_.fetch_sub(1, std::memory_order_relaxed);
   }
 }
 
 void CountingCrew::Work() {
+  struct Leaving {
+    std::atomic<int>& busy;
+    ~Leaving() { busy.fetch_sub(1); }
+  } leaving{busy_};
   DescriptorChain chain(links_, startFd_, pressure_);
   DirReader reader;
   LocalDayClock clock;

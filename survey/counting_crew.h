@@ -69,6 +69,8 @@ class CountingCrew {
   void Join();
 
   std::int64_t Finished() const { return finished_.load(std::memory_order_acquire); }
+  // No worker is counting: each is paused, waiting for records, or done.
+  bool AtRest() const { return busy_.load() == 0; }
   // Waits until every record is finished, the crew stopped, or the time is up.
   void WaitForProgress(std::chrono::milliseconds timeout);
   // Records that could not be opened for want of descriptors, by path.
@@ -94,6 +96,7 @@ class CountingCrew {
   std::atomic<std::int64_t> published_{0};
   std::atomic<std::int64_t> finished_{0};
   std::atomic<int> waiting_{0};
+  std::atomic<int> busy_{0};  // workers outside every wait
   std::int64_t next_ = 0;     // guarded by mutex_
   std::int64_t total_ = -1;   // guarded by mutex_; -1 while phase 1 runs
   std::int64_t notified_ = 0; // publisher only

@@ -92,6 +92,8 @@ Scanner::~Scanner() {
   CloseBase();
 }
 
+bool Scanner::WorkersAtRest() const { return !crew_ || crew_->AtRest(); }
+
 void Scanner::SetThreads(int threads) { threads_ = std::clamp(threads, 1, kMaxThreads); }
 
 int Scanner::DefaultThreads() {

@@ -84,6 +84,8 @@ class Scanner {
   // no descriptor left even after giving back every one it could. Nothing below such a
   // folder was recorded (phase 1) or its files were not counted (phase 2).
   const std::vector<std::string>& Unscanned() const { return unscanned_; }
+  // No worker thread is counting files at this moment (paused, idle or none running).
+  bool WorkersAtRest() const;
 
   // Phase 1 from path: records it (with a trailing "/" added when missing) and every
   // folder below it, depth-first, each folder before its subfolders.

@@ -73,7 +73,7 @@ TEST(ReportManual, DescribesEveryOptionAndExitStatus) {
   }
 
   const std::string statuses = Section(page, "EXIT STATUS");
-  for (const int status : {kReportOk, kReportWriteFailed, kReportUsage, kReportCanceled})
+  for (const int status : {kReportOk, kReportWriteFailed, kReportUsage, kReportIncomplete, kReportCanceled})
     EXPECT_NE(statuses.find("\n.B " + std::to_string(status) + "\n"), std::string::npos)
         << "exit status " << status << " is not described";
 

@@ -340,7 +340,11 @@ TEST(ScannerThreads, WorkersPauseWhileTheUserIsAskedAndNoLetsThemFinish) {
     };
     bool still = false;
     scan.observer.onAsk = [&](ScriptedObserver&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // each ends its entry
+      // Each worker ends the entry it is at, then waits; a busy machine may take a while.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (!scan.scanner.WorkersAtRest() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (!scan.scanner.WorkersAtRest()) return;
       const std::int64_t before = CountedFiles(scan.folders);
       std::this_thread::sleep_for(std::chrono::milliseconds(40));
       still = CountedFiles(scan.folders) == before;

@@ -1,0 +1,109 @@
+// The workers of phase 2 on their own: they rest while paused, go on when resumed, and
+// stop for good when told, each leaving at most the folder it was in part-counted.
+
+#include "survey/counting_crew.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "scan_tree_fixture.h"
+#include "settings/settings.h"
+#include "survey/descriptor_chain.h"
+#include "survey/folder_list.h"
+#include "survey/record_links.h"
+
+namespace orbelan {
+namespace {
+
+using testing::TempTree;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFolders = 100, kFiles = 30, kThreads = 4;
+
+// The start and its folders d0..d(n-1), each with kFiles files, recorded as phase 1 would.
+struct CrewTree {
+  TempTree tree;
+  Settings settings;
+  FolderList folders;
+  RecordLinks links;
+  DescriptorPressure pressure;
+  int startFd = -1;
+
+  CrewTree() {
+    folders.AddFolder(tree.RootSlash(), settings);
+    for (int i = 0; i < kFolders; ++i) {
+      std::string dir = "d";
+      dir += std::to_string(i);
+      tree.Dir(dir);
+      for (int f = 0; f < kFiles; ++f) {
+        std::string name = dir;
+        name += "/f";
+        name += std::to_string(f);
+        tree.File(name, 1);
+      }
+      folders.AddFolder(tree.PathOf(dir) + "/", settings);
+    }
+    links.BuildFrom(folders);
+    startFd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  ~CrewTree() { close(startFd); }
+
+  std::int64_t Total() const { return folders.Count(); }
+  std::int64_t Counted() const {
+    std::int64_t files = 0;
+    for (const FolderRec& rec : folders) files += rec.NFiles;
+    return files;
+  }
+};
+
+bool Within(std::chrono::seconds limit, const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(CountingCrew, PausedWorkersRestUntilResumedThenCountEverything) {
+  CrewTree t;
+  CountingCrew crew(t.links, t.settings, t.startFd, t.pressure, kThreads);
+  crew.Publish(t.Total());
+  crew.Pause();
+  crew.Close(t.Total());
+  ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return crew.AtRest(); }));
+  EXPECT_LT(crew.Finished(), t.Total()) << "the workers did not pause";
+  const std::int64_t before = t.Counted();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(t.Counted(), before);
+
+  crew.Resume();
+  ASSERT_TRUE(Within(std::chrono::seconds(30), [&] { return crew.Finished() == t.Total(); }));
+  crew.Join();
+  EXPECT_EQ(t.Counted(), kFolders * kFiles);
+  EXPECT_TRUE(crew.TakeUnscanned().empty());
+}
+
+TEST(CountingCrew, StoppedWorkersEndAtOnceLeavingOneFolderEachAtMostPartCounted) {
+  CrewTree t;
+  CountingCrew crew(t.links, t.settings, t.startFd, t.pressure, kThreads);
+  crew.Publish(t.Total());
+  crew.Close(t.Total());
+  crew.Stop();
+  crew.Join();
+  EXPECT_LT(crew.Finished(), t.Total());
+  int partial = 0;
+  for (const FolderRec& rec : t.folders) partial += rec.NFiles != 0 && rec.NFiles != kFiles ? 1 : 0;
+  EXPECT_LE(partial, kThreads);
+  const std::int64_t after = t.Counted();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(t.Counted(), after);
+}
+
+}  // namespace
+}  // namespace orbelan
