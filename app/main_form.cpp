@@ -27,6 +27,7 @@
 #include "ui/interaction.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
+#include "app/results_view.h"
 #include "platform/day_number.h"
 #include "settings/frm_fav.h"
 #include "settings/frm_lists.h"
@@ -168,6 +169,7 @@ void TForm1::ScanPath(const std::string& path) {
   LView1->show();
   labPct->show();
   Gauge1->show();
+  if (completed) listBehaviour_->FocusFirstRow();  // arrows, F4 and Ctrl+E work at once
   mFolderClick();
   if (completed && !quitDuringScan_) EstimateListedSavings();
 
@@ -188,6 +190,7 @@ void TForm1::FillList() {
   model_->SetRows(
       FillRows(folders_, settings.MinSize, SortColumn, today, estimating_ ? &savings_ : nullptr),
       today);
+  listBehaviour_->FitNumberColumns();
   Gauge1->setValue(model_->Rows().GaugePercent);
   LView1->header()->setSortIndicator(std::abs(SortColumn) - 1,
                                       SortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -333,6 +336,11 @@ void TForm1::mnuPropertiesClick() {
   frmProp_->show();
   frmProp_->raise();
   frmProp_->activateWindow();
+}
+
+void TForm1::mnuCopyPathClick() {
+  // The real path: the lower-cased caption may name nothing on a case-sensitive disk.
+  if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path);
 }
 
 void TForm1::mnuIgnorePathClick() { orbelan::mnuIgnorePathClick(this, settings, SelectedRecord()); }

@@ -30,6 +30,7 @@ class GuiSavingEstimator;
 class GuiScanObserver;
 class PercentGauge;
 class ResultsModel;
+class ResultsViewBehaviour;
 class SplashTimer;
 class TfrmAbout;
 class TfrmFav;
@@ -83,6 +84,7 @@ class TForm1 : public QMainWindow {
   GuiSavingEstimator& SavingEstimatorForTests() { return *estimator_; }
 
   ResultsModel* Model() const { return model_; }
+  ResultsViewBehaviour* ListBehaviour() const { return listBehaviour_; }
   GuiScanObserver& ScanObserverForTests() { return *observer_; }
   FolderZipCommand* ZipCommandForTests() const { return zip_; }
   TfrmLists* frmLists() const { return frmLists_; }
@@ -107,6 +109,7 @@ class TForm1 : public QMainWindow {
   void mnuAboutClick();
   void mnuExploreClick();
   void mnuPropertiesClick();
+  void mnuCopyPathClick();
   void mnuIgnorePathClick();
   void mnuAddFavorClick();
   void mnuRecycleClick();
@@ -168,6 +171,7 @@ class TForm1 : public QMainWindow {
   BevelPanel* panMain = nullptr;
   QTreeView* LView1 = nullptr;
   ResultsModel* model_ = nullptr;
+  ResultsViewBehaviour* listBehaviour_ = nullptr;
   // panBot
   BevelPanel* panBot = nullptr;
   QLabel* labMsg = nullptr;

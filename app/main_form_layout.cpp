@@ -14,6 +14,7 @@
 #include "app/main_form.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
+#include "app/results_view.h"
 #include "ui/bevel_panel.h"
 #include "ui/click_label.h"
 #include "ui/face_fonts.h"
@@ -98,7 +99,6 @@ void TForm1::BuildPanels() {
   LView1->setSelectionMode(QAbstractItemView::SingleSelection);
   LView1->setSelectionBehavior(QAbstractItemView::SelectRows);
   LView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  LView1->setTextElideMode(Qt::ElideRight);
   LView1->setContextMenuPolicy(Qt::CustomContextMenu);
   QHeaderView* header = LView1->header();
   header->setSectionsClickable(true);
@@ -109,6 +109,12 @@ void TForm1::BuildPanels() {
   header->setSortIndicator(0, Qt::AscendingOrder);
   connect(header, &QHeaderView::sectionClicked, this, &TForm1::Lview1_colclick);
   connect(LView1, &QWidget::customContextMenuRequested, this, &TForm1::LView1MouseDown);
+  // The list's width at the starting window size: the client width less panMain's bevels.
+  listBehaviour_ = new ResultsViewBehaviour(LView1, model_, kOuterWidth - kFrameWidth - 2, this);
+  connect(listBehaviour_, &ResultsViewBehaviour::propertiesRequested, this,
+          &TForm1::mnuPropertiesClick);
+  connect(listBehaviour_, &ResultsViewBehaviour::contextMenuRequested, this, &TForm1::LView1MouseDown);
+  connect(listBehaviour_, &ResultsViewBehaviour::copyRequested, this, &TForm1::mnuCopyPathClick);
   connect(LView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &TForm1::mFolderClick);
   connect(model_, &QAbstractItemModel::modelReset, this, &TForm1::mFolderClick);
@@ -204,6 +210,11 @@ void TForm1::BuildMenus() {
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
   connect(MakeAction(PopupMenu1, "mnuExplore", "e&xplore"), &QAction::triggered, this,
           &TForm1::mnuExploreClick);
+  // Ctrl+C in the list is the list's own key (see ResultsViewBehaviour); the menu shows it.
+  QAction* mnuCopyPath =
+      MakeAction(PopupMenu1, "mnuCopyPath", "&Copy path", QKeySequence(QKeySequence::Copy));
+  mnuCopyPath->setShortcutContext(Qt::WidgetShortcut);
+  connect(mnuCopyPath, &QAction::triggered, this, &TForm1::mnuCopyPathClick);
   QAction* mnuRecycle = MakeAction(PopupMenu1, "mnuRecycle", "&recycle files");
   connect(mnuRecycle, &QAction::triggered, this, &TForm1::mnuRecycleClick);
   mnuRecycle->setVisible(false);

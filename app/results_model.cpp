@@ -1,7 +1,9 @@
 #include "app/results_model.h"
 
+#include <QFile>
 #include <array>
 
+#include "survey/folder_list.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {
@@ -77,6 +79,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
       return QString::fromStdString(CellText(*row, index.column() + 1, today_, savings_));
     case Qt::TextAlignmentRole:
       return ColumnAlignment(index.column()).toInt();
+    case Qt::ToolTipRole:
+      // The whole real path, which the elided, lower-cased caption does not show.
+      if (index.column() == 0 && row->Rec)
+        return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path));
+      return {};
     default:
       return {};
   }

@@ -1,0 +1,191 @@
+#include "app/results_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QTreeView>
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+
+#include "app/results_model.h"
+
+namespace orbelan {
+
+namespace {
+
+// Room around a cell's text: the view's focus frame and item margins on both sides.
+int CellMargin(const QTreeView* view) {
+  const int frame = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view);
+  return 2 * (frame + 1) + 6;
+}
+
+// A text with every digit made "0": digits share one width in interface faces, so the
+// widest text is found by measuring a handful of shapes instead of every row.
+QString Shape(QString text) {
+  for (QChar& c : text)
+    if (c.isDigit()) c = QLatin1Char('0');
+  return text;
+}
+
+}  // namespace
+
+ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model, int startViewWidth,
+                                           QObject* parent)
+    : QObject(parent),
+      view_(view),
+      model_(model),
+      startViewWidth_(startViewWidth),
+      pathBase_(ResultsModel::ColumnWidth(0)) {
+  view->setTextElideMode(Qt::ElideMiddle);  // the folder's own name stays in view
+  view->installEventFilter(this);
+  connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) emit propertiesRequested();
+  });
+  connect(view->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+    if (adjusting_ || column < 0 || column >= kColumnCount) return;
+    // A width the user chose by dragging.
+    if (column == 0)
+      pathBase_ = std::max(20, size - Extra());
+    else
+      preferred_[static_cast<std::size_t>(column)] = size;
+  });
+}
+
+int ResultsViewBehaviour::Extra() const { return std::max(0, view_->width() - startViewWidth_); }
+
+void ResultsViewBehaviour::SetSection(int column, int width) {
+  adjusting_ = true;
+  view_->header()->resizeSection(column, width);
+  adjusting_ = false;
+}
+
+void ResultsViewBehaviour::ApplyPathWidth() { SetSection(0, pathBase_ + Extra()); }
+
+void ResultsViewBehaviour::SetPathBaseWidth(int width) {
+  pathBase_ = std::max(20, width);
+  ApplyPathWidth();
+}
+
+int ResultsViewBehaviour::PreferredWidth(int column) const {
+  return column > 0 && column < kColumnCount ? preferred_[static_cast<std::size_t>(column)] : 0;
+}
+
+void ResultsViewBehaviour::SetPreferredWidth(int column, int width) {
+  if (column <= 0 || column >= kColumnCount) return;
+  preferred_[static_cast<std::size_t>(column)] = std::max(0, width);
+  SetSection(column, std::max(ResultsModel::ColumnWidth(column), width));
+}
+
+std::vector<int> ResultsViewBehaviour::CandidateRows() const {
+  // Every number text grows with its number's magnitude, so the widest text of a column is
+  // in a row holding an extreme of some figure: one pass over the records finds those rows
+  // and only their texts are measured. The priority follows the unzipped size (a hundred
+  // thousand bytes a point, give or take one), so the largest size also has the longest
+  // priority.
+  const std::vector<ResultRow>& rows = model_->Rows().Rows;
+  if (rows.empty()) return {};
+  struct Extreme {
+    double value;
+    int row;
+  };
+  constexpr double kNone = -std::numeric_limits<double>::infinity();
+  std::array<Extreme, 5> highest;
+  highest.fill({kNone, 0});
+  auto keep = [&](std::size_t which, double value, int row) {
+    if (value > highest[which].value) highest[which] = {value, row};
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const FolderRec* rec = rows[i].Rec;
+    if (!rec) continue;
+    const int row = static_cast<int>(i);
+    keep(0, static_cast<double>(UnzippedBytes(*rec)), row);
+    keep(1, static_cast<double>(rec->SzZips), row);
+    keep(2, static_cast<double>(rec->SzFiles), row);
+    if (rec->Recent > 0) {  // oldest and newest: the longest ages, past and future
+      keep(3, rec->Recent, row);
+      keep(4, -rec->Recent, row);
+    }
+  }
+  std::vector<int> out;
+  for (const Extreme& e : highest)
+    if (e.value != kNone && std::find(out.begin(), out.end(), e.row) == out.end()) out.push_back(e.row);
+  return out;
+}
+
+int ResultsViewBehaviour::NeededWidth(int column) const { return NeededWidth(column, CandidateRows()); }
+
+int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candidates) const {
+  const QFontMetrics metrics(view_->font());
+  int widest = 0;
+  for (const int row : candidates)
+    widest = std::max(widest, metrics.horizontalAdvance(Shape(model_->data(model_->index(row, column)).toString())));
+  // Texts that are not the largest number's: a whole percent, the words of the age column.
+  if (column == 3) widest = std::max(widest, metrics.horizontalAdvance(QLatin1String("100%")));
+  if (column == 4)
+    for (const char* word : {"yesterday", "today"})
+      widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(word)));
+  return widest > 0 ? widest + CellMargin(view_) : 0;
+}
+
+void ResultsViewBehaviour::FitNumberColumns() {
+  if (model_->rowCount() == 0) return;
+  const std::vector<int> candidates = CandidateRows();
+  for (int column = 1; column < kColumnCount; ++column) {
+    const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column, candidates),
+                                preferred_[static_cast<std::size_t>(column)]});
+    SetSection(column, width);
+  }
+  ApplyPathWidth();
+}
+
+void ResultsViewBehaviour::FocusFirstRow() {
+  if (model_->rowCount() == 0) return;
+  view_->setFocus(Qt::OtherFocusReason);
+  view_->setCurrentIndex(model_->index(0, 0));
+  view_->scrollToTop();
+}
+
+bool ResultsViewBehaviour::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_) {
+    if (event->type() == QEvent::Resize) {
+      ApplyPathWidth();
+    } else if (event->type() == QEvent::ShortcutOverride &&
+               static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+      event->accept();  // Copy is ours, not the view's copy of the shown caption
+      return true;
+    } else if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->matches(QKeySequence::Copy)) {
+        emit copyRequested();
+        return true;
+      }
+      const QModelIndex current = view_->currentIndex();
+      if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+          key->modifiers() == Qt::NoModifier) {
+        if (current.isValid()) emit propertiesRequested();
+        return true;
+      }
+      if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+        // The desktop's other context-menu key, shown beside the current row.
+        const QRect rect = view_->visualRect(current);
+        emit contextMenuRequested(current.isValid() ? rect.center() : QPoint(0, 0));
+        return true;
+      }
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void CopyPathToClipboard(const std::string& path) {
+  QApplication::clipboard()->setText(
+      QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+}
+
+}  // namespace orbelan

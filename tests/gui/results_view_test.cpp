@@ -1,0 +1,228 @@
+// The results list as a desktop list: number columns wide enough for their texts, the Path
+// column elided in the middle with its real path as tooltip and on the clipboard, and the
+// keyboard after a scan.
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/frm_prop.h"
+#include "app/main_form.h"
+#include "app/results_model.h"
+#include "app/results_view.h"
+#include "platform/day_number.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+class ResultsViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    TForm1::Options options;
+    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
+    options.startSplashTimer = false;
+    form_ = std::make_unique<TForm1>(options);
+    form_->settings.MinSize = 0;
+    form_->settings.IgnorePaths.Clear();
+  }
+
+  FolderRec& Add(const std::string& path, std::int64_t size, double recent) {
+    FolderList& folders = form_->FoldersForTests();
+    folders.AddFolder(path, form_->settings);
+    FolderRec& rec = *folders.Tail();
+    rec.SzFiles = size;
+    rec.NFiles = 1;
+    rec.Recent = recent;
+    return rec;
+  }
+  QTreeView* View() { return form_->findChild<QTreeView*>("LView1"); }
+  QString Cell(int row, int column) {
+    return form_->Model()->data(form_->Model()->index(row, column)).toString();
+  }
+  void ShowActive() {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+  void MakeTree() {
+    for (const char* name : {"Alpha", "Beta"}) {
+      const QString folder = dir_.path() + "/Tree/" + name;
+      ASSERT_TRUE(QDir().mkpath(folder));
+      QFile file(folder + "/data.bin");
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(QByteArray(5000, 'x'));
+    }
+  }
+
+  QTemporaryDir dir_;
+  testing::ScriptedInteraction script_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(ResultsViewTest, NumberColumnsAreAsWideAsTheirWidestTextAfterEveryFill) {
+  const double today = TodayDayNumber();
+  // Small figures: the layout widths stand.
+  Add("/a/", 5000, today);
+  form_->show();
+  form_->FillList();
+  QHeaderView* header = View()->header();
+  for (int column = 1; column < kColumnCount; ++column)
+    EXPECT_EQ(header->sectionSize(column), ResultsModel::ColumnWidth(column)) << column;
+
+  // A folder of 17 GB and one whose newest file lies far in the future (a clock gone wrong)
+  // and one from long ago: their texts are wider than the layout's columns.
+  Add("/big/", 17'185'622'123, today - 26688).SzZips = 9'999'999'999;
+  Add("/future/", 4000, today + 26688);
+  form_->Model()->Clear();
+  form_->FillList();
+  ASSERT_EQ(form_->Model()->rowCount(), 3);
+  const QFontMetrics metrics(View()->font());
+  bool widened = false;
+  for (int column = 1; column < kColumnCount; ++column) {
+    for (int row = 0; row < 3; ++row) {
+      const QString text = Cell(row, column);
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(text) + 6)
+          << column << " " << text.toStdString();
+    }
+    EXPECT_GE(header->sectionSize(column), ResultsModel::ColumnWidth(column));
+    widened = widened || header->sectionSize(column) > ResultsModel::ColumnWidth(column);
+  }
+  EXPECT_TRUE(widened);
+
+  // A column the user widened keeps that width through the next fill; one made narrower
+  // than its text gets its text's width again.
+  const int wide = header->sectionSize(3) + 40;
+  header->resizeSection(3, wide);
+  header->resizeSection(1, 20);
+  form_->Model()->Clear();
+  form_->FillList();
+  EXPECT_EQ(header->sectionSize(3), wide);
+  for (int row = 0; row < 3; ++row)
+    EXPECT_GE(header->sectionSize(1), metrics.horizontalAdvance(Cell(row, 1)) + 6);
+}
+
+TEST_F(ResultsViewTest, PathIsElidedInTheMiddleShownWholeAsTooltipAndTakesTheExtraWidth) {
+  Add("/Data/Mixed Case/Deep/", 5000, TodayDayNumber());
+  form_->show();
+  form_->FillList();
+  View()->show();  // as a scan leaves it
+  EXPECT_EQ(View()->textElideMode(), Qt::ElideMiddle);
+  const QModelIndex path = form_->Model()->index(0, 0);
+  EXPECT_EQ(path.data().toString(), "/data/mixed case/deep/");
+  EXPECT_EQ(path.data(Qt::ToolTipRole).toString(), "/Data/Mixed Case/Deep/");  // the real path
+  EXPECT_FALSE(form_->Model()->index(0, 1).data(Qt::ToolTipRole).isValid());
+
+  QHeaderView* header = View()->header();
+  const QSize start = form_->size();
+  EXPECT_EQ(header->sectionSize(0), ResultsModel::ColumnWidth(0));
+  form_->resize(start.width() + 200, start.height());
+  QCoreApplication::processEvents();  // the layout passes the new width on
+  EXPECT_EQ(header->sectionSize(0), ResultsModel::ColumnWidth(0) + 200);
+  for (int column = 1; column < kColumnCount; ++column)
+    EXPECT_EQ(header->sectionSize(column), ResultsModel::ColumnWidth(column));
+  form_->resize(start.width() - 100, start.height());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(header->sectionSize(0), ResultsModel::ColumnWidth(0));
+
+  // A width the user gives the Path column is kept, the extra width added to it.
+  header->resizeSection(0, 300);
+  form_->resize(start.width() + 50, start.height());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(header->sectionSize(0), 350);
+  EXPECT_EQ(form_->ListBehaviour()->PathBaseWidth(), 300);
+}
+
+TEST_F(ResultsViewTest, CtrlCAndCopyPathPutTheRealPathOnTheClipboard) {
+  Add("/Home/User/Photos 2024/", 5000, TodayDayNumber());
+  ShowActive();
+  form_->FillList();
+  View()->setFocus();
+  View()->setCurrentIndex(form_->Model()->index(0, 0));
+  QApplication::clipboard()->clear();
+  QTest::keySequence(View(), QKeySequence(QKeySequence::Copy));
+  EXPECT_EQ(QApplication::clipboard()->text(), "/Home/User/Photos 2024/");
+
+  auto* popup = form_->findChild<QMenu*>("PopupMenu1");
+  QAction* copy = form_->findChild<QAction*>("mnuCopyPath");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_TRUE(popup->actions().contains(copy));
+  EXPECT_EQ(copy->text(), "&Copy path");
+  QApplication::clipboard()->setText("something else");
+  copy->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text(), "/Home/User/Photos 2024/");
+
+  // Without a selected row nothing is copied.
+  View()->selectionModel()->clear();
+  copy->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text(), "/Home/User/Photos 2024/");
+}
+
+TEST_F(ResultsViewTest, AfterAScanTheKeyboardWorksWithoutAClick) {
+  MakeTree();
+  ShowActive();
+  form_->settings.ZipExts.Clear();
+  form_->ScanPath(QFile::encodeName(dir_.path() + "/Tree").toStdString());
+  ASSERT_EQ(form_->Model()->rowCount(), 2);
+  EXPECT_TRUE(View()->isVisible());
+  EXPECT_TRUE(View()->hasFocus());
+  EXPECT_EQ(View()->currentIndex().row(), 0);
+  EXPECT_EQ(form_->SelectedRow(), form_->Model()->RowAt(0));
+
+  // Arrows move, F4 and Ctrl+E act on the row, without any click first.
+  QTest::keyClick(View(), Qt::Key_Down);
+  EXPECT_EQ(form_->SelectedRow(), form_->Model()->RowAt(1));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_E));
+  ASSERT_EQ(script_.openedFolders.size(), 1);
+  EXPECT_TRUE(script_.openedFolders[0].endsWith("/Tree/Beta/"));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F4));
+  EXPECT_TRUE(form_->frmProp()->isVisible());
+  form_->frmProp()->hide();
+
+  // Enter and a double-click open the properties too.
+  ShowActive();
+  View()->setFocus();
+  QTest::keyClick(View(), Qt::Key_Return);
+  EXPECT_TRUE(form_->frmProp()->isVisible());
+  form_->frmProp()->hide();
+  const QPoint onRow0 = View()->visualRect(form_->Model()->index(0, 0)).center();
+  int clicks = 0;
+  QObject::connect(View(), &QAbstractItemView::doubleClicked, [&] { ++clicks; });
+  // A double-click as the platform delivers it: press, release, then the double-click press.
+  QWidget* viewport = View()->viewport();
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, onRow0);
+  QMouseEvent second(QEvent::MouseButtonPress, onRow0, viewport->mapToGlobal(onRow0), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &second);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, onRow0, viewport->mapToGlobal(onRow0), Qt::LeftButton,
+                  Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &dbl);
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, onRow0);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(form_->frmProp()->isVisible());
+  EXPECT_EQ(form_->SelectedRow(), form_->Model()->RowAt(0));
+  form_->frmProp()->hide();
+
+  // Shift+F10 opens the context menu, as the Menu key does.
+  ShowActive();
+  View()->setFocus();
+  auto* popup = form_->findChild<QMenu*>("PopupMenu1");
+  QTest::keyClick(View(), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(popup->isVisible());
+  popup->close();
+}
+
+}  // namespace
+}  // namespace orbelan
