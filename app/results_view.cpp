@@ -48,6 +48,12 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
   connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit propertiesRequested();
   });
+  // The Saving column fills in after the list, as the estimates arrive.
+  connect(model, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to) {
+            const int column = ResultsModel::kSavingColumn;
+            if (from.isValid() && from.column() <= column && to.column() >= column) FitColumn(column);
+          });
   connect(view->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
     if (adjusting_ || column < 0 || column >= kColumnCount) return;
     // A width the user chose by dragging.
@@ -132,6 +138,13 @@ int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candid
     for (const char* word : {"yesterday", "today"})
       widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(word)));
   return widest > 0 ? widest + CellMargin(view_) : 0;
+}
+
+void ResultsViewBehaviour::FitColumn(int column) {
+  if (model_->rowCount() == 0 || column <= 0 || column >= kColumnCount) return;
+  const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column),
+                              preferred_[static_cast<std::size_t>(column)]});
+  if (width != view_->header()->sectionSize(column)) SetSection(column, width);
 }
 
 void ResultsViewBehaviour::FitNumberColumns() {

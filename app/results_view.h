@@ -27,6 +27,7 @@ class ResultsViewBehaviour : public QObject {
   // After every fill: each number column at least as wide as its widest text, never
   // narrower than its layout width nor than the width the user last gave it.
   void FitNumberColumns();
+  void FitColumn(int column);
   // After a scan: the list takes the keyboard focus with its first row current and selected.
   void FocusFirstRow();
   // The Path column's width without the window's extra width, and the widths the user gave
