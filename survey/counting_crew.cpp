@@ -30,8 +30,8 @@ CountingCrew::~CountingCrew() {
 
 void CountingCrew::Publish(std::int64_t count) {
   published_.store(count, std::memory_order_release);
-  // Wake idle workers once enough has gathered to be worth it; they also look every
-  // millisecond on their own.
+  // Wake idle workers once enough has gathered to be worth it; they also look every few
+  // milliseconds on their own.
   if (waiting_.load(std::memory_order_relaxed) > 0 && count - notified_ >= 16) {
     notified_ = count;
     std::lock_guard lock(mutex_);
@@ -109,7 +109,7 @@ bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to) {
     if (state == kRun && total_ >= 0 && next_ >= total_) return false;
     waiting_.fetch_add(1, std::memory_order_relaxed);
     busy_.fetch_sub(1);
-    wake_.wait_for(lock, std::chrono::milliseconds(1));
+    wake_.wait_for(lock, std::chrono::milliseconds(5));
     busy_.fetch_add(1);
     waiting_.fetch_sub(1, std::memory_order_relaxed);
   }
