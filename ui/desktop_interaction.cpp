@@ -9,8 +9,10 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+#include <algorithm>
 
 #include "ui/link_trash.h"
 
@@ -46,6 +48,14 @@ std::optional<QString> DesktopInteraction::InputBox(QWidget* parent, const QStri
   dialog.setTextValue(start);
   dialog.setOkButtonText(QStringLiteral("OK"));
   dialog.setCancelButtonText(QStringLiteral("Cancel"));
+  // Wide enough for the prompt and for the caption in the title bar (which also holds the
+  // icon and the window buttons), so the window manager does not cut either.
+  const QFontMetrics metrics(dialog.font());
+  QFont titleFont = dialog.font();
+  titleFont.setBold(true);
+  const int captionWidth = QFontMetrics(titleFont).horizontalAdvance(caption) + 140;
+  const int promptWidth = metrics.horizontalAdvance(prompt) + 40;
+  dialog.setMinimumWidth(std::max({captionWidth, promptWidth, 300}));
   // QInputDialog has no length limit of its own: reach its line edit.
   if (auto* edit = dialog.findChild<QLineEdit*>()) {
     edit->setMaxLength(255);
@@ -57,7 +67,9 @@ std::optional<QString> DesktopInteraction::InputBox(QWidget* parent, const QStri
 
 std::optional<QString> DesktopInteraction::PickFolder(QWidget* parent, const QString& title,
                                                       const QString& startDir) {
-  const QString dir = QFileDialog::getExistingDirectory(parent, title, startDir);
+  // Qt's own picker, so it speaks in the program's face and size like every other box.
+  const QString dir = QFileDialog::getExistingDirectory(
+      parent, title, startDir, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (dir.isEmpty()) return std::nullopt;
   return dir.endsWith('/') ? dir : dir + '/';
 }
@@ -72,7 +84,36 @@ QUrl LocalFileUrl(const std::string& path) {
 }
 
 void DesktopInteraction::OpenFolder(const std::string& path) {
-  QDesktopServices::openUrl(LocalFileUrl(path));
+  // QDesktopServices reports success as soon as xdg-open starts, even when it then finds
+  // no file manager; so xdg-open is run here and its exit status heard when it ends. It is
+  // not waited for: with some desktops it lasts as long as the file manager's window.
+  const QString url = QString::fromLatin1(LocalFileUrl(path).toEncoded());
+  const QString shown = QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+  auto* opener = new QProcess;  // outlives the window if need be: quitting must not end it
+  opener->setProgram(QStringLiteral("xdg-open"));
+  opener->setArguments({url});
+  opener->setStandardOutputFile(QProcess::nullDevice());
+  opener->setStandardErrorFile(QProcess::nullDevice());
+  auto noFileManager = [shown] {
+    interaction().ShowMessage(
+        QApplication::activeWindow(),
+        QStringLiteral("The folder %1 could not be opened: this desktop has no file manager "
+                       "set up to open folders.")
+            .arg(shown),
+        QStringLiteral("Explore"));
+  };
+  QObject::connect(opener, &QProcess::finished, opener,
+                   [opener, noFileManager](int code, QProcess::ExitStatus status) {
+                     opener->deleteLater();
+                     if (status != QProcess::NormalExit || code != 0) noFileManager();
+                   });
+  QObject::connect(opener, &QProcess::errorOccurred, opener,
+                   [opener, noFileManager](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     opener->deleteLater();
+                     noFileManager();  // xdg-utils missing
+                   });
+  opener->start();
 }
 
 void DesktopInteraction::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }

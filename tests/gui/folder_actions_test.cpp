@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -494,6 +497,68 @@ TEST_F(FolderActionsTest, RealTrashRefusesANameItCouldNotHandOnUnchanged) {
   qputenv("HOME", oldHome);
   if (oldData.isNull()) qunsetenv("XDG_DATA_HOME");
   else qputenv("XDG_DATA_HOME", oldData);
+}
+
+// ---- Explore without a file manager --------------------------------------------------
+// xdg-open fails after it started; a stand-in xdg-open on PATH plays the desktop.
+
+class ExploreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    oldPath_ = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir_.path()) + ":" + oldPath_);
+  }
+  void TearDown() override { qputenv("PATH", oldPath_); }
+
+  // An xdg-open that records its argument and ends with the given status.
+  void FakeOpener(int status) {
+    QFile script(dir_.path() + "/xdg-open");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s' \"$1\" > '" + QFile::encodeName(dir_.path()) + "/asked'\nexit " +
+                 QByteArray::number(status) + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  // Lets the opener run to its end (it is not waited for by the program).
+  void WaitForAnswer(const testing::ScriptedInteraction& script) {
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired() && !QFile::exists(dir_.path() + "/asked")) QThread::msleep(5);
+    QDeadlineTimer settle(300);
+    while (!settle.hasExpired() && script.shown.empty()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      QThread::msleep(5);
+    }
+  }
+  QByteArray Asked() {
+    QFile asked(dir_.path() + "/asked");
+    return asked.open(QIODevice::ReadOnly) ? asked.readAll() : QByteArray();
+  }
+
+  QTemporaryDir dir_;
+  QByteArray oldPath_;
+  testing::ScriptedInteraction script;
+};
+
+TEST_F(ExploreTest, NoFileManagerIsToldInAMessage) {
+  FakeOpener(3);  // xdg-open's status when it finds no program for folders
+  DesktopInteraction desktop;
+  desktop.OpenFolder("/srv/My Data/\xff/");
+  WaitForAnswer(script);
+  EXPECT_EQ(Asked(), "file:///srv/My%20Data/%FF/");  // the folder's own bytes
+  ASSERT_EQ(script.shown.size(), 1u);
+  EXPECT_EQ(script.shown[0].kind, "message");
+  EXPECT_EQ(script.shown[0].caption, "Explore");
+  EXPECT_TRUE(script.shown[0].text.contains("no file manager")) << script.shown[0].text.toStdString();
+}
+
+TEST_F(ExploreTest, AFileManagerThatOpensTheFolderSaysNothing) {
+  FakeOpener(0);
+  DesktopInteraction desktop;
+  desktop.OpenFolder("/srv/data/");
+  WaitForAnswer(script);
+  EXPECT_EQ(Asked(), "file:///srv/data/");
+  EXPECT_TRUE(script.shown.empty());
 }
 
 }  // namespace
