@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTabWidget>
 
@@ -150,6 +151,22 @@ void TfrmProp::SetSavingText(const QString& text) {
   if (shown == labSaving->isVisibleTo(this)) return;
   labSaving->setVisible(shown);
   const int height = kClientHeight + (shown ? kSavingHeight : 0);
+  setFixedSize(kClientWidth, height);
+  Panel1->move(0, height - kPanelHeight);
+  TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
+  FitSavingLine();
+}
+
+void TfrmProp::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitSavingLine();
+}
+
+void TfrmProp::FitSavingLine() {
+  if (!isVisible() || !labSaving->isVisibleTo(this)) return;
+  const int missing = labSaving->geometry().bottom() + 3 - labSaving->parentWidget()->height();
+  if (missing <= 0) return;
+  const int height = this->height() + missing;
   setFixedSize(kClientWidth, height);
   Panel1->move(0, height - kPanelHeight);
   TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);

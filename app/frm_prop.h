@@ -5,6 +5,7 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+class QShowEvent;
 class QTabWidget;
 
 namespace orbelan {
@@ -29,7 +30,14 @@ class TfrmProp : public QDialog {
   void butOKClick();       // hides the dialog; it stays for the next use
   void butExploreClick();  // opens the shown folder; the dialog stays open
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // Makes the dialog tall enough for the saving line under the page's tabs, whose height
+  // depends on the style; known only once the notebook is laid out.
+  void FitSavingLine();
+
   BevelPanel* Panel1 = nullptr;
   QPushButton* butOK = nullptr;
   QPushButton* butExplore = nullptr;

@@ -25,7 +25,7 @@ const std::array<ColumnLook, kColumnCount> kColumns = {{
     {"%", 40, kRight},
     {"Most Recent", 85, kRight},
     {"Priority", 50, kLeft},
-    {"Saving", 70, kRight},
+    {"Saving", 80, kRight},  // as wide as Unzipped: the same figures
 }};
 
 }  // namespace

@@ -150,7 +150,7 @@ TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
   EXPECT_EQ(Child("butHelp")->toolTip(), "Help!");
   EXPECT_EQ(Child("butHelp")->geometry(), QRect(72, 8, 25, 25));
   const QHeaderView* header = View()->header();
-  const int widths[] = {230, 80, 80, 40, 85, 50, 70};
+  const int widths[] = {230, 80, 80, 40, 85, 50, 80};
   for (int c = 0; c < 7; ++c) EXPECT_EQ(header->sectionSize(c), widths[c]) << c;
   EXPECT_EQ(form_->Model()->headerData(4, Qt::Horizontal).toString(), "Most Recent");
 }
