@@ -13,13 +13,6 @@ namespace orbelan {
 
 namespace {
 
-std::string IndexName(std::string_view section, std::string_view key) {
-  std::string name = ini::LowerAscii(section);
-  name.push_back('\0');  // cannot occur in a name we accept for writing, so no clashes
-  name += ini::LowerAscii(key);
-  return name;
-}
-
 // Up to kIniReadLimit bytes of the regular file at path; a longer file is cut after its
 // last whole line within the limit, so no key reads with half its value.
 bool ReadPrefix(const std::string& path, std::string& text) {
@@ -68,30 +61,35 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) { Read(); }
 
 void IniFile::Read() {
   exists_ = ReadPrefix(path_, text_);
-  values_.clear();
+  sections_.clear();
+}
+
+const IniFile::Values& IniFile::SectionValues(const std::string& section) const {
+  auto [it, inserted] = sections_.try_emplace(section);
+  if (!inserted) return it->second;
+  Values& values = it->second;
   // Only the first section of a name is searched, as the classic reader does; lines
-  // before the first header belong to no section.
-  std::unordered_map<std::string, bool> sectionsSeen;
-  bool inFirstOfItsName = false;
-  std::string sectionLower;
+  // before the first header belong to no section. The first line of a key name counts.
   const std::string_view text = text_;
+  bool inside = false;
   for (std::size_t pos = 0; pos < text.size();) {
     const ini::Line line = ini::ReadLine(text, pos);
     pos = line.end;
     if (line.kind == ini::LineKind::Section) {
-      sectionLower = ini::LowerAscii(line.Name(text));
-      inFirstOfItsName = sectionsSeen.emplace(sectionLower, true).second;
-    } else if (line.kind == ini::LineKind::Key && inFirstOfItsName) {
-      values_.try_emplace(IndexName(sectionLower, line.Name(text)), line.valueBegin,
-                          line.valueLength);
+      if (inside) break;
+      inside = ini::LowerAscii(line.Name(text)) == section;
+    } else if (line.kind == ini::LineKind::Key && inside) {
+      values.try_emplace(ini::LowerAscii(line.Name(text)), line.valueBegin, line.valueLength);
     }
   }
+  return values;
 }
 
 std::optional<std::string_view> IniFile::Find(std::string_view section,
                                               std::string_view key) const {
-  auto it = values_.find(IndexName(section, key));
-  if (it == values_.end()) return std::nullopt;
+  const Values& values = SectionValues(ini::LowerAscii(section));
+  auto it = values.find(ini::LowerAscii(key));
+  if (it == values.end()) return std::nullopt;
   return std::string_view(text_).substr(it->second.first, it->second.second);
 }
 

@@ -62,11 +62,16 @@ class IniFile {
  private:
   void Read();
 
+  using Values = std::unordered_map<std::string, std::pair<std::size_t, std::size_t>>;
+  // The keys of the first section named section (lower case): name -> value (offset, length).
+  const Values& SectionValues(const std::string& section) const;
+
   std::string path_;
   std::string text_;
   bool exists_ = false;
-  // lower-case "section\0key" of the first section of each name -> value (offset, length)
-  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> values_;
+  // Sections are indexed when first asked for: a file full of other sections costs one
+  // pass over its lines, not a table of all their keys. Not for use from two threads.
+  mutable std::unordered_map<std::string, Values> sections_;
 };
 
 // Applies writes, in order, to the file at path in one update: the file is read under the

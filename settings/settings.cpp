@@ -148,8 +148,7 @@ void Settings::SaveSettings() const {
 void Settings::SetDefaults() {
   MinSize = 0;
   ZipExts.Clear();
-  ZipExts.Append(".zip");
-  ZipExts.Append(".arj");
+  for (std::string_view ext : kDefaultZipExts) ZipExts.Append(std::string(ext));
   IgnorePaths.Clear();
   for (const std::string& path : DefaultIgnoredPaths()) IgnorePaths.Append(path);
   Favorites.Clear();

@@ -27,6 +27,18 @@ namespace orbelan {
 // Each list is a fixed table of 50 entries with its own count.
 constexpr int kListCapacity = 50;
 
+// The archive and compressed-stream extensions of a fresh installation: what a Linux disk
+// holds already compressed (packages, tarballs, compressed man pages and logs), so that
+// such files count as zipped. The classic pair comes first.
+inline constexpr std::string_view kDefaultZipExts[] = {
+    ".zip", ".arj", ".7z", ".ace", ".apk", ".br", ".bz2", ".cab", ".cbr", ".cbz", ".deb",
+    ".ear", ".gz", ".jar", ".lha", ".lrz", ".lz", ".lz4", ".lzh", ".lzma", ".lzo", ".rar",
+    ".rpm", ".rz", ".snap", ".squashfs", ".sz", ".taz", ".tb2", ".tbz", ".tbz2", ".tgz", ".tlz",
+    ".tlz4", ".txz", ".tz", ".tzo", ".tzst", ".udeb", ".war", ".whl", ".xpi", ".xz", ".z",
+    ".zipx", ".zpaq", ".zst",
+};
+static_assert(std::size(kDefaultZipExts) <= kListCapacity, "a list holds 50 entries");
+
 struct EntryList {
   std::array<std::string, kListCapacity> Items;  // entry n lives at Items[n - 1]
   std::uint16_t Count = 0;                       // never above kListCapacity

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "platform/ini_profile.h"
 #include "platform/system_paths.h"
+#include "survey/figures.h"
 
 #include "key_by_key_writes.h"
 #include "scan_tree_fixture.h"
@@ -82,18 +84,18 @@ class SettingsTest : public ::testing::Test {
   std::string path_;
 };
 
-constexpr const char* kFirstSave =
-    "[MAIN]\r\n"
-    "minSize=0\r\n"
-    "NumZips=2\r\n"
-    "Zip1=.zip\r\n"
-    "Zip2=.arj\r\n"
-    "NumPaths=2\r\n"
-    "Path1=/usr/\r\n"
-    "Path2=/proc/\r\n"
-    "NumFav=0\r\n"
-    "NumExt=0\r\n"
-    "EstimateSavings=1\r\n";
+// The first save of a fresh installation: every default in the order of the keys.
+std::string FirstSave() {
+  std::string text = "[MAIN]\r\nminSize=0\r\nNumZips=" + std::to_string(std::size(kDefaultZipExts)) +
+                     "\r\n";
+  int n = 0;
+  for (std::string_view ext : kDefaultZipExts) {
+    text += "Zip" + std::to_string(++n) + "=" + std::string(ext) + "\r\n";
+  }
+  return text +
+         "NumPaths=2\r\nPath1=/usr/\r\nPath2=/proc/\r\nNumFav=0\r\nNumExt=0\r\n"
+         "EstimateSavings=1\r\n";
+}
 
 TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
   ASSERT_EQ(settings_.FileName, path_);
@@ -101,9 +103,6 @@ TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
   settings_.Favorites.Append("/home/");
   settings_.LoadSettings();
   EXPECT_EQ(settings_.MinSize, 0);
-  ASSERT_EQ(settings_.ZipExts.Count, 2);
-  EXPECT_EQ(settings_.ZipExts[0], ".zip");
-  EXPECT_EQ(settings_.ZipExts[1], ".arj");
   ASSERT_EQ(settings_.IgnorePaths.Count, 2);
   EXPECT_EQ(settings_.IgnorePaths[0], "/usr/");
   EXPECT_EQ(settings_.IgnorePaths[1], "/proc/");
@@ -111,13 +110,48 @@ TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
   EXPECT_EQ(settings_.IgnoreExts.Count, 0);
   EXPECT_FALSE(fs::exists(path_)) << "loading must not create the file";
 
+  // The archive types common on Linux, in the form the matching compares against.
+  const std::vector<std::string> exts(settings_.ZipExts.Items.begin(),
+                                      settings_.ZipExts.Items.begin() + settings_.ZipExts.Count);
+  ASSERT_LE(exts.size(), static_cast<std::size_t>(kListCapacity));
+  ASSERT_GE(exts.size(), 2u);
+  EXPECT_EQ(exts[0], ".zip");
+  EXPECT_EQ(exts[1], ".arj");
+  for (const char* wanted : {".7z", ".arj", ".bz2", ".cab", ".deb", ".gz", ".jar", ".lz", ".lz4",
+                             ".lzma", ".lzo", ".rar", ".rpm", ".tbz", ".tbz2", ".tgz", ".txz",
+                             ".tzst", ".xz", ".z", ".zip", ".zst"}) {
+    EXPECT_EQ(std::count(exts.begin(), exts.end(), wanted), 1) << wanted;
+  }
+  for (const std::string& ext : exts) {
+    EXPECT_EQ(ext, LowerAscii(ext));
+    EXPECT_EQ(ext.rfind('.'), 0u) << ext << " is not one extension with its dot";
+    EXPECT_EQ(std::count(exts.begin(), exts.end(), ext), 1) << ext;
+  }
+
   settings_.SaveSettings();
-  EXPECT_EQ(Contents(), kFirstSave);
+  EXPECT_EQ(Contents(), FirstSave());
+}
+
+TEST_F(SettingsTest, AFileWithItsOwnArchiveTypesKeepsThem) {
+  // Files written before the Linux defaults hold the classic pair: they stay as they are,
+  // and are saved as they are.
+  const std::string old = "[MAIN]\r\nminSize=0\r\nNumZips=2\r\nZip1=.zip\r\nZip2=.arj\r\n";
+  Settings loaded = Loaded(old);
+  ASSERT_EQ(loaded.ZipExts.Count, 2);
+  EXPECT_EQ(loaded.ZipExts[1], ".arj");
+  loaded.SaveSettings();
+  EXPECT_EQ(Contents().substr(0, old.size()), old);
+  EXPECT_EQ(Contents().find("Zip3"), std::string::npos);
+  // A file without the count holds no archive types at all, as it says.
+  EXPECT_EQ(Loaded("[MAIN]\r\nminSize=5\r\n").ZipExts.Count, 0);
 }
 
 TEST_F(SettingsTest, SavedListsLoadBackAsWritten) {
   settings_.SetDefaults();
   settings_.MinSize = 65535;
+  settings_.ZipExts.Clear();
+  settings_.ZipExts.Append(".zip");
+  settings_.ZipExts.Append(".arj");
   settings_.ZipExts.Append(".ZIP");  // kept as written, even though it will never match
   settings_.Favorites.Append("/home/Ann/Photos 2024/");
   settings_.Favorites.Append("");
@@ -192,7 +226,8 @@ TEST_F(SettingsTest, NumbersReadAsTheirLowSixteenBits) {
 
 TEST_F(SettingsTest, ShorterListLeavesFormerEntriesInTheFile) {
   settings_.SetDefaults();
-  for (const char* ext : {".rar", ".7z", ".gz"}) settings_.ZipExts.Append(ext);
+  settings_.ZipExts.Clear();
+  for (const char* ext : {".zip", ".arj", ".rar", ".7z", ".gz"}) settings_.ZipExts.Append(ext);
   settings_.SaveSettings();
   settings_.ZipExts.Count = 3;
   settings_.SaveSettings();
@@ -331,7 +366,7 @@ TEST_F(SettingsTest, SaveIsByteForByteWhatKeyByKeyWritesMake) {
       "[main]\r\nnumzips=3\r\nzip1=.zip\r\nZIP2=.arj\r\nNumPaths=1\r\n",
       "[Window]\nLeft=10\n\n[MAIN]\nUnknown = keep me\nminSize=5\n; a note\n[Zzz]\r\nminSize=1\r\n",
       "just some text\r\nwithout sections\r\n",
-      std::string(kFirstSave),
+      FirstSave(),
       "[MAIN]\nNumFav=60\nNumExt=-1\nNumZips=abc\nNumPaths=0x\nFav1=/f1/\nFav2=/f2/",
       "[Other]\nminSize=1\n[MAIN]\nminSize=2\n[Other]\nNumFav=3\n[MAIN]\nNumFav=1\n",
   };
@@ -460,11 +495,11 @@ TEST_F(SettingsTest, UserFolderIsMadeOnlyWhenFirstWritten) {
   Settings s;
   s.SetProgramDir((dir_ / "nowhere" / "orbelan").string());
   s.LoadSettings();
-  EXPECT_EQ(s.ZipExts.Count, 2);
+  EXPECT_EQ(s.ZipExts.Count, std::size(kDefaultZipExts));
   EXPECT_FALSE(fs::exists(dir_ / "xdg")) << "loading must not create the folder";
   s.SaveSettings();
   std::ifstream in(s.FileName, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kFirstSave);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), FirstSave());
 }
 
 TEST_F(SettingsTest, UserFolderFallsBackToHomeConfig) {
