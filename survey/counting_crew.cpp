@@ -20,7 +20,10 @@ CountingCrew::CountingCrew(const RecordLinks& links, const Settings& settings, i
       threadCount_(std::max(1, threads)) {
   threads_.reserve(static_cast<std::size_t>(threadCount_));
   busy_.store(threadCount_);
-  for (int i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Work(); });
+  // The clocks read the time zone when made: here, not on several threads at once.
+  clocks_.resize(static_cast<std::size_t>(threadCount_));
+  for (int i = 0; i < threadCount_; ++i)
+    threads_.emplace_back([this, i] { Work(clocks_[static_cast<std::size_t>(i)]); });
 }
 
 CountingCrew::~CountingCrew() {
@@ -115,14 +118,13 @@ bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to) {
   }
 }
 
-void CountingCrew::Work() {
+void CountingCrew::Work(LocalDayClock& clock) {
   struct Leaving {
     std::atomic<int>& busy;
     ~Leaving() { busy.fetch_sub(1); }
   } leaving{busy_};
   DescriptorChain chain(links_, startFd_, pressure_);
   DirReader reader;
-  LocalDayClock clock;
   std::int64_t from = 0, to = 0;
   while (TakeRun(from, to)) {
     for (std::int64_t i = from; i < to; ++i) {

@@ -78,7 +78,7 @@ class CountingCrew {
 
  private:
   enum State { kRun, kPause, kStop };
-  void Work();
+  void Work(LocalDayClock& clock);
   bool TakeRun(std::int64_t& from, std::int64_t& to);
   bool Interrupted();  // after an entry: waits out a pause; true when told to stop
   bool AllDone() const;
@@ -101,6 +101,7 @@ class CountingCrew {
   std::int64_t total_ = -1;   // guarded by mutex_; -1 while phase 1 runs
   std::int64_t notified_ = 0; // publisher only
   std::vector<std::string> unscanned_;  // guarded by mutex_
+  std::vector<LocalDayClock> clocks_;  // one per worker
   std::vector<std::thread> threads_;
 };
 
