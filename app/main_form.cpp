@@ -28,6 +28,7 @@
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "app/results_view.h"
+#include "app/window_place.h"
 #include "platform/day_number.h"
 #include "settings/frm_fav.h"
 #include "settings/frm_lists.h"
@@ -84,6 +85,7 @@ TForm1::TForm1(const Options& options) {
   qApp->installEventFilter(this);
 
   CreateSecondaryWindows();
+  RestoreWindowPlace(this, *listBehaviour_, settings.Window);  // where the last run left it
   connect(frmLists_, &QDialog::accepted, this, &TForm1::SavingEstimateSettingChanged);
 
   if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
@@ -417,6 +419,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
+  settings.Window = CaptureWindowPlace(this, *listBehaviour_);
   try {
     settings.SaveSettings();
   } catch (const std::exception& error) {

@@ -1,6 +1,8 @@
 #include "settings/settings.h"
 
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <limits>
 #include <string>
 
@@ -104,6 +106,41 @@ void Settings::SetProgramDir(std::string_view programPath) {
   FileName = SettingsFolderFor(ProgramDir) + std::string(kSettingsFileName);
 }
 
+namespace {
+
+constexpr std::string_view kWindowSection = "WINDOW";
+
+// A signed whole number of the window section, or nullopt when the text is not one.
+std::optional<int> ReadInt(std::string_view text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+WindowPlace LoadWindowPlace(const IniFile& file) {
+  WindowPlace place;
+  const auto left = ReadInt(file.GetString(kWindowSection, "Left"));
+  const auto top = ReadInt(file.GetString(kWindowSection, "Top"));
+  const auto width = ReadInt(file.GetString(kWindowSection, "Width"));
+  const auto height = ReadInt(file.GetString(kWindowSection, "Height"));
+  if (!left || !top || !width || !height || *width <= 0 || *height <= 0) return place;
+  place.Known = true;
+  place.Left = *left;
+  place.Top = *top;
+  place.Width = *width;
+  place.Height = *height;
+  place.Maximized = ReadInt(file.GetString(kWindowSection, "Maximized")).value_or(0) != 0;
+  for (std::size_t c = 0; c < place.Columns.size(); ++c) {
+    const auto width = ReadInt(file.GetString(kWindowSection, "Column" + std::to_string(c + 1)));
+    place.Columns[c] = width && *width > 0 ? *width : 0;
+  }
+  return place;
+}
+
+}  // namespace
+
 void Settings::LoadSettings() {
   IniFile file(FileName);
   if (!file.Exists()) {
@@ -116,6 +153,7 @@ void Settings::LoadSettings() {
   LoadList(file, "NumFav", "Fav", Favorites);
   LoadList(file, "NumExt", "Ext", IgnoreExts);
   EstimateSavings = ReadNumber(file.GetString(kSection, "EstimateSavings"), kEstimateDefault) != 0;
+  Window = LoadWindowPlace(file);
 }
 
 IniWrites Settings::Writes() const {
@@ -135,6 +173,15 @@ IniWrites Settings::Writes() const {
   writeList("NumFav", "Fav", Favorites);
   writeList("NumExt", "Ext", IgnoreExts);
   write(kSection, "EstimateSavings", EstimateSavings ? "1" : "0");
+  if (Window.Known) {
+    write(kWindowSection, "Left", std::to_string(Window.Left));
+    write(kWindowSection, "Top", std::to_string(Window.Top));
+    write(kWindowSection, "Width", std::to_string(Window.Width));
+    write(kWindowSection, "Height", std::to_string(Window.Height));
+    write(kWindowSection, "Maximized", Window.Maximized ? "1" : "0");
+    for (std::size_t c = 0; c < Window.Columns.size(); ++c)
+      write(kWindowSection, "Column" + std::to_string(c + 1), std::to_string(Window.Columns[c]));
+  }
   return writes;
 }
 
@@ -154,6 +201,7 @@ void Settings::SetDefaults() {
   Favorites.Clear();
   IgnoreExts.Clear();
   EstimateSavings = true;
+  Window = {};
 }
 
 }  // namespace orbelan

@@ -56,6 +56,15 @@ class SettingsWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Where the main window stood when it was last closed, and the widths the user gave the
+// list's columns: kept in a section of its own ("WINDOW") so MAIN stays as it always was.
+struct WindowPlace {
+  bool Known = false;  // false until a window was saved once
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+  bool Maximized = false;
+  std::array<int, 7> Columns{};  // by column from the left; 0: the layout's width
+};
+
 struct Settings {
   std::uint16_t MinSize = 0;  // kilobytes a folder must exceed to be listed
   EntryList ZipExts;          // archive extensions, ".zip"
@@ -63,6 +72,7 @@ struct Settings {
   EntryList Favorites;        // favourite folders, real case
   EntryList IgnoreExts;       // extensions whose files are tallied apart
   bool EstimateSavings = true;  // estimate each listed folder's saving in the background
+  WindowPlace Window;
   std::string ProgramDir;     // the program's own folder, ending in "/"
   std::string FileName;       // full path of the settings file in use
 
