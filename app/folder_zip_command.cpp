@@ -17,7 +17,7 @@ constexpr int kPollMs = 50;
 constexpr std::size_t kNamesListed = 10;
 
 // A count with the thousands grouping the list uses ("812,000,000").
-QString Grouped(std::int64_t n) { return QString::fromStdString(SizeText(n)).trimmed(); }
+QString Grouped(std::int64_t n) { return QString::fromStdString(GroupedNumber(n)); }
 
 // Names and paths are bytes; they are shown decoded as the rest of the window shows them.
 QString Shown(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }

@@ -170,6 +170,24 @@ std::string ReportUsage() {
          "  --threads N  threads counting files, at most 16 (default: one per core)\n";
 }
 
+namespace {
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; args[i] is the option,
+// and i moves past a separate value. Without one, error says what was wanted.
+std::optional<std::string> OptionValue(const std::vector<std::string>& args, std::size_t& i,
+                                       const std::string& name, const char* wanted,
+                                       std::string& error) {
+  const std::string& arg = args[i];
+  if (arg.size() > name.size()) return arg.substr(name.size() + 1);
+  if (i + 1 >= args.size()) {
+    error = name + " needs " + wanted;
+    return std::nullopt;
+  }
+  return args[++i];
+}
+
+}  // namespace
+
 std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& args, std::string& error) {
   ReportOptions options;
   bool folderSeen = false;
@@ -186,33 +204,17 @@ std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& arg
       } else if (arg == "--help" || arg == "-h") {
         options.Help = true;
       } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
-        std::string value;
-        if (arg == "--threads") {
-          if (i + 1 >= args.size()) {
-            error = "--threads needs a number";
-            return std::nullopt;
-          }
-          value = args[++i];
-        } else {
-          value = arg.substr(10);
-        }
-        if (!ParseThreads(value, options.Threads)) {
-          error = "--threads takes a number of threads from 1 up: '" + value + "'";
+        const auto value = OptionValue(args, i, "--threads", "a number", error);
+        if (!value) return std::nullopt;
+        if (!ParseThreads(*value, options.Threads)) {
+          error = "--threads takes a number of threads from 1 up: '" + *value + "'";
           return std::nullopt;
         }
       } else if (arg == "--sort" || arg.rfind("--sort=", 0) == 0) {
-        std::string value;
-        if (arg == "--sort") {
-          if (i + 1 >= args.size()) {
-            error = "--sort needs a column number";
-            return std::nullopt;
-          }
-          value = args[++i];
-        } else {
-          value = arg.substr(7);
-        }
-        if (!ParseSortColumn(value, options.SortColumn)) {
-          error = "--sort takes a column from -7 to 7, not 0: '" + value + "'";
+        const auto value = OptionValue(args, i, "--sort", "a column number", error);
+        if (!value) return std::nullopt;
+        if (!ParseSortColumn(*value, options.SortColumn)) {
+          error = "--sort takes a column from -7 to 7, not 0: '" + *value + "'";
           return std::nullopt;
         }
       } else {

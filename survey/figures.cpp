@@ -192,6 +192,12 @@ double LocalToday() { return TodayDayNumber(); }
 
 std::string AgeText(double recent) { return AgeText(recent, LocalToday()); }
 
+std::string GroupedNumber(std::int64_t value) {
+  std::string text = SizeText(value);
+  text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+
 void SetThousandsSeparator(std::string_view separator) {
   SeparatorCache& cache = Separator();
   cache.text = separator.empty() ? std::string(",") : std::string(separator);

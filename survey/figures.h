@@ -41,6 +41,8 @@ double LocalToday();
 // right-aligned in 12 characters. Width counts characters, not bytes, so that a multi-byte
 // separator (U+202F in some locales) still lines the numbers up; a longer number is not cut.
 std::string SizeText(std::int64_t bytes);
+// The same grouping without the padding, for numbers inside sentences ("14,921").
+std::string GroupedNumber(std::int64_t value);
 // The separator SizeText uses. Read once from the C library's LC_NUMERIC locale on first
 // use (the program sets the locale at start); setting it overrides that, "" means ','.
 void SetThousandsSeparator(std::string_view separator);

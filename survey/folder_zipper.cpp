@@ -31,11 +31,17 @@ namespace {
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kNameMax = 255;
 
-// Grouped digits for messages ("812,000,000").
-std::string Grouped(std::int64_t n) {
-  std::string text = SizeText(n);
-  const std::size_t first = text.find_first_not_of(' ');
-  return first == std::string::npos ? text : text.substr(first);
+// What the member's file looked like when it was listed or read: the trash check compares
+// against it, and the archive keeps its time and permissions.
+void TakeStat(ZipMember& m, const struct stat& st) {
+  m.Size = static_cast<std::int64_t>(st.st_size);
+  m.MtimeSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  m.MtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  m.Inode = static_cast<std::uint64_t>(st.st_ino);
+  m.Device = static_cast<std::uint64_t>(st.st_dev);
+  m.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  m.Uid = static_cast<std::uint32_t>(st.st_uid);
+  m.Gid = static_cast<std::uint32_t>(st.st_gid);
 }
 
 std::string Errno(int error) { return std::strerror(error); }
@@ -356,19 +362,10 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;  // gone, a link, a pipe, a device
     const std::string_view name = entry.NameView();
-    if (IsIgnoredFile(name, settings)) continue;
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string_view::npos && IsZipExt(LowerAscii(name.substr(dot)), settings)) continue;
+    if (!IsUnzippedFile(name, settings)) continue;  // ignored or already an archive
     ZipMember m;
     m.Name.assign(name);
-    m.Size = static_cast<std::int64_t>(st.st_size);
-    m.MtimeSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-    m.MtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
-    m.Inode = static_cast<std::uint64_t>(st.st_ino);
-    m.Device = static_cast<std::uint64_t>(st.st_dev);
-    m.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
-    m.Uid = static_cast<std::uint32_t>(st.st_uid);
-    m.Gid = static_cast<std::uint32_t>(st.st_gid);
+    TakeStat(m, st);
     plan.Bytes += m.Size;
     plan.Members.push_back(std::move(m));
   }
@@ -385,7 +382,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
   const std::int64_t need = SpaceNeeded(plan);
   if (free && *free < need)
     return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
-                  Grouped(need) + " bytes may be needed, " + Grouped(*free) + " bytes are free.");
+                  GroupedNumber(need) + " bytes may be needed, " + GroupedNumber(*free) + " bytes are free.");
 
   for (int number = 1; number < 1000; ++number) {
     plan.ArchiveName = ArchiveNameFor(plan.Folder, options_.Date, number);
@@ -411,7 +408,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   if (const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
       free && *free < SpaceNeeded(plan))
     return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
-                  Grouped(SpaceNeeded(plan)) + " bytes may be needed, " + Grouped(*free) +
+                  GroupedNumber(SpaceNeeded(plan)) + " bytes may be needed, " + GroupedNumber(*free) +
                   " bytes are free.");
 
   ThreadLocales locales;
@@ -458,14 +455,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
                     nothingChanged);
       if (pass == 1) {
         // From here on the file is taken as it is now; the trash checks against this.
-        m.Size = static_cast<std::int64_t>(before.st_size);
-        m.MtimeSec = static_cast<std::int64_t>(before.st_mtim.tv_sec);
-        m.MtimeNsec = static_cast<std::int64_t>(before.st_mtim.tv_nsec);
-        m.Inode = static_cast<std::uint64_t>(before.st_ino);
-        m.Device = static_cast<std::uint64_t>(before.st_dev);
-        m.Mode = static_cast<std::uint32_t>(before.st_mode & 07777);
-        m.Uid = static_cast<std::uint32_t>(before.st_uid);
-        m.Gid = static_cast<std::uint32_t>(before.st_gid);
+        TakeStat(m, before);
         m.Stored = m.Size == 0;
       } else if (static_cast<std::int64_t>(before.st_size) != m.Size ||
                  before.st_mtim.tv_sec != m.MtimeSec || before.st_mtim.tv_nsec != m.MtimeNsec ||

@@ -24,12 +24,6 @@ void SavingTable::Set(const FolderRec& rec, const SavingEstimate& estimate) {
   byRecord_[&rec] = estimate;
 }
 
-std::string GroupedNumber(std::int64_t value) {
-  std::string text = SizeText(value);
-  text.erase(0, text.find_first_not_of(' '));
-  return text;
-}
-
 std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes) {
   if (!estimate) return "Not estimated yet";
   if (!estimate->Known) return "Not estimated: none of its files could be read";

@@ -28,8 +28,6 @@ class SavingTable {
   std::unordered_map<const FolderRec*, SavingEstimate> byRecord_;
 };
 
-// A count grouped by three with the list's thousands separator, no padding ("14,921").
-std::string GroupedNumber(std::int64_t value);
 
 // The sentence the properties dialog shows for a folder of unzippedBytes:
 // "Zipping would free about 184,320,000 bytes (30% ± 3%)", "Zipping would free 1,234 bytes

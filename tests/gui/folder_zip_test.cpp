@@ -29,6 +29,7 @@
 #include "app/gui_saving_estimator.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
+#include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
