@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTreeView>
 #include <algorithm>
@@ -57,8 +58,10 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
   connect(view->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
     if (adjusting_ || column < 0 || column >= kColumnCount) return;
     // A width the user chose by dragging.
-    if (column == 0)
+    if (column == 0) {
       pathBase_ = std::max(20, size - Extra());
+      pathChosen_ = true;
+    }
     else
       preferred_[static_cast<std::size_t>(column)] = size;
   });
@@ -72,10 +75,26 @@ void ResultsViewBehaviour::SetSection(int column, int width) {
   adjusting_ = false;
 }
 
-void ResultsViewBehaviour::ApplyPathWidth() { SetSection(0, pathBase_ + Extra()); }
+void ResultsViewBehaviour::ApplyPathWidth() {
+  // The Path column takes the window's extra width. Until the user sizes it, no more than
+  // the other columns leave, so that a window wide enough shows every column, Saving
+  // included, unscrolled; a width the user chose is kept as chosen.
+  if (pathChosen_) {
+    SetSection(0, pathBase_ + Extra());
+    return;
+  }
+  int others = 0;
+  for (int column = 1; column < kColumnCount; ++column) others += view_->header()->sectionSize(column);
+  // From the view's own width: its viewport is resized only after this view's resize event.
+  const QScrollBar* bar = view_->verticalScrollBar();
+  const int inside = view_->width() - 2 * view_->frameWidth() - (bar->isVisible() ? bar->width() : 0);
+  const int room = inside - others;
+  SetSection(0, std::max(pathBase_, std::min(pathBase_ + Extra(), room)));
+}
 
 void ResultsViewBehaviour::SetPathBaseWidth(int width) {
   pathBase_ = std::max(20, width);
+  pathChosen_ = pathBase_ != ResultsModel::ColumnWidth(0);
   ApplyPathWidth();
 }
 

@@ -62,6 +62,7 @@ class ResultsViewBehaviour : public QObject {
   int pathBase_;
   std::array<int, kColumnCount> preferred_{};
   bool adjusting_ = false;  // our own resizes are not the user's
+  bool pathChosen_ = false;  // the user gave the Path column a width of their own
 };
 
 // Puts the folder's real path on the clipboard as text.
