@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -374,15 +375,21 @@ TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
   std::mutex lock;
   std::vector<SavingEstimate> got(recs.size());
   std::vector<int> calls(recs.size(), 0);
+  const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  std::vector<int> workerNice;
   SavingEstimateRunner runner;
   runner.Start(order, TestSettings(), options,
                [&](std::size_t index, const SavingEstimate& est) {
                  std::lock_guard<std::mutex> guard(lock);
                  got[index] = est;
                  ++calls[index];
+                 workerNice.push_back(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())));
                },
                2);
   runner.Wait();
+  // Workers yield to the window; the caller's own priority is left alone.
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), callerNice);
+  for (int nice : workerNice) EXPECT_EQ(nice, std::min(callerNice + 10, 19));
   EXPECT_FALSE(runner.Running());
   EXPECT_EQ(runner.Finished(), recs.size());
   for (std::size_t i = 0; i < recs.size(); ++i) {
