@@ -6,13 +6,16 @@
 //                                     sparse files and disk images (about 4 GiB written at
 //                                     scale 1; sparse files cost little disk)
 //   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B] [--budget B] [--seed S]
+//                    [--ramp B] [--min-block B]
 //                                     true saving of every folder (every file compressed
 //                                     whole, raw deflate level 6; kept in DIR/.truth) beside
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
-//   saving_bench tree DIR [--threads N] [--whole B] [--budget B]
+//   saving_bench tree DIR [--threads N] [--whole B] [--budget B] [--ramp B]
+//                    [--min-block B] [--all]
 //                                     scan time against estimate time of a whole tree
-//                                     (warm cache), and the peak memory of each
+//                                     (warm cache; the folders the list shows, or --all
+//                                     with unzipped bytes), and the peak memory of each
 //
 // Remove the corpus afterwards (rm -rf DIR).
 
@@ -457,6 +460,8 @@ int Run(const std::string& root, int argc, char** argv) {
   options.PrimeBytes = Arg(argc, argv, "--prime", options.PrimeBytes);
   options.BlockBytes = Arg(argc, argv, "--block", options.BlockBytes);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
+  options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
+  options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
 
@@ -570,6 +575,13 @@ int Bias(std::size_t kBlock) {
   return 0;
 }
 
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 long PeakRssKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -581,23 +593,33 @@ int Tree(const std::string& root, int argc, char** argv) {
   settings.SetDefaults();
   orbelan::FolderList folders;
   orbelan::SilentScanObserver observer;
-  double scanTime = 0;
+  double scanTime = 0, scanCpu = 0;
   for (int round = 0; round < 3; ++round) {  // the first warms the cache
     orbelan::Scanner scanner(folders, settings, observer);
     const auto start = Clock::now();
+    const double cpu = CpuSeconds();
     scanner.Run(root);
     scanTime = round == 0 ? 1e9 : std::min(scanTime, Seconds(start));
+    scanCpu = round == 0 ? 1e9 : std::min(scanCpu, CpuSeconds() - cpu);
   }
   const long scanRss = PeakRssKiB();
   orbelan::EstimateOptions options;
   options.Root = root + (root.back() == '/' ? "" : "/");
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
+  options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
+  options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
+  // As the window and the report do: the folders the list shows (over the minimum size);
+  // --all takes every folder with unzipped bytes.
+  bool all = false;
+  for (int i = 3; i < argc; ++i) all = all || std::strcmp(argv[i], "--all") == 0;
+  settings.MinSize = 100;  // what a first run without a settings file reads
   std::vector<const orbelan::FolderRec*> order;
   std::int64_t bytes = 0;
   for (const orbelan::FolderRec& rec : folders) {
     if (orbelan::UnzippedBytes(rec) <= 0) continue;
+    if (!all && !orbelan::MeetsMinSize(rec, settings.MinSize)) continue;
     order.push_back(&rec);
     bytes += orbelan::UnzippedBytes(rec);
   }
@@ -607,12 +629,13 @@ int Tree(const std::string& root, int argc, char** argv) {
   std::mutex lock;
   std::int64_t sampled = 0, saving = 0;
   std::size_t known = 0;
-  double estimateTime = 1e9;
+  double estimateTime = 1e9, estimateCpu = 1e9;
   for (int round = 0; round < 2; ++round) {  // the first warms the cache for the files' contents
     sampled = saving = 0;
     known = 0;
     orbelan::SavingEstimateRunner runner;
     const auto start = Clock::now();
+    const double cpu = CpuSeconds();
     runner.Start(order, settings, options,
                  [&](std::size_t, const orbelan::SavingEstimate& e) {
                    std::lock_guard<std::mutex> guard(lock);
@@ -623,6 +646,7 @@ int Tree(const std::string& root, int argc, char** argv) {
                  threads);
     runner.Wait();
     estimateTime = std::min(estimateTime, Seconds(start));
+    estimateCpu = std::min(estimateCpu, CpuSeconds() - cpu);
   }
   const long totalRss = PeakRssKiB();
   double load[3] = {0, 0, 0};
@@ -632,10 +656,13 @@ int Tree(const std::string& root, int argc, char** argv) {
   }
   std::printf("tree %s: %lld folders, %zu with unzipped bytes (%.1f GiB apparent)\n", root.c_str(),
               static_cast<long long>(folders.Count()), order.size(), static_cast<double>(bytes) / (1 << 30));
-  std::printf("scan (best of 2, warm): %.3f s, peak RSS %.1f MiB\n", scanTime, scanRss / 1024.0);
+  std::printf("scan (best of 2, warm): %.3f s, %.3f s of CPU, peak RSS %.1f MiB\n", scanTime, scanCpu,
+              scanRss / 1024.0);
   std::printf("estimate (%d threads, warm): %.3f s = %.2f x the scan; %zu known; read %.1f MiB; saving %.1f MiB\n",
               threads, estimateTime, estimateTime / scanTime, known, static_cast<double>(sampled) / (1 << 20),
               static_cast<double>(saving) / (1 << 20));
+  std::printf("CPU time: %.3f s = %.2f x the scan's (what a loaded machine still compares fairly)\n",
+              estimateCpu, estimateCpu / scanCpu);
   std::printf("peak RSS with the estimate: %.1f MiB (+%.1f MiB)\n", totalRss / 1024.0, (totalRss - scanRss) / 1024.0);
   std::printf("load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
   return 0;

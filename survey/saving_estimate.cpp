@@ -5,11 +5,18 @@
 // non-regular entry count with their own size towards U and save exactly 0. The true saving
 // is the sum over regular files of max(0, size - deflate6(file)).
 //
-// Small folders (U <= WholeLimit): every file is compressed whole; the result is exact.
+// Small folders (U <= WholeLimit, 64 KiB): every file is compressed whole; the result is exact.
+//
+// The budget. A sampled folder may read max(BudgetShare * U, MinBudget * min(1, U/RampBytes)^2)
+// bytes: 3 MiB or 5% from 8 MiB on, and below 8 MiB a share shrinking with the size (1 MiB
+// reads about 48 KiB), but never fewer than 8 draws. A tree of many small folders thus costs
+// a fraction of its bytes; those folders get wider, still honest, intervals. The sampling unit
+// B is sized so the budget buys about 32 draws: from BlockBytes (16 KiB, with PrimeBytes of
+// history) down to MinBlockBytes (4 KiB, with history in the same proportion).
 //
 // Larger folders are sampled by bytes. The regular files, ordered by size (largest first,
-// then by name), are laid end to end on [0, U_reg). Files of at most max(BlockBytes,
-// 64 KiB) are one unit each; larger files are cut into BlockBytes blocks (the last one
+// then by name), are laid end to end on [0, U_reg). Files of at most max(B, min(64 KiB,
+// 4 B)) are one unit each; larger files are cut into blocks of B bytes (the last one
 // shorter). Draw k picks the byte at x_k * U_reg, where x_k = frac(u + k * (sqrt(5) - 1) / 2)
 // and u is a random shift from the seed and the folder's file names and sizes: each x_k is
 // uniform on [0, 1), so each draw picks a unit with probability proportional to its bytes,
@@ -30,7 +37,8 @@
 // Confidence (95%): with m draws of which r were readable, mean of the readable y and s^2
 // their variance by successive differences (the draws sorted by position, s^2 = sum of
 // squared neighbour differences / 2(r - 1), the usual estimator for a systematic sample):
-//  - sampling term  z * s / sqrt(r), z = 1.96 (normal approximation);
+//  - sampling term  t * s / sqrt(r), t the 97.5% quantile of Student's t with r - 1 degrees
+//    of freedom (1.96 for many draws; the few draws of a small budget get a wider one);
 //  - unreadable draws (file unreadable, vanished, shrunk) count as y = 0 for the low bound
 //    and y = 1 for the high bound, so the interval widens by their share of the draws;
 //  - unseen data: the draws may all have hit one kind of data. Bytes no draw has seen
@@ -47,7 +55,7 @@
 //    leaves of the cold-block bias and for holes taken as saving everything (zeros keep
 //    about a thousandth).
 // Sampling stops when the half-width is within TargetMargin of U, or the next draw could
-// take the bytes read past the budget max(MinBudget, BudgetShare * U). When every file
+// take the bytes read past the budget. When every file
 // turns out to be a small file compressed whole, the sum of their exact savings replaces
 // the estimate (margin 0).
 //
@@ -80,8 +88,9 @@
 namespace orbelan {
 namespace {
 
-constexpr double kZ = 1.96;
-constexpr int kMinDraws = 16;       // below this the sample variance is not worth trusting
+constexpr int kMinDraws = 16;       // draws a folder takes before its budget may stop it...
+constexpr int kFewestDraws = 8;     // ...or this many, when its budget is small
+constexpr double kDrawsPerBudget = 32;  // what the sampling unit is sized for
 constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
 constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
@@ -91,6 +100,17 @@ constexpr std::int64_t kWholeFileUnit = 64 * 1024;
 // half a point of bias in the bench (16 KiB blocks, 16 KiB of history), and a file's deflate stream has block headers the
 // blocks do not; the interval allows half a point of the bytes for it.
 constexpr double kBlockError = 0.005;
+
+// The 97.5% quantile of Student's t with df degrees of freedom: the few draws of a small
+// folder widen its interval as they should; from 30 on, the normal 1.96 is close enough.
+double TwoSided95(int df) {
+  static constexpr double kT[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                  2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                  2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045};
+  if (df < 1) return kT[0];
+  if (df <= static_cast<int>(std::size(kT))) return kT[df - 1];
+  return 1.96 + 2.4 / df;  // within 0.005 of the quantile from 30 on
+}
 
 // Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
 std::int64_t AddSat(std::int64_t a, std::int64_t b) {
@@ -312,9 +332,21 @@ class Sampler {
  public:
   Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
       : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
-    block_ = std::max<std::int64_t>(options.BlockBytes, 512);
-    wholeUnit_ = std::max(block_, kWholeFileUnit);
-    prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
+    const double allBytes = static_cast<double>(AddSat(listing_.regularBytes, listing_.otherBytes));
+    const double ramp = std::min(1.0, allBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
+    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp * ramp);
+    // The units shrink with the budget so that it buys about kDrawsPerBudget draws; files
+    // up to four blocks are still drawn whole, priming keeps its share of each block.
+    const std::int64_t fullBlock = std::max<std::int64_t>(options.BlockBytes, 512);
+    const std::int64_t prime = std::max<std::int64_t>(options.PrimeBytes, 0);
+    const auto fitting = static_cast<std::int64_t>(
+        budget_ / kDrawsPerBudget * static_cast<double>(fullBlock) / static_cast<double>(fullBlock + prime));
+    block_ = std::clamp(fitting / 512 * 512, std::min(options.MinBlockBytes, fullBlock), fullBlock);
+    block_ = std::max<std::int64_t>(block_, 512);
+    prime_ = prime * block_ / fullBlock;
+    wholeUnit_ = std::max(block_, std::min(kWholeFileUnit, 4 * block_));
+    const double perDraw = static_cast<double>(std::max(wholeUnit_ / 2, block_ + prime_));
+    minDraws_ = static_cast<int>(std::clamp(budget_ / perDraw, double{kFewestDraws}, double{kMinDraws}));
     auto& files = listing_.files;
     std::sort(files.begin(), files.end(), [&](const FileEntry& a, const FileEntry& b) {
       if (a.size != b.size) return a.size > b.size;
@@ -339,17 +371,16 @@ class Sampler {
 
   SavingEstimate Run(const std::atomic<bool>* stop) {
     const std::int64_t allBytes = AddSat(listing_.regularBytes, listing_.otherBytes);
-    const double budget = std::max(static_cast<double>(options_.MinBudget),
-                                   options_.BudgetShare * static_cast<double>(allBytes));
+    const double budget = budget_;
     SavingEstimate est;
     const double perDraw = static_cast<double>(std::max(wholeUnit_, block_ + prime_));
     for (int k = 0; k < kMaxDraws; ++k) {
       if (Stopped(stop)) return {};
-      if (draws_ >= kMinDraws && static_cast<double>(read_) + perDraw > budget) break;
+      if (draws_ >= minDraws_ && static_cast<double>(read_) + perDraw > budget) break;
       double x = shift_ + static_cast<double>(k) * kGoldenStep;
       x -= std::floor(x);
       Draw(x);
-      if (draws_ < kMinDraws && read_ < budget) continue;
+      if (draws_ < minDraws_ && read_ < budget) continue;
       // The interval costs a sort of the draws: checked at every draw at first, then at
       // every sixteenth.
       if (draws_ > 256 && draws_ % 16 != 0 && read_ < budget) continue;
@@ -510,7 +541,7 @@ class Sampler {
     const double m = static_cast<double>(draws_);
     const double mean = sum_ / r;
     const double variance = readable_ > 1 ? SuccessiveDifferenceVariance() : 0.25;
-    const double sampling = kZ * std::sqrt(variance / r);
+    const double sampling = TwoSided95(readable_ - 1) * std::sqrt(variance / r);
     const double unreadShare = static_cast<double>(unreadableDraws_) / m;
     const double total = static_cast<double>(total_);
     const double unseen = std::min(static_cast<double>(unseen_), 3.0 * total / m) / total;
@@ -529,6 +560,8 @@ class Sampler {
   const EstimateOptions& options_;
   Workspace& ws_;
   double shift_ = 0;
+  double budget_ = 0;
+  int minDraws_ = kMinDraws;
   std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
   std::vector<std::int64_t> ends_;
   std::set<std::pair<std::size_t, std::int64_t>> seenBlocks_;  // blocks of large files drawn

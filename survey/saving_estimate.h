@@ -29,7 +29,7 @@ struct SavingEstimate {
 };
 
 struct EstimateOptions {
-  std::int64_t WholeLimit = 1 << 20;  // folders with at most this many bytes: compressed whole
+  std::int64_t WholeLimit = 64 << 10;   // folders with at most this many bytes: compressed whole
   std::uint64_t Seed = 1;             // sampling is deterministic for a given seed and folder
   // The folder the scan started from, as the user named it ("" when unknown). A record
   // below it is reopened from it without following any link on the way, so a folder
@@ -38,8 +38,16 @@ struct EstimateOptions {
   std::int64_t BlockBytes = 16 * 1024;   // the sampling unit in files larger than this
   std::int64_t PrimeBytes = 16 * 1024;   // history compressed before each sampled block
   double TargetMargin = 0.03;            // stop once the 95% margin is within this share
-  std::int64_t MinBudget = 3 << 20;      // bytes a sampled folder may always read...
-  double BudgetShare = 0.05;             // ...or this share of its bytes, if more
+  // A sampled folder of U bytes reads at most max(BudgetShare * U, MinBudget * min(1,
+  // (U / RampBytes)^2)): from RampBytes on its MinBudget or 5%, below that a share that
+  // shrinks with its size, so that a tree of many small folders costs a fraction of its
+  // bytes rather than all of them (such folders get wider margins).
+  std::int64_t MinBudget = 3 << 20;
+  double BudgetShare = 0.05;
+  std::int64_t RampBytes = 8 << 20;
+  // Folders with a small budget sample in smaller blocks (down to this, with as much
+  // history), so the budget still buys enough draws.
+  std::int64_t MinBlockBytes = 4 * 1024;
 };
 
 // Estimates one folder's saving from its own files (the ones behind its Unzipped figure,

@@ -82,6 +82,13 @@ FolderRec Rec(const std::string& path) {
   return rec;
 }
 
+// Options that give every sampled folder the full budget, whatever its size.
+EstimateOptions FullBudget() {
+  EstimateOptions options;
+  options.RampBytes = 1;
+  return options;
+}
+
 Settings TestSettings() {
   Settings settings;
   settings.ZipExts.Append(".zip");
@@ -92,7 +99,7 @@ Settings TestSettings() {
 // A folder with files of every kind: exactly what the scan counts into Unzipped is read.
 TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   TempTree tree;
-  const std::string text = Text(40000, 1), noise = RandomBytes(30000, 2), zeros(50000, '\0');
+  const std::string text = Text(20000, 1), noise = RandomBytes(15000, 2), zeros(25000, '\0');
   Write(tree, "a.txt", text);
   Write(tree, "b.bin", noise);
   Write(tree, "Zeros.DAT", zeros);
@@ -112,13 +119,13 @@ TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   const std::int64_t expected = TrueSaving(text) + TrueSaving(noise) + TrueSaving(zeros);
   EXPECT_EQ(est.Saving, expected);
   EXPECT_EQ(TrueSaving(noise), 0);
-  EXPECT_EQ(est.Sampled, 120000);
+  EXPECT_EQ(est.Sampled, 60000);
   EXPECT_EQ(est.Unreadable, 0);
-  EXPECT_EQ(est.Bytes, 120000 + 5);  // the link's own size ("a.txt") counts, unread
+  EXPECT_EQ(est.Bytes, 60000 + 5);  // the link's own size ("a.txt") counts, unread
 
   // The same whole-compression result once the folder is over the limit: every file is
   // small, so sampling ends up knowing each one exactly.
-  EstimateOptions sampled;
+  EstimateOptions sampled = FullBudget();
   sampled.WholeLimit = 1000;
   sampled.BlockBytes = 64 << 10;
   const SavingEstimate viaSamples = EstimateFolderSaving(Rec(tree.RootSlash()), settings, sampled);
@@ -150,7 +157,7 @@ TEST(SavingEstimate, HomogeneousLargeFileConvergesWithinItsMargin) {
   TempTree tree;
   const std::string text = Text(6 << 20, 7);
   Write(tree, "big.log", text);
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), FullBudget());
   ASSERT_TRUE(est.Known);
   const std::int64_t truth = TrueSaving(text);
   const double size = static_cast<double>(text.size());
@@ -166,7 +173,7 @@ TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
   TempTree tree;
   Write(tree, "movie.mp4", RandomBytes(3 << 20, 8));
   Write(tree, "photo.jpg", RandomBytes(1 << 20, 9));
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), FullBudget());
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Low, 0);
   EXPECT_LE(est.Saving, (4 << 20) / 200);
@@ -176,21 +183,27 @@ TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
 
 // Text, noise, zeros and many small files together, under many seeds: the interval holds
 // the truth nearly always, and the point estimate stays near it.
-TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
-  TempTree tree;
-  std::int64_t truth = 0, bytes = 0;
+// Noise and text of large MiB each, zeros of half that, and many small notes and blobs.
+SampledCase MixedFolder(TempTree& tree, int large) {
+  SampledCase folder;
   auto add = [&](const std::string& name, const std::string& data) {
     Write(tree, name, data);
-    truth += TrueSaving(data);
-    bytes += static_cast<std::int64_t>(data.size());
+    folder.truth += TrueSaving(data);
+    folder.bytes += static_cast<std::int64_t>(data.size());
   };
-  add("noise.bin", RandomBytes(1 << 20, 10));
-  add("log.txt", Text(1 << 20, 11));
-  add("zeros.img", std::string(512 << 10, '\0'));
+  add("noise.bin", RandomBytes(large << 20, 10));
+  add("log.txt", Text(large << 20, 11));
+  add("zeros.img", std::string(static_cast<std::size_t>(large) << 19, '\0'));
   for (int i = 0; i < 60; ++i) add(Numbered("note", i, ".txt"), Text(2000 + 300 * i, 100 + i));
   for (int i = 0; i < 20; ++i) add(Numbered("blob", i, ".dat"), RandomBytes(5000 + 700 * i, 200 + i));
+  return folder;
+}
 
-  EstimateOptions options;
+TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
+  TempTree tree;
+  const auto [truth, bytes] = MixedFolder(tree, 1);
+
+  EstimateOptions options = FullBudget();
   options.MinBudget = 3 << 19;  // under half the folder
   int covered = 0, close = 0;
   constexpr int kSeeds = 12;
@@ -206,6 +219,27 @@ TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
   }
   EXPECT_GE(covered, kSeeds * 9 / 10);
   EXPECT_GE(close, kSeeds * 9 / 10);
+}
+
+// A folder of a couple of MiB gets a small budget: it reads a fraction of its bytes, and
+// its wider interval (few draws, Student's t) still holds the truth nearly always.
+TEST(SavingEstimate, SmallerFoldersReadLessAndStillCoverTheTruth) {
+  TempTree tree;
+  const auto [truth, bytes] = MixedFolder(tree, 1);
+  int covered = 0;
+  double width = 0;
+  constexpr int kSeeds = 12;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    EstimateOptions options;
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    ASSERT_TRUE(est.Known);
+    EXPECT_LE(est.Sampled, bytes / 5);  // the full budget would read over 40%
+    if (est.Low <= truth && truth <= est.High) ++covered;
+    width += static_cast<double>(est.High - est.Low) / static_cast<double>(bytes);
+  }
+  EXPECT_GE(covered, kSeeds * 9 / 10);
+  EXPECT_LT(width / kSeeds, 0.6);  // wide, yet still telling folders apart
 }
 
 // The trap: a huge incompressible file takes nearly every draw, small text files hardly
@@ -325,9 +359,9 @@ TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
   EXPECT_EQ(est.High, TrueSaving(text) + 30000);
 
   // Sampled: the unreadable file's share of the draws counts nothing low and all high.
-  EstimateOptions sampled;
+  EstimateOptions sampled = FullBudget();
   sampled.WholeLimit = 1000;
-  sampled.BlockBytes = 4096;
+  sampled.BlockBytes = 8192;  // files up to four blocks are read whole
   est = EstimateUnprivileged(Rec(tree.RootSlash()), sampled);
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Unreadable, 30000);
