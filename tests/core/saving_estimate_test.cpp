@@ -242,6 +242,23 @@ TEST(SavingEstimate, SmallerFoldersReadLessAndStillCoverTheTruth) {
   EXPECT_LT(width / kSeeds, 0.6);  // wide, yet still telling folders apart
 }
 
+// A few hundred KiB of text whose budget is smaller than one draw: it still takes the
+// fewest draws an interval may rest on instead of stopping at the first.
+TEST(SavingEstimate, ATinyBudgetStillTakesEnoughDraws) {
+  TempTree tree;
+  const std::string a = Text(128 << 10, 40), b = Text(200 << 10, 41);
+  Write(tree, "a.log", a);
+  Write(tree, "b.log", b);
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  ASSERT_TRUE(est.Known);
+  const std::int64_t truth = TrueSaving(a) + TrueSaving(b);
+  EXPECT_LE(est.Low, truth);
+  EXPECT_GE(est.High, truth);
+  EXPECT_GT(est.Low, truth / 3);
+  EXPECT_LT(est.High - est.Low, static_cast<std::int64_t>(a.size() + b.size()) / 2);
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(a.size() + b.size()) / 3);
+}
+
 // The trap: a huge incompressible file takes nearly every draw, small text files hardly
 // any. The margin must still reach up to what the text files could save.
 TEST(SavingEstimate, UnseenSmallFilesKeepTheMarginOpen) {
