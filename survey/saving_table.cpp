@@ -27,12 +27,18 @@ void SavingTable::Set(const FolderRec& rec, const SavingEstimate& estimate) {
 std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes) {
   if (!estimate) return "Not estimated yet";
   if (!estimate->Known) return "Not estimated: none of its files could be read";
-  if (estimate->Saving <= 0) return "Zipping would free nothing measurable";
+  // The share is of the bytes the estimate found, which may have changed since the scan.
+  const std::int64_t total = estimate->Bytes > 0 ? estimate->Bytes : unzippedBytes;
+  if (estimate->Saving <= 0) {
+    std::string text = "Zipping would free nothing measurable";
+    // A few draws of a small folder may leave room above nothing: say how much.
+    if (!estimate->Exact() && total > 0 && PercentOf(estimate->High, total) >= 1)
+      text += " (at most " + std::to_string(PercentOf(estimate->High, total)) + "%)";
+    return text;
+  }
   std::string text = "Zipping would free ";
   if (!estimate->Exact()) text += "about ";
   text += GroupedNumber(estimate->Saving) + " bytes";
-  // The share is of the bytes the estimate found, which may have changed since the scan.
-  const std::int64_t total = estimate->Bytes > 0 ? estimate->Bytes : unzippedBytes;
   if (total <= 0) return text;
   text += " (" + std::to_string(PercentOf(estimate->Saving, total)) + "%";
   if (!estimate->Exact()) {

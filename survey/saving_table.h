@@ -31,9 +31,11 @@ class SavingTable {
 
 // The sentence the properties dialog shows for a folder of unzippedBytes:
 // "Zipping would free about 184,320,000 bytes (30% ± 3%)", "Zipping would free 1,234 bytes
-// (40%)" when exact, "Zipping would free nothing measurable", "Not estimated yet" (no
-// entry) or "Not estimated: none of its files could be read". The percentages are of the
-// bytes the estimate found (the folder's Unzipped bytes when it tells none); the margin is the wider side of the interval, never shown as 0
+// (40%)" when exact, "Zipping would free nothing measurable" (plus " (at most 12%)" when a
+// sample leaves room above nothing), "Not estimated yet" (no entry) or "Not estimated: none
+// of its files could be read". The percentages are of the bytes the estimate found (the
+// folder's Unzipped bytes when it tells none); the margin is the wider side of the interval,
+// never shown as 0
 // when the interval has a width.
 std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes);
 

@@ -69,7 +69,12 @@ TEST_F(SavingTableTest, SentenceForEveryState) {
   // Exact (compressed whole): no "about", no margin.
   EXPECT_EQ(Sentence(1234, 1234, 1234, 4000),
             "Zipping would free 1,234 bytes (31%)");
+  // Nothing measured, but a sample that leaves room above it says how much.
   EXPECT_EQ(Sentence(0, 0, 2000, 100'000),
+            "Zipping would free nothing measurable (at most 2%)");
+  EXPECT_EQ(Sentence(0, 0, 40'090, 100'000),
+            "Zipping would free nothing measurable (at most 40%)");
+  EXPECT_EQ(Sentence(0, 0, 400, 100'000),
             "Zipping would free nothing measurable");
   EXPECT_EQ(Sentence(0, 0, 0, 100'000),
             "Zipping would free nothing measurable");
