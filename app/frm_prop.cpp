@@ -132,8 +132,8 @@ TfrmProp::TfrmProp(QWidget* parent)
 }
 
 void TfrmProp::FillFolderInfo(const FolderRec& rec) {
-  path_ = rec.Path;
-  labPath->setText(FromBytes(rec.Path));
+  path_ = rec.Path();
+  labPath->setText(FromBytes(path_));
   labNFiles->setText(Number(rec.NFiles) + QStringLiteral(" files found --"));
   labSzFiles->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzFiles)));
   labNZips->setText(Number(rec.NZips) + QStringLiteral(" ZIP files found --"));

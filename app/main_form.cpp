@@ -326,7 +326,7 @@ void TForm1::LView1MouseDown(const QPoint& viewportPos) {
 }
 
 void TForm1::mnuExploreClick() {
-  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(rec->Path);
+  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(rec->Path());
 }
 
 void TForm1::mnuPropertiesClick() {
@@ -342,7 +342,7 @@ void TForm1::mnuPropertiesClick() {
 
 void TForm1::mnuCopyPathClick() {
   // The real path: the lower-cased caption may name nothing on a case-sensitive disk.
-  if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path);
+  if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path());
 }
 
 void TForm1::mnuIgnorePathClick() { orbelan::mnuIgnorePathClick(this, settings, SelectedRecord()); }
@@ -350,12 +350,12 @@ void TForm1::mnuIgnorePathClick() { orbelan::mnuIgnorePathClick(this, settings, 
 void TForm1::mnuAddFavorClick() { orbelan::mnuAddFavorClick(this, settings, SelectedRecord()); }
 
 void TForm1::mnuRecycleClick() {
-  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(this, rec->Path);
+  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(this, rec->Path());
 }
 
 void TForm1::mnuRecycleDirClick() {
   if (const FolderRec* rec = SelectedRecord())
-    RecycleDirectory(this, rec->Path);
+    RecycleDirectory(this, rec->Path());
 }
 
 void TForm1::mnuZipClick() {
@@ -366,7 +366,7 @@ void TForm1::mnuZipClick() {
   std::optional<std::int64_t> estimate;
   if (const SavingEstimate* known = estimating_ ? savings_.Find(*rec) : nullptr; known && known->Known)
     estimate = known->Saving;
-  zip_->Start(rec->Path, settings, estimate);
+  zip_->Start(rec->Path(), settings, estimate);
 }
 
 void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
@@ -375,8 +375,9 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
     // The new archive now counts as zipped and the originals are gone: count the folder
     // again and rebuild the rows, keeping that folder selected.
     FolderRec* zipped = nullptr;
-    for (FolderRec& rec : folders_)
-      if (rec.Path == folderPath.toStdString()) zipped = &rec;
+    const std::string zippedPath = folderPath.toStdString();
+    for (FolderRec& rec : folders_)  // paths are put together only where the length fits
+      if (rec.PathLength() == zippedPath.size() && rec.Path() == zippedPath) zipped = &rec;
     if (zipped) {
       // Its estimate was of the files before the zip, and may be on its way: start afresh.
       StopSavingEstimate();

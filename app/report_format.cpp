@@ -108,7 +108,7 @@ std::string DayNumberText(double dayNumber) {
 }
 
 std::string CsvLine(const FolderRec& rec, double today) {
-  std::string line = CsvField(rec.Path);
+  std::string line = CsvField(rec.Path());
   for (std::int64_t n : {rec.NFiles, rec.SzFiles, rec.NZips, rec.SzZips, rec.NIgno, rec.SzIgno}) {
     line.push_back(',');
     line += std::to_string(n);

@@ -82,7 +82,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       // The whole real path, which the elided, lower-cased caption does not show.
       if (index.column() == 0 && row->Rec)
-        return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path));
+        return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path()));
       return {};
     default:
       return {};

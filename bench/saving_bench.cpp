@@ -489,7 +489,7 @@ int Run(const std::string& root, int argc, char** argv) {
   std::vector<orbelan::FolderRec> recs(names.size());
   std::vector<const orbelan::FolderRec*> order;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    recs[i].Path = root + "/" + names[i] + "/";
+    recs[i].SetPath(root + "/" + names[i] + "/");
     order.push_back(&recs[i]);
   }
   std::vector<orbelan::SavingEstimate> estimates(names.size());

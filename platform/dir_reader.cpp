@@ -72,9 +72,7 @@ int OpenWithoutLinks(int base, const char* relative) {
 
 }  // namespace
 
-DirReader::DirReader(std::size_t bufferSize)
-    : buffer_(new char[std::max<std::size_t>(bufferSize, 4096)]),
-      bufferSize_(std::max<std::size_t>(bufferSize, 4096)) {}
+DirReader::DirReader(std::size_t bufferSize) : bufferSize_(std::max<std::size_t>(bufferSize, 4096)) {}
 
 DirReader::~DirReader() { Close(); }
 
@@ -104,6 +102,26 @@ void DirReader::Close() {
   owned_ = true;
   filled_ = pos_ = 0;
   ended_ = false;
+  parked_.reset();
+  parkedSize_ = 0;
+}
+
+void DirReader::Park() {
+  if (parked_ || !buffer_) return;
+  parkedSize_ = filled_ - pos_;
+  if (parkedSize_ > 0) {
+    parked_.reset(new char[parkedSize_]);
+    std::memcpy(parked_.get(), buffer_.get() + pos_, parkedSize_);
+  }
+  buffer_.reset();
+  filled_ = pos_ = 0;
+}
+
+void DirReader::ReleaseBuffer() {
+  buffer_.reset();
+  parked_.reset();
+  parkedSize_ = 0;
+  filled_ = pos_ = 0;
 }
 
 bool DirReader::OpenPath(std::string_view path) {
@@ -130,6 +148,16 @@ int OpenFolderBelow(int baseFd, std::string_view relative) {
 }
 
 bool DirReader::Next(DirEntry& entry) {
+  if (!buffer_) {
+    buffer_.reset(new char[bufferSize_]);
+    if (parkedSize_ > 0) {  // entries are 8-byte aligned records; so is a new buffer
+      std::memcpy(buffer_.get(), parked_.get(), parkedSize_);
+      filled_ = parkedSize_;
+      pos_ = 0;
+    }
+    parked_.reset();
+    parkedSize_ = 0;
+  }
   for (;;) {
     if (pos_ < filled_) {
       const auto* d = reinterpret_cast<const dirent64*>(buffer_.get() + pos_);

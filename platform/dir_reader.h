@@ -65,6 +65,15 @@ class DirReader {
   // The next entry, "." and ".." included; false at the end or when reading fails.
   bool Next(DirEntry& entry);
 
+  // While the caller is busy elsewhere (a folder of a deep walk whose subfolder is being
+  // walked): the entries read ahead and not yet delivered move to memory of their own size
+  // and the read buffer is given back, so that a folder held open costs what it still has to
+  // deliver. Next goes on where it stopped. Entries delivered before are no longer valid.
+  void Park();
+  // Gives the read buffer back, with any entries not yet delivered: for a reader that is
+  // done. The next read makes a new one.
+  void ReleaseBuffer();
+
   // The entry's kind, from d_type or, when the file system does not say, from fstatat.
   EntryKind KindOf(const DirEntry& entry) const;
   // fstatat relative to the folder, not following links; false when the entry is gone.
@@ -76,8 +85,10 @@ class DirReader {
   int fd_ = -1;
   bool owned_ = true;
   std::string scratch_;  // NUL-terminated copy of a path, kept to avoid reallocating
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // made on the first read
   std::size_t bufferSize_;
+  std::unique_ptr<char[]> parked_;  // entries read ahead while parked
+  std::size_t parkedSize_ = 0;
   std::size_t filled_ = 0;
   std::size_t pos_ = 0;
   bool ended_ = false;

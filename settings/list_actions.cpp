@@ -53,14 +53,14 @@ void AppendAndSave(QWidget* parent, Settings& settings, EntryList& list, std::st
 
 void mnuIgnorePathClick(QWidget* parent, Settings& settings, const FolderRec* rec) {
   if (!rec) return;
-  AppendAndSave(parent, settings, settings.IgnorePaths, CaptionOf(rec->Path),
+  AppendAndSave(parent, settings, settings.IgnorePaths, CaptionOf(rec->Path()),
                 "The list of paths to ignore is full (50 entries). Delete some of them in the "
                 "settings first.");
 }
 
 void mnuAddFavorClick(QWidget* parent, Settings& settings, const FolderRec* rec) {
   if (!rec) return;
-  AppendAndSave(parent, settings, settings.Favorites, rec->Path,
+  AppendAndSave(parent, settings, settings.Favorites, rec->Path(),
                 "The list of favorite folders is full (50 entries). Delete some of them in the "
                 "settings first.");
 }

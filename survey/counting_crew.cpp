@@ -136,7 +136,7 @@ void CountingCrew::Work(LocalDayClock& clock) {
           return;  // stopped part way: the record keeps its partial counts
       } else if (OutOfDescriptors(errno)) {
         std::lock_guard lock(mutex_);
-        unscanned_.push_back(rec.Path);
+        unscanned_.push_back(rec.Path());
       }  // a folder gone or unreadable since phase 1 keeps zero counts
       const std::int64_t finished = finished_.fetch_add(1, std::memory_order_acq_rel) + 1;
       if (finished % 1024 == 0 || finished == published_.load(std::memory_order_acquire)) {

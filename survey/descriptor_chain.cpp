@@ -80,6 +80,18 @@ int DescriptorChain::OpenWithRetry(std::size_t spare, Open&& open) {
   }
 }
 
+void DescriptorChain::AppendNameBelowParent(std::int64_t index, std::string& out) const {
+  const RecordLink& link = links_[index];
+  const FolderRec& parent = *links_[link.Parent].Rec;
+  if (link.Rec->Parent() == &parent) {
+    out.append(link.Rec->Name());
+    return;
+  }
+  // A list made elsewhere, whose records hold whole paths: what the two paths differ by.
+  const std::string path = link.Rec->Path();
+  out.append(path, parent.PathLength(), path.size() - parent.PathLength() - 1);
+}
+
 bool DescriptorChain::Reopen(std::size_t depth) {
   std::size_t from = depth;
   while (from > 0 && levels_[from - 1].Fd < 0 && levels_[from - 1].Error == 0) --from;
@@ -87,10 +99,12 @@ bool DescriptorChain::Reopen(std::size_t depth) {
     levels_[depth].Error = ENOENT;
     return false;
   }
-  const std::string_view path = links_[levels_[depth].Index].Rec->Path;
-  const std::string_view base = links_[levels_[from - 1].Index].Rec->Path;
-  std::string_view relative = path.substr(base.size());
-  if (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
+  name_.clear();
+  for (std::size_t d = from; d <= depth; ++d) {
+    if (d > from) name_.push_back('/');
+    AppendNameBelowParent(levels_[d].Index, name_);
+  }
+  const std::string_view relative = name_;
   const int baseFd = levels_[from - 1].Fd;
   const int fd = OpenWithRetry(from - 1, [&] { return OpenFolderBelow(baseFd, relative); });
   if (fd < 0) {
@@ -106,10 +120,10 @@ void DescriptorChain::OpenNext(std::int64_t index) {
   Level level;
   level.Index = index;
   if (link.Parent < 0) {
-    const std::string& path = link.Rec->Path;
     if (index == 0 && startFd_ >= 0) {
       level.Fd = OpenWithRetry(0, [&] { return openat(startFd_, ".", kDirFlags); });
     } else {
+      const std::string path = link.Rec->Path();
       DirReader opener(4096);
       level.Fd = OpenWithRetry(0, [&] {
         if (!opener.OpenPath(path)) return -1;
@@ -124,9 +138,8 @@ void DescriptorChain::OpenNext(std::int64_t index) {
     if (parent.Fd < 0) {
       level.Error = parent.Error;  // nothing below a folder that cannot be opened
     } else {
-      const std::string& parentPath = links_[parent.Index].Rec->Path;
-      const std::string& path = link.Rec->Path;
-      name_.assign(path, parentPath.size(), path.size() - parentPath.size() - 1);
+      name_.clear();
+      AppendNameBelowParent(index, name_);
       const int parentFd = parent.Fd;
       level.Fd = OpenWithRetry(levels_.size() - 1, [&] {
         // A name is one component, unless the list skipped a level.

@@ -51,6 +51,9 @@ class DescriptorChain {
   void Truncate(std::size_t depth);
   void OpenNext(std::int64_t index);
   bool Reopen(std::size_t depth);
+  // The record's path below its parent's, without the trailing "/": its name, unless the
+  // list skipped a level.
+  void AppendNameBelowParent(std::int64_t index, std::string& out) const;
   std::size_t Shed(bool everything, std::size_t spare);
   // Retries open until it succeeds or fails for a reason other than descriptors.
   template <typename Open>

@@ -4,10 +4,46 @@
 
 namespace orbelan {
 
-bool FolderList::AddFolder(std::string_view path, const Settings& settings) {
+std::string FolderRec::Path() const {
+  std::string path;
+  AppendPath(path);
+  return path;
+}
+
+void FolderRec::AppendPath(std::string& out) const {
+  // Filled from the end, one name per level, so a deep path costs its length once.
+  const std::size_t start = out.size();
+  out.resize(start + pathLength_, '/');
+  char* const base = out.data() + start;
+  std::size_t end = pathLength_;
+  const FolderRec* rec = this;
+  for (; rec->parent_ != nullptr; rec = rec->parent_) {
+    end -= 1 + rec->name_.size();  // the name and the "/" after it
+    rec->name_.copy(base + end, rec->name_.size());
+  }
+  rec->name_.copy(base, end);  // the top record holds the path's start whole
+}
+
+void FolderRec::SetPath(std::string_view path) {
+  parent_ = nullptr;
+  name_.assign(path);
+  pathLength_ = name_.size();
+}
+
+void FolderRec::SetPlace(const FolderRec& parent, std::string_view name) {
+  parent_ = &parent;
+  name_.assign(name);
+  pathLength_ = parent.pathLength_ + name_.size() + 1;
+}
+
+bool FolderList::AddFolder(std::string_view path, const Settings& settings, const FolderRec* parent) {
   if (IsIgnoredPath(path, settings)) return false;
   FolderRec& rec = records_.emplace_back();
-  rec.Path.assign(path);
+  const std::size_t below = parent != nullptr ? parent->PathLength() : 0;
+  if (parent != nullptr && path.size() > below + 1 && path.back() == '/')
+    rec.SetPlace(*parent, path.substr(below, path.size() - below - 1));
+  else
+    rec.SetPath(path);
   return true;
 }
 

@@ -10,8 +10,13 @@ namespace orbelan {
 
 struct Settings;
 
+// A record does not hold its whole path: it names the record of the folder above it and its
+// own name there, so that a tree thousands of levels deep costs memory and time by its
+// folders, not by the square of its depth. Path() puts the whole path together on demand.
 struct FolderRec {
-  std::string Path;         // full path, ending in "/", in the case it was built
+  FolderRec() = default;
+  explicit FolderRec(std::string_view path) { SetPath(path); }
+
   std::int64_t NFiles = 0;  // counted files, archives included
   std::int64_t NIgno = 0;   // ignored files
   std::int64_t NZips = 0;   // counted files that are archives
@@ -19,6 +24,26 @@ struct FolderRec {
   std::int64_t SzIgno = 0;
   std::int64_t SzZips = 0;
   double Recent = 0;        // day number of the newest counted file; 0 when none
+
+  // The full path, ending in "/", in the case it was built. Costs the path's length.
+  std::string Path() const;
+  void AppendPath(std::string& out) const;
+  std::size_t PathLength() const { return pathLength_; }
+  // The record of the folder that holds this one, or nullptr when the record holds its
+  // whole path (the start of a scan, a record made on its own).
+  const FolderRec* Parent() const { return parent_; }
+  // Below Parent(): the folder's name, without "/". Without a parent: the whole path.
+  const std::string& Name() const { return name_; }
+
+  // The record holds path whole (a trailing "/" is the caller's to give).
+  void SetPath(std::string_view path);
+  // The record is the folder name inside parent's folder; parent must outlive it.
+  void SetPlace(const FolderRec& parent, std::string_view name);
+
+ private:
+  const FolderRec* parent_ = nullptr;
+  std::string name_;
+  std::size_t pathLength_ = 0;
 };
 
 // The records of the last scan, in the order the scanner found the folders.
@@ -26,7 +51,9 @@ struct FolderRec {
 class FolderList {
  public:
   // Appends a zeroed record for path (taken as passed) unless IsIgnoredPath holds.
-  bool AddFolder(std::string_view path, const Settings& settings);
+  // With a parent (a record of this list), path must be parent's path followed by one
+  // name and "/"; the record then keeps only that name.
+  bool AddFolder(std::string_view path, const Settings& settings, const FolderRec* parent = nullptr);
   void ResetFolderList();
 
   std::int64_t Count() const { return static_cast<std::int64_t>(records_.size()); }

@@ -14,7 +14,7 @@ void RecountFolder(FolderRec& rec, const Settings& settings) {
   rec.Recent = 0;
 
   DirReader reader;
-  if (!reader.OpenPath(rec.Path)) return;
+  if (!reader.OpenPath(rec.Path())) return;
   LocalDayClock clock;
   DirEntry entry;
   EntryStat stat;

@@ -1,7 +1,7 @@
 #include "survey/record_links.h"
 
 #include <stdexcept>
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "survey/folder_list.h"
@@ -30,24 +30,35 @@ void RecordLinks::Append(const RecordLink& link) {
 
 void RecordLinks::BuildFrom(FolderList& folders) {
   Clear();
-  std::vector<std::int64_t> ancestors;
+  struct Above {
+    std::int64_t index;
+    std::string path;  // built only for records that hold their whole path
+  };
+  std::vector<Above> ancestors;
   std::int64_t index = 0;
   for (FolderRec& rec : folders) {
-    const std::string_view path = rec.Path;
+    const FolderRec* parent = rec.Parent();
+    std::string path = parent != nullptr ? std::string() : rec.Path();
     while (!ancestors.empty()) {
-      const std::string_view above = (*this)[ancestors.back()].Rec->Path;
-      if (path.size() > above.size() && !above.empty() && above.back() == '/' &&
-          path.substr(0, above.size()) == above)
-        break;
+      Above& above = ancestors.back();
+      if (parent != nullptr) {
+        if ((*this)[above.index].Rec == parent) break;
+      } else {
+        if (above.path.empty()) above.path = (*this)[above.index].Rec->Path();
+        const std::string& abovePath = above.path;
+        if (path.size() > abovePath.size() && !abovePath.empty() && abovePath.back() == '/' &&
+            path.compare(0, abovePath.size(), abovePath) == 0)
+          break;
+      }
       ancestors.pop_back();
     }
     RecordLink link{&rec, -1, 0};
     if (!ancestors.empty()) {
-      link.Parent = ancestors.back();
+      link.Parent = ancestors.back().index;
       link.Depth = (*this)[link.Parent].Depth + 1;
     }
     Append(link);
-    ancestors.push_back(index++);
+    ancestors.push_back({index++, std::move(path)});
   }
 }
 

@@ -34,8 +34,9 @@ class RecordLinks {
                   [static_cast<std::size_t>(index) & (kChunk - 1)];
   }
 
-  // Links for a list made elsewhere: each record hangs from the nearest record before it
-  // whose path its own path extends (records come depth-first, each before its subfolders).
+  // Links for a list made elsewhere: a record that names its parent hangs from it; one that
+  // holds its whole path hangs from the nearest record before it whose path its own path
+  // extends (records come depth-first, each before its subfolders).
   void BuildFrom(FolderList& folders);
 
  private:

@@ -103,8 +103,17 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
   if (column == 1) {
+    // Records hold no paths: put them together once, side by side in one buffer.
+    std::size_t total = 0;
+    for (const ResultRow& row : rows) total += row.Rec->PathLength();
+    std::string paths;
+    paths.reserve(total);  // never reallocated below, so the keys' views stay valid
     std::vector<PathKey> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = {0, TrimmedPath(rows[i].Rec->Path), i};
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t at = paths.size();
+      rows[i].Rec->AppendPath(paths);
+      keys[i] = {0, TrimmedPath(std::string_view(paths).substr(at)), i};
+    }
     SortByPathChunks(keys);
     order.reserve(n);
     for (const PathKey& k : keys) order.push_back(k.index);
@@ -169,7 +178,7 @@ void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double 
 std::string CellText(const ResultRow& row, int column, double today, const SavingTable* savings) {
   const FolderRec& rec = *row.Rec;
   switch (column) {
-    case 1: return MakePathText(rec.Path);
+    case 1: return MakePathText(rec.Path());
     case 2: return SizeText(UnzippedBytes(rec));
     case 3: return SizeText(rec.SzZips);
     case 4: return PercentText(rec);
@@ -234,7 +243,7 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int sortColumn, double t
   bool after = false;
   switch (column) {
     case 1:
-      after = MakePathText(a.Rec->Path).compare(MakePathText(b.Rec->Path)) > 0;
+      after = MakePathText(a.Rec->Path()).compare(MakePathText(b.Rec->Path())) > 0;
       break;
     case 2:
     case 3:

@@ -223,7 +223,8 @@ struct Listing {
 // The folder's descriptor: below Root without following any link when the record lies
 // there, else the record's path with its last component not followed.
 bool OpenFolder(DirReader& reader, const FolderRec& rec, const EstimateOptions& options) {
-  std::string_view path = rec.Path;
+  const std::string whole = rec.Path();
+  std::string_view path = whole;
   std::string_view root = options.Root;
   if (!root.empty() && root.back() != '/') {
     if (path.size() > root.size() && path.substr(0, root.size()) == root && path[root.size()] == '/')

@@ -26,8 +26,9 @@ constexpr std::string_view kCanceledText = "Operation canceled by user.";
 constexpr std::string_view kPhase1Caption = "Scan for Folders";
 constexpr std::string_view kPhase2Caption = "Scan all Files";
 
-// Deep levels are rare and hold few entries: a smaller buffer keeps a very deep tree
-// from costing memory per level.
+// Deep levels are rare and hold few entries: a smaller buffer, given back while a subfolder
+// is walked (parked: only the entries still to come are kept) and when the folder is left,
+// keeps a very deep tree from costing a buffer per level.
 constexpr std::size_t kShallowLevels = 64;
 constexpr std::size_t kDeepLevelBuffer = 4096;
 
@@ -167,7 +168,8 @@ Scanner::Level& Scanner::LevelAt(std::size_t depth) {
 }
 
 bool Scanner::AddRecord(const std::string& path, std::int64_t parent, std::size_t depth) {
-  if (!folders_.AddFolder(path, settings_)) return false;
+  const FolderRec* parentRec = parent >= 0 ? (*links_)[parent].Rec : nullptr;
+  if (!folders_.AddFolder(path, settings_, parentRec)) return false;
   links_->Append(RecordLink{folders_.Tail(), parent, static_cast<std::uint32_t>(depth)});
   if (crew_) crew_->Publish(links_->Size());
   return true;
@@ -240,7 +242,9 @@ void Scanner::WalkFolders() {
   // that led down; false when the walk is over.
   auto leaveFolder = [&]() -> bool {
     for (;;) {
-      LevelAt(depth).Reset();
+      Level& done = LevelAt(depth);
+      done.Reset();
+      if (depth >= kShallowLevels) done.reader.ReleaseBuffer();
       if (depth == 0) return false;
       --depth;
       path_.resize(LevelAt(depth).pathLength);
@@ -257,6 +261,7 @@ void Scanner::WalkFolders() {
       continue;
     }
     if (folder && !CancelRequested && EnterSubfolder(depth, entry)) {
+      if (depth >= kShallowLevels) level.reader.Park();
       ++depth;
       continue;
     }
@@ -287,6 +292,7 @@ void Scanner::ShedLevel(Level& level) {
   level.restAt = 0;
   level.skipped = 0;
   level.reader.Close();
+  level.reader.ReleaseBuffer();  // what is left is in restNames
   level.shed = true;
   level.fd = -1;
 }
@@ -421,7 +427,7 @@ void Scanner::ScanFilesHere() {
         return true;
       });
     } else if (OutOfDescriptors(errno)) {
-      unscanned_.push_back(rec.Path);
+      unscanned_.push_back(rec.Path());
     }  // a folder gone since phase 1 keeps zero counts
     if (CancelRequested) break;
   }

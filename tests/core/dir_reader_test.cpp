@@ -78,6 +78,37 @@ TEST(DirReader, ReadsLargeFoldersThroughASmallBufferExactlyOnce) {
   EXPECT_FALSE(reader.Next(entry));
 }
 
+TEST(DirReader, AParkedReaderGoesOnWhereItStoppedWithEveryEntryOnce) {
+  TempTree tree;
+  std::multiset<std::string> made = {".", ".."};
+  for (int i = 0; i < 700; ++i) {  // several buffers' worth
+    const std::string name = "entry-with-a-longer-name-" + std::to_string(i);
+    tree.File(name);
+    made.insert(name);
+  }
+  DirReader reader(4096);
+  ASSERT_TRUE(reader.OpenPath(tree.Root()));
+  reader.Park();  // before anything was read
+  std::multiset<std::string> seen;
+  DirEntry entry;
+  for (int n = 0; reader.Next(entry); ++n) {
+    seen.insert(std::string(entry.NameView()));
+    if (n % 7 == 3) reader.Park();
+    if (n % 11 == 5) reader.Park();  // twice in a row, at times
+  }
+  EXPECT_EQ(seen, made);
+  reader.Park();  // at the end: still the end
+  EXPECT_FALSE(reader.Next(entry));
+
+  // A reader given back its buffer reads another folder whole.
+  reader.Close();
+  reader.ReleaseBuffer();
+  ASSERT_TRUE(reader.OpenPath(tree.Root()));
+  seen.clear();
+  while (reader.Next(entry)) seen.insert(std::string(entry.NameView()));
+  EXPECT_EQ(seen, made);
+}
+
 TEST(DirReader, OpensChildrenAndPathsBelowWithoutFollowingLinks) {
   TempTree tree;
   tree.Dir("real");

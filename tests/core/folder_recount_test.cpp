@@ -34,12 +34,12 @@ TEST(FolderRecount, GivesWhatAScanOfTheFolderGives) {
 
   // A record with stale figures, as after a zip made in the folder.
   FolderRec rec;
-  rec.Path = tree.PathOf("Work/");
+  rec.SetPath(tree.PathOf("Work/"));
   rec.NFiles = 99;
   rec.SzZips = 12345;
   rec.Recent = 1;
   RecountFolder(rec, settings);
-  EXPECT_EQ(rec.Path, tree.PathOf("Work/"));
+  EXPECT_EQ(rec.Path(), tree.PathOf("Work/"));
   EXPECT_EQ(rec.NFiles, fresh.NFiles);
   EXPECT_EQ(rec.NFiles, 3);  // a.txt, b.zip, the link
   EXPECT_EQ(rec.NZips, 1);

@@ -132,7 +132,7 @@ TEST(Scanner, LeavesOutPseudoFileSystemsButNotOtherMounts) {
   Scanner scanner(folders, settings, observer);
   ASSERT_TRUE(scanner.Run(tree.Root()));
   std::vector<std::string> paths;
-  for (const FolderRec& rec : folders) paths.push_back(rec.Path);
+  for (const FolderRec& rec : folders) paths.push_back(rec.Path());
   std::sort(paths.begin(), paths.end());
   EXPECT_EQ(paths, (std::vector<std::string>{tree.PathOf(""), tree.PathOf("a/"), tree.PathOf("a/mem/"),
                                              tree.PathOf("a/mem/inner/")}));

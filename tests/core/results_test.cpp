@@ -87,7 +87,7 @@ TEST_F(ResultsTest, PathTextIsLowerCasedAndTrimmed) {
   Add("/x/\x7f", 2000);  // DEL is not below 33
   ResultRows rows = FillRows(folders, 0, 1, kToday);
   EXPECT_EQ(Column(rows, 1), (Texts{"/home/ann/Ä docs/", "/x/\x7f"}));
-  EXPECT_EQ(rows.Rows[0].Rec->Path, " \t/Home/Ann/Ä Docs/\n");  // the record keeps its case
+  EXPECT_EQ(rows.Rows[0].Rec->Path(), " \t/Home/Ann/Ä Docs/\n");  // the record keeps its case
 }
 
 TEST_F(ResultsTest, GaugeTruncatesTheOverallShare) {
@@ -255,8 +255,8 @@ TEST(AgeKey, ReadsOnlyTheDigits) {
 
 TEST(CompareRows, EqualKeysGiveMinusOneAndDescendingNegates) {
   FolderRec r1, r2;
-  r1.Path = "/a/";  // the Path column compares lower-cased texts: "/a/" before "/B/"
-  r2.Path = "/B/";
+  r1.SetPath("/a/");  // the Path column compares lower-cased texts: "/a/" before "/B/"
+  r2.SetPath("/B/");
   r1.SzFiles = 5000;
   r2.SzFiles = 6000;
   ResultRow a{&r1}, b{&r2}, a2{&r1};

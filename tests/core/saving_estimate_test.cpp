@@ -78,7 +78,7 @@ std::string Numbered(const char* prefix, int i, const char* suffix = "") {
 
 FolderRec Rec(const std::string& path) {
   FolderRec rec;
-  rec.Path = path;
+  rec.SetPath(path);
   return rec;
 }
 

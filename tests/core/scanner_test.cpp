@@ -71,7 +71,7 @@ TEST(Scanner, AFolderWithoutSubfoldersGivesOneRecordAndTheStartGetsItsSlash) {
   ASSERT_TRUE(scan.scanner.Run(tree.Root()));  // given without a trailing "/"
   ASSERT_EQ(scan.folders.Count(), 1);
   const FolderRec& rec = *scan.folders.Head();
-  EXPECT_EQ(rec.Path, tree.RootSlash());
+  EXPECT_EQ(rec.Path(), tree.RootSlash());
   EXPECT_EQ(rec.NFiles, 2);
   EXPECT_EQ(rec.SzFiles, 2100);
   EXPECT_EQ(rec.NZips, 1);  // the underscore rule
@@ -210,19 +210,19 @@ TEST(Scanner, PathsLongerThanPathMaxAreRecordedWholeAndCounted) {
   ASSERT_TRUE(scan.scanner.Run(tree.Root()));
   ASSERT_EQ(scan.folders.Count(), 25);
   const FolderRec& deepest = *scan.folders.Tail();
-  EXPECT_EQ(deepest.Path, tree.RootSlash() + relative);
-  EXPECT_GT(deepest.Path.size(), 4096u);
+  EXPECT_EQ(deepest.Path(), tree.RootSlash() + relative);
+  EXPECT_GT(deepest.Path().size(), 4096u);
   EXPECT_EQ(deepest.NFiles, 1);
   EXPECT_EQ(deepest.SzFiles, 1234);
 
   // Phase 2 on its own, from paths alone (as after a list built elsewhere).
-  for (FolderRec& rec : scan.folders) rec = FolderRec{rec.Path};
+  for (FolderRec& rec : scan.folders) rec = FolderRec(rec.Path());
   scan.scanner.ScanFiles();
   EXPECT_EQ(scan.folders.Tail()->SzFiles, 1234);
 
   // A start path that is itself too long for the kernel in one piece.
   Scan fromDeep;
-  ASSERT_TRUE(fromDeep.scanner.Run(deepest.Path));
+  ASSERT_TRUE(fromDeep.scanner.Run(deepest.Path()));
   EXPECT_EQ(fromDeep.folders.Count(), 1);
   EXPECT_EQ(fromDeep.folders.Head()->SzFiles, 1234);
 }

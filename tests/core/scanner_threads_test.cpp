@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -39,9 +40,14 @@ using Figures = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t
 std::vector<Figures> FiguresOf(const FolderList& folders) {
   std::vector<Figures> out;
   for (const FolderRec& rec : folders)
-    out.emplace_back(rec.Path, rec.NFiles, rec.NIgno, rec.NZips, rec.SzFiles, rec.SzIgno, rec.SzZips,
+    out.emplace_back(rec.Path(), rec.NFiles, rec.NIgno, rec.NZips, rec.SzFiles, rec.SzIgno, rec.SzZips,
                      rec.Recent);
   return out;
+}
+
+void ZeroCounts(FolderRec& rec) {
+  rec.NFiles = rec.NIgno = rec.NZips = rec.SzFiles = rec.SzIgno = rec.SzZips = 0;
+  rec.Recent = 0;
 }
 
 void UseLists(Settings& settings) {
@@ -117,8 +123,13 @@ TEST(ScannerThreads, EveryThreadCountGivesTheRecordsOrderAndFiguresOfTheOneThrea
     EXPECT_TRUE(many.observer.notices.empty());
     EXPECT_TRUE(many.scanner.Unscanned().empty());
 
-    // Phase 2 alone over a list made elsewhere, on workers.
-    for (FolderRec& rec : many.folders) rec = FolderRec{rec.Path};
+    // Phase 2 alone over the scan's own records, which name their parents, on workers.
+    for (FolderRec& rec : many.folders) ZeroCounts(rec);
+    many.scanner.ScanFiles();
+    EXPECT_EQ(FiguresOf(many.folders), expected) << threads;
+
+    // And over a list made elsewhere, whose records hold whole paths.
+    for (FolderRec& rec : many.folders) rec = FolderRec(rec.Path());
     many.scanner.ScanFiles();
     EXPECT_EQ(FiguresOf(many.folders), expected) << threads;
   }
@@ -289,6 +300,138 @@ TEST(ScannerThreads, AFolderThatNoDescriptorCanReachIsNamedAndTheReportFails) {
   });
 }
 
+// Opens name below the folder fd as a folder (the caller closes it).
+int OpenDir(int fd, const std::string& name) {
+  return openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+void PutFile(int fd, const std::string& name, long long size) {
+  const int file = openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  EXPECT_GE(file, 0) << name;
+  EXPECT_EQ(ftruncate(file, size), 0);
+  close(file);
+}
+
+// A chain of levels folders deeper than the phase 1 keeps a whole buffer for, named in turn
+// by names that are hard on paths (not UTF-8, blanks at either end, a new line, a backslash,
+// upper case, an archive's extension). Each holds files of every kind, a dot folder with a
+// folder inside, and every tenth a side folder with one below it. At level 20 a folder the
+// lists ignore begins a chain of its own. Returns the paths the scan must record and the
+// ignored folder's path; counted is the bytes it must count.
+std::vector<std::string> MakeOddChain(const TempTree& tree, int levels, std::string& ignored,
+                                      std::int64_t& counted) {
+  const std::vector<std::string> names = {"d", "with space", std::string("bad\xff\xfe"), "new\nline",
+                                          "-dash", " lead", "trail ", "UPPER", "x.zip", "a\\b",
+                                          "\xe2\x80\xa6"};
+  std::vector<std::string> paths = {tree.RootSlash()};
+  std::string path = tree.RootSlash();
+  counted = 0;
+  int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; i <= levels; ++i) {
+    PutFile(fd, "f.txt", i + 1);
+    PutFile(fd, "a.zip", 7);
+    PutFile(fd, "t.tmp", 3);  // ignored by extension
+    PutFile(fd, std::string("odd\xff.bin"), 2);
+    counted += i + 1 + 7 + 2;
+    EXPECT_EQ(mkdirat(fd, ".hid", 0755), 0);
+    const int hidden = OpenDir(fd, ".hid");
+    EXPECT_EQ(mkdirat(hidden, "below", 0755), 0);  // below a dot folder: never recorded
+    PutFile(hidden, "h", 100);
+    close(hidden);
+    if (i % 10 == 5) {
+      EXPECT_EQ(mkdirat(fd, "side", 0755), 0);
+      const int side = OpenDir(fd, "side");
+      EXPECT_EQ(mkdirat(side, "deeper", 0755), 0);
+      PutFile(side, "s", 1);
+      counted += 1;
+      close(side);
+      paths.push_back(path + "side/");
+      paths.push_back(path + "side/deeper/");
+    }
+    if (i == 20) {
+      EXPECT_EQ(mkdirat(fd, "Skip Me", 0755), 0);
+      ignored = path + "Skip Me/";
+      int below = OpenDir(fd, "Skip Me");
+      for (int k = 0; k < 80; ++k) {
+        PutFile(below, "f", 1000);
+        EXPECT_EQ(mkdirat(below, "d", 0755), 0);
+        const int next = OpenDir(below, "d");
+        close(below);
+        below = next;
+      }
+      close(below);
+    }
+    if (i == levels) break;
+    const std::string& name = names[static_cast<std::size_t>(i) % names.size()];
+    EXPECT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+    const int next = OpenDir(fd, name);
+    close(fd);
+    fd = next;
+    path += name + "/";
+    paths.push_back(path);
+  }
+  close(fd);
+  return paths;
+}
+
+TEST(ScannerThreads, ADeepChainOfOddNamesKeepsEveryPathAndFigureAtAnyThreadCount) {
+  TempTree tree;
+  constexpr int kLevels = 150;
+  std::string ignored;
+  std::int64_t counted = 0;
+  std::vector<std::string> expectedPaths = MakeOddChain(tree, kLevels, ignored, counted);
+  std::sort(expectedPaths.begin(), expectedPaths.end());
+
+  auto prepare = [&](Scan& scan) {
+    UseLists(scan.settings);
+    scan.settings.IgnorePaths.Append(LowerAscii(ignored));
+  };
+  Scan one(1);
+  prepare(one);
+  ASSERT_TRUE(one.scanner.Run(tree.Root()));
+  std::vector<std::string> paths = one.Paths();
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, expectedPaths);
+  std::int64_t bytes = 0;
+  for (const FolderRec& rec : one.folders) bytes += rec.SzFiles;
+  EXPECT_EQ(bytes, counted);
+  // Each record below the start is its parent's path and one name.
+  for (const FolderRec& rec : one.folders) {
+    if (&rec == one.folders.Head()) {
+      EXPECT_EQ(rec.Parent(), nullptr);
+      continue;
+    }
+    ASSERT_NE(rec.Parent(), nullptr) << rec.Path();
+    EXPECT_EQ(rec.Name().find('/'), std::string::npos) << rec.Path();
+    EXPECT_EQ(rec.Parent()->Path() + rec.Name() + "/", rec.Path());
+    EXPECT_EQ(rec.PathLength(), rec.Path().size());
+  }
+  const std::vector<Figures> expected = FiguresOf(one.folders);
+
+  for (int threads : {2, 3, 16}) {
+    Scan many(threads);
+    prepare(many);
+    ASSERT_TRUE(many.scanner.Run(tree.Root())) << threads;
+    EXPECT_EQ(FiguresOf(many.folders), expected) << threads;
+  }
+  // Far fewer descriptors than levels: folders held open are given back and reopened by name.
+  InChild([&] {
+    const rlimit limit{40, 40};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 40;
+    for (int threads : {1, 4}) {
+      Scan scan(threads);
+      prepare(scan);
+      if (!scan.scanner.Run(tree.Root())) return 41;
+      if (FiguresOf(scan.folders) != expected) {
+        std::fprintf(stderr, "%d threads: %zu records\n", threads, FiguresOf(scan.folders).size());
+        return 42;
+      }
+      if (!scan.scanner.Unscanned().empty()) return 43;
+    }
+    return 0;
+  });
+}
+
 // A tree big enough that the workers are still at it when the user answers.
 void MakeBusyTree(const TempTree& tree, int folders, int files) {
   for (int i = 0; i < folders; ++i) {
@@ -408,8 +551,8 @@ TEST(ScannerThreads, FoldersSwappedRemovedOrRenamedDuringTheScanCountNothingOuts
     }
     EXPECT_TRUE(scan.scanner.Run(tree.Root()));
     for (const FolderRec& rec : scan.folders) {
-      EXPECT_EQ(rec.Path.rfind(tree.RootSlash(), 0), 0u) << rec.Path;
-      EXPECT_LE(rec.NFiles, 20) << rec.Path;
+      EXPECT_EQ(rec.Path().rfind(tree.RootSlash(), 0), 0u) << rec.Path();
+      EXPECT_LE(rec.NFiles, 20) << rec.Path();
     }
     EXPECT_LE(CountedFiles(scan.folders), 30 * 20 + 1);
     if (const FolderRec* below = scan.Find(tree.PathOf("d3/below/"))) {

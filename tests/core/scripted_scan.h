@@ -75,12 +75,12 @@ struct Scan {
 
   std::vector<std::string> Paths() const {
     std::vector<std::string> paths;
-    for (const FolderRec& rec : folders) paths.push_back(rec.Path);
+    for (const FolderRec& rec : folders) paths.push_back(rec.Path());
     return paths;
   }
   const FolderRec* Find(const std::string& path) const {
     for (const FolderRec& rec : folders)
-      if (rec.Path == path) return &rec;
+      if (rec.Path() == path) return &rec;
     return nullptr;
   }
 };

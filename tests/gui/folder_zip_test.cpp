@@ -97,7 +97,7 @@ class FolderZipTest : public ::testing::Test {
 
   const FolderRec* Record(const QString& folder) {
     for (const FolderRec& rec : form_->Folders())
-      if (rec.Path == QFile::encodeName(folder).toStdString()) return &rec;
+      if (rec.Path() == QFile::encodeName(folder).toStdString()) return &rec;
     return nullptr;
   }
   void Select(const QString& folder) {

@@ -32,7 +32,7 @@ class FrmPropTest : public ::testing::Test {
   // yesterday, nothing ignored.
   static FolderRec ThreeFileFolder() {
     FolderRec rec;
-    rec.Path = "/home/Ann/Data/Old Stuff/";
+    rec.SetPath("/home/Ann/Data/Old Stuff/");
     rec.NFiles = 3;
     rec.SzFiles = 1'200'000;
     rec.NZips = 1;
@@ -60,7 +60,7 @@ TEST_F(FrmPropTest, ThreeFileFolderShowsEveryFigureExactly) {
 
 TEST_F(FrmPropTest, FolderOfArchivesOnlyAndFolderWithoutCountedFiles) {
   FolderRec archives;
-  archives.Path = "/srv/Backups/";
+  archives.SetPath("/srv/Backups/");
   archives.NFiles = 2;
   archives.SzFiles = 5'000'000;
   archives.NZips = 2;
@@ -76,7 +76,7 @@ TEST_F(FrmPropTest, FolderOfArchivesOnlyAndFolderWithoutCountedFiles) {
   EXPECT_EQ(Text("labRecent"), "Most recent file = today");
 
   FolderRec empty;
-  empty.Path = "/srv/Empty/";
+  empty.SetPath("/srv/Empty/");
   dialog.FillFolderInfo(empty);
   EXPECT_EQ(Text("labNFiles"), "0 files found --");
   EXPECT_EQ(Text("labSzFiles"), "size =            0");
@@ -93,7 +93,7 @@ TEST_F(FrmPropTest, RefillReplacesEveryText) {
   for (const char* name : names) before << Text(name);
 
   FolderRec other;
-  other.Path = "/mnt/Photos/2019/";
+  other.SetPath("/mnt/Photos/2019/");
   other.NFiles = 12;
   other.SzFiles = 98'765'432'100;  // beyond 32 bits
   other.NZips = 4;
@@ -143,7 +143,7 @@ TEST_F(FrmPropTest, FixedDialogWithoutCloseBoxAndItsButtons) {
 
   // A path too long for the label is clipped, not wrapped or widened.
   FolderRec deep = ThreeFileFolder();
-  deep.Path = "/" + std::string(400, 'x') + "/";
+  deep.SetPath("/" + std::string(400, 'x') + "/");
   dialog.FillFolderInfo(deep);
   auto* path = dialog.findChild<QLabel*>("labPath");
   EXPECT_EQ(path->size(), QSize(293, 13));

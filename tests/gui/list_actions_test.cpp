@@ -41,7 +41,7 @@ class ListActionsTest : public ::testing::Test {
   }
   static FolderRec Rec(std::string path) {
     FolderRec rec;
-    rec.Path = std::move(path);
+    rec.SetPath(std::move(path));
     return rec;
   }
 

@@ -352,7 +352,7 @@ TEST_F(MainFormSavingTest, TurnedOffTheWindowIsAsItWas) {
   QStringList scanOrder;
   for (const FolderRec& rec : form_->Folders())
     if (MeetsMinSize(rec, form_->settings.MinSize))
-      scanOrder << QString::fromStdString(LowerAscii(rec.Path)) << "";
+      scanOrder << QString::fromStdString(LowerAscii(rec.Path())) << "";
   EXPECT_EQ(order, scanOrder);
 
   View()->setCurrentIndex(form_->Model()->index(0, 0));

@@ -175,7 +175,7 @@ TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
   EXPECT_EQ(form_->CurrentPath, Bytes(root_));
   EXPECT_EQ(Child<QLabel>("labPath")->text(), root_);
   EXPECT_EQ(form_->Folders().Count(), 4);  // the root, Docs, Music, Small
-  EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/").toStdString());
+  EXPECT_EQ(form_->Folders()[0].Path(), (root_ + "/").toStdString());
   EXPECT_EQ(PathColumn(), QStringList({Lower(root_) + "/docs/", Lower(root_) + "/music/"}));
   EXPECT_EQ(Cell(0, 3), "33%");
   EXPECT_EQ(Cell(1, 1), QString::fromStdString(SizeText(7000)));
@@ -364,7 +364,7 @@ TEST_F(MainFormTest, EscapeWithWorkersAsksAsEverAndYesStopsThemAll) {
     EXPECT_EQ(script_.shown.back().caption, "Scan all Files");
     int partial = 0;
     for (const FolderRec& rec : form_->Folders())
-      if (rec.NFiles != 0 && rec.NFiles != kFiles && rec.Path != Bytes(root_ + "/")) ++partial;
+      if (rec.NFiles != 0 && rec.NFiles != kFiles && rec.Path() != Bytes(root_ + "/")) ++partial;
     EXPECT_LE(partial, kThreads);
     // Stopped means stopped: nothing moves after the scan returned.
     const std::int64_t after = counted();
@@ -448,12 +448,12 @@ TEST_F(MainFormTest, SettingsConfirmedDuringAScanApplyFromTheNextScan) {
   form_->ScanPath(Bytes(root_));
   ASSERT_EQ(form_->Folders().Count(), 5);
   for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
-    EXPECT_EQ(form_->Folders()[i].NZips, i == 0 ? 0 : 1) << form_->Folders()[i].Path;
+    EXPECT_EQ(form_->Folders()[i].NZips, i == 0 ? 0 : 1) << form_->Folders()[i].Path();
 
   observer.onFolderProgress = nullptr;
   form_->mnuRefreshClick();
   for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
-    EXPECT_EQ(form_->Folders()[i].NZips, 0) << form_->Folders()[i].Path;
+    EXPECT_EQ(form_->Folders()[i].NZips, 0) << form_->Folders()[i].Path();
 }
 TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
   MakeSmallTree();
@@ -462,7 +462,7 @@ TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
   script_.folders = {root_ + "/Docs/"};
   form_->labPath_Click();
   EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/Docs/"));
-  EXPECT_EQ(form_->Folders()[0].Path, (root_ + "/Docs/").toStdString());
+  EXPECT_EQ(form_->Folders()[0].Path(), (root_ + "/Docs/").toStdString());
   EXPECT_EQ(RowCount(), 1);
   EXPECT_EQ(script_.Texts("picker").size(), 2);
 }
@@ -738,7 +738,7 @@ TEST_F(MainFormTest, FolderNamedInBytesThatAreNotUtf8IsDroppedRefreshedAndExplor
   EXPECT_EQ(Child<QLabel>("labPath")->text(), QString::fromUtf8(QByteArray::fromStdString(odd.Path())));
   ASSERT_EQ(RowCount(), 1);
   ASSERT_NE(form_->Model()->RowAt(0), nullptr);
-  EXPECT_EQ(form_->Model()->RowAt(0)->Rec->Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Model()->RowAt(0)->Rec->Path(), odd.Path() + "/");
   EXPECT_EQ(form_->Folders()[0].NFiles, 1);
 
   // Refresh reads the same folder again, and sees what changed in it.
@@ -746,7 +746,7 @@ TEST_F(MainFormTest, FolderNamedInBytesThatAreNotUtf8IsDroppedRefreshedAndExplor
   form_->mnuRefreshClick();
   EXPECT_EQ(form_->CurrentPath, odd.Path());
   ASSERT_EQ(RowCount(), 1);
-  EXPECT_EQ(form_->Folders()[0].Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Folders()[0].Path(), odd.Path() + "/");
   EXPECT_EQ(form_->Folders()[0].NFiles, 2);
 
   // Explore, from the window and from the properties, hands on the bytes.
@@ -786,7 +786,7 @@ TEST_F(MainFormTest, FavoriteNamedInBytesThatAreNotUtf8IsScannedByThem) {
   EXPECT_EQ(script_.Texts("modal"), QStringList({"Scan Favorite Folder"}));
   EXPECT_EQ(form_->CurrentPath, odd.Path() + "/");
   ASSERT_EQ(form_->Folders().Count(), 1);
-  EXPECT_EQ(form_->Folders()[0].Path, odd.Path() + "/");
+  EXPECT_EQ(form_->Folders()[0].Path(), odd.Path() + "/");
   EXPECT_EQ(form_->Folders()[0].NFiles, 1);
   EXPECT_EQ(RowCount(), 1);
 }

@@ -133,7 +133,7 @@ TEST_P(DarkPaletteTest, ColouredLabelsStayReadableLightAndDark) {
 
     TfrmProp prop;
     FolderRec rec;
-    rec.Path = "/home/user/Documents/";
+    rec.SetPath("/home/user/Documents/");
     rec.NFiles = 3;
     rec.SzFiles = 1200000;
     prop.FillFolderInfo(rec);
