@@ -8,6 +8,7 @@
 #include "ui/face_fonts.h"
 #include "ui/pictures.h"
 #include "ui/product_info.h"
+#include "ui/readable_colour.h"
 
 namespace orbelan {
 namespace {
@@ -18,9 +19,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QPoint& at, const QFo
   label->setObjectName(name);
   label->move(at);
   label->setFont(font);
-  QPalette pal = label->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  label->setPalette(pal);
+  KeepTextReadable(label, colour);  // a dark theme turns black and maroon light enough
   return label;
 }
 

@@ -17,6 +17,7 @@
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "tests/gui/scripted_interaction.h"
+#include "ui/about_box.h"
 #include "ui/readable_colour.h"
 
 namespace orbelan {
@@ -158,6 +159,13 @@ TEST_P(DarkPaletteTest, ColouredLabelsStayReadableLightAndDark) {
     fav.show();
     QCoreApplication::processEvents();
     ExpectReadable(&fav, fav.findChild<QLabel*>("Label1"), QColor(128, 0, 0));
+
+    TfrmAbout about;
+    about.show();
+    QCoreApplication::processEvents();
+    ExpectReadable(&about, about.findChild<QLabel*>("ProductName"), Qt::black);
+    ExpectReadable(&about, about.findChild<QLabel*>("labMaker"), Qt::black);
+    ExpectReadable(&about, about.findChild<QLabel*>("Label1"), QColor(128, 0, 0));
   }
 }
 
