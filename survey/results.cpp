@@ -7,6 +7,7 @@
 
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/path_order.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {
@@ -98,11 +99,13 @@ const SavingEstimate* KnownSaving(const FolderRec& rec, const SavingTable* savin
 // Puts the rows (made in scan order) in ascending order of column, equal rows in scan
 // order, or that whole order reversed when descending. Keys are sorted apart from the
 // rows so that the sort moves 16 bytes per step, and each row is moved once.
-void SortRows(std::vector<ResultRow>& rows, int column, bool descending, double today,
-              const SavingTable* savings) {
+void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int column, bool descending,
+              double today, const SavingTable* savings) {
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
-  if (column == 1) {
+  if (column == 1 && PathOrderFromTree(folders, rows, order)) {
+    // A scan's records: ordered by their tree, no path put together.
+  } else if (column == 1) {
     // Records hold no paths: put them together once, side by side in one buffer.
     std::size_t total = 0;
     for (const ResultRow& row : rows) total += row.Rec->PathLength();
@@ -216,7 +219,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   }
 
   const int column = sortColumn < 0 ? -sortColumn : sortColumn;
-  SortRows(result.Rows, column, sortColumn < 0, today, savings);
+  SortRows(folders, result.Rows, column, sortColumn < 0, today, savings);
   return result;
 }
 
