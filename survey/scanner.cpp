@@ -309,6 +309,9 @@ std::size_t Scanner::ShedLevels(std::size_t parentDepth) {
     if (level.Fd() < 0) continue;
     ShedLevel(level);
     ++shed;
+    // Thousands of levels take tens of milliseconds to give back: the window stays live.
+    // A cancel asked meanwhile is answered at the next entry, as ever.
+    observer_.PumpMessages();
   }
   return shed;
 }
