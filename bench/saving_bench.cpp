@@ -12,10 +12,11 @@
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
 //   saving_bench tree DIR [--threads N] [--whole B] [--budget B] [--ramp B]
-//                    [--min-block B] [--all]
+//                    [--min-block B] [--min-size N] [--all]
 //                                     scan time against estimate time of a whole tree
-//                                     (warm cache; the folders the list shows, or --all
-//                                     with unzipped bytes), and the peak memory of each
+//                                     (warm cache; the folders the list shows, by default
+//                                     as on a first run, or --all with unzipped bytes),
+//                                     and the peak memory of each
 //
 // Remove the corpus afterwards (rm -rf DIR).
 
@@ -610,11 +611,12 @@ int Tree(const std::string& root, int argc, char** argv) {
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
-  // As the window and the report do: the folders the list shows (over the minimum size);
-  // --all takes every folder with unzipped bytes.
+  // As the window and the report do: the folders the list shows (over the minimum size).
+  // A first run without a settings file lists every folder of at least 1 KiB (minimum size
+  // 0); --min-size N as the setting; --all takes every folder with unzipped bytes.
   bool all = false;
   for (int i = 3; i < argc; ++i) all = all || std::strcmp(argv[i], "--all") == 0;
-  settings.MinSize = 100;  // what a first run without a settings file reads
+  settings.MinSize = static_cast<std::uint16_t>(Arg(argc, argv, "--min-size", settings.MinSize));
   std::vector<const orbelan::FolderRec*> order;
   std::int64_t bytes = 0;
   for (const orbelan::FolderRec& rec : folders) {

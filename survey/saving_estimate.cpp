@@ -279,19 +279,16 @@ struct WholeFile {
   std::int64_t missing = 0;  // listed bytes that could not be read
 };
 
-// Compresses one file whole, at most its listed size.
-WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws) {
+// Compresses an open file whole, at most size bytes of it.
+WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws) {
   WholeFile result;
   result.missing = size;
-  struct stat st;
-  Fd fd(OpenRegular(dirFd, name, st));
-  if (fd.get() < 0) return result;
   if (size == 0) {
     result.readable = true;
     return result;
   }
   if (ws.in.size() < static_cast<std::size_t>(size)) ws.in.resize(static_cast<std::size_t>(size));
-  const std::int64_t n = ReadAt(fd.get(), ws.in.data(), size, 0);
+  const std::int64_t n = ReadAt(fd, ws.in.data(), size, 0);
   if (n <= 0) return result;
   result.readable = true;
   result.read = n;
@@ -300,25 +297,98 @@ WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspac
   return result;
 }
 
+// Compresses one file whole, at most its listed size.
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws) {
+  struct stat st;
+  Fd fd(OpenRegular(dirFd, name, st));
+  if (fd.get() < 0) {
+    WholeFile none;
+    none.missing = size;
+    return none;
+  }
+  return CompressOpenFile(fd.get(), size, ws);
+}
+
 SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing) {
   est.Bytes = AddSat(listing.regularBytes, listing.otherBytes);
   return est;
 }
 
-SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
-                             Workspace& ws) {
-  SavingEstimate est;
+// The sums of a folder whose every file is compressed whole.
+struct WholeSums {
   std::int64_t saving = 0, readBytes = 0, missing = 0;
-  bool anyReadable = listing.files.empty();
-  for (const FileEntry& file : listing.files) {
-    if (Stopped(stop)) return {};
-    const WholeFile whole = CompressWhole(dirFd, listing.names.c_str() + file.nameOffset, file.size, ws);
-    anyReadable = anyReadable || (whole.readable && whole.read > 0) || (whole.readable && file.size == 0);
+  bool anyFile = false, anyReadable = false;
+  void Add(const WholeFile& whole, std::int64_t size) {
+    anyFile = true;
+    anyReadable = anyReadable || (whole.readable && (whole.read > 0 || size == 0));
     saving += whole.saving;
     readBytes += whole.read;
     missing += whole.missing;
   }
-  if (!anyReadable) return FinishOthers(est, listing);
+};
+
+SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing);
+
+SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
+                             Workspace& ws) {
+  WholeSums sums;
+  for (const FileEntry& file : listing.files) {
+    if (Stopped(stop)) return {};
+    sums.Add(CompressWhole(dirFd, listing.names.c_str() + file.nameOffset, file.size, ws), file.size);
+  }
+  return WholeResult(sums, listing);
+}
+
+// A folder the scan found small is compressed whole as it is listed, each regular file
+// opened once and sized by its own descriptor (no separate stat). Returns false, having
+// stopped reading, when its files now come to more than limit bytes: it has grown since
+// the scan and is sampled instead.
+bool EstimateWholeDirect(DirReader& reader, const Settings& settings, std::int64_t limit,
+                         const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
+  WholeSums sums;
+  Listing listing;  // only its byte counts are kept
+  DirEntry entry;
+  EntryStat stat;
+  while (reader.Next(entry)) {
+    if (Stopped(stop)) {
+      out = {};
+      return true;
+    }
+    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (!IsUnzippedFile(entry.NameView(), settings)) continue;
+    if (entry.Type == DT_REG || entry.Type == DT_UNKNOWN) {
+      struct stat st;
+      Fd fd(OpenRegular(reader.Fd(), entry.Name, st));
+      if (fd.get() >= 0) {
+        const std::int64_t size = std::max<std::int64_t>(st.st_size, 0);
+        listing.regularBytes = AddSat(listing.regularBytes, size);
+        if (listing.regularBytes > limit) return false;
+        sums.Add(CompressOpenFile(fd.get(), size, ws), size);
+        continue;
+      }
+    }
+    // Not openable as a regular file: a link, a pipe or device, a folder after all, gone,
+    // or a file we may not read (its bytes are what could not be read).
+    if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
+    const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
+    if (stat.Kind != EntryKind::File) {
+      listing.otherBytes = AddSat(listing.otherBytes, size);
+      continue;
+    }
+    listing.regularBytes = AddSat(listing.regularBytes, size);
+    if (listing.regularBytes > limit) return false;
+    WholeFile unreadable;
+    unreadable.missing = size;
+    sums.Add(unreadable, size);
+  }
+  out = WholeResult(sums, listing);
+  return true;
+}
+
+SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
+  SavingEstimate est;
+  const std::int64_t saving = sums.saving, readBytes = sums.readBytes, missing = sums.missing;
+  if (sums.anyFile && !sums.anyReadable) return FinishOthers(est, listing);
   est.Known = true;
   est.Sampled = readBytes;
   est.Unreadable = missing;
@@ -599,14 +669,23 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settin
                                     const EstimateOptions& options, const std::atomic<bool>* stop) {
   DirReader reader;
   if (!OpenFolder(reader, rec, options)) return {};
-  Listing listing;
-  if (!ListFolder(reader, settings, stop, listing)) return {};
   Workspace& ws = ThreadWorkspace();
+  DirReader again;
+  DirReader* listed = &reader;
+  if (UnzippedBytes(rec) <= options.WholeLimit) {
+    SavingEstimate est;
+    if (EstimateWholeDirect(reader, settings, options.WholeLimit, stop, ws, est))
+      return Stopped(stop) ? SavingEstimate{} : est;
+    if (!OpenFolder(again, rec, options)) return {};  // grown since the scan: listed afresh
+    listed = &again;
+  }
+  Listing listing;
+  if (!ListFolder(*listed, settings, stop, listing)) return {};
   SavingEstimate est;
   if (listing.regularBytes <= options.WholeLimit) {
-    est = EstimateWhole(reader.Fd(), listing, stop, ws);
+    est = EstimateWhole(listed->Fd(), listing, stop, ws);
   } else {
-    Sampler sampler(reader.Fd(), listing, options, ws);
+    Sampler sampler(listed->Fd(), listing, options, ws);
     est = sampler.Run(stop);
   }
   if (Stopped(stop)) return {};

@@ -259,6 +259,32 @@ TEST(SavingEstimate, ATinyBudgetStillTakesEnoughDraws) {
   EXPECT_LT(est.Sampled, static_cast<std::int64_t>(a.size() + b.size()) / 3);
 }
 
+// The scan's figures choose the way in: a folder it found small is compressed whole straight
+// from its listing; one that has grown past the limit since is sampled, and one that has
+// shrunk below it is still compressed whole.
+TEST(SavingEstimate, AFolderThatChangedSinceTheScanIsMeasuredAsItIsNow) {
+  TempTree tree;
+  const std::string text = Text(3 << 20, 42);
+  Write(tree, "grown.log", text);
+  FolderRec rec = Rec(tree.RootSlash());
+  rec.SzFiles = 1000;  // what the scan saw
+  SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_FALSE(est.Exact());
+  EXPECT_EQ(est.Bytes, static_cast<std::int64_t>(text.size()));
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 4);
+  EXPECT_LE(est.Low, TrueSaving(text));
+  EXPECT_GE(est.High, TrueSaving(text));
+
+  tree.Remove("grown.log");
+  const std::string small = Text(9000, 43);
+  Write(tree, "small.log", small);
+  rec.SzFiles = 3 << 20;
+  est = EstimateFolderSaving(rec, TestSettings(), {});
+  ASSERT_TRUE(est.Exact());
+  EXPECT_EQ(est.Saving, TrueSaving(small));
+}
+
 // The trap: a huge incompressible file takes nearly every draw, small text files hardly
 // any. The margin must still reach up to what the text files could save.
 TEST(SavingEstimate, UnseenSmallFilesKeepTheMarginOpen) {
