@@ -96,7 +96,7 @@ bool CountingCrew::Interrupted() {
   return state_.load() == kStop;
 }
 
-bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to) {
+bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to, DescriptorChain& chain) {
   std::unique_lock lock(mutex_);
   for (;;) {
     const int state = state_.load();
@@ -113,6 +113,9 @@ bool CountingCrew::TakeRun(std::int64_t& from, std::int64_t& to) {
     waiting_.fetch_add(1, std::memory_order_relaxed);
     busy_.fetch_sub(1);
     wake_.wait_for(lock, std::chrono::milliseconds(5));
+    lock.unlock();
+    chain.GiveBackIfAsked();
+    lock.lock();
     busy_.fetch_add(1);
     waiting_.fetch_sub(1, std::memory_order_relaxed);
   }
@@ -126,7 +129,7 @@ void CountingCrew::Work(LocalDayClock& clock) {
   DescriptorChain chain(links_, startFd_, pressure_);
   DirReader reader;
   std::int64_t from = 0, to = 0;
-  while (TakeRun(from, to)) {
+  while (TakeRun(from, to, chain)) {
     for (std::int64_t i = from; i < to; ++i) {
       if (Interrupted()) return;
       FolderRec& rec = *links_[i].Rec;

@@ -21,6 +21,7 @@
 
 namespace orbelan {
 
+class DescriptorChain;
 class RecordLinks;
 struct DescriptorPressure;
 struct Settings;
@@ -79,7 +80,9 @@ class CountingCrew {
  private:
   enum State { kRun, kPause, kStop };
   void Work(LocalDayClock& clock);
-  bool TakeRun(std::int64_t& from, std::int64_t& to);
+  // Waits for records; chain (the worker's) gives its descriptors back while it waits if
+  // asked, since the walk that would publish more may be waiting for them.
+  bool TakeRun(std::int64_t& from, std::int64_t& to, DescriptorChain& chain);
   bool Interrupted();  // after an entry: waits out a pause; true when told to stop
   bool AllDone() const;
 

@@ -44,6 +44,13 @@ void DescriptorChain::Truncate(std::size_t depth) {
 
 std::size_t DescriptorChain::Shed(bool everything) { return Shed(everything, 0); }
 
+void DescriptorChain::GiveBackIfAsked() {
+  const std::uint64_t requests = pressure_.Requests.load(std::memory_order_relaxed);
+  if (requests == requestsSeen_) return;
+  requestsSeen_ = requests;
+  CloseAll();
+}
+
 std::size_t DescriptorChain::Shed(bool everything, std::size_t spare) {
   // The top stays (everything else is reopened from it), and so do the deepest folder,
   // which the caller is using, and spare, which an open in progress starts from. Of the

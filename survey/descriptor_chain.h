@@ -38,6 +38,10 @@ class DescriptorChain {
   int Reach(std::int64_t index);
   // Closes every descriptor that can be reopened later; the number closed.
   std::size_t Shed(bool everything);
+  // For a chain with nothing to reach at present: closes every descriptor if others have
+  // asked for some since the chain last looked. Until then, an idle chain holds a whole
+  // path's worth that the walk finding new records may need.
+  void GiveBackIfAsked();
   void CloseAll();
   std::size_t OpenCount() const;
 

@@ -3,11 +3,13 @@
 
 #include "survey/counting_crew.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -103,6 +105,50 @@ TEST(CountingCrew, StoppedWorkersEndAtOnceLeavingOneFolderEachAtMostPartCounted)
   const std::int64_t after = t.Counted();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(t.Counted(), after);
+}
+
+// Descriptors open in this process.
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++n;
+    closedir(dir);
+  }
+  return n;
+}
+
+TEST(CountingCrew, IdleWorkersGiveTheirDescriptorsBackWhenAsked) {
+  // A chain 40 deep: once its records are counted, the idle worker still holds a descriptor
+  // for each level, which the walk still finding records may need.
+  TempTree tree;
+  Settings settings;
+  FolderList folders;
+  std::string path = tree.RootSlash();
+  folders.AddFolder(path, settings);
+  std::string relative;
+  for (int i = 0; i < 40; ++i) {
+    relative += "d";
+    tree.Dir(relative);
+    relative += "/";
+    path += "d/";
+    folders.AddFolder(path, settings, folders.Tail());
+  }
+  RecordLinks links;
+  links.BuildFrom(folders);
+  DescriptorPressure pressure;
+  const int startFd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int before = OpenDescriptors();
+  {
+    CountingCrew crew(links, settings, startFd, pressure, 1);
+    crew.Publish(folders.Count());  // not closed: more records might come
+    ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return crew.Finished() == folders.Count(); }));
+    EXPECT_GE(OpenDescriptors(), before + 40) << "the worker holds its chain";
+    pressure.Requests.fetch_add(1);
+    EXPECT_TRUE(Within(std::chrono::seconds(2), [&] { return OpenDescriptors() <= before + 1; }))
+        << OpenDescriptors() - before << " still open";
+    crew.Close(folders.Count());
+  }
+  close(startFd);
 }
 
 }  // namespace
