@@ -271,9 +271,17 @@ void MakeWideTree(const QString& root) {
     WriteText(root + QStringLiteral("/d%1/f.txt").arg(i, 2, 10, QChar('0')), 1'500'000 + i);
 }
 
+// Every folder of the wide tree read in full, so that the run lasts long enough to be
+// interrupted halfway on any machine.
+void ReadEveryByte(EstimateOptions& options) {
+  options.RampBytes = 1;
+  options.TargetMargin = 0;
+}
+
 TEST_F(MainFormSavingTest, NewScanStopsTheEstimateBeforeTheRecordsGo) {
   MakeWideTree(root_);
   Open();
+  ReadEveryByte(Estimator().options);
   form_->ScanPath(Bytes(root_));
   ASSERT_TRUE(Estimator().Running());
   ASSERT_TRUE(WaitFor([&] { return Estimator().Estimated() > 0; }));
@@ -298,6 +306,7 @@ TEST_F(MainFormSavingTest, NewScanStopsTheEstimateBeforeTheRecordsGo) {
 TEST_F(MainFormSavingTest, EscapeStopsTheEstimateAndKeepsWhatItFound) {
   MakeWideTree(root_);
   Open();
+  ReadEveryByte(Estimator().options);
   Estimator().threads = 1;
   form_->ScanPath(Bytes(root_));
   ASSERT_TRUE(WaitFor([&] { return Estimator().Estimated() > 0; }));
@@ -326,6 +335,7 @@ TEST_F(MainFormSavingTest, EscapeStopsTheEstimateAndKeepsWhatItFound) {
 TEST_F(MainFormSavingTest, ClosingStopsTheEstimate) {
   MakeWideTree(root_);
   Open();
+  ReadEveryByte(Estimator().options);
   form_->ScanPath(Bytes(root_));
   ASSERT_TRUE(Estimator().Running());
   EXPECT_TRUE(form_->close());
