@@ -244,6 +244,11 @@ bool OpenFolder(DirReader& reader, const FolderRec& rec, const EstimateOptions& 
   return reader.OpenChild(AT_FDCWD, plain.c_str());
 }
 
+// Folders a record may lie below its nearest kept ancestor before one more is kept, and
+// how many descriptors one opener keeps at most.
+constexpr int kKeepStride = 64;
+constexpr std::size_t kKeepAtMost = 48;
+
 bool Stopped(const std::atomic<bool>* stop) {
   return stop != nullptr && stop->load(std::memory_order_relaxed);
 }
@@ -665,10 +670,91 @@ class Sampler {
 
 }  // namespace
 
-SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
-                                    const EstimateOptions& options, const std::atomic<bool>* stop) {
+FolderOpener::FolderOpener(const EstimateOptions& options) : options_(options) {}
+
+FolderOpener::~FolderOpener() { Forget(); }
+
+void FolderOpener::Forget() {
+  for (const Kept& k : kept_) close(k.fd);
+  kept_.clear();
+}
+
+int FolderOpener::Keep(const FolderRec& rec, int fd) {
+  const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return -1;  // out of descriptors: this one is opened from the top
+  if (kept_.size() >= kKeepAtMost) {
+    auto oldest = std::min_element(kept_.begin(), kept_.end(),
+                                   [](const Kept& a, const Kept& b) { return a.used < b.used; });
+    close(oldest->fd);
+    *oldest = kept_.back();
+    kept_.pop_back();
+  }
+  kept_.push_back({&rec, copy, ++clock_});
+  return copy;
+}
+
+// A kept descriptor for rec, opened (and kept) when there is none yet.
+int FolderOpener::Descriptor(const FolderRec& rec) {
+  for (Kept& k : kept_) {
+    if (k.rec == &rec) {
+      k.used = ++clock_;
+      return k.fd;
+    }
+  }
   DirReader reader;
-  if (!OpenFolder(reader, rec, options)) return {};
+  if (!Open(reader, rec)) return -1;
+  return Keep(rec, reader.Fd());
+}
+
+// From the nearest kept folder above rec: the start of the scan is opened from the top and
+// kept; a record more than kKeepStride levels below any kept folder has the folder that far
+// up opened (the same way, recursively) and kept.
+bool FolderOpener::Open(DirReader& reader, const FolderRec& rec) {
+  std::vector<const FolderRec*> below;  // rec and the folders up to the base, deepest first
+  const FolderRec* r = &rec;
+  int base = -1;
+  for (;;) {
+    const auto found = std::find_if(kept_.begin(), kept_.end(), [r](const Kept& k) { return k.rec == r; });
+    if (found != kept_.end()) {
+      found->used = ++clock_;
+      base = found->fd;
+      break;
+    }
+    if (r->Parent() == nullptr) {  // the start: from the top, as without an opener
+      DirReader top;
+      if (!OpenFolder(top, *r, options_)) return false;
+      base = Keep(*r, top.Fd());
+      if (base < 0) return below.empty() ? reader.OpenBelow(top.Fd(), "") : OpenFolder(reader, rec, options_);
+      break;
+    }
+    if (below.size() == kKeepStride) {
+      base = Descriptor(*r);
+      if (base < 0) return OpenFolder(reader, rec, options_);
+      break;
+    }
+    below.push_back(r);
+    r = r->Parent();
+  }
+  std::string relative;
+  for (auto it = below.rbegin(); it != below.rend(); ++it) {
+    if (!relative.empty()) relative.push_back('/');
+    relative.append((*it)->Name());
+  }
+  walked_ += below.size();
+  if (reader.OpenBelow(base, relative)) return true;
+  if (errno != EMFILE && errno != ENFILE) return false;
+  Forget();  // the descriptors kept are wanted elsewhere: from the top, as without an opener
+  return OpenFolder(reader, rec, options_);
+}
+
+SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
+                                    const EstimateOptions& options, const std::atomic<bool>* stop,
+                                    FolderOpener* opener) {
+  auto open = [&](DirReader& reader) {
+    return opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options);
+  };
+  DirReader reader;
+  if (!open(reader)) return {};
   Workspace& ws = ThreadWorkspace();
   DirReader again;
   DirReader* listed = &reader;
@@ -676,7 +762,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settin
     SavingEstimate est;
     if (EstimateWholeDirect(reader, settings, options.WholeLimit, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
-    if (!OpenFolder(again, rec, options)) return {};  // grown since the scan: listed afresh
+    if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;
   }
   Listing listing;

@@ -14,6 +14,7 @@
 
 namespace orbelan {
 
+class DirReader;
 struct FolderRec;
 struct Settings;
 
@@ -50,12 +51,48 @@ struct EstimateOptions {
   std::int64_t MinBlockBytes = 4 * 1024;
 };
 
+// Opens the folders of one run's records for one thread, keeping descriptors of a few
+// folders it passed on the way so that the next record is reached from a near ancestor
+// rather than from the top: a tree thousands of levels deep costs time by its folders, not
+// by the square of its depth. The records must outlive it (their addresses key what it
+// keeps). Not for sharing between threads.
+class FolderOpener {
+ public:
+  explicit FolderOpener(const EstimateOptions& options);
+  ~FolderOpener();
+  FolderOpener(const FolderOpener&) = delete;
+  FolderOpener& operator=(const FolderOpener&) = delete;
+  // Opens rec's folder as EstimateFolderSaving does without an opener; false when it
+  // cannot be had (gone, swapped for a link, not readable).
+  bool Open(DirReader& reader, const FolderRec& rec);
+  // Folder names opened below a kept descriptor so far: grows with the folders opened and
+  // the stride, never with the square of the depth.
+  std::uint64_t NamesWalked() const { return walked_; }
+
+ private:
+  struct Kept {
+    const FolderRec* rec;
+    int fd;
+    std::uint64_t used;
+  };
+  int Descriptor(const FolderRec& rec);
+  int Keep(const FolderRec& rec, int fd);
+  void Forget();
+
+  const EstimateOptions& options_;
+  std::vector<Kept> kept_;
+  std::uint64_t clock_ = 0;
+  std::uint64_t walked_ = 0;
+};
+
 // Estimates one folder's saving from its own files (the ones behind its Unzipped figure,
 // classified as the scan classifies them). stop, when set, is polled between blocks;
-// a stopped estimate returns Known == false. Safe to call on several threads at once.
+// a stopped estimate returns Known == false. Safe to call on several threads at once, each
+// with its own opener (or none: each folder is then opened from the top).
 SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
                                     const EstimateOptions& options,
-                                    const std::atomic<bool>* stop = nullptr);
+                                    const std::atomic<bool>* stop = nullptr,
+                                    FolderOpener* opener = nullptr);
 
 // Estimates many folders on worker threads. The records must outlive the run and keep their
 // paths while it runs (their counts may change); the settings are copied at Start.

@@ -29,11 +29,12 @@ struct SavingEstimateRunner::Impl {
     const auto self = static_cast<id_t>(gettid());
     [[maybe_unused]] const int niced =
         setpriority(PRIO_PROCESS, self, std::min(getpriority(PRIO_PROCESS, self) + 10, 19));
+    FolderOpener opener(options);
     for (;;) {
       if (stop.load()) break;
       const std::size_t i = next.fetch_add(1);
       if (i >= order.size()) break;
-      const SavingEstimate estimate = EstimateFolderSaving(*order[i], settings, options, &stop);
+      const SavingEstimate estimate = EstimateFolderSaving(*order[i], settings, options, &stop, &opener);
       if (stop.load()) break;  // cut short: not reported
       if (done) done(i, estimate);
       finished.fetch_add(1);

@@ -17,7 +17,9 @@
 
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
+#include "platform/dir_reader.h"
 #include "survey/folder_list.h"
+#include "survey/scanner.h"
 
 namespace orbelan {
 namespace {
@@ -476,6 +478,80 @@ TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
     EXPECT_EQ(got[i].Low, direct.Low) << i;
     EXPECT_EQ(got[i].High, direct.High) << i;
   }
+}
+
+// A chain of folders far deeper than a path may be long, each with a small text file, as a
+// scan records it (each record below its parent): the run estimates every folder exactly,
+// and reaching each costs names by the folder, not by the depth.
+TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
+  TempTree tree;
+  constexpr int kLevels = 600;  // 9 bytes a level: well past PATH_MAX
+  std::vector<std::string> texts;
+  {
+    int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 1; level <= kLevels; ++level) {
+      ASSERT_EQ(mkdirat(fd, "dddddddd", 0755), 0);
+      const int next = openat(fd, "dddddddd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      close(fd);
+      ASSERT_GE(fd = next, 0);
+      texts.push_back(Text(200 + static_cast<std::size_t>(level), 500 + level));
+      const int file = openat(fd, "notes.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      ASSERT_EQ(write(file, texts.back().data(), texts.back().size()),
+                static_cast<ssize_t>(texts.back().size()));
+      close(file);
+    }
+    close(fd);
+  }
+  FolderList folders;
+  SilentScanObserver observer;
+  Scanner scanner(folders, TestSettings(), observer);
+  scanner.SetThreads(1);
+  scanner.Run(tree.Root());
+  ASSERT_EQ(folders.Count(), kLevels + 1);
+
+  // Deepest first, as a largest-first order gives for this tree.
+  std::vector<const FolderRec*> order;
+  for (const FolderRec& rec : folders) order.insert(order.begin(), &rec);
+  EstimateOptions options;
+  options.Root = tree.RootSlash();
+  FolderOpener opener(options);
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+    const SavingEstimate est = EstimateFolderSaving(*order[i], TestSettings(), options, nullptr, &opener);
+    ASSERT_TRUE(est.Exact()) << i;
+    EXPECT_EQ(est.Saving, TrueSaving(texts[kLevels - 1 - i])) << i;
+  }
+  // From the top each time it would be about kLevels * kLevels / 2 names.
+  EXPECT_LT(opener.NamesWalked(), std::uint64_t{kLevels} * 70);
+
+  // The same through the runner's own openers.
+  std::vector<SavingEstimate> got(order.size());
+  SavingEstimateRunner runner;
+  runner.Start(order, TestSettings(), options,
+               [&](std::size_t index, const SavingEstimate& est) { got[index] = est; }, 2);
+  runner.Wait();
+  for (std::size_t i = 0; i + 1 < order.size(); ++i)
+    EXPECT_EQ(got[i].Saving, TrueSaving(texts[kLevels - 1 - i])) << i;
+
+  // A folder swapped for a link to / since the scan is not entered, nor anything below it.
+  const std::string tenth = [&] {
+    std::string path = tree.Root();
+    for (int level = 1; level <= 10; ++level) path += "/dddddddd";
+    return path;
+  }();
+  ASSERT_EQ(rename(tenth.c_str(), (tenth + ".old").c_str()), 0);
+  ASSERT_EQ(symlink("/", tenth.c_str()), 0);
+  FolderOpener fresh(options);
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+    const int level = kLevels - static_cast<int>(i);
+    const SavingEstimate est = EstimateFolderSaving(*order[i], TestSettings(), options, nullptr, &fresh);
+    if (level >= 10) {
+      EXPECT_FALSE(est.Known) << level;
+    } else {
+      EXPECT_EQ(est.Saving, TrueSaving(texts[static_cast<std::size_t>(level - 1)])) << level;
+    }
+  }
+  ASSERT_EQ(unlink(tenth.c_str()), 0);
+  ASSERT_EQ(rename((tenth + ".old").c_str(), tenth.c_str()), 0);
 }
 
 TEST(SavingEstimateRunner, StopsPromptlyAndReportsNoMore) {
