@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <cstdlib>
 
@@ -131,6 +132,7 @@ void TForm1::SetBusy(bool busy) {
     LView1->unsetCursor();
     labPath->setCursor(Qt::PointingHandCursor);
   }
+  PlaceStatusText();
 }
 
 void TForm1::ScanPath(const std::string& path) {
@@ -270,14 +272,27 @@ void TForm1::SavingEstimateProgress() {
   ShowSavingInProperties();
   if (busy_) return;  // the status text is the scan's
   if (estimator_->Running()) {
-    labMsg->setText(QStringLiteral("Estimating savings: %1 of %2 folders")
-                        .arg(QString::fromStdString(GroupedNumber(estimator_->Estimated())),
-                             QString::fromStdString(GroupedNumber(estimator_->Listed()))));
-    labMsg->adjustSize();
+    estimateStatus_ = QStringLiteral("Estimating savings: %1 of %2 folders")
+                          .arg(QString::fromStdString(GroupedNumber(estimator_->Estimated())),
+                               QString::fromStdString(GroupedNumber(estimator_->Listed())));
     labMsg->show();
   } else {
     labMsg->hide();
   }
+  PlaceStatusText();
+}
+
+void TForm1::PlaceStatusText() {
+  const int aboveBar = panBot->width() / 3;
+  if (busy_ || !estimator_ || !estimator_->Running() || !labMsg->isVisible()) {
+    labMsg->move(aboveBar, labMsg->y());
+    return;
+  }
+  const int left = butHelp->geometry().right() + 16;
+  const int right = (labPct->isVisible() ? labPct->x() : Gauge1->x()) - 12;
+  labMsg->setText(labMsg->fontMetrics().elidedText(estimateStatus_, Qt::ElideRight, std::max(right - left, 0)));
+  labMsg->adjustSize();
+  labMsg->move(std::max(left, std::min(aboveBar, right - labMsg->width())), labMsg->y());
 }
 
 void TForm1::SavingEstimateSettingChanged() {

@@ -144,6 +144,9 @@ class TForm1 : public QMainWindow {
   void EstimateListedSavings();
   void StopSavingEstimate();
   void SavingEstimateProgress();
+  // Where the status text goes: above the progress bar for a scan or a zip; for the
+  // estimate's longer line, after the buttons and ending before "% Zipped:".
+  void PlaceStatusText();
   void SavingEstimateSettingChanged();
   void ShowSavingInProperties();
 
@@ -155,6 +158,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<Scanner> scanner_;
   FolderZipCommand* zip_ = nullptr;  // zips the selected folder on a worker thread
   bool busy_ = false;
+  QString estimateStatus_;  // "Estimating savings: N of M folders", before any eliding
   bool quitDuringScan_ = false;  // closed while a scan ran; settings already saved
   bool closeSaved_ = false;      // the close that follows such a scan needs no second save
 

@@ -244,11 +244,11 @@ void TForm1::panBot_resize() {
   const int w = panBot->width();
   const int t = w / 3;
   ProgressBar1->move(t, ProgressBar1->y());
-  labMsg->move(t, labMsg->y());
   ProgressBar1->resize(w / 4, ProgressBar1->height());
   labPct->move(2 * t, labPct->y());
   Gauge1->resize(w / 7, Gauge1->height());
   Gauge1->move(w - Gauge1->width() - 12, Gauge1->y());
+  PlaceStatusText();
 }
 
 void TForm1::panMain_resize() { LView1->setGeometry(panMain->rect().adjusted(1, 1, -1, -1)); }

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -330,6 +331,39 @@ TEST_F(MainFormSavingTest, EscapeStopsTheEstimateAndKeepsWhatItFound) {
   form_->ScanPath(Bytes(root_));
   EXPECT_TRUE(Estimator().Running());
   EXPECT_EQ(Estimator().Starts(), 2);
+}
+
+// The estimate's line is longer than a scan's: it starts after the buttons and ends before
+// "% Zipped:", shortened with an ellipsis when the window is too narrow, and a scan's text
+// goes back above the progress bar.
+TEST_F(MainFormSavingTest, TheEstimateLineKeepsClearOfTheZippedGauge) {
+  MakeWideTree(root_);
+  Open();
+  ReadEveryByte(Estimator().options);
+  Estimator().threads = 1;
+  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(Estimator().Running());
+  QLabel* pct = form_->findChild<QLabel*>("labPct");
+  ASSERT_TRUE(pct->isVisible());
+  for (const int width : {form_->width(), 1100, 300}) {
+    form_->resize(width, form_->height());
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(Msg()->isVisible());
+    SCOPED_TRACE(Msg()->text().toStdString());
+    EXPECT_LT(Msg()->geometry().right(), pct->geometry().left()) << form_->width();
+    EXPECT_GT(Msg()->geometry().left(), form_->findChild<QWidget*>("butHelp")->geometry().right());
+    EXPECT_TRUE(Msg()->text().startsWith("Estimating sav"));
+  }
+  form_->resize(1100, form_->height());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(QRegularExpression("^Estimating savings: [0-9]+ of 20 folders$").match(Msg()->text()).hasMatch())
+      << Msg()->text().toStdString();  // wide enough: not shortened
+
+  QApplication::setActiveWindow(form_.get());
+  QTest::keyClick(View(), Qt::Key_Escape);
+  EXPECT_FALSE(Msg()->isVisible());
+  const QWidget* bar = form_->findChild<QWidget*>("ProgressBar1");
+  EXPECT_EQ(Msg()->x(), bar->x());  // where a scan's or a zip's text goes
 }
 
 TEST_F(MainFormSavingTest, ClosingStopsTheEstimate) {
