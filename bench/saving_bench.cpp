@@ -597,6 +597,7 @@ int Tree(const std::string& root, int argc, char** argv) {
   double scanTime = 0, scanCpu = 0;
   for (int round = 0; round < 3; ++round) {  // the first warms the cache
     orbelan::Scanner scanner(folders, settings, observer);
+    scanner.SetThreads(orbelan::Scanner::DefaultThreads());  // as the window and the report scan
     const auto start = Clock::now();
     const double cpu = CpuSeconds();
     scanner.Run(root);
@@ -658,8 +659,8 @@ int Tree(const std::string& root, int argc, char** argv) {
   }
   std::printf("tree %s: %lld folders, %zu with unzipped bytes (%.1f GiB apparent)\n", root.c_str(),
               static_cast<long long>(folders.Count()), order.size(), static_cast<double>(bytes) / (1 << 30));
-  std::printf("scan (best of 2, warm): %.3f s, %.3f s of CPU, peak RSS %.1f MiB\n", scanTime, scanCpu,
-              scanRss / 1024.0);
+  std::printf("scan (%d threads, best of 2, warm): %.3f s, %.3f s of CPU, peak RSS %.1f MiB\n",
+              orbelan::Scanner::DefaultThreads(), scanTime, scanCpu, scanRss / 1024.0);
   std::printf("estimate (%d threads, warm): %.3f s = %.2f x the scan; %zu known; read %.1f MiB; saving %.1f MiB\n",
               threads, estimateTime, estimateTime / scanTime, known, static_cast<double>(sampled) / (1 << 20),
               static_cast<double>(saving) / (1 << 20));
