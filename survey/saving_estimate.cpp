@@ -262,8 +262,8 @@ bool ListFolder(DirReader& reader, const Settings& settings, const std::atomic<b
   while (reader.Next(entry)) {
     if ((++seen & 1023) == 0 && Stopped(stop)) return false;
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (!IsUnzippedFile(entry.NameView(), settings)) continue;  // by name: no stat needed
     if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
-    if (!IsUnzippedFile(entry.NameView(), settings)) continue;
     const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
     if (stat.Kind != EntryKind::File) {
       out.otherBytes = AddSat(out.otherBytes, size);
@@ -332,7 +332,21 @@ struct WholeSums {
   }
 };
 
-SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing);
+SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
+  SavingEstimate est;
+  const std::int64_t saving = sums.saving, readBytes = sums.readBytes, missing = sums.missing;
+  if (sums.anyFile && !sums.anyReadable) return FinishOthers(est, listing);
+  est.Known = true;
+  est.Sampled = readBytes;
+  est.Unreadable = missing;
+  // What could not be read saves between nothing and all of it; the point estimate gives
+  // it the rate of what was read.
+  const double rate = readBytes > 0 ? static_cast<double>(saving) / static_cast<double>(readBytes) : 0.0;
+  est.Low = saving;
+  est.High = AddSat(saving, missing);
+  est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(missing)));
+  return FinishOthers(est, listing);
+}
 
 SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
                              Workspace& ws) {
@@ -388,22 +402,6 @@ bool EstimateWholeDirect(DirReader& reader, const Settings& settings, std::int64
   }
   out = WholeResult(sums, listing);
   return true;
-}
-
-SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
-  SavingEstimate est;
-  const std::int64_t saving = sums.saving, readBytes = sums.readBytes, missing = sums.missing;
-  if (sums.anyFile && !sums.anyReadable) return FinishOthers(est, listing);
-  est.Known = true;
-  est.Sampled = readBytes;
-  est.Unreadable = missing;
-  // What could not be read saves between nothing and all of it; the point estimate gives
-  // it the rate of what was read.
-  const double rate = readBytes > 0 ? static_cast<double>(saving) / static_cast<double>(readBytes) : 0.0;
-  est.Low = saving;
-  est.High = AddSat(saving, missing);
-  est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(missing)));
-  return FinishOthers(est, listing);
 }
 
 // The random shift's seed: the caller's seed and the folder's files (names and sizes), so
@@ -693,14 +691,19 @@ int FolderOpener::Keep(const FolderRec& rec, int fd) {
   return copy;
 }
 
-// A kept descriptor for rec, opened (and kept) when there is none yet.
-int FolderOpener::Descriptor(const FolderRec& rec) {
+const FolderOpener::Kept* FolderOpener::Find(const FolderRec* rec) {
   for (Kept& k : kept_) {
-    if (k.rec == &rec) {
+    if (k.rec == rec) {
       k.used = ++clock_;
-      return k.fd;
+      return &k;
     }
   }
+  return nullptr;
+}
+
+// A kept descriptor for rec, opened (and kept) when there is none yet.
+int FolderOpener::Descriptor(const FolderRec& rec) {
+  if (const Kept* kept = Find(&rec)) return kept->fd;
   DirReader reader;
   if (!Open(reader, rec)) return -1;
   return Keep(rec, reader.Fd());
@@ -714,10 +717,8 @@ bool FolderOpener::Open(DirReader& reader, const FolderRec& rec) {
   const FolderRec* r = &rec;
   int base = -1;
   for (;;) {
-    const auto found = std::find_if(kept_.begin(), kept_.end(), [r](const Kept& k) { return k.rec == r; });
-    if (found != kept_.end()) {
-      found->used = ++clock_;
-      base = found->fd;
+    if (const Kept* kept = Find(r)) {
+      base = kept->fd;
       break;
     }
     if (r->Parent() == nullptr) {  // the start: from the top, as without an opener

@@ -76,6 +76,7 @@ class FolderOpener {
     std::uint64_t used;
   };
   int Descriptor(const FolderRec& rec);
+  const Kept* Find(const FolderRec* rec);  // marks it used
   int Keep(const FolderRec& rec, int fd);
   void Forget();
 
