@@ -287,23 +287,19 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
 
   const ResultRows rows =
       FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);
-  if (options->Estimate) {
-    std::vector<SavingEstimate> estimates;
-    if (!EstimateRows(rows, context, AbsoluteFolderPath(options->Folder), estimates)) return kReportCanceled;
-    if (options->Csv) {
-      out << CsvHeader() << CsvEstimateHeader() << '\n';
-      for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
-        out << CsvLine(*rows.Rows[i].Rec, context.today) << CsvEstimateFields(estimates[i]) << '\n';
-      }
-      err << EstimateTotalLine(estimates) << '\n';
-    } else {
-      WriteTable(out, rows, context.today, estimates);
-    }
-    return finish();
-  }
+  std::vector<SavingEstimate> estimates;
+  if (options->Estimate && !EstimateRows(rows, context, AbsoluteFolderPath(options->Folder), estimates))
+    return kReportCanceled;
   if (options->Csv) {
-    out << CsvHeader() << '\n';
-    for (const ResultRow& row : rows.Rows) out << CsvLine(*row.Rec, context.today) << '\n';
+    out << CsvHeader() << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
+    for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
+      out << CsvLine(*rows.Rows[i].Rec, context.today);
+      if (options->Estimate) out << CsvEstimateFields(estimates[i]);
+      out << '\n';
+    }
+    if (options->Estimate) err << EstimateTotalLine(estimates) << '\n';
+  } else if (options->Estimate) {
+    WriteTable(out, rows, context.today, estimates);
   } else {
     WriteTable(out, rows, context.today);
   }
