@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <string_view>
@@ -23,13 +22,6 @@
 
 namespace orbelan {
 namespace {
-
-// A count grouped by three as the sizes are, without their padding.
-std::string Grouped(std::size_t n) {
-  std::string text = SizeText(static_cast<std::int64_t>(n));
-  text.erase(0, text.find_first_not_of(' '));
-  return text;
-}
 
 bool ParseSortColumn(std::string_view text, int& column) {
   int value = 0;
@@ -144,8 +136,8 @@ bool EstimateRows(const ResultRows& rows, const ReportContext& context, const st
       break;
     }
     if (context.showProgress) {
-      *context.err << "\r\033[KEstimating savings: " << Grouped(runner.Finished()) << " of "
-                   << Grouped(total) << " folders" << std::flush;
+      *context.err << "\r\033[KEstimating savings: " << GroupedNumber(static_cast<std::int64_t>(runner.Finished()))
+                   << " of " << GroupedNumber(static_cast<std::int64_t>(total)) << " folders" << std::flush;
       shown = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

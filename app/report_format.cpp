@@ -51,20 +51,7 @@ std::string CsvEstimateFields(const SavingEstimate& estimate) {
   return out;
 }
 
-namespace {
-// SizeText without its padding.
-std::string Grouped(std::int64_t bytes) {
-  std::string text = SizeText(bytes);
-  text.erase(0, text.find_first_not_of(' '));
-  return text;
-}
-}  // namespace
-
 std::string EstimateTotalLine(const std::vector<SavingEstimate>& estimates) {
-  // Each sum stops at the largest 64-bit value rather than wrapping.
-  auto add = [](std::int64_t& sum, std::int64_t v) {
-    if (__builtin_add_overflow(sum, v, &sum)) sum = std::numeric_limits<std::int64_t>::max();
-  };
   std::int64_t saving = 0, low = 0, high = 0;
   std::size_t unknown = 0;
   for (const SavingEstimate& e : estimates) {
@@ -72,12 +59,12 @@ std::string EstimateTotalLine(const std::vector<SavingEstimate>& estimates) {
       ++unknown;
       continue;
     }
-    add(saving, e.Saving);
-    add(low, e.Low);
-    add(high, e.High);
+    AddSize(saving, e.Saving);
+    AddSize(low, e.Low);
+    AddSize(high, e.High);
   }
-  std::string line = "Estimated saving: " + Grouped(saving) + " bytes";
-  if (low != high) line += " (" + Grouped(low) + " to " + Grouped(high) + ")";
+  std::string line = "Estimated saving: " + GroupedNumber(saving) + " bytes";
+  if (low != high) line += " (" + GroupedNumber(low) + " to " + GroupedNumber(high) + ")";
   if (unknown > 0) {
     line += ", " + std::to_string(unknown) + (unknown == 1 ? " folder" : " folders") + " not estimated";
   }

@@ -58,12 +58,6 @@ Int RoundHalfEven(Int num, Int den) {
   return q;
 }
 
-// Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)
-// can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.
-void AddSize(std::int64_t& sum, std::int64_t size) {
-  if (__builtin_add_overflow(sum, size, &sum)) sum = std::numeric_limits<std::int64_t>::max();
-}
-
 std::int64_t ClampToInt64(__int128 v) {
   constexpr __int128 lo = std::numeric_limits<std::int64_t>::min();
   constexpr __int128 hi = std::numeric_limits<std::int64_t>::max();
@@ -90,6 +84,10 @@ std::size_t CharCount(std::string_view text) {
 }
 
 }  // namespace
+
+void AddSize(std::int64_t& sum, std::int64_t size) {
+  if (__builtin_add_overflow(sum, size, &sum)) sum = std::numeric_limits<std::int64_t>::max();
+}
 
 std::string LowerAscii(std::string_view text) {
   std::string out(text);

@@ -23,6 +23,10 @@ bool IsUnzippedFile(std::string_view fileName, const Settings& settings);
 void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const Settings& settings);
 
+// Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)
+// can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.
+void AddSize(std::int64_t& sum, std::int64_t size);
+
 std::int64_t UnzippedBytes(const FolderRec& rec);
 int ZipPercent(const FolderRec& rec);          // rounded, halves to even; 0 when SzFiles <= 0
 std::string PercentText(const FolderRec& rec);  // "37%", or " " when SzFiles <= 0

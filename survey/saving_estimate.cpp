@@ -126,8 +126,8 @@ double TwoSided95(int df) {
 
 // Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
 std::int64_t AddSat(std::int64_t a, std::int64_t b) {
-  std::int64_t sum;
-  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::int64_t>::max() : sum;
+  AddSize(a, b);
+  return a;
 }
 
 std::int64_t ToBytes(double v) {
