@@ -29,12 +29,6 @@ DescriptorChain::~DescriptorChain() { CloseAll(); }
 
 void DescriptorChain::CloseAll() { Truncate(0); }
 
-std::size_t DescriptorChain::OpenCount() const {
-  std::size_t open = 0;
-  for (const Level& level : levels_) open += level.Fd >= 0 ? 1 : 0;
-  return open;
-}
-
 void DescriptorChain::Truncate(std::size_t depth) {
   while (levels_.size() > depth) {
     if (levels_.back().Fd >= 0) close(levels_.back().Fd);

@@ -43,7 +43,6 @@ class DescriptorChain {
   // path's worth that the walk finding new records may need.
   void GiveBackIfAsked();
   void CloseAll();
-  std::size_t OpenCount() const;
 
  private:
   struct Level {

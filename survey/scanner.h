@@ -70,7 +70,6 @@ class Scanner {
   // The threads that count files: 1 counts them on the caller's thread between its
   // checks; more run as workers. Clamped to 1..kMaxThreads.
   void SetThreads(int threads);
-  int Threads() const { return threads_; }
   static constexpr int kMaxThreads = 16;
   // One per core, at most kMaxThreads.
   static int DefaultThreads();
