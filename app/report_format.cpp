@@ -124,9 +124,10 @@ std::string TerminalSafe(std::string_view text) {
 
 namespace {
 
-// columns is 6, or 7 with the saving column from estimates.
-void WriteColumns(std::ostream& out, const ResultRows& rows, double today, std::size_t columns,
+// The six columns of the list, and the Saving column when estimates are given.
+void WriteColumns(std::ostream& out, const ResultRows& rows, double today,
                   const std::vector<SavingEstimate>* estimates) {
+  const std::size_t columns = estimates != nullptr ? 7 : 6;
   std::array<std::string, 7> cells;
   auto makeCells = [&](std::size_t index) {
     const ResultRow& row = rows.Rows[index];
@@ -184,12 +185,12 @@ void WriteColumns(std::ostream& out, const ResultRows& rows, double today, std::
 }  // namespace
 
 void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
-  WriteColumns(out, rows, today, 6, nullptr);
+  WriteColumns(out, rows, today, nullptr);
 }
 
 void WriteTable(std::ostream& out, const ResultRows& rows, double today,
                 const std::vector<SavingEstimate>& estimates) {
-  WriteColumns(out, rows, today, 7, &estimates);
+  WriteColumns(out, rows, today, &estimates);
 }
 
 }  // namespace orbelan
