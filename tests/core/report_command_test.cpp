@@ -385,16 +385,39 @@ TEST(ReportFormat, TotalLineTellsTheRangeAndWhatWasNotEstimated) {
   EXPECT_EQ(CsvEstimateFields(estimates[1]), ",500,500,500,77");
 }
 
+// Raises the interrupt flag as the estimate shows its first progress: after a whole scan,
+// while the estimate runs (the progress line ends in a flush).
+class InterruptOnEstimate : public std::stringbuf {
+ public:
+  explicit InterruptOnEstimate(volatile std::sig_atomic_t& flag) : flag_(flag) {}
+
+ protected:
+  int sync() override {
+    if (str().find("Estimating savings") != std::string::npos) flag_ = 1;
+    return 0;
+  }
+
+ private:
+  volatile std::sig_atomic_t& flag_;
+};
+
 TEST(ReportCommand, AnInterruptedEstimatePrintsNothing) {
   SampleTree sample;
-  Report report;
-  PrepareSettings(report.settings);
-  // The scan checks the flag between entries; set it once the scan is over by cancelling
-  // from the first estimate progress: simplest is a flag already set, which also stops the
-  // scan, so the whole command ends with 130 and prints nothing either way.
-  report.interrupted = 1;
-  EXPECT_EQ(report.Run({"--estimate", sample.tree.Root()}), kReportCanceled);
-  EXPECT_TRUE(report.out.str().empty());
+  Settings settings;
+  PrepareSettings(settings);
+  volatile std::sig_atomic_t interrupted = 0;
+  InterruptOnEstimate errBuffer(interrupted);
+  std::ostream err(&errBuffer);
+  std::ostringstream out;
+  ReportContext context;
+  context.settings = &settings;
+  context.out = &out;
+  context.err = &err;
+  context.interrupted = &interrupted;
+  context.showProgress = true;
+  EXPECT_EQ(RunReport({"--estimate", sample.tree.Root()}, context), kReportCanceled);
+  EXPECT_EQ(interrupted, 1) << "the scan ran to its end and the estimate began";
+  EXPECT_TRUE(out.str().empty());
 }
 
 }  // namespace
