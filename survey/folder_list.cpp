@@ -24,6 +24,12 @@ void FolderRec::AppendPath(std::string& out) const {
   rec->name_.copy(base, end);  // the top record holds the path's start whole
 }
 
+void FolderRec::ClearCounts() {
+  NFiles = NIgno = NZips = 0;
+  SzFiles = SzIgno = SzZips = 0;
+  Recent = 0;
+}
+
 void FolderRec::SetPath(std::string_view path) {
   parent_ = nullptr;
   name_.assign(path);

@@ -25,6 +25,9 @@ struct FolderRec {
   std::int64_t SzZips = 0;
   double Recent = 0;        // day number of the newest counted file; 0 when none
 
+  // Zeroes the counts and sizes; the path stays.
+  void ClearCounts();
+
   // The full path, ending in "/", in the case it was built. Costs the path's length.
   std::string Path() const;
   void AppendPath(std::string& out) const;
