@@ -44,6 +44,13 @@ void TakeStat(ZipMember& m, const struct stat& st) {
   m.Gid = static_cast<std::uint32_t>(st.st_gid);
 }
 
+// Whether st shows the member's file with the size, time and inode TakeStat kept. The
+// device is left to the caller: only the trash check needs it.
+bool StillAsTaken(const ZipMember& m, const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_size) == m.Size && st.st_mtim.tv_sec == m.MtimeSec &&
+         st.st_mtim.tv_nsec == m.MtimeNsec && static_cast<std::uint64_t>(st.st_ino) == m.Inode;
+}
+
 std::string Errno(int error) { return std::strerror(error); }
 
 ZipResult Refuse(std::string message) {
@@ -330,6 +337,15 @@ std::int64_t FolderZipper::SpaceNeeded(const ZipPlan& plan) {
   return need + (1 << 20) + plan.Bytes / 100;
 }
 
+std::optional<ZipResult> FolderZipper::RefuseWithoutSpace(const ZipPlan& plan, int dirFd) const {
+  const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
+  if (!free) return std::nullopt;  // unknown: the write itself will tell
+  const std::int64_t need = SpaceNeeded(plan);
+  if (*free >= need) return std::nullopt;
+  return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
+                GroupedNumber(need) + " bytes may be needed, " + GroupedNumber(*free) + " bytes are free.");
+}
+
 ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& settings,
                              ZipPlan& plan) {
   plan = ZipPlan{};
@@ -359,10 +375,11 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
   struct stat st {};
   while (reader.Next(entry)) {
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-      continue;  // gone, a link, a pipe, a device
+    // The name first: ignored files and archives cost no system call.
     const std::string_view name = entry.NameView();
     if (!IsUnzippedFile(name, settings)) continue;  // ignored or already an archive
+    if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;  // gone, a folder, a link, a pipe, a device
     ZipMember m;
     m.Name.assign(name);
     TakeStat(m, st);
@@ -378,11 +395,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
   if (::faccessat(dirFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) +
                   "), so the archive cannot be made there.");
-  const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
-  const std::int64_t need = SpaceNeeded(plan);
-  if (free && *free < need)
-    return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
-                  GroupedNumber(need) + " bytes may be needed, " + GroupedNumber(*free) + " bytes are free.");
+  if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dirFd)) return *refused;
 
   for (int number = 1; number < 1000; ++number) {
     plan.ArchiveName = ArchiveNameFor(plan.Folder, options_.Date, number);
@@ -405,11 +418,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   if (dir.Get() < 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
   const int dirFd = dir.Get();
-  if (const std::optional<std::int64_t> free = options_.FreeSpace(dirFd);
-      free && *free < SpaceNeeded(plan))
-    return Refuse("There is not enough free space in " + plan.Folder + " for the archive: " +
-                  GroupedNumber(SpaceNeeded(plan)) + " bytes may be needed, " + GroupedNumber(*free) +
-                  " bytes are free.");
+  if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dirFd)) return *refused;
 
   ThreadLocales locales;
   if (!locales.Usable()) return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");
@@ -457,9 +466,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
         m.Stored = m.Size == 0;
-      } else if (static_cast<std::int64_t>(before.st_size) != m.Size ||
-                 before.st_mtim.tv_sec != m.MtimeSec || before.st_mtim.tv_nsec != m.MtimeNsec ||
-                 static_cast<std::uint64_t>(before.st_ino) != m.Inode) {
+      } else if (!StillAsTaken(m, before)) {
         return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
       }
 
@@ -501,9 +508,10 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
         return Fail("The archive could not be written: " +
                     (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + nothingChanged);
       struct stat after {};
-      if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || after.st_size != before.st_size ||
-          after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || (pass == 2 && crc != m.Crc))
+      // m holds what before showed (taken from it, or checked against it); the inode
+      // cannot differ through the same descriptor.
+      if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || !StillAsTaken(m, after) ||
+          (pass == 2 && crc != m.Crc))
         return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
       m.Crc = crc;
       m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
@@ -597,9 +605,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   for (const ZipMember& m : plan.Members) {
     struct stat now {};
     const bool same = ::fstatat(dirFd, m.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISREG(now.st_mode) && now.st_size == m.Size &&
-                      now.st_mtim.tv_sec == m.MtimeSec && now.st_mtim.tv_nsec == m.MtimeNsec &&
-                      static_cast<std::uint64_t>(now.st_ino) == m.Inode &&
+                      S_ISREG(now.st_mode) && StillAsTaken(m, now) &&
                       static_cast<std::uint64_t>(now.st_dev) == m.Device;
     if (!same) {
       result.Changed.push_back(m.Name);

@@ -104,6 +104,9 @@ class FolderZipper {
   static std::int64_t SpaceNeeded(const ZipPlan& plan);
 
  private:
+  // The refusal when the folder's free space is known and falls short of SpaceNeeded.
+  std::optional<ZipResult> RefuseWithoutSpace(const ZipPlan& plan, int dirFd) const;
+
   ZipOptions options_;
 };
 
