@@ -49,6 +49,9 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
   connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit propertiesRequested();
   });
+  // Every fill resets the model: the rows worth measuring are found again, once per fill
+  // rather than on every estimate update.
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { candidates_.reset(); });
   // The Saving column fills in after the list, as the estimates arrive.
   connect(model, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex& from, const QModelIndex& to) {
@@ -144,6 +147,11 @@ std::vector<int> ResultsViewBehaviour::CandidateRows() const {
   return out;
 }
 
+const std::vector<int>& ResultsViewBehaviour::Candidates() {
+  if (!candidates_) candidates_ = CandidateRows();
+  return *candidates_;
+}
+
 int ResultsViewBehaviour::NeededWidth(int column) const { return NeededWidth(column, CandidateRows()); }
 
 int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candidates) const {
@@ -161,14 +169,14 @@ int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candid
 
 void ResultsViewBehaviour::FitColumn(int column) {
   if (model_->rowCount() == 0 || column <= 0 || column >= kColumnCount) return;
-  const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column),
+  const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column, Candidates()),
                               preferred_[static_cast<std::size_t>(column)]});
   if (width != view_->header()->sectionSize(column)) SetSection(column, width);
 }
 
 void ResultsViewBehaviour::FitNumberColumns() {
   if (model_->rowCount() == 0) return;
-  const std::vector<int> candidates = CandidateRows();
+  const std::vector<int>& candidates = Candidates();
   for (int column = 1; column < kColumnCount; ++column) {
     const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column, candidates),
                                 preferred_[static_cast<std::size_t>(column)]});

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPoint>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "survey/results.h"
@@ -51,6 +52,8 @@ class ResultsViewBehaviour : public QObject {
  private:
   // Rows that hold the extremes of the figures the number columns show.
   std::vector<int> CandidateRows() const;
+  // CandidateRows() of the current fill, found once after each model reset.
+  const std::vector<int>& Candidates();
   int NeededWidth(int column, const std::vector<int>& candidates) const;
   void SetSection(int column, int width);
   void ApplyPathWidth();
@@ -61,6 +64,7 @@ class ResultsViewBehaviour : public QObject {
   int startViewWidth_;
   int pathBase_;
   std::array<int, kColumnCount> preferred_{};
+  std::optional<std::vector<int>> candidates_;  // CandidateRows() of the current fill
   bool adjusting_ = false;  // our own resizes are not the user's
   bool pathChosen_ = false;  // the user gave the Path column a width of their own
 };
