@@ -88,8 +88,7 @@ void FolderZipCommand::Planned() {
     return;
   }
   if (result_.Outcome != ZipOutcome::Done) {
-    interaction().ShowMessage(window_, QFile::decodeName(QByteArray::fromStdString(result_.Message)),
-                              QLatin1String(kCaption));
+    interaction().ShowMessage(window_, Shown(result_.Message), QLatin1String(kCaption));
     End(false);
     return;
   }
@@ -181,8 +180,6 @@ void FolderZipCommand::Ran() {
   const QString caption = QLatin1String(kCaption);
   switch (result_.Outcome) {
     case ZipOutcome::Done:
-      if (bar_) bar_->hide();
-      if (label_) label_->hide();
       // The row is recounted before the summary shows, so the list behind it is current.
       End(true);
       interaction().ShowMessage(window_, SummaryText(result_, estimate_), caption);
@@ -196,8 +193,7 @@ void FolderZipCommand::Ran() {
     case ZipOutcome::Refused:
     case ZipOutcome::Failed:
       End(false);
-      interaction().ShowMessage(window_, QFile::decodeName(QByteArray::fromStdString(result_.Message)),
-                                caption);
+      interaction().ShowMessage(window_, Shown(result_.Message), caption);
       return;
   }
 }
