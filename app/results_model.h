@@ -23,7 +23,6 @@ class ResultsModel : public QAbstractTableModel {
   // The estimates the Saving column shows, or nullptr to leave the column without header
   // and text (the estimate is turned off). The table stays the caller's.
   void SetSavings(const SavingTable* savings);
-  const SavingTable* Savings() const { return savings_; }
   // New estimates are in the table: the Saving column is drawn again (once for all rows).
   void SavingsChanged();
 

@@ -252,8 +252,4 @@ bool UpdateFile(const std::string& path, const FileChange& change,
   return WriteReplacement(target, exists ? &st : nullptr, *next);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view contents) {
-  return UpdateFile(path, [contents](std::string_view) { return std::string(contents); });
-}
-
 }  // namespace orbelan

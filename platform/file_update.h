@@ -43,7 +43,4 @@ using FileChange = std::function<std::optional<std::string>(std::string_view cur
 bool UpdateFile(const std::string& path, const FileChange& change,
                 std::chrono::milliseconds lockWait = kFileLockWait);
 
-// Replaces the file at path with contents (UpdateFile without looking at the old bytes).
-bool ReplaceFileAtomically(const std::string& path, std::string_view contents);
-
 }  // namespace orbelan
