@@ -39,14 +39,6 @@ constexpr auto kDescriptorPatience = std::chrono::seconds(1);
 // How long the scan's thread waits for the workers between two checks of its own.
 constexpr auto kProgressPoll = std::chrono::milliseconds(5);
 
-void ZeroCounts(FolderList& folders) {
-  for (FolderRec& rec : folders) {
-    rec.NFiles = rec.NIgno = rec.NZips = 0;
-    rec.SzFiles = rec.SzIgno = rec.SzZips = 0;
-    rec.Recent = 0;
-  }
-}
-
 }  // namespace
 
 struct Scanner::Level {
@@ -132,7 +124,7 @@ bool Scanner::Run(std::string_view startPath) {
   } else if (crew_) {
     // The workers counted ahead of phase 1; a scan cancelled there has counted nothing.
     StopCrew();
-    ZeroCounts(folders_);
+    for (FolderRec& rec : folders_) rec.ClearCounts();
   }
   StopCrew();
   CloseBase();
