@@ -15,9 +15,9 @@ constexpr std::int64_t kLongestRun = 64;
 }  // namespace
 
 CountingCrew::CountingCrew(const RecordLinks& links, const Settings& settings, int startFd,
-                           DescriptorPressure& pressure, int threads)
+                           DescriptorPressure& pressure, int threads, const FileDrawLimits& draws)
     : links_(links), settings_(settings), startFd_(startFd), pressure_(pressure),
-      threadCount_(std::max(1, threads)) {
+      threadCount_(std::max(1, threads)), draws_(draws) {
   threads_.reserve(static_cast<std::size_t>(threadCount_));
   busy_.store(threadCount_);
   // The clocks read the time zone when made: here, not on several threads at once.
@@ -128,6 +128,7 @@ void CountingCrew::Work(LocalDayClock& clock) {
   } leaving{busy_};
   DescriptorChain chain(links_, startFd_, pressure_);
   DirReader reader;
+  FileDrawer drawer(draws_);
   std::int64_t from = 0, to = 0;
   while (TakeRun(from, to, chain)) {
     for (std::int64_t i = from; i < to; ++i) {
@@ -135,7 +136,7 @@ void CountingCrew::Work(LocalDayClock& clock) {
       FolderRec& rec = *links_[i].Rec;
       const int fd = chain.Reach(i);
       if (fd >= 0) {
-        if (!CountFolderFiles(reader, fd, rec, settings_, clock, [&] { return Interrupted(); }))
+        if (!CountFolderFiles(reader, fd, rec, settings_, clock, [&] { return Interrupted(); }, &drawer))
           return;  // stopped part way: the record keeps its partial counts
       } else if (OutOfDescriptors(errno)) {
         std::lock_guard lock(mutex_);

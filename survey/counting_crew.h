@@ -17,6 +17,7 @@
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
+#include "survey/file_draws.h"
 #include "survey/folder_list.h"
 
 namespace orbelan {
@@ -27,18 +28,27 @@ struct DescriptorPressure;
 struct Settings;
 
 // Counts the files of the folder open at fd (the caller's) into rec. stop() is asked after
-// every entry; true ends the count there. False when stopped.
+// every entry; true ends the count there. False when stopped. With a drawer that is on, the
+// record also gets its draws (or none) when the count completes.
 template <typename Stop>
 bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings& settings,
-                      LocalDayClock& clock, Stop&& stop) {
+                      LocalDayClock& clock, Stop&& stop, FileDrawer* drawer = nullptr) {
   reader.ReadFrom(fd);
   DirEntry entry;
   EntryStat stat;
   bool stopped = false;
+  const bool drawing = drawer != nullptr && drawer->On();
+  if (drawing) drawer->Begin();
   while (reader.Next(entry)) {
     if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
         stat.Kind != EntryKind::Directory) {
       TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings);
+      if (drawing && IsUnzippedFile(entry.NameView(), settings)) {
+        if (stat.Kind == EntryKind::File)
+          drawer->Offer(entry.NameView(), stat.Size);
+        else
+          drawer->Other(stat.Size);
+      }
     }
     if (stop()) {
       stopped = true;
@@ -46,6 +56,7 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings&
     }
   }
   reader.Close();
+  if (drawing && !stopped) rec.Draws = drawer->Finish();
   return !stopped;
 }
 
@@ -53,8 +64,9 @@ class CountingCrew {
  public:
   // startFd: the scan's start folder (record 0), or -1 to open records without a parent by
   // their path. Starts the threads at once; they wait for records.
+  // draws: which folders get files drawn for the saving estimate (none by default).
   CountingCrew(const RecordLinks& links, const Settings& settings, int startFd,
-               DescriptorPressure& pressure, int threads);
+               DescriptorPressure& pressure, int threads, const FileDrawLimits& draws = {});
   ~CountingCrew();  // stops and joins
   CountingCrew(const CountingCrew&) = delete;
   CountingCrew& operator=(const CountingCrew&) = delete;
@@ -91,6 +103,7 @@ class CountingCrew {
   int startFd_;
   DescriptorPressure& pressure_;
   int threadCount_;
+  FileDrawLimits draws_;
 
   std::mutex mutex_;
   std::condition_variable wake_;      // workers: records, resume or stop

@@ -28,6 +28,7 @@ void FolderRec::ClearCounts() {
   NFiles = NIgno = NZips = 0;
   SzFiles = SzIgno = SzZips = 0;
   Recent = 0;
+  Draws.reset();
 }
 
 void FolderRec::SetPath(std::string_view path) {

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace orbelan {
 
+struct FileDraws;
 struct Settings;
 
 // A record does not hold its whole path: it names the record of the folder above it and its
@@ -24,8 +26,10 @@ struct FolderRec {
   std::int64_t SzIgno = 0;
   std::int64_t SzZips = 0;
   double Recent = 0;        // day number of the newest counted file; 0 when none
+  // A few files drawn by their bytes while counting, when the scan was asked for them.
+  std::shared_ptr<const FileDraws> Draws;
 
-  // Zeroes the counts and sizes; the path stays.
+  // Zeroes the counts and sizes and forgets the draws; the path stays.
   void ClearCounts();
 
   // The full path, ending in "/", in the case it was built. Costs the path's length.

@@ -196,7 +196,7 @@ void Scanner::FindFolders(std::string path) {
   pseudoFs_->Begin(start.reader.Fd());
   start.mountsBelow = pseudoFs_->MountsBelow("");
   if (threads_ > 1 && baseFd_ >= 0 && start.record == 0) {
-    crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_);
+    crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_, draws_);
     crew_->Publish(links_->Size());
   }
   WalkFolders();
@@ -411,6 +411,7 @@ void Scanner::ScanFilesHere() {
   const std::int64_t total = links_->Size();
   LocalDayClock clock;
   DescriptorChain chain(*links_, baseFd_, *pressure_);
+  FileDrawer drawer(draws_);
   for (std::int64_t index = 0; index < total; ++index) {
     observer_.FolderProgress(index + 1, total);
     FolderRec& rec = *(*links_)[index].Rec;
@@ -420,7 +421,7 @@ void Scanner::ScanFilesHere() {
         if (!CheckCancel()) return false;
         observer_.ShowMsg(kCanceledText, kPhase2Caption);
         return true;
-      });
+      }, &drawer);
     } else if (OutOfDescriptors(errno)) {
       unscanned_.push_back(rec.Path());
     }  // a folder gone since phase 1 keeps zero counts
@@ -430,7 +431,7 @@ void Scanner::ScanFilesHere() {
 
 void Scanner::ScanFilesWithCrew() {
   const std::int64_t total = links_->Size();
-  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_);
+  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_, draws_);
   crew_->Close(total);
   std::int64_t reported = 0;
   for (;;) {

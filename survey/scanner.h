@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "survey/file_draws.h"
+
 namespace orbelan {
 
 class CountingCrew;
@@ -73,6 +75,9 @@ class Scanner {
   static constexpr int kMaxThreads = 16;
   // One per core, at most kMaxThreads.
   static int DefaultThreads();
+  // Folders within limits get a few files drawn for the saving estimate while their files
+  // are counted (FolderRec::Draws). Off unless set.
+  void SetFileDraws(const FileDrawLimits& limits) { draws_ = limits; }
 
   // Makes the start absolute and tidy by its text (links unresolved), resets the list and
   // both flags, runs phase 1 and, unless cancelled, phase 2. Returns true when both phases
@@ -118,6 +123,7 @@ class Scanner {
   ScanObserver& observer_;
 
   int threads_ = 1;
+  FileDrawLimits draws_;
   std::string path_;  // the folder being walked in phase 1, ending in "/"
   std::vector<std::unique_ptr<Level>> levels_;  // one open folder per depth in phase 1
   std::unique_ptr<DirReader> fileReader_;       // phase 2

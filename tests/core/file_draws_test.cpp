@@ -1,0 +1,158 @@
+// Files drawn by their bytes while a folder is counted: the chance of each file, which
+// folders keep draws, and that a scan on any number of threads draws the same files.
+
+#include "survey/file_draws.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "scan_tree_fixture.h"
+#include "scripted_scan.h"
+#include "survey/folder_list.h"
+#include "survey/folder_recount.h"
+
+namespace orbelan {
+namespace {
+
+using testing::Scan;
+using testing::TempTree;
+
+// prefix, n and suffix joined (appending keeps GCC 12's -Wrestrict false alarm away).
+std::string Numbered(const std::string& prefix, int n, const char* suffix = "") {
+  std::string out(prefix);
+  out.append(std::to_string(n));
+  out.append(suffix);
+  return out;
+}
+
+std::vector<std::string> NamesOf(const FileDraws& draws) {
+  std::vector<std::string> names;
+  for (std::size_t j = 0; j < draws.Sizes.size(); ++j) names.emplace_back(draws.Name(j));
+  return names;
+}
+
+// Over many seeds each draw lands on a file about as often as its share of the bytes, in
+// whichever order the files come.
+TEST(FileDrawer, DrawsEachFileByItsShareOfTheBytes) {
+  const std::vector<std::pair<std::string, std::int64_t>> files = {
+      {"small", 1000}, {"medium", 3000}, {"large", 6000}, {"empty", 0}};
+  for (bool reversed : {false, true}) {
+    std::map<std::string, int> hits;
+    constexpr int kSeeds = 5000;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+      FileDrawLimits limits;
+      limits.UpTo = 1 << 20;
+      limits.Seed = static_cast<std::uint64_t>(seed);
+      FileDrawer drawer(limits);
+      drawer.Begin();
+      for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& [name, size] = files[reversed ? files.size() - 1 - i : i];
+        drawer.Offer(name, size);
+      }
+      const auto draws = drawer.Finish();
+      ASSERT_NE(draws, nullptr);
+      for (const std::string& name : NamesOf(*draws)) ++hits[name];
+    }
+    const double all = 4.0 * kSeeds;
+    EXPECT_EQ(hits.count("empty"), 0u);
+    // 20,000 draws: a share p is off by more than 4 standard deviations once in 30,000.
+    for (const auto& [name, share] : {std::pair{"small", 0.1}, {"medium", 0.3}, {"large", 0.6}}) {
+      const double tolerance = 4 * std::sqrt(share * (1 - share) / all);
+      EXPECT_NEAR(hits[name] / all, share, tolerance) << name << (reversed ? " reversed" : "");
+    }
+  }
+}
+
+TEST(FileDrawer, KeepsDrawsOnlyForFoldersWithinItsLimits) {
+  FileDrawLimits limits;
+  limits.Above = 100;
+  limits.UpTo = 1000;
+  FileDrawer drawer(limits);
+  auto drawOf = [&](std::int64_t regular, std::int64_t other) {
+    drawer.Begin();
+    if (regular > 0) drawer.Offer("file", regular);
+    if (other > 0) drawer.Other(other);
+    return drawer.Finish();
+  };
+  EXPECT_EQ(drawOf(100, 0), nullptr);   // small enough to be compressed whole
+  EXPECT_EQ(drawOf(1001, 0), nullptr);  // large enough to be listed and sampled
+  EXPECT_EQ(drawOf(0, 500), nullptr);   // links only: nothing to draw
+  EXPECT_EQ(drawOf(950, 51), nullptr);  // a link's bytes count towards the folder's size
+
+  const auto draws = drawOf(90, 20);
+  ASSERT_NE(draws, nullptr);
+  EXPECT_EQ(NamesOf(*draws), (std::vector<std::string>(FileDraws::kCount, "file")));
+  EXPECT_EQ(draws->Sizes, (std::vector<std::int64_t>(FileDraws::kCount, 90)));
+  EXPECT_EQ(draws->RegularBytes, 90);
+  EXPECT_EQ(draws->OtherBytes, 20);
+
+  FileDrawer off(FileDrawLimits{});
+  EXPECT_FALSE(off.On());
+  off.Begin();
+  off.Offer("file", 500);
+  EXPECT_EQ(off.Finish(), nullptr);
+}
+
+// A folder's draws are the same whichever thread counts it; they name only the files behind
+// its Unzipped figure, with their sizes; a scan not asked for draws makes none, and a recount
+// forgets them.
+TEST(FileDrawer, ScansDrawTheCountedFilesAlikeOnAnyThreads) {
+  TempTree tree;
+  for (int d = 0; d < 12; ++d) {
+    const std::string dir = Numbered("d", d);
+    tree.Dir(dir);
+    for (int f = 0; f < 6; ++f) tree.File(Numbered(dir + "/file", f, ".txt"), 1000 * (f + d + 1));
+    tree.File(dir + "/packed.zip", 50000);   // an archive
+    tree.File(dir + "/scratch.tmp", 50000);  // ignored
+    tree.File(dir + "/.hidden", 50000);      // not counted
+    tree.Link("file0.txt", dir + "/link.txt");
+  }
+  FileDrawLimits limits;
+  limits.Above = 1000;
+  limits.UpTo = 1 << 20;
+  std::map<int, std::map<std::string, std::vector<std::string>>> byThreads;
+  for (int threads : {1, 2, 4}) {
+    Scan scan(threads);
+    scan.settings.ZipExts.Append(".zip");
+    scan.settings.IgnoreExts.Append(".tmp");
+    scan.scanner.SetFileDraws(limits);
+    ASSERT_TRUE(scan.scanner.Run(tree.Root()));
+    for (const FolderRec& rec : scan.folders) {
+      if (rec.Path() == tree.RootSlash()) {
+        EXPECT_EQ(rec.Draws, nullptr);  // no files at all
+        continue;
+      }
+      ASSERT_NE(rec.Draws, nullptr) << rec.Path();
+      const FileDraws& draws = *rec.Draws;
+      EXPECT_EQ(draws.RegularBytes + draws.OtherBytes, rec.SzFiles - rec.SzZips);
+      EXPECT_EQ(draws.OtherBytes, 9);  // the link's own size: "file0.txt"
+      for (std::size_t j = 0; j < draws.Sizes.size(); ++j) {
+        const std::string name(draws.Name(j));
+        EXPECT_EQ(name.rfind("file", 0), 0u) << name;
+        const int f = name[4] - '0';
+        const int d = std::stoi(rec.Name().substr(1));
+        EXPECT_EQ(draws.Sizes[j], 1000 * (f + d + 1)) << name;
+      }
+      byThreads[threads][rec.Path()] = NamesOf(draws);
+    }
+    if (threads == 1) {
+      FolderRec& first = scan.folders[1];
+      RecountFolder(first, scan.settings);
+      EXPECT_EQ(first.Draws, nullptr);
+    }
+  }
+  EXPECT_EQ(byThreads[1].size(), 12u);
+  EXPECT_EQ(byThreads[2], byThreads[1]);
+  EXPECT_EQ(byThreads[4], byThreads[1]);
+
+  Scan plain(2);
+  ASSERT_TRUE(plain.scanner.Run(tree.Root()));
+  for (const FolderRec& rec : plain.folders) EXPECT_EQ(rec.Draws, nullptr) << rec.Path();
+}
+
+}  // namespace
+}  // namespace orbelan
