@@ -159,6 +159,8 @@ void TForm1::ScanPath(const std::string& path) {
   CurrentPath = path;
 
   scanSettings_ = settings;
+  // The estimate that follows reads the files the scan draws in small folders.
+  scanner_->SetFileDraws(estimating_ ? ScanDrawLimits(estimator_->options) : FileDrawLimits{});
   observer_->Begin();
   // Run resets the folder list and both cancel flags, then runs the phases.
   const bool completed = scanner_->Run(path);

@@ -265,6 +265,8 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     ReportObserver observer(context);
     Scanner scanner(folders, *context.settings, observer);
     scanner.SetThreads(options->Threads > 0 ? options->Threads : Scanner::DefaultThreads());
+    // The estimate reads the files the scan draws in small folders.
+    if (options->Estimate) scanner.SetFileDraws(ScanDrawLimits(EstimateOptions{}));
     observer.Attach(scanner);
     completed = scanner.Run(options->Folder);
     observer.Finish();

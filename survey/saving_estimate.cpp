@@ -5,14 +5,19 @@
 // non-regular entry count with their own size towards U and save exactly 0. The true saving
 // is the sum over regular files of max(0, size - deflate6(file)).
 //
-// Small folders (U <= WholeLimit, 64 KiB): every file is compressed whole; the result is exact.
+// Small folders (U <= WholeLimit, 16 KiB): every file is compressed whole; the result is exact.
 //
-// The budget. A sampled folder may read max(BudgetShare * U, MinBudget * min(1, U/RampBytes)^2)
-// bytes: 3 MiB or 5% from 8 MiB on, and below 8 MiB a share shrinking with the size (1 MiB
-// reads about 48 KiB), but never fewer than 8 draws. A tree of many small folders thus costs
-// a fraction of its bytes; those folders get wider, still honest, intervals. The sampling unit
-// B is sized so the budget buys about 32 draws: from BlockBytes (16 KiB, with PrimeBytes of
-// history) down to MinBlockBytes (4 KiB, with history in the same proportion).
+// Folders up to DrawnLimit (1 MiB) that the scan drew files in (FileDraws: 4 independent
+// draws, each a file with probability proportional to its bytes) are estimated from those
+// files alone, with no second listing: see EstimateFromDraws. A tree of thousands of small
+// folders would otherwise cost about a scan's worth of listing and sizing again.
+//
+// The budget of a folder listed and sampled here. It may read max(BudgetShare * U,
+// MinBudget * min(1, U/RampBytes)^3) bytes: 3 MiB or 5% from 8 MiB on, and below 8 MiB a
+// share shrinking with the size (4 MiB reads about 384 KiB, 2 MiB 48 KiB), but never fewer
+// than 4 draws. Small folders thus cost a fraction of their bytes and get wider, still
+// honest, intervals. The sampling unit B is sized so the budget buys about 32 draws: from
+// BlockBytes (16 KiB, with PrimeBytes of history) down to MinBlockBytes (4 KiB, cold).
 //
 // Larger folders are sampled by bytes. The regular files, ordered by size (largest first,
 // then by name), are laid end to end on [0, U_reg). Files of at most max(B, min(64 KiB,
@@ -84,13 +89,14 @@
 
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
+#include "survey/file_draws.h"
 #include "survey/folder_list.h"
 
 namespace orbelan {
 namespace {
 
 constexpr int kMinDraws = 16;       // draws a folder takes before its budget may stop it...
-constexpr int kFewestDraws = 8;     // ...or this many, when its budget is small
+constexpr int kFewestDraws = 4;     // ...or this many, when its budget is small
 constexpr double kDrawsPerBudget = 32;  // what the sampling unit is sized for
 constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
 constexpr double kGoldenStep = 0.61803398874989484820;
@@ -105,12 +111,13 @@ constexpr double kBlockError = 0.005;
 
 // How far below the whole-file saving a block primed with this much history may measure,
 // as the bench's bias mode finds over text, source, logs, binaries and mixed data (the
-// largest shortfall, rounded up): 16 KiB 0.5 point, 8 KiB 1.2, 4 KiB 2.1, none 6.7.
-double PrimingBias(std::int64_t prime) {
+// largest shortfall, rounded up): 16 KiB 0.5 point, 8 KiB 1.2, 4 KiB 2.1; a cold block of
+// 4 KiB or more 6.7, of 2 KiB 10.1.
+double PrimingBias(std::int64_t prime, std::int64_t block) {
   if (prime >= 16 * 1024) return kBlockError;
   if (prime >= 8 * 1024) return 0.015;
   if (prime >= 4 * 1024) return 0.025;
-  return 0.08;
+  return block >= 4 * 1024 ? 0.08 : 0.11;
 }
 
 // The 97.5% quantile of Student's t with df degrees of freedom: the few draws of a small
@@ -180,7 +187,8 @@ class Fd {
 };
 
 // A regular file of the folder, read-only, without following a link, never blocking;
-// -1 for anything else. stOut receives its fstat.
+// -1 for anything else, with errno EACCES when it may not be read and EINVAL when it is
+// not a regular file. stOut receives its fstat.
 int OpenRegular(int dirFd, const char* name, struct stat& stOut) {
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   int fd = openat(dirFd, name, kFlags | O_NOATIME);
@@ -188,6 +196,7 @@ int OpenRegular(int dirFd, const char* name, struct stat& stOut) {
   if (fd < 0) return -1;
   if (fstat(fd, &stOut) != 0 || !S_ISREG(stOut.st_mode)) {
     close(fd);
+    errno = EINVAL;
     return -1;
   }
   return fd;
@@ -206,6 +215,64 @@ std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64
     done += n;
   }
   return done;
+}
+
+// The saving rate of the length bytes at start of an open file, measured after up to prime
+// bytes of the history before them; a block wholly inside a hole saves everything and reads
+// nothing. -1 when the file has shrunk below the block. read grows by the bytes read.
+double BlockRate(int fd, const struct stat& st, std::int64_t start, std::int64_t length,
+                 std::int64_t prime, Workspace& ws, std::int64_t& read) {
+  if (st.st_blocks * 512 < st.st_size) {
+    const off_t data = lseek(fd, start, SEEK_DATA);
+    if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return 1.0;
+  }
+  const std::int64_t prior = std::min(prime, start);
+  const std::int64_t want = prior + length;
+  if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
+  const std::int64_t n = ReadAt(fd, ws.in.data(), want, start - prior);
+  if (n > 0) read += n;
+  if (n <= prior) return -1;
+  const std::int64_t got = n - prior;
+  const std::int64_t withPrior = ws.Compressed(ws.in.data(), static_cast<std::size_t>(n));
+  const std::int64_t priorOnly = prior > 0 ? ws.Compressed(ws.in.data(), static_cast<std::size_t>(prior)) : 0;
+  return std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
+}
+
+// What the draws of a sampled folder found, for its interval (see the top of this file).
+struct DrawSums {
+  int draws = 0, readable = 0, unreadableDraws = 0;
+  double sum = 0;         // of the readable draws' rates
+  double variance = 0;    // of one draw's rate
+  std::int64_t total = 0; // the regular bytes drawn from
+  std::int64_t unseen = 0, read = 0, unreadableBytes = 0;
+  double biasUp = kBlockError;  // what measuring blocks may leave below the truth
+
+  void Readable(double rate) {
+    ++readable;
+    sum += rate;
+  }
+};
+
+SavingEstimate SampledInterval(const DrawSums& d) {
+  SavingEstimate est;
+  est.Sampled = d.read;
+  est.Unreadable = d.unreadableBytes;
+  if (d.readable == 0) return est;
+  const double r = static_cast<double>(d.readable);
+  const double m = static_cast<double>(d.draws);
+  const double mean = d.sum / r;
+  const double sampling = TwoSided95(d.readable - 1) * std::sqrt(d.variance / r);
+  const double unreadShare = static_cast<double>(d.unreadableDraws) / m;
+  const double total = static_cast<double>(d.total);
+  const double unseen = std::min(static_cast<double>(d.unseen), 3.0 * total / m) / total;
+  // Readable draws weigh (1 - unreadShare); the unreadable ones count 0 or 1.
+  const double low = (1 - unreadShare) * (mean - sampling) - mean * unseen - kBlockError;
+  const double high = (1 - unreadShare) * (mean + sampling) + unreadShare + (1 - mean) * unseen + d.biasUp;
+  est.Known = true;
+  est.Low = ToBytes(std::clamp(low, 0.0, 1.0) * total);
+  est.High = ToBytes(std::clamp(high, 0.0, 1.0) * total);
+  est.Saving = std::clamp(ToBytes(mean * total), est.Low, est.High);
+  return est;
 }
 
 struct FileEntry {
@@ -420,7 +487,7 @@ class Sampler {
       : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
     const double allBytes = static_cast<double>(AddSat(listing_.regularBytes, listing_.otherBytes));
     const double ramp = std::min(1.0, allBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
-    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp * ramp);
+    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp * ramp * ramp);
     // The units shrink with the budget so that it buys about kDrawsPerBudget draws; files
     // up to four blocks are still drawn whole, priming keeps its share of each block.
     const std::int64_t fullBlock = std::max<std::int64_t>(options.BlockBytes, 512);
@@ -429,7 +496,9 @@ class Sampler {
         budget_ / kDrawsPerBudget * static_cast<double>(fullBlock) / static_cast<double>(fullBlock + prime));
     block_ = std::clamp(fitting / 512 * 512, std::min(options.MinBlockBytes, fullBlock), fullBlock);
     block_ = std::max<std::int64_t>(block_, 512);
-    prime_ = prime * block_ / fullBlock;
+    // The smallest blocks go cold: history would triple what each draw compresses, and the
+    // few draws such a budget buys leave margins far wider than the bias it would remove.
+    prime_ = block_ > options.MinBlockBytes ? prime * block_ / fullBlock : 0;
     wholeUnit_ = std::max(block_, std::min(kWholeFileUnit, 4 * block_));
     const double perDraw = static_cast<double>(std::max(wholeUnit_ / 2, block_ + prime_));
     minDraws_ = static_cast<int>(std::clamp(budget_ / perDraw, double{kFewestDraws}, double{kMinDraws}));
@@ -533,22 +602,9 @@ class Sampler {
     struct stat st;
     Fd fd(OpenRegular(dirFd_, name, st));
     if (fd.get() < 0) return MarkUnreadable(i);
-    // A block wholly inside a hole is zeros deflate all but removes; nothing to read.
-    if (st.st_blocks * 512 < st.st_size) {
-      const off_t data = lseek(fd.get(), start, SEEK_DATA);
-      if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return Readable(1.0);
-    }
-    const std::int64_t prior = std::min(prime_, start);
-    const std::int64_t want = prior + length;
-    if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
-    const std::int64_t n = ReadAt(fd.get(), ws_.in.data(), want, start - prior);
-    if (n > 0) read_ += n;
-    if (n <= prior) return UnreadableDraw();  // the file shrank below this block
-    const std::int64_t got = n - prior;
-    const std::int64_t withPrior = ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n));
-    const std::int64_t priorOnly = prior > 0 ? ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(prior)) : 0;
-    const double rate = 1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got);
-    Readable(std::clamp(rate, 0.0, 1.0));
+    const double rate = BlockRate(fd.get(), st, start, length, prime_, ws_, read_);
+    if (rate < 0) return UnreadableDraw();  // the file shrank below this block
+    Readable(rate);
   }
 
   void Touch(std::size_t i) {
@@ -620,27 +676,18 @@ class Sampler {
   }
 
   SavingEstimate Interval() const {
-    SavingEstimate est;
-    est.Sampled = read_;
-    est.Unreadable = unreadableBytes_;
-    if (readable_ == 0) return est;
-    const double r = static_cast<double>(readable_);
-    const double m = static_cast<double>(draws_);
-    const double mean = sum_ / r;
-    const double variance = readable_ > 1 ? SuccessiveDifferenceVariance() : 0.25;
-    const double sampling = TwoSided95(readable_ - 1) * std::sqrt(variance / r);
-    const double unreadShare = static_cast<double>(unreadableDraws_) / m;
-    const double total = static_cast<double>(total_);
-    const double unseen = std::min(static_cast<double>(unseen_), 3.0 * total / m) / total;
-    // Readable draws weigh (1 - unreadShare); the unreadable ones count 0 or 1.
-    const double low = (1 - unreadShare) * (mean - sampling) - mean * unseen - kBlockError;
-    const double high = (1 - unreadShare) * (mean + sampling) + unreadShare + (1 - mean) * unseen +
-                        (blocksDrawn_ ? PrimingBias(prime_) : kBlockError);
-    est.Known = true;
-    est.Low = ToBytes(std::clamp(low, 0.0, 1.0) * total);
-    est.High = ToBytes(std::clamp(high, 0.0, 1.0) * total);
-    est.Saving = std::clamp(ToBytes(mean * total), est.Low, est.High);
-    return est;
+    DrawSums d;
+    d.draws = draws_;
+    d.readable = readable_;
+    d.unreadableDraws = unreadableDraws_;
+    d.sum = sum_;
+    d.variance = readable_ > 1 ? SuccessiveDifferenceVariance() : 0.25;
+    d.total = total_;
+    d.unseen = unseen_;
+    d.read = read_;
+    d.unreadableBytes = unreadableBytes_;
+    d.biasUp = blocksDrawn_ ? PrimingBias(prime_, block_) : kBlockError;
+    return SampledInterval(d);
   }
 
   int dirFd_;
@@ -666,7 +713,106 @@ class Sampler {
   std::int64_t read_ = 0, unreadableBytes_ = 0, exactSaving_ = 0;
 };
 
+// A folder whose files the scan drew (FileDraws): those files alone are read. A drawn file
+// of at most one block (DrawnBlockBytes) is compressed whole (exact for that file); a larger
+// one gives one block at a uniform offset, measured cold: the few draws of a small folder
+// leave a margin far wider than history would remove, and the allowance for cold blocks
+// (PrimingBias) covers it. The draws are
+// independent, so the variance is the plain one of their rates; the interval is then the
+// sampled folders' one. False, having read what it read, when the folder has changed since
+// the scan (a drawn file gone, resized or no longer a regular file): it is then listed and
+// sampled afresh.
+bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions& options,
+                       const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
+  const std::int64_t block = std::max<std::int64_t>(options.DrawnBlockBytes, 512);
+  struct Measured {
+    std::string_view name;
+    std::int64_t start;  // -1: the whole file
+    double rate;         // < 0: unreadable
+  };
+  std::vector<Measured> measured;
+  std::vector<double> rates;
+  DrawSums d;
+  d.total = draws.RegularBytes;
+  d.unseen = draws.RegularBytes;
+  d.biasUp = kBlockError;
+  std::int64_t wholeBytes = 0, wholeSaving = 0;
+  std::uint64_t state = options.Seed;
+  for (std::size_t j = 0; j < draws.Sizes.size(); ++j) {
+    if (Stopped(stop)) {
+      out = {};
+      return true;
+    }
+    const std::string_view name = draws.Name(j);
+    const std::int64_t size = draws.Sizes[j];
+    const double at = static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
+    const std::int64_t start = size <= block ? -1 : static_cast<std::int64_t>(at * static_cast<double>(size)) / block * block;
+    ++d.draws;
+    auto same = std::find_if(measured.begin(), measured.end(),
+                             [&](const Measured& m) { return m.name == name && m.start == start; });
+    double rate = 0;
+    if (same != measured.end()) {
+      rate = same->rate;
+    } else {
+      struct stat st;
+      Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st));
+      if (fd.get() < 0 && errno != EACCES) return false;
+      if (fd.get() >= 0 && st.st_size != size) return false;
+      if (fd.get() < 0) {
+        rate = -1;
+        d.unreadableBytes = AddSat(d.unreadableBytes, size);
+      } else if (start < 0) {
+        const WholeFile whole = CompressOpenFile(fd.get(), size, ws);
+        d.read += whole.read;
+        if (!whole.readable || whole.read != size) return false;  // shrank while read
+        rate = static_cast<double>(whole.saving) / static_cast<double>(size);
+        wholeBytes += size;
+        wholeSaving += whole.saving;
+        d.unseen -= size;
+      } else {
+        const std::int64_t length = std::min(block, size - start);
+        rate = BlockRate(fd.get(), st, start, length, 0, ws, d.read);
+        if (rate < 0) return false;
+        d.unseen -= length;
+        d.biasUp = PrimingBias(0, block);
+      }
+      measured.push_back({name, start, rate});
+    }
+    if (rate < 0) {
+      ++d.unreadableDraws;
+      continue;
+    }
+    d.Readable(rate);
+    rates.push_back(rate);
+  }
+  if (wholeBytes == draws.RegularBytes) {  // every file was drawn whole: exact
+    out = SavingEstimate{};
+    out.Known = true;
+    out.Saving = out.Low = out.High = wholeSaving;
+    out.Sampled = d.read;
+  } else {
+    if (d.readable > 1) {
+      const double mean = d.sum / d.readable;
+      for (double y : rates) d.variance += (y - mean) * (y - mean);
+      d.variance /= d.readable - 1;
+    } else {
+      d.variance = 0.25;  // one draw tells nothing of the spread: the largest a rate can have
+    }
+    out = SampledInterval(d);
+  }
+  out.Bytes = AddSat(draws.RegularBytes, draws.OtherBytes);
+  return true;
+}
+
 }  // namespace
+
+FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
+  FileDrawLimits limits;
+  limits.Above = options.WholeLimit;
+  limits.UpTo = std::max<std::int64_t>(options.DrawnLimit, 0);
+  limits.Seed = options.Seed;
+  return limits;
+}
 
 FolderOpener::FolderOpener(const EstimateOptions& options) : options_(options) {}
 
@@ -759,7 +905,13 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settin
   Workspace& ws = ThreadWorkspace();
   DirReader again;
   DirReader* listed = &reader;
-  if (UnzippedBytes(rec) <= options.WholeLimit) {
+  if (rec.Draws != nullptr && UnzippedBytes(rec) > options.WholeLimit) {
+    SavingEstimate est;
+    if (EstimateFromDraws(reader.Fd(), *rec.Draws, options, stop, ws, est))
+      return Stopped(stop) ? SavingEstimate{} : est;
+    if (!open(again)) return {};  // changed since the scan: listed afresh
+    listed = &again;
+  } else if (UnzippedBytes(rec) <= options.WholeLimit) {
     SavingEstimate est;
     if (EstimateWholeDirect(reader, settings, options.WholeLimit, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;

@@ -2,7 +2,8 @@
 // How many bytes zipping a folder would free: each counted file that is not an archive,
 // compressed on its own with raw deflate at level 6 as a zip member is, saves
 // (size - compressed size), or 0 when it would not shrink. Small folders are compressed
-// whole (exact); larger ones are sampled and given a 95% confidence interval.
+// whole (exact); larger ones are sampled and given a 95% confidence interval, small ones
+// from the few files the scan drew in them.
 // Files are opened relative to the folder, never through links, read-only, never written.
 // How the sample is drawn and the interval computed is told in saving_estimate.cpp.
 
@@ -11,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "survey/file_draws.h"
 
 namespace orbelan {
 
@@ -30,7 +33,10 @@ struct SavingEstimate {
 };
 
 struct EstimateOptions {
-  std::int64_t WholeLimit = 64 << 10;   // folders with at most this many bytes: compressed whole
+  std::int64_t WholeLimit = 16 << 10;   // folders with at most this many bytes: compressed whole
+  // Larger folders up to this many bytes are estimated from the few files the scan drew in
+  // them (FolderRec::Draws), when it drew some; larger ones are listed again and sampled.
+  std::int64_t DrawnLimit = 1 << 20;
   std::uint64_t Seed = 1;             // sampling is deterministic for a given seed and folder
   // The folder the scan started from, as the user named it ("" when unknown). A record
   // below it is reopened from it without following any link on the way, so a folder
@@ -40,16 +46,22 @@ struct EstimateOptions {
   std::int64_t PrimeBytes = 16 * 1024;   // history compressed before each sampled block
   double TargetMargin = 0.03;            // stop once the 95% margin is within this share
   // A sampled folder of U bytes reads at most max(BudgetShare * U, MinBudget * min(1,
-  // (U / RampBytes)^2)): from RampBytes on its MinBudget or 5%, below that a share that
+  // (U / RampBytes)^3)): from RampBytes on its MinBudget or 5%, below that a share that
   // shrinks with its size, so that a tree of many small folders costs a fraction of its
   // bytes rather than all of them (such folders get wider margins).
   std::int64_t MinBudget = 3 << 20;
   double BudgetShare = 0.05;
   std::int64_t RampBytes = 8 << 20;
-  // Folders with a small budget sample in smaller blocks (down to this, with as much
+  // Folders with a small budget sample in smaller blocks (down to this, then without
   // history), so the budget still buys enough draws.
   std::int64_t MinBlockBytes = 4 * 1024;
+  // The block measured (cold) in a drawn file larger than it, for folders estimated from
+  // the scan's draws; smaller drawn files are compressed whole.
+  std::int64_t DrawnBlockBytes = 2 * 1024;
 };
+
+// What a scan is to draw for an estimate with these options (Scanner::SetFileDraws).
+FileDrawLimits ScanDrawLimits(const EstimateOptions& options);
 
 // Opens the folders of one run's records for one thread, keeping descriptors of a few
 // folders it passed on the way so that the next record is reached from a near ancestor

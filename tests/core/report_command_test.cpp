@@ -1,7 +1,9 @@
 #include "app/report_command.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <sstream>
@@ -352,6 +354,41 @@ TEST(ReportCommand, EstimateAddsFourCsvFieldsAndTheTotalOnStderr) {
   std::string line = "Estimated saving: ";
   line.append(total).append(" bytes\n");
   EXPECT_EQ(report.err.str(), line);
+}
+
+// Folders the scan drew files in are estimated from those files alone, and the figures do
+// not depend on which thread counted or estimated which folder.
+TEST(ReportCommand, EstimateIsTheSameOnAnyNumberOfThreads) {
+  TempTree tree;
+  std::string text;
+  for (int i = 0; text.size() < 30000; ++i) text.append("line ").append(std::to_string(i % 97)).append(" of a log\n");
+  for (int d = 0; d < 8; ++d) {
+    std::string dir = "folder";
+    dir.append(std::to_string(d));
+    tree.Dir(dir);
+    for (int f = 0; f <= d; ++f) {
+      std::string name = dir;
+      name.append("/part").append(std::to_string(f)).append(".log");
+      const int fd = open(tree.PathOf(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(fd);
+    }
+  }
+  std::string first;
+  for (const char* threads : {"1", "2", "5"}) {
+    Report report;
+    PrepareSettings(report.settings);
+    ASSERT_EQ(report.Run({"--csv", "--estimate", "--threads", threads, tree.Root()}), kReportOk) << report.err.str();
+    const auto records = ParseCsv(report.out.str());
+    ASSERT_EQ(records.size(), 9u) << report.out.str();
+    for (std::size_t r = 1; r < records.size(); ++r) {
+      EXPECT_LE(std::stoll(records[r][15]), FileDraws::kCount * EstimateOptions{}.DrawnBlockBytes) << r;
+      EXPECT_GT(std::stoll(records[r][12]), 0) << r;
+    }
+    if (first.empty()) first = report.out.str();
+    EXPECT_EQ(report.out.str(), first) << threads;
+  }
 }
 
 TEST(ReportCommand, EstimateAddsASavingColumnAndATotalLine) {

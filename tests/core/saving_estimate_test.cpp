@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -18,6 +19,9 @@
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
 #include "platform/dir_reader.h"
+#include "platform/day_number.h"
+#include "survey/counting_crew.h"
+#include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/scanner.h"
 
@@ -84,6 +88,13 @@ FolderRec Rec(const std::string& path) {
   return rec;
 }
 
+// Options under which a folder of up to 64 KiB is compressed whole.
+EstimateOptions WholeUpTo64K() {
+  EstimateOptions options;
+  options.WholeLimit = 64 << 10;
+  return options;
+}
+
 // Options that give every sampled folder the full budget, whatever its size.
 EstimateOptions FullBudget() {
   EstimateOptions options;
@@ -115,7 +126,7 @@ TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   ASSERT_EQ(mkfifo(tree.PathOf("pipe.txt").c_str(), 0644), 0);  // never opened
 
   const Settings settings = TestSettings();
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), settings, EstimateOptions{});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), settings, WholeUpTo64K());
   ASSERT_TRUE(est.Known);
   EXPECT_TRUE(est.Exact());
   const std::int64_t expected = TrueSaving(text) + TrueSaving(noise) + TrueSaving(zeros);
@@ -245,7 +256,8 @@ TEST(SavingEstimate, SmallerFoldersReadLessAndStillCoverTheTruth) {
 }
 
 // A few hundred KiB of text whose budget is smaller than one draw: it still takes the
-// fewest draws an interval may rest on instead of stopping at the first.
+// fewest draws an interval may rest on instead of stopping at the first, whose interval
+// (one rate, no spread) would be [0, all of it].
 TEST(SavingEstimate, ATinyBudgetStillTakesEnoughDraws) {
   TempTree tree;
   const std::string a = Text(128 << 10, 40), b = Text(200 << 10, 41);
@@ -256,9 +268,9 @@ TEST(SavingEstimate, ATinyBudgetStillTakesEnoughDraws) {
   const std::int64_t truth = TrueSaving(a) + TrueSaving(b);
   EXPECT_LE(est.Low, truth);
   EXPECT_GE(est.High, truth);
-  EXPECT_GT(est.Low, truth / 3);
-  EXPECT_LT(est.High - est.Low, static_cast<std::int64_t>(a.size() + b.size()) / 2);
-  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(a.size() + b.size()) / 3);
+  EXPECT_GT(est.Low, truth / 10);
+  EXPECT_GE(est.Sampled, 4 * 4096);  // four cold 4 KiB blocks
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(a.size() + b.size()) / 10);
 }
 
 // The scan's figures choose the way in: a folder it found small is compressed whole straight
@@ -395,7 +407,7 @@ TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
   Write(tree, "open.txt", text);
   Write(tree, "closed.txt", Text(30000, 18));
   ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
-  SavingEstimate est = EstimateUnprivileged(Rec(tree.RootSlash()), {});
+  SavingEstimate est = EstimateUnprivileged(Rec(tree.RootSlash()), WholeUpTo64K());
   ASSERT_TRUE(est.Known);
   EXPECT_FALSE(est.Exact());
   EXPECT_EQ(est.Unreadable, 30000);
@@ -423,10 +435,135 @@ TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
   tree.Remove("large.txt");
 
   tree.Remove("open.txt");
-  est = EstimateUnprivileged(Rec(tree.RootSlash()), {});
+  est = EstimateUnprivileged(Rec(tree.RootSlash()), WholeUpTo64K());
   EXPECT_FALSE(est.Known);
   est = EstimateUnprivileged(Rec(tree.RootSlash()), sampled);
   EXPECT_FALSE(est.Known);
+}
+
+// The folder's record as a scan drawing files for an estimate with these options leaves it.
+FolderRec DrawnRec(const TempTree& tree, const EstimateOptions& options) {
+  FolderRec rec = Rec(tree.RootSlash());
+  DirReader opener;
+  EXPECT_TRUE(opener.OpenPath(tree.RootSlash()));
+  DirReader counter;
+  LocalDayClock clock;
+  FileDrawer drawer(ScanDrawLimits(options));
+  CountFolderFiles(counter, opener.Fd(), rec, TestSettings(), clock, [] { return false; }, &drawer);
+  return rec;
+}
+
+// Text files of many sizes and some random bytes: only the drawn files are read, a block of
+// each at most, and the interval holds the truth.
+TEST(SavingEstimateFromDraws, ReadsOnlyTheDrawnFilesAndCoversTheTruth) {
+  TempTree tree;
+  std::int64_t truth = 0, bytes = 0;
+  for (int i = 0; i < 10; ++i) {
+    const std::string text = Text(static_cast<std::size_t>(3000 + 2500 * i), 60 + static_cast<std::uint64_t>(i));
+    Write(tree, Numbered("notes", i, ".txt"), text);
+    truth += TrueSaving(text);
+    bytes += static_cast<std::int64_t>(text.size());
+  }
+  for (int i = 0; i < 5; ++i) {
+    Write(tree, Numbered("photo", i, ".jpg"), RandomBytes(12000, 70 + static_cast<std::uint64_t>(i)));
+    bytes += 12000;
+  }
+  Write(tree, "packed.zip", Text(50000, 80));  // an archive: neither drawn nor read
+  int covered = 0;
+  constexpr int kSeeds = 20;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    EstimateOptions options;
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const FolderRec rec = DrawnRec(tree, options);
+    ASSERT_NE(rec.Draws, nullptr);
+    const SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), options);
+    ASSERT_TRUE(est.Known);
+    EXPECT_FALSE(est.Exact());
+    EXPECT_LE(est.Sampled, FileDraws::kCount * options.DrawnBlockBytes);
+    EXPECT_GT(est.Sampled, 0);
+    EXPECT_EQ(est.Bytes, bytes);
+    if (est.Low <= truth && truth <= est.High) ++covered;
+    // Listed afresh instead, the same folder reads its four blocks of 4 KiB.
+    EXPECT_GE(EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options).Sampled, 4 * 4096);
+  }
+  EXPECT_GE(covered, kSeeds * 9 / 10);
+}
+
+TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
+  TempTree tree;
+  const std::string text = Text(1800, 90);
+  Write(tree, "only.txt", text);
+  tree.Link("only.txt", "link.txt");
+  EstimateOptions options;
+  options.WholeLimit = 100;  // so that this small folder is estimated from its draws
+  const FolderRec rec = DrawnRec(tree, options);
+  ASSERT_NE(rec.Draws, nullptr);
+  const SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), options);
+  ASSERT_TRUE(est.Exact());
+  EXPECT_EQ(est.Saving, TrueSaving(text));
+  EXPECT_EQ(est.Sampled, 1800);
+  EXPECT_EQ(est.Bytes, 1800 + 8);  // the link's own size: "only.txt"
+
+  // Random bytes: nothing saved, however the blocks fall.
+  tree.Remove("only.txt");
+  tree.Remove("link.txt");
+  for (int i = 0; i < 6; ++i) Write(tree, Numbered("noise", i, ".bin"), RandomBytes(9000, 100 + static_cast<std::uint64_t>(i)));
+  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, {}), TestSettings(), {});
+  ASSERT_TRUE(noise.Known);
+  EXPECT_EQ(noise.Saving, 0);
+  EXPECT_EQ(noise.Low, 0);
+}
+
+// A drawn file that is gone, resized or no longer a regular file: the folder is not what the
+// scan drew from, so it is listed and sampled as it is now, and nothing blocks on a pipe.
+TEST(SavingEstimateFromDraws, AFolderChangedSinceTheScanIsListedAfresh) {
+  TempTree tree;
+  for (int i = 0; i < 4; ++i) Write(tree, Numbered("part", i, ".txt"), Text(9000, 110 + static_cast<std::uint64_t>(i)));
+  const EstimateOptions options;
+  for (int change = 0; change < 3; ++change) {
+    const FolderRec rec = DrawnRec(tree, options);
+    ASSERT_NE(rec.Draws, nullptr);
+    const std::string drawn(rec.Draws->Name(0));
+    tree.Remove(drawn);
+    if (change == 1) Write(tree, drawn, Text(7000, 120));
+    if (change == 2) {
+      ASSERT_EQ(mkfifo(tree.PathOf(drawn).c_str(), 0644), 0);
+    }
+    const SavingEstimate viaDraws = EstimateFolderSaving(rec, TestSettings(), options);
+    const SavingEstimate fresh = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    ASSERT_TRUE(fresh.Known) << change;
+    EXPECT_EQ(viaDraws.Saving, fresh.Saving) << change;
+    EXPECT_EQ(viaDraws.Low, fresh.Low) << change;
+    EXPECT_EQ(viaDraws.High, fresh.High) << change;
+    EXPECT_EQ(viaDraws.Sampled, fresh.Sampled) << change;
+    EXPECT_EQ(viaDraws.Bytes, fresh.Bytes) << change;
+    tree.Remove(drawn);
+    Write(tree, drawn, Text(9000, 130));
+  }
+}
+
+// A drawn file that may not be read counts nothing low and all high for its draws.
+TEST(SavingEstimateFromDraws, UnreadableDrawnFilesWidenTheMargin) {
+  TempTree tree;
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  const std::string open = Text(40000, 140);
+  Write(tree, "open.txt", open);
+  Write(tree, "closed.txt", Text(40000, 141));
+  ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
+  const EstimateOptions options;
+  const FolderRec rec = DrawnRec(tree, options);
+  ASSERT_NE(rec.Draws, nullptr);
+  const std::vector<std::string> names = {std::string(rec.Draws->Name(0)), std::string(rec.Draws->Name(1)),
+                                          std::string(rec.Draws->Name(2)), std::string(rec.Draws->Name(3))};
+  ASSERT_NE(std::count(names.begin(), names.end(), "closed.txt"), 0);  // this seed draws both files
+  ASSERT_NE(std::count(names.begin(), names.end(), "open.txt"), 0);
+  const SavingEstimate est = EstimateUnprivileged(rec, options);
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Unreadable, 40000);
+  EXPECT_LE(est.Sampled, 4 * options.DrawnBlockBytes);
+  const double share = static_cast<double>(std::count(names.begin(), names.end(), "closed.txt")) / 4;
+  EXPECT_GE(static_cast<double>(est.High - est.Low), share * 80000);
+  EXPECT_LE(est.Low, TrueSaving(open));
 }
 
 TEST(SavingEstimate, StopFlagEndsTheEstimateUnknown) {

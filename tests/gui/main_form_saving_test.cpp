@@ -100,6 +100,8 @@ class MainFormSavingTest : public ::testing::Test {
     form_->settings.MinSize = 0;
     form_->settings.ZipExts.Clear();
     form_->settings.ZipExts.Append(".zip");
+    // Folders of these tests (up to 60 KB) are compressed whole: exact figures to compare.
+    Estimator().options.WholeLimit = 64 << 10;
     form_->show();
   }
 
@@ -198,6 +200,27 @@ TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   EXPECT_EQ(EstimateOf("Noise")->Saving, 0);
   EXPECT_EQ(EstimateOf("Packed")->Saving, 0);
   form_->frmProp()->hide();
+}
+
+// With the program's own limits these folders are past the whole-compression limit: the scan
+// draws a few files in each and the estimate reads only those.
+TEST_F(MainFormSavingTest, SmallFoldersAreEstimatedFromTheFilesTheScanDrew) {
+  MakeTree();
+  Open();
+  Estimator().options.WholeLimit = EstimateOptions{}.WholeLimit;
+  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
+  for (const char* name : {"Text", "Mixed", "Noise"}) {
+    const FolderRec* rec = RecordOf(name);
+    ASSERT_NE(rec, nullptr) << name;
+    EXPECT_NE(rec->Draws, nullptr) << name;
+    const SavingEstimate* estimate = EstimateOf(name);
+    ASSERT_NE(estimate, nullptr) << name;
+    EXPECT_TRUE(estimate->Known) << name;
+    EXPECT_LE(estimate->Sampled, FileDraws::kCount * Estimator().options.DrawnBlockBytes) << name;
+  }
+  EXPECT_GT(EstimateOf("Text")->Saving, 40'000 / 2);
+  EXPECT_EQ(EstimateOf("Noise")->Saving, 0);
 }
 
 TEST_F(MainFormSavingTest, SortingBySavingPutsFoldersWithoutAnEstimateLast) {
@@ -406,6 +429,7 @@ TEST_F(MainFormSavingTest, TurnedOffTheWindowIsAsItWas) {
   EXPECT_EQ(prop->size(), QSize(303, 218));
   prop->hide();
   EXPECT_TRUE(form_->Savings().Size() == 0);
+  for (const FolderRec& rec : form_->Folders()) EXPECT_EQ(rec.Draws, nullptr);  // the scan drew nothing
 
   // Turned off while it runs: it stops, and the column is blank again.
   form_->settings.EstimateSavings = true;
