@@ -6,7 +6,7 @@
 //                                     sparse files and disk images (about 4 GiB written at
 //                                     scale 1; sparse files cost little disk)
 //   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B] [--budget B] [--seed S]
-//                    [--ramp B] [--min-block B]
+//                    [--ramp B] [--min-block B] [--drawn B]
 //                                     true saving of every folder (every file compressed
 //                                     whole, raw deflate level 6; kept in DIR/.truth) beside
 //                                     its estimate, then the accuracy and cost targets
@@ -42,6 +42,7 @@
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/counting_crew.h"
 #include "survey/saving_estimate.h"
 #include "survey/scanner.h"
 
@@ -463,6 +464,7 @@ int Run(const std::string& root, int argc, char** argv) {
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
+  options.DrawnLimit = Arg(argc, argv, "--drawn", options.DrawnLimit);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
 
@@ -487,10 +489,17 @@ int Run(const std::string& root, int argc, char** argv) {
     for (const auto& [name, t] : truths) out << name << ' ' << t.bytes << ' ' << t.saving << '\n';
   }
 
+  // Each folder counted as a scan that draws files for the estimate counts it, so that every
+  // folder is estimated the way the program would.
   std::vector<orbelan::FolderRec> recs(names.size());
   std::vector<const orbelan::FolderRec*> order;
+  orbelan::FileDrawer drawer(orbelan::ScanDrawLimits(options));
+  orbelan::LocalDayClock clock;
   for (std::size_t i = 0; i < names.size(); ++i) {
     recs[i].SetPath(root + "/" + names[i] + "/");
+    orbelan::DirReader opener, counter;
+    if (opener.OpenPath(recs[i].Path()))
+      orbelan::CountFolderFiles(counter, opener.Fd(), recs[i], settings, clock, [] { return false; }, &drawer);
     order.push_back(&recs[i]);
   }
   std::vector<orbelan::SavingEstimate> estimates(names.size());
@@ -670,8 +679,15 @@ int Tree(const std::string& root, int argc, char** argv) {
               static_cast<long long>(folders.Count()), order.size(), static_cast<double>(bytes) / (1 << 30));
   std::printf("scan (%d threads, best of 2, warm): %.3f s, %.3f s of CPU, peak RSS %.1f MiB\n",
               orbelan::Scanner::DefaultThreads(), scanTime, scanCpu, scanRss / 1024.0);
-  std::printf("scan drawing files for the estimate: %.3f s, %.3f s of CPU (+%.3f s, +%.3f s)\n", drawTime,
-              drawCpu, drawTime - scanTime, drawCpu - scanCpu);
+  std::size_t drawn = 0, drawBytes = 0;
+  for (const orbelan::FolderRec& rec : folders) {
+    if (!rec.Draws) continue;
+    ++drawn;  // the draws, their names and sizes, and the shared pointer's control block
+    drawBytes += sizeof(orbelan::FileDraws) + rec.Draws->Names.capacity() + 32;
+  }
+  std::printf("scan drawing files for the estimate: %.3f s, %.3f s of CPU (+%.3f s, +%.3f s); "
+              "%zu folders keep draws, %.1f MiB\n",
+              drawTime, drawCpu, drawTime - scanTime, drawCpu - scanCpu, drawn, drawBytes / 1048576.0);
   // What the estimate costs beyond the scan: its own time and what drawing added to the scan.
   const double cost = estimateTime + std::max(0.0, drawTime - scanTime);
   const double costCpu = estimateCpu + std::max(0.0, drawCpu - scanCpu);

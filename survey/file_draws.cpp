@@ -66,7 +66,7 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
   for (int j = 0; j < FileDraws::kCount; ++j) {
     draws->Names.append(names_[j]);
     draws->Names.push_back('\0');
-    draws->Sizes.push_back(sizes_[j]);
+    draws->Sizes[static_cast<std::size_t>(j)] = sizes_[j];
   }
   draws->RegularBytes = regular_;
   draws->OtherBytes = other_;

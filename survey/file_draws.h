@@ -6,18 +6,18 @@
 // with probability size_i / (bytes offered so far), which leaves the draw on any file
 // with probability proportional to its bytes, whatever the order of the directory.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace orbelan {
 
 struct FileDraws {
   static constexpr int kCount = 4;
   std::string Names;                // the drawn files' names, each ended by a NUL, in draw order
-  std::vector<std::int64_t> Sizes;  // each drawn file's size when it was counted
+  std::array<std::int64_t, kCount> Sizes{};  // each drawn file's size when it was counted
   std::int64_t RegularBytes = 0;    // every regular file the draws were made from
   std::int64_t OtherBytes = 0;      // links and other entries counted beside them: never drawn
   // The name of draw j (a file may be drawn more than once).

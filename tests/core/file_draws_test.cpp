@@ -86,7 +86,7 @@ TEST(FileDrawer, KeepsDrawsOnlyForFoldersWithinItsLimits) {
   const auto draws = drawOf(90, 20);
   ASSERT_NE(draws, nullptr);
   EXPECT_EQ(NamesOf(*draws), (std::vector<std::string>(FileDraws::kCount, "file")));
-  EXPECT_EQ(draws->Sizes, (std::vector<std::int64_t>(FileDraws::kCount, 90)));
+  for (std::int64_t size : draws->Sizes) EXPECT_EQ(size, 90);
   EXPECT_EQ(draws->RegularBytes, 90);
   EXPECT_EQ(draws->OtherBytes, 20);
 
