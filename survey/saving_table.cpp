@@ -40,11 +40,18 @@ std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzipped
   if (!estimate->Exact()) text += "about ";
   text += GroupedNumber(estimate->Saving) + " bytes";
   if (total <= 0) return text;
-  text += " (" + std::to_string(PercentOf(estimate->Saving, total)) + "%";
+  const std::int64_t percent = PercentOf(estimate->Saving, total);
+  text += " (" + std::to_string(percent) + "%";
   if (!estimate->Exact()) {
-    const std::int64_t margin =
-        std::max(estimate->Saving - estimate->Low, estimate->High - estimate->Saving);
-    text += " \u00b1 " + std::to_string(std::max<std::int64_t>(PercentOf(margin, total), 1)) + "%";
+    const std::int64_t margin = std::max<std::int64_t>(
+        PercentOf(std::max(estimate->Saving - estimate->Low, estimate->High - estimate->Saving), total), 1);
+    // The few draws of a small folder give a wide interval; "± m" past 0 or 100 would say
+    // what cannot be, so such an interval is given by its ends.
+    if (percent - margin < 0 || percent + margin > 100)
+      text += ", between " + std::to_string(PercentOf(estimate->Low, total)) + "% and " +
+              std::to_string(std::min<std::int64_t>(PercentOf(estimate->High, total), 100)) + "%";
+    else
+      text += " \u00b1 " + std::to_string(margin) + "%";
   }
   return text + ")";
 }

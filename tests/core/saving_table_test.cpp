@@ -63,6 +63,11 @@ TEST_F(SavingTableTest, SentenceForEveryState) {
   // The wider side of a lopsided interval is the margin; halves round up.
   EXPECT_EQ(Sentence(500, 450, 625, 1000),
             "Zipping would free about 500 bytes (50% \u00b1 13%)");
+  // A wide interval that "±" would carry past 0% or 100% is given by its ends.
+  EXPECT_EQ(Sentence(73'000, 16'000, 100'000, 100'000),
+            "Zipping would free about 73,000 bytes (73%, between 16% and 100%)");
+  EXPECT_EQ(Sentence(20'000, 0, 45'000, 100'000),
+            "Zipping would free about 20,000 bytes (20%, between 0% and 45%)");
   // A narrow interval never reads as an exact figure.
   EXPECT_EQ(Sentence(40'000'000, 39'999'999, 40'000'001, 100'000'000),
             "Zipping would free about 40,000,000 bytes (40% \u00b1 1%)");
