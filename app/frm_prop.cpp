@@ -1,5 +1,7 @@
 #include "app/frm_prop.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
@@ -24,6 +26,7 @@ namespace {
 constexpr int kClientWidth = 303;
 constexpr int kClientHeight = 218;
 constexpr int kSavingHeight = 16;  // the saving line, when shown, makes the dialog this much taller
+constexpr int kSavingLine = 13;    // the saving line's own height, one line of text
 constexpr int kPanelHeight = 41;
 constexpr int kFontHeight = 11;  // MS Sans Serif 8 pt
 
@@ -120,7 +123,7 @@ TfrmProp::TfrmProp(QWidget* parent)
                           QStringLiteral("Zip priority = 0"));
   labPriority->setFont(DialogSansFont(kFontHeight, true));
   KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
-  labSaving = MakeLabel(page, "labSaving", {1, 142, 293, 13}, center, QString());
+  labSaving = MakeLabel(page, "labSaving", {1, 142, 293, kSavingLine}, center, QString());
   labSaving->hide();
 
   setTabOrder(butOK, butExplore);
@@ -148,12 +151,19 @@ void TfrmProp::FillFolderInfo(const FolderRec& rec) {
 void TfrmProp::SetSavingText(const QString& text) {
   labSaving->setText(text);
   const bool shown = !text.isEmpty();
-  if (shown == labSaving->isVisibleTo(this)) return;
   labSaving->setVisible(shown);
-  const int height = kClientHeight + (shown ? kSavingHeight : 0);
-  setFixedSize(kClientWidth, height);
-  Panel1->move(0, height - kPanelHeight);
-  TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
+  // A sentence wider than the dialog (a wide interval told by its ends) wraps onto a second
+  // line, and the dialog grows by it, rather than losing both ends of the sentence.
+  const bool wraps = shown && labSaving->fontMetrics().horizontalAdvance(text) > labSaving->width();
+  labSaving->setWordWrap(wraps);
+  const int lineHeight = wraps ? std::max(kSavingLine, labSaving->heightForWidth(labSaving->width())) : kSavingLine;
+  labSaving->setFixedSize(labSaving->width(), lineHeight);
+  const int height = kClientHeight + (shown ? kSavingHeight + lineHeight - kSavingLine : 0);
+  if (size() != QSize(kClientWidth, height)) {
+    setFixedSize(kClientWidth, height);
+    Panel1->move(0, height - kPanelHeight);
+    TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
+  }
   FitSavingLine();
 }
 

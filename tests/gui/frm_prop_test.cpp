@@ -170,6 +170,18 @@ TEST_F(FrmPropTest, SavingLineShowsUnderThePriorityAndGoesWithItsSpace) {
   EXPECT_GE(saving->width(), saving->fontMetrics().horizontalAdvance(saving->text()));
   EXPECT_EQ(Button("butOK")->mapTo(&dialog, QPoint(0, 0)).y(), dialog.height() - 41 + 8);
 
+  // A sentence wider than the dialog wraps onto a second line and the dialog grows by it.
+  const int oneLine = dialog.height();
+  const QString wide = "Zipping would free about 387,817 bytes (78%, between 19% and 100%)";
+  dialog.SetSavingText(wide);
+  EXPECT_GT(saving->fontMetrics().horizontalAdvance(wide), saving->width());
+  EXPECT_GE(saving->height(), 2 * saving->fontMetrics().height());
+  EXPECT_GE(dialog.height(), oneLine + saving->fontMetrics().height());
+  EXPECT_LE(saving->geometry().bottom(), page->height()) << "the second line must not be cut off";
+  EXPECT_EQ(Button("butOK")->mapTo(&dialog, QPoint(0, 0)).y(), dialog.height() - 41 + 8);
+  dialog.SetSavingText("Zipping would free about 184,320,000 bytes (30% \u00b1 3%)");
+  EXPECT_EQ(dialog.height(), oneLine);  // one line again
+
   // A new fill keeps the line until it is set again.
   dialog.FillFolderInfo(ThreeFileFolder());
   EXPECT_TRUE(saving->isVisible());
