@@ -99,7 +99,8 @@ class FolderOpener {
 };
 
 // Estimates one folder's saving from its own files (the ones behind its Unzipped figure,
-// classified as the scan classifies them). stop, when set, is polled between blocks;
+// classified as the scan classifies them); a record over the whole limit that carries the
+// scan's draws (FolderRec::Draws) is estimated from the drawn files unless they changed. stop, when set, is polled between blocks;
 // a stopped estimate returns Known == false. Safe to call on several threads at once, each
 // with its own opener (or none: each folder is then opened from the top).
 SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
