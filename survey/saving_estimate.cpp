@@ -748,8 +748,10 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
     const double at = static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
     const std::int64_t start = size <= block ? -1 : static_cast<std::int64_t>(at * static_cast<double>(size)) / block * block;
     ++d.draws;
-    auto same = std::find_if(measured.begin(), measured.end(),
-                             [&](const Measured& m) { return m.name == name && m.start == start; });
+    // A unit measured before gives the same again; a file found unreadable is so at any offset.
+    auto same = std::find_if(measured.begin(), measured.end(), [&](const Measured& m) {
+      return m.name == name && (m.start == start || m.rate < 0);
+    });
     double rate = 0;
     if (same != measured.end()) {
       rate = same->rate;
