@@ -648,7 +648,8 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
   }
   FolderList folders;
   SilentScanObserver observer;
-  Scanner scanner(folders, TestSettings(), observer);
+  const Settings settings = TestSettings();  // the scanner keeps a reference to it
+  Scanner scanner(folders, settings, observer);
   scanner.SetThreads(1);
   scanner.Run(tree.Root());
   ASSERT_EQ(folders.Count(), kLevels + 1);
