@@ -42,8 +42,9 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings&
   while (reader.Next(entry)) {
     if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
         stat.Kind != EntryKind::Directory) {
-      TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings);
-      if (drawing && IsUnzippedFile(entry.NameView(), settings)) {
+      const bool unzipped =
+          TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings);
+      if (drawing && unzipped) {
         if (stat.Kind == EntryKind::File)
           drawer->Offer(entry.NameView(), stat.Size);
         else

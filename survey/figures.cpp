@@ -117,13 +117,13 @@ bool IsUnzippedFile(std::string_view fileName, const Settings& settings) {
   return !AnyEqualsLowered(ext, settings.IgnoreExts) && !ZipExtAnyCase(ext, settings);
 }
 
-void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
+bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const Settings& settings) {
   const std::string_view ext = ExtensionOf(fileName);
   if (AnyEqualsLowered(ext, settings.IgnoreExts)) {
     ++rec.NIgno;
     AddSize(rec.SzIgno, size);
-    return;
+    return false;
   }
   ++rec.NFiles;
   AddSize(rec.SzFiles, size);
@@ -131,7 +131,9 @@ void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, dou
   if (ZipExtAnyCase(ext, settings)) {
     ++rec.NZips;
     AddSize(rec.SzZips, size);
+    return false;
   }
+  return true;
 }
 
 std::int64_t UnzippedBytes(const FolderRec& rec) { return rec.SzFiles - rec.SzZips; }

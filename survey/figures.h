@@ -20,7 +20,8 @@ bool IsZipExt(std::string_view lowerExt, const Settings& settings);
 // and not an archive, exactly as TallyFile sorts it.
 bool IsUnzippedFile(std::string_view fileName, const Settings& settings);
 // Counts one file into rec. modified is a day number (days since 1899-12-30, local time).
-void TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
+// True when the file went into the Unzipped bytes (IsUnzippedFile).
+bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const Settings& settings);
 
 // Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)

@@ -30,6 +30,19 @@ FolderRec Sized(std::int64_t files, std::int64_t zips) {
 
 // --- Classification -------------------------------------------------------------------
 
+// TallyFile says which files it put into the Unzipped bytes, as IsUnzippedFile does.
+TEST(Classification, TallyFileTellsWhatWentIntoUnzipped) {
+  Settings s;
+  s.ZipExts.Append(".zip");
+  s.IgnoreExts.Append(".tmp");
+  for (const char* name : {"notes.txt", "old.ZIP", "setup.ex_", "scratch.TMP", "readme_", "plain", "a.tar.gz"}) {
+    FolderRec rec;
+    const bool unzipped = TallyFile(rec, name, 100, 1.0, s);
+    EXPECT_EQ(unzipped, IsUnzippedFile(name, s)) << name;
+    EXPECT_EQ(unzipped, UnzippedBytes(rec) == 100) << name;
+  }
+}
+
 TEST(Classification, UnderscoreMarksAnArchiveOnlyAfterADot) {
   Settings s;  // ZipExts empty
   FolderRec rec;
