@@ -43,6 +43,7 @@
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/counting_crew.h"
+#include "survey/random_bits.h"
 #include "survey/saving_estimate.h"
 #include "survey/scanner.h"
 
@@ -58,12 +59,7 @@ double Seconds(Clock::time_point since) {
 struct Rng {
   std::uint64_t s;
   explicit Rng(std::uint64_t seed) : s(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
+  std::uint64_t Next() { return orbelan::SplitMix64(s); }
   std::uint64_t Below(std::uint64_t n) { return n == 0 ? 0 : Next() % n; }
   double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
   // Roughly Zipf: small indices far more often.

@@ -1,30 +1,9 @@
 #include "survey/file_draws.h"
 
 #include "survey/figures.h"
+#include "survey/random_bits.h"
 
 namespace orbelan {
-namespace {
-
-std::uint64_t Mix(std::uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-// The uniform numbers in [0, 1) that decide a file's draws come from its name: the same
-// file in the same folder is drawn the same way in every scan, on any thread.
-std::uint64_t NameHash(std::uint64_t seed, std::string_view name) {
-  std::uint64_t h = 1469598103934665603ull ^ seed;
-  for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
-  return h;
-}
-
-double Uniform(std::uint64_t nameHash, int j) {
-  const std::uint64_t h = Mix(nameHash + 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(j + 1));
-  return static_cast<double>(h >> 11) * 0x1.0p-53;
-}
-
-}  // namespace
 
 std::string_view FileDraws::Name(std::size_t j) const {
   std::size_t at = 0;
@@ -45,9 +24,12 @@ void FileDrawer::Offer(std::string_view name, std::int64_t size) {
   AddSize(regular_, size);
   if (regular_ > limits_.UpTo) return;  // too big to keep draws: no need to make them
   const double share = static_cast<double>(size) / static_cast<double>(regular_);
-  const std::uint64_t hash = NameHash(limits_.Seed, name);
+  // The uniform numbers that decide a file's draws come from its name: the same file in the
+  // same folder is drawn the same way in every scan, on any thread.
+  std::uint64_t state = FnvStart(limits_.Seed);
+  for (unsigned char c : name) state = FnvAdd(state, c);
   for (int j = 0; j < FileDraws::kCount; ++j) {
-    if (Uniform(hash, j) < share) {
+    if (UnitInterval(SplitMix64(state)) < share) {
       names_[j].assign(name);
       sizes_[j] = size;
     }

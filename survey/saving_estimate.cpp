@@ -91,6 +91,7 @@
 #include "survey/figures.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
+#include "survey/random_bits.h"
 
 namespace orbelan {
 namespace {
@@ -141,13 +142,6 @@ std::int64_t ToBytes(double v) {
   if (!(v > 0)) return 0;
   if (v >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
   return static_cast<std::int64_t>(std::llround(v));
-}
-
-std::uint64_t SplitMix(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
 }
 
 // One deflate compressor and the buffers a worker reuses from folder to folder.
@@ -474,8 +468,8 @@ bool EstimateWholeDirect(DirReader& reader, const Settings& settings, std::int64
 // The random shift's seed: the caller's seed and the folder's files (names and sizes), so
 // that the same folder gives the same estimate wherever it lies and whichever thread runs it.
 std::uint64_t FolderSeed(std::uint64_t seed, const Listing& listing) {
-  std::uint64_t h = 1469598103934665603ull ^ seed;
-  auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+  std::uint64_t h = FnvStart(seed);
+  auto mix = [&h](std::uint64_t v) { h = FnvAdd(h, v); };
   for (char c : listing.names) mix(static_cast<unsigned char>(c));
   for (const FileEntry& f : listing.files) mix(static_cast<std::uint64_t>(f.size));
   return h;
@@ -508,7 +502,7 @@ class Sampler {
       return std::strcmp(listing_.names.c_str() + a.nameOffset, listing_.names.c_str() + b.nameOffset) < 0;
     });
     std::uint64_t state = FolderSeed(options.Seed, listing_);
-    shift_ = static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
+    shift_ = UnitInterval(SplitMix64(state));
     ends_.reserve(files.size());
     std::int64_t end = 0;
     for (const FileEntry& f : files) ends_.push_back(end = AddSat(end, f.size));
@@ -745,7 +739,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
     }
     const std::string_view name = draws.Name(j);
     const std::int64_t size = draws.Sizes[j];
-    const double at = static_cast<double>(SplitMix(state) >> 11) * 0x1.0p-53;
+    const double at = UnitInterval(SplitMix64(state));
     const std::int64_t start = size <= block ? -1 : static_cast<std::int64_t>(at * static_cast<double>(size)) / block * block;
     ++d.draws;
     // A unit measured before gives the same again; a file found unreadable is so at any offset.

@@ -23,6 +23,7 @@
 #include "survey/counting_crew.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
+#include "survey/random_bits.h"
 #include "survey/scanner.h"
 
 namespace orbelan {
@@ -30,12 +31,7 @@ namespace {
 
 using testing::TempTree;
 
-std::uint64_t Next(std::uint64_t& s) {
-  std::uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
+std::uint64_t Next(std::uint64_t& s) { return SplitMix64(s); }
 
 std::string RandomBytes(std::size_t size, std::uint64_t seed) {
   std::string out(size, '\0');
