@@ -159,12 +159,15 @@ void TfrmProp::SetSavingText(const QString& text) {
   const int lineHeight = wraps ? std::max(kSavingLine, labSaving->heightForWidth(labSaving->width())) : kSavingLine;
   labSaving->setFixedSize(labSaving->width(), lineHeight);
   const int height = kClientHeight + (shown ? kSavingHeight + lineHeight - kSavingLine : 0);
-  if (size() != QSize(kClientWidth, height)) {
-    setFixedSize(kClientWidth, height);
-    Panel1->move(0, height - kPanelHeight);
-    TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
-  }
+  if (this->height() != height) SetHeight(height);
   FitSavingLine();
+}
+
+// The dialog this tall: the page above grows, the button panel stays at the bottom.
+void TfrmProp::SetHeight(int height) {
+  setFixedSize(kClientWidth, height);
+  Panel1->move(0, height - kPanelHeight);
+  TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
 }
 
 void TfrmProp::showEvent(QShowEvent* event) {
@@ -176,10 +179,7 @@ void TfrmProp::FitSavingLine() {
   if (!isVisible() || !labSaving->isVisibleTo(this)) return;
   const int missing = labSaving->geometry().bottom() + 3 - labSaving->parentWidget()->height();
   if (missing <= 0) return;
-  const int height = this->height() + missing;
-  setFixedSize(kClientWidth, height);
-  Panel1->move(0, height - kPanelHeight);
-  TabbedNotebook1->resize(kClientWidth, height - kPanelHeight);
+  SetHeight(height() + missing);
 }
 
 void TfrmProp::butOKClick() { hide(); }

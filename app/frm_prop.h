@@ -37,6 +37,7 @@ class TfrmProp : public QDialog {
   // Makes the dialog tall enough for the saving line under the page's tabs, whose height
   // depends on the style; known only once the notebook is laid out.
   void FitSavingLine();
+  void SetHeight(int height);
 
   BevelPanel* Panel1 = nullptr;
   QPushButton* butOK = nullptr;
