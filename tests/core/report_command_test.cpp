@@ -60,6 +60,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A report's context writing to out and err.
+ReportContext ContextFor(Settings& settings, std::ostream& out, std::ostream& err) {
+  ReportContext context;
+  context.settings = &settings;
+  context.out = &out;
+  context.err = &err;
+  return context;
+}
+
 struct Report {
   Settings settings;
   std::ostringstream out, err;
@@ -67,10 +76,7 @@ struct Report {
   double today = 0;
 
   int Run(const std::vector<std::string>& args) {
-    ReportContext context;
-    context.settings = &settings;
-    context.out = &out;
-    context.err = &err;
+    ReportContext context = ContextFor(settings, out, err);
     context.interrupted = &interrupted;
     context.today = today;
     return RunReport(args, context);
@@ -280,10 +286,7 @@ TEST(ReportCommand, AReportThatCannotBeWrittenFailsWithAMessage) {
     RefusingBuffer refusing;
     std::ostream out(&refusing);
     std::ostringstream err;
-    ReportContext context;
-    context.settings = &settings;
-    context.out = &out;
-    context.err = &err;
+    ReportContext context = ContextFor(settings, out, err);
     EXPECT_EQ(RunReport(args, context), kReportWriteFailed) << args[0];
     EXPECT_EQ(err.str(), "orbelan-report: could not write the report\n");
   }
@@ -446,10 +449,7 @@ TEST(ReportCommand, AnInterruptedEstimatePrintsNothing) {
   InterruptOnEstimate errBuffer(interrupted);
   std::ostream err(&errBuffer);
   std::ostringstream out;
-  ReportContext context;
-  context.settings = &settings;
-  context.out = &out;
-  context.err = &err;
+  ReportContext context = ContextFor(settings, out, err);
   context.interrupted = &interrupted;
   context.showProgress = true;
   EXPECT_EQ(RunReport({"--estimate", sample.tree.Root()}, context), kReportCanceled);
