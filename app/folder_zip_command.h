@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "settings/settings.h"
-#include "survey/folder_zipper.h"
+#include "archive/folder_zipper.h"
 
 class QLabel;
 class QProgressBar;

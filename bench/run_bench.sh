@@ -8,7 +8,7 @@
 #   --gen PATH        the tree generator (gen_tree.py); needed when no --tree is given
 #   --gen-args "..."  extra generator arguments, e.g. "--dirs 100000 --files 1500000"
 #   --floor PATH      floor.c to build and compare against (skipped when not given)
-#   --build DIR       build folder holding app/orbelan-report and bench/scan_totals
+#   --build DIR       build folder holding cli/orbelan-report and bench/scan_totals
 #                     (default: ./build)
 #   --rounds N        timed rounds (default 7)
 #   --keep            keep a generated tree
@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-report="$build/app/orbelan-report"
+report="$build/cli/orbelan-report"
 totals="$build/bench/scan_totals"
 for program in "$report" "$totals"; do
   [ -x "$program" ] || { echo "run_bench.sh: $program not built" >&2; exit 2; }

@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$tree" ] && [ -x "$floor" ] || { echo "threads_bench.sh: give --tree DIR and --floor BINARY" >&2; exit 2; }
-report="$build/app/orbelan-report"
+report="$build/cli/orbelan-report"
 [ -x "$report" ] || { echo "threads_bench.sh: $report not built" >&2; exit 2; }
 work=$(mktemp -d /tmp/orbelan-threads-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "ui/link_trash.h"
+#include "platform/link_trash.h"
 
 namespace orbelan {
 

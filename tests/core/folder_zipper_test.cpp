@@ -2,7 +2,7 @@
 // holds when read back with libarchive, what goes to the (stand-in) trash, and every way
 // the work stops with nothing changed.
 
-#include "survey/folder_zipper.h"
+#include "archive/folder_zipper.h"
 
 #include <archive.h>
 #include <archive_entry.h>

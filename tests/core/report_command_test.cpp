@@ -1,4 +1,4 @@
-#include "app/report_command.h"
+#include "cli/report_command.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
-#include "app/report_format.h"
+#include "cli/report_format.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
 

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/report_command.h"
-#include "app/report_format.h"
+#include "cli/report_command.h"
+#include "cli/report_format.h"
 
 namespace orbelan {
 namespace {

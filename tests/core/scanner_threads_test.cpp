@@ -19,7 +19,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/report_command.h"
+#include "cli/report_command.h"
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "settings/settings.h"

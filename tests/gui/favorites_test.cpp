@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/frm_fav.h"
+#include "dialogs/frm_fav.h"
 #include "settings/settings.h"
 #include "tests/gui/scripted_interaction.h"
 

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/frm_prop.h"
+#include "dialogs/frm_prop.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "tests/gui/scripted_interaction.h"

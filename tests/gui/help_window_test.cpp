@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "app/help_window.h"
+#include "dialogs/help_window.h"
 
 namespace orbelan {
 namespace {

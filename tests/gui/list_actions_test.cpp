@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/list_actions.h"
+#include "app/list_actions.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "tests/gui/scripted_interaction.h"

@@ -18,7 +18,7 @@
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
-#include "settings/frm_lists.h"
+#include "dialogs/frm_lists.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

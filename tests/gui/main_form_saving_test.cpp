@@ -22,12 +22,12 @@
 #include <random>
 #include <string>
 
-#include "app/frm_prop.h"
+#include "dialogs/frm_prop.h"
 #include "app/gui_saving_estimator.h"
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
-#include "settings/frm_lists.h"
+#include "dialogs/frm_lists.h"
 #include "survey/figures.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"

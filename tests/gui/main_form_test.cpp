@@ -31,12 +31,12 @@
 #include <vector>
 
 #include "ui/desktop_interaction.h"
-#include "app/frm_prop.h"
+#include "dialogs/frm_prop.h"
 #include "app/gui_scan_observer.h"
 #include "app/main_form.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
-#include "settings/frm_lists.h"
+#include "dialogs/frm_lists.h"
 #include "ui/splash_window.h"
 #include "survey/figures.h"
 #include "tests/gui/scripted_interaction.h"

@@ -17,7 +17,7 @@
 
 #include <memory>
 
-#include "app/frm_prop.h"
+#include "dialogs/frm_prop.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "app/results_view.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/frm_lists.h"
+#include "dialogs/frm_lists.h"
 #include "settings/settings.h"
 #include "tests/gui/scripted_interaction.h"
 

@@ -11,9 +11,9 @@
 #include <QTabWidget>
 #include <gtest/gtest.h>
 
-#include "app/frm_prop.h"
-#include "settings/frm_fav.h"
-#include "settings/frm_lists.h"
+#include "dialogs/frm_prop.h"
+#include "dialogs/frm_fav.h"
+#include "dialogs/frm_lists.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "tests/gui/scripted_interaction.h"

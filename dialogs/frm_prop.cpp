@@ -1,4 +1,4 @@
-#include "app/frm_prop.h"
+#include "dialogs/frm_prop.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@
 #include <QStyle>
 #include <QTabWidget>
 
-#include "app/folder_actions.h"
+#include "ui/interaction.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "ui/bevel_panel.h"
@@ -184,6 +184,6 @@ void TfrmProp::FitSavingLine() {
 
 void TfrmProp::butOKClick() { hide(); }
 
-void TfrmProp::butExploreClick() { ExploreFolder(path_); }
+void TfrmProp::butExploreClick() { interaction().OpenFolder(path_); }
 
 }  // namespace orbelan

@@ -1,4 +1,4 @@
-#include "settings/frm_lists.h"
+#include "dialogs/frm_lists.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,11 +16,11 @@
 #include <QVBoxLayout>
 
 #include "ui/interaction.h"
-#include "settings/entry_list_widget.h"
+#include "dialogs/entry_list_widget.h"
 #include "settings/settings.h"
 #include "ui/face_fonts.h"
 #include "ui/readable_colour.h"
-#include "settings/size_spin_box.h"
+#include "dialogs/size_spin_box.h"
 #include "survey/figures.h"
 
 namespace orbelan {

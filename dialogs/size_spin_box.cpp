@@ -1,4 +1,4 @@
-#include "settings/size_spin_box.h"
+#include "dialogs/size_spin_box.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "app/help_window.h"
+#include "dialogs/help_window.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/report_command.h"
+#include "cli/report_command.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +14,7 @@
 #include "platform/start_path.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
-#include "app/report_format.h"
+#include "cli/report_format.h"
 #include "survey/figures.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"

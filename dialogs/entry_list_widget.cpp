@@ -1,4 +1,4 @@
-#include "settings/entry_list_widget.h"
+#include "dialogs/entry_list_widget.h"
 
 #include <QByteArray>
 #include <QListWidget>

@@ -1,4 +1,4 @@
-#include "survey/folder_zipper.h"
+#include "archive/folder_zipper.h"
 
 #include <archive.h>
 #include <archive_entry.h>

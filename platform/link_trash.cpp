@@ -1,4 +1,4 @@
-#include "ui/link_trash.h"
+#include "platform/link_trash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

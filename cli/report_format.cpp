@@ -1,4 +1,4 @@
-#include "app/report_format.h"
+#include "cli/report_format.h"
 
 #include <algorithm>
 #include <array>

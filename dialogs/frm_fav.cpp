@@ -1,4 +1,4 @@
-#include "settings/frm_fav.h"
+#include "dialogs/frm_fav.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/interaction.h"
-#include "settings/entry_list_widget.h"
+#include "dialogs/entry_list_widget.h"
 #include "settings/settings.h"
 #include "ui/face_fonts.h"
 #include "ui/readable_colour.h"

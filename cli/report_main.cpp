@@ -11,7 +11,7 @@
 #include "platform/day_number.h"
 #include "platform/system_paths.h"
 #include "settings/settings.h"
-#include "app/report_command.h"
+#include "cli/report_command.h"
 
 namespace {
 

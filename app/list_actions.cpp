@@ -1,10 +1,10 @@
-#include "settings/list_actions.h"
+#include "app/list_actions.h"
 
 #include <QApplication>
 #include <QString>
 
 #include "ui/interaction.h"
-#include "settings/entry_list_widget.h"
+#include "dialogs/entry_list_widget.h"
 #include "settings/settings.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Fails when a source file includes a header from a folder its library may not use.
+# Each folder is one library; it may include its own headers and those of the folders
+# named for it here, which lie below it in the build's order. Tests, benchmarks and tools
+# may include anything.
+set -euo pipefail
+top=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+cd "$top"
+
+declare -A allowed=(
+  [platform]=""
+  [survey]="platform settings"  # settings: until the engine takes scan rules of its own
+  [archive]="survey platform settings"  # settings: likewise
+  [settings]="platform"
+  [cli]="settings archive survey platform"
+  [ui]="platform"
+  [dialogs]="ui settings survey platform"
+  [app]="dialogs ui settings archive survey platform"
+)
+
+bad=0
+for folder in "${!allowed[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS=: read -r file line text; do
+    target=$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$text")
+    [ "$target" = "$folder" ] && continue
+    [ -d "$target" ] || continue  # not one of ours (a subfolder of the same library)
+    if [[ " ${allowed[$folder]} " != *" $target "* ]]; then
+      echo "$file:$line: $folder/ may not include $target/ ($text)"
+      bad=1
+    fi
+  done < <(grep -nE '^\s*#\s*include "[^"]+/' -r "$folder" --include='*.cpp' --include='*.h' || true)
+done
+[ "$bad" -eq 0 ] && echo "includes point down: ok"
+exit "$bad"
