@@ -1,74 +1,5 @@
-// The saving estimate of one folder.
-//
-// What is estimated. U = the bytes of the folder's counted non-archive files as found now.
-// Regular files are the population; a link (never opened, never followed) and any other
-// non-regular entry count with their own size towards U and save exactly 0. The true saving
-// is the sum over regular files of max(0, size - deflate6(file)).
-//
-// Small folders (U <= WholeLimit, 16 KiB): every file is compressed whole; the result is exact.
-//
-// Folders up to DrawnLimit (1 MiB) that the scan drew files in (FileDraws: 4 independent
-// draws, each a file with probability proportional to its bytes) are estimated from those
-// files alone, with no second listing: see EstimateFromDraws. A tree of thousands of small
-// folders would otherwise cost about a scan's worth of listing and sizing again.
-//
-// The budget of a folder listed and sampled here. It may read max(BudgetShare * U,
-// MinBudget * min(1, U/RampBytes)^3) bytes: 3 MiB or 5% from 8 MiB on, and below 8 MiB a
-// share shrinking with the size (4 MiB reads about 384 KiB, 2 MiB 48 KiB), but never fewer
-// than 4 draws. Small folders thus cost a fraction of their bytes and get wider, still
-// honest, intervals. The sampling unit B is sized so the budget buys about 32 draws: from
-// BlockBytes (16 KiB, with PrimeBytes of history) down to MinBlockBytes (4 KiB, cold).
-//
-// Larger folders are sampled by bytes. The regular files, ordered by size (largest first,
-// then by name), are laid end to end on [0, U_reg). Files of at most max(B, min(64 KiB,
-// 4 B)) are one unit each; larger files are cut into blocks of B bytes (the last one
-// shorter). Draw k picks the byte at x_k * U_reg, where x_k = frac(u + k * (sqrt(5) - 1) / 2)
-// and u is a random shift from the seed and the folder's file names and sizes: each x_k is
-// uniform on [0, 1), so each draw picks a unit with probability proportional to its bytes,
-// while the golden-ratio sequence spreads any prefix of draws evenly over the files (an
-// implicit stratification by file and by file size).
-// The drawn unit gives a saving rate y in [0, 1]:
-//  - a whole small file: max(0, size - deflate6(file)) / size, exact for that file;
-//  - a block of a large file: 1 - (deflate6(prior + block) - deflate6(prior)) / block,
-//    prior being the PrimeBytes just before the block, so the block is measured with the
-//    history deflate would have inside the file (a block compressed cold understates the
-//    saving; the bench measures by how much), clipped to [0, 1]. Clipping at 0 is the
-//    per-file max(0, .) for incompressible files; for a file mixing compressible and
-//    incompressible blocks it over-counts by at most deflate's stored-block overhead
-//    (5 bytes per 64 KiB), far inside the margin;
-//  - a block wholly inside a hole of a sparse file (SEEK_DATA): y = 1, nothing read.
-// Point estimate: S = U_reg * mean(y) (Hansen-Hurwitz, unbiased for the sum of unit savings).
-//
-// Confidence (95%): with m draws of which r were readable, mean of the readable y and s^2
-// their variance by successive differences (the draws sorted by position, s^2 = sum of
-// squared neighbour differences / 2(r - 1), the usual estimator for a systematic sample):
-//  - sampling term  t * s / sqrt(r), t the 97.5% quantile of Student's t with r - 1 degrees
-//    of freedom (1.96 for many draws; the few draws of a small budget get a wider one);
-//  - unreadable draws (file unreadable, vanished, shrunk) count as y = 0 for the low bound
-//    and y = 1 for the high bound, so the interval widens by their share of the draws;
-//  - unseen data: the draws may all have hit one kind of data. Bytes no draw has seen
-//    (U_unseen: small files not drawn, blocks of large files not drawn) may have any rate;
-//    by the rule of three a set of bytes that m independent draws all missed holds less
-//    than 3/m of U_reg with 95% confidence. So d = min(U_unseen, 3 U_reg / m) / U_reg
-//    widens the interval by (1 - mean) * d upwards and mean * d downwards: a folder whose
-//    huge incompressible file drew every sample keeps a margin until the small files are
-//    seen or enough draws make their share small; so does a sparse image whose draws all
-//    fell into holes;
-//    (The rule holds for independent draws; the golden-ratio draws cover the bytes at
-//    least as evenly.)
-//  - block measurement: half a point of U_reg either way (kBlockError), for what priming
-//    leaves of the cold-block bias and for holes taken as saving everything (zeros keep
-//    about a thousandth); upwards more with less history (PrimingBias), since a primed
-//    block still understates what deflate achieves inside the file.
-// Sampling stops when the half-width is within TargetMargin of U, or the next draw could
-// take the bytes read past the budget. When every file
-// turns out to be a small file compressed whole, the sum of their exact savings replaces
-// the estimate (margin 0).
-//
-// Bad input: files are opened with openat relative to the folder's descriptor, O_NOFOLLOW,
-// O_NONBLOCK (a FIFO swapped in never blocks), O_NOATIME where permitted, and fstat'ed:
-// anything not a regular file is never read. Reads stop at the size the file had when
-// listed; a file that shrank or vanished counts as unreadable for what is missing.
+// The saving estimate of one folder: reading, compressing and drawing. How the sample is
+// drawn and why the interval is what it is: docs/saving-estimate.md.
 
 #include "survey/saving_estimate.h"
 
@@ -92,6 +23,7 @@
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
+#include "survey/saving_interval.h"
 
 namespace orbelan {
 namespace {
@@ -104,44 +36,10 @@ constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
 // cheaper than blocks that each read their history again.
 constexpr std::int64_t kWholeFileUnit = 64 * 1024;
-// What measuring blocks instead of whole files may miss: priming leaves at most about
-// half a point of bias in the bench (16 KiB blocks, 16 KiB of history), and a file's deflate
-// stream has block headers the blocks do not; the interval allows half a point of the bytes
-// for it.
-constexpr double kBlockError = 0.005;
-
-// How far below the whole-file saving a block primed with this much history may measure,
-// as the bench's bias mode finds over text, source, logs, binaries and mixed data (the
-// largest shortfall, rounded up): 16 KiB 0.5 point, 8 KiB 1.2, 4 KiB 2.1; a cold block of
-// 4 KiB or more 6.7, of 2 KiB 10.1.
-double PrimingBias(std::int64_t prime, std::int64_t block) {
-  if (prime >= 16 * 1024) return kBlockError;
-  if (prime >= 8 * 1024) return 0.015;
-  if (prime >= 4 * 1024) return 0.025;
-  return block >= 4 * 1024 ? 0.08 : 0.11;
-}
-
-// The 97.5% quantile of Student's t with df degrees of freedom: the few draws of a small
-// folder widen its interval as they should; from 30 on, the normal 1.96 is close enough.
-double TwoSided95(int df) {
-  static constexpr double kT[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
-                                  2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
-                                  2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045};
-  if (df < 1) return kT[0];
-  if (df <= static_cast<int>(std::size(kT))) return kT[df - 1];
-  return 1.96 + 2.4 / df;  // within 0.005 of the quantile from 30 on
-}
-
 // Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
 std::int64_t AddSat(std::int64_t a, std::int64_t b) {
   AddSize(a, b);
   return a;
-}
-
-std::int64_t ToBytes(double v) {
-  if (!(v > 0)) return 0;
-  if (v >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
-  return static_cast<std::int64_t>(std::llround(v));
 }
 
 // One deflate compressor and the buffers a worker reuses from folder to folder.
@@ -230,43 +128,6 @@ double BlockRate(int fd, const struct stat& st, std::int64_t start, std::int64_t
   const std::int64_t withPrior = ws.Compressed(ws.in.data(), static_cast<std::size_t>(n));
   const std::int64_t priorOnly = prior > 0 ? ws.Compressed(ws.in.data(), static_cast<std::size_t>(prior)) : 0;
   return std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
-}
-
-// What the draws of a sampled folder found, for its interval (see the top of this file).
-struct DrawSums {
-  int draws = 0, readable = 0, unreadableDraws = 0;
-  double sum = 0;         // of the readable draws' rates
-  double variance = 0;    // of one draw's rate
-  std::int64_t total = 0; // the regular bytes drawn from
-  std::int64_t unseen = 0, read = 0, unreadableBytes = 0;
-  double biasUp = kBlockError;  // what measuring blocks may leave below the truth
-
-  void Readable(double rate) {
-    ++readable;
-    sum += rate;
-  }
-};
-
-SavingEstimate SampledInterval(const DrawSums& d) {
-  SavingEstimate est;
-  est.Sampled = d.read;
-  est.Unreadable = d.unreadableBytes;
-  if (d.readable == 0) return est;
-  const double r = static_cast<double>(d.readable);
-  const double m = static_cast<double>(d.draws);
-  const double mean = d.sum / r;
-  const double sampling = TwoSided95(d.readable - 1) * std::sqrt(d.variance / r);
-  const double unreadShare = static_cast<double>(d.unreadableDraws) / m;
-  const double total = static_cast<double>(d.total);
-  const double unseen = std::min(static_cast<double>(d.unseen), 3.0 * total / m) / total;
-  // Readable draws weigh (1 - unreadShare); the unreadable ones count 0 or 1.
-  const double low = (1 - unreadShare) * (mean - sampling) - mean * unseen - kBlockError;
-  const double high = (1 - unreadShare) * (mean + sampling) + unreadShare + (1 - mean) * unseen + d.biasUp;
-  est.Known = true;
-  est.Low = ToBytes(std::clamp(low, 0.0, 1.0) * total);
-  est.High = ToBytes(std::clamp(high, 0.0, 1.0) * total);
-  est.Saving = std::clamp(ToBytes(mean * total), est.Low, est.High);
-  return est;
 }
 
 struct FileEntry {

@@ -1,0 +1,56 @@
+#include "survey/saving_interval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <limits>
+
+namespace orbelan {
+
+double PrimingBias(std::int64_t prime, std::int64_t block) {
+  if (prime >= 16 * 1024) return kBlockError;
+  if (prime >= 8 * 1024) return 0.015;
+  if (prime >= 4 * 1024) return 0.025;
+  return block >= 4 * 1024 ? 0.08 : 0.11;
+}
+
+double TwoSided95(int df) {
+  static constexpr double kT[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                  2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                  2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045};
+  if (df < 1) return kT[0];
+  if (df <= static_cast<int>(std::size(kT))) return kT[df - 1];
+  return 1.96 + 2.4 / df;  // within 0.005 of the quantile from 30 on
+}
+
+std::int64_t ToBytes(double v) {
+  if (!(v > 0)) return 0;
+  if (v >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(std::llround(v));
+}
+
+SavingEstimate SampledInterval(const DrawSums& d) {
+  SavingEstimate est;
+  est.Sampled = d.read;
+  est.Unreadable = d.unreadableBytes;
+  if (d.readable == 0) return est;
+  const double r = static_cast<double>(d.readable);
+  const double m = static_cast<double>(d.draws);
+  const double mean = d.sum / r;
+  const double sampling = TwoSided95(d.readable - 1) * std::sqrt(d.variance / r);
+  const double unreadShare = static_cast<double>(d.unreadableDraws) / m;
+  const double total = static_cast<double>(d.total);
+  // Rule of three: bytes that m independent draws all missed hold less than 3/m of the
+  // total with 95% confidence, whatever their rate.
+  const double unseen = std::min(static_cast<double>(d.unseen), 3.0 * total / m) / total;
+  // Readable draws weigh (1 - unreadShare); the unreadable ones count 0 or 1.
+  const double low = (1 - unreadShare) * (mean - sampling) - mean * unseen - kBlockError;
+  const double high = (1 - unreadShare) * (mean + sampling) + unreadShare + (1 - mean) * unseen + d.biasUp;
+  est.Known = true;
+  est.Low = ToBytes(std::clamp(low, 0.0, 1.0) * total);
+  est.High = ToBytes(std::clamp(high, 0.0, 1.0) * total);
+  est.Saving = std::clamp(ToBytes(mean * total), est.Low, est.High);
+  return est;
+}
+
+}  // namespace orbelan
