@@ -10,11 +10,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
 
-#include "platform/link_trash.h"
+#include "platform/trash.h"
 
 namespace orbelan {
 
@@ -119,27 +118,12 @@ void DesktopInteraction::OpenFolder(const std::string& path) {
 void DesktopInteraction::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
 
 bool DesktopInteraction::MoveToTrash(const std::string& path) {
-  // Qt looks through a link and refuses one whose target is gone: links go by our own hand.
-  if (IsSymbolicLink(path)) {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const std::string homeTrash = data.isEmpty() ? std::string() : QFile::encodeName(data + "/Trash").toStdString();
-    std::string absolute = path;
-    if (!absolute.starts_with('/'))
-      absolute = QFile::encodeName(QDir::currentPath()).toStdString() + '/' + absolute;
-    return MoveLinkToTrash(absolute, homeTrash);
-  }
-  // QFile can only name what a QString can hold: a name that does not come back to the same
-  // bytes would trash another file, or none, so it is refused.
-  const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
-  const QString name = QFile::decodeName(bytes);
-  if (bytes.isEmpty() || QFile::encodeName(name) != bytes) return false;
-  // Qt 6.4 may "trash" into a relative folder when the data folder is missing: make sure it
-  // exists and treat a relative location as a failure.
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (!data.isEmpty()) QDir().mkpath(data);
-  QString inTrash;
-  if (!QFile::moveToTrash(name, &inTrash)) return false;
-  return !inTrash.isEmpty() && QDir::isAbsolutePath(inTrash);
+  // Our own trash for every kind of file: it names a file by its bytes, fails at once with
+  // its cause instead of retrying, and never leaves a file without its record.
+  std::string absolute = path;
+  if (!absolute.starts_with('/'))
+    absolute = QFile::encodeName(QDir::currentPath()).toStdString() + '/' + absolute;
+  return orbelan::MoveToTrash(absolute, HomeTrashFolder(), nullptr, nullptr);
 }
 
 namespace {

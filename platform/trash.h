@@ -1,0 +1,49 @@
+#pragma once
+// The freedesktop.org trash, by its specification, for every kind of file: regular files,
+// folders and symbolic links (the link itself, never its target). A file goes to the home
+// trash when it lies on the home trash's file system, else to the trash at the top of its
+// own file system; it is only ever renamed, never copied. Every step that can fail says
+// why, and a failure leaves the file where it was. No Qt.
+
+#include <optional>
+#include <string>
+
+namespace orbelan {
+
+// Where one file went: enough to read its record and to put it back.
+struct TrashEntry {
+  std::string Trash;     // the trash folder: .../Trash, $topdir/.Trash/$uid or $topdir/.Trash-$uid
+  std::string Name;      // its name in Trash/files; the record is Trash/info/Name.trashinfo
+  std::string Original;  // the absolute path it had (bytes as the file system has them)
+};
+
+// $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash; empty when neither is known.
+std::string HomeTrashFolder();
+
+// Whether path names a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& path);
+
+// Moves the file at path (absolute; a trailing "/" is ignored) into the trash. homeTrash is
+// the home trash folder (HomeTrashFolder()); empty means only volume trashes are used. On
+// success fills entry when given. On failure returns false, leaves the file and no record
+// behind and, when error is given, says why ("... (No space left on device)").
+bool MoveToTrash(const std::string& path, const std::string& homeTrash, TrashEntry* entry,
+                 std::string* error);
+
+// The original path a trash record names: Trash/info/Name.trashinfo parsed by the trash's
+// rules (percent-decoded; a relative Path is taken from the top of the trash's file system).
+// nullopt, with the reason in error, when the record is missing or malformed.
+std::optional<std::string> ReadTrashRecord(const std::string& trash, const std::string& name,
+                                           std::string* error);
+
+// Puts a trashed file back at entry.Original, never over anything that stands there now,
+// and removes its record. The record must name entry.Original. False, with the reason,
+// when it could not; the trash is then as it was.
+bool RestoreFromTrash(const TrashEntry& entry, std::string* error);
+
+// Percent-encoding of a path as the trash records it (every byte but the URI's unreserved
+// ones and "/" as %XX), and its inverse (nullopt on a malformed escape).
+std::string PercentEncoded(const std::string& path);
+std::optional<std::string> PercentDecoded(const std::string& text);
+
+}  // namespace orbelan
