@@ -358,7 +358,6 @@ void TForm1::mnuPropertiesClick() {
 }
 
 void TForm1::mnuCopyPathClick() {
-  // The real path: the lower-cased caption may name nothing on a case-sensitive disk.
   if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path());
 }
 

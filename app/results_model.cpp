@@ -80,7 +80,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       return ColumnAlignment(index.column()).toInt();
     case Qt::ToolTipRole:
-      // The whole real path, which the elided, lower-cased caption does not show.
+      // The whole path, which an elided caption does not show.
       if (index.column() == 0 && row->Rec)
         return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path()));
       return {};

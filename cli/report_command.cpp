@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "survey/figures.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
+#include "survey/saving_table.h"
 #include "survey/scanner.h"
 
 namespace orbelan {
@@ -153,7 +155,8 @@ std::string ReportUsage() {
   return "Usage: orbelan-report [--sort N] [--csv] [--estimate] [--threads N] FOLDER\n"
          "Scans FOLDER and lists its folders above the minimum size, as Orbelan does.\n"
          "  --sort N     sort column: 1 Path, 2 Unzipped, 3 Zipped, 4 %, 5 Most Recent,\n"
-         "               6 Priority, 7 none; negative for descending (default 1)\n"
+         "               6 Priority, 7 Saving (with --estimate; -7 puts the largest\n"
+         "               first); negative for descending (default 1)\n"
          "  --csv        one CSV line per folder with all its figures\n"
          "  --estimate   also estimate how many bytes zipping each folder would free,\n"
          "               by compressing samples of its files (a Saving column; in CSV\n"
@@ -279,11 +282,18 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   for (const std::string& path : unscanned)
     err << "orbelan-report: " << TerminalSafe(path) << ": not read: too many open files\n";
 
-  const ResultRows rows =
+  ResultRows rows =
       FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);
   std::vector<SavingEstimate> estimates;
   if (options->Estimate && !EstimateRows(rows, context, AbsoluteFolderPath(options->Folder), estimates))
     return kReportCanceled;
+  if (options->Estimate && std::abs(options->SortColumn) == kSavingSortColumn) {
+    // The Saving order is known only now: sort again by the estimates, as the window does.
+    SavingTable savings;
+    for (std::size_t i = 0; i < rows.Rows.size(); ++i) savings.Set(*rows.Rows[i].Rec, estimates[i]);
+    rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today, &savings);
+    for (std::size_t i = 0; i < rows.Rows.size(); ++i) estimates[i] = *savings.Find(*rows.Rows[i].Rec);
+  }
   if (options->Csv) {
     out << CsvHeader() << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
     for (std::size_t i = 0; i < rows.Rows.size(); ++i) {

@@ -14,7 +14,8 @@ namespace orbelan {
 namespace {
 
 // The part of a path the Path column shows: blanks and control bytes (below 33) trimmed
-// off both ends. The column's text is this part lower-cased.
+// off both ends, in its real case (on a case-sensitive disk "Photos/" and "photos/" are two
+// folders). Sorting compares this part lower-cased.
 std::string_view TrimmedPath(std::string_view path) {
   auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) < 33; };
   std::size_t first = 0;
@@ -24,7 +25,8 @@ std::string_view TrimmedPath(std::string_view path) {
   return path.substr(first, last - first);
 }
 
-std::string MakePathText(std::string_view path) { return LowerAscii(TrimmedPath(path)); }
+std::string MakePathText(std::string_view path) { return std::string(TrimmedPath(path)); }
+std::string PathSortText(std::string_view path) { return LowerAscii(TrimmedPath(path)); }
 
 // The number by which a numeric column orders, equal in order to comparing its cell
 // texts by CompareNumberText (sizes are never negative), and independent of how many
@@ -246,7 +248,7 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int sortColumn, double t
   bool after = false;
   switch (column) {
     case 1:
-      after = MakePathText(a.Rec->Path()).compare(MakePathText(b.Rec->Path())) > 0;
+      after = PathSortText(a.Rec->Path()).compare(PathSortText(b.Rec->Path())) > 0;
       break;
     case 2:
     case 3:

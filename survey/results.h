@@ -13,6 +13,7 @@ class SavingTable;
 struct FolderRec;
 
 constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, Saving
+constexpr int kSavingSortColumn = 7;
 
 struct ResultRow {
   const FolderRec* Rec = nullptr;  // not owned; valid until the next scan resets the list
@@ -25,7 +26,9 @@ struct ResultRows {
   int GaugePercent = 0;         // overall share zipped of the listed folders, truncated
 };
 
-// Column 1..7 text of a row. today: local day number. Column 7 is the estimated saving in
+// Column 1..7 text of a row. today: local day number. Column 1 is the trimmed path in its
+// real case; it sorts by that text lower-cased, so rows differing only in case stand
+// together, in scan order. Column 7 is the estimated saving in
 // the Unzipped column's format, empty without savings or until the row's estimate is known.
 std::string CellText(const ResultRow& row, int column, double today,
                      const SavingTable* savings = nullptr);

@@ -231,8 +231,8 @@ TEST(ReportCommand, TableShowsTheSixColumnsAlignedAndTheShareZipped) {
     ASSERT_NE(found, std::string::npos) << column;
     at = found + 1;
   }
-  // Lower-cased path as the list shows it, the line break made harmless.
-  EXPECT_EQ(lines[2].rfind(LowerAscii(sample.tree.PathOf("odd, \"name\"?here/")), 0), 0u)
+  // The real path as the list shows it, the line break made harmless.
+  EXPECT_EQ(lines[2].rfind(sample.tree.PathOf("Odd, \"Name\"?Here/"), 0), 0u)
       << lines[2];
   EXPECT_NE(lines[2].find("33%"), std::string::npos);
   EXPECT_NE(lines[2].find("today"), std::string::npos);
@@ -325,7 +325,7 @@ TEST(ReportCommand, WithoutEstimateTheTableIsUnchangedToTheByte) {
   PrepareSettings(report.settings);
   report.today = std::floor(LocalDayClock().DayNumber(when));
   ASSERT_EQ(report.Run({tree.Root()}), kReportOk);
-  const std::string a = LowerAscii(tree.PathOf("aa/")), b = LowerAscii(tree.PathOf("b/"));
+  const std::string a = tree.PathOf("aa/"), b = tree.PathOf("b/");
   const std::size_t w = a.size();
   auto pad = [](std::size_t n) { return std::string(n, ' '); };
   const std::string expected =
@@ -455,6 +455,31 @@ TEST(ReportCommand, AnInterruptedEstimatePrintsNothing) {
   EXPECT_EQ(RunReport({"--estimate", sample.tree.Root()}, context), kReportCanceled);
   EXPECT_EQ(interrupted, 1) << "the scan ran to its end and the estimate began";
   EXPECT_TRUE(out.str().empty());
+}
+
+TEST(ReportCommand, SortsBySavingOnceEstimatedEitherWay) {
+  TempTree tree;
+  const long long when = 1700000000;
+  for (const auto& [name, size] : {std::pair{"a", 3000}, std::pair{"B", 9000}, std::pair{"c", 5000}}) {
+    tree.Dir(name);
+    tree.File(std::string(name) + "/zeros", size, when);
+  }
+  auto order = [&](const char* column) {
+    Report report;
+    PrepareSettings(report.settings);
+    EXPECT_EQ(report.Run({"--csv", "--estimate", "--sort", column, tree.Root()}), kReportOk);
+    std::vector<std::string> paths, savings;
+    const auto records = ParseCsv(report.out.str());
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      paths.push_back(records[i][0]);
+      savings.push_back(records[i][12]);
+    }
+    EXPECT_EQ(savings[0], std::to_string(ZerosSaving(paths[0] == tree.PathOf("B/") ? 9000 : 3000)));
+    return paths;
+  };
+  const std::string a = tree.PathOf("a/"), b = tree.PathOf("B/"), c = tree.PathOf("c/");
+  EXPECT_EQ(order("7"), (std::vector<std::string>{a, c, b}));
+  EXPECT_EQ(order("-7"), (std::vector<std::string>{b, c, a}));
 }
 
 }  // namespace

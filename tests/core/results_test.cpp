@@ -69,7 +69,7 @@ TEST_F(ResultsTest, CellTextsOfEveryColumn) {
   ResultRows rows = FillRows(folders, 0, 1, kToday);
   ASSERT_EQ(rows.Rows.size(), 2u);
   const ResultRow& data = rows.Rows[0];
-  EXPECT_EQ(CellText(data, 1, kToday), "/data/");
+  EXPECT_EQ(CellText(data, 1, kToday), "/Data/");
   EXPECT_EQ(CellText(data, 2, kToday), "   1,200,000");
   EXPECT_EQ(CellText(data, 3, kToday), "       3,000");
   EXPECT_EQ(CellText(data, 4, kToday), "0%");
@@ -82,12 +82,22 @@ TEST_F(ResultsTest, CellTextsOfEveryColumn) {
   EXPECT_EQ(CellText(rows.Rows[1], 5, kToday), "today");
 }
 
-TEST_F(ResultsTest, PathTextIsLowerCasedAndTrimmed) {
+TEST_F(ResultsTest, PathTextKeepsItsRealCaseAndIsTrimmed) {
   Add(" \t/Home/Ann/Ä Docs/\n", 2000);
   Add("/x/\x7f", 2000);  // DEL is not below 33
   ResultRows rows = FillRows(folders, 0, 1, kToday);
-  EXPECT_EQ(Column(rows, 1), (Texts{"/home/ann/Ä docs/", "/x/\x7f"}));
-  EXPECT_EQ(rows.Rows[0].Rec->Path(), " \t/Home/Ann/Ä Docs/\n");  // the record keeps its case
+  EXPECT_EQ(Column(rows, 1), (Texts{"/Home/Ann/Ä Docs/", "/x/\x7f"}));
+  EXPECT_EQ(rows.Rows[0].Rec->Path(), " \t/Home/Ann/Ä Docs/\n");
+}
+
+TEST_F(ResultsTest, FoldersDifferingOnlyInCaseAreTwoRowsSortedTogether) {
+  // Scan order: photos/ first, then Photos/, between a/ and z/ whatever their case.
+  Add("/z/", 2000);
+  Add("/photos/", 2000);
+  Add("/A/", 2000);
+  Add("/Photos/", 2000);
+  EXPECT_EQ(Paths(1), (Texts{"/A/", "/photos/", "/Photos/", "/z/"}));
+  EXPECT_EQ(Paths(-1), (Texts{"/z/", "/Photos/", "/photos/", "/A/"}));
 }
 
 TEST_F(ResultsTest, GaugeTruncatesTheOverallShare) {
@@ -168,8 +178,8 @@ TEST_F(ResultsTest, PathsSortByUnsignedBytesPrefixFirst) {
   Add("/a/ü/", 2000);
   Add("/a/", 2000);
   Add("/a/z/", 2000);
-  Add("/A/", 2000);  // same text as "/a/" once lower-cased
-  EXPECT_EQ(Paths(1), (Texts{"/a/", "/a/", "/a/z/", "/a/ü/", "/b/"}));
+  Add("/A/", 2000);  // sorts as "/a/" does, after it (scan order)
+  EXPECT_EQ(Paths(1), (Texts{"/a/", "/A/", "/a/z/", "/a/ü/", "/b/"}));
 }
 
 TEST_F(ResultsTest, EqualRowsKeepScanOrderAscendingAndReverseDescending) {

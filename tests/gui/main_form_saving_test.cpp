@@ -127,7 +127,7 @@ class MainFormSavingTest : public ::testing::Test {
     return form_->Model()->headerData(column, Qt::Horizontal).toString();
   }
   QString PathOf(const QString& name) {
-    return QString::fromStdString(LowerAscii((root_ + "/" + name + "/").toStdString()));
+    return root_ + "/" + name + "/";
   }
   int RowOf(const QString& name) {
     for (int r = 0; r < RowCount(); ++r)
@@ -419,7 +419,7 @@ TEST_F(MainFormSavingTest, TurnedOffTheWindowIsAsItWas) {
   QStringList scanOrder;
   for (const FolderRec& rec : form_->Folders())
     if (MeetsMinSize(rec, form_->settings.MinSize))
-      scanOrder << QString::fromStdString(LowerAscii(rec.Path())) << "";
+      scanOrder << QString::fromStdString(rec.Path()) << "";
   EXPECT_EQ(order, scanOrder);
 
   View()->setCurrentIndex(form_->Model()->index(0, 0));

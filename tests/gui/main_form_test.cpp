@@ -7,6 +7,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QSet>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -113,9 +116,6 @@ class MainFormTest : public ::testing::Test {
     for (int r = 0; r < RowCount(); ++r) out << Cell(r, 0);
     return out;
   }
-  QString Lower(const QString& path) {
-    return QString::fromStdString(LowerAscii(path.toStdString()));
-  }
   void SelectRow(int row) { View()->setCurrentIndex(form_->Model()->index(row, 0)); }
   void ShowActive() {
     form_->show();
@@ -176,7 +176,7 @@ TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
   EXPECT_EQ(Child<QLabel>("labPath")->text(), root_);
   EXPECT_EQ(form_->Folders().Count(), 4);  // the root, Docs, Music, Small
   EXPECT_EQ(form_->Folders()[0].Path(), (root_ + "/").toStdString());
-  EXPECT_EQ(PathColumn(), QStringList({Lower(root_) + "/docs/", Lower(root_) + "/music/"}));
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Docs/", root_ + "/Music/"}));  // as on disk
   EXPECT_EQ(Cell(0, 3), "33%");
   EXPECT_EQ(Cell(1, 1), QString::fromStdString(SizeText(7000)));
   EXPECT_EQ(Cell(0, 4), "today");
@@ -218,8 +218,27 @@ TEST_F(MainFormTest, StatusDuringTheScanAndMinimumSizeAtEachFill) {
   // A new minimum applies at the next fill, a header click, without a new scan.
   form_->settings.MinSize = 5;  // 7,000 bytes is 6 KB and stays; 3,000 bytes goes
   View()->header()->sectionClicked(2);
-  EXPECT_EQ(PathColumn(), QStringList({Lower(root_) + "/music/"}));
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));
   EXPECT_EQ(Child<PercentGauge>("Gauge1")->value(), 0);
+}
+
+TEST_F(MainFormTest, FoldersDifferingOnlyInCaseAreTwoRowsInTheirRealCase) {
+  WriteFile(root_ + "/Photos/a.txt", 3000);
+  WriteFile(root_ + "/photos/b.txt", 5000);
+  form_->show();
+  form_->ScanPath(Bytes(root_ + "/"));
+  const QStringList paths = PathColumn();
+  ASSERT_EQ(paths.size(), 2);
+  EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()),
+            QSet<QString>({root_ + "/Photos/", root_ + "/photos/"}));
+  // Each row is its own folder: the properties and Copy path name the row's real folder.
+  for (int row = 0; row < 2; ++row) {
+    SelectRow(row);
+    EXPECT_EQ(QString::fromStdString(form_->SelectedRecord()->Path()), Cell(row, 0));
+    EXPECT_EQ(Cell(row, 1).trimmed(), paths[row].endsWith("/Photos/") ? "3,000" : "5,000");
+    form_->mnuCopyPathClick();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Cell(row, 0));
+  }
 }
 
 TEST(GuiScanObserverTest, ShowsTheFirstFolderAtOnceAndScalesAHugeBar) {
@@ -262,7 +281,7 @@ TEST_F(MainFormTest, HeaderClicksSortAndReverse) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
   };
-  const QString docs = Lower(root_) + "/docs/", music = Lower(root_) + "/music/";
+  const QString docs = root_ + "/Docs/", music = root_ + "/Music/";
 
   click(0);  // Path again: descending
   EXPECT_EQ(form_->SortColumn, -1);

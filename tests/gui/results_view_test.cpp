@@ -121,8 +121,8 @@ TEST_F(ResultsViewTest, PathIsElidedInTheMiddleShownWholeAsTooltipAndTakesTheExt
   View()->show();  // as a scan leaves it
   EXPECT_EQ(View()->textElideMode(), Qt::ElideMiddle);
   const QModelIndex path = form_->Model()->index(0, 0);
-  EXPECT_EQ(path.data().toString(), "/data/mixed case/deep/");
-  EXPECT_EQ(path.data(Qt::ToolTipRole).toString(), "/Data/Mixed Case/Deep/");  // the real path
+  EXPECT_EQ(path.data().toString(), "/Data/Mixed Case/Deep/");  // in its real case
+  EXPECT_EQ(path.data(Qt::ToolTipRole).toString(), "/Data/Mixed Case/Deep/");
   EXPECT_FALSE(form_->Model()->index(0, 1).data(Qt::ToolTipRole).isValid());
 
   QHeaderView* header = View()->header();
