@@ -58,10 +58,8 @@ void FolderZipCommand::Start(const std::string& folderPath, const Settings& sett
   quiet_ = false;
   estimate_ = estimate;
   settings_ = settings;
-  ZipOptions options = options_;
-  // Called on the worker: the trash is the desktop's, through the one seam.
-  options.Trash = [](const std::string& path) { return interaction().MoveToTrash(path); };
-  zipper_ = std::make_unique<FolderZipper>(std::move(options));
+  // The zipper's own trash: it tells where each file went, for the summary and for undo.
+  zipper_ = std::make_unique<FolderZipper>(options_);
   shownStage_ = -1;
   emit started();
   if (label_) {
@@ -97,10 +95,11 @@ void FolderZipCommand::Planned() {
                      .arg(Shown(plan_.Folder), Files(static_cast<std::int64_t>(plan_.Members.size())),
                           Grouped(plan_.Bytes), Shown(plan_.ArchiveName));
   if (estimate_) text += QStringLiteral(" (estimated saving: %1 bytes)").arg(Grouped(*estimate_));
+  text += QStringLiteral(".\nSubfolders, hidden and ignored files, archives and links stay as they are.\n\n");
+  text += DiskSpaceText(plan_);
   text += QStringLiteral(
-      ".\nSubfolders, hidden and ignored files, archives and links stay as they are.\n\n"
-      "Once the archive has been checked, the original files go to the trash; nothing is deleted.");
-  if (!interaction().AskYesNo(window_, text, QLatin1String(kCaption))) {
+      "\n\nOnce the archive has been checked, the original files go to the trash; nothing is deleted.");
+  if (!interaction().AskYesNo(window_, text, QLatin1String(kCaption), /*defaultNo=*/true)) {
     End(false);
     return;
   }
@@ -148,24 +147,43 @@ void FolderZipCommand::ShowProgress() {
   }
 }
 
+QString FolderZipCommand::DiskSpaceText(const ZipPlan& plan) {
+  QString text = QStringLiteral("These files take %1 bytes of disk space").arg(Grouped(plan.Allocated));
+  if (plan.HardLinked > 0)
+    text += QStringLiteral(" (not counting %1 with other hard links, which give back nothing)")
+                .arg(Files(plan.HardLinked));
+  text += QStringLiteral(
+      "; that space, less the archive's own, comes back only when the trash is emptied.");
+  return text;
+}
+
 QString FolderZipCommand::SummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
   QString text = QStringLiteral("Zipped %1, %2 bytes into %3 (%4 bytes)")
                      .arg(Files(r.Files), Grouped(r.Bytes), Shown(r.ArchiveName), Grouped(r.ArchiveBytes));
-  if (r.TrashedFiles > 0) {
-    // What emptying the trash gives back, the archive's own size taken off.
-    text += QStringLiteral(": %1 bytes in the trash, freed when it is emptied")
-                .arg(Grouped(r.TrashedBytes - r.ArchiveBytes));
-  } else {
+  if (r.TrashedFiles == 0) {
     text += QStringLiteral(": no original went to the trash");
+  } else if (r.Freed > 0) {
+    // Disk space, not file sizes: the originals' blocks less the archive's.
+    text += QStringLiteral(": %1 bytes of disk space come back when the trash is emptied")
+                .arg(Grouped(r.Freed));
+  } else {
+    text += QStringLiteral(": no disk space comes back when the trash is emptied");
   }
   if (estimate) text += QStringLiteral("; estimated %1").arg(Grouped(*estimate));
   text += QLatin1Char('.');
   if (!r.Changed.empty())
-    text += QStringLiteral("\n\n%1 changed after being read and stayed in the folder: %2")
+    text += QStringLiteral("\n\n%1 changed after being read, or were in use, and stayed in the folder: %2")
                 .arg(Files(static_cast<std::int64_t>(r.Changed.size())), NameList(r.Changed));
-  if (!r.NotTrashed.empty())
+  if (!r.NotTrashed.empty()) {
+    // Each with the trash's reason, as far as the list goes.
+    std::vector<std::string> named;
+    for (std::size_t i = 0; i < r.NotTrashed.size(); ++i)
+      named.push_back(i < r.NotTrashedWhy.size() && !r.NotTrashedWhy[i].empty()
+                          ? r.NotTrashed[i] + " (" + r.NotTrashedWhy[i] + ")"
+                          : r.NotTrashed[i]);
     text += QStringLiteral("\n\n%1 could not be moved to the trash and stayed in the folder: %2")
-                .arg(Files(static_cast<std::int64_t>(r.NotTrashed.size())), NameList(r.NotTrashed));
+                .arg(Files(static_cast<std::int64_t>(r.NotTrashed.size())), NameList(named));
+  }
   return text;
 }
 

@@ -40,6 +40,8 @@ class FolderZipCommand : public QObject {
 
   static constexpr const char* kCaption = "Zip folder";
 
+  // What the question says about disk space.
+  static QString DiskSpaceText(const ZipPlan& plan);
   // The summary box's text for a finished run.
   static QString SummaryText(const ZipResult& result, std::optional<std::int64_t> estimate);
 

@@ -183,7 +183,8 @@ void TForm1::BuildMenus() {
   connect(mFolder, &QMenu::aboutToShow, this, &TForm1::mFolderClick);
   mnuFExplore = MakeAction(mFolder, "mnuFExplore", "e&xplore", QKeySequence(Qt::CTRL | Qt::Key_E));
   connect(mnuFExplore, &QAction::triggered, this, &TForm1::mnuExploreClick);
-  mnuFZipAll = MakeAction(mFolder, "mnuFZipAll", "&Zip folder…", QKeySequence(Qt::CTRL | Qt::Key_Z));
+  // No shortcut: Ctrl+Z is everyone's undo, and this command puts files in the trash.
+  mnuFZipAll = MakeAction(mFolder, "mnuFZipAll", "&Zip folder…", QKeySequence());
   connect(mnuFZipAll, &QAction::triggered, this, &TForm1::mnuZipClick);
   mnuFIgnore = MakeAction(mFolder, "mnuFIgnore", "&ignore this path", QKeySequence(Qt::CTRL | Qt::Key_I));
   connect(mnuFIgnore, &QAction::triggered, this, &TForm1::mnuIgnorePathClick);

@@ -20,6 +20,8 @@
 #include <random>
 #include <unordered_map>
 
+#include "archive/unchanged_trash.h"
+#include "archive/zip_directory.h"
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
 #include "survey/figures.h"
@@ -30,6 +32,7 @@ namespace {
 // Small enough that a cancel is seen within a few milliseconds even on a busy machine.
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kNameMax = 255;
+const std::string kNothingChanged = " Nothing was changed.";
 
 // What the member's file looked like when it was listed or read: the trash check compares
 // against it, and the archive keeps its time and permissions.
@@ -37,6 +40,10 @@ void TakeStat(ZipMember& m, const struct stat& st) {
   m.Size = static_cast<std::int64_t>(st.st_size);
   m.MtimeSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
   m.MtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  m.CtimeSec = static_cast<std::int64_t>(st.st_ctim.tv_sec);
+  m.CtimeNsec = static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+  m.Allocated = static_cast<std::int64_t>(st.st_blocks) * 512;
+  m.Links = static_cast<std::uint64_t>(st.st_nlink);
   m.Inode = static_cast<std::uint64_t>(st.st_ino);
   m.Device = static_cast<std::uint64_t>(st.st_dev);
   m.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
@@ -44,11 +51,13 @@ void TakeStat(ZipMember& m, const struct stat& st) {
   m.Gid = static_cast<std::uint32_t>(st.st_gid);
 }
 
-// Whether st shows the member's file with the size, time and inode TakeStat kept. The
-// device is left to the caller: only the trash check needs it.
+// Whether st shows the member's file with the size, times and inode TakeStat kept. The
+// change time moves with every write, even one whose modification time was put back.
+// The device is left to the caller: only the trash check needs it.
 bool StillAsTaken(const ZipMember& m, const struct stat& st) {
   return static_cast<std::int64_t>(st.st_size) == m.Size && st.st_mtim.tv_sec == m.MtimeSec &&
-         st.st_mtim.tv_nsec == m.MtimeNsec && static_cast<std::uint64_t>(st.st_ino) == m.Inode;
+         st.st_mtim.tv_nsec == m.MtimeNsec && st.st_ctim.tv_sec == m.CtimeSec &&
+         st.st_ctim.tv_nsec == m.CtimeNsec && static_cast<std::uint64_t>(st.st_ino) == m.Inode;
 }
 
 std::string Errno(int error) { return std::strerror(error); }
@@ -251,9 +260,12 @@ struct Entry {
   }
 };
 
+// The library's own words, or the system's when a call of the system failed underneath.
 std::string LibError(archive* a) {
-  const char* text = ::archive_error_string(a);
-  return text ? text : "unknown error";
+  const char* text = a ? ::archive_error_string(a) : nullptr;
+  if (text && *text) return text;
+  const int error = a ? ::archive_errno(a) : ENOMEM;
+  return error > 0 ? std::strerror(error) : "the archive library gave no reason";
 }
 
 }  // namespace
@@ -322,6 +334,11 @@ FolderZipper::FolderZipper(ZipOptions options) : options_(std::move(options)) {
       return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
     };
   }
+  if (!options_.Trash) {
+    options_.Trash = [](const std::string& path, TrashEntry* entry, std::string* error) {
+      return MoveToTrash(path, HomeTrashFolder(), entry, error);
+    };
+  }
   if (!options_.HomeFolder) {
     const char* home = std::getenv("HOME");
     options_.HomeFolder = home ? std::string(home) : std::string();
@@ -384,6 +401,10 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
     m.Name.assign(name);
     TakeStat(m, st);
     plan.Bytes += m.Size;
+    if (m.Links <= 1)
+      plan.Allocated += m.Allocated;
+    else
+      ++plan.HardLinked;
     plan.Members.push_back(std::move(m));
   }
   std::sort(plan.Members.begin(), plan.Members.end(),
@@ -396,6 +417,16 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) +
                   "), so the archive cannot be made there.");
   if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dirFd)) return *refused;
+  struct statvfs volume {};
+  if (::fstatvfs(dirFd, &volume) == 0 && volume.f_frsize > 0)
+    plan.BlockBytes = static_cast<std::int64_t>(volume.f_frsize);
+  if (plan.Allocated < plan.BlockBytes)
+    return Refuse("Zipping " + plan.Folder + " would not give back any disk space: its files take " +
+                  GroupedNumber(plan.Allocated) + " bytes on the disk" +
+                  (plan.HardLinked > 0 ? " (" + std::to_string(plan.HardLinked) +
+                                             " with other hard links free nothing)"
+                                       : std::string()) +
+                  ", less than one block." + kNothingChanged);
 
   for (int number = 1; number < 1000; ++number) {
     plan.ArchiveName = ArchiveNameFor(plan.Folder, options_.Date, number);
@@ -409,6 +440,16 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
   return ok;
 }
 
+struct FolderZipper::Work {
+  Work(ZipPlan& p, int fd) : plan(p), dirFd(fd), temp(fd), buffer(new unsigned char[kBlock]) {}
+  ZipPlan& plan;
+  int dirFd;
+  TempArchive temp;
+  std::unique_ptr<unsigned char[]> buffer;
+  ThreadLocales locales;
+  std::string archiveName;  // once placed
+};
+
 ZipResult FolderZipper::Run(ZipPlan& plan) {
   Stage = static_cast<int>(ZipStage::Reading);
   Done = 0;
@@ -417,37 +458,61 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   UniqueFd dir(OpenFolder(plan.Folder));
   if (dir.Get() < 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
-  const int dirFd = dir.Get();
-  if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dirFd)) return *refused;
-
-  ThreadLocales locales;
-  if (!locales.Usable()) return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");
-  TempArchive temp(dirFd);
-  if (!temp.Create(plan.ArchiveName))
+  if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dir.Get())) return *refused;
+  Work work(plan, dir.Get());
+  if (!work.locales.Usable())
+    return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");
+  if (!work.temp.Create(plan.ArchiveName))
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) + ").");
-  const std::string nothingChanged = " Nothing was changed.";
 
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
+  ZipResult step = WriteArchive(work);
+  if (step.Outcome == ZipOutcome::Done) step = VerifyArchive(work);
+  if (step.Outcome == ZipOutcome::Done) step = RefuseWithoutGain(work);
+  if (step.Outcome == ZipOutcome::Done && CancelRequested) step = Cancelled();
+  if (step.Outcome == ZipOutcome::Done) step = PlaceArchive(work);
+  if (step.Outcome != ZipOutcome::Done) return step;  // the temporary archive goes with work
 
-  // ---- Write ----
-  // Every member is first deflated (empty ones stored). The writer is unbuffered and its
-  // output counted, so each member's compressed size is known as it is written; if any
-  // did not shrink, the archive is written once more with those members stored. Most
-  // folders worth zipping compress throughout and are read and deflated only once.
+  ZipResult result;
+  result.ArchiveName = work.archiveName;
+  struct stat archiveStat {};
+  if (::fstat(work.temp.Fd(), &archiveStat) == 0) {
+    result.ArchiveBytes = archiveStat.st_size;
+    result.ArchiveAllocated = static_cast<std::int64_t>(archiveStat.st_blocks) * 512;
+  }
+  result.Files = static_cast<std::int64_t>(plan.Members.size());
+  for (const ZipMember& m : plan.Members) result.Bytes += m.Size;
+  TrashOriginals(work, result);
+  return result;
+}
+
+// Every member is first deflated (empty ones stored). The writer is unbuffered and its
+// output counted, so each member's compressed size is known as it is written; if any did
+// not shrink, the archive is written once more with those members stored. Most folders
+// worth zipping compress throughout and are read and deflated only once.
+ZipResult FolderZipper::WriteArchive(Work& work) {
+  ZipPlan& plan = work.plan;
+  const int dirFd = work.dirFd;
+  const int out = work.temp.Fd();
+  unsigned char* buffer = work.buffer.get();
   for (ZipMember& m : plan.Members) m.Stored = m.Size == 0;
   for (int pass = 1;; ++pass) {
     if (pass == 2) {
-      if (::ftruncate(temp.Fd(), 0) != 0 || ::lseek(temp.Fd(), 0, SEEK_SET) != 0)
-        return Fail("The archive could not be written (" + Errno(errno) + ")." + nothingChanged);
+      if (::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
+        return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
       Total += plan.Bytes;
     }
-    CountingSink sink{temp.Fd(), 0, 0};
+    CountingSink sink{out, 0, 0};
     ArchiveWriter writer;
     archive* a = writer.a;
     if (!a || ::archive_write_set_format_zip(a) != ARCHIVE_OK ||
         ::archive_write_set_bytes_per_block(a, 0) != ARCHIVE_OK ||
         ::archive_write_open(a, &sink, nullptr, &CountingSink::Write, nullptr) != ARCHIVE_OK)
-      return Fail("The archive could not be started: " + LibError(a) + "." + nothingChanged);
+      return Fail("The archive could not be started: " + LibError(a) + "." + kNothingChanged);
+    // The sink's own error (ENOSPC, EIO) is the real cause when a write fails.
+    auto writeError = [&] {
+      return Fail("The archive could not be written: " +
+                  (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + kNothingChanged);
+    };
 
     bool rewrite = false;
     for (ZipMember& m : plan.Members) {
@@ -457,24 +522,24 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
       UniqueFd file(::openat(dirFd, m.Name.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
       if (file.Get() < 0)
-        return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
+        return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
       struct stat before {};
       if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode))
         return Fail("The file " + shown + " could not be read (it is no longer an ordinary file)." +
-                    nothingChanged);
+                    kNothingChanged);
       if (pass == 1) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
         m.Stored = m.Size == 0;
       } else if (!StillAsTaken(m, before)) {
-        return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
+        return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
       }
 
       // The zip writer's "compression" option can only be set before the archive opens;
       // these two calls are its way of choosing between entries.
       if ((m.Stored ? ::archive_write_zip_set_compression_store(a)
                     : ::archive_write_zip_set_compression_deflate(a)) != ARCHIVE_OK)
-        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+        return writeError();
       Entry entry;
       ::archive_entry_copy_pathname(entry.e, m.Name.c_str());
       ::archive_entry_set_filetype(entry.e, AE_IFREG);
@@ -483,36 +548,32 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
       ::archive_entry_set_mtime(entry.e, static_cast<time_t>(m.MtimeSec), static_cast<long>(m.MtimeNsec));
       ::archive_entry_set_uid(entry.e, m.Uid);
       ::archive_entry_set_gid(entry.e, m.Gid);
-      locales.UseUtf8(IsValidUtf8(m.Name));
-      if (::archive_write_header(a, entry.e) != ARCHIVE_OK)
-        return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+      work.locales.UseUtf8(IsValidUtf8(m.Name));
+      if (::archive_write_header(a, entry.e) != ARCHIVE_OK) return writeError();
       const std::int64_t dataStart = sink.written;
 
       std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
       std::int64_t copied = 0;
       for (;;) {
         if (CancelRequested) return Cancelled();
-        const ssize_t n = ::pread(file.Get(), buffer.get(), kBlock, copied);
+        const ssize_t n = ::pread(file.Get(), buffer, kBlock, copied);
         if (n < 0)
-          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + nothingChanged);
+          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
         if (n == 0) break;
         if (copied + n > m.Size)
-          return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
-        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
-        if (::archive_write_data(a, buffer.get(), static_cast<std::size_t>(n)) != n)
-          return Fail("The archive could not be written: " + LibError(a) + "." + nothingChanged);
+          return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
+        crc = static_cast<std::uint32_t>(::crc32(crc, buffer, static_cast<uInt>(n)));
+        if (::archive_write_data(a, buffer, static_cast<std::size_t>(n)) != n) return writeError();
         copied += n;
         Done += n;
       }
-      if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0)
-        return Fail("The archive could not be written: " +
-                    (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + nothingChanged);
+      if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0) return writeError();
       struct stat after {};
       // m holds what before showed (taken from it, or checked against it); the inode
       // cannot differ through the same descriptor.
       if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || !StillAsTaken(m, after) ||
           (pass == 2 && crc != m.Crc))
-        return Fail("The file " + shown + " changed while it was being zipped." + nothingChanged);
+        return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
       m.Crc = crc;
       m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
       if (pass == 1 && !m.Stored && m.Packed >= m.Size) {
@@ -520,104 +581,140 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
         rewrite = true;
       }
     }
-    if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0)
-      return Fail("The archive could not be written: " +
-                  (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + nothingChanged);
+    if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0) return writeError();
     if (!rewrite) break;
   }
-  if (::fsync(temp.Fd()) != 0)
-    return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + nothingChanged);
+  if (::fsync(out) != 0)
+    return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + kNothingChanged);
+  return ZipResult{};
+}
 
-  // ---- Verify: read the archive back from the disk and compare every member ----
+// The archive is read back from the disk: its directory must name every member by its
+// file's exact bytes, in the order written, and the library must give back each member's
+// size and CRC as they were read from the file.
+ZipResult FolderZipper::VerifyArchive(Work& work) {
   Stage = static_cast<int>(ZipStage::Verifying);
-  {
-    locales.UseUtf8(true);  // marked names come back as UTF-8, the others as their bytes
-    UniqueFd back(::openat(dirFd, temp.Name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (back.Get() < 0)
-      return Fail("The archive could not be read back (" + Errno(errno) + ")." + nothingChanged);
-    std::unordered_map<std::string, std::size_t> byName;
-    for (std::size_t i = 0; i < plan.Members.size(); ++i) byName.emplace(plan.Members[i].Name, i);
-    std::vector<bool> seen(plan.Members.size(), false);
-    const std::string mismatch = "The archive read back does not match the files";
+  const ZipPlan& plan = work.plan;
+  const std::string mismatch = "The archive read back does not match the files";
+  UniqueFd back(::openat(work.dirFd, work.temp.Name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (back.Get() < 0)
+    return Fail("The archive could not be read back (" + Errno(errno) + ")." + kNothingChanged);
 
-    ArchiveReader reader;
-    archive* r = reader.a;
-    if (!r || ::archive_read_support_format_zip(r) != ARCHIVE_OK ||
-        ::archive_read_open_fd(r, back.Get(), 64 * 1024) != ARCHIVE_OK)
-      return Fail("The archive could not be read back: " + LibError(r) + "." + nothingChanged);
-    archive_entry* e = nullptr;
-    int rc;
-    while ((rc = ::archive_read_next_header(r, &e)) == ARCHIVE_OK) {
-      const char* name = ::archive_entry_pathname(e);
-      const auto found = name ? byName.find(name) : byName.end();
-      if (found == byName.end() || seen[found->second])
-        return Fail(mismatch + " (a member that was not written)." + nothingChanged);
-      const ZipMember& m = plan.Members[found->second];
-      seen[found->second] = true;
-      if (!::archive_entry_size_is_set(e) || ::archive_entry_size(e) != m.Size)
-        return Fail(mismatch + " (the size of " + m.Name + ")." + nothingChanged);
-      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
-      std::int64_t size = 0;
-      for (;;) {
-        if (CancelRequested) return Cancelled();
-        const la_ssize_t n = ::archive_read_data(r, buffer.get(), kBlock);
-        if (n < 0)
-          return Fail(mismatch + " (" + m.Name + ": " + LibError(r) + ")." + nothingChanged);
-        if (n == 0) break;
-        crc = static_cast<std::uint32_t>(::crc32(crc, buffer.get(), static_cast<uInt>(n)));
-        size += n;
-        Done += n;
-      }
-      if (size != m.Size || crc != m.Crc)
-        return Fail(mismatch + " (the contents of " + m.Name + ")." + nothingChanged);
+  std::string why;
+  const std::optional<std::vector<std::string>> names = CentralDirectoryNames(back.Get(), &why);
+  if (!names) return Fail(mismatch + " (" + why + ")." + kNothingChanged);
+  if (names->size() != plan.Members.size())
+    return Fail(mismatch + " (it holds " + std::to_string(names->size()) + " members, not " +
+                std::to_string(plan.Members.size()) + ")." + kNothingChanged);
+  for (std::size_t i = 0; i < names->size(); ++i)
+    if ((*names)[i] != plan.Members[i].Name)
+      return Fail(mismatch + " (the name of " + plan.Members[i].Name + ")." + kNothingChanged);
+
+  // The library may spell names differently (slashes for backslashes, composed accents);
+  // the names are proved above, so members are matched by their order here.
+  work.locales.UseUtf8(true);
+  ArchiveReader reader;
+  archive* r = reader.a;
+  if (!r || ::archive_read_support_format_zip(r) != ARCHIVE_OK ||
+      ::archive_read_open_fd(r, back.Get(), 64 * 1024) != ARCHIVE_OK)
+    return Fail("The archive could not be read back: " + LibError(r) + "." + kNothingChanged);
+  archive_entry* e = nullptr;
+  std::size_t index = 0;
+  int rc;
+  while ((rc = ::archive_read_next_header(r, &e)) == ARCHIVE_OK) {
+    if (index >= plan.Members.size())
+      return Fail(mismatch + " (a member that was not written)." + kNothingChanged);
+    const ZipMember& m = plan.Members[index++];
+    if (!::archive_entry_size_is_set(e) || ::archive_entry_size(e) != m.Size)
+      return Fail(mismatch + " (the size of " + m.Name + ")." + kNothingChanged);
+    std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+    std::int64_t size = 0;
+    for (;;) {
+      if (CancelRequested) return Cancelled();
+      const la_ssize_t n = ::archive_read_data(r, work.buffer.get(), kBlock);
+      if (n < 0) return Fail(mismatch + " (" + m.Name + ": " + LibError(r) + ")." + kNothingChanged);
+      if (n == 0) break;
+      crc = static_cast<std::uint32_t>(::crc32(crc, work.buffer.get(), static_cast<uInt>(n)));
+      size += n;
+      Done += n;
     }
-    if (rc != ARCHIVE_EOF)
-      return Fail("The archive could not be read back: " + LibError(r) + "." + nothingChanged);
-    if (std::find(seen.begin(), seen.end(), false) != seen.end())
-      return Fail(mismatch + " (a member is missing)." + nothingChanged);
+    if (size != m.Size || crc != m.Crc)
+      return Fail(mismatch + " (the contents of " + m.Name + ")." + kNothingChanged);
   }
-  if (CancelRequested) return Cancelled();
+  if (rc != ARCHIVE_EOF)
+    return Fail("The archive could not be read back: " + LibError(r) + "." + kNothingChanged);
+  if (index != plan.Members.size()) return Fail(mismatch + " (a member is missing)." + kNothingChanged);
+  return ZipResult{};
+}
 
-  // ---- Name it: the first free name, never replacing a file ----
-  ZipResult result;
+// Zipping that gives back less than 1% of the files' disk space, or less than one block,
+// is not worth the risk of the originals going to the trash: refused, nothing kept.
+ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
+  const ZipPlan& plan = work.plan;
+  struct stat st {};
+  if (::fstat(work.temp.Fd(), &st) != 0)
+    return Fail("The archive could not be read back (" + Errno(errno) + ")." + kNothingChanged);
+  const std::int64_t archive = static_cast<std::int64_t>(st.st_blocks) * 512;
+  std::int64_t held = 0;  // as the files were read
+  for (const ZipMember& m : plan.Members)
+    if (m.Links <= 1) held += m.Allocated;
+  const std::int64_t gain = held - archive;
+  if (gain >= plan.BlockBytes && gain * 100 >= held) return ZipResult{};
+  std::string text = "Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
+                     GroupedNumber(held) + " bytes";
+  if (plan.HardLinked > 0)
+    text += " (not counting " + std::to_string(plan.HardLinked) +
+            " with other hard links, which free nothing)";
+  text += ", the archive would take " + GroupedNumber(archive) +
+          " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
+          " bytes) must come back." + kNothingChanged;
+  return Refuse(text);
+}
+
+// The first free name, never replacing a file.
+ZipResult FolderZipper::PlaceArchive(Work& work) {
+  const ZipPlan& plan = work.plan;
   for (int number = 1;; ++number) {
     const std::string name = ArchiveNameFor(plan.Folder, options_.Date, number);
-    if (PlaceWithoutReplacing(dirFd, temp.Name(), name)) {
-      temp.Placed();
-      result.ArchiveName = name;
-      break;
+    if (PlaceWithoutReplacing(work.dirFd, work.temp.Name(), name)) {
+      work.temp.Placed();
+      work.archiveName = name;
+      ::fsync(work.dirFd);
+      return ZipResult{};
     }
     if (errno != EEXIST || number >= 1000)
-      return Fail("The archive could not be given its name in " + plan.Folder + " (" +
-                  Errno(errno) + ")." + nothingChanged);
+      return Fail("The archive could not be given its name in " + plan.Folder + " (" + Errno(errno) +
+                  ")." + kNothingChanged);
   }
-  ::fsync(dirFd);
-  struct stat archiveStat {};
-  if (::fstat(temp.Fd(), &archiveStat) == 0) result.ArchiveBytes = archiveStat.st_size;
-  result.Files = static_cast<std::int64_t>(plan.Members.size());
-  for (const ZipMember& m : plan.Members) result.Bytes += m.Size;
+}
 
-  // ---- Originals to the trash, each only while it is still what was zipped ----
+void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   Stage = static_cast<int>(ZipStage::Trashing);
   Done = 0;
-  Total = static_cast<std::int64_t>(plan.Members.size());
+  Total = static_cast<std::int64_t>(work.plan.Members.size());
   if (options_.BeforeTrash) options_.BeforeTrash();
-  for (const ZipMember& m : plan.Members) {
-    struct stat now {};
-    const bool same = ::fstatat(dirFd, m.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISREG(now.st_mode) && StillAsTaken(m, now) &&
-                      static_cast<std::uint64_t>(now.st_dev) == m.Device;
-    if (!same) {
-      result.Changed.push_back(m.Name);
-    } else if (options_.Trash && options_.Trash(plan.Folder + m.Name)) {
-      ++result.TrashedFiles;
-      result.TrashedBytes += m.Size;
-    } else {
-      result.NotTrashed.push_back(m.Name);
+  for (const ZipMember& m : work.plan.Members) {
+    TrashEntry entry;
+    std::string why;
+    switch (TrashIfUnchanged(work.dirFd, work.plan.Folder, m, options_.UseLeases,
+                             options_.Trash, work.buffer.get(), kBlock, entry, why)) {
+      case TrashCheck::Trashed:
+        ++result.TrashedFiles;
+        result.TrashedBytes += m.Size;
+        if (m.Links <= 1) result.Freed += m.Allocated;
+        result.Trashed.push_back(std::move(entry));
+        break;
+      case TrashCheck::Changed:
+        result.Changed.push_back(m.Name);
+        break;
+      case TrashCheck::Refused:
+        result.NotTrashed.push_back(m.Name);
+        result.NotTrashedWhy.push_back(why);
+        break;
     }
     ++Done;
   }
-  return result;
+  result.Freed -= result.ArchiveAllocated;
 }
 
 }  // namespace orbelan

@@ -12,16 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/trash.h"
+
 namespace orbelan {
 
 struct Settings;
 
 // One file to go into the archive, as it was when last seen.
 struct ZipMember {
-  std::string Name;  // the name's bytes as on disk
+  std::string Name;  // the name's bytes as on disk, relative to the plan's folder
   std::int64_t Size = 0;
   std::int64_t MtimeSec = 0;
   std::int64_t MtimeNsec = 0;
+  std::int64_t CtimeSec = 0;   // changes with every write, even one whose mtime is put back
+  std::int64_t CtimeNsec = 0;
+  std::int64_t Allocated = 0;  // disk space its blocks take (st_blocks * 512)
+  std::uint64_t Links = 1;     // hard links: with more than one, trashing it frees nothing
   std::uint64_t Inode = 0;
   std::uint64_t Device = 0;
   std::uint32_t Mode = 0;  // permission bits
@@ -37,6 +43,11 @@ struct ZipPlan {
   std::string Folder;       // the folder's real path, ending in "/"
   std::vector<ZipMember> Members;  // sorted by name
   std::int64_t Bytes = 0;   // sum of the members' sizes
+  // Disk space the members' blocks take, those with other hard links left out: the most
+  // that emptying the trash can give back (the archive's own blocks still to be taken off).
+  std::int64_t Allocated = 0;
+  std::int64_t HardLinked = 0;  // members with other hard links (they free nothing)
+  std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
 };
 
@@ -56,21 +67,32 @@ struct ZipResult {
   std::int64_t ArchiveBytes = 0;
   std::int64_t Files = 0;        // members written
   std::int64_t Bytes = 0;        // their sizes added up
+  std::int64_t ArchiveAllocated = 0;  // disk space the archive's blocks take
   std::int64_t TrashedFiles = 0;
   std::int64_t TrashedBytes = 0;
-  std::vector<std::string> Changed;     // changed since read: left where they are
+  // Disk space that comes back when the trash is emptied: the trashed members' blocks
+  // (hard-linked ones count nothing) less the archive's. May be below zero.
+  std::int64_t Freed = 0;
+  std::vector<TrashEntry> Trashed;      // where each trashed original went
+  std::vector<std::string> Changed;     // changed since read, or in use: left where they are
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are
+  std::vector<std::string> NotTrashedWhy;  // the trash's reason, one for each of NotTrashed
 };
 
 struct ZipOptions {
-  // Moves one file (a full path) to the trash; true when it went. Called on the worker.
-  std::function<bool(const std::string& path)> Trash;
+  // Moves one file (a full path) to the trash; true when it went, with where it went in
+  // entry, else false with the cause in error. Called on the worker. Default: the
+  // freedesktop.org trash (platform/trash.h).
+  std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)> Trash;
   // Free bytes for an unprivileged writer in the folder open at folderFd; nullopt when
   // unknown. Default: statvfs. Tests report little space through it.
   std::function<std::optional<std::int64_t>(int folderFd)> FreeSpace;
   // Test seams: just before a member is opened for reading, and once before trashing.
   std::function<void(const ZipMember& member)> BeforeRead;
   std::function<void()> BeforeTrash;
+  // Whether to prove a file unchanged by a read lease before trashing it; off, the file is
+  // read again and its CRC compared instead (as where leases cannot be had).
+  bool UseLeases = true;
   // The user's home folder, refused as a whole; default $HOME.
   std::optional<std::string> HomeFolder;
   // The date in the archive's name, "YYYY-MM-DD"; default today's local date.
@@ -87,8 +109,8 @@ class FolderZipper {
   // writable, with files, and room for the archive. Refused results carry the message.
   ZipResult Plan(const std::string& folderPath, const Settings& settings, ZipPlan& plan);
 
-  // Writes, verifies, names the archive and trashes the originals. Members get their CRC
-  // and storage filled in.
+  // Writes, verifies, names the archive and trashes the originals: the stages below in
+  // turn. Members get their CRC and storage filled in.
   ZipResult Run(ZipPlan& plan);
 
   // Set from any thread; honoured until the archive gets its final name, within one block.
@@ -104,6 +126,14 @@ class FolderZipper {
   static std::int64_t SpaceNeeded(const ZipPlan& plan);
 
  private:
+  struct Work;  // one run's folder, temporary archive and buffer
+  // The stages of Run. Each returns a result whose outcome is Done to go on.
+  ZipResult WriteArchive(Work& work);    // under a temporary name, flushed to disk
+  ZipResult VerifyArchive(Work& work);   // read back and compared with what was read
+  ZipResult RefuseWithoutGain(Work& work);  // not given back 1% and one block: refused
+  ZipResult PlaceArchive(Work& work);    // its final name, never over another file
+  void TrashOriginals(Work& work, ZipResult& result);  // each only if proved unchanged
+
   // The refusal when the folder's free space is known and falls short of SpaceNeeded.
   std::optional<ZipResult> RefuseWithoutSpace(const ZipPlan& plan, int dirFd) const;
 

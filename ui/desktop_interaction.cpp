@@ -34,8 +34,10 @@ void DesktopInteraction::ShowError(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-bool DesktopInteraction::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+bool DesktopInteraction::AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                                  bool defaultNo) {
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
 

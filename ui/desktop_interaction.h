@@ -10,7 +10,8 @@ class DesktopInteraction : public Interaction {
  public:
   void ShowMessage(QWidget* parent, const QString& text, const QString& caption) override;
   void ShowError(QWidget* parent, const QString& text) override;
-  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+  bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                bool defaultNo = false) override;
   std::optional<QString> InputBox(QWidget* parent, const QString& caption, const QString& prompt,
                                   const QString& start) override;
   std::optional<QString> PickFolder(QWidget* parent, const QString& title,

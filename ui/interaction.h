@@ -23,8 +23,10 @@ class Interaction {
   virtual void ShowMessage(QWidget* parent, const QString& text, const QString& caption) = 0;
   // The error box: error icon, OK, the application's title as caption; text ends with ".".
   virtual void ShowError(QWidget* parent, const QString& text) = 0;
-  // A Yes/No question; true for Yes.
-  virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // A Yes/No question; true for Yes. defaultNo: No is the button Enter presses (for
+  // questions whose Yes cannot be taken back lightly).
+  virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption,
+                        bool defaultNo = false) = 0;
   // The one-line input box (at most 255 characters, start text selected); nullopt on Cancel.
   virtual std::optional<QString> InputBox(QWidget* parent, const QString& caption,
                                           const QString& prompt, const QString& start) = 0;

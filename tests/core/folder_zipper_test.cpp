@@ -125,7 +125,7 @@ class FolderZipperTest : public ::testing::Test {
     folder = tree.PathOf("Work") + "/";
     options.Date = kDate;
     options.HomeFolder = tree.PathOf("home-is-elsewhere");
-    options.Trash = [this](const std::string& path) {
+    options.Trash = [this](const std::string& path, TrashEntry*, std::string*) {
       trashed.push_back(path);
       const std::string inTrash = tree.PathOf("trash-") + std::to_string(trashed.size());
       return ::rename(path.c_str(), inTrash.c_str()) == 0;
@@ -333,14 +333,14 @@ TEST_F(FolderZipperTest, CancelLeavesNoArchiveAndTrashesNothing) {
 }
 
 TEST_F(FolderZipperTest, ANameTakenWhileWritingIsNeverReplaced) {
-  WriteAll(At("a.txt"), Text(1000));
+  WriteAll(At("a.txt"), Text(30000));
   options.BeforeRead = [this](const ZipMember&) { WriteAll(At("Work-2026-12-07.zip"), "mine"); };
   ZipPlan plan;
   const ZipResult r = PlanAndRun(plan);
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
   EXPECT_EQ(r.ArchiveName, "Work-2026-12-07-2.zip");
   EXPECT_EQ(ReadAll(At("Work-2026-12-07.zip")), "mine");
-  EXPECT_EQ(ReadBack(At(r.ArchiveName)).at("a.txt").data, Text(1000));
+  EXPECT_EQ(ReadBack(At(r.ArchiveName)).at("a.txt").data, Text(30000));
 }
 
 TEST_F(FolderZipperTest, RefusalsChangeNothing) {
@@ -395,7 +395,7 @@ TEST_F(FolderZipperTest, RefusalsChangeNothing) {
 TEST_F(FolderZipperTest, AFolderNamedInOtherBytesGetsAnArchiveNamedInThoseBytes) {
   const std::string odd = tree.PathOf("Caf\xe9 -x") + "/";
   ASSERT_EQ(::mkdir(odd.c_str(), 0755), 0);
-  WriteAll(odd + "a.txt", Text(3000));
+  WriteAll(odd + "a.txt", Text(30000));
   FolderZipper zipper(options);
   ZipPlan plan;
   ASSERT_EQ(zipper.Plan(odd, settings, plan).Outcome, ZipOutcome::Done);
@@ -403,7 +403,7 @@ TEST_F(FolderZipperTest, AFolderNamedInOtherBytesGetsAnArchiveNamedInThoseBytes)
   const ZipResult r = zipper.Run(plan);
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
   EXPECT_EQ(Names(odd), std::vector<std::string>{"Caf\xe9 -x-2026-12-07.zip"});
-  EXPECT_EQ(ReadBack(odd + r.ArchiveName).at("a.txt").data, Text(3000));
+  EXPECT_EQ(ReadBack(odd + r.ArchiveName).at("a.txt").data, Text(30000));
   EXPECT_EQ(trashed, std::vector<std::string>{odd + "a.txt"});
 }
 

@@ -19,6 +19,7 @@ struct Shown {
   QString kind;     // "message", "error", "question", "input", "picker", "modal"
   QString text;     // message text, prompt or title
   QString caption;  // caption, or empty
+  bool defaultNo = false;  // a question whose default button is No
 };
 
 class ScriptedInteraction : public Interaction {
@@ -46,8 +47,8 @@ class ScriptedInteraction : public Interaction {
     Record({"message", text, caption});
   }
   void ShowError(QWidget*, const QString& text) override { Record({"error", text, {}}); }
-  bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
-    Record({"question", text, caption});
+  bool AskYesNo(QWidget*, const QString& text, const QString& caption, bool defaultNo = false) override {
+    Record({"question", text, caption, defaultNo});
     if (yesNo.empty()) return false;
     bool answer = yesNo.front();
     yesNo.pop_front();

@@ -1,0 +1,232 @@
+// Zipping through the real trash where it can hurt: names the reading library would
+// respell, files in use or edited behind a restored time, a disk that fills while the
+// archive is written, folders that would not shrink, hard links.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+#include <gtest/gtest.h>
+
+#include "archive/folder_zipper.h"
+#include "archive/zip_directory.h"
+#include "platform/trash.h"
+#include "settings/settings.h"
+#include "tests/core/scan_tree_fixture.h"
+
+namespace orbelan {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Text(std::size_t n, const std::string& seed = "") {
+  std::string s;
+  while (s.size() < n) s += seed + "Sphinx of black quartz, judge my vow. ";
+  s.resize(n);
+  return s;
+}
+
+std::string Noise(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+class ZipSafetyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.SetDefaults();
+    tree.Dir("Work");
+    folder = tree.PathOf("Work") + "/";
+    home = tree.PathOf("home/Trash");
+    options.Date = "2026-12-08";
+    options.HomeFolder = tree.PathOf("elsewhere");
+    options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
+      return MoveToTrash(path, home, entry, error);
+    };
+  }
+  std::string At(const std::string& name) const { return folder + name; }
+
+  ZipResult PlanAndRun(ZipPlan& plan) {
+    FolderZipper zipper(options);
+    const ZipResult planned = zipper.Plan(folder, settings, plan);
+    if (planned.Outcome != ZipOutcome::Done) return planned;
+    return zipper.Run(plan);
+  }
+
+  testing::TempTree tree;
+  Settings settings;
+  ZipOptions options;
+  std::string folder;
+  std::string home;
+};
+
+TEST_F(ZipSafetyTest, NamesTheReadingLibraryRespellsZipVerifyAndRestore) {
+  const std::vector<std::string> names = {
+      "back\\slash.txt", "cafe\xcc\x81.txt", "ctl\x01\x7f.txt", "line\nbreak.txt",
+      "latin1 \xe9t\xe9.txt", "%2e%2e%2fx.txt", std::string(250, 'n'),
+  };
+  for (std::size_t i = 0; i < names.size(); ++i) WriteAll(At(names[i]), Text(9000, std::to_string(i)));
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.TrashedFiles, static_cast<std::int64_t>(names.size()));
+  ASSERT_EQ(r.Trashed.size(), names.size());
+
+  // The archive's directory holds the names' own bytes.
+  const int fd = ::open(At(r.ArchiveName).c_str(), O_RDONLY);
+  const auto inArchive = CentralDirectoryNames(fd, nullptr);
+  ::close(fd);
+  ASSERT_TRUE(inArchive);
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(*inArchive, sorted);
+
+  // Every record leads back to the exact path, and the bytes come back with it.
+  for (const TrashEntry& entry : r.Trashed) {
+    EXPECT_EQ(ReadTrashRecord(entry.Trash, entry.Name, nullptr), entry.Original);
+    ASSERT_TRUE(RestoreFromTrash(entry, nullptr)) << entry.Original;
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(ReadAll(At(names[i])), Text(9000, std::to_string(i)));
+}
+
+TEST_F(ZipSafetyTest, FilesInUseOrEditedBehindARestoredTimeStay) {
+  for (const char* name : {"calm.txt", "writer.log", "mapped.db", "retimed.txt", "late.txt"})
+    WriteAll(At(name), Text(20000, name));
+  int writer = -1;
+  void* map = nullptr;
+  options.BeforeTrash = [&] {
+    // A log held open by an idle writer.
+    writer = ::open(At("writer.log").c_str(), O_WRONLY | O_APPEND);
+    // A database mapped shared and writable, its descriptor already closed.
+    const int fd = ::open(At("mapped.db").c_str(), O_RDWR);
+    map = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    // Same size, same modification time, other bytes.
+    struct stat st {};
+    ::stat(At("retimed.txt").c_str(), &st);
+    WriteAll(At("retimed.txt"), Text(20000, "edited"));
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, At("retimed.txt").c_str(), times, 0);
+  };
+  // A writer that opens the file while it is on its way to the trash: the move is undone.
+  auto real = options.Trash;
+  options.Trash = [&](const std::string& path, TrashEntry* entry, std::string* error) {
+    if (path == At("late.txt")) {
+      const int late = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);  // breaks the lease
+      EXPECT_LT(late, 0);
+      EXPECT_EQ(errno, EWOULDBLOCK);
+    }
+    return real(path, entry, error);
+  };
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  if (writer >= 0) ::close(writer);
+  if (map && map != MAP_FAILED) ::munmap(map, 4096);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.Changed, (std::vector<std::string>{"late.txt", "mapped.db", "retimed.txt", "writer.log"}));
+  EXPECT_EQ(r.TrashedFiles, 1);
+  EXPECT_FALSE(Exists(At("calm.txt")));
+  for (const char* name : {"writer.log", "mapped.db", "late.txt"}) EXPECT_EQ(ReadAll(At(name)), Text(20000, name));
+  EXPECT_EQ(ReadAll(At("retimed.txt")), Text(20000, "edited"));
+}
+
+TEST_F(ZipSafetyTest, WithoutLeasesTheBytesAreReadAgain) {
+  options.UseLeases = false;
+  WriteAll(At("same.txt"), Text(20000, "s"));
+  WriteAll(At("open.txt"), Text(20000, "o"));
+  int open = -1;
+  options.BeforeTrash = [&] {
+    // Open for writing but untouched: without a lease only the bytes can tell, and they agree.
+    open = ::open(At("open.txt").c_str(), O_WRONLY);
+  };
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  if (open >= 0) ::close(open);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.TrashedFiles, 2);
+  EXPECT_TRUE(r.Changed.empty());
+}
+
+TEST_F(ZipSafetyTest, AFolderThatWouldNotShrinkIsRefusedWithNothingWritten) {
+  WriteAll(At("noise.bin"), Noise(300000, 1));
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_NE(r.Message.find("would not give back enough disk space"), std::string::npos) << r.Message;
+  EXPECT_NE(r.Message.find("Nothing was changed."), std::string::npos) << r.Message;
+  EXPECT_EQ(ReadAll(At("noise.bin")), Noise(300000, 1));
+  DIR* dir = ::opendir(folder.c_str());
+  int entries = 0;
+  while (dirent* e = ::readdir(dir)) entries += e->d_name[0] != '.';
+  ::closedir(dir);
+  EXPECT_EQ(entries, 1);
+  EXPECT_FALSE(Exists(home));
+}
+
+TEST_F(ZipSafetyTest, HardLinkedFilesCountNothing) {
+  tree.Dir("Other");
+  WriteAll(At("linked.txt"), Text(40000));
+  ASSERT_EQ(::link(At("linked.txt").c_str(), tree.PathOf("Other/linked.txt").c_str()), 0);
+  ZipPlan plan;
+  ZipResult r = PlanAndRun(plan);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_NE(r.Message.find("would not give back any disk space"), std::string::npos) << r.Message;
+  EXPECT_NE(r.Message.find("1 with other hard links"), std::string::npos) << r.Message;
+
+  WriteAll(At("single.txt"), Text(40000, "x"));
+  r = PlanAndRun(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(plan.HardLinked, 1);
+  struct stat single {};
+  ASSERT_EQ(::stat((home + "/files/single.txt").c_str(), &single), 0);
+  EXPECT_EQ(r.Freed, static_cast<std::int64_t>(single.st_blocks) * 512 - r.ArchiveAllocated);
+}
+
+TEST_F(ZipSafetyTest, AFullDiskWhileWritingNamesItsCause) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string vol = tree.PathOf("small");
+  ::mkdir(vol.c_str(), 0755);
+  ASSERT_EQ(::mount("tmpfs", vol.c_str(), "tmpfs", 0, "size=512k"), 0);
+  ::mkdir((vol + "/Work").c_str(), 0755);
+  folder = vol + "/Work/";
+  WriteAll(At("noise.bin"), Noise(300000, 2));
+  WriteAll(At("more.bin"), Noise(150000, 3));
+  // The free-space check would refuse first; this is the disk filling up meanwhile.
+  options.FreeSpace = [](int) { return std::optional<std::int64_t>(1LL << 40); };
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  std::vector<std::string> left;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir)) left.push_back(e->d_name);
+    ::closedir(dir);
+  }
+  ::umount2(vol.c_str(), MNT_DETACH);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Failed);
+  EXPECT_NE(r.Message.find("No space left on device"), std::string::npos) << r.Message;
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".", "..", "more.bin", "noise.bin"}));
+}
+
+}  // namespace
+}  // namespace orbelan
