@@ -136,9 +136,9 @@ bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, dou
   return true;
 }
 
-std::int64_t UnzippedBytes(const FolderRec& rec) { return rec.SzFiles - rec.SzZips; }
+std::int64_t UnzippedBytes(const FolderCounts& rec) { return rec.SzFiles - rec.SzZips; }
 
-int ZipPercent(const FolderRec& rec) {
+int ZipPercent(const FolderCounts& rec) {
   if (rec.SzFiles <= 0) return 0;
   std::int64_t scaled = 0;
   __int128 p;
@@ -152,12 +152,12 @@ int ZipPercent(const FolderRec& rec) {
   return static_cast<int>(p < lo ? lo : (p > hi ? hi : p));
 }
 
-std::string PercentText(const FolderRec& rec) {
+std::string PercentText(const FolderCounts& rec) {
   if (rec.SzFiles <= 0) return " ";
   return std::to_string(ZipPercent(rec)) + "%";
 }
 
-std::int64_t ZipPriority(const FolderRec& rec) {
+std::int64_t ZipPriority(const FolderCounts& rec) {
   const std::int64_t unzipped = UnzippedBytes(rec);
   if (unzipped == 0) return 0;
   const int p = ZipPercent(rec);
@@ -166,7 +166,7 @@ std::int64_t ZipPriority(const FolderRec& rec) {
   return priority < 0 ? 0 : ClampToInt64(priority);
 }
 
-bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize) {
+bool MeetsMinSize(const FolderCounts& rec, std::uint16_t minSize) {
   return rec.SzFiles / 1024 > static_cast<std::int64_t>(minSize);
 }
 

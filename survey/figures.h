@@ -7,6 +7,7 @@
 
 namespace orbelan {
 
+struct FolderCounts;
 struct FolderRec;
 struct Settings;
 
@@ -28,11 +29,11 @@ bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, dou
 // can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.
 void AddSize(std::int64_t& sum, std::int64_t size);
 
-std::int64_t UnzippedBytes(const FolderRec& rec);
-int ZipPercent(const FolderRec& rec);          // rounded, halves to even; 0 when SzFiles <= 0
-std::string PercentText(const FolderRec& rec);  // "37%", or " " when SzFiles <= 0
-std::int64_t ZipPriority(const FolderRec& rec);
-bool MeetsMinSize(const FolderRec& rec, std::uint16_t minSize);  // SzFiles div 1024 > minSize
+std::int64_t UnzippedBytes(const FolderCounts& rec);
+int ZipPercent(const FolderCounts& rec);          // rounded, halves to even; 0 when SzFiles <= 0
+std::string PercentText(const FolderCounts& rec);  // "37%", or " " when SzFiles <= 0
+std::int64_t ZipPriority(const FolderCounts& rec);
+bool MeetsMinSize(const FolderCounts& rec, std::uint16_t minSize);  // SzFiles div 1024 > minSize
 
 // Whole calendar days from recent's date to today's (negative for a future date).
 std::int64_t DaysAgo(double recent, double today);

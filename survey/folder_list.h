@@ -12,13 +12,8 @@ namespace orbelan {
 struct FileDraws;
 struct Settings;
 
-// A record does not hold its whole path: it names the record of the folder above it and its
-// own name there, so that a tree thousands of levels deep costs memory and time by its
-// folders, not by the square of its depth. Path() puts the whole path together on demand.
-struct FolderRec {
-  FolderRec() = default;
-  explicit FolderRec(std::string_view path) { SetPath(path); }
-
+// The counted figures of a folder: a record's own, or the sums over a subtree.
+struct FolderCounts {
   std::int64_t NFiles = 0;  // counted files, archives included
   std::int64_t NIgno = 0;   // ignored files
   std::int64_t NZips = 0;   // counted files that are archives
@@ -26,6 +21,15 @@ struct FolderRec {
   std::int64_t SzIgno = 0;
   std::int64_t SzZips = 0;
   double Recent = 0;        // day number of the newest counted file; 0 when none
+};
+
+// A record does not hold its whole path: it names the record of the folder above it and its
+// own name there, so that a tree thousands of levels deep costs memory and time by its
+// folders, not by the square of its depth. Path() puts the whole path together on demand.
+struct FolderRec : FolderCounts {
+  FolderRec() = default;
+  explicit FolderRec(std::string_view path) { SetPath(path); }
+
   // A few files drawn by their bytes while counting, when the scan was asked for them.
   std::shared_ptr<const FileDraws> Draws;
 

@@ -1,0 +1,61 @@
+#include "survey/saving_sum.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "survey/figures.h"
+#include "survey/saving_estimate.h"
+
+namespace orbelan {
+namespace {
+
+double Squared(std::int64_t value) {
+  const double v = static_cast<double>(value);
+  return v * v;
+}
+
+std::int64_t ToBytes(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= 9.2e18) return INT64_MAX;
+  return static_cast<std::int64_t>(std::llround(value));
+}
+
+}  // namespace
+
+void SavingSum::AddFolder(const SavingEstimate* estimate, std::int64_t unzippedBytes) {
+  if (estimate == nullptr || !estimate->Known) {
+    if (unzippedBytes <= 0) return;  // nothing to zip, nothing to estimate
+    ++Missing;
+    AddSize(High, unzippedBytes);
+    AboveSquares += Squared(unzippedBytes);
+    return;
+  }
+  ++Estimated;
+  AddSize(Saving, estimate->Saving);
+  AddSize(Low, estimate->Low);
+  AddSize(High, estimate->High);
+  AddSize(Sampled, estimate->Sampled);
+  BelowSquares += Squared(estimate->Saving - estimate->Low);
+  AboveSquares += Squared(estimate->High - estimate->Saving);
+}
+
+void SavingSum::Add(const SavingSum& other) {
+  AddSize(Saving, other.Saving);
+  AddSize(Low, other.Low);
+  AddSize(High, other.High);
+  AddSize(Sampled, other.Sampled);
+  Estimated += other.Estimated;
+  Missing += other.Missing;
+  BelowSquares += other.BelowSquares;
+  AboveSquares += other.AboveSquares;
+}
+
+std::int64_t SavingSum::QuadratureLow() const {
+  return std::clamp(ToBytes(static_cast<double>(Saving) - std::sqrt(BelowSquares)), Low, Saving);
+}
+
+std::int64_t SavingSum::QuadratureHigh() const {
+  return std::clamp(ToBytes(static_cast<double>(Saving) + std::sqrt(AboveSquares)), Saving, High);
+}
+
+}  // namespace orbelan
