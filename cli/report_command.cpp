@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <charconv>
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <ostream>
 #include <string_view>
@@ -16,11 +17,13 @@
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "cli/report_format.h"
+#include "cli/tree_json.h"
 #include "survey/figures.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
 #include "survey/saving_table.h"
 #include "survey/scanner.h"
+#include "survey/subtree_totals.h"
 
 namespace orbelan {
 namespace {
@@ -108,19 +111,20 @@ class ReportObserver : public ScanObserver {
   bool shown_ = false;
 };
 
-// Estimates every listed folder on worker threads, largest Unzipped first, showing
-// "Estimating savings: N of M folders" on a terminal. False when interrupted.
-bool EstimateRows(const ResultRows& rows, const ReportContext& context, const std::string& root,
-                  std::vector<SavingEstimate>& estimates) {
-  estimates.assign(rows.Rows.size(), SavingEstimate{});
-  std::vector<std::size_t> byBytes(rows.Rows.size());
+// Estimates the given folders on worker threads, largest Unzipped first, showing
+// "Estimating savings: N of M folders" on a terminal; estimates[i] is folders[i]'s. False
+// when interrupted.
+bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportContext& context,
+                     const std::string& root, std::vector<SavingEstimate>& estimates) {
+  estimates.assign(folders.size(), SavingEstimate{});
+  std::vector<std::size_t> byBytes(folders.size());
   for (std::size_t i = 0; i < byBytes.size(); ++i) byBytes[i] = i;
   std::stable_sort(byBytes.begin(), byBytes.end(), [&](std::size_t a, std::size_t b) {
-    return UnzippedBytes(*rows.Rows[a].Rec) > UnzippedBytes(*rows.Rows[b].Rec);
+    return UnzippedBytes(*folders[a]) > UnzippedBytes(*folders[b]);
   });
   std::vector<const FolderRec*> order;
   order.reserve(byBytes.size());
-  for (std::size_t i : byBytes) order.push_back(rows.Rows[i].Rec);
+  for (std::size_t i : byBytes) order.push_back(folders[i]);
 
   EstimateOptions options;
   options.Root = root;
@@ -149,10 +153,53 @@ bool EstimateRows(const ResultRows& rows, const ReportContext& context, const st
   return !interrupted();
 }
 
+// The listed folders' estimates, in row order.
+bool EstimateRows(const ResultRows& rows, const ReportContext& context, const std::string& root,
+                  std::vector<SavingEstimate>& estimates) {
+  std::vector<const FolderRec*> folders;
+  folders.reserve(rows.Rows.size());
+  for (const ResultRow& row : rows.Rows) folders.push_back(row.Rec);
+  return EstimateFolders(folders, context, root, estimates);
+}
+
+// Subtree figures need every folder's estimate, listed or not: the folders with bytes to
+// zip are estimated, and the sums are made in the totals. Looked up by record afterwards.
+bool EstimateSubtrees(const FolderList& folders, SubtreeTotals& totals, const ReportContext& context,
+                      const std::string& root, std::vector<SavingEstimate>& byIndex) {
+  std::vector<const FolderRec*> wanted;
+  std::vector<std::int64_t> indexOf;
+  for (std::int64_t i = 0; i < folders.Count(); ++i) {
+    if (UnzippedBytes(folders[i]) <= 0) continue;
+    wanted.push_back(&folders[i]);
+    indexOf.push_back(i);
+  }
+  std::vector<SavingEstimate> estimates;
+  if (!EstimateFolders(wanted, context, root, estimates)) return false;
+  byIndex.assign(static_cast<std::size_t>(folders.Count()), SavingEstimate{});
+  for (std::size_t k = 0; k < wanted.size(); ++k) byIndex[static_cast<std::size_t>(indexOf[k])] = estimates[k];
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
+    const std::int64_t i = totals.IndexOf(rec);
+    return i == SubtreeTotals::kNone ? nullptr : &byIndex[static_cast<std::size_t>(i)];
+  });
+  return true;
+}
+
+// A subtree's saving as one estimate, for the table and the CSV fields.
+SavingEstimate AsEstimate(const SavingSum* sum) {
+  SavingEstimate estimate;
+  if (sum == nullptr || !sum->Any()) return estimate;
+  estimate.Known = true;
+  estimate.Saving = sum->Saving;
+  estimate.Low = sum->Low;
+  estimate.High = sum->High;
+  estimate.Sampled = sum->Sampled;
+  return estimate;
+}
+
 }  // namespace
 
 std::string ReportUsage() {
-  return "Usage: orbelan-report [--sort N] [--csv] [--estimate] [--threads N] FOLDER\n"
+  return "Usage: orbelan-report [--sort N] [--csv | --json] [--subtree] [--estimate] [--threads N] FOLDER\n"
          "Scans FOLDER and lists its folders above the minimum size, as Orbelan does.\n"
          "  --sort N     sort column: 1 Path, 2 Unzipped, 3 Zipped, 4 %, 5 Most Recent,\n"
          "               6 Priority, 7 Saving (with --estimate; -7 puts the largest\n"
@@ -162,6 +209,10 @@ std::string ReportUsage() {
          "               by compressing samples of its files (a Saving column; in CSV\n"
          "               saving,saving_low,saving_high,sampled: a 95% interval and the\n"
          "               bytes read); the total goes last (on stderr with --csv)\n"
+         "  --subtree    every row shows its folder with everything below it; the\n"
+         "               minimum size applies to those figures (CSV adds folders)\n"
+         "  --json       the whole tree as nested JSON: each folder's name, own and\n"
+         "               subtree figures and children (see orbelan-report(1))\n"
          "  --threads N  threads counting files, at most 16 (default: one per core)\n";
 }
 
@@ -196,6 +247,10 @@ std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& arg
         options.Csv = true;
       } else if (arg == "--estimate") {
         options.Estimate = true;
+      } else if (arg == "--subtree") {
+        options.Subtree = true;
+      } else if (arg == "--json") {
+        options.Json = true;
       } else if (arg == "--help" || arg == "-h") {
         options.Help = true;
       } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
@@ -224,6 +279,10 @@ std::optional<ReportOptions> ParseReportArgs(const std::vector<std::string>& arg
     }
     options.Folder = arg;
     folderSeen = true;
+  }
+  if (options.Csv && options.Json) {
+    error = "--csv and --json cannot be given together";
+    return std::nullopt;
   }
   if (!folderSeen && !options.Help) {
     error = "no FOLDER given";
@@ -282,30 +341,77 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   for (const std::string& path : unscanned)
     err << "orbelan-report: " << TerminalSafe(path) << ": not read: too many open files\n";
 
-  ResultRows rows =
-      FillRows(folders, context.settings->MinSize, options->SortColumn, context.today);
-  std::vector<SavingEstimate> estimates;
-  if (options->Estimate && !EstimateRows(rows, context, AbsoluteFolderPath(options->Folder), estimates))
-    return kReportCanceled;
-  if (options->Estimate && std::abs(options->SortColumn) == kSavingSortColumn) {
-    // The Saving order is known only now: sort again by the estimates, as the window does.
-    SavingTable savings;
-    for (std::size_t i = 0; i < rows.Rows.size(); ++i) savings.Set(*rows.Rows[i].Rec, estimates[i]);
-    rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today, &savings);
-    for (std::size_t i = 0; i < rows.Rows.size(); ++i) estimates[i] = *savings.Find(*rows.Rows[i].Rec);
-  }
-  if (options->Csv) {
-    out << CsvHeader() << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
-    for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
-      out << CsvLine(*rows.Rows[i].Rec, context.today);
-      if (options->Estimate) out << CsvEstimateFields(estimates[i]);
-      out << '\n';
-    }
-    if (options->Estimate) err << EstimateTotalLine(estimates) << '\n';
-  } else if (options->Estimate) {
-    WriteTable(out, rows, context.today, estimates);
+  const std::string root = AbsoluteFolderPath(options->Folder);
+  if (options->Json) {
+    SubtreeTotals totals;
+    totals.Build(folders);
+    std::vector<SavingEstimate> byIndex;
+    if (options->Estimate && !EstimateSubtrees(folders, totals, context, root, byIndex)) return kReportCanceled;
+    const std::function<const SavingEstimate*(const FolderRec&)> estimateOf =
+        [&](const FolderRec& rec) -> const SavingEstimate* {
+      const std::int64_t i = totals.IndexOf(rec);
+      return i == SubtreeTotals::kNone ? nullptr : &byIndex[static_cast<std::size_t>(i)];
+    };
+    TreeJsonOptions json;
+    json.today = context.today;
+    if (options->Estimate) json.estimateOf = &estimateOf;
+    WriteTreeJson(out, totals, json);
   } else {
-    WriteTable(out, rows, context.today);
+    SubtreeTotals totals;
+    std::vector<SavingEstimate> byIndex;
+    if (options->Subtree) {
+      totals.Build(folders);
+      if (options->Estimate && !EstimateSubtrees(folders, totals, context, root, byIndex)) return kReportCanceled;
+    }
+    const SubtreeTotals* subtree = options->Subtree ? &totals : nullptr;
+    // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
+    ResultRows rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today,
+                               nullptr, subtree);
+    std::vector<SavingEstimate> estimates;
+    if (options->Estimate) {
+      if (subtree != nullptr) {
+        for (const ResultRow& row : rows.Rows) estimates.push_back(AsEstimate(totals.SavingOf(*row.Rec)));
+      } else if (!EstimateRows(rows, context, root, estimates)) {
+        return kReportCanceled;
+      }
+    }
+    if (options->Estimate && subtree == nullptr && std::abs(options->SortColumn) == kSavingSortColumn) {
+      // The Saving order is known only now: sort again by the estimates, as the window does.
+      SavingTable savings;
+      for (std::size_t i = 0; i < rows.Rows.size(); ++i) savings.Set(*rows.Rows[i].Rec, estimates[i]);
+      rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today, &savings);
+      for (std::size_t i = 0; i < rows.Rows.size(); ++i) estimates[i] = *savings.Find(*rows.Rows[i].Rec);
+    }
+    // Subtrees nest, so the rows' savings do not add up: the total is the start folder's.
+    std::vector<SavingEstimate> whole;
+    if (subtree != nullptr && options->Estimate) {
+      for (std::uint32_t top : totals.Roots()) whole.push_back(AsEstimate(totals.SavingOf(top)));
+    }
+    const std::vector<SavingEstimate>& totalOf = subtree != nullptr ? whole : estimates;
+    if (options->Csv) {
+      out << CsvHeader() << (subtree != nullptr ? ",folders" : "")
+          << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
+      for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
+        const FolderRec& rec = *rows.Rows[i].Rec;
+        if (subtree != nullptr) {
+          const SubtreeFigures& figures = *totals.Of(rec);
+          out << CsvLine(rec, figures, context.today) << ',' << figures.NFolders;
+        } else {
+          out << CsvLine(rec, context.today);
+        }
+        if (options->Estimate) out << CsvEstimateFields(estimates[i]);
+        out << '\n';
+      }
+      if (options->Estimate) err << EstimateTotalLine(totalOf) << '\n';
+    } else {
+      TableExtras extras;
+      extras.subtree = subtree;
+      if (options->Estimate) {
+        extras.estimates = &estimates;
+        extras.total = &totalOf;
+      }
+      WriteTable(out, rows, context.today, extras);
+    }
   }
   const int status = finish();
   if (status == kReportOk && !unscanned.empty()) {

@@ -16,6 +16,8 @@ struct ReportOptions {
   int SortColumn = 1;  // as the list's SortColumn: 1..7, negative for descending
   bool Csv = false;
   bool Estimate = false;  // add each folder's estimated saving
+  bool Subtree = false;   // every row shows its folder's subtree figures
+  bool Json = false;      // the whole tree as nested JSON
   bool Help = false;
   int Threads = 0;  // 0: one per core
   std::string Folder;

@@ -94,8 +94,10 @@ std::string DayNumberText(double dayNumber) {
   return std::string(buffer.data(), result.ptr);
 }
 
-std::string CsvLine(const FolderRec& rec, double today) {
-  std::string line = CsvField(rec.Path());
+std::string CsvLine(const FolderRec& rec, double today) { return CsvLine(rec, rec, today); }
+
+std::string CsvLine(const FolderRec& path, const FolderCounts& rec, double today) {
+  std::string line = CsvField(path.Path());
   for (std::int64_t n : {rec.NFiles, rec.SzFiles, rec.NZips, rec.SzZips, rec.NIgno, rec.SzIgno}) {
     line.push_back(',');
     line += std::to_string(n);
@@ -126,12 +128,14 @@ namespace {
 
 // The six columns of the list, and the Saving column when estimates are given.
 void WriteColumns(std::ostream& out, const ResultRows& rows, double today,
-                  const std::vector<SavingEstimate>* estimates) {
+                  const TableExtras& extras) {
+  const std::vector<SavingEstimate>* estimates = extras.estimates;
   const std::size_t columns = estimates != nullptr ? 7 : 6;
   std::array<std::string, 7> cells;
   auto makeCells = [&](std::size_t index) {
     const ResultRow& row = rows.Rows[index];
-    for (std::size_t c = 0; c < 6; ++c) cells[c] = CellText(row, static_cast<int>(c) + 1, today);
+    for (std::size_t c = 0; c < 6; ++c)
+      cells[c] = CellText(row, static_cast<int>(c) + 1, today, nullptr, extras.subtree);
     cells[0] = TerminalSafe(cells[0]);
     if (columns == 7) {
       const bool known = index < estimates->size() && (*estimates)[index].Known;
@@ -179,18 +183,24 @@ void WriteColumns(std::ostream& out, const ResultRows& rows, double today,
     emit(cells);
   }
   out << "% Zipped: " << rows.GaugePercent << '\n';
-  if (estimates != nullptr) out << EstimateTotalLine(*estimates) << '\n';
+  if (estimates != nullptr) out << EstimateTotalLine(extras.total ? *extras.total : *estimates) << '\n';
 }
 
 }  // namespace
 
 void WriteTable(std::ostream& out, const ResultRows& rows, double today) {
-  WriteColumns(out, rows, today, nullptr);
+  WriteColumns(out, rows, today, TableExtras{});
 }
 
 void WriteTable(std::ostream& out, const ResultRows& rows, double today,
                 const std::vector<SavingEstimate>& estimates) {
-  WriteColumns(out, rows, today, &estimates);
+  TableExtras extras;
+  extras.estimates = &estimates;
+  WriteColumns(out, rows, today, extras);
+}
+
+void WriteTable(std::ostream& out, const ResultRows& rows, double today, const TableExtras& extras) {
+  WriteColumns(out, rows, today, extras);
 }
 
 }  // namespace orbelan

@@ -9,6 +9,8 @@
 
 namespace orbelan {
 
+class SubtreeTotals;
+struct FolderCounts;
 struct FolderRec;
 struct ResultRows;
 struct SavingEstimate;
@@ -24,6 +26,8 @@ std::string CsvEstimateFields(const SavingEstimate& estimate);
 std::string EstimateTotalLine(const std::vector<SavingEstimate>& estimates);
 // One CSV line (without line end) for a listed folder; today is the local day number.
 std::string CsvLine(const FolderRec& rec, double today);
+// The same path with other figures (its subtree's).
+std::string CsvLine(const FolderRec& rec, const FolderCounts& figures, double today);
 // A field quoted when it holds a comma, a quote, a line break or surrounding blanks.
 std::string CsvField(std::string_view text);
 // A day number with six decimals, independent of the locale; "0" for no file.
@@ -37,6 +41,14 @@ void WriteTable(std::ostream& out, const ResultRows& rows, double today);
 // where not known), and the estimated total as the last line.
 void WriteTable(std::ostream& out, const ResultRows& rows, double today,
                 const std::vector<SavingEstimate>& estimates);
+// What a table may show besides the six columns.
+struct TableExtras {
+  const std::vector<SavingEstimate>* estimates = nullptr;  // per row: adds the Saving column
+  const SubtreeTotals* subtree = nullptr;                   // rows show their subtree figures
+  // What the total line adds up; the rows' estimates when not given.
+  const std::vector<SavingEstimate>* total = nullptr;
+};
+void WriteTable(std::ostream& out, const ResultRows& rows, double today, const TableExtras& extras);
 // Control bytes shown as "?", so that a name cannot move the terminal's cursor.
 std::string TerminalSafe(std::string_view text);
 

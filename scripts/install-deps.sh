@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgtest-dev libgmock-dev
+  qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
   libdeflate-dev libarchive-dev zlib1g-dev
   fonts-liberation fonts-dejavu-core
   xdg-utils

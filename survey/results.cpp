@@ -9,6 +9,7 @@
 #include "survey/folder_list.h"
 #include "survey/path_order.h"
 #include "survey/saving_table.h"
+#include "survey/subtree_totals.h"
 
 namespace orbelan {
 namespace {
@@ -31,7 +32,7 @@ std::string PathSortText(std::string_view path) { return LowerAscii(TrimmedPath(
 // The number by which a numeric column orders, equal in order to comparing its cell
 // texts by CompareNumberText (sizes are never negative), and independent of how many
 // bytes the thousands separator takes.
-std::int64_t NumericKey(const FolderRec& rec, int column, double today) {
+std::int64_t NumericKey(const FolderCounts& rec, int column, double today) {
   switch (column) {
     case 2: return UnzippedBytes(rec);
     case 3: return rec.SzZips;
@@ -98,11 +99,27 @@ const SavingEstimate* KnownSaving(const FolderRec& rec, const SavingTable* savin
   return estimate && estimate->Known ? estimate : nullptr;
 }
 
+// The saving column's figure of a row: its own estimate, or its subtree's sum once one
+// folder of the subtree is estimated.
+bool ShownSaving(const FolderRec& rec, const SavingTable* savings, const SubtreeTotals* subtree,
+                 std::int64_t& saving) {
+  if (subtree != nullptr) {
+    const SavingSum* sum = subtree->SavingOf(rec);
+    if (sum == nullptr || !sum->Any()) return false;
+    saving = sum->Saving;
+    return true;
+  }
+  const SavingEstimate* estimate = KnownSaving(rec, savings);
+  if (estimate == nullptr) return false;
+  saving = estimate->Saving;
+  return true;
+}
+
 // Puts the rows (made in scan order) in ascending order of column, equal rows in scan
 // order, or that whole order reversed when descending. Keys are sorted apart from the
 // rows so that the sort moves 16 bytes per step, and each row is moved once.
 void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int column, bool descending,
-              double today, const SavingTable* savings) {
+              double today, const SavingTable* savings, const SubtreeTotals* subtree) {
   const std::size_t n = rows.size();
   std::vector<std::size_t> order;
   if (column == 1 && PathOrderFromTree(folders, rows, order)) {
@@ -128,7 +145,8 @@ void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int colum
       std::size_t index;
     };
     std::vector<Keyed> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = {NumericKey(*rows[i].Rec, column, today), i};
+    for (std::size_t i = 0; i < n; ++i)
+      keys[i] = {NumericKey(ShownFigures(*rows[i].Rec, subtree), column, today), i};
     std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
       return a.key != b.key ? a.key < b.key : a.index < b.index;
     });
@@ -144,8 +162,9 @@ void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int colum
     std::vector<Keyed> known;
     std::vector<std::size_t> unknown;
     for (std::size_t i = 0; i < n; ++i) {
-      if (const SavingEstimate* estimate = KnownSaving(*rows[i].Rec, savings))
-        known.push_back({estimate->Saving, i});
+      std::int64_t saving = 0;
+      if (ShownSaving(*rows[i].Rec, savings, subtree, saving))
+        known.push_back({saving, i});
       else
         unknown.push_back(i);
     }
@@ -180,39 +199,71 @@ void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int colum
 
 }  // namespace
 
-std::string CellText(const ResultRow& row, int column, double today, const SavingTable* savings) {
-  const FolderRec& rec = *row.Rec;
+const FolderCounts& ShownFigures(const FolderRec& rec, const SubtreeTotals* subtree) {
+  if (subtree != nullptr) {
+    if (const SubtreeFigures* figures = subtree->Of(rec)) return *figures;
+  }
+  return rec;
+}
+
+std::string CellText(const ResultRow& row, int column, double today, const SavingTable* savings,
+                     const SubtreeTotals* subtree) {
+  if (column == 1) return MakePathText(row.Rec->Path());
+  const FolderCounts& rec = ShownFigures(*row.Rec, subtree);
   switch (column) {
-    case 1: return MakePathText(rec.Path());
     case 2: return SizeText(UnzippedBytes(rec));
     case 3: return SizeText(rec.SzZips);
     case 4: return PercentText(rec);
     case 5: return AgeText(rec.Recent, today);
     case 6: return std::to_string(ZipPriority(rec));
     case 7: {
-      const SavingEstimate* estimate = KnownSaving(rec, savings);
-      return estimate ? SizeText(estimate->Saving) : std::string();
+      std::int64_t saving = 0;
+      return ShownSaving(*row.Rec, savings, subtree, saving) ? SizeText(saving) : std::string();
     }
     default: return std::string();
   }
 }
 
 ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today,
-                    const SavingTable* savings) {
+                    const SavingTable* savings, const SubtreeTotals* subtree) {
   ResultRows result;
   if (folders.Empty()) return result;
 
   // Reserve exactly: on trees of many folders the rows are a large share of peak memory.
   std::size_t qualifying = 0;
-  for (const FolderRec& rec : folders) qualifying += MeetsMinSize(rec, minSize) ? 1 : 0;
+  // Subtree figures are looked up by the record's place in the list, which is its index
+  // in the totals as well.
+  const bool bySubtree = subtree != nullptr && subtree->Size() == folders.Count();
+  auto figuresAt = [&](std::int64_t i) -> const FolderCounts& {
+    if (bySubtree) return subtree->Figures(i);
+    return folders[i];
+  };
+  const std::int64_t count = folders.Count();
+  for (std::int64_t i = 0; i < count; ++i) qualifying += MeetsMinSize(figuresAt(i), minSize) ? 1 : 0;
   result.Rows.reserve(qualifying);
   __int128 sumSizes = 0;  // many folders near the 64-bit limit still add up exactly
   __int128 sumZips = 0;
-  for (const FolderRec& rec : folders) {
-    if (!MeetsMinSize(rec, minSize)) continue;
-    sumSizes += rec.SzFiles;
-    sumZips += rec.SzZips;
-    result.Rows.push_back(ResultRow{&rec});
+  // Subtrees nest: a listed folder inside another listed one is already in its sums, so
+  // the gauge adds up only the outermost listed subtrees.
+  std::vector<bool> insideListed(bySubtree ? static_cast<std::size_t>(count) : 0, false);
+  for (std::int64_t i = 0; i < count; ++i) {
+    const FolderCounts& figures = figuresAt(i);
+    const bool listed = MeetsMinSize(figures, minSize);
+    bool counted = listed;
+    if (bySubtree) {
+      const std::int64_t parent = subtree->Parent(i);
+      const bool inside = parent != SubtreeTotals::kNone &&
+                          (insideListed[static_cast<std::size_t>(parent)] ||
+                           MeetsMinSize(subtree->Figures(parent), minSize));
+      insideListed[static_cast<std::size_t>(i)] = inside;
+      counted = listed && !inside;
+    }
+    if (!listed) continue;
+    if (counted) {
+      sumSizes += figures.SzFiles;
+      sumZips += figures.SzZips;
+    }
+    result.Rows.push_back(ResultRow{&folders[i]});
   }
   if (sumSizes > 0) {
     // Integer arithmetic: in floating point 29 of 100 would truncate to 28.
@@ -221,7 +272,7 @@ ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortCo
   }
 
   const int column = sortColumn < 0 ? -sortColumn : sortColumn;
-  SortRows(folders, result.Rows, column, sortColumn < 0, today, savings);
+  SortRows(folders, result.Rows, column, sortColumn < 0, today, savings, subtree);
   return result;
 }
 

@@ -10,6 +10,8 @@ namespace orbelan {
 
 class FolderList;
 class SavingTable;
+class SubtreeTotals;
+struct FolderCounts;
 struct FolderRec;
 
 constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, Saving
@@ -30,8 +32,13 @@ struct ResultRows {
 // real case; it sorts by that text lower-cased, so rows differing only in case stand
 // together, in scan order. Column 7 is the estimated saving in
 // the Unzipped column's format, empty without savings or until the row's estimate is known.
+// With subtree totals the row shows its folder's subtree figures instead of its own, and
+// the saving of the whole subtree (empty until one folder of it is estimated).
 std::string CellText(const ResultRow& row, int column, double today,
-                     const SavingTable* savings = nullptr);
+                     const SavingTable* savings = nullptr, const SubtreeTotals* subtree = nullptr);
+
+// The figures a row shows: its record's own, or its subtree's when subtree is given.
+const FolderCounts& ShownFigures(const FolderRec& rec, const SubtreeTotals* subtree);
 
 // Builds the rows of the qualifying records and sorts them once by sortColumn
 // (magnitude 1..7, negative for descending). Rows with equal keys stand in scan order;
@@ -40,8 +47,10 @@ std::string CellText(const ResultRow& row, int column, double today,
 // descending, so that with no estimates at all the column orders as the blank column it
 // was). An empty list gives no rows and GaugePercent 0: the caller then leaves its gauge
 // as it was.
+// With subtree totals (built from folders), every row shows its subtree's figures and the
+// minimum-size rule and the gauge apply to them.
 ResultRows FillRows(const FolderList& folders, std::uint16_t minSize, int sortColumn, double today,
-                    const SavingTable* savings = nullptr);
+                    const SavingTable* savings = nullptr, const SubtreeTotals* subtree = nullptr);
 
 // The comparison rules of the list, on texts: +1 when a belongs after b, -1 otherwise.
 int CompareNumberText(const std::string& a, const std::string& b);
