@@ -1,0 +1,97 @@
+#include "app/folder_tree_view.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include "app/folder_tree_model.h"
+
+namespace orbelan {
+namespace {
+
+// The Share column: a bar as long as the folder's part of its parent's saving, with the
+// percentage beside it.
+class ShareBarDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem plain = option;
+    initStyleOption(&plain, index);
+    const QString text = plain.text;
+    plain.text.clear();
+    QStyledItemDelegate::paint(painter, plain, index);  // background and selection
+
+    const double share = index.data(FolderTreeModel::kShareRole).toDouble();
+    const QRect cell = option.rect.adjusted(2, 3, -2, -3);
+    const int textWidth = option.fontMetrics.horizontalAdvance(QStringLiteral("100%")) + 4;
+    const QRect track(cell.left(), cell.top(), std::max(cell.width() - textWidth, 0), cell.height());
+    painter->save();
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette& palette = option.palette;
+    painter->setPen(selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Mid));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(track.adjusted(0, 0, -1, -1));
+    QRect bar = track.adjusted(1, 1, -1, -1);
+    bar.setWidth(static_cast<int>(bar.width() * share + 0.5));
+    painter->fillRect(bar, selected ? palette.color(QPalette::HighlightedText) : QColor(0, 0, 128));
+    painter->setPen(selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Text));
+    painter->drawText(QRect(track.right() + 2, option.rect.top(), textWidth, option.rect.height()),
+                      Qt::AlignRight | Qt::AlignVCenter, text);
+    painter->restore();
+  }
+};
+
+constexpr int kWidths[FolderTreeModel::kColumnCount] = {260, 80, 80, 40, 85, 50, 80, 90};
+
+}  // namespace
+
+FolderTreeView::FolderTreeView(FolderTreeModel* model, QWidget* parent) : QTreeView(parent), model_(model) {
+  setObjectName(QStringLiteral("FolderTree"));
+  setModel(model_);
+  setUniformRowHeights(true);  // the view never measures rows it does not show
+  setAllColumnsShowFocus(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  setExpandsOnDoubleClick(true);
+  setItemDelegateForColumn(FolderTreeModel::kShareColumn, new ShareBarDelegate(this));
+  QHeaderView* head = header();
+  head->setSectionsMovable(false);
+  head->setStretchLastSection(false);
+  for (int c = 0; c < FolderTreeModel::kColumnCount; ++c) head->resizeSection(c, kWidths[c]);
+  head->setSortIndicator(FolderTreeModel::kSavingColumn, Qt::DescendingOrder);
+  setSortingEnabled(true);  // a header click orders every folder's subfolders
+  connect(this, &QWidget::customContextMenuRequested, this, &FolderTreeView::contextMenuRequested);
+}
+
+void FolderTreeView::OpenOnStart() {
+  // The model starts ordered by Saving, largest first; the header says so.
+  header()->setSortIndicator(model_->SortColumn(), model_->SortOrder());
+  const QModelIndex start = model_->index(0, 0);
+  if (!start.isValid()) return;
+  expand(start);
+  setCurrentIndex(start);
+  selectionModel()->select(start, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollTo(start);
+}
+
+void FolderTreeView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (currentIndex().isValid()) emit propertiesRequested();
+    return;
+  }
+  if (event->matches(QKeySequence::Copy)) {
+    if (currentIndex().isValid()) emit copyRequested();
+    return;
+  }
+  if ((event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) || event->key() == Qt::Key_Menu) {
+    if (currentIndex().isValid()) emit contextMenuRequested(visualRect(currentIndex()).center());
+    return;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+}  // namespace orbelan

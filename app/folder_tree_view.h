@@ -1,0 +1,36 @@
+#pragma once
+// The tree of folders as the user walks it: opened on the start folder with its subfolders
+// showing, largest saving first; arrows, +, - and * open and close folders as in any tree,
+// a header click orders every folder's subfolders by that column, the Share column draws a
+// bar of each folder's part of its parent's saving, Enter opens properties and Ctrl+C copies
+// the real path.
+
+#include <QPoint>
+#include <QTreeView>
+
+namespace orbelan {
+
+class FolderTreeModel;
+
+class FolderTreeView : public QTreeView {
+  Q_OBJECT
+ public:
+  FolderTreeView(FolderTreeModel* model, QWidget* parent = nullptr);
+
+  FolderTreeModel* TreeModel() const { return model_; }
+  // After new totals: the start folder current, selected and open one level.
+  void OpenOnStart();
+
+ signals:
+  void propertiesRequested();
+  void copyRequested();
+  void contextMenuRequested(const QPoint& viewportPos);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  FolderTreeModel* model_;
+};
+
+}  // namespace orbelan

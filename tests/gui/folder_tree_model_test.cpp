@@ -1,0 +1,166 @@
+// The folder tree: a model over the subtree totals that Qt's own model tester accepts, and
+// that opens, orders, filters and keeps its open folders as the user expects.
+
+#include <QAbstractItemModelTester>
+#include <QPersistentModelIndex>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "app/folder_tree_model.h"
+#include "app/folder_tree_view.h"
+#include "settings/settings.h"
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+#include "survey/saving_estimate.h"
+#include "survey/subtree_totals.h"
+
+namespace orbelan {
+namespace {
+
+constexpr double kToday = 45'000;
+
+// /t/ with three subfolders of different sizes, one of them with two of its own.
+class FolderTreeModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Add("/t/", 0);
+    Add("/t/Small/", 1000);
+    Add("/t/big/", 50'000);
+    Add("/t/big/inner/", 20'000);
+    Add("/t/big/other/", 5000);
+    Add("/t/middle/", 30'000);
+    totals.Build(folders);
+  }
+  void Add(const char* path, std::int64_t bytes) {
+    folders.AddFolder(path, settings);
+    folders.Tail()->SzFiles = bytes;
+    folders.Tail()->NFiles = bytes > 0 ? 1 : 0;
+    folders.Tail()->Recent = kToday - 2;
+  }
+  QStringList Names(const QModelIndex& parent) const {
+    QStringList names;
+    for (int row = 0; row < model.rowCount(parent); ++row) names << model.index(row, 0, parent).data().toString();
+    return names;
+  }
+
+  Settings settings;
+  FolderList folders;
+  SubtreeTotals totals;
+  FolderTreeModel model;
+};
+
+TEST_F(FolderTreeModelTest, PassesQtsModelTesterThroughOpeningSortingFilteringAndEstimates) {
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.SetTotals(&totals, kToday);
+  model.sort(0, Qt::AscendingOrder);
+  model.sort(3, Qt::DescendingOrder);
+  model.SetFilter([](std::int64_t i) { return i == 3; });
+  model.SetFilter(nullptr);
+  std::map<const FolderRec*, SavingEstimate> estimates;
+  estimates[&folders[2]].Known = true;
+  estimates[&folders[2]].Saving = estimates[&folders[2]].Low = estimates[&folders[2]].High = 100;
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
+    const auto found = estimates.find(&rec);
+    return found == estimates.end() ? nullptr : &found->second;
+  });
+  model.SavingsChanged();
+  model.sort(FolderTreeModel::kSavingColumn, Qt::DescendingOrder);
+  model.Clear();
+}
+
+TEST_F(FolderTreeModelTest, OpensOnTheStartWithSubtreeFiguresAndChildrenLargestFirst) {
+  model.SetTotals(&totals, kToday);
+  ASSERT_EQ(model.rowCount(), 1);
+  const QModelIndex start = model.index(0, 0);
+  EXPECT_EQ(start.data().toString(), "/t/");
+  EXPECT_EQ(model.index(0, 1).data().toString(), QString::fromStdString(SizeText(106'000)));
+  // Nothing estimated yet: the saving order falls back to the Unzipped bytes.
+  EXPECT_EQ(Names(start), (QStringList{"big", "middle", "Small"}));
+  const QModelIndex big = model.index(0, 0, start);
+  EXPECT_EQ(model.index(0, 1, start).data().toString(), QString::fromStdString(SizeText(75'000)));
+  EXPECT_TRUE(model.hasChildren(big));
+  EXPECT_FALSE(model.hasChildren(model.index(2, 0, start)));
+  EXPECT_EQ(model.parent(model.index(0, 3, big)), big);
+  EXPECT_EQ(model.RecordAt(big), &folders[2]);
+  EXPECT_EQ(model.index(0, 0, big).data(Qt::ToolTipRole).toString(), "/t/big/inner/");
+  // The bar: big holds 75,000 of the start's 106,000 unzipped bytes.
+  EXPECT_NEAR(model.index(0, FolderTreeModel::kShareColumn, start).data(FolderTreeModel::kShareRole).toDouble(),
+              75.0 / 106.0, 1e-9);
+  EXPECT_EQ(model.index(0, FolderTreeModel::kShareColumn, start).data().toString(), "71%");
+
+  // Estimates in: middle saves most and moves up; the share is of the parent's saving.
+  std::map<const FolderRec*, SavingEstimate> estimates;
+  auto set = [&](std::int64_t i, std::int64_t saving) {
+    SavingEstimate& e = estimates[&folders[i]];
+    e.Known = true;
+    e.Saving = e.Low = e.High = saving;
+  };
+  set(2, 1000);
+  set(3, 2000);
+  set(5, 9000);
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
+    const auto found = estimates.find(&rec);
+    return found == estimates.end() ? nullptr : &found->second;
+  });
+  const QPersistentModelIndex heldBig(big);
+  model.SavingsChanged();
+  EXPECT_EQ(Names(start), (QStringList{"middle", "big", "Small"}));
+  EXPECT_EQ(heldBig.row(), 1);  // an open folder's rows follow it
+  EXPECT_EQ(model.index(1, FolderTreeModel::kSavingColumn, start).data().toString(),
+            QString::fromStdString(SizeText(3000)));
+  EXPECT_NEAR(model.index(0, FolderTreeModel::kShareColumn, start).data(FolderTreeModel::kShareRole).toDouble(),
+              0.75, 1e-9);
+
+  // Sorting applies among siblings, at every level.
+  model.sort(0, Qt::AscendingOrder);
+  EXPECT_EQ(Names(start), (QStringList{"big", "middle", "Small"}));
+  EXPECT_EQ(Names(model.index(0, 0, start)), (QStringList{"inner", "other"}));
+  model.sort(0, Qt::DescendingOrder);
+  EXPECT_EQ(Names(start), (QStringList{"Small", "middle", "big"}));
+  EXPECT_EQ(heldBig.row(), 2);
+}
+
+TEST_F(FolderTreeModelTest, AFilterKeepsTheWayDownToEachMatch) {
+  model.SetTotals(&totals, kToday);
+  model.SetFilter([&](std::int64_t i) { return folders[i].Path().find("other") != std::string::npos; });
+  const QModelIndex start = model.index(0, 0);
+  EXPECT_EQ(Names(start), QStringList{"big"});
+  EXPECT_EQ(Names(model.index(0, 0, start)), QStringList{"other"});
+  EXPECT_FALSE(model.IndexOfRecord(5).isValid());  // middle is filtered out
+  model.SetFilter([](std::int64_t) { return false; });
+  EXPECT_EQ(model.rowCount(), 0);
+}
+
+// 20,000 levels: every parent is found without recursion, and the view opens the start.
+TEST(FolderTreeModelDeep, TwentyThousandLevelsWalkUpAndDown) {
+  Settings settings;
+  FolderList folders;
+  folders.AddFolder("/deep/", settings);
+  std::string path = "/deep/";
+  for (int level = 1; level < 20'000; ++level) {
+    path += "d/";
+    folders.AddFolder(path, settings, &folders[level - 1]);
+  }
+  SubtreeTotals totals;
+  totals.Build(folders);
+  FolderTreeModel model;
+  model.SetTotals(&totals, kToday);
+  QModelIndex index = model.IndexOfRecord(19'999);
+  ASSERT_TRUE(index.isValid());
+  int levels = 0;
+  while (index.parent().isValid()) {
+    index = index.parent();
+    ++levels;
+  }
+  EXPECT_EQ(levels, 19'999);
+  EXPECT_EQ(model.RecordIndexAt(index), 0);
+  FolderTreeView view(&model);
+  view.OpenOnStart();
+  EXPECT_TRUE(view.isExpanded(model.index(0, 0)));
+  EXPECT_EQ(view.currentIndex(), model.index(0, 0));
+}
+
+}  // namespace
+}  // namespace orbelan
