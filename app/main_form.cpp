@@ -29,6 +29,8 @@
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "app/results_view.h"
+#include "app/folder_tree_view.h"
+#include "app/subtree_views.h"
 #include "app/window_place.h"
 #include "platform/day_number.h"
 #include "dialogs/frm_fav.h"
@@ -125,11 +127,13 @@ void TForm1::SetBusy(bool busy) {
     setCursor(Qt::WaitCursor);
     panMain->setCursor(Qt::WaitCursor);
     LView1->setCursor(Qt::WaitCursor);
+    subtree_->Tree()->setCursor(Qt::WaitCursor);
     labPath->setCursor(Qt::WaitCursor);
   } else {
     unsetCursor();
     panMain->unsetCursor();
     LView1->unsetCursor();
+    subtree_->Tree()->unsetCursor();
     labPath->setCursor(Qt::PointingHandCursor);
   }
   PlaceStatusText();
@@ -143,7 +147,9 @@ void TForm1::ScanPath(const std::string& path) {
   estimateCancelled_ = false;
   propRec_ = nullptr;  // an open properties dialog keeps what it shows
   LView1->hide();
+  subtree_->ShowResults(LView1, false);
   model_->Clear();
+  subtree_->Clear();  // before the scan frees the records it adds up
   labPct->hide();
   Gauge1->setValue(0);
   Gauge1->hide();
@@ -167,12 +173,16 @@ void TForm1::ScanPath(const std::string& path) {
   observer_->Flush();
   for (const std::string& unread : scanner_->Unscanned())
     qWarning("Not read (too many open files): %s", unread.c_str());
-  if (completed) FillList();
+  if (completed) {
+    subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
+    FillList();
+  }
 
   ProgressBar1->hide();
   labMsg->hide();
   SetBusy(false);
   LView1->show();
+  subtree_->ShowResults(LView1, true);
   labPct->show();
   Gauge1->show();
   if (completed) listBehaviour_->FocusFirstRow();  // arrows, F4 and Ctrl+E work at once
@@ -193,9 +203,11 @@ void TForm1::FillList() {
   SetBusy(true);
 
   const double today = TodayDayNumber();
-  model_->SetRows(
-      FillRows(folders_, settings.MinSize, SortColumn, today, estimating_ ? &savings_ : nullptr),
-      today);
+  const SavingTable* savings = estimating_ ? &savings_ : nullptr;
+  ResultRows rows = FillRows(folders_, settings.MinSize, SortColumn, today, savings, subtree_->RowTotals());
+  subtree_->FilterRows(rows, savings);
+  model_->SetSubtree(subtree_->RowTotals());
+  model_->SetRows(std::move(rows), today);
   listBehaviour_->FitNumberColumns();
   Gauge1->setValue(model_->Rows().GaugePercent);
   LView1->header()->setSortIndicator(std::abs(SortColumn) - 1,
@@ -257,6 +269,12 @@ void TForm1::EstimateListedSavings() {
   std::vector<const FolderRec*> listed;
   listed.reserve(model_->Rows().Rows.size());
   for (const ResultRow& row : model_->Rows().Rows) listed.push_back(row.Rec);
+  if (subtree_->NeedsEveryEstimate()) {
+    // Subtree figures add up every folder's saving, listed or not.
+    listed.clear();
+    for (const FolderRec& rec : folders_)
+      if (UnzippedBytes(rec) > 0) listed.push_back(&rec);
+  }
   // With the lists the scan counted by, from the folder it started at.
   estimator_->options.Root = CurrentPath;
   estimator_->Estimate(listed, scanSettings_);
@@ -270,6 +288,7 @@ void TForm1::StopSavingEstimate() {
 }
 
 void TForm1::SavingEstimateProgress() {
+  subtree_->SavingsChanged(estimating_ ? &savings_ : nullptr);
   model_->SavingsChanged();
   ShowSavingInProperties();
   if (busy_) return;  // the status text is the scan's
@@ -300,6 +319,7 @@ void TForm1::PlaceStatusText() {
 void TForm1::SavingEstimateSettingChanged() {
   if (settings.EstimateSavings == estimating_) return;
   estimating_ = settings.EstimateSavings;
+  subtree_->SetSavingsShown(estimating_);
   if (estimating_) {
     model_->SetSavings(&savings_);
     estimateCancelled_ = false;
@@ -318,6 +338,18 @@ void TForm1::ShowSavingInProperties() {
                   : QString());
 }
 
+// The list's figures or filter changed, or the view switched: the rows are made again, and
+// the folders the chosen view needs are estimated.
+void TForm1::SubtreeListChanged() {
+  if (busy_) return;
+  if (!folders_.Empty()) {
+    model_->Clear();
+    FillList();
+  }
+  mFolderClick();
+  EstimateListedSavings();
+}
+
 // ---- Selected row and its commands ----
 
 const ResultRow* TForm1::SelectedRow() const {
@@ -326,12 +358,13 @@ const ResultRow* TForm1::SelectedRow() const {
 }
 
 const FolderRec* TForm1::SelectedRecord() const {
+  if (subtree_->TreeShown()) return subtree_->SelectedRecord();
   const ResultRow* row = SelectedRow();
   return row ? row->Rec : nullptr;
 }
 
 void TForm1::mFolderClick() {
-  const bool selected = SelectedRow() != nullptr;
+  const bool selected = SelectedRecord() != nullptr;
   for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh})
     item->setEnabled(selected);
 }
@@ -400,6 +433,7 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
       savings_.Erase(*zipped);
       RecountFolder(*zipped, settings);
       model_->Clear();
+      subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
       FillList();
       const std::vector<ResultRow>& rows = model_->Rows().Rows;
       for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -31,6 +31,7 @@ class GuiScanObserver;
 class PercentGauge;
 class ResultsModel;
 class ResultsViewBehaviour;
+class SubtreeViews;
 class SplashTimer;
 class TfrmAbout;
 class TfrmFav;
@@ -85,6 +86,7 @@ class TForm1 : public QMainWindow {
 
   ResultsModel* Model() const { return model_; }
   ResultsViewBehaviour* ListBehaviour() const { return listBehaviour_; }
+  SubtreeViews* Subtrees() const { return subtree_; }  // the tree, subtree rows, the filter
   GuiScanObserver& ScanObserverForTests() { return *observer_; }
   FolderZipCommand* ZipCommandForTests() const { return zip_; }
   TfrmLists* frmLists() const { return frmLists_; }
@@ -149,6 +151,7 @@ class TForm1 : public QMainWindow {
   void PlaceStatusText();
   void SavingEstimateSettingChanged();
   void ShowSavingInProperties();
+  void SubtreeListChanged();
 
   FolderList folders_;
   // The lists a scan runs with, copied from the settings at its start: the settings dialog
@@ -176,6 +179,7 @@ class TForm1 : public QMainWindow {
   QTreeView* LView1 = nullptr;
   ResultsModel* model_ = nullptr;
   ResultsViewBehaviour* listBehaviour_ = nullptr;
+  SubtreeViews* subtree_ = nullptr;
   // panBot
   BevelPanel* panBot = nullptr;
   QLabel* labMsg = nullptr;

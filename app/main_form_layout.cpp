@@ -15,6 +15,8 @@
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "app/results_view.h"
+#include "app/folder_tree_view.h"
+#include "app/subtree_views.h"
 #include "ui/bevel_panel.h"
 #include "ui/click_label.h"
 #include "ui/face_fonts.h"
@@ -119,6 +121,17 @@ void TForm1::BuildPanels() {
           &TForm1::mFolderClick);
   connect(model_, &QAbstractItemModel::modelReset, this, &TForm1::mFolderClick);
   LView1->hide();
+  // The folder tree and the filter share the panel with the list.
+  subtree_ = new SubtreeViews(panMain, settings.View, this);
+  connect(subtree_, &SubtreeViews::listChanged, this, &TForm1::SubtreeListChanged);
+  connect(subtree_, &SubtreeViews::viewSwitched, this, &TForm1::SubtreeListChanged);
+  connect(subtree_, &SubtreeViews::selectionChanged, this, &TForm1::mFolderClick);
+  FolderTreeView* tree = subtree_->Tree();
+  connect(tree, &FolderTreeView::propertiesRequested, this, &TForm1::mnuPropertiesClick);
+  connect(tree, &FolderTreeView::copyRequested, this, &TForm1::mnuCopyPathClick);
+  connect(tree, &FolderTreeView::contextMenuRequested, this, [this, tree](const QPoint& pos) {
+    if (subtree_->SelectedRecord()) PopupMenu1->popup(tree->viewport()->mapToGlobal(pos));
+  });
 
   panBot = new BevelPanel(central);
   panBot->setObjectName(QStringLiteral("panBot"));
@@ -197,6 +210,10 @@ void TForm1::BuildMenus() {
   mnuFRefresh = MakeAction(mFolder, "mnuFRefresh", "re&fresh list", QKeySequence(Qt::Key_F5));
   connect(mnuFRefresh, &QAction::triggered, this, &TForm1::mnuRefreshClick);
 
+  QMenu* mView = bar->addMenu(QStringLiteral("&View"));
+  mView->setObjectName(QStringLiteral("mView"));
+  subtree_->AddViewActions(mView);
+
   QMenu* mHelp = bar->addMenu(QStringLiteral("&Help"));
   mHelp->setObjectName(QStringLiteral("mHelp"));
   connect(MakeAction(mHelp, "mnuHelp", "&Help contents", QKeySequence(Qt::Key_F1)),
@@ -252,6 +269,6 @@ void TForm1::panBot_resize() {
   PlaceStatusText();
 }
 
-void TForm1::panMain_resize() { LView1->setGeometry(panMain->rect().adjusted(1, 1, -1, -1)); }
+void TForm1::panMain_resize() { subtree_->Place(panMain->rect().adjusted(1, 1, -1, -1), LView1); }
 
 }  // namespace orbelan

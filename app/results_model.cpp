@@ -76,7 +76,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       // Paths are bytes on disk; names that are not UTF-8 still show, with replacements.
-      return QString::fromStdString(CellText(*row, index.column() + 1, today_, savings_));
+      return QString::fromStdString(CellText(*row, index.column() + 1, today_, savings_, subtree_));
     case Qt::TextAlignmentRole:
       return ColumnAlignment(index.column()).toInt();
     case Qt::ToolTipRole:

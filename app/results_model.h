@@ -10,6 +10,7 @@ namespace orbelan {
 
 struct FolderRec;
 class SavingTable;
+class SubtreeTotals;
 
 class ResultsModel : public QAbstractTableModel {
   Q_OBJECT
@@ -23,6 +24,9 @@ class ResultsModel : public QAbstractTableModel {
   // The estimates the Saving column shows, or nullptr to leave the column without header
   // and text (the estimate is turned off). The table stays the caller's.
   void SetSavings(const SavingTable* savings);
+  // The subtree totals the rows show (the "Subtree totals" view), or nullptr for each
+  // folder's own figures. Set before SetRows; the totals stay the caller's.
+  void SetSubtree(const SubtreeTotals* subtree) { subtree_ = subtree; }
   // New estimates are in the table: the Saving column is drawn again (once for all rows).
   void SavingsChanged();
 
@@ -47,6 +51,7 @@ class ResultsModel : public QAbstractTableModel {
   ResultRows rows_;
   double today_ = 0;
   const SavingTable* savings_ = nullptr;
+  const SubtreeTotals* subtree_ = nullptr;
 };
 
 }  // namespace orbelan

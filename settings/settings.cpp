@@ -154,6 +154,12 @@ void Settings::LoadSettings() {
   LoadList(file, "NumExt", "Ext", IgnoreExts);
   EstimateSavings = ReadNumber(file.GetString(kSection, "EstimateSavings"), kEstimateDefault) != 0;
   Window = LoadWindowPlace(file);
+  View = ViewChoices{};
+  View.Tree = ReadInt(file.GetString(kWindowSection, "Tree")).value_or(0) != 0;
+  View.SubtreeRows = ReadInt(file.GetString(kWindowSection, "SubtreeTotals")).value_or(0) != 0;
+  View.HideSmallSavings = ReadInt(file.GetString(kWindowSection, "HideSmallSavings")).value_or(0) != 0;
+  if (const auto below = ReadInt(file.GetString(kWindowSection, "HideSavingBelowKB")); below && *below >= 0)
+    View.HideSavingBelowKB = *below;
 }
 
 IniWrites Settings::Writes() const {
@@ -181,6 +187,11 @@ IniWrites Settings::Writes() const {
     write(kWindowSection, "Maximized", Window.Maximized ? "1" : "0");
     for (std::size_t c = 0; c < Window.Columns.size(); ++c)
       write(kWindowSection, "Column" + std::to_string(c + 1), std::to_string(Window.Columns[c]));
+    // Written with the window's place: the window that made the choices saves it on close.
+    write(kWindowSection, "Tree", View.Tree ? "1" : "0");
+    write(kWindowSection, "SubtreeTotals", View.SubtreeRows ? "1" : "0");
+    write(kWindowSection, "HideSmallSavings", View.HideSmallSavings ? "1" : "0");
+    write(kWindowSection, "HideSavingBelowKB", std::to_string(View.HideSavingBelowKB));
   }
   return writes;
 }
@@ -202,6 +213,7 @@ void Settings::SetDefaults() {
   IgnoreExts.Clear();
   EstimateSavings = true;
   Window = {};
+  View = {};
 }
 
 }  // namespace orbelan

@@ -65,6 +65,14 @@ struct WindowPlace {
   std::array<int, 7> Columns{};  // by column from the left; 0: the layout's width
 };
 
+// How the results are shown; kept in the [WINDOW] section with the window's place.
+struct ViewChoices {
+  bool Tree = false;              // the folder tree instead of the flat list
+  bool SubtreeRows = false;       // the flat list shows each folder's subtree figures
+  bool HideSmallSavings = false;  // rows saving less than HideSavingBelowKB are hidden
+  int HideSavingBelowKB = 1024;
+};
+
 struct Settings {
   std::uint16_t MinSize = 0;  // kilobytes a folder must exceed to be listed
   EntryList ZipExts;          // archive extensions, ".zip"
@@ -73,6 +81,7 @@ struct Settings {
   EntryList IgnoreExts;       // extensions whose files are tallied apart
   bool EstimateSavings = true;  // estimate each listed folder's saving in the background
   WindowPlace Window;
+  ViewChoices View;
   std::string ProgramDir;     // the program's own folder, ending in "/"
   std::string FileName;       // full path of the settings file in use
 

@@ -669,7 +669,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
   }
   QStringList titles;
   for (QAction* menu : form_->menuBar()->actions()) titles << menu->text();
-  EXPECT_EQ(titles, QStringList({"&File", "F&older", "&Help"}));
+  EXPECT_EQ(titles, QStringList({"&File", "F&older", "&View", "&Help"}));
   QStringList folderItems;
   for (QAction* a : Child<QMenu>("mFolder")->actions())
     folderItems << (a->isSeparator() ? "-" : a->objectName());

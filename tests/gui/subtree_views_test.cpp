@@ -1,0 +1,180 @@
+// Subtrees in the main window: the folder tree beside the list, the list's subtree totals,
+// the filter above both, and the choices kept in the settings file.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/folder_tree_model.h"
+#include "app/folder_tree_view.h"
+#include "app/main_form.h"
+#include "app/results_model.h"
+#include "app/subtree_views.h"
+#include "survey/figures.h"
+#include "survey/saving_table.h"
+#include "tests/gui/scripted_interaction.h"
+
+namespace orbelan {
+namespace {
+
+std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+void MakeFile(const QString& path, qint64 size) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(QByteArray(size, 'x'));
+}
+
+class SubtreeViewsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    root_ = dir_.path() + "/Tree";
+    // A project of small folders, none listed on its own, and one big folder.
+    MakeFile(root_ + "/Project/a/x.txt", 600);
+    MakeFile(root_ + "/Project/b/y.txt", 700);
+    MakeFile(root_ + "/Project/b/c/z.txt", 800);
+    MakeFile(root_ + "/Music/song.txt", 5000);
+    Open();
+  }
+  void Open() {
+    TForm1::Options options;
+    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
+    options.startSplashTimer = false;
+    form_ = std::make_unique<TForm1>(options);
+    form_->settings.MinSize = 0;
+    form_->settings.EstimateSavings = false;
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+  QStringList PathColumn() const {
+    QStringList out;
+    auto* model = form_->Model();
+    for (int r = 0; r < model->rowCount(); ++r) out << model->data(model->index(r, 0)).toString();
+    return out;
+  }
+  QStringList TreeNames(const QModelIndex& parent) const {
+    QStringList out;
+    FolderTreeModel* model = form_->Subtrees()->TreeModel();
+    for (int r = 0; r < model->rowCount(parent); ++r) out << model->index(r, 0, parent).data().toString();
+    return out;
+  }
+
+  QTemporaryDir dir_;
+  QString root_;
+  testing::ScriptedInteraction script_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept) {
+  form_->ScanPath(Bytes(root_));
+  auto* list = form_->findChild<QTreeView*>("LView1");
+  FolderTreeView* tree = form_->Subtrees()->Tree();
+  EXPECT_TRUE(list->isVisible());
+  EXPECT_FALSE(tree->isVisible());
+
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  EXPECT_TRUE(tree->isVisible());
+  EXPECT_FALSE(list->isVisible());
+  const QModelIndex start = tree->model()->index(0, 0);
+  EXPECT_EQ(start.data().toString(), root_ + "/");
+  EXPECT_TRUE(tree->isExpanded(start));
+  // Largest first: Music's 5,000 bytes before the project's 2,100 (nothing estimated).
+  EXPECT_EQ(TreeNames(start), QStringList({"Music", "Project"}));
+  EXPECT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/"));
+
+  // The keyboard walks it: down to Music, down to Project, right opens it.
+  QTest::keyClick(tree, Qt::Key_Down);
+  QTest::keyClick(tree, Qt::Key_Down);
+  EXPECT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Project/"));
+  QTest::keyClick(tree, Qt::Key_Right);
+  EXPECT_TRUE(tree->isExpanded(tree->currentIndex()));
+  EXPECT_EQ(TreeNames(tree->currentIndex()), QStringList({"b", "a"}));
+  QTest::keyClick(tree, Qt::Key_Left);
+  EXPECT_FALSE(tree->isExpanded(tree->currentIndex()));
+
+  // Folder commands act on the tree's folder.
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_E));
+  EXPECT_EQ(script_.openedFolders, QStringList({root_ + "/Project/"}));
+
+  form_->close();
+  Open();
+  EXPECT_TRUE(form_->settings.View.Tree);
+  EXPECT_TRUE(form_->Subtrees()->TreeAction()->isChecked());
+  form_->ScanPath(Bytes(root_));
+  EXPECT_TRUE(form_->Subtrees()->Tree()->isVisible());
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  EXPECT_TRUE(form_->findChild<QTreeView*>("LView1")->isVisible());
+}
+
+TEST_F(SubtreeViewsTest, SubtreeTotalsListTheProjectForItsWholeAndTheMinimumSizeAppliesToThem) {
+  form_->ScanPath(Bytes(root_));
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));  // the project's folders are small
+
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+  EXPECT_TRUE(form_->settings.View.SubtreeRows);
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/", root_ + "/Music/", root_ + "/Project/", root_ + "/Project/b/"}));
+  auto* model = form_->Model();
+  EXPECT_EQ(model->data(model->index(2, 1)).toString(), QString::fromStdString(SizeText(2100)));
+  EXPECT_EQ(model->data(model->index(0, 1)).toString(), QString::fromStdString(SizeText(7100)));
+
+  form_->settings.MinSize = 2;  // more than 2 KiB: the root (7,100) and Music (5,000)
+  form_->Lview1_colclick(0);
+  EXPECT_EQ(PathColumn().size(), 2);
+  form_->Lview1_colclick(0);
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));
+}
+
+TEST_F(SubtreeViewsTest, TheFilterShowsMatchingPathsInTheListAndTheWayToThemInTheTree) {
+  form_->ScanPath(Bytes(root_));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+  auto* filter = form_->findChild<QLineEdit*>("edFilter");
+  ASSERT_NE(filter, nullptr);
+  EXPECT_TRUE(filter->isVisible());
+  form_->Subtrees()->SetFilterText("PROJECT/B");  // letters match in any case
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Project/b/"}));
+
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  const QModelIndex start = form_->Subtrees()->TreeModel()->index(0, 0);
+  EXPECT_EQ(TreeNames(start), QStringList({"Project"}));
+  EXPECT_EQ(TreeNames(form_->Subtrees()->TreeModel()->index(0, 0, start)), QStringList({"b"}));
+
+  form_->Subtrees()->SetFilterText("");
+  EXPECT_EQ(TreeNames(start).size(), 2);
+}
+
+TEST_F(SubtreeViewsTest, HidingSmallSavingsAsksForTheSizeAndHidesOnlyKnownSmallOnes) {
+  form_->ScanPath(Bytes(root_));
+  script_.inputs = {QStringLiteral("4")};
+  form_->Subtrees()->HideSmallAction()->trigger();
+  EXPECT_TRUE(form_->settings.View.HideSmallSavings);
+  EXPECT_EQ(form_->settings.View.HideSavingBelowKB, 4);
+  EXPECT_EQ(PathColumn().size(), 1);  // nothing estimated: nothing known to be small
+
+  SavingTable savings;
+  SavingEstimate small;
+  small.Known = true;
+  small.Saving = small.Low = small.High = 3000;
+  ResultRows rows = form_->Model()->Rows();
+  savings.Set(*rows.Rows[0].Rec, small);
+  form_->Subtrees()->FilterRows(rows, &savings);
+  EXPECT_TRUE(rows.Rows.empty());
+
+  form_->Subtrees()->HideSmallAction()->trigger();  // unchecks: shown again
+  EXPECT_FALSE(form_->settings.View.HideSmallSavings);
+}
+
+}  // namespace
+}  // namespace orbelan
