@@ -1,9 +1,11 @@
 #include "app/folder_tree_view.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "app/folder_tree_model.h"
 
@@ -20,8 +22,10 @@ class ShareBarDelegate : public QStyledItemDelegate {
     QStyleOptionViewItem plain = option;
     initStyleOption(&plain, index);
     const QString text = plain.text;
-    plain.text.clear();
-    QStyledItemDelegate::paint(painter, plain, index);  // background and selection
+    // Background and selection only: the text goes beside the bar.
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &plain, painter, widget);
 
     const double share = index.data(FolderTreeModel::kShareRole).toDouble();
     const QRect cell = option.rect.adjusted(2, 3, -2, -3);
@@ -73,6 +77,12 @@ void FolderTreeView::OpenOnStart() {
   const QModelIndex start = model_->index(0, 0);
   if (!start.isValid()) return;
   expand(start);
+  // Subtree sums are the largest figures: the number columns fit the start folder's row.
+  for (int c = 1; c < FolderTreeModel::kShareColumn; ++c)
+    header()->resizeSection(c, std::max(kWidths[c], sizeHintForColumn(c)));
+  // A saving never exceeds the bytes it comes from; it may arrive after this.
+  header()->resizeSection(FolderTreeModel::kSavingColumn,
+                          std::max(header()->sectionSize(FolderTreeModel::kSavingColumn), header()->sectionSize(1)));
   setCurrentIndex(start);
   selectionModel()->select(start, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   scrollTo(start);

@@ -31,6 +31,7 @@
 #include "app/results_view.h"
 #include "app/folder_tree_view.h"
 #include "app/subtree_views.h"
+#include "dialogs/subtree_page.h"
 #include "app/window_place.h"
 #include "platform/day_number.h"
 #include "dialogs/frm_fav.h"
@@ -333,6 +334,7 @@ void TForm1::SavingEstimateSettingChanged() {
 
 void TForm1::ShowSavingInProperties() {
   if (!propRec_) return;
+  frmProp_->Subtree()->SetSaving(subtree_->Totals().SavingOf(*propRec_), estimating_);
   frmProp_->SetSavingText(
       estimating_ ? QString::fromStdString(SavingSentence(savings_.Find(*propRec_), UnzippedBytes(*propRec_)))
                   : QString());
@@ -383,6 +385,8 @@ void TForm1::mnuPropertiesClick() {
   const FolderRec* rec = SelectedRecord();
   if (!rec) return;
   frmProp_->FillFolderInfo(*rec);
+  if (const SubtreeFigures* figures = subtree_->Totals().Of(*rec))
+    frmProp_->Subtree()->Fill(*figures, TodayDayNumber());
   propRec_ = rec;
   ShowSavingInProperties();
   frmProp_->show();

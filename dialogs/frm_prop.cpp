@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QTabWidget>
 
+#include "dialogs/subtree_page.h"
 #include "ui/interaction.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
@@ -125,6 +126,8 @@ TfrmProp::TfrmProp(QWidget* parent)
   KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
   labSaving = MakeLabel(page, "labSaving", {1, 142, 293, kSavingLine}, center, QString());
   labSaving->hide();
+  subtreePage_ = new SubtreePage;
+  TabbedNotebook1->addTab(subtreePage_, QStringLiteral("Subtree"));
 
   setTabOrder(butOK, butExplore);
   setTabOrder(butExplore, TabbedNotebook1);

@@ -12,6 +12,7 @@ namespace orbelan {
 
 struct FolderRec;
 class BevelPanel;
+class SubtreePage;
 
 // "Folder Info": every figure of one scanned folder. Non-modal; a snapshot of the record
 // taken by FillFolderInfo (no reference is kept). Controls carry their design names as
@@ -25,6 +26,8 @@ class TfrmProp : public QDialog {
   // The line under the priority with the folder's estimated saving; an empty text hides it
   // (the estimate is turned off). FillFolderInfo leaves it as it was.
   void SetSavingText(const QString& text);
+  // The "Subtree" page: the folder with everything below it (filled by the caller).
+  SubtreePage* Subtree() const { return subtreePage_; }
 
  public slots:
   void butOKClick();       // hides the dialog; it stays for the next use
@@ -55,6 +58,7 @@ class TfrmProp : public QDialog {
   QLabel* labRecent = nullptr;
   QLabel* labPriority = nullptr;
   QLabel* labSaving = nullptr;
+  SubtreePage* subtreePage_ = nullptr;
   std::string path_;  // the record's path bytes, which Explore opens unchanged
 };
 

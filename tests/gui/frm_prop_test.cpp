@@ -127,8 +127,9 @@ TEST_F(FrmPropTest, FixedDialogWithoutCloseBoxAndItsButtons) {
 
   auto* tabs = dialog.findChild<QTabWidget*>("TabbedNotebook1");
   ASSERT_NE(tabs, nullptr);
-  ASSERT_EQ(tabs->count(), 1);
+  ASSERT_EQ(tabs->count(), 2);  // the folder's own figures, then its subtree's
   EXPECT_EQ(tabs->tabText(0), "Properties");
+  EXPECT_EQ(tabs->tabText(1), "Subtree");
 
   QPushButton* ok = Button("butOK");
   QPushButton* explore = Button("butExplore");

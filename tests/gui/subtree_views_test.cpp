@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -19,6 +20,9 @@
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "app/subtree_views.h"
+#include "dialogs/frm_prop.h"
+#include "dialogs/subtree_page.h"
+#include "survey/saving_sum.h"
 #include "survey/figures.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
@@ -174,6 +178,39 @@ TEST_F(SubtreeViewsTest, HidingSmallSavingsAsksForTheSizeAndHidesOnlyKnownSmallO
 
   form_->Subtrees()->HideSmallAction()->trigger();  // unchecks: shown again
   EXPECT_FALSE(form_->settings.View.HideSmallSavings);
+}
+
+TEST_F(SubtreeViewsTest, PropertiesShowTheFolderAndItsSubtree) {
+  form_->ScanPath(Bytes(root_));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  FolderTreeView* tree = form_->Subtrees()->Tree();
+  QTest::keyClick(tree, Qt::Key_Down);
+  QTest::keyClick(tree, Qt::Key_Down);  // Project
+  QTest::keyClick(tree, Qt::Key_F4);
+  TfrmProp* prop = form_->frmProp();
+  ASSERT_TRUE(prop->isVisible());
+  auto text = [&](const char* name) { return prop->findChild<QLabel*>(name)->text(); };
+  EXPECT_EQ(text("labNFiles"), "0 files found --");  // its own: none
+  EXPECT_EQ(text("labSubFolders"), "This folder and 3 below it");
+  EXPECT_EQ(text("labSubNFiles"), "3 files found --");
+  EXPECT_EQ(text("labSubSzFiles"), "size = " + QString::fromStdString(SizeText(2100)));
+  EXPECT_EQ(text("labSubRecent"), "Most recent file = today");
+  EXPECT_FALSE(prop->findChild<QLabel*>("labSubSaving")->isVisible());  // the estimate is off here
+}
+
+TEST(SubtreeSavingSentence, SaysTheSumItsRangeAndWhatIsMissing) {
+  EXPECT_EQ(SubtreeSavingSentence(nullptr), "Not estimated yet");
+  SavingSum sum;
+  sum.Saving = 5000;
+  sum.Low = 4000;
+  sum.High = 9000;
+  sum.Estimated = 3;
+  const std::string separator = ThousandsSeparator();
+  EXPECT_EQ(SubtreeSavingSentence(&sum),
+            "Zipping it all would free about 5" + separator + "000 bytes (4" + separator + "000 to 9" + separator + "000)");
+  sum.Low = sum.High = sum.Saving;
+  sum.Missing = 1;
+  EXPECT_EQ(SubtreeSavingSentence(&sum), "Zipping it all would free 5" + separator + "000 bytes; 1 folder not estimated yet");
 }
 
 }  // namespace

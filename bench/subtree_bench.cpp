@@ -1,0 +1,79 @@
+// Subtree totals of a scanned tree: how long the pass over the records takes against the
+// scan that made them, how long summing the savings takes, and the peak memory of it all.
+// Run by hand (a tree of 100,000 folders: /work/shared/perf/gen_tree.py --dirs 100000):
+//   subtree_bench [FOLDER] [threads]
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "settings/settings.h"
+#include "survey/figures.h"
+#include "survey/folder_list.h"
+#include "survey/saving_estimate.h"
+#include "survey/scanner.h"
+#include "survey/subtree_totals.h"
+
+int main(int argc, char** argv) {
+  using namespace orbelan;
+  using Clock = std::chrono::steady_clock;
+  const std::string folder = argc > 1 ? argv[1] : "/tmp/ref100k";
+  const int threads = argc > 2 ? std::atoi(argv[2]) : Scanner::DefaultThreads();
+
+  Settings settings;
+  settings.SetDefaults();
+  FolderList folders;
+  SilentScanObserver observer;
+  double scan = 0;
+  {
+    Scanner scanner(folders, settings, observer);
+    scanner.SetThreads(threads);
+    const auto t0 = Clock::now();
+    if (!scanner.Run(folder)) {
+      std::fprintf(stderr, "scan of %s did not complete\n", folder.c_str());
+      return 1;
+    }
+    scan = std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  std::printf("scan: %lld folders in %.3f s (%d threads)\n", static_cast<long long>(folders.Count()), scan,
+              threads);
+
+  SubtreeTotals totals;
+  double best = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    const auto t0 = Clock::now();
+    totals.Build(folders);
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  std::printf("totals: %.1f ms, %.2f%% of the scan; start folder: %lld folders, %lld files, %lld bytes\n",
+              best * 1000, 100 * best / scan, static_cast<long long>(totals.Figures(0).NFolders),
+              static_cast<long long>(totals.Figures(0).NFiles), static_cast<long long>(totals.Figures(0).SzFiles));
+
+  // Every folder with a made-up estimate, as the window sums them when results arrive.
+  std::vector<SavingEstimate> estimates(static_cast<std::size_t>(folders.Count()));
+  for (std::int64_t i = 0; i < folders.Count(); ++i) {
+    SavingEstimate& e = estimates[static_cast<std::size_t>(i)];
+    const std::int64_t bytes = UnzippedBytes(folders[i]);
+    e.Known = bytes > 0;
+    e.Saving = bytes / 2;
+    e.Low = bytes / 3;
+    e.High = bytes * 2 / 3;
+  }
+  best = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    const auto t0 = Clock::now();
+    totals.SumSavings([&](const FolderRec& rec) {
+      return &estimates[static_cast<std::size_t>(totals.IndexOf(rec))];
+    });
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  std::printf("savings summed: %.1f ms\n", best * 1000);
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak memory: %.1f MiB (records, totals and the bench's made-up estimates)\n",
+              static_cast<double>(usage.ru_maxrss) / 1024.0);
+  return 0;
+}

@@ -1,0 +1,79 @@
+// The folder tree of a scanned tree: how long after the scan the tree takes to open on the
+// start folder (model, view, first paint), and the slowest of opening each of the folders
+// with the most subfolders. Run by hand, offscreen or on a display:
+//   QT_QPA_PLATFORM=offscreen tree_view_bench [FOLDER] [folders to open]
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <string>
+
+#include "app/folder_tree_model.h"
+#include "app/folder_tree_view.h"
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+#include "survey/scanner.h"
+#include "survey/subtree_totals.h"
+
+int main(int argc, char** argv) {
+  using namespace orbelan;
+  using Clock = std::chrono::steady_clock;
+  QApplication app(argc, argv);
+  const std::string folder = argc > 1 ? argv[1] : "/tmp/ref100k";
+  const int opens = argc > 2 ? std::atoi(argv[2]) : 200;
+
+  Settings settings;
+  settings.SetDefaults();
+  FolderList folders;
+  SilentScanObserver observer;
+  {
+    Scanner scanner(folders, settings, observer);
+    scanner.SetThreads(Scanner::DefaultThreads());
+    if (!scanner.Run(folder)) return 1;
+  }
+
+  FolderTreeModel model;
+  FolderTreeView view(&model);
+  view.resize(900, 600);
+  SubtreeTotals totals;
+  const auto t0 = Clock::now();
+  totals.Build(folders);
+  model.SetTotals(&totals, 46000);
+  view.OpenOnStart();
+  view.show();
+  app.processEvents();  // lays out and paints
+  const double open = std::chrono::duration<double>(Clock::now() - t0).count();
+  std::printf("%lld folders: the tree opens in %.1f ms (totals included)\n",
+              static_cast<long long>(folders.Count()), open * 1000);
+
+  // The folders with the most subfolders are the dearest to open.
+  std::vector<std::int64_t> order(static_cast<std::size_t>(totals.Size()));
+  std::iota(order.begin(), order.end(), 0);
+  std::partial_sort(order.begin(), order.begin() + std::min<std::size_t>(order.size(), opens), order.end(),
+                    [&](std::int64_t a, std::int64_t b) { return totals.Children(a).size() > totals.Children(b).size(); });
+  double worst = 0, sum = 0, worstModel = 0;
+  std::size_t worstChildren = 0;
+  const int count = std::min<int>(opens, static_cast<int>(order.size()));
+  for (int i = 0; i < count; ++i) {
+    const QModelIndex index = model.IndexOfRecord(order[static_cast<std::size_t>(i)]);
+    const auto e0 = Clock::now();
+    view.expand(index);
+    view.scrollTo(index, QAbstractItemView::PositionAtTop);
+    worstModel = std::max(worstModel, std::chrono::duration<double>(Clock::now() - e0).count());
+    view.repaint();  // the opened rows drawn, as the user sees them
+    app.processEvents();
+    const double took = std::chrono::duration<double>(Clock::now() - e0).count();
+    sum += took;
+    if (took > worst) {
+      worst = took;
+      worstChildren = totals.Children(order[static_cast<std::size_t>(i)]).size();
+    }
+    view.collapse(index);
+  }
+  std::printf("opening a folder and drawing it: slowest %.2f ms (%zu subfolders), mean %.2f ms over %d folders;"
+              " without drawing: slowest %.2f ms\n",
+              worst * 1000, worstChildren, sum / count * 1000, count, worstModel * 1000);
+  return 0;
+}

@@ -1,0 +1,103 @@
+#include "dialogs/subtree_page.h"
+
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+
+#include "survey/figures.h"
+#include "survey/saving_sum.h"
+#include "survey/subtree_totals.h"
+#include "ui/face_fonts.h"
+#include "ui/readable_colour.h"
+
+namespace orbelan {
+namespace {
+
+constexpr int kFontHeight = 11;
+
+QLabel* MakeLabel(QWidget* page, const char* name, const QRect& geometry, Qt::Alignment align) {
+  auto* label = new QLabel(page);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(geometry);
+  label->setFixedSize(geometry.size());
+  label->setAlignment(align | Qt::AlignVCenter);
+  label->setTextFormat(Qt::PlainText);
+  label->setFont(DialogSansFont(kFontHeight));
+  return label;
+}
+
+QString SizeLine(std::int64_t bytes) { return QStringLiteral("size = ") + QString::fromStdString(SizeText(bytes)); }
+
+}  // namespace
+
+std::string SubtreeSavingSentence(const SavingSum* sum) {
+  if (sum == nullptr || !sum->Any()) return "Not estimated yet";
+  std::string text = "Zipping it all would free ";
+  if (sum->Low == sum->High) {
+    text += GroupedNumber(sum->Saving) + " bytes";
+  } else {
+    text += "about " + GroupedNumber(sum->Saving) + " bytes (" + GroupedNumber(sum->Low) + " to " +
+            GroupedNumber(sum->High) + ")";
+  }
+  if (sum->Missing > 0)
+    text += "; " + GroupedNumber(sum->Missing) + (sum->Missing == 1 ? " folder" : " folders") + " not estimated yet";
+  return text;
+}
+
+SubtreePage::SubtreePage(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Subtree"));
+  const auto center = Qt::AlignHCenter;
+  const auto right = Qt::AlignRight;
+  const auto left = Qt::AlignLeft;
+  labFolders = MakeLabel(this, "labSubFolders", {1, 6, 293, 13}, center);
+  labFolders->setFont(DialogSansFont(kFontHeight, true));
+  KeepTextReadable(labFolders, QColor(128, 0, 0));  // maroon, as the path on the first page
+
+  auto* bevel = new QFrame(this);
+  bevel->setFrameShape(QFrame::Box);
+  bevel->setFrameShadow(QFrame::Sunken);
+  bevel->setGeometry(8, 24, 279, 54);
+  labNFiles = MakeLabel(this, "labSubNFiles", {12, 28, 133, 13}, right);
+  labSzFiles = MakeLabel(this, "labSubSzFiles", {148, 28, 136, 13}, left);
+  labNZips = MakeLabel(this, "labSubNZips", {12, 44, 133, 13}, right);
+  labSzZips = MakeLabel(this, "labSubSzZips", {148, 44, 136, 13}, left);
+  labNIgno = MakeLabel(this, "labSubNIgno", {12, 60, 133, 13}, right);
+  labSzIgno = MakeLabel(this, "labSubSzIgno", {148, 60, 136, 13}, left);
+  // Twelve-character size fields line up only in a fixed-pitch face.
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPixelSize(kFontHeight);
+  for (QLabel* size : {labSzFiles, labSzZips, labSzIgno}) size->setFont(fixed);
+
+  labPercent = MakeLabel(this, "labSubPercent", {17, 84, 264, 13}, center);
+  labPercent->setFont(DialogSansFont(kFontHeight, true));
+  labRecent = MakeLabel(this, "labSubRecent", {17, 98, 264, 13}, center);
+  labPriority = MakeLabel(this, "labSubPriority", {17, 112, 264, 13}, center);
+  labPriority->setFont(DialogSansFont(kFontHeight, true));
+  KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
+  labSaving = MakeLabel(this, "labSubSaving", {1, 127, 293, 26}, center);
+  labSaving->setWordWrap(true);
+  labSaving->hide();
+}
+
+void SubtreePage::Fill(const SubtreeFigures& figures, double today) {
+  const std::int64_t below = figures.NFolders - 1;
+  labFolders->setText(below == 0 ? QStringLiteral("No folders below this one")
+                                 : QStringLiteral("This folder and %1 below it")
+                                       .arg(QString::fromStdString(GroupedNumber(below))));
+  labNFiles->setText(QString::number(figures.NFiles) + QStringLiteral(" files found --"));
+  labSzFiles->setText(SizeLine(figures.SzFiles));
+  labNZips->setText(QString::number(figures.NZips) + QStringLiteral(" ZIP files found --"));
+  labSzZips->setText(SizeLine(figures.SzZips));
+  labNIgno->setText(QString::number(figures.NIgno) + QStringLiteral(" files ignored --"));
+  labSzIgno->setText(SizeLine(figures.SzIgno));
+  labPercent->setText(QString::number(ZipPercent(figures)) + QStringLiteral("% of files are zipped"));
+  labRecent->setText(QStringLiteral("Most recent file = ") + QString::fromStdString(AgeText(figures.Recent, today)));
+  labPriority->setText(QStringLiteral("Zip Priority = ") + QString::number(ZipPriority(figures)));
+}
+
+void SubtreePage::SetSaving(const SavingSum* sum, bool savingShown) {
+  labSaving->setVisible(savingShown);
+  labSaving->setText(savingShown ? QString::fromStdString(SubtreeSavingSentence(sum)) : QString());
+}
+
+}  // namespace orbelan
