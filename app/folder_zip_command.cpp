@@ -68,7 +68,7 @@ void FolderZipCommand::Start(const std::string& folderPath, const Settings& sett
     label_->show();
   }
   worker_ = std::thread([this, folderPath] {
-    result_ = zipper_->Plan(folderPath, settings_, plan_);
+    result_ = zipper_->Plan(folderPath, settings_.Rules(), plan_);
     QMetaObject::invokeMethod(this, &FolderZipCommand::Planned, Qt::QueuedConnection);
   });
 }

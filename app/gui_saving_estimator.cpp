@@ -19,7 +19,7 @@ GuiSavingEstimator::GuiSavingEstimator(SavingTable& table, QObject* parent)
 GuiSavingEstimator::~GuiSavingEstimator() { runner_.Stop(); }
 
 void GuiSavingEstimator::Estimate(const std::vector<const FolderRec*>& listed,
-                                  const Settings& scanSettings) {
+                                  const ScanRules& rules) {
   std::vector<const FolderRec*> wanted;
   std::int64_t had = 0;
   auto split = [&] {
@@ -54,7 +54,7 @@ void GuiSavingEstimator::Estimate(const std::vector<const FolderRec*>& listed,
   inRun_ = std::unordered_set<const FolderRec*>(wanted.begin(), wanted.end());
   running_ = true;
   ++starts_;
-  runner_.Start(std::move(wanted), scanSettings, options,
+  runner_.Start(std::move(wanted), rules, options,
                 [this](std::size_t index, const SavingEstimate& estimate) { Arrived(index, estimate); },
                 threads);
   emit Progress();

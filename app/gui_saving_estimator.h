@@ -32,7 +32,7 @@ class GuiSavingEstimator : public QObject {
   // with the lists the scan classified the files by. A run that already holds every one of
   // them goes on undisturbed; otherwise it is stopped and started again with them. Nothing
   // starts when every listed folder has its entry.
-  void Estimate(const std::vector<const FolderRec*>& listed, const Settings& scanSettings);
+  void Estimate(const std::vector<const FolderRec*>& listed, const ScanRules& rules);
   // Stops the workers and waits for them (the engine returns within 100 ms). The results
   // already in stay in the table; the folders not reached stay without an entry.
   void Stop();

@@ -69,7 +69,7 @@ TForm1::TForm1(const Options& options) {
 
   observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
                                                 [this] { return quitDuringScan_; });
-  scanner_ = std::make_unique<Scanner>(folders_, scanSettings_, *observer_);
+  scanner_ = std::make_unique<Scanner>(folders_, scanRules_, *observer_);
   scanner_->SetThreads(options.scanThreads > 0 ? options.scanThreads : Scanner::DefaultThreads());
   zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
   connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
@@ -165,7 +165,8 @@ void TForm1::ScanPath(const std::string& path) {
   labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
   CurrentPath = path;
 
-  scanSettings_ = settings;
+  scanRules_ = settings.Rules();
+  scanner_->SetRules(scanRules_);
   // The estimate that follows reads the files the scan draws in small folders.
   scanner_->SetFileDraws(estimating_ ? ScanDrawLimits(estimator_->options) : FileDrawLimits{});
   observer_->Begin();
@@ -278,7 +279,7 @@ void TForm1::EstimateListedSavings() {
   }
   // With the lists the scan counted by, from the folder it started at.
   estimator_->options.Root = CurrentPath;
-  estimator_->Estimate(listed, scanSettings_);
+  estimator_->Estimate(listed, scanRules_);
   SavingEstimateProgress();
 }
 
@@ -435,7 +436,7 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
       // Its estimate was of the files before the zip, and may be on its way: start afresh.
       StopSavingEstimate();
       savings_.Erase(*zipped);
-      RecountFolder(*zipped, settings);
+      RecountFolder(*zipped, settings.Rules());
       model_->Clear();
       subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
       FillList();

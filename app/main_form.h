@@ -156,7 +156,7 @@ class TForm1 : public QMainWindow {
   FolderList folders_;
   // The lists a scan runs with, copied from the settings at its start: the settings dialog
   // stays usable during a scan, and what it confirms then applies from the next scan on.
-  Settings scanSettings_;
+  ScanRules scanRules_;  // the rules of the last scan, which its estimate keeps to
   std::unique_ptr<GuiScanObserver> observer_;
   std::unique_ptr<Scanner> scanner_;
   FolderZipCommand* zip_ = nullptr;  // zips the selected folder on a worker thread

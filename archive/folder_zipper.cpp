@@ -23,8 +23,8 @@
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
 #include "platform/dir_reader.h"
-#include "settings/settings.h"
 #include "survey/figures.h"
+#include "survey/scan_rules.h"
 
 namespace orbelan {
 namespace {
@@ -363,7 +363,7 @@ std::optional<ZipResult> FolderZipper::RefuseWithoutSpace(const ZipPlan& plan, i
                 GroupedNumber(need) + " bytes may be needed, " + GroupedNumber(*free) + " bytes are free.");
 }
 
-ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& settings,
+ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rules,
                              ZipPlan& plan) {
   plan = ZipPlan{};
   plan.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
@@ -394,7 +394,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const Settings& sett
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
     // The name first: ignored files and archives cost no system call.
     const std::string_view name = entry.NameView();
-    if (!IsUnzippedFile(name, settings)) continue;  // ignored or already an archive
+    if (!IsUnzippedFile(name, rules)) continue;  // ignored or already an archive
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;  // gone, a folder, a link, a pipe, a device
     ZipMember m;

@@ -16,7 +16,7 @@
 
 namespace orbelan {
 
-struct Settings;
+struct ScanRules;
 
 // One file to go into the archive, as it was when last seen.
 struct ZipMember {
@@ -107,7 +107,7 @@ class FolderZipper {
   // not archives; no links, pipes or devices) and checks everything that can be checked
   // before writing: a real folder that is not a file system's root nor the home folder,
   // writable, with files, and room for the archive. Refused results carry the message.
-  ZipResult Plan(const std::string& folderPath, const Settings& settings, ZipPlan& plan);
+  ZipResult Plan(const std::string& folderPath, const ScanRules& rules, ZipPlan& plan);
 
   // Writes, verifies, names the archive and trashes the originals: the stages below in
   // turn. Members get their CRC and storage filled in.

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   const long count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
 
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   std::mt19937_64 rng(42);
   const double today = 46000;

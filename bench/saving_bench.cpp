@@ -402,7 +402,7 @@ struct Truth {
 
 // Every counted non-archive regular file compressed whole; files past 256 MiB in 256 MiB
 // pieces (libdeflate has no streaming; the difference is far below a thousandth).
-Truth TrueSaving(const std::string& dir, const orbelan::Settings& settings) {
+Truth TrueSaving(const std::string& dir, const orbelan::ScanRules& rules) {
   Truth truth;
   orbelan::DirReader reader;
   if (!reader.OpenPath(dir)) return truth;
@@ -412,7 +412,7 @@ Truth TrueSaving(const std::string& dir, const orbelan::Settings& settings) {
   Bytes data;
   while (reader.Next(entry)) {
     if (entry.Hidden() || !reader.Stat(entry.Name, st) || st.Kind == orbelan::EntryKind::Directory) continue;
-    if (!orbelan::IsUnzippedFile(entry.NameView(), settings)) continue;
+    if (!orbelan::IsUnzippedFile(entry.NameView(), rules)) continue;
     truth.bytes += st.Size;
     if (st.Kind != orbelan::EntryKind::File) continue;
     const int fd = openat(reader.Fd(), entry.Name, O_RDONLY | O_CLOEXEC);
@@ -450,8 +450,9 @@ std::vector<std::string> Subfolders(const std::string& root) {
 }
 
 int Run(const std::string& root, int argc, char** argv) {
-  orbelan::Settings settings;
-  settings.SetDefaults();
+  orbelan::Settings defaults;
+  defaults.SetDefaults();
+  orbelan::ScanRules settings = defaults.Rules();
   orbelan::EstimateOptions options;
   options.Root = root + "/";
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
@@ -595,8 +596,9 @@ long PeakRssKiB() {
 }
 
 int Tree(const std::string& root, int argc, char** argv) {
-  orbelan::Settings settings;
-  settings.SetDefaults();
+  orbelan::Settings defaults;
+  defaults.SetDefaults();
+  orbelan::ScanRules settings = defaults.Rules();
   orbelan::FolderList folders;
   orbelan::SilentScanObserver observer;
   orbelan::EstimateOptions options;

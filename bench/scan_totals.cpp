@@ -7,7 +7,7 @@
 #include <string>
 #include <ctime>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/folder_list.h"
 #include "survey/scanner.h"
 
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--threads N] FOLDER\n", argv[0]);
     return 2;
   }
-  orbelan::Settings settings;  // every list empty
+  orbelan::ScanRules settings;  // every list empty
   orbelan::FolderList folders;
   orbelan::SilentScanObserver observer;
   orbelan::Scanner scanner(folders, settings, observer);

@@ -131,7 +131,7 @@ bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportC
   if (options.Root.empty() || options.Root.back() != '/') options.Root.push_back('/');
   SavingEstimateRunner runner;
   // Each result has its own slot, written by one worker and read only after the join.
-  runner.Start(std::move(order), *context.settings, options,
+  runner.Start(std::move(order), context.settings->Rules(), options,
                [&](std::size_t index, const SavingEstimate& estimate) { estimates[byBytes[index]] = estimate; });
   const std::size_t total = byBytes.size();
   bool shown = false;
@@ -325,7 +325,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   std::vector<std::string> unscanned;
   {  // the scanner's read buffers go before the rows are made
     ReportObserver observer(context);
-    Scanner scanner(folders, *context.settings, observer);
+    Scanner scanner(folders, context.settings->Rules(), observer);
     scanner.SetThreads(options->Threads > 0 ? options->Threads : Scanner::DefaultThreads());
     // The estimate reads the files the scan draws in small folders.
     if (options->Estimate) scanner.SetFileDraws(ScanDrawLimits(EstimateOptions{}));

@@ -9,9 +9,9 @@ cd "$top"
 
 declare -A allowed=(
   [platform]=""
-  [survey]="platform settings"  # settings: until the engine takes scan rules of its own
-  [archive]="survey platform settings"  # settings: likewise
-  [settings]="platform"
+  [survey]="platform"
+  [archive]="survey platform"
+  [settings]="survey platform"
   [cli]="settings archive survey platform"
   [ui]="platform"
   [dialogs]="ui settings survey platform"

@@ -87,13 +87,6 @@ void LoadList(const IniFile& file, std::string_view countKey, std::string_view p
 
 }  // namespace
 
-bool EntryList::Append(std::string entry) {
-  if (Full()) return false;
-  Items[Count] = std::move(entry);
-  ++Count;
-  return true;
-}
-
 void Settings::SetProgramDir(std::string_view programPath) {
   std::size_t slash = programPath.rfind('/');
   // A bare program name carries no folder: it stands for the folder we run in.
@@ -201,6 +194,15 @@ void Settings::SaveSettings() const {
   if (!UpdateIniFile(FileName, Writes())) {
     throw SettingsWriteError("Unable to write to " + FileName);
   }
+}
+
+ScanRules Settings::Rules() const {
+  ScanRules rules;
+  rules.ZipExts = ZipExts;
+  rules.IgnorePaths = IgnorePaths;
+  rules.IgnoreExts = IgnoreExts;
+  rules.MinSize = MinSize;
+  return rules;
 }
 
 void Settings::SetDefaults() {

@@ -21,11 +21,9 @@
 #include <string_view>
 
 #include "platform/ini_edit.h"
+#include "survey/scan_rules.h"
 
 namespace orbelan {
-
-// Each list is a fixed table of 50 entries with its own count.
-constexpr int kListCapacity = 50;
 
 // The archive and compressed-stream extensions of a fresh installation: what a Linux disk
 // holds already compressed (packages, tarballs, compressed man pages and logs), so that
@@ -38,17 +36,6 @@ inline constexpr std::string_view kDefaultZipExts[] = {
     ".zipx", ".zpaq", ".zst",
 };
 static_assert(std::size(kDefaultZipExts) <= kListCapacity, "a list holds 50 entries");
-
-struct EntryList {
-  std::array<std::string, kListCapacity> Items;  // entry n lives at Items[n - 1]
-  std::uint16_t Count = 0;                       // never above kListCapacity
-
-  // Appends one entry; false (and nothing stored) when the list already holds 50.
-  bool Append(std::string entry);
-  bool Full() const { return Count >= kListCapacity; }
-  void Clear() { Count = 0; }
-  const std::string& operator[](int index) const { return Items[index]; }  // 0-based
-};
 
 // Raised when the settings file cannot be written: what() is "Unable to write to <file>".
 class SettingsWriteError : public std::runtime_error {
@@ -99,6 +86,9 @@ struct Settings {
   void SaveSettings() const;
   // The values used when there is no settings file.
   void SetDefaults();
+  // A copy of what the engine needs from these settings (the favourites are not among it:
+  // they only say where a scan may start).
+  ScanRules Rules() const;
 };
 
 }  // namespace orbelan

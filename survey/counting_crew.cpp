@@ -14,9 +14,9 @@ constexpr std::int64_t kLongestRun = 64;
 
 }  // namespace
 
-CountingCrew::CountingCrew(const RecordLinks& links, const Settings& settings, int startFd,
+CountingCrew::CountingCrew(const RecordLinks& links, const ScanRules& rules, int startFd,
                            DescriptorPressure& pressure, int threads, const FileDrawLimits& draws)
-    : links_(links), settings_(settings), startFd_(startFd), pressure_(pressure),
+    : links_(links), rules_(rules), startFd_(startFd), pressure_(pressure),
       threadCount_(std::max(1, threads)), draws_(draws) {
   threads_.reserve(static_cast<std::size_t>(threadCount_));
   busy_.store(threadCount_);
@@ -136,7 +136,7 @@ void CountingCrew::Work(LocalDayClock& clock) {
       FolderRec& rec = *links_[i].Rec;
       const int fd = chain.Reach(i);
       if (fd >= 0) {
-        if (!CountFolderFiles(reader, fd, rec, settings_, clock, [&] { return Interrupted(); }, &drawer))
+        if (!CountFolderFiles(reader, fd, rec, rules_, clock, [&] { return Interrupted(); }, &drawer))
           return;  // stopped part way: the record keeps its partial counts
       } else if (OutOfDescriptors(errno)) {
         std::lock_guard lock(mutex_);

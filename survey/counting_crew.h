@@ -19,19 +19,19 @@
 #include "survey/figures.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
+#include "survey/scan_rules.h"
 
 namespace orbelan {
 
 class DescriptorChain;
 class RecordLinks;
 struct DescriptorPressure;
-struct Settings;
 
 // Counts the files of the folder open at fd (the caller's) into rec. stop() is asked after
 // every entry; true ends the count there. False when stopped. With a drawer that is on, the
 // record also gets its draws (or none) when the count completes.
 template <typename Stop>
-bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings& settings,
+bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules& rules,
                       LocalDayClock& clock, Stop&& stop, FileDrawer* drawer = nullptr) {
   reader.ReadFrom(fd);
   DirEntry entry;
@@ -43,7 +43,7 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const Settings&
     if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
         stat.Kind != EntryKind::Directory) {
       const bool unzipped =
-          TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), settings);
+          TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), rules);
       if (drawing && unzipped) {
         if (stat.Kind == EntryKind::File)
           drawer->Offer(entry.NameView(), stat.Size);
@@ -66,7 +66,7 @@ class CountingCrew {
   // startFd: the scan's start folder (record 0), or -1 to open records without a parent by
   // their path. Starts the threads at once; they wait for records.
   // draws: which folders get files drawn for the saving estimate (none by default).
-  CountingCrew(const RecordLinks& links, const Settings& settings, int startFd,
+  CountingCrew(const RecordLinks& links, const ScanRules& rules, int startFd,
                DescriptorPressure& pressure, int threads, const FileDrawLimits& draws = {});
   ~CountingCrew();  // stops and joins
   CountingCrew(const CountingCrew&) = delete;
@@ -100,7 +100,7 @@ class CountingCrew {
   bool AllDone() const;
 
   const RecordLinks& links_;
-  const Settings& settings_;
+  const ScanRules rules_;  // the workers' own copy, read by all of them
   int startFd_;
   DescriptorPressure& pressure_;
   int threadCount_;

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "platform/day_number.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/folder_list.h"
 
 namespace orbelan {
@@ -38,9 +38,9 @@ std::string_view ExtensionOf(std::string_view fileName) {
 }
 
 // The underscore rule or a ZipExts entry; ext is taken in any case.
-bool ZipExtAnyCase(std::string_view ext, const Settings& settings) {
+bool ZipExtAnyCase(std::string_view ext, const ScanRules& rules) {
   if (!ext.empty() && ext.back() == '_') return true;
-  return AnyEqualsLowered(ext, settings.ZipExts);
+  return AnyEqualsLowered(ext, rules.ZipExts);
 }
 
 // num / den rounded to the nearest whole number, halves to even; den > 0. Exact, so
@@ -95,32 +95,32 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
-bool IsIgnoredPath(std::string_view folderPath, const Settings& settings) {
-  return AnyEqualsLowered(folderPath, settings.IgnorePaths);
+bool IsIgnoredPath(std::string_view folderPath, const ScanRules& rules) {
+  return AnyEqualsLowered(folderPath, rules.IgnorePaths);
 }
 
-bool IsIgnoredFile(std::string_view fileName, const Settings& settings) {
-  return AnyEqualsLowered(ExtensionOf(fileName), settings.IgnoreExts);
+bool IsIgnoredFile(std::string_view fileName, const ScanRules& rules) {
+  return AnyEqualsLowered(ExtensionOf(fileName), rules.IgnoreExts);
 }
 
-bool IsZipExt(std::string_view lowerExt, const Settings& settings) {
+bool IsZipExt(std::string_view lowerExt, const ScanRules& rules) {
   if (!lowerExt.empty() && lowerExt.back() == '_') return true;
-  const int count = settings.ZipExts.Count < kListCapacity ? settings.ZipExts.Count : kListCapacity;
+  const int count = rules.ZipExts.Count < kListCapacity ? rules.ZipExts.Count : kListCapacity;
   for (int i = 0; i < count; ++i) {
-    if (lowerExt == settings.ZipExts.Items[i]) return true;
+    if (lowerExt == rules.ZipExts.Items[i]) return true;
   }
   return false;
 }
 
-bool IsUnzippedFile(std::string_view fileName, const Settings& settings) {
+bool IsUnzippedFile(std::string_view fileName, const ScanRules& rules) {
   const std::string_view ext = ExtensionOf(fileName);
-  return !AnyEqualsLowered(ext, settings.IgnoreExts) && !ZipExtAnyCase(ext, settings);
+  return !AnyEqualsLowered(ext, rules.IgnoreExts) && !ZipExtAnyCase(ext, rules);
 }
 
 bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
-               const Settings& settings) {
+               const ScanRules& rules) {
   const std::string_view ext = ExtensionOf(fileName);
-  if (AnyEqualsLowered(ext, settings.IgnoreExts)) {
+  if (AnyEqualsLowered(ext, rules.IgnoreExts)) {
     ++rec.NIgno;
     AddSize(rec.SzIgno, size);
     return false;
@@ -128,7 +128,7 @@ bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, dou
   ++rec.NFiles;
   AddSize(rec.SzFiles, size);
   if (modified > rec.Recent) rec.Recent = modified;
-  if (ZipExtAnyCase(ext, settings)) {
+  if (ZipExtAnyCase(ext, rules)) {
     ++rec.NZips;
     AddSize(rec.SzZips, size);
     return false;

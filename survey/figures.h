@@ -9,21 +9,21 @@ namespace orbelan {
 
 struct FolderCounts;
 struct FolderRec;
-struct Settings;
+struct ScanRules;
 
 // Lower-cases the letters A to Z only.
 std::string LowerAscii(std::string_view text);
 
-bool IsIgnoredPath(std::string_view folderPath, const Settings& settings);
-bool IsIgnoredFile(std::string_view fileName, const Settings& settings);
-bool IsZipExt(std::string_view lowerExt, const Settings& settings);
+bool IsIgnoredPath(std::string_view folderPath, const ScanRules& rules);
+bool IsIgnoredFile(std::string_view fileName, const ScanRules& rules);
+bool IsZipExt(std::string_view lowerExt, const ScanRules& rules);
 // Whether a file by this name enters the folder's Unzipped bytes: counted (not ignored)
 // and not an archive, exactly as TallyFile sorts it.
-bool IsUnzippedFile(std::string_view fileName, const Settings& settings);
+bool IsUnzippedFile(std::string_view fileName, const ScanRules& rules);
 // Counts one file into rec. modified is a day number (days since 1899-12-30, local time).
 // True when the file went into the Unzipped bytes (IsUnzippedFile).
 bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
-               const Settings& settings);
+               const ScanRules& rules);
 
 // Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)
 // can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.

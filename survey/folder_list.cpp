@@ -43,8 +43,8 @@ void FolderRec::SetPlace(const FolderRec& parent, std::string_view name) {
   pathLength_ = parent.pathLength_ + name_.size() + 1;
 }
 
-bool FolderList::AddFolder(std::string_view path, const Settings& settings, const FolderRec* parent) {
-  if (IsIgnoredPath(path, settings)) return false;
+bool FolderList::AddFolder(std::string_view path, const ScanRules& rules, const FolderRec* parent) {
+  if (IsIgnoredPath(path, rules)) return false;
   FolderRec& rec = records_.emplace_back();
   const std::size_t below = parent != nullptr ? parent->PathLength() : 0;
   if (parent != nullptr && path.size() > below + 1 && path.back() == '/')

@@ -10,7 +10,7 @@
 namespace orbelan {
 
 struct FileDraws;
-struct Settings;
+struct ScanRules;
 
 // The counted figures of a folder: a record's own, or the sums over a subtree.
 struct FolderCounts {
@@ -64,7 +64,7 @@ class FolderList {
   // Appends a zeroed record for path (taken as passed) unless IsIgnoredPath holds.
   // With a parent (a record of this list), path must be parent's path followed by one
   // name and "/"; the record then keeps only that name.
-  bool AddFolder(std::string_view path, const Settings& settings, const FolderRec* parent = nullptr);
+  bool AddFolder(std::string_view path, const ScanRules& rules, const FolderRec* parent = nullptr);
   void ResetFolderList();
 
   std::int64_t Count() const { return static_cast<std::int64_t>(records_.size()); }

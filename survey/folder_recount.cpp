@@ -7,7 +7,7 @@
 
 namespace orbelan {
 
-void RecountFolder(FolderRec& rec, const Settings& settings) {
+void RecountFolder(FolderRec& rec, const ScanRules& rules) {
   // The path stays as it is: others may be reading it.
   rec.ClearCounts();
 
@@ -16,7 +16,7 @@ void RecountFolder(FolderRec& rec, const Settings& settings) {
   if (!opener.OpenPath(rec.Path())) return;
   DirReader counter;
   LocalDayClock clock;
-  CountFolderFiles(counter, opener.Fd(), rec, settings, clock, [] { return false; });
+  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; });
 }
 
 }  // namespace orbelan

@@ -5,10 +5,10 @@
 namespace orbelan {
 
 struct FolderRec;
-struct Settings;
+struct ScanRules;
 
 // Zeroes rec's counts and counts its folder's files into it. A folder that cannot be
 // opened keeps zero counts, as in a scan.
-void RecountFolder(FolderRec& rec, const Settings& settings);
+void RecountFolder(FolderRec& rec, const ScanRules& rules);
 
 }  // namespace orbelan

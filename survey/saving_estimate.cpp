@@ -176,7 +176,7 @@ bool Stopped(const std::atomic<bool>* stop) {
 }
 
 // The entries the scan would count into Unzipped, as they stand now.
-bool ListFolder(DirReader& reader, const Settings& settings, const std::atomic<bool>* stop,
+bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
                 Listing& out) {
   DirEntry entry;
   EntryStat stat;
@@ -184,7 +184,7 @@ bool ListFolder(DirReader& reader, const Settings& settings, const std::atomic<b
   while (reader.Next(entry)) {
     if ((++seen & 1023) == 0 && Stopped(stop)) return false;
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (!IsUnzippedFile(entry.NameView(), settings)) continue;  // by name: no stat needed
+    if (!IsUnzippedFile(entry.NameView(), rules)) continue;  // by name: no stat needed
     if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
     const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
     if (stat.Kind != EntryKind::File) {
@@ -284,7 +284,7 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
 // opened once and sized by its own descriptor (no separate stat). Returns false, having
 // stopped reading, when its files now come to more than limit bytes: it has grown since
 // the scan and is sampled instead.
-bool EstimateWholeDirect(DirReader& reader, const Settings& settings, std::int64_t limit,
+bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   WholeSums sums;
   Listing listing;  // only its byte counts are kept
@@ -296,7 +296,7 @@ bool EstimateWholeDirect(DirReader& reader, const Settings& settings, std::int64
       return true;
     }
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (!IsUnzippedFile(entry.NameView(), settings)) continue;
+    if (!IsUnzippedFile(entry.NameView(), rules)) continue;
     if (entry.Type == DT_REG || entry.Type == DT_UNKNOWN) {
       struct stat st;
       Fd fd(OpenRegular(reader.Fd(), entry.Name, st));
@@ -751,7 +751,7 @@ bool FolderOpener::Open(DirReader& reader, const FolderRec& rec) {
   return OpenFolder(reader, rec, options_);
 }
 
-SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
+SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules,
                                     const EstimateOptions& options, const std::atomic<bool>* stop,
                                     FolderOpener* opener) {
   auto open = [&](DirReader& reader) {
@@ -770,13 +770,13 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settin
     listed = &again;
   } else if (UnzippedBytes(rec) <= options.WholeLimit) {
     SavingEstimate est;
-    if (EstimateWholeDirect(reader, settings, options.WholeLimit, stop, ws, est))
+    if (EstimateWholeDirect(reader, rules, options.WholeLimit, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
     if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;
   }
   Listing listing;
-  if (!ListFolder(*listed, settings, stop, listing)) return {};
+  if (!ListFolder(*listed, rules, stop, listing)) return {};
   SavingEstimate est;
   if (listing.regularBytes <= options.WholeLimit) {
     est = EstimateWhole(listed->Fd(), listing, stop, ws);

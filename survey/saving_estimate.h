@@ -19,7 +19,7 @@ namespace orbelan {
 
 class DirReader;
 struct FolderRec;
-struct Settings;
+struct ScanRules;
 
 struct SavingEstimate {
   bool Known = false;          // false: none of the folder's bytes could be read (or not run)
@@ -103,13 +103,13 @@ class FolderOpener {
 // scan's draws (FolderRec::Draws) is estimated from the drawn files unless they changed. stop, when set, is polled between blocks;
 // a stopped estimate returns Known == false. Safe to call on several threads at once, each
 // with its own opener (or none: each folder is then opened from the top).
-SavingEstimate EstimateFolderSaving(const FolderRec& rec, const Settings& settings,
+SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules,
                                     const EstimateOptions& options,
                                     const std::atomic<bool>* stop = nullptr,
                                     FolderOpener* opener = nullptr);
 
 // Estimates many folders on worker threads. The records must outlive the run and keep their
-// paths while it runs (their counts may change); the settings are copied at Start.
+// paths while it runs (their counts may change); the rules are copied at Start.
 class SavingEstimateRunner {
  public:
   // Called on a worker thread as each folder finishes: index into the order given to Start.
@@ -123,7 +123,7 @@ class SavingEstimateRunner {
 
   // Starts estimating order's folders, in that order, on threads workers (0: one per core,
   // at most 16). Any run in progress is stopped first.
-  void Start(std::vector<const FolderRec*> order, Settings settings,
+  void Start(std::vector<const FolderRec*> order, ScanRules rules,
              const EstimateOptions& options, Done done, int threads = 0);
   // Asks every worker to stop and waits for them; returns within 100 ms.
   void Stop();

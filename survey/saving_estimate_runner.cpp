@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/saving_estimate.h"
 
 namespace orbelan {
@@ -19,7 +19,7 @@ struct SavingEstimateRunner::Impl {
   std::atomic<std::size_t> finished{0};
   std::atomic<int> active{0};
   std::vector<const FolderRec*> order;
-  Settings settings;
+  ScanRules rules;
   EstimateOptions options;
   Done done;
 
@@ -34,7 +34,7 @@ struct SavingEstimateRunner::Impl {
       if (stop.load()) break;
       const std::size_t i = next.fetch_add(1);
       if (i >= order.size()) break;
-      const SavingEstimate estimate = EstimateFolderSaving(*order[i], settings, options, &stop, &opener);
+      const SavingEstimate estimate = EstimateFolderSaving(*order[i], rules, options, &stop, &opener);
       if (stop.load()) break;  // cut short: not reported
       if (done) done(i, estimate);
       finished.fetch_add(1);
@@ -57,12 +57,12 @@ SavingEstimateRunner::~SavingEstimateRunner() {
   delete impl_;
 }
 
-void SavingEstimateRunner::Start(std::vector<const FolderRec*> order, Settings settings,
+void SavingEstimateRunner::Start(std::vector<const FolderRec*> order, ScanRules rules,
                                  const EstimateOptions& options, Done done, int threads) {
   Stop();
   Impl& d = *impl_;
   d.order = std::move(order);
-  d.settings = std::move(settings);
+  d.rules = std::move(rules);
   d.options = options;
   d.done = std::move(done);
   d.stop = false;

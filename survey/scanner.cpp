@@ -71,9 +71,9 @@ struct Scanner::Level {
   }
 };
 
-Scanner::Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer)
+Scanner::Scanner(FolderList& folders, const ScanRules& rules, ScanObserver& observer)
     : folders_(folders),
-      settings_(settings),
+      rules_(rules),
       observer_(observer),
       fileReader_(std::make_unique<DirReader>()),
       pseudoFs_(std::make_unique<PseudoFsDetector>()),
@@ -161,7 +161,7 @@ Scanner::Level& Scanner::LevelAt(std::size_t depth) {
 
 bool Scanner::AddRecord(const std::string& path, std::int64_t parent, std::size_t depth) {
   const FolderRec* parentRec = parent >= 0 ? (*links_)[parent].Rec : nullptr;
-  if (!folders_.AddFolder(path, settings_, parentRec)) return false;
+  if (!folders_.AddFolder(path, rules_, parentRec)) return false;
   links_->Append(RecordLink{folders_.Tail(), parent, static_cast<std::uint32_t>(depth)});
   if (crew_) crew_->Publish(links_->Size());
   return true;
@@ -173,7 +173,7 @@ void Scanner::FindFolders(std::string path) {
   CloseBase();
   RaiseOpenFileLimit();
   if (links_->Size() != folders_.Count()) links_->BuildFrom(folders_);
-  if (IsIgnoredPath(path, settings_)) return;
+  if (IsIgnoredPath(path, rules_)) return;
 
   Level& start = LevelAt(0);
   start.Reset();
@@ -196,7 +196,7 @@ void Scanner::FindFolders(std::string path) {
   pseudoFs_->Begin(start.reader.Fd());
   start.mountsBelow = pseudoFs_->MountsBelow("");
   if (threads_ > 1 && baseFd_ >= 0 && start.record == 0) {
-    crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_, draws_);
+    crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_);
     crew_->Publish(links_->Size());
   }
   WalkFolders();
@@ -417,7 +417,7 @@ void Scanner::ScanFilesHere() {
     FolderRec& rec = *(*links_)[index].Rec;
     const int fd = chain.Reach(index);
     if (fd >= 0) {
-      CountFolderFiles(*fileReader_, fd, rec, settings_, clock, [&] {
+      CountFolderFiles(*fileReader_, fd, rec, rules_, clock, [&] {
         if (!CheckCancel()) return false;
         observer_.ShowMsg(kCanceledText, kPhase2Caption);
         return true;
@@ -431,7 +431,7 @@ void Scanner::ScanFilesHere() {
 
 void Scanner::ScanFilesWithCrew() {
   const std::int64_t total = links_->Size();
-  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, settings_, baseFd_, *pressure_, threads_, draws_);
+  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_);
   crew_->Close(total);
   std::int64_t reported = 0;
   for (;;) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "survey/file_draws.h"
+#include "survey/scan_rules.h"
 
 namespace orbelan {
 
@@ -24,7 +25,6 @@ struct DescriptorPressure;
 class PseudoFsDetector;
 struct DirEntry;
 struct FolderRec;
-struct Settings;
 
 class ScanObserver {
  public:
@@ -60,7 +60,8 @@ class SilentScanObserver : public ScanObserver {
 
 class Scanner {
  public:
-  Scanner(FolderList& folders, const Settings& settings, ScanObserver& observer);
+  // The rules are copied: the scanner never refers back to what it was given.
+  Scanner(FolderList& folders, const ScanRules& rules, ScanObserver& observer);
   ~Scanner();
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
@@ -73,6 +74,8 @@ class Scanner {
   // checks; more run as workers. Clamped to 1..kMaxThreads.
   void SetThreads(int threads);
   static constexpr int kMaxThreads = 16;
+  // The rules of the next runs (a copy), for a scanner kept from one scan to the next.
+  void SetRules(const ScanRules& rules) { rules_ = rules; }
   // One per core, at most kMaxThreads.
   static int DefaultThreads();
   // Folders within limits get a few files drawn for the saving estimate while their files
@@ -119,7 +122,7 @@ class Scanner {
   void CloseBase();
 
   FolderList& folders_;
-  const Settings& settings_;
+  ScanRules rules_;
   ScanObserver& observer_;
 
   int threads_ = 1;

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "scan_tree_fixture.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/descriptor_chain.h"
 #include "survey/folder_list.h"
 #include "survey/record_links.h"
@@ -30,7 +30,7 @@ constexpr int kFolders = 100, kFiles = 30, kThreads = 4;
 // The start and its folders d0..d(n-1), each with kFiles files, recorded as phase 1 would.
 struct CrewTree {
   TempTree tree;
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   RecordLinks links;
   DescriptorPressure pressure;
@@ -121,7 +121,7 @@ TEST(CountingCrew, IdleWorkersGiveTheirDescriptorsBackWhenAsked) {
   // A chain 40 deep: once its records are counted, the idle worker still holds a descriptor
   // for each level, which the walk still finding records may need.
   TempTree tree;
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   std::string path = tree.RootSlash();
   folders.AddFolder(path, settings);

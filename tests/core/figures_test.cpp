@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/folder_list.h"
 
 namespace orbelan {
@@ -32,7 +32,7 @@ FolderRec Sized(std::int64_t files, std::int64_t zips) {
 
 // TallyFile says which files it put into the Unzipped bytes, as IsUnzippedFile does.
 TEST(Classification, TallyFileTellsWhatWentIntoUnzipped) {
-  Settings s;
+  ScanRules s;
   s.ZipExts.Append(".zip");
   s.IgnoreExts.Append(".tmp");
   for (const char* name : {"notes.txt", "old.ZIP", "setup.ex_", "scratch.TMP", "readme_", "plain", "a.tar.gz"}) {
@@ -44,7 +44,7 @@ TEST(Classification, TallyFileTellsWhatWentIntoUnzipped) {
 }
 
 TEST(Classification, UnderscoreMarksAnArchiveOnlyAfterADot) {
-  Settings s;  // ZipExts empty
+  ScanRules s;  // ZipExts empty
   FolderRec rec;
   TallyFile(rec, "setup.ex_", 100, 1.0, s);
   EXPECT_EQ(rec.NZips, 1);
@@ -60,7 +60,7 @@ TEST(Classification, UnderscoreMarksAnArchiveOnlyAfterADot) {
 }
 
 TEST(Classification, ZipExtsCompareTheLowerCasedExtension) {
-  Settings s;
+  ScanRules s;
   SetList(s.ZipExts, {".zip", ".gz", ".RAR"});
   EXPECT_TRUE(IsZipExt(".zip", s));
   EXPECT_FALSE(IsZipExt(".ZIP", s));  // callers pass it lower-cased
@@ -78,7 +78,7 @@ TEST(Classification, ZipExtsCompareTheLowerCasedExtension) {
 }
 
 TEST(Classification, IgnoreExtsNeedLowerCaseAndTheDot) {
-  Settings s;
+  ScanRules s;
   SetList(s.IgnoreExts, {".doc"});
   EXPECT_TRUE(IsIgnoredFile("REPORT.DOC", s));
   EXPECT_TRUE(IsIgnoredFile("report.doc", s));
@@ -92,7 +92,7 @@ TEST(Classification, IgnoreExtsNeedLowerCaseAndTheDot) {
 }
 
 TEST(Classification, OnlyEntriesBelowCountTakePart) {
-  Settings s;
+  ScanRules s;
   SetList(s.IgnoreExts, {".tmp", ".bak"});
   s.IgnoreExts.Count = 1;  // ".bak" is a stale slot
   EXPECT_TRUE(IsIgnoredFile("x.tmp", s));
@@ -100,7 +100,7 @@ TEST(Classification, OnlyEntriesBelowCountTakePart) {
 }
 
 TEST(Classification, FileInBothListsCountsOnlyAsIgnored) {
-  Settings s;
+  ScanRules s;
   SetList(s.IgnoreExts, {".zip"});
   SetList(s.ZipExts, {".zip"});
   FolderRec rec;
@@ -115,7 +115,7 @@ TEST(Classification, FileInBothListsCountsOnlyAsIgnored) {
 }
 
 TEST(Classification, IgnoredPathsMatchWholeLowerCasedPaths) {
-  Settings s;
+  ScanRules s;
   SetList(s.IgnorePaths, {"/tmp/x"});
   EXPECT_FALSE(IsIgnoredPath("/tmp/x/", s));  // no trailing slash: never matches a folder
 
@@ -133,7 +133,7 @@ TEST(Classification, IgnoredPathsMatchWholeLowerCasedPaths) {
 
 TEST(Classification, LowerCasingTouchesOnlyAsciiLetters) {
   EXPECT_EQ(LowerAscii("/Home/ÄBC_Z@[`{/"), "/home/Äbc_z@[`{/");
-  Settings s;
+  ScanRules s;
   SetList(s.IgnorePaths, {"/müll/"});
   EXPECT_TRUE(IsIgnoredPath("/MüLL/", s));
   EXPECT_FALSE(IsIgnoredPath("/MÜLL/", s));
@@ -142,7 +142,7 @@ TEST(Classification, LowerCasingTouchesOnlyAsciiLetters) {
 // --- Counting -------------------------------------------------------------------------
 
 TEST(TallyFile, SumsSizesInSixtyFourBitsAndKeepsTheNewestTime) {
-  Settings s;
+  ScanRules s;
   SetList(s.ZipExts, {".7z"});
   FolderRec rec;
   const std::int64_t big = 5LL * 1024 * 1024 * 1024;  // 5 GiB
@@ -161,7 +161,7 @@ TEST(TallyFile, SumsSizesInSixtyFourBitsAndKeepsTheNewestTime) {
 TEST(TallyFile, SparseSizesBeyondSixtyFourBitsStopAtTheLargestSum) {
   // tmpfs lets anyone make files of an apparent size of 2^63 - 1 bytes.
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  Settings s;
+  ScanRules s;
   SetList(s.ZipExts, {".7z"});
   SetList(s.IgnoreExts, {".tmp"});
   FolderRec rec;

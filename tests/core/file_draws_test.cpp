@@ -117,8 +117,10 @@ TEST(FileDrawer, ScansDrawTheCountedFilesAlikeOnAnyThreads) {
   std::map<int, std::map<std::string, std::vector<std::string>>> byThreads;
   for (int threads : {1, 2, 4}) {
     Scan scan(threads);
-    scan.settings.ZipExts.Append(".zip");
-    scan.settings.IgnoreExts.Append(".tmp");
+    ScanRules rules;
+    rules.ZipExts.Append(".zip");
+    rules.IgnoreExts.Append(".tmp");
+    scan.scanner.SetRules(rules);
     scan.scanner.SetFileDraws(limits);
     ASSERT_TRUE(scan.scanner.Run(tree.Root()));
     for (const FolderRec& rec : scan.folders) {
@@ -141,7 +143,7 @@ TEST(FileDrawer, ScansDrawTheCountedFilesAlikeOnAnyThreads) {
     }
     if (threads == 1) {
       FolderRec& first = scan.folders[1];
-      RecountFolder(first, scan.settings);
+      RecountFolder(first, rules);
       EXPECT_EQ(first.Draws, nullptr);
     }
   }

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 
 namespace orbelan {
 namespace {
 
 TEST(FolderList, AppendsZeroedRecordsInScanOrderWithTheirRealCase) {
-  Settings s;
+  ScanRules s;
   FolderList list;
   EXPECT_TRUE(list.Empty());
   EXPECT_EQ(list.Head(), nullptr);
@@ -36,7 +36,7 @@ TEST(FolderList, AppendsZeroedRecordsInScanOrderWithTheirRealCase) {
 }
 
 TEST(FolderList, IgnoredPathsAreNotAppended) {
-  Settings s;
+  ScanRules s;
   s.IgnorePaths.Items[0] = "/home/ann/cache/";
   s.IgnorePaths.Count = 1;
   FolderList list;
@@ -48,7 +48,7 @@ TEST(FolderList, IgnoredPathsAreNotAppended) {
 }
 
 TEST(FolderList, ResetEmptiesAndIsSafeWhenEmpty) {
-  Settings s;
+  ScanRules s;
   FolderList list;
   list.ResetFolderList();
   EXPECT_EQ(list.Count(), 0);
@@ -66,7 +66,7 @@ TEST(FolderList, ResetEmptiesAndIsSafeWhenEmpty) {
 }
 
 TEST(FolderList, RecordsStayPutAndLongPathsStayWhole) {
-  Settings s;
+  ScanRules s;
   FolderList list;
   list.AddFolder("/first/", s);
   FolderRec* first = list.Head();
@@ -79,7 +79,7 @@ TEST(FolderList, RecordsStayPutAndLongPathsStayWhole) {
 }
 
 TEST(FolderList, ARecordBelowItsParentHoldsOnlyItsNameAndPutsItsPathTogether) {
-  Settings s;
+  ScanRules s;
   s.IgnorePaths.Append("/start here/bad\xff/skip/");
   FolderList list;
   ASSERT_TRUE(list.AddFolder("/Start Here/", s));
@@ -129,7 +129,7 @@ TEST(FolderList, ARecordBelowItsParentHoldsOnlyItsNameAndPutsItsPathTogether) {
 }
 
 TEST(FolderList, AChainThousandsDeepCostsItsFoldersNotTheSquareOfItsDepth) {
-  Settings s;
+  ScanRules s;
   FolderList list;
   std::string path = "/deep/";
   list.AddFolder(path, s);
@@ -147,7 +147,7 @@ TEST(FolderList, AChainThousandsDeepCostsItsFoldersNotTheSquareOfItsDepth) {
 }
 
 TEST(FolderList, ScannerFeedsFilesIntoTheTail) {
-  Settings s;
+  ScanRules s;
   s.ZipExts.Items[0] = ".zip";
   s.ZipExts.Count = 1;
   FolderList list;

@@ -14,9 +14,10 @@ namespace {
 
 TEST(FolderRecount, GivesWhatAScanOfTheFolderGives) {
   testing::TempTree tree;
-  Settings settings;
-  settings.SetDefaults();
-  settings.IgnoreExts.Append(".tmp");
+  Settings defaults;
+  defaults.SetDefaults();
+  ScanRules rules = defaults.Rules();
+  rules.IgnoreExts.Append(".tmp");
   tree.Dir("Work");
   tree.Dir("Work/sub");
   tree.File("Work/a.txt", 3000, 1600000000);
@@ -28,7 +29,7 @@ TEST(FolderRecount, GivesWhatAScanOfTheFolderGives) {
 
   FolderList scanned;
   SilentScanObserver quiet;
-  Scanner scanner(scanned, settings, quiet);
+  Scanner scanner(scanned, rules, quiet);
   ASSERT_TRUE(scanner.Run(tree.PathOf("Work/")));
   const FolderRec& fresh = scanned[0];
 
@@ -38,7 +39,7 @@ TEST(FolderRecount, GivesWhatAScanOfTheFolderGives) {
   rec.NFiles = 99;
   rec.SzZips = 12345;
   rec.Recent = 1;
-  RecountFolder(rec, settings);
+  RecountFolder(rec, rules);
   EXPECT_EQ(rec.Path(), tree.PathOf("Work/"));
   EXPECT_EQ(rec.NFiles, fresh.NFiles);
   EXPECT_EQ(rec.NFiles, 3);  // a.txt, b.zip, the link
@@ -51,7 +52,7 @@ TEST(FolderRecount, GivesWhatAScanOfTheFolderGives) {
 
   // A folder that is gone keeps zero counts.
   tree.Remove("Work");
-  RecountFolder(rec, settings);
+  RecountFolder(rec, rules);
   EXPECT_EQ(rec.NFiles, 0);
   EXPECT_EQ(rec.SzFiles, 0);
   EXPECT_EQ(rec.Recent, 0);

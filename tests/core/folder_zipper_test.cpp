@@ -120,7 +120,9 @@ std::map<std::string, CdEntry> CentralDirectory(const std::string& path) {
 class FolderZipperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.SetDefaults();
+    Settings defaults;
+    defaults.SetDefaults();
+    rules = defaults.Rules();
     tree.Dir("Work");
     folder = tree.PathOf("Work") + "/";
     options.Date = kDate;
@@ -135,13 +137,13 @@ class FolderZipperTest : public ::testing::Test {
 
   ZipResult PlanAndRun(ZipPlan& plan) {
     FolderZipper zipper(options);
-    const ZipResult planned = zipper.Plan(folder, settings, plan);
+    const ZipResult planned = zipper.Plan(folder, rules, plan);
     if (planned.Outcome != ZipOutcome::Done) return planned;
     return zipper.Run(plan);
   }
 
   testing::TempTree tree;
-  Settings settings;
+  ScanRules rules;
   ZipOptions options;
   std::string folder;
   std::vector<std::string> trashed;
@@ -154,7 +156,7 @@ TEST_F(FolderZipperTest, PlanTakesExactlyTheOwnUnzippedRegularFiles) {
   WriteAll(At("old.zip"), "zip");
   WriteAll(At("setup.ex_"), "underscore archive");
   WriteAll(At("cache.tmp"), "ignored");
-  settings.IgnoreExts.Append(".tmp");
+  rules.IgnoreExts.Append(".tmp");
   tree.Dir("Work/sub");
   WriteAll(At("sub/inner.txt"), "below");
   tree.Link("a.txt", "Work/link");
@@ -162,7 +164,7 @@ TEST_F(FolderZipperTest, PlanTakesExactlyTheOwnUnzippedRegularFiles) {
 
   ZipPlan plan;
   FolderZipper zipper(options);
-  const ZipResult r = zipper.Plan(tree.PathOf("Work"), settings, plan);  // no trailing "/"
+  const ZipResult r = zipper.Plan(tree.PathOf("Work"), rules, plan);  // no trailing "/"
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
   ASSERT_EQ(plan.Members.size(), 2u);
   EXPECT_EQ(plan.Members[0].Name, "a.txt");
@@ -175,7 +177,7 @@ TEST_F(FolderZipperTest, PlanTakesExactlyTheOwnUnzippedRegularFiles) {
   // A name that is taken gets the next number.
   WriteAll(At("Work-2026-12-07.zip"), "someone else's");
   WriteAll(At("Work-2026-12-07-2.zip"), "and another");
-  ASSERT_EQ(zipper.Plan(folder, settings, plan).Outcome, ZipOutcome::Done);
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
   EXPECT_EQ(plan.ArchiveName, "Work-2026-12-07-3.zip");
 }
 
@@ -319,7 +321,7 @@ TEST_F(FolderZipperTest, CancelLeavesNoArchiveAndTrashesNothing) {
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteAll(At(name), Text(50000));
   FolderZipper zipper(options);
   ZipPlan plan;
-  ASSERT_EQ(zipper.Plan(folder, settings, plan).Outcome, ZipOutcome::Done);
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
   ZipOptions cancelling = options;
   FolderZipper* self = nullptr;
   cancelling.BeforeRead = [&self](const ZipMember& m) {
@@ -362,7 +364,7 @@ TEST_F(FolderZipperTest, RefusalsChangeNothing) {
   // The same check holds when the space shrinks between the question and the writing.
   options.FreeSpace = {};
   FolderZipper ok(options);
-  ASSERT_EQ(ok.Plan(folder, settings, plan).Outcome, ZipOutcome::Done);
+  ASSERT_EQ(ok.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
   options.FreeSpace = [](int) { return std::optional<std::int64_t>(0); };
   EXPECT_EQ(FolderZipper(options).Run(plan).Outcome, ZipOutcome::Refused);
   options.FreeSpace = {};
@@ -372,11 +374,11 @@ TEST_F(FolderZipperTest, RefusalsChangeNothing) {
   r = PlanAndRun(plan);
   EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
   EXPECT_NE(r.Message.find("home folder"), std::string::npos) << r.Message;
-  EXPECT_EQ(FolderZipper(options).Plan("/", settings, plan).Outcome, ZipOutcome::Refused);
-  EXPECT_EQ(FolderZipper(options).Plan("/proc/", settings, plan).Outcome, ZipOutcome::Refused);
+  EXPECT_EQ(FolderZipper(options).Plan("/", rules, plan).Outcome, ZipOutcome::Refused);
+  EXPECT_EQ(FolderZipper(options).Plan("/proc/", rules, plan).Outcome, ZipOutcome::Refused);
 
   // A folder that is gone.
-  EXPECT_EQ(FolderZipper(options).Plan(tree.PathOf("gone/"), settings, plan).Outcome,
+  EXPECT_EQ(FolderZipper(options).Plan(tree.PathOf("gone/"), rules, plan).Outcome,
             ZipOutcome::Refused);
 
   // A folder that cannot be written (root writes anywhere, so only as another user).
@@ -398,7 +400,7 @@ TEST_F(FolderZipperTest, AFolderNamedInOtherBytesGetsAnArchiveNamedInThoseBytes)
   WriteAll(odd + "a.txt", Text(30000));
   FolderZipper zipper(options);
   ZipPlan plan;
-  ASSERT_EQ(zipper.Plan(odd, settings, plan).Outcome, ZipOutcome::Done);
+  ASSERT_EQ(zipper.Plan(odd, rules, plan).Outcome, ZipOutcome::Done);
   EXPECT_EQ(plan.ArchiveName, "Caf\xe9 -x-2026-12-07.zip");
   const ZipResult r = zipper.Run(plan);
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;

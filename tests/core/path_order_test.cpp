@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"
@@ -51,7 +51,7 @@ std::vector<const FolderRec*> RecordsOf(const ResultRows& rows) {
 // its parent. Names are drawn so that their order differs from their paths' order where a
 // name is a prefix of another ("a" and "a-b": "a-b/" sorts before "a/"), in case, and in
 // bytes above 127. With clash, some siblings differ only in case.
-void MakeTree(FolderList& folders, const Settings& settings, std::mt19937& random, bool clash) {
+void MakeTree(FolderList& folders, const ScanRules& settings, std::mt19937& random, bool clash) {
   const std::vector<std::string> names = {"a", "a-b", "a b", "a.b", "ab", "B", "b0", "_", "0", "~",
                                           "\xff", "\xc3\xa9", "Zed", "a!"};
   folders.AddFolder(" \t/Start Here/", settings);  // blanks at the front: trimmed off the column
@@ -82,7 +82,7 @@ void MakeTree(FolderList& folders, const Settings& settings, std::mt19937& rando
 }
 
 TEST(PathOrder, ATreeSortsAsItsPathTextsWithoutPuttingThemTogether) {
-  Settings settings;
+  ScanRules settings;
   for (unsigned seed = 1; seed <= 40; ++seed) {
     std::mt19937 random(seed);
     FolderList folders;
@@ -98,7 +98,7 @@ TEST(PathOrder, ATreeSortsAsItsPathTextsWithoutPuttingThemTogether) {
 }
 
 TEST(PathOrder, SiblingsThatDifferOnlyInCaseInterleaveAsTheirPathsDo) {
-  Settings settings;
+  ScanRules settings;
   // /s/Foo/x/, /s/foo/a/, /s/Foo/z/: the two subtrees interleave in the Path column.
   FolderList folders;
   folders.AddFolder("/s/", settings);
@@ -125,7 +125,7 @@ TEST(PathOrder, SiblingsThatDifferOnlyInCaseInterleaveAsTheirPathsDo) {
 }
 
 TEST(PathOrder, ListsThatAreNotOneTreeAreLeftToThePaths) {
-  Settings settings;
+  ScanRules settings;
   std::vector<std::size_t> order;
   FolderList whole;  // records holding whole paths, as lists made elsewhere
   whole.AddFolder("/b/", settings);
@@ -146,7 +146,7 @@ TEST(PathOrder, ListsThatAreNotOneTreeAreLeftToThePaths) {
 }
 
 TEST(PathOrder, AChainTwentyThousandDeepSortsWithoutRecursion) {
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   std::string path = "/deep/";
   folders.AddFolder(path, settings);

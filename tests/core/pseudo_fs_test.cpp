@@ -15,7 +15,7 @@
 
 #include "platform/dir_reader.h"
 #include "scan_tree_fixture.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/folder_list.h"
 #include "survey/scanner.h"
 
@@ -126,7 +126,7 @@ TEST(Scanner, LeavesOutPseudoFileSystemsButNotOtherMounts) {
   ASSERT_TRUE(sys.Mounted() && mem.Mounted());
   tree.File("a/mem/inner/f", 77);
 
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   SilentScanObserver observer;
   Scanner scanner(folders, settings, observer);

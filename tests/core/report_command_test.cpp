@@ -136,11 +136,11 @@ TEST(ReportFormat, DayNumbersHaveSixDecimalsAndNoneIsZero) {
 }
 
 TEST(ReportFormat, AWidePathStandsAloneWithItsFiguresAlignedBelow) {
-  Settings settings;
+  const ScanRules rules;
   FolderList folders;
   const std::string wide = "/" + std::string(90, 'w') + "/";
   for (const std::string& path : {std::string("/short/"), wide}) {
-    ASSERT_TRUE(folders.AddFolder(path, settings));
+    ASSERT_TRUE(folders.AddFolder(path, rules));
     folders.Tail()->SzFiles = 5000;
     folders.Tail()->NFiles = 1;
   }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/saving_table.h"
@@ -44,7 +44,7 @@ class ResultsTest : public ::testing::Test {
     return Column(FillRows(folders, 0, sortColumn, kToday), 1);
   }
 
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
 };
 
@@ -310,7 +310,7 @@ std::vector<const FolderRec*> OrderByTextRules(const ResultRows& built, int sort
 // Records of every kind: sizes below the minimum, around and above 1e9, equal keys,
 // blank and future ages; paths with shared starts, case, bytes above 127, a NUL inside
 // and prefixes of one another.
-void AddRandomRecords(FolderList& folders, const Settings& settings, const std::string& start,
+void AddRandomRecords(FolderList& folders, const ScanRules& settings, const std::string& start,
                       std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   auto pick = [&](std::int64_t lo, std::int64_t hi) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "scan_tree_fixture.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "platform/dir_reader.h"
 #include "platform/day_number.h"
 #include "survey/counting_crew.h"
@@ -98,8 +98,8 @@ EstimateOptions FullBudget() {
   return options;
 }
 
-Settings TestSettings() {
-  Settings settings;
+ScanRules TestRules() {
+  ScanRules settings;
   settings.ZipExts.Append(".zip");
   settings.IgnoreExts.Append(".tmp");
   return settings;
@@ -121,7 +121,7 @@ TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   tree.Link("a.txt", "link.txt");                // its own size, never followed
   ASSERT_EQ(mkfifo(tree.PathOf("pipe.txt").c_str(), 0644), 0);  // never opened
 
-  const Settings settings = TestSettings();
+  const ScanRules settings = TestRules();
   const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), settings, WholeUpTo64K());
   ASSERT_TRUE(est.Known);
   EXPECT_TRUE(est.Exact());
@@ -148,7 +148,7 @@ TEST(SavingEstimate, FoldersWithNothingToReadAreKnownToSaveNothing) {
   Write(tree, "empty1", "");
   Write(tree, "empty2", "");
   tree.Link("/etc/passwd", "elsewhere");
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), {});
   ASSERT_TRUE(est.Known);
   EXPECT_TRUE(est.Exact());
   EXPECT_EQ(est.Saving, 0);
@@ -166,7 +166,7 @@ TEST(SavingEstimate, HomogeneousLargeFileConvergesWithinItsMargin) {
   TempTree tree;
   const std::string text = Text(6 << 20, 7);
   Write(tree, "big.log", text);
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), FullBudget());
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), FullBudget());
   ASSERT_TRUE(est.Known);
   const std::int64_t truth = TrueSaving(text);
   const double size = static_cast<double>(text.size());
@@ -182,7 +182,7 @@ TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
   TempTree tree;
   Write(tree, "movie.mp4", RandomBytes(3 << 20, 8));
   Write(tree, "photo.jpg", RandomBytes(1 << 20, 9));
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), FullBudget());
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), FullBudget());
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Low, 0);
   EXPECT_LE(est.Saving, (4 << 20) / 200);
@@ -218,7 +218,7 @@ TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
   constexpr int kSeeds = 12;
   for (int seed = 1; seed <= kSeeds; ++seed) {
     options.Seed = static_cast<std::uint64_t>(seed);
-    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_EQ(est.Bytes, bytes);
     EXPECT_LE(est.Low, est.Saving);
@@ -241,7 +241,7 @@ TEST(SavingEstimate, SmallerFoldersReadLessAndStillCoverTheTruth) {
   for (int seed = 1; seed <= kSeeds; ++seed) {
     EstimateOptions options;
     options.Seed = static_cast<std::uint64_t>(seed);
-    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_LE(est.Sampled, bytes / 5);  // the full budget would read over 40%
     if (est.Low <= truth && truth <= est.High) ++covered;
@@ -259,7 +259,7 @@ TEST(SavingEstimate, ATinyBudgetStillTakesEnoughDraws) {
   const std::string a = Text(128 << 10, 40), b = Text(200 << 10, 41);
   Write(tree, "a.log", a);
   Write(tree, "b.log", b);
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), {});
   ASSERT_TRUE(est.Known);
   const std::int64_t truth = TrueSaving(a) + TrueSaving(b);
   EXPECT_LE(est.Low, truth);
@@ -278,7 +278,7 @@ TEST(SavingEstimate, AFolderThatChangedSinceTheScanIsMeasuredAsItIsNow) {
   Write(tree, "grown.log", text);
   FolderRec rec = Rec(tree.RootSlash());
   rec.SzFiles = 1000;  // what the scan saw
-  SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), {});
+  SavingEstimate est = EstimateFolderSaving(rec, TestRules(), {});
   ASSERT_TRUE(est.Known);
   EXPECT_FALSE(est.Exact());
   EXPECT_EQ(est.Bytes, static_cast<std::int64_t>(text.size()));
@@ -290,7 +290,7 @@ TEST(SavingEstimate, AFolderThatChangedSinceTheScanIsMeasuredAsItIsNow) {
   const std::string small = Text(9000, 43);
   Write(tree, "small.log", small);
   rec.SzFiles = 3 << 20;
-  est = EstimateFolderSaving(rec, TestSettings(), {});
+  est = EstimateFolderSaving(rec, TestRules(), {});
   ASSERT_TRUE(est.Exact());
   EXPECT_EQ(est.Saving, TrueSaving(small));
 }
@@ -308,7 +308,7 @@ TEST(SavingEstimate, UnseenSmallFilesKeepTheMarginOpen) {
   }
   EstimateOptions options;
   options.MinBudget = 256 << 10;  // far too few draws to see them all
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
   ASSERT_TRUE(est.Known);
   EXPECT_LE(est.Low, truth);
   EXPECT_GE(est.High, truth);
@@ -321,8 +321,8 @@ TEST(SavingEstimate, SameSeedSameResult) {
   Write(tree, "b.bin", RandomBytes(1 << 20, 14));
   EstimateOptions options;
   options.MinBudget = 512 << 10;
-  const SavingEstimate a = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
-  const SavingEstimate b = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+  const SavingEstimate a = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
+  const SavingEstimate b = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
   EXPECT_EQ(a.Saving, b.Saving);
   EXPECT_EQ(a.Low, b.Low);
   EXPECT_EQ(a.High, b.High);
@@ -333,7 +333,7 @@ TEST(SavingEstimate, SameSeedSameResult) {
 TEST(SavingEstimate, SparseHolesAreSavedWithoutReading) {
   TempTree tree;
   tree.File("disk.img", (5LL << 30) + 12345);  // one byte of data, then a hole
-  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {});
+  const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), {});
   ASSERT_TRUE(est.Known);
   const std::int64_t size = (5LL << 30) + 12345;
   EXPECT_EQ(est.Bytes, size);
@@ -351,7 +351,7 @@ TEST(SavingEstimate, AFolderSwappedForALinkOrGoneHasNoEstimate) {
   const FolderRec deep = Rec(tree.RootSlash() + "data/deep/");
   EstimateOptions options;
   options.Root = tree.RootSlash();
-  ASSERT_TRUE(EstimateFolderSaving(deep, TestSettings(), options).Known);
+  ASSERT_TRUE(EstimateFolderSaving(deep, TestRules(), options).Known);
 
   // data/ becomes a link to a tree holding a deep/ of its own: not entered from Root.
   tree.Dir("elsewhere");
@@ -359,31 +359,31 @@ TEST(SavingEstimate, AFolderSwappedForALinkOrGoneHasNoEstimate) {
   Write(tree, "elsewhere/deep/b.txt", Text(5000, 16));
   tree.Remove("data");
   tree.Link(tree.PathOf("elsewhere"), "data");
-  EXPECT_FALSE(EstimateFolderSaving(deep, TestSettings(), options).Known);
+  EXPECT_FALSE(EstimateFolderSaving(deep, TestRules(), options).Known);
 
   // The folder itself replaced by a link to /: never followed, with or without Root.
   tree.Dir("top");
   const FolderRec top = Rec(tree.RootSlash() + "top/");
   tree.Remove("top");
   tree.Link("/", "top");
-  EXPECT_FALSE(EstimateFolderSaving(top, TestSettings(), options).Known);
-  EXPECT_FALSE(EstimateFolderSaving(top, TestSettings(), EstimateOptions{}).Known);
+  EXPECT_FALSE(EstimateFolderSaving(top, TestRules(), options).Known);
+  EXPECT_FALSE(EstimateFolderSaving(top, TestRules(), EstimateOptions{}).Known);
 
   tree.Remove("elsewhere");
-  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash() + "gone/"), TestSettings(), options).Known);
+  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash() + "gone/"), TestRules(), options).Known);
 }
 
 // The estimate as an unprivileged user sees it: root reads every file, so as root the
 // estimate runs in a child process that has become "nobody".
 SavingEstimate EstimateUnprivileged(const FolderRec& rec, const EstimateOptions& options) {
-  if (geteuid() != 0) return EstimateFolderSaving(rec, TestSettings(), options);
+  if (geteuid() != 0) return EstimateFolderSaving(rec, TestRules(), options);
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
     close(pipeFds[0]);
     SavingEstimate est;
-    if (setgid(65534) == 0 && setuid(65534) == 0) est = EstimateFolderSaving(rec, TestSettings(), options);
+    if (setgid(65534) == 0 && setuid(65534) == 0) est = EstimateFolderSaving(rec, TestRules(), options);
     const ssize_t n = write(pipeFds[1], &est, sizeof est);
     _exit(n == static_cast<ssize_t>(sizeof est) ? 0 : 1);
   }
@@ -445,7 +445,7 @@ FolderRec DrawnRec(const TempTree& tree, const EstimateOptions& options) {
   DirReader counter;
   LocalDayClock clock;
   FileDrawer drawer(ScanDrawLimits(options));
-  CountFolderFiles(counter, opener.Fd(), rec, TestSettings(), clock, [] { return false; }, &drawer);
+  CountFolderFiles(counter, opener.Fd(), rec, TestRules(), clock, [] { return false; }, &drawer);
   return rec;
 }
 
@@ -472,7 +472,7 @@ TEST(SavingEstimateFromDraws, ReadsOnlyTheDrawnFilesAndCoversTheTruth) {
     options.Seed = static_cast<std::uint64_t>(seed);
     const FolderRec rec = DrawnRec(tree, options);
     ASSERT_NE(rec.Draws, nullptr);
-    const SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), options);
+    const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_FALSE(est.Exact());
     EXPECT_LE(est.Sampled, FileDraws::kCount * options.DrawnBlockBytes);
@@ -480,7 +480,7 @@ TEST(SavingEstimateFromDraws, ReadsOnlyTheDrawnFilesAndCoversTheTruth) {
     EXPECT_EQ(est.Bytes, bytes);
     if (est.Low <= truth && truth <= est.High) ++covered;
     // Listed afresh instead, the same folder reads its four blocks of 4 KiB.
-    EXPECT_GE(EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options).Sampled, 4 * 4096);
+    EXPECT_GE(EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options).Sampled, 4 * 4096);
   }
   EXPECT_GE(covered, kSeeds * 9 / 10);
 }
@@ -494,7 +494,7 @@ TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
   options.WholeLimit = 100;  // so that this small folder is estimated from its draws
   const FolderRec rec = DrawnRec(tree, options);
   ASSERT_NE(rec.Draws, nullptr);
-  const SavingEstimate est = EstimateFolderSaving(rec, TestSettings(), options);
+  const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
   ASSERT_TRUE(est.Exact());
   EXPECT_EQ(est.Saving, TrueSaving(text));
   EXPECT_EQ(est.Sampled, 1800);
@@ -504,7 +504,7 @@ TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
   tree.Remove("only.txt");
   tree.Remove("link.txt");
   for (int i = 0; i < 6; ++i) Write(tree, Numbered("noise", i, ".bin"), RandomBytes(9000, 100 + static_cast<std::uint64_t>(i)));
-  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, {}), TestSettings(), {});
+  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, {}), TestRules(), {});
   ASSERT_TRUE(noise.Known);
   EXPECT_EQ(noise.Saving, 0);
   EXPECT_EQ(noise.Low, 0);
@@ -525,8 +525,8 @@ TEST(SavingEstimateFromDraws, AFolderChangedSinceTheScanIsListedAfresh) {
     if (change == 2) {
       ASSERT_EQ(mkfifo(tree.PathOf(drawn).c_str(), 0644), 0);
     }
-    const SavingEstimate viaDraws = EstimateFolderSaving(rec, TestSettings(), options);
-    const SavingEstimate fresh = EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), options);
+    const SavingEstimate viaDraws = EstimateFolderSaving(rec, TestRules(), options);
+    const SavingEstimate fresh = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(fresh.Known) << change;
     EXPECT_EQ(viaDraws.Saving, fresh.Saving) << change;
     EXPECT_EQ(viaDraws.Low, fresh.Low) << change;
@@ -573,7 +573,7 @@ TEST(SavingEstimate, StopFlagEndsTheEstimateUnknown) {
   TempTree tree;
   Write(tree, "a.txt", Text(2 << 20, 19));
   std::atomic<bool> stop{true};
-  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash()), TestSettings(), {}, &stop).Known);
+  EXPECT_FALSE(EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), {}, &stop).Known);
 }
 
 TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
@@ -597,7 +597,7 @@ TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
   const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   std::vector<int> workerNice;
   SavingEstimateRunner runner;
-  runner.Start(order, TestSettings(), options,
+  runner.Start(order, TestRules(), options,
                [&](std::size_t index, const SavingEstimate& est) {
                  std::lock_guard<std::mutex> guard(lock);
                  got[index] = est;
@@ -613,7 +613,7 @@ TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
   EXPECT_EQ(runner.Finished(), recs.size());
   for (std::size_t i = 0; i < recs.size(); ++i) {
     EXPECT_EQ(calls[i], 1);
-    const SavingEstimate direct = EstimateFolderSaving(recs[i], TestSettings(), options);
+    const SavingEstimate direct = EstimateFolderSaving(recs[i], TestRules(), options);
     EXPECT_EQ(got[i].Saving, direct.Saving) << i;
     EXPECT_EQ(got[i].Low, direct.Low) << i;
     EXPECT_EQ(got[i].High, direct.High) << i;
@@ -644,7 +644,7 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
   }
   FolderList folders;
   SilentScanObserver observer;
-  const Settings settings = TestSettings();  // the scanner keeps a reference to it
+  const ScanRules settings = TestRules();
   Scanner scanner(folders, settings, observer);
   scanner.SetThreads(1);
   scanner.Run(tree.Root());
@@ -657,7 +657,7 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
   options.Root = tree.RootSlash();
   FolderOpener opener(options);
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
-    const SavingEstimate est = EstimateFolderSaving(*order[i], TestSettings(), options, nullptr, &opener);
+    const SavingEstimate est = EstimateFolderSaving(*order[i], TestRules(), options, nullptr, &opener);
     ASSERT_TRUE(est.Exact()) << i;
     EXPECT_EQ(est.Saving, TrueSaving(texts[kLevels - 1 - i])) << i;
   }
@@ -667,7 +667,7 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
   // The same through the runner's own openers.
   std::vector<SavingEstimate> got(order.size());
   SavingEstimateRunner runner;
-  runner.Start(order, TestSettings(), options,
+  runner.Start(order, TestRules(), options,
                [&](std::size_t index, const SavingEstimate& est) { got[index] = est; }, 2);
   runner.Wait();
   for (std::size_t i = 0; i + 1 < order.size(); ++i)
@@ -684,7 +684,7 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
   FolderOpener fresh(options);
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     const int level = kLevels - static_cast<int>(i);
-    const SavingEstimate est = EstimateFolderSaving(*order[i], TestSettings(), options, nullptr, &fresh);
+    const SavingEstimate est = EstimateFolderSaving(*order[i], TestRules(), options, nullptr, &fresh);
     if (level >= 10) {
       EXPECT_FALSE(est.Known) << level;
     } else {
@@ -712,7 +712,7 @@ TEST(SavingEstimateRunner, StopsPromptlyAndReportsNoMore) {
   options.MinBudget = std::int64_t{1} << 40;
   std::atomic<int> reported{0};
   SavingEstimateRunner runner;
-  runner.Start(order, TestSettings(), options, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
+  runner.Start(order, TestRules(), options, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
   ASSERT_TRUE(runner.Running());
   const auto begin = std::chrono::steady_clock::now();
   runner.Stop();
@@ -725,7 +725,7 @@ TEST(SavingEstimateRunner, StopsPromptlyAndReportsNoMore) {
   EXPECT_EQ(reported.load(), after);
 
   // A new start after a stop runs to the end.
-  runner.Start(order, TestSettings(), EstimateOptions{}, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
+  runner.Start(order, TestRules(), EstimateOptions{}, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
   runner.Wait();
   EXPECT_EQ(reported.load(), after + 8);
 }

@@ -9,13 +9,14 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/day_number.h"
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 
@@ -109,8 +110,10 @@ TEST(Scanner, IgnoredPathsGetNoRecordAndNothingBelowThemIsVisited) {
 
   Scan scan;
   // Entries are lower case; the folder's own case does not matter to the match.
-  scan.settings.IgnorePaths.Append(LowerAscii(tree.RootSlash() + "Skip Me/"));
-  scan.settings.IgnorePaths.Append(LowerAscii(tree.RootSlash() + "Keep"));  // no slash: no match
+  ScanRules rules;
+  rules.IgnorePaths.Append(LowerAscii(tree.RootSlash() + "Skip Me/"));
+  rules.IgnorePaths.Append(LowerAscii(tree.RootSlash() + "Keep"));  // no slash: no match
+  scan.scanner.SetRules(rules);
   ASSERT_TRUE(scan.scanner.Run(tree.Root()));
   std::vector<std::string> paths = scan.Paths();
   std::sort(paths.begin() + 1, paths.end());
@@ -118,10 +121,41 @@ TEST(Scanner, IgnoredPathsGetNoRecordAndNothingBelowThemIsVisited) {
                                              tree.RootSlash() + "Keep/skip me/"}));
 
   Scan startIgnored;
-  startIgnored.settings.IgnorePaths.Append(LowerAscii(tree.RootSlash()));
+  ScanRules ignoreStart;
+  ignoreStart.IgnorePaths.Append(LowerAscii(tree.RootSlash()));
+  startIgnored.scanner.SetRules(ignoreStart);
   EXPECT_TRUE(startIgnored.scanner.Run(tree.Root()));
   EXPECT_TRUE(startIgnored.folders.Empty());
   EXPECT_EQ(startIgnored.observer.started, -1);  // phase 2 has nothing to do
+}
+
+// The scanner keeps its own copy of the rules it is given: rules changed or gone after
+// that (settings edited, a temporary handed in) do not reach a scan, in either phase or
+// on the counting threads.
+TEST(Scanner, ScansByTheRulesAsTheyWereWhenGiven) {
+  TempTree tree;
+  tree.Dir("Skip");
+  tree.File("a.zip", 100);
+  tree.File("b.tmp", 50);
+  tree.File("c.txt", 10);
+  for (int threads : {1, 3}) {
+    FolderList folders;
+    SilentScanObserver quiet;
+    auto rules = std::make_unique<ScanRules>();
+    rules->ZipExts.Append(".zip");
+    rules->IgnoreExts.Append(".tmp");
+    rules->IgnorePaths.Append(LowerAscii(tree.RootSlash() + "Skip/"));
+    Scanner scanner(folders, *rules, quiet);
+    scanner.SetThreads(threads);
+    rules->ZipExts.Clear();
+    rules->IgnorePaths.Clear();
+    rules.reset();
+    ASSERT_TRUE(scanner.Run(tree.Root())) << threads;
+    ASSERT_EQ(folders.Count(), 1) << threads;  // Skip/ stayed out
+    EXPECT_EQ(folders[0].SzZips, 100) << threads;
+    EXPECT_EQ(folders[0].SzFiles, 110) << threads;
+    EXPECT_EQ(folders[0].SzIgno, 50) << threads;  // the .tmp file is tallied apart
+  }
 }
 
 TEST(Scanner, LinksAreFilesOfTheirOwnSizeAndAreNeverFollowed) {

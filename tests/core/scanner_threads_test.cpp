@@ -23,6 +23,7 @@
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/scanner.h"
@@ -50,9 +51,11 @@ void ZeroCounts(FolderRec& rec) {
   rec.Recent = 0;
 }
 
-void UseLists(Settings& settings) {
-  settings.ZipExts.Append(".zip");
-  settings.IgnoreExts.Append(".tmp");
+ScanRules Lists() {
+  ScanRules rules;
+  rules.ZipExts.Append(".zip");
+  rules.IgnoreExts.Append(".tmp");
+  return rules;
 }
 
 // prefix followed by n (built step by step: GCC 12 warns wrongly about "x" + to_string(n)).
@@ -105,7 +108,7 @@ TEST(ScannerThreads, EveryThreadCountGivesTheRecordsOrderAndFiguresOfTheOneThrea
   TempTree tree;
   MakeMixedTree(tree);
   Scan one(1);
-  UseLists(one.settings);
+  one.scanner.SetRules(Lists());
   ASSERT_TRUE(one.scanner.Run(tree.Root()));
   const std::vector<Figures> expected = FiguresOf(one.folders);
   ASSERT_EQ(expected.size(), 1u + 12 + 96 + 48);
@@ -113,7 +116,7 @@ TEST(ScannerThreads, EveryThreadCountGivesTheRecordsOrderAndFiguresOfTheOneThrea
 
   for (int threads : {2, 3, 16}) {
     Scan many(threads);
-    UseLists(many.settings);
+    many.scanner.SetRules(Lists());
     ASSERT_TRUE(many.scanner.Run(tree.Root())) << threads;
     EXPECT_EQ(FiguresOf(many.folders), expected) << threads;
     std::vector<std::int64_t> steps(expected.size());
@@ -387,8 +390,9 @@ TEST(ScannerThreads, ADeepChainOfOddNamesKeepsEveryPathAndFigureAtAnyThreadCount
   std::sort(expectedPaths.begin(), expectedPaths.end());
 
   auto prepare = [&](Scan& scan) {
-    UseLists(scan.settings);
-    scan.settings.IgnorePaths.Append(LowerAscii(ignored));
+    ScanRules rules = Lists();
+    rules.IgnorePaths.Append(LowerAscii(ignored));
+    scan.scanner.SetRules(rules);
   };
   Scan one(1);
   prepare(one);
@@ -578,7 +582,9 @@ TEST(ScannerThreads, IgnoredPathsApplyHoweverTheStartIsTyped) {
   setenv("PWD", tree.Root().c_str(), 1);
   for (const char* typed : {"t2", "./t2", "t2//", "t2/../t2/."}) {
     Scan scan(2);
-    scan.settings.IgnorePaths.Append(LowerAscii(tree.PathOf("t2/skip/")));
+    ScanRules rules;
+    rules.IgnorePaths.Append(LowerAscii(tree.PathOf("t2/skip/")));
+    scan.scanner.SetRules(rules);
     ASSERT_TRUE(scan.scanner.Run(typed)) << typed;
     std::vector<std::string> paths = scan.Paths();
     EXPECT_EQ(paths, (std::vector<std::string>{tree.PathOf("t2/"), tree.PathOf("t2/keep/")})) << typed;

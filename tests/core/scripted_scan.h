@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/folder_list.h"
 #include "survey/scanner.h"
 
@@ -64,10 +64,11 @@ class ScriptedObserver : public ScanObserver {
 };
 
 struct Scan {
-  Settings settings;  // empty lists: nothing ignored, only "_" extensions are archives
   FolderList folders;
   ScriptedObserver observer;
-  Scanner scanner{folders, settings, observer};
+  // Empty lists: nothing ignored, only "_" extensions are archives (scanner.SetRules
+  // gives others).
+  Scanner scanner{folders, ScanRules{}, observer};
   explicit Scan(int threads = 1) {
     observer.scanner = &scanner;
     scanner.SetThreads(threads);

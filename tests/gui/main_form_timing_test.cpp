@@ -36,11 +36,12 @@ TEST(MainFormTiming, FillAndHeaderClickOnAHundredThousandRows) {
   form.settings.MinSize = 0;
   form.settings.IgnorePaths.Clear();
   FolderList& folders = form.FoldersForTests();
+  const ScanRules rules = form.settings.Rules();
   std::mt19937_64 random(7);
   const double today = 46000;
   for (int i = 0; i < 100'000; ++i) {
     folders.AddFolder("/data/Set" + std::to_string(random() % 1000) + "/Folder" + std::to_string(i) + "/",
-                      form.settings);
+                      rules);
     FolderRec& rec = *folders.Tail();
     rec.SzFiles = static_cast<std::int64_t>(2048 + random() % 5'000'000'000ULL);
     rec.SzZips = rec.SzFiles / static_cast<std::int64_t>(1 + random() % 9);

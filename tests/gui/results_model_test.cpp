@@ -6,7 +6,7 @@
 
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/saving_table.h"
@@ -17,17 +17,17 @@ namespace {
 class ResultsModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.IgnorePaths.Clear();
+    rules.IgnorePaths.Clear();
     for (auto [path, size, zips] : {std::tuple{"/b/Zeta/", 50'000, 0}, {"/a/Alpha/", 20'000, 10'000},
                                     {"/c/tiny/", 10, 0}}) {
-      folders.AddFolder(path, settings);
+      folders.AddFolder(path, rules);
       folders.Tail()->SzFiles = size;
       folders.Tail()->SzZips = zips;
       folders.Tail()->Recent = kToday - 3;
     }
   }
   static constexpr double kToday = 45000;
-  Settings settings;
+  ScanRules rules;
   FolderList folders;
   ResultsModel model;
 };

@@ -41,7 +41,7 @@ class ResultsViewTest : public ::testing::Test {
 
   FolderRec& Add(const std::string& path, std::int64_t size, double recent) {
     FolderList& folders = form_->FoldersForTests();
-    folders.AddFolder(path, form_->settings);
+    folders.AddFolder(path, form_->settings.Rules());
     FolderRec& rec = *folders.Tail();
     rec.SzFiles = size;
     rec.NFiles = 1;
