@@ -55,7 +55,9 @@ std::string Noise(std::size_t n, unsigned seed) {
 class ZipSafetyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.SetDefaults();
+    Settings defaults;
+    defaults.SetDefaults();
+    rules = defaults.Rules();
     tree.Dir("Work");
     folder = tree.PathOf("Work") + "/";
     home = tree.PathOf("home/Trash");
@@ -69,13 +71,13 @@ class ZipSafetyTest : public ::testing::Test {
 
   ZipResult PlanAndRun(ZipPlan& plan) {
     FolderZipper zipper(options);
-    const ZipResult planned = zipper.Plan(folder, settings, plan);
+    const ZipResult planned = zipper.Plan(folder, rules, plan);
     if (planned.Outcome != ZipOutcome::Done) return planned;
     return zipper.Run(plan);
   }
 
   testing::TempTree tree;
-  Settings settings;
+  ScanRules rules;
   ZipOptions options;
   std::string folder;
   std::string home;
