@@ -10,6 +10,7 @@
 #include "survey/figures.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
+#include "survey/scan_rules.h"
 
 namespace orbelan {
 namespace {
@@ -39,9 +40,11 @@ TEST(SubtreeTotals, AddUpEveryRecordedFolderBelowAndLeaveIgnoredAndHiddenOnesOut
   tree.File("q/b.txt", 100);
 
   Scan scan;
-  scan.settings.IgnorePaths.Append(LowerAscii(tree.PathOf("p/build/")));
-  scan.settings.IgnoreExts.Append(".bak");
-  scan.settings.ZipExts.Append(".zip");
+  ScanRules rules;
+  rules.IgnorePaths.Append(LowerAscii(tree.PathOf("p/build/")));
+  rules.IgnoreExts.Append(".bak");
+  rules.ZipExts.Append(".zip");
+  scan.scanner.SetRules(rules);
   ASSERT_TRUE(scan.scanner.Run(tree.Root()));
 
   SubtreeTotals totals;
@@ -101,9 +104,9 @@ TEST(SubtreeTotals, AddUpEveryRecordedFolderBelowAndLeaveIgnoredAndHiddenOnesOut
 // Lists made record by record, holding whole paths, hang from the folders their paths
 // extend; a sibling whose name starts like another's is not its child.
 TEST(SubtreeTotals, RecordsHoldingWholePathsHangFromTheFolderTheyExtend) {
-  Settings settings;
+  const ScanRules rules;
   FolderList folders;
-  for (const char* path : {"/t/", "/t/a/", "/t/a/b/", "/t/ab/", "/u/"}) folders.AddFolder(path, settings);
+  for (const char* path : {"/t/", "/t/a/", "/t/a/b/", "/t/ab/", "/u/"}) folders.AddFolder(path, rules);
   folders[2].SzFiles = 10;
   folders[3].SzFiles = 20;
   folders[4].SzFiles = 40;
@@ -119,13 +122,13 @@ TEST(SubtreeTotals, RecordsHoldingWholePathsHangFromTheFolderTheyExtend) {
 
 // 20,000 levels: one pass, no recursion to overflow the stack.
 TEST(SubtreeTotals, ATreeTwentyThousandLevelsDeepAddsUpWithoutRecursion) {
-  Settings settings;
+  const ScanRules rules;
   FolderList folders;
-  folders.AddFolder("/deep/", settings);
+  folders.AddFolder("/deep/", rules);
   std::string path = "/deep/";
   for (int level = 1; level < 20'000; ++level) {
     path += "d/";
-    folders.AddFolder(path, settings, &folders[level - 1]);
+    folders.AddFolder(path, rules, &folders[level - 1]);
     folders[level].SzFiles = 1;
     folders[level].NFiles = 1;
   }
@@ -185,9 +188,9 @@ TEST(SavingSum, CombinesIntervalsByBoundsAndKeepsTheQuadratureInside) {
 }
 
 TEST(SubtreeTotals, SumSavingsAddsEachFoldersEstimateIntoEveryFolderAbove) {
-  Settings settings;
+  const ScanRules rules;
   FolderList folders;
-  for (const char* path : {"/s/", "/s/a/", "/s/a/b/", "/s/c/"}) folders.AddFolder(path, settings);
+  for (const char* path : {"/s/", "/s/a/", "/s/a/b/", "/s/c/"}) folders.AddFolder(path, rules);
   for (std::int64_t i = 0; i < 4; ++i) folders[i].SzFiles = 100'000;
   std::map<const FolderRec*, SavingEstimate> estimates;
   estimates[&folders[1]] = Estimate(100, 50, 150);
