@@ -10,7 +10,7 @@
 
 #include "app/folder_tree_model.h"
 #include "app/folder_tree_view.h"
-#include "settings/settings.h"
+#include "survey/scan_rules.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/saving_estimate.h"
@@ -45,7 +45,7 @@ class FolderTreeModelTest : public ::testing::Test {
     return names;
   }
 
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   SubtreeTotals totals;
   FolderTreeModel model;
@@ -135,7 +135,7 @@ TEST_F(FolderTreeModelTest, AFilterKeepsTheWayDownToEachMatch) {
 
 // 20,000 levels: every parent is found without recursion, and the view opens the start.
 TEST(FolderTreeModelDeep, TwentyThousandLevelsWalkUpAndDown) {
-  Settings settings;
+  ScanRules settings;
   FolderList folders;
   folders.AddFolder("/deep/", settings);
   std::string path = "/deep/";
