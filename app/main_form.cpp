@@ -31,6 +31,7 @@
 #include "app/results_view.h"
 #include "app/folder_tree_view.h"
 #include "app/subtree_views.h"
+#include "survey/subtree_rescan.h"
 #include "dialogs/subtree_page.h"
 #include "app/window_place.h"
 #include "platform/day_number.h"
@@ -70,7 +71,8 @@ TForm1::TForm1(const Options& options) {
   observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
                                                 [this] { return quitDuringScan_; });
   scanner_ = std::make_unique<Scanner>(folders_, scanRules_, *observer_);
-  scanner_->SetThreads(options.scanThreads > 0 ? options.scanThreads : Scanner::DefaultThreads());
+  scanThreads_ = options.scanThreads > 0 ? options.scanThreads : Scanner::DefaultThreads();
+  scanner_->SetThreads(scanThreads_);
   zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
   connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
   connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
@@ -253,6 +255,7 @@ void TForm1::Lview1_colclick(int section) {
 void TForm1::FormKeyPress(int key) {
   if (key != Qt::Key_Escape) return;
   scanner_->CancelRequested = true;
+  if (rescanner_) rescanner_->CancelRequested = true;
   zip_->Cancel();
   if (estimator_->Running()) {
     estimateCancelled_ = true;
@@ -262,6 +265,7 @@ void TForm1::FormKeyPress(int key) {
 
 void TForm1::panMainClick() {
   if (busy_) scanner_->CancelRequested = true;
+  if (busy_ && rescanner_) rescanner_->CancelRequested = true;
 }
 
 // ---- Saving estimate ----
@@ -368,7 +372,7 @@ const FolderRec* TForm1::SelectedRecord() const {
 
 void TForm1::mFolderClick() {
   const bool selected = SelectedRecord() != nullptr;
-  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh})
+  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
     item->setEnabled(selected);
 }
 
@@ -454,6 +458,77 @@ void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
   mFolderClick();
   if (!quitDuringScan_) EstimateListedSavings();
   if (quitDuringScan_) close();  // closed while zipping: the settings were saved then
+}
+
+// Scans the selected folder's subtree again and puts its records, figures and estimates in
+// place of the old ones; the rest of the list keeps what it had (F5 still rescans it all).
+void TForm1::mnuRescanFolderClick() {
+  if (busy_) return;
+  const FolderRec* rec = SelectedRecord();
+  if (!rec) return;
+  const SubtreeTotals& totals = subtree_->Totals();
+  const std::int64_t first = totals.IndexOf(*rec);
+  if (first == SubtreeTotals::kNone) return;
+  const std::int64_t count = totals.Figures(first).NFolders;
+  const std::int64_t parent = totals.Parent(first);
+  const std::string path = rec->Path();
+  const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
+  // The estimate's workers and every view read the records that are about to move.
+  StopSavingEstimate();
+  propRec_ = nullptr;
+
+  FolderList fresh;
+  const RescanStart start = ExamineRescanStart(path);
+  bool completed = true;
+  if (start == RescanStart::Folder) {
+    SetBusy(true);
+    labMsg->setText(QStringLiteral("   "));
+    labMsg->adjustSize();
+    labMsg->show();
+    ProgressBar1->setValue(0);
+    ProgressBar1->show();
+    Scanner scanner(fresh, scanRules_, *observer_);
+    scanner.SetThreads(scanThreads_);
+    rescanner_ = &scanner;
+    observer_->Begin();
+    completed = scanner.Run(path);
+    observer_->Flush();
+    rescanner_ = nullptr;
+    ProgressBar1->hide();
+    labMsg->hide();
+    SetBusy(false);
+  }
+  if (completed) {
+    // Estimates of the folders outside the subtree still hold; the subtree's are new.
+    std::vector<std::pair<std::size_t, SavingEstimate>> held;
+    for (std::int64_t i = 0; i < folders_.Count(); ++i) {
+      if (i >= first && i < first + count) continue;
+      if (const SavingEstimate* estimate = savings_.Find(folders_[i]))
+        held.emplace_back(static_cast<std::size_t>(i), *estimate);
+    }
+    // Nothing may point at the old records once they move.
+    model_->Clear();
+    subtree_->Clear();
+    savings_.Clear();
+    const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
+    for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
+    // A folder that became a link or a file is now one of its parent's files.
+    if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
+      RecountFolder(*moved[static_cast<std::size_t>(parent)], scanRules_);
+    subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
+    FillList();
+  }
+  if (start == RescanStart::Gone)
+    interaction().ShowMessage(this, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(shown),
+                              QStringLiteral("Rescan this folder"));
+  else if (start == RescanStart::NotAFolder)
+    interaction().ShowMessage(this,
+                              QStringLiteral("%1 is no longer a folder (a link or a file stands there now); "
+                                             "it is taken out of the list.").arg(shown),
+                              QStringLiteral("Rescan this folder"));
+  mFolderClick();
+  if (!quitDuringScan_) EstimateListedSavings();
+  if (quitDuringScan_) close();
 }
 
 // ---- Other windows, help and the web ----

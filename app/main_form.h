@@ -117,6 +117,7 @@ class TForm1 : public QMainWindow {
   void mnuRecycleClick();
   void mnuRecycleDirClick();
   void mnuZipClick();
+  void mnuRescanFolderClick();
   void mFolderClick();
   void Lview1_colclick(int section);
   void panMainClick();
@@ -159,6 +160,8 @@ class TForm1 : public QMainWindow {
   ScanRules scanRules_;  // the rules of the last scan, which its estimate keeps to
   std::unique_ptr<GuiScanObserver> observer_;
   std::unique_ptr<Scanner> scanner_;
+  Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
+  int scanThreads_ = 1;
   FolderZipCommand* zip_ = nullptr;  // zips the selected folder on a worker thread
   bool busy_ = false;
   QString estimateStatus_;  // "Estimating savings: N of M folders", before any eliding
@@ -199,6 +202,7 @@ class TForm1 : public QMainWindow {
   QAction* mnuFAddFavor = nullptr;
   QAction* mnuFProp = nullptr;
   QAction* mnuFRefresh = nullptr;
+  QAction* mnuFRescan = nullptr;
 
   TfrmLists* frmLists_ = nullptr;
   TfrmProp* frmProp_ = nullptr;

@@ -209,6 +209,8 @@ void TForm1::BuildMenus() {
   connect(mnuFProp, &QAction::triggered, this, &TForm1::mnuPropertiesClick);
   mnuFRefresh = MakeAction(mFolder, "mnuFRefresh", "re&fresh list", QKeySequence(Qt::Key_F5));
   connect(mnuFRefresh, &QAction::triggered, this, &TForm1::mnuRefreshClick);
+  mnuFRescan = MakeAction(mFolder, "mnuFRescan", "&Rescan this folder", QKeySequence(Qt::SHIFT | Qt::Key_F5));
+  connect(mnuFRescan, &QAction::triggered, this, &TForm1::mnuRescanFolderClick);
 
   QMenu* mView = bar->addMenu(QStringLiteral("&View"));
   mView->setObjectName(QStringLiteral("mView"));
@@ -250,6 +252,8 @@ void TForm1::BuildMenus() {
           &TForm1::mnuPropertiesClick);
   connect(MakeAction(PopupMenu1, "mnuRefresh", "re&fresh list "), &QAction::triggered, this,
           &TForm1::mnuRefreshClick);
+  connect(MakeAction(PopupMenu1, "mnuRescan", "&Rescan this folder"), &QAction::triggered, this,
+          &TForm1::mnuRescanFolderClick);
 }
 
 void TForm1::form_resize() {

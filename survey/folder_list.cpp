@@ -54,6 +54,17 @@ bool FolderList::AddFolder(std::string_view path, const ScanRules& rules, const 
   return true;
 }
 
+FolderRec& FolderList::AppendCopy(const FolderRec& rec, const FolderRec* parent) {
+  FolderRec& copy = records_.emplace_back();
+  static_cast<FolderCounts&>(copy) = rec;
+  copy.Draws = rec.Draws;
+  if (parent != nullptr && rec.Parent() != nullptr)
+    copy.SetPlace(*parent, rec.Name());
+  else
+    copy.SetPath(rec.Path());
+  return copy;
+}
+
 void FolderList::ResetFolderList() {
   // Swapping with an empty deque releases the memory, unlike clear().
   std::deque<FolderRec>().swap(records_);

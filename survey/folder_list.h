@@ -66,6 +66,9 @@ class FolderList {
   // name and "/"; the record then keeps only that name.
   bool AddFolder(std::string_view path, const ScanRules& rules, const FolderRec* parent = nullptr);
   void ResetFolderList();
+  // Appends a record with rec's counts, draws and place: inside parent (a record of this
+  // list) when given, else holding rec's whole path. For lists made again from others.
+  FolderRec& AppendCopy(const FolderRec& rec, const FolderRec* parent);
 
   std::int64_t Count() const { return static_cast<std::int64_t>(records_.size()); }
   bool Empty() const { return records_.empty(); }

@@ -674,7 +674,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
   for (QAction* a : Child<QMenu>("mFolder")->actions())
     folderItems << (a->isSeparator() ? "-" : a->objectName());
   EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFIgnore", "mnuFAddFavor",
-                                      "-", "mnuFProp", "mnuFRefresh"}));
+                                      "-", "mnuFProp", "mnuFRefresh", "mnuFRescan"}));
 }
 
 TEST_F(MainFormTest, WebItemsOpenTheMakersPages) {

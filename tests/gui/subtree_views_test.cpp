@@ -198,6 +198,38 @@ TEST_F(SubtreeViewsTest, PropertiesShowTheFolderAndItsSubtree) {
   EXPECT_FALSE(prop->findChild<QLabel*>("labSubSaving")->isVisible());  // the estimate is off here
 }
 
+TEST_F(SubtreeViewsTest, RescanThisFolderTakesInItsChangesAndLeavesTheRestAlone) {
+  form_->ScanPath(Bytes(root_));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  FolderTreeView* tree = form_->Subtrees()->Tree();
+  MakeFile(root_ + "/Project/b/new.txt", 10'000);
+  MakeFile(root_ + "/Project/d/e.txt", 1000);
+  MakeFile(root_ + "/Music/more.txt", 7000);  // outside: not seen until F5
+  QTest::keyClick(tree, Qt::Key_Down);
+  QTest::keyClick(tree, Qt::Key_Down);
+  ASSERT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Project/"));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
+
+  const SubtreeTotals& totals = form_->Subtrees()->Totals();
+  EXPECT_EQ(totals.Figures(0).SzFiles, 5000 + 2100 + 11'000);
+  EXPECT_EQ(totals.Figures(0).NFolders, 7);  // the root, Music, Project, a, b, c, d
+  const QModelIndex start = tree->model()->index(0, 0);
+  QStringList names = TreeNames(start);
+  names.sort();
+  EXPECT_EQ(names, QStringList({"Music", "Project"}));
+  const int projectRow = TreeNames(start).indexOf("Project");
+  EXPECT_EQ(tree->model()->index(projectRow, 1, start).data().toString(), QString::fromStdString(SizeText(13'100)));
+
+  // Gone since: taken out, and said so.
+  QDir(root_ + "/Project").removeRecursively();
+  tree->setCurrentIndex(tree->model()->index(TreeNames(start).indexOf("Project"), 0, start));
+  ASSERT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Project/"));
+  form_->mnuRescanFolderClick();
+  EXPECT_EQ(script_.Texts("message").size(), 1);
+  EXPECT_EQ(TreeNames(tree->model()->index(0, 0)), QStringList({"Music"}));
+  EXPECT_EQ(form_->Subtrees()->Totals().Figures(0).SzFiles, 5000);
+}
+
 TEST(SubtreeSavingSentence, SaysTheSumItsRangeAndWhatIsMissing) {
   EXPECT_EQ(SubtreeSavingSentence(nullptr), "Not estimated yet");
   SavingSum sum;
