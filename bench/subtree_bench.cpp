@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   SilentScanObserver observer;
   double scan = 0;
   {
-    Scanner scanner(folders, settings, observer);
+    Scanner scanner(folders, settings.Rules(), observer);
     scanner.SetThreads(threads);
     const auto t0 = Clock::now();
     if (!scanner.Run(folder)) {

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   FolderList folders;
   SilentScanObserver observer;
   {
-    Scanner scanner(folders, settings, observer);
+    Scanner scanner(folders, settings.Rules(), observer);
     scanner.SetThreads(Scanner::DefaultThreads());
     if (!scanner.Run(folder)) return 1;
   }
