@@ -44,6 +44,12 @@ int main(int argc, char** argv) {
   std::printf("scan: %lld folders in %.3f s (%d threads)\n", static_cast<long long>(folders.Count()), scan,
               threads);
 
+  auto peakMiB = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+  };
+  std::printf("peak memory after the scan: %.1f MiB\n", peakMiB());
   SubtreeTotals totals;
   double best = 1e9;
   for (int round = 0; round < 5; ++round) {
@@ -55,6 +61,7 @@ int main(int argc, char** argv) {
               best * 1000, 100 * best / scan, static_cast<long long>(totals.Figures(0).NFolders),
               static_cast<long long>(totals.Figures(0).NFiles), static_cast<long long>(totals.Figures(0).SzFiles));
 
+  std::printf("peak memory with the totals: %.1f MiB\n", peakMiB());
   // Every folder with a made-up estimate, as the window sums them when results arrive.
   std::vector<SavingEstimate> estimates(static_cast<std::size_t>(folders.Count()));
   for (std::int64_t i = 0; i < folders.Count(); ++i) {
