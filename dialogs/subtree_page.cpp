@@ -53,28 +53,32 @@ SubtreePage::SubtreePage(QWidget* parent) : QWidget(parent) {
   labFolders->setFont(DialogSansFont(kFontHeight, true));
   KeepTextReadable(labFolders, QColor(128, 0, 0));  // maroon, as the path on the first page
 
+  // Subtree sizes run past the twelve characters of a folder's own: the size column is
+  // wider than on the first page.
   auto* bevel = new QFrame(this);
   bevel->setFrameShape(QFrame::Box);
   bevel->setFrameShadow(QFrame::Sunken);
-  bevel->setGeometry(8, 24, 279, 54);
-  labNFiles = MakeLabel(this, "labSubNFiles", {12, 28, 133, 13}, right);
-  labSzFiles = MakeLabel(this, "labSubSzFiles", {148, 28, 136, 13}, left);
-  labNZips = MakeLabel(this, "labSubNZips", {12, 44, 133, 13}, right);
-  labSzZips = MakeLabel(this, "labSubSzZips", {148, 44, 136, 13}, left);
-  labNIgno = MakeLabel(this, "labSubNIgno", {12, 60, 133, 13}, right);
-  labSzIgno = MakeLabel(this, "labSubSzIgno", {148, 60, 136, 13}, left);
+  bevel->setGeometry(8, 22, 279, 54);
+  labNFiles = MakeLabel(this, "labSubNFiles", {12, 26, 110, 13}, right);
+  labSzFiles = MakeLabel(this, "labSubSzFiles", {124, 26, 160, 13}, left);
+  labNZips = MakeLabel(this, "labSubNZips", {12, 42, 110, 13}, right);
+  labSzZips = MakeLabel(this, "labSubSzZips", {124, 42, 160, 13}, left);
+  labNIgno = MakeLabel(this, "labSubNIgno", {12, 58, 110, 13}, right);
+  labSzIgno = MakeLabel(this, "labSubSzIgno", {124, 58, 160, 13}, left);
   // Twelve-character size fields line up only in a fixed-pitch face.
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   fixed.setPixelSize(kFontHeight);
   for (QLabel* size : {labSzFiles, labSzZips, labSzIgno}) size->setFont(fixed);
 
-  labPercent = MakeLabel(this, "labSubPercent", {17, 84, 264, 13}, center);
+  labPercent = MakeLabel(this, "labSubPercent", {17, 78, 264, 13}, center);
   labPercent->setFont(DialogSansFont(kFontHeight, true));
-  labRecent = MakeLabel(this, "labSubRecent", {17, 98, 264, 13}, center);
-  labPriority = MakeLabel(this, "labSubPriority", {17, 112, 264, 13}, center);
+  labRecent = MakeLabel(this, "labSubRecent", {17, 91, 264, 13}, center);
+  labPriority = MakeLabel(this, "labSubPriority", {17, 104, 264, 13}, center);
   labPriority->setFont(DialogSansFont(kFontHeight, true));
   KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
-  labSaving = MakeLabel(this, "labSubSaving", {1, 127, 293, 26}, center);
+  // Up to three lines: the sum, its range, and the folders still to estimate.
+  labSaving = MakeLabel(this, "labSubSaving", {1, 117, 293, 39}, center);
+  labSaving->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   labSaving->setWordWrap(true);
   labSaving->hide();
 }
