@@ -100,16 +100,13 @@ void FolderTreeModel::SetSavingsShown(bool shown) {
 
 void FolderTreeModel::SavingsChanged() {
   if (!totals_) return;
-  if (sortColumn_ == kSavingColumn || sortColumn_ == kShareColumn) {
-    Reorder();
-  } else {
-    // Every open folder's rows, but only the two columns that move.
-    for (const auto& [parent, children] : ordered_) {
-      if (children.empty()) continue;
-      const QModelIndex top = parent == kTop ? QModelIndex() : IndexOfRecord(parent);
-      emit dataChanged(index(0, kSavingColumn, top),
-                       index(static_cast<int>(children.size()) - 1, kShareColumn, top));
-    }
+  // Every open folder's rows, but only the two columns that change.
+  for (const auto& [parent, children] : ordered_) {
+    if (children.empty()) continue;
+    const QModelIndex top = parent == kTop ? QModelIndex() : IndexOfRecord(parent);
+    if (parent != kTop && !top.isValid()) continue;  // filtered out
+    emit dataChanged(index(0, kSavingColumn, top),
+                     index(static_cast<int>(children.size()) - 1, kShareColumn, top));
   }
 }
 

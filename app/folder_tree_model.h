@@ -37,9 +37,11 @@ class FolderTreeModel : public QAbstractItemModel {
   // when something below it does, so that a match keeps its way down from the top.
   using Filter = std::function<bool(std::int64_t recordIndex)>;
   void SetFilter(Filter filter);
-  // The totals' savings were summed again: the Saving and Share columns are drawn anew and,
-  // when they order the rows, the rows are ordered again (open folders stay open).
+  // The totals' savings were summed again: the Saving and Share columns are drawn anew.
+  // Rows do not move under the user while estimates arrive; OrderAgain moves them.
   void SavingsChanged();
+  // Orders every open folder's rows again by the current figures (open folders stay open).
+  void OrderAgain() { Reorder(); }
   // Whether the Saving column has a header and text (the estimate is on).
   void SetSavingsShown(bool shown);
 

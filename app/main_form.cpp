@@ -78,6 +78,7 @@ TForm1::TForm1(const Options& options) {
   connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
   estimator_ = std::make_unique<GuiSavingEstimator>(savings_);
   connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &TForm1::SavingEstimateProgress);
+  connect(estimator_.get(), &GuiSavingEstimator::Finished, subtree_, &SubtreeViews::SavingsSettled);
   estimating_ = settings.EstimateSavings;
   model_->SetSavings(estimating_ ? &savings_ : nullptr);
 

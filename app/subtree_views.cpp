@@ -152,6 +152,11 @@ void SubtreeViews::SavingsChanged(const SavingTable* savings) {
   model_->SavingsChanged();
 }
 
+void SubtreeViews::SavingsSettled() {
+  const int column = model_->SortColumn();
+  if (column == FolderTreeModel::kSavingColumn || column == FolderTreeModel::kShareColumn) model_->OrderAgain();
+}
+
 void SubtreeViews::SetSavingsShown(bool shown) { model_->SetSavingsShown(shown); }
 
 const SubtreeTotals* SubtreeViews::RowTotals() const {

@@ -47,6 +47,8 @@ class SubtreeViews : public QObject {
   void Clear();
   // New estimates are in the table: the subtrees' savings are summed again.
   void SavingsChanged(const SavingTable* savings);
+  // Every estimate is in: the tree's rows take the order of the final figures.
+  void SavingsSettled();
   void SetSavingsShown(bool shown);
 
   // The totals the flat list's rows show, or nullptr for each folder's own figures.

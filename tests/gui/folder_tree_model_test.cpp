@@ -106,6 +106,8 @@ TEST_F(FolderTreeModelTest, OpensOnTheStartWithSubtreeFiguresAndChildrenLargestF
   });
   const QPersistentModelIndex heldBig(big);
   model.SavingsChanged();
+  EXPECT_EQ(Names(start), (QStringList{"big", "middle", "Small"}));  // no row moves under the user
+  model.OrderAgain();
   EXPECT_EQ(Names(start), (QStringList{"middle", "big", "Small"}));
   EXPECT_EQ(heldBig.row(), 1);  // an open folder's rows follow it
   EXPECT_EQ(model.index(1, FolderTreeModel::kSavingColumn, start).data().toString(),
