@@ -93,7 +93,7 @@ TForm1::TForm1(const Options& options) {
 
   CreateSecondaryWindows();
   RestoreWindowPlace(this, *listBehaviour_, settings.Window);  // where the last run left it
-  connect(frmLists_, &QDialog::accepted, this, &TForm1::SavingEstimateSettingChanged);
+  connect(frmLists_, &QDialog::accepted, this, &TForm1::PreferencesAccepted);
 
   if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
 }
@@ -336,6 +336,40 @@ void TForm1::SavingEstimateSettingChanged() {
     model_->SetSavings(nullptr);
   }
   ShowSavingInProperties();
+}
+
+void TForm1::PreferencesAccepted() {
+  SavingEstimateSettingChanged();
+  const TfrmLists::Changes changes = frmLists_->LastChanges();
+  // Once the dialog has closed: a scan started from here runs the event loop itself.
+  QTimer::singleShot(0, this, [this, changes] {
+    // A running scan counts by the lists it started with and fills with the new minimum.
+    if (busy_ || folders_.Empty()) return;
+    if (changes.scanLists && !CurrentPath.empty()) {
+      const QString question =
+          QStringLiteral("The changed lists count the files differently from the next scan on. "
+                         "Scan \"%1\" again now?")
+              .arg(QFile::decodeName(QByteArray::fromStdString(CurrentPath)));
+      if (interaction().AskYesNo(this, question, frmLists_->windowTitle())) {
+        ScanPath(CurrentPath);
+        return;
+      }
+    }
+    if (!changes.minSize) return;
+    // The rows come again from the records, the selected folder staying selected.
+    const FolderRec* selected = SelectedRecord();
+    model_->Clear();
+    FillList();
+    const std::vector<ResultRow>& rows = model_->Rows().Rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].Rec != selected) continue;
+      const QModelIndex index = model_->index(static_cast<int>(i), 0);
+      LView1->setCurrentIndex(index);
+      LView1->scrollTo(index);
+    }
+    mFolderClick();
+    EstimateListedSavings();
+  });
 }
 
 void TForm1::ShowSavingInProperties() {

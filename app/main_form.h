@@ -151,6 +151,8 @@ class TForm1 : public QMainWindow {
   // estimate's longer line, after the buttons and ending before "% Zipped:".
   void PlaceStatusText();
   void SavingEstimateSettingChanged();
+  // OK in Preferences: a new minimum size re-lists the rows; changed lists offer a rescan.
+  void PreferencesAccepted();
   void ShowSavingInProperties();
   void SubtreeListChanged();
 

@@ -156,7 +156,7 @@ void TForm1::BuildPanels() {
   Gauge1->hide();
 
   butExit = MakeToolButton(panBot, "butExit", pictures::ExitIcon(), "Exit the program", 8);
-  butLists = MakeToolButton(panBot, "butLists", pictures::ListsIcon(), "Edit settings", 40);
+  butLists = MakeToolButton(panBot, "butLists", pictures::ListsIcon(), "Preferences", 40);
   butHelp = MakeToolButton(panBot, "butHelp", pictures::HelpIcon(), "Help!", 72);
   connect(butExit, &QToolButton::clicked, this, &QWidget::close);
   connect(butLists, &QToolButton::clicked, this, &TForm1::butListsClick);

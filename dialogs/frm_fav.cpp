@@ -77,6 +77,9 @@ TfrmFav::TfrmFav(QWidget* parent)
 
 std::optional<std::string> TfrmFav::Choose(const Settings& settings) {
   FillSorted(list1_, settings.Favorites);
+  // The first favourite is chosen already: with one favourite, Scan (or Enter) scans it.
+  if (list1_->count() > 0) list1_->setCurrentRow(0);
+  list1_->setFocus(Qt::OtherFocusReason);
   setResult(QDialog::Rejected);  // as exec() does: only this showing's Scan counts
   if (interaction().ExecModal(this) != QDialog::Accepted) return std::nullopt;
   return chosen_;

@@ -1,10 +1,14 @@
 #include "dialogs/frm_lists.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <algorithm>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -14,6 +18,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "ui/interaction.h"
 #include "dialogs/entry_list_widget.h"
@@ -74,7 +79,8 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       settings_(settings) {
   setObjectName("frmLists");
-  setWindowTitle("Orbelan Settings");
+  // One name for one dialog: the menu's, the button's and the window's.
+  setWindowTitle("Preferences");
   setModal(false);
   setFont(DialogSansFont(11));
 
@@ -94,11 +100,14 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
 
   // One page per list: label across the top, the list, then Add / Edit / Delete.
   auto makePage = [this](const PageNames& names, void (TfrmLists::*add)(),
-                         void (TfrmLists::*edit)(), void (TfrmLists::*del)()) {
+                         void (TfrmLists::*edit)(), void (TfrmLists::*del)(),
+                         void (TfrmLists::*browse)() = nullptr) {
     auto* page = new QWidget;
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(6, 4, 6, 4);
-    column->addWidget(MaroonLabel(names.label, page));
+    QLabel* label = MaroonLabel(names.label, page);
+    label->setWordWrap(true);  // whole under any style and scale, never clipped
+    column->addWidget(label);
     auto* list = new QListWidget(page);
     list->setObjectName(names.list);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -112,6 +121,10 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
       return b;
     };
     row->addWidget(button(names.add, "&Add", add));
+    if (browse) {
+      row->addStretch(1);
+      row->addWidget(button("butBrowsePaths", "&Browse...", browse));
+    }
     row->addStretch(1);
     row->addWidget(button(names.edit, "&Edit", edit));
     row->addStretch(1);
@@ -127,12 +140,12 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   lstPaths_ = makePage({"Paths to ignore", "These paths should be ignored:", "lstPaths",
                         "butAddPaths", "butEditPaths", "butDelPaths"},
                        &TfrmLists::butAddPathsClick, &TfrmLists::butEditPathsClick,
-                       &TfrmLists::butDelPathsClick);
+                       &TfrmLists::butDelPathsClick, &TfrmLists::butBrowsePathsClick);
   lstFiles_ = makePage({"Files types to ignore", "Files with these extensions should be ignored:",
                         "lstFiles", "butAddFiles", "butEditFiles", "butDelFiles"},
                        &TfrmLists::butAddFilesClick, &TfrmLists::butEditFilesClick,
                        &TfrmLists::butDelFilesClick);
-  lstFav_ = makePage({"Favorites", "These are your \"favorite paths\", shown in the File menu",
+  lstFav_ = makePage({"Favorites", "Your favorite folders, offered by File > Scan favorite folder:",
                       "lstFav", "butAdd", "butEdit", "butDel"},
                      &TfrmLists::butAddClick, &TfrmLists::butEditClick, &TfrmLists::butDelClick);
 
@@ -150,7 +163,8 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   spinSize_->setObjectName("spinSize");
   spinSize_->setFixedWidth(70);
   sizeRow->addWidget(spinSize_);
-  sizeRow->addWidget(new QLabel("K in size", panDontShow));
+  // The field counts kilobytes of 1024 bytes: "0 K" alone named no unit anyone uses.
+  sizeRow->addWidget(new QLabel("KiB in size", panDontShow));
   sizeRow->addStretch(1);
   chkEstimate_ = new QCheckBox("E&stimate how much zipping each listed folder would save",
                                panDontShow);
@@ -241,17 +255,52 @@ void TfrmLists::AddTyped(QListWidget* list, const QString& caption, const QStrin
                          Normalise rule) {
   const auto answer = interaction().InputBox(this, caption, prompt, QString());
   if (!answer) return;
-  std::string entry = answer->toStdString();
+  std::string entry;
   if (rule == Normalise::DotInFront) {
+    entry = answer->toStdString();
     // An empty answer names no extension; a lone "." would match only names ending in a dot.
     if (entry.empty()) return;
     if (entry.front() != '.') entry.insert(entry.begin(), '.');
+  } else {
+    std::optional<std::string> folder = FolderEntry(QFile::encodeName(*answer).toStdString(), caption);
+    if (!folder) return;
+    entry = std::move(*folder);
   }
   // Files' extensions are lower-cased before they are compared, and so are folder paths:
   // an entry in capitals would match nothing.
   entry = LowerAscii(entry);
   if (RefuseEntry(entry)) return;
   list->setCurrentRow(InsertSorted(list, entry));
+}
+
+std::optional<std::string> TfrmLists::FolderEntry(std::string entry, const QString& caption) {
+  if (entry.empty() || RefuseEntry(entry)) return std::nullopt;
+  // Folders are matched with their trailing "/": without it an entry matches nothing.
+  if (entry.back() != '/') entry.push_back('/');
+  // Either spelling counts: the path as typed, or as it is compared, in lower case. The
+  // bytes are asked as they are: a name need not be UTF-8.
+  auto isFolder = [](const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  };
+  if (isFolder(entry) || isFolder(LowerAscii(entry))) return entry;
+  const QString question = QString("There is no folder \"%1\". Keep it in the list anyway?")
+                               .arg(QFile::decodeName(QByteArray::fromStdString(entry)));
+  if (!interaction().AskYesNo(this, question, caption)) return std::nullopt;
+  return entry;
+}
+
+std::optional<int> TfrmLists::TypedMinSize() {
+  if (const std::optional<int> size = SizeSpinBox::TypedValue(spinSize_->TypedText())) return size;
+  tab1_->setFocus();  // the message box takes the focus from the field; give it back after
+  ShowPlain(this, QString("The minimum size must be a whole number of KiB from %1 to %2, "
+                          "not \"%3\".")
+                      .arg(spinSize_->minimum())
+                      .arg(spinSize_->maximum())
+                      .arg(spinSize_->TypedText()));
+  spinSize_->setFocus(Qt::OtherFocusReason);
+  spinSize_->selectAll();
+  return std::nullopt;
 }
 
 void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QString& prompt,
@@ -265,6 +314,13 @@ void TfrmLists::EditSelected(QListWidget* list, const QString& caption, const QS
   const auto answer = interaction().InputBox(this, caption, prompt, item->text());
   if (!answer) return;
   std::string entry = AnswerBytes(item, *answer);
+  if ((list == lstPaths_ || list == lstFav_) && entry != EntryBytes(item)) {
+    // A folder gets its "/" and is kept, when it names none, only if the user says so;
+    // an ignored path is compared in lower case, a favourite is scanned as it is spelt.
+    std::optional<std::string> folder = FolderEntry(entry, caption);
+    if (!folder) return;
+    entry = list == lstPaths_ ? LowerAscii(*folder) : *folder;
+  }
   if (lowerCase) entry = LowerAscii(entry);  // an extension in capitals would match nothing
   if (RefuseEntry(entry)) return;
   SetEntryBytes(item, entry);  // stays at its place even when it would now sort elsewhere
@@ -305,6 +361,19 @@ void TfrmLists::butAddClick() {
   const std::string entry = QFile::encodeName(folder).toStdString();
   if (RefuseEntry(entry)) return;
   lstFav_->setCurrentRow(InsertSorted(lstFav_, entry));
+}
+
+void TfrmLists::butBrowsePathsClick() {
+  const QString start = lastIgnored_.isEmpty() ? QDir::homePath() : lastIgnored_;
+  const auto picked = interaction().PickFolder(this, "Choose a Folder to Ignore", start);
+  if (!picked || picked->isEmpty()) return;
+  QString folder = *picked;
+  if (!folder.endsWith('/')) folder += '/';
+  lastIgnored_ = folder;
+  // Compared in lower case, as a typed path is.
+  const std::string entry = LowerAscii(QFile::encodeName(folder).toStdString());
+  if (RefuseEntry(entry)) return;
+  lstPaths_->setCurrentRow(InsertSorted(lstPaths_, entry));
 }
 
 void TfrmLists::butEditZipsClick() {
@@ -368,16 +437,34 @@ void TfrmLists::CopyBack(const QListWidget* list, EntryList& entries) {
   for (int row = 0; row < list->count(); ++row) entries.Append(EntryBytes(list->item(row)));
 }
 
+namespace {
+
+// The entries of a list as a set: the order in which they stand matches nothing.
+std::vector<std::string> SortedEntries(const EntryList& entries) {
+  std::vector<std::string> out(entries.Items.begin(), entries.Items.begin() + entries.Count);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
 void TfrmLists::butOKClick() {
-  spinSize_->interpretText();  // a value still being typed counts
+  // A value still being typed counts; one out of range is refused, never quietly moved.
+  const std::optional<int> minSize = TypedMinSize();
+  if (!minSize) return;
   // Nothing is copied unless every list fits, so the settings never hold half an edit.
   if (!ListsFit()) return;
+  const Settings before = settings_;
   CopyBack(lstZips_, settings_.ZipExts);
   CopyBack(lstPaths_, settings_.IgnorePaths);
   CopyBack(lstFiles_, settings_.IgnoreExts);
-  settings_.MinSize = static_cast<std::uint16_t>(spinSize_->value());
+  settings_.MinSize = static_cast<std::uint16_t>(*minSize);
   CopyBack(lstFav_, settings_.Favorites);
   settings_.EstimateSavings = chkEstimate_->isChecked();
+  changes_.minSize = settings_.MinSize != before.MinSize;
+  changes_.scanLists = SortedEntries(settings_.ZipExts) != SortedEntries(before.ZipExts) ||
+                       SortedEntries(settings_.IgnorePaths) != SortedEntries(before.IgnorePaths) ||
+                       SortedEntries(settings_.IgnoreExts) != SortedEntries(before.IgnoreExts);
   accept();
 }
 

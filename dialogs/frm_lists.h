@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 #include <QString>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -15,13 +16,21 @@ struct EntryList;
 struct Settings;
 class SizeSpinBox;
 
-// "Orbelan Settings": edits a copy of the four lists, the minimum size and whether savings
+// "Preferences": edits a copy of the four lists, the minimum size and whether savings
 // are estimated in its controls;
 // OK writes the copy back into the settings in memory (never the file), Cancel drops it.
 // Modeless. Controls carry their design names as objectName (tab1, lstZips, butAddZip, ...).
 class TfrmLists : public QDialog {
   Q_OBJECT
  public:
+  // What the last OK changed, so that the window can apply it: a new minimum size re-lists
+  // the rows from the records; new archive or ignore lists count differently and need a scan.
+  struct Changes {
+    bool minSize = false;
+    bool scanLists = false;
+  };
+  Changes LastChanges() const { return changes_; }
+
   TfrmLists(Settings& settings, QWidget* parent = nullptr);
   // butListsClick / mnuPrefs: shows the dialog without making it modal; when it is
   // already open only brings it to the front (no refill).
@@ -36,6 +45,7 @@ class TfrmLists : public QDialog {
   void butAddPathsClick();
   void butAddFilesClick();
   void butAddClick();
+  void butBrowsePathsClick();
   void butEditZipsClick();
   void butEditPathsClick();
   void butEditFilesClick();
@@ -63,12 +73,19 @@ class TfrmLists : public QDialog {
   bool DeleteSelected(QListWidget* list);
   // Shows why an entry cannot be kept; false when it can.
   bool RefuseEntry(const std::string& bytes);
+  // A folder path as typed, ending in "/"; when it names no folder, only if the user says
+  // so. Nothing for an empty entry (it would match no folder) or one holding a line break.
+  std::optional<std::string> FolderEntry(std::string entry, const QString& caption);
+  // The minimum size typed, or a message and nullopt when it is not a whole number in range.
+  std::optional<int> TypedMinSize();
   // Whether every list fits into the settings; otherwise tells the user which does not.
   bool ListsFit();
   static void CopyBack(const QListWidget* list, EntryList& entries);
 
   Settings& settings_;
+  Changes changes_;
   QString lastPicked_;  // folder of the last Favorites pick; the next pick starts there
+  QString lastIgnored_;  // likewise for the paths to ignore
   QTabWidget* tab1_ = nullptr;
   QListWidget* lstZips_ = nullptr;
   QListWidget* lstPaths_ = nullptr;

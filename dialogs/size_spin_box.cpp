@@ -1,5 +1,7 @@
 #include "dialogs/size_spin_box.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <optional>
 
 namespace orbelan {
@@ -34,26 +36,40 @@ std::optional<long long> ParseWhole(const QString& text) {
 SizeSpinBox::SizeSpinBox(QWidget* parent) : QSpinBox(parent) {
   setRange(kLowest, kHighest);
   setSingleStep(100);
-  setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
 }
 
-int SizeSpinBox::ValueOfText(const QString& text) {
+std::optional<int> SizeSpinBox::TypedValue(const QString& text) {
   const auto number = ParseWhole(text);
-  if (!number) return 0;
-  if (*number < kLowest) return kLowest;
-  if (*number > kHighest) return kHighest;
+  if (!number || *number < kLowest || *number > kHighest) return std::nullopt;
   return static_cast<int>(*number);
 }
 
+QString SizeSpinBox::TypedText() const { return lineEdit()->text(); }
+
 QValidator::State SizeSpinBox::validate(QString& input, int&) const {
-  const auto number = ParseWhole(input);
-  if (number && *number >= kLowest && *number <= kHighest) return QValidator::Acceptable;
-  // Anything else may stand while typing; fixup settles it when the field is read.
+  if (TypedValue(input)) return QValidator::Acceptable;
+  // Anything else may stand while typing; the dialog's OK says what is wrong with it.
   return QValidator::Intermediate;
 }
 
-void SizeSpinBox::fixup(QString& input) const { input = QString::number(ValueOfText(input)); }
+void SizeSpinBox::fixup(QString&) const {}  // what was typed stays, to be refused with a reason
 
-int SizeSpinBox::valueFromText(const QString& text) const { return ValueOfText(text); }
+int SizeSpinBox::valueFromText(const QString& text) const { return TypedValue(text).value_or(value()); }
+
+// Leaving the field and Enter would put the previous value back in place of a text the
+// field cannot take: the text stays, for OK to refuse with a reason.
+void SizeSpinBox::focusOutEvent(QFocusEvent* event) {
+  const QString typed = lineEdit()->text();
+  QSpinBox::focusOutEvent(event);
+  if (!TypedValue(typed) && lineEdit()->text() != typed) lineEdit()->setText(typed);
+}
+
+void SizeSpinBox::keyPressEvent(QKeyEvent* event) {
+  const QString typed = lineEdit()->text();
+  QSpinBox::keyPressEvent(event);
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && !TypedValue(typed) && lineEdit()->text() != typed) lineEdit()->setText(typed);
+}
 
 }  // namespace orbelan

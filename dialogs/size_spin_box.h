@@ -1,24 +1,29 @@
 #pragma once
 #include <QSpinBox>
+#include <optional>
 
 namespace orbelan {
 
-// The minimum-size field: 0 to 10000 in steps of 100. Any text may be typed; when the
-// field is read (focus leaves it, Enter, OK) a number outside the range moves to the
-// nearer bound and text that is not a number counts as 0. A plain QSpinBox would refuse
-// such text while typing or fall back to the previous value.
+// The minimum-size field: 0 to 10000 in steps of 100. Any text may be typed and stays as
+// typed when the focus leaves the field: a number out of range is refused with a message
+// when the dialog's OK reads it (TypedValue), never moved quietly to the nearer bound.
 class SizeSpinBox : public QSpinBox {
   Q_OBJECT
  public:
   explicit SizeSpinBox(QWidget* parent = nullptr);
 
-  // The value a typed text stands for under the rules above.
-  static int ValueOfText(const QString& text);
+  // The value a typed text stands for: a whole number (blanks around it and a sign
+  // allowed) from 0 to 10000, else nullopt.
+  static std::optional<int> TypedValue(const QString& text);
+  // The text in the field as it stands.
+  QString TypedText() const;
 
  protected:
   QValidator::State validate(QString& input, int& pos) const override;
   void fixup(QString& input) const override;
   int valueFromText(const QString& text) const override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace orbelan

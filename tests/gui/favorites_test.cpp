@@ -1,6 +1,7 @@
 // The favourites chooser: what Choose returns for each way of leaving it.
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <gmock/gmock.h>
@@ -63,8 +64,28 @@ TEST_F(FavoritesChooserTest, ScanReturnsTheSelectedFavoriteExactlyAsStored) {
   EXPECT_EQ(chooser.Choose(settings), std::optional<std::string>(""));
 }
 
+TEST_F(FavoritesChooserTest, TheFirstFavoriteIsChosenAlreadySoScanOrEnterScansIt) {
+  SetFavorites({"/srv/b/", "/Home/Only/"});
+  script.onModal = [](QDialog* d) {
+    EXPECT_EQ(List(d)->currentRow(), 0);
+    EXPECT_TRUE(List(d)->currentItem()->isSelected());
+    Click(d, "butScan");
+    return d->result();
+  };
+  EXPECT_EQ(chooser.Choose(settings), std::optional<std::string>("/Home/Only/"));
+  // Enter in the list presses the default button, Scan.
+  script.onModal = [](QDialog* d) {
+    d->show();  // a dialog presses its default button only while it is shown
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(List(d), &enter);
+    return d->result();
+  };
+  EXPECT_EQ(chooser.Choose(settings), std::optional<std::string>("/Home/Only/"));
+  EXPECT_TRUE(script.Texts("message").isEmpty());
+}
+
 TEST_F(FavoritesChooserTest, ScanWithoutSelectionSaysSoAndStaysOpen) {
-  SetFavorites({"/a/"});
+  SetFavorites({});  // nothing to choose: only now can Scan find no selection
   bool closed = false;
   QObject::connect(&chooser, &QDialog::finished, [&] { closed = true; });
   script.onModal = [&](QDialog* d) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -91,6 +92,53 @@ TEST_F(MainFormListsTest, IgnoredRowStaysUntilTheRefreshLeavesItsSubtreeOut) {
 
   form_->mnuRefreshClick();
   EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));
+}
+
+TEST_F(MainFormListsTest, PreferencesOkRelistsForANewMinimumAndOffersAScanForNewLists) {
+  form_->ScanPath(Bytes(root_));
+  ASSERT_EQ(PathColumn().size(), 3);
+  SelectRowOf(root_ + "/Music/");
+  TfrmLists* prefs = form_->frmLists();
+  auto ok = [&] {
+    prefs->findChild<QPushButton*>("butOK")->click();
+    QCoreApplication::processEvents();  // the window applies it once the dialog is closed
+  };
+
+  // 3,000 bytes are 2 KiB: a minimum of 2 KiB leaves Docs out at once, without a scan.
+  form_->butListsClick();
+  prefs->findChild<QSpinBox*>("spinSize")->setValue(2);
+  ok();
+  EXPECT_EQ(PathColumn(), QStringList({root_ + "/Docs/Old/", root_ + "/Music/"}));
+  EXPECT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Music/"));  // still selected
+  EXPECT_TRUE(script_.Texts("question").isEmpty());
+
+  // A new archive extension counts the files differently: a scan is offered; No keeps the
+  // figures as they are, Yes scans again.
+  auto zippedOfMusic = [&] {
+    auto* model = form_->Model();
+    const int row = PathColumn().indexOf(root_ + "/Music/");
+    return model->data(model->index(row, 2)).toString().trimmed();
+  };
+  for (const bool yes : {false, true}) {
+    form_->butListsClick();
+    script_.inputs = {QString(yes ? ".mp3" : ".ogg")};
+    prefs->findChild<QPushButton*>("butAddZip")->click();
+    script_.yesNo = {yes};
+    ok();
+    ASSERT_EQ(script_.Texts("question").size(), yes ? 2 : 1);
+    EXPECT_EQ(script_.Texts("question").back(),
+              "The changed lists count the files differently from the next scan on. Scan \"" +
+                  root_ + "\" again now?");
+    EXPECT_EQ(zippedOfMusic(), yes ? "5,000" : "0");
+  }
+
+  // Only a favourite changed: nothing to re-list, nothing to ask.
+  const int questions = script_.Texts("question").size();
+  form_->butListsClick();
+  script_.folders = {root_ + "/Docs/"};
+  prefs->findChild<QPushButton*>("butAdd")->click();
+  ok();
+  EXPECT_EQ(script_.Texts("question").size(), questions);
 }
 
 TEST_F(MainFormListsTest, NewFavoriteIsScannedInItsRealCase) {

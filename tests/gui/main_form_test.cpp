@@ -146,7 +146,7 @@ TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
   for (const char* shown : {"butExit", "butLists", "butHelp", "labPath"})
     EXPECT_TRUE(Child(shown)->isVisible()) << shown;
   EXPECT_EQ(Child("butExit")->toolTip(), "Exit the program");
-  EXPECT_EQ(Child("butLists")->toolTip(), "Edit settings");
+  EXPECT_EQ(Child("butLists")->toolTip(), "Preferences");  // the one name of the one dialog
   EXPECT_EQ(Child("butHelp")->toolTip(), "Help!");
   EXPECT_EQ(Child("butHelp")->geometry(), QRect(72, 8, 25, 25));
   const QHeaderView* header = View()->header();

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -16,11 +18,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "dialogs/frm_lists.h"
 #include "settings/settings.h"
+#include "survey/figures.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {
@@ -94,7 +99,7 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   dialog.ShowSettings();
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_FALSE(dialog.isModal());
-  EXPECT_EQ(dialog.windowTitle(), "Orbelan Settings");
+  EXPECT_EQ(dialog.windowTitle(), "Preferences");  // as the menu item and the button name it
   EXPECT_EQ(dialog.size(), QSize(354, 369));
   // Equal but for case: the raw bytes decide, so the order never varies.
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".ARJ", ".Arj", ".zip", "b"));
@@ -173,17 +178,41 @@ TEST_F(SettingsDialogTest, EmptyOrCancelledAnswersOnExtensionPagesAddNothing) {
   EXPECT_TRUE(Shown("lstFiles").isEmpty());
 }
 
-TEST_F(SettingsDialogTest, AddedPathIsLowerCasedWithoutASlashAndEmptyAnswerAddsEmptyEntry) {
+TEST_F(SettingsDialogTest, AddedPathIsLowerCasedGetsItsSlashAndNamesAFolderOrIsAskedFor) {
+  ASSERT_TRUE(QDir(dir.path()).mkpath("Music"));
+  const QString music = dir.path() + "/Music";
   dialog.ShowSettings();
-  script.inputs = {QString("/Home/TEMP"), QString("/proc/"), QString("")};
-  Click("butAddPaths");
-  Click("butAddPaths");
-  Click("butAddPaths");
+  // An existing folder without its "/"; a path naming nothing, kept after Yes, dropped
+  // after No; an empty answer adds nothing.
+  script.inputs = {music, QString("/No/Such/Place"), QString("/no/other"), QString("")};
+  script.yesNo = {true, false};
+  for (int i = 0; i < 4; ++i) Click("butAddPaths");
   EXPECT_EQ(script.shown[0].caption, "Ignore path");
   EXPECT_EQ(script.shown[0].text, "Enter new path to ignore:");
-  EXPECT_THAT(Shown("lstPaths"), ElementsAre("", "/home/temp", "/proc/", "/proc/", "/usr/"));
+  EXPECT_THAT(script.Texts("question"),
+              ElementsAre("There is no folder \"/No/Such/Place/\". Keep it in the list anyway?",
+                          "There is no folder \"/no/other/\". Keep it in the list anyway?"));
+  const std::string musicEntry = LowerAscii(music.toStdString()) + "/";
+  const QStringList shown = Shown("lstPaths");
+  EXPECT_THAT(shown, ::testing::UnorderedElementsAre("/no/such/place/", "/proc/", "/usr/",
+                                                     QString::fromStdString(musicEntry)));
+  QStringList sorted = shown;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+  EXPECT_EQ(shown, sorted);
   Click("butOK");
-  EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("", "/home/temp", "/proc/", "/proc/", "/usr/"));
+  EXPECT_THAT(Entries(settings.IgnorePaths),
+              ::testing::UnorderedElementsAre("/no/such/place/", "/proc/", "/usr/", musicEntry));
+}
+
+TEST_F(SettingsDialogTest, BrowseOnThePathsPagePicksAFolderToIgnore) {
+  dialog.ShowSettings();
+  script.folders = {QString("/home/Ann/Mixed Case"), std::nullopt};
+  Click("butBrowsePaths");
+  Click("butBrowsePaths");  // cancelled
+  EXPECT_THAT(script.Texts("picker"), ElementsAre("Choose a Folder to Ignore", "Choose a Folder to Ignore"));
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/home/ann/mixed case/", "/proc/", "/usr/"));
+  EXPECT_TRUE(script.Texts("question").isEmpty());
 }
 
 TEST_F(SettingsDialogTest, EditKeepsPlaceAndTakesTheAnswerExactly) {
@@ -202,15 +231,20 @@ TEST_F(SettingsDialogTest, EditKeepsPlaceAndTakesTheAnswerExactly) {
   Click("butEditZips");
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".arj", "rar", "gz"));
 
+  // A path edited gets its "/" and is compared in lower case, as an added one.
+  ASSERT_TRUE(QDir(dir.path()).mkpath("Opt"));
+  const QString opt = dir.path() + "/Opt";
   Select("lstPaths", "/usr/");
-  script.inputs = {QString("/Opt")};
+  script.inputs = {opt};
   Click("butEditPaths");
   EXPECT_EQ(script.shown.back().caption, "Edit a path to ignore");
-  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/Opt"));
+  const QString optEntry = QString::fromStdString(LowerAscii(opt.toStdString()) + "/");
+  EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", optEntry));
+  EXPECT_TRUE(script.Texts("question").isEmpty());
 
   Click("butOK");
   EXPECT_THAT(Entries(settings.ZipExts), ElementsAre(".arj", "rar", "gz"));
-  EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("/proc/", "/Opt"));
+  EXPECT_THAT(Entries(settings.IgnorePaths), ElementsAre("/proc/", optEntry.toStdString()));
 }
 
 TEST_F(SettingsDialogTest, EditCancelledOrWithoutSelectionChangesNothing) {
@@ -238,8 +272,9 @@ TEST_F(SettingsDialogTest, EditCancelledOrWithoutSelectionChangesNothing) {
   script.inputs = {QString(".BAK")};
   Click("butEditFiles");
   EXPECT_THAT(Shown("lstFiles"), ElementsAre(".bak"));
-  // Favourites keep their case.
+  // Favourites keep their case (a folder that does not exist is kept after a Yes).
   script.inputs = {QString("/Data/")};
+  script.yesNo = {true};
   Click("butEdit");
   EXPECT_THAT(Shown("lstFav"), ElementsAre("/Data/"));
 }
@@ -381,22 +416,51 @@ TEST_F(SettingsDialogTest, AskingAgainWhileOpenDoesNotRefill) {
   EXPECT_EQ(tabs->currentIndex(), 2);
 }
 
-TEST_F(SettingsDialogTest, SizeFieldMovesTypedNumbersIntoRangeAndCountsOtherTextAsZero) {
+TEST_F(SettingsDialogTest, SizeFieldRefusesWhatIsNotANumberInRangeWithAMessage) {
   dialog.ShowSettings();
   auto* spin = Spin();
   EXPECT_EQ(spin->minimum(), 0);
   EXPECT_EQ(spin->maximum(), 10000);
   EXPECT_EQ(spin->singleStep(), 100);
+  EXPECT_NE(dialog.findChildren<QLabel*>().size(), 0);
+  bool unitShown = false;
+  for (const QLabel* label : dialog.findChildren<QLabel*>()) unitShown |= label->text() == "KiB in size";
+  EXPECT_TRUE(unitShown);
 
+  // Numbers in range count; anything else stays as typed and OK says why it cannot be kept.
   struct Case { const char* typed; int value; };
-  const Case cases[] = {{"250", 250},   {"20000", 10000}, {"99999999999999999999", 10000},
-                        {"-5", 0},      {"abc", 0},       {"12abc", 0},
-                        {"", 0},        {" 42 ", 42},     {"10000", 10000}};
-  for (const Case& c : cases) {
-    spin->setValue(600);
+  const Case good[] = {{"250", 250}, {" 42 ", 42}, {"10000", 10000}, {"0", 0}};
+  for (const Case& c : good) {
+    settings.MinSize = 600;
+    dialog.ShowSettings();
     TypeSize(c.typed);
-    EXPECT_EQ(spin->value(), c.value) << '"' << c.typed << '"';
+    Click("butOK");
+    EXPECT_FALSE(dialog.isVisible()) << c.typed;
+    EXPECT_EQ(settings.MinSize, c.value) << '"' << c.typed << '"';
   }
+  for (const char* typed : {"50000", "99999999999999999999", "-5", "abc", "12abc", ""}) {
+    settings.MinSize = 600;
+    script.shown.clear();
+    dialog.ShowSettings();
+    TypeSize(typed);
+    EXPECT_EQ(spin->findChild<QLineEdit*>()->text(), typed) << "not moved quietly";
+    Click("butOK");
+    EXPECT_TRUE(dialog.isVisible()) << typed;
+    EXPECT_EQ(settings.MinSize, 600) << typed;
+    EXPECT_THAT(script.Texts("message"),
+                ElementsAre(QString("The minimum size must be a whole number of KiB from 0 to 10000, "
+                                    "not \"%1\".").arg(typed)));
+    Click("butCancel");
+  }
+
+  // Enter in the field with a number out of range does not put the old value back either.
+  dialog.ShowSettings();
+  spin->findChild<QLineEdit*>()->setText("123456");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(spin, &enter);
+  EXPECT_EQ(spin->findChild<QLineEdit*>()->text(), "123456");
+  EXPECT_EQ(settings.MinSize, 600);
+  Click("butCancel");
 
   spin->setValue(9950);
   spin->stepUp();
@@ -404,11 +468,35 @@ TEST_F(SettingsDialogTest, SizeFieldMovesTypedNumbersIntoRangeAndCountsOtherText
   spin->setValue(0);
   spin->stepUp();
   EXPECT_EQ(spin->value(), 100);
+}
 
-  // A number still being typed when OK is chosen counts under the same rules.
-  spin->findChild<QLineEdit*>()->setText("123456");
-  Click("butOK");
-  EXPECT_EQ(settings.MinSize, 10000);
+TEST_F(SettingsDialogTest, OkTellsWhetherTheRowsOrTheScanAreAffected) {
+  auto okAfter = [&](const std::function<void()>& edit) {
+    dialog.ShowSettings();
+    edit();
+    Click("butOK");
+    return dialog.LastChanges();
+  };
+  TfrmLists::Changes changes = okAfter([] {});
+  EXPECT_FALSE(changes.minSize);
+  EXPECT_FALSE(changes.scanLists);
+  changes = okAfter([&] { Spin()->setValue(700); });
+  EXPECT_TRUE(changes.minSize);
+  EXPECT_FALSE(changes.scanLists);
+  script.folders = {QString("/fav/")};
+  changes = okAfter([&] { Click("butAdd"); });  // a favourite changes no figure
+  EXPECT_FALSE(changes.minSize);
+  EXPECT_FALSE(changes.scanLists);
+  for (const char* page : {"butAddZip", "butAddFiles"}) {
+    script.inputs = {QString(".new")};
+    changes = okAfter([&] { Click(page); });
+    EXPECT_TRUE(changes.scanLists) << page;
+  }
+  changes = okAfter([&] {
+    Select("lstPaths", "/usr/");
+    Click("butDelPaths");
+  });
+  EXPECT_TRUE(changes.scanLists);
 }
 
 TEST_F(SettingsDialogTest, OkWithMoreThanFiftyEntriesKeepsTheDialogOpenAndSaysWhich) {
@@ -417,6 +505,7 @@ TEST_F(SettingsDialogTest, OkWithMoreThanFiftyEntriesKeepsTheDialogOpenAndSaysWh
   Fill(settings.IgnorePaths, fifty);
   dialog.ShowSettings();
   script.inputs = {QString("/zz/"), QString("cab")};
+  script.yesNo = {true};  // "/zz/" names no folder: kept anyway
   Click("butAddPaths");
   Click("butAddZip");
   Click("butOK");
