@@ -33,6 +33,7 @@
 #include "app/subtree_views.h"
 #include "survey/subtree_rescan.h"
 #include "dialogs/subtree_page.h"
+#include "app/sort_menu.h"
 #include "app/window_place.h"
 #include "platform/day_number.h"
 #include "dialogs/frm_fav.h"
@@ -81,6 +82,7 @@ TForm1::TForm1(const Options& options) {
   connect(estimator_.get(), &GuiSavingEstimator::Finished, subtree_, &SubtreeViews::SavingsSettled);
   estimating_ = settings.EstimateSavings;
   model_->SetSavings(estimating_ ? &savings_ : nullptr);
+  model_->SetReadableFigures(settings.ReadableFigures);
 
   // The outer size is 597 x 278 with a classic frame (4-pixel borders, 19-pixel caption);
   // Qt sizes the client area, so the frame is taken off here, and off the minimum width too.
@@ -217,6 +219,7 @@ void TForm1::FillList() {
   Gauge1->setValue(model_->Rows().GaugePercent);
   LView1->header()->setSortIndicator(std::abs(SortColumn) - 1,
                                       SortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+  sortMenu_->ShowSortColumn(SortColumn);
 
   labMsg->hide();
   if (!wasBusy) SetBusy(false);
@@ -251,6 +254,21 @@ void TForm1::Lview1_colclick(int section) {
   model_->Clear();
   FillList();
   EstimateListedSavings();
+}
+
+void TForm1::SortBy(int sortColumn) {
+  if (busy_) return;
+  SortColumn = sortColumn;
+  sortMenu_->ShowSortColumn(SortColumn);  // also before the first scan, which it will order
+  model_->Clear();
+  FillList();
+  EstimateListedSavings();
+}
+
+void TForm1::SetReadableFigures(bool readable) {
+  settings.ReadableFigures = readable;
+  model_->SetReadableFigures(readable);
+  listBehaviour_->FitNumberColumns();
 }
 
 void TForm1::FormKeyPress(int key) {

@@ -32,6 +32,7 @@ class PercentGauge;
 class ResultsModel;
 class ResultsViewBehaviour;
 class SubtreeViews;
+class SortMenu;
 class SplashTimer;
 class TfrmAbout;
 class TfrmFav;
@@ -120,6 +121,10 @@ class TForm1 : public QMainWindow {
   void mnuRescanFolderClick();
   void mFolderClick();
   void Lview1_colclick(int section);
+  // View > Sort by: the list in the given order (SortColumn's form), as a header click would.
+  void SortBy(int sortColumn);
+  // View > Readable sizes and ages.
+  void SetReadableFigures(bool readable);
   void panMainClick();
 
  protected:
@@ -198,6 +203,8 @@ class TForm1 : public QMainWindow {
   SplashTimer* Timer1 = nullptr;  // shows the splash after start, then hides it
   QMenu* PopupMenu1 = nullptr;
   QMenu* mFolder = nullptr;
+  SortMenu* sortMenu_ = nullptr;
+  QAction* mnuReadable = nullptr;
   QAction* mnuFExplore = nullptr;
   QAction* mnuFZipAll = nullptr;
   QAction* mnuFIgnore = nullptr;

@@ -15,6 +15,7 @@
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "app/results_view.h"
+#include "app/sort_menu.h"
 #include "app/folder_tree_view.h"
 #include "app/subtree_views.h"
 #include "ui/bevel_panel.h"
@@ -214,6 +215,14 @@ void TForm1::BuildMenus() {
 
   QMenu* mView = bar->addMenu(QStringLiteral("&View"));
   mView->setObjectName(QStringLiteral("mView"));
+  sortMenu_ = new SortMenu(mView->addMenu(QStringLiteral("&Sort by")), this);
+  connect(sortMenu_, &SortMenu::sortRequested, this, &TForm1::SortBy);
+  sortMenu_->ShowSortColumn(SortColumn);
+  mView->addSeparator();
+  mnuReadable = MakeAction(mView, "mnuReadable", "&Readable sizes and ages");
+  mnuReadable->setCheckable(true);
+  mnuReadable->setChecked(settings.ReadableFigures);
+  connect(mnuReadable, &QAction::toggled, this, &TForm1::SetReadableFigures);
   subtree_->AddViewActions(mView);
 
   QMenu* mHelp = bar->addMenu(QStringLiteral("&Help"));

@@ -3,7 +3,9 @@
 #include <QFile>
 #include <array>
 
+#include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/readable_figures.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {
@@ -28,6 +30,10 @@ const std::array<ColumnLook, kColumnCount> kColumns = {{
     {"Saving", 80, kRight},  // as wide as Unzipped: the same figures
 }};
 
+QString ExactBytes(std::int64_t bytes) {
+  return QString::fromStdString(GroupedNumber(bytes)) + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+}
+
 }  // namespace
 
 ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -42,6 +48,13 @@ void ResultsModel::SetRows(ResultRows rows, double today) {
 void ResultsModel::Clear() {
   beginResetModel();
   rows_ = {};
+  endResetModel();
+}
+
+void ResultsModel::SetReadableFigures(bool readable) {
+  if (readable == readable_) return;
+  beginResetModel();  // every figure's text changes, and with it the columns' widths
+  readable_ = readable;
   endResetModel();
 }
 
@@ -76,13 +89,25 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       // Paths are bytes on disk; names that are not UTF-8 still show, with replacements.
-      return QString::fromStdString(CellText(*row, index.column() + 1, today_, savings_, subtree_));
+      return QString::fromStdString(readable_ ? ReadableCellText(*row, index.column() + 1, today_, savings_, subtree_)
+                                              : CellText(*row, index.column() + 1, today_, savings_, subtree_));
     case Qt::TextAlignmentRole:
       return ColumnAlignment(index.column()).toInt();
     case Qt::ToolTipRole:
       // The whole path, which an elided caption does not show.
-      if (index.column() == 0 && row->Rec)
-        return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path()));
+      if (!row->Rec) return {};
+      if (index.column() == 0) return QFile::decodeName(QByteArray::fromStdString(row->Rec->Path()));
+      {
+        // The exact figure behind a rounded one: bytes and days.
+        const FolderCounts& shown = ShownFigures(*row->Rec, subtree_);
+        std::int64_t saving = 0;
+        if (index.column() == 1) return ExactBytes(UnzippedBytes(shown));
+        if (index.column() == 2) return ExactBytes(shown.SzZips);
+        if (index.column() == 4 && shown.Recent > 0)
+          return QString::fromStdString(AgeText(shown.Recent, today_));
+        if (index.column() == kSavingColumn && ShownSaving(*row->Rec, savings_, subtree_, saving))
+          return ExactBytes(saving);
+      }
       return {};
     default:
       return {};

@@ -30,6 +30,11 @@ class ResultsModel : public QAbstractTableModel {
   // New estimates are in the table: the Saving column is drawn again (once for all rows).
   void SavingsChanged();
 
+  // Sizes in KB, MB and GB and ages in months and years instead of bytes and days; the
+  // exact figures stay in the tooltips. Off: the list's classic figures.
+  void SetReadableFigures(bool readable);
+  bool ReadableFigures() const { return readable_; }
+
   const ResultRows& Rows() const { return rows_; }
   // The row at a model row number, or nullptr outside the list.
   const ResultRow* RowAt(int row) const;
@@ -52,6 +57,7 @@ class ResultsModel : public QAbstractTableModel {
   double today_ = 0;
   const SavingTable* savings_ = nullptr;
   const SubtreeTotals* subtree_ = nullptr;
+  bool readable_ = false;
 };
 
 }  // namespace orbelan

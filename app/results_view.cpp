@@ -164,6 +164,15 @@ int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candid
   if (column == 4)
     for (const char* word : {"yesterday", "today"})
       widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(word)));
+  // Rounded figures do not grow with their numbers: the widest of their forms.
+  if (model_->ReadableFigures() && model_->rowCount() > 0) {
+    if (column == 1 || column == 2 || column == ResultsModel::kSavingColumn)
+      for (const char* shape : {"000 bytes", "0.00 MB", "00.0 MB", "000 MB", "0.00 KB", "000 KB", "0.00 GB"})
+        widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(shape)));
+    if (column == 4)
+      for (const char* shape : {"00 days ago", "00 months ago", "00 years ago"})
+        widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(shape)));
+  }
   return widest > 0 ? widest + CellMargin(view_) : 0;
 }
 

@@ -153,6 +153,7 @@ void Settings::LoadSettings() {
   View.HideSmallSavings = ReadInt(file.GetString(kWindowSection, "HideSmallSavings")).value_or(0) != 0;
   if (const auto below = ReadInt(file.GetString(kWindowSection, "HideSavingBelowKB")); below && *below >= 0)
     View.HideSavingBelowKB = *below;
+  ReadableFigures = ReadInt(file.GetString(kWindowSection, "ReadableFigures")).value_or(0) != 0;
 }
 
 IniWrites Settings::Writes() const {
@@ -181,6 +182,7 @@ IniWrites Settings::Writes() const {
     for (std::size_t c = 0; c < Window.Columns.size(); ++c)
       write(kWindowSection, "Column" + std::to_string(c + 1), std::to_string(Window.Columns[c]));
     // Written with the window's place: the window that made the choices saves it on close.
+    write(kWindowSection, "ReadableFigures", ReadableFigures ? "1" : "0");
     write(kWindowSection, "Tree", View.Tree ? "1" : "0");
     write(kWindowSection, "SubtreeTotals", View.SubtreeRows ? "1" : "0");
     write(kWindowSection, "HideSmallSavings", View.HideSmallSavings ? "1" : "0");

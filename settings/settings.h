@@ -67,6 +67,7 @@ struct Settings {
   EntryList Favorites;        // favourite folders, real case
   EntryList IgnoreExts;       // extensions whose files are tallied apart
   bool EstimateSavings = true;  // estimate each listed folder's saving in the background
+  bool ReadableFigures = false;  // the list's sizes in KB/MB/GB, ages in months and years
   WindowPlace Window;
   ViewChoices View;
   std::string ProgramDir;     // the program's own folder, ending in "/"

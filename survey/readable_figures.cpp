@@ -86,17 +86,17 @@ std::string ReadableAgeText(double recent, double today) {
 }
 
 std::string ReadableCellText(const ResultRow& row, int column, double today,
-                             const SavingTable* savings) {
-  const FolderRec& rec = *row.Rec;
+                             const SavingTable* savings, const SubtreeTotals* subtree) {
+  const FolderCounts& shown = ShownFigures(*row.Rec, subtree);
   switch (column) {
-    case 2: return ReadableSizeText(UnzippedBytes(rec));
-    case 3: return ReadableSizeText(rec.SzZips);
-    case 5: return ReadableAgeText(rec.Recent, today);
+    case 2: return ReadableSizeText(UnzippedBytes(shown));
+    case 3: return ReadableSizeText(shown.SzZips);
+    case 5: return ReadableAgeText(shown.Recent, today);
     case 7: {
-      const SavingEstimate* estimate = savings ? savings->Find(rec) : nullptr;
-      return estimate && estimate->Known ? ReadableSizeText(estimate->Saving) : std::string();
+      std::int64_t saving = 0;
+      return ShownSaving(*row.Rec, savings, subtree, saving) ? ReadableSizeText(saving) : std::string();
     }
-    default: return CellText(row, column, today, savings);
+    default: return CellText(row, column, today, savings, subtree);
   }
 }
 

@@ -9,6 +9,7 @@
 namespace orbelan {
 
 class SavingTable;
+class SubtreeTotals;
 struct ResultRow;
 
 // "0 bytes", "512 bytes", "1.00 KB", "12.3 KB", "629 MB", "1.23 GB", ... (1 KB = 1000 bytes,
@@ -22,7 +23,8 @@ std::string ReadableAgeText(double recent, double today);
 
 // CellText with the readable forms in the Unzipped, Zipped, Most Recent and Saving columns.
 std::string ReadableCellText(const ResultRow& row, int column, double today,
-                             const SavingTable* savings = nullptr);
+                             const SavingTable* savings = nullptr,
+                             const SubtreeTotals* subtree = nullptr);
 
 // The decimal mark ReadableSizeText uses, read from the C library's LC_NUMERIC locale on
 // first use; setting it overrides that ("" means ".").

@@ -99,22 +99,6 @@ const SavingEstimate* KnownSaving(const FolderRec& rec, const SavingTable* savin
   return estimate && estimate->Known ? estimate : nullptr;
 }
 
-// The saving column's figure of a row: its own estimate, or its subtree's sum once one
-// folder of the subtree is estimated.
-bool ShownSaving(const FolderRec& rec, const SavingTable* savings, const SubtreeTotals* subtree,
-                 std::int64_t& saving) {
-  if (subtree != nullptr) {
-    const SavingSum* sum = subtree->SavingOf(rec);
-    if (sum == nullptr || !sum->Any()) return false;
-    saving = sum->Saving;
-    return true;
-  }
-  const SavingEstimate* estimate = KnownSaving(rec, savings);
-  if (estimate == nullptr) return false;
-  saving = estimate->Saving;
-  return true;
-}
-
 // Puts the rows (made in scan order) in ascending order of column, equal rows in scan
 // order, or that whole order reversed when descending. Keys are sorted apart from the
 // rows so that the sort moves 16 bytes per step, and each row is moved once.
@@ -198,6 +182,22 @@ void SortRows(const FolderList& folders, std::vector<ResultRow>& rows, int colum
 }
 
 }  // namespace
+
+// The saving column's figure of a row: its own estimate, or its subtree's sum once one
+// folder of the subtree is estimated.
+bool ShownSaving(const FolderRec& rec, const SavingTable* savings, const SubtreeTotals* subtree,
+                 std::int64_t& saving) {
+  if (subtree != nullptr) {
+    const SavingSum* sum = subtree->SavingOf(rec);
+    if (sum == nullptr || !sum->Any()) return false;
+    saving = sum->Saving;
+    return true;
+  }
+  const SavingEstimate* estimate = KnownSaving(rec, savings);
+  if (estimate == nullptr) return false;
+  saving = estimate->Saving;
+  return true;
+}
 
 const FolderCounts& ShownFigures(const FolderRec& rec, const SubtreeTotals* subtree) {
   if (subtree != nullptr) {

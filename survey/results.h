@@ -39,6 +39,10 @@ std::string CellText(const ResultRow& row, int column, double today,
 
 // The figures a row shows: its record's own, or its subtree's when subtree is given.
 const FolderCounts& ShownFigures(const FolderRec& rec, const SubtreeTotals* subtree);
+// The Saving column's figure of a row: its own estimate, or its subtree's sum once one folder
+// of the subtree is estimated. False when there is none yet.
+bool ShownSaving(const FolderRec& rec, const SavingTable* savings, const SubtreeTotals* subtree,
+                 std::int64_t& saving);
 
 // Builds the rows of the qualifying records and sorts them once by sortColumn
 // (magnitude 1..7, negative for descending). Rows with equal keys stand in scan order;
