@@ -1,5 +1,4 @@
-// The main window's behaviour: start, the scan as the user lives it, the list, the commands
-// on the selected row, and closing.
+// The main window's run state, its entry points and handlers, and its window events.
 
 #include "app/main_form.h"
 
@@ -13,39 +12,30 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
-#include <cstdlib>
 
 #include "app/folder_actions.h"
-#include "app/folder_zip_command.h"
-#include "dialogs/frm_prop.h"
+#include "app/folder_commands.h"
 #include "app/gui_saving_estimator.h"
-#include "app/gui_scan_observer.h"
-#include "dialogs/help_window.h"
-#include "ui/interaction.h"
-#include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "app/results_view.h"
+#include "app/scan_control.h"
+#include "app/sort_menu.h"
 #include "app/folder_tree_view.h"
 #include "app/subtree_views.h"
-#include "survey/subtree_rescan.h"
-#include "dialogs/subtree_page.h"
-#include "app/sort_menu.h"
 #include "app/window_place.h"
-#include "platform/day_number.h"
 #include "dialogs/frm_fav.h"
 #include "dialogs/frm_lists.h"
-#include "app/list_actions.h"
-#include "survey/folder_recount.h"
-#include "survey/figures.h"
+#include "dialogs/frm_prop.h"
+#include "dialogs/help_window.h"
 #include "survey/results.h"
 #include "ui/about_box.h"
 #include "ui/bevel_panel.h"
 #include "ui/click_label.h"
 #include "ui/face_fonts.h"
+#include "ui/interaction.h"
 #include "ui/product_info.h"
 #include "ui/splash_timer.h"
 #include "ui/splash_window.h"
@@ -66,23 +56,12 @@ TForm1::TForm1(const Options& options) {
   setWindowTitle(QStringLiteral("Orbelan"));
   setFont(DialogSansFont(kFontPixels));
   form_create(options);
-  BuildPanels();
-  BuildMenus();
-
-  observer_ = std::make_unique<GuiScanObserver>(this, labMsg, ProgressBar1,
-                                                [this] { return quitDuringScan_; });
-  scanner_ = std::make_unique<Scanner>(folders_, scanRules_, *observer_);
-  scanThreads_ = options.scanThreads > 0 ? options.scanThreads : Scanner::DefaultThreads();
-  scanner_->SetThreads(scanThreads_);
-  zip_ = new FolderZipCommand(this, ProgressBar1, labMsg);
-  connect(zip_, &FolderZipCommand::started, this, [this] { SetBusy(true); });
-  connect(zip_, &FolderZipCommand::finished, this, &TForm1::ZipFinished);
-  estimator_ = std::make_unique<GuiSavingEstimator>(savings_);
-  connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &TForm1::SavingEstimateProgress);
-  connect(estimator_.get(), &GuiSavingEstimator::Finished, subtree_, &SubtreeViews::SavingsSettled);
-  estimating_ = settings.EstimateSavings;
-  model_->SetSavings(estimating_ ? &savings_ : nullptr);
-  model_->SetReadableFigures(settings.ReadableFigures);
+  // The list's width at the starting window size: the client width less panMain's bevels.
+  panels_.Build(this, this, kOuterWidth - kFrameWidth - 2, settings.View);
+  menus_.Build(*this);
+  scan_ = std::make_unique<ScanControl>(*this, panels_, options.scanThreads);
+  commands_ = std::make_unique<FolderCommands>(*this, panels_, *scan_);
+  ConnectControls();
 
   // The outer size is 597 x 278 with a classic frame (4-pixel borders, 19-pixel caption);
   // Qt sizes the client area, so the frame is taken off here, and off the minimum width too.
@@ -94,7 +73,7 @@ TForm1::TForm1(const Options& options) {
   qApp->installEventFilter(this);
 
   CreateSecondaryWindows();
-  RestoreWindowPlace(this, *listBehaviour_, settings.Window);  // where the last run left it
+  RestoreWindowPlace(this, *panels_.listBehaviour, settings.Window);  // where the last run left it
   connect(frmLists_, &QDialog::accepted, this, &TForm1::PreferencesAccepted);
 
   if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
@@ -103,9 +82,9 @@ TForm1::TForm1(const Options& options) {
 TForm1::~TForm1() {
   qApp->removeEventFilter(this);
   // The workers read the records: stop them before anything goes.
-  estimator_->Stop();
+  scan_->Estimator().Stop();
   // The rows refer to the records; drop them first.
-  if (model_) model_->Clear();
+  panels_.model->Clear();
 }
 
 void TForm1::form_create(const Options& options) {
@@ -117,6 +96,33 @@ void TForm1::form_create(const Options& options) {
   setAcceptDrops(true);
 }
 
+void TForm1::ConnectControls() {
+  connect(panels_.labPath, &ClickLabel::clicked, this, &TForm1::labPath_Click);
+  connect(panels_.panMain, &BevelPanel::clicked, this, &TForm1::panMainClick);
+  connect(panels_.LView1->header(), &QHeaderView::sectionClicked, this, &TForm1::Lview1_colclick);
+  connect(panels_.LView1, &QWidget::customContextMenuRequested, this, &TForm1::LView1MouseDown);
+  ResultsViewBehaviour* list = panels_.listBehaviour;
+  connect(list, &ResultsViewBehaviour::propertiesRequested, this, &TForm1::mnuPropertiesClick);
+  connect(list, &ResultsViewBehaviour::contextMenuRequested, this, &TForm1::LView1MouseDown);
+  connect(list, &ResultsViewBehaviour::copyRequested, this, &TForm1::mnuCopyPathClick);
+  connect(panels_.LView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &TForm1::mFolderClick);
+  connect(panels_.model, &QAbstractItemModel::modelReset, this, &TForm1::mFolderClick);
+  SubtreeViews* subtree = panels_.subtree;
+  connect(subtree, &SubtreeViews::listChanged, this, &TForm1::SubtreeListChanged);
+  connect(subtree, &SubtreeViews::viewSwitched, this, &TForm1::SubtreeListChanged);
+  connect(subtree, &SubtreeViews::selectionChanged, this, &TForm1::mFolderClick);
+  FolderTreeView* tree = subtree->Tree();
+  connect(tree, &FolderTreeView::propertiesRequested, this, &TForm1::mnuPropertiesClick);
+  connect(tree, &FolderTreeView::copyRequested, this, &TForm1::mnuCopyPathClick);
+  connect(tree, &FolderTreeView::contextMenuRequested, this, [this, tree](const QPoint& pos) {
+    if (panels_.subtree->SelectedRecord()) menus_.PopupMenu1->popup(tree->viewport()->mapToGlobal(pos));
+  });
+  connect(panels_.butExit, &QToolButton::clicked, this, &QWidget::close);
+  connect(panels_.butLists, &QToolButton::clicked, this, &TForm1::butListsClick);
+  connect(panels_.butHelp, &QToolButton::clicked, this, &TForm1::butHelpClick);
+}
+
 void TForm1::CreateSecondaryWindows() {
   frmLists_ = new TfrmLists(settings, this);
   frmProp_ = new TfrmProp(this);
@@ -125,105 +131,57 @@ void TForm1::CreateSecondaryWindows() {
   frmFav_ = new TfrmFav(this);
 }
 
-// ---- Scan ----
+// ---- What the parts share ----
+
+bool TForm1::CancelRequested() const { return scan_->CancelRequested(); }
+const FolderList& TForm1::Folders() const { return scan_->Folders(); }
+FolderList& TForm1::FoldersForTests() { return scan_->Folders(); }
+const SavingTable& TForm1::Savings() const { return scan_->Savings(); }
+const SavingEstimate* TForm1::SavingOf(const FolderRec& rec) const { return scan_->Savings().Find(rec); }
+GuiSavingEstimator& TForm1::SavingEstimatorForTests() { return scan_->Estimator(); }
+GuiScanObserver& TForm1::ScanObserverForTests() { return scan_->Observer(); }
+FolderZipCommand* TForm1::ZipCommandForTests() const { return commands_->Zipper(); }
 
 void TForm1::SetBusy(bool busy) {
   busy_ = busy;
   if (busy) {
     setCursor(Qt::WaitCursor);
-    panMain->setCursor(Qt::WaitCursor);
-    LView1->setCursor(Qt::WaitCursor);
-    subtree_->Tree()->setCursor(Qt::WaitCursor);
-    labPath->setCursor(Qt::WaitCursor);
+    panels_.panMain->setCursor(Qt::WaitCursor);
+    panels_.LView1->setCursor(Qt::WaitCursor);
+    panels_.subtree->Tree()->setCursor(Qt::WaitCursor);
+    panels_.labPath->setCursor(Qt::WaitCursor);
   } else {
     unsetCursor();
-    panMain->unsetCursor();
-    LView1->unsetCursor();
-    subtree_->Tree()->unsetCursor();
-    labPath->setCursor(Qt::PointingHandCursor);
+    panels_.panMain->unsetCursor();
+    panels_.LView1->unsetCursor();
+    panels_.subtree->Tree()->unsetCursor();
+    panels_.labPath->setCursor(Qt::PointingHandCursor);
   }
   PlaceStatusText();
 }
 
+void TForm1::PlaceStatusText() {
+  panels_.PlaceStatusText(busy_ || !scan_ ? nullptr : scan_->EstimateLine());
+}
+
+void TForm1::ShowSavingInProperties() {
+  if (commands_) commands_->ShowSavingInProperties();
+}
+
+void TForm1::ForgetPropertiesRecord() { commands_->ForgetPropertiesRecord(); }
+
+void TForm1::ShowSortColumn() { menus_.sortMenu->ShowSortColumn(SortColumn); }
+
+// ---- Scan ----
+
 void TForm1::ScanPath(const std::string& path) {
   if (busy_) return;  // never a scan inside a scan
-  // The estimate's workers read the records this scan is about to free.
-  StopSavingEstimate();
-  savings_.Clear();
-  estimateCancelled_ = false;
-  propRec_ = nullptr;  // an open properties dialog keeps what it shows
-  LView1->hide();
-  subtree_->ShowResults(LView1, false);
-  model_->Clear();
-  subtree_->Clear();  // before the scan frees the records it adds up
-  labPct->hide();
-  Gauge1->setValue(0);
-  Gauge1->hide();
-  labMsg->setText(QStringLiteral("   "));
-  labMsg->adjustSize();
-  labMsg->show();
-  repaint();
-  SetBusy(true);
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  ProgressBar1->show();
-  labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
-  CurrentPath = path;
-
-  scanRules_ = settings.Rules();
-  scanner_->SetRules(scanRules_);
-  // The estimate that follows reads the files the scan draws in small folders.
-  scanner_->SetFileDraws(estimating_ ? ScanDrawLimits(estimator_->options) : FileDrawLimits{});
-  observer_->Begin();
-  // Run resets the folder list and both cancel flags, then runs the phases.
-  const bool completed = scanner_->Run(path);
-  observer_->Flush();
-  for (const std::string& unread : scanner_->Unscanned())
-    qWarning("Not read (too many open files): %s", unread.c_str());
-  if (completed) {
-    subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-    FillList();
-  }
-
-  ProgressBar1->hide();
-  labMsg->hide();
-  SetBusy(false);
-  LView1->show();
-  subtree_->ShowResults(LView1, true);
-  labPct->show();
-  Gauge1->show();
-  if (completed) listBehaviour_->FocusFirstRow();  // arrows, F4 and Ctrl+E work at once
-  mFolderClick();
-  if (completed && !quitDuringScan_) EstimateListedSavings();
-
+  scan_->ScanPath(path);
   // Closed during the scan: the settings were saved then; end now that the scan unwound.
   if (quitDuringScan_) close();
 }
 
-void TForm1::FillList() {
-  if (folders_.Empty()) return;
-  labMsg->setText(QStringLiteral("Sorting folders..."));
-  labMsg->adjustSize();
-  labMsg->show();
-  repaint();
-  const bool wasBusy = busy_;
-  SetBusy(true);
-
-  const double today = TodayDayNumber();
-  const SavingTable* savings = estimating_ ? &savings_ : nullptr;
-  ResultRows rows = FillRows(folders_, settings.MinSize, SortColumn, today, savings, subtree_->RowTotals());
-  subtree_->FilterRows(rows, savings);
-  model_->SetSubtree(subtree_->RowTotals());
-  model_->SetRows(std::move(rows), today);
-  listBehaviour_->FitNumberColumns();
-  Gauge1->setValue(model_->Rows().GaugePercent);
-  LView1->header()->setSortIndicator(std::abs(SortColumn) - 1,
-                                      SortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
-  sortMenu_->ShowSortColumn(SortColumn);
-
-  labMsg->hide();
-  if (!wasBusy) SetBusy(false);
-}
+void TForm1::FillList() { scan_->FillList(); }
 
 void TForm1::labPath_Click() {
   if (busy_) return;
@@ -251,118 +209,33 @@ void TForm1::mnuScanFavClick() {
 void TForm1::Lview1_colclick(int section) {
   if (busy_) return;
   SortColumn = NextSortColumn(SortColumn, section + 1);
-  model_->Clear();
-  FillList();
-  EstimateListedSavings();
+  panels_.model->Clear();
+  scan_->FillList();
+  scan_->EstimateListedSavings();
 }
 
 void TForm1::SortBy(int sortColumn) {
   if (busy_) return;
   SortColumn = sortColumn;
-  sortMenu_->ShowSortColumn(SortColumn);  // also before the first scan, which it will order
-  model_->Clear();
-  FillList();
-  EstimateListedSavings();
+  ShowSortColumn();  // also before the first scan, which it will order
+  panels_.model->Clear();
+  scan_->FillList();
+  scan_->EstimateListedSavings();
 }
 
 void TForm1::SetReadableFigures(bool readable) {
   settings.ReadableFigures = readable;
-  model_->SetReadableFigures(readable);
-  listBehaviour_->FitNumberColumns();
-}
-
-void TForm1::FormKeyPress(int key) {
-  if (key != Qt::Key_Escape) return;
-  scanner_->CancelRequested = true;
-  if (rescanner_) rescanner_->CancelRequested = true;
-  zip_->Cancel();
-  if (estimator_->Running()) {
-    estimateCancelled_ = true;
-    StopSavingEstimate();
-  }
-}
-
-void TForm1::panMainClick() {
-  if (busy_) scanner_->CancelRequested = true;
-  if (busy_ && rescanner_) rescanner_->CancelRequested = true;
-}
-
-// ---- Saving estimate ----
-
-void TForm1::EstimateListedSavings() {
-  if (!estimating_ || estimateCancelled_ || busy_) return;
-  std::vector<const FolderRec*> listed;
-  listed.reserve(model_->Rows().Rows.size());
-  for (const ResultRow& row : model_->Rows().Rows) listed.push_back(row.Rec);
-  if (subtree_->NeedsEveryEstimate()) {
-    // Subtree figures add up every folder's saving, listed or not.
-    listed.clear();
-    for (const FolderRec& rec : folders_)
-      if (UnzippedBytes(rec) > 0) listed.push_back(&rec);
-  }
-  // With the lists the scan counted by, from the folder it started at.
-  estimator_->options.Root = CurrentPath;
-  estimator_->Estimate(listed, scanRules_);
-  SavingEstimateProgress();
-}
-
-void TForm1::StopSavingEstimate() {
-  if (!estimator_->Running()) return;
-  estimator_->Stop();
-  SavingEstimateProgress();  // shows what came in before the stop, and takes the text away
-}
-
-void TForm1::SavingEstimateProgress() {
-  subtree_->SavingsChanged(estimating_ ? &savings_ : nullptr);
-  model_->SavingsChanged();
-  ShowSavingInProperties();
-  if (busy_) return;  // the status text is the scan's
-  if (estimator_->Running()) {
-    estimateStatus_ = QStringLiteral("Estimating savings: %1 of %2 folders")
-                          .arg(QString::fromStdString(GroupedNumber(estimator_->Estimated())),
-                               QString::fromStdString(GroupedNumber(estimator_->Listed())));
-    labMsg->show();
-  } else {
-    labMsg->hide();
-  }
-  PlaceStatusText();
-}
-
-void TForm1::PlaceStatusText() {
-  const int aboveBar = panBot->width() / 3;
-  if (busy_ || !estimator_ || !estimator_->Running() || !labMsg->isVisible()) {
-    labMsg->move(aboveBar, labMsg->y());
-    return;
-  }
-  const int left = butHelp->geometry().right() + 16;
-  const int right = (labPct->isVisible() ? labPct->x() : Gauge1->x()) - 12;
-  labMsg->setText(labMsg->fontMetrics().elidedText(estimateStatus_, Qt::ElideRight, std::max(right - left, 0)));
-  labMsg->adjustSize();
-  labMsg->move(std::max(left, std::min(aboveBar, right - labMsg->width())), labMsg->y());
-}
-
-void TForm1::SavingEstimateSettingChanged() {
-  if (settings.EstimateSavings == estimating_) return;
-  estimating_ = settings.EstimateSavings;
-  subtree_->SetSavingsShown(estimating_);
-  if (estimating_) {
-    model_->SetSavings(&savings_);
-    estimateCancelled_ = false;
-    EstimateListedSavings();
-  } else {
-    StopSavingEstimate();
-    model_->SetSavings(nullptr);
-  }
-  ShowSavingInProperties();
+  panels_.model->SetReadableFigures(readable);
+  panels_.listBehaviour->FitNumberColumns();
 }
 
 void TForm1::PreferencesAccepted() {
-  SavingEstimateSettingChanged();
+  scan_->SavingEstimateSettingChanged();
   const TfrmLists::Changes changes = frmLists_->LastChanges();
   // Once the dialog has closed: a scan started from here runs the event loop itself.
   QTimer::singleShot(0, this, [this, changes] {
     // A running scan counts by the lists it started with and fills with the new minimum.
-    if (busy_ || folders_.Empty()) return;
+    if (busy_ || Folders().Empty()) return;
     if (changes.scanLists && !CurrentPath.empty()) {
       const QString question =
           QStringLiteral("The changed lists count the files differently from the next scan on. "
@@ -376,211 +249,72 @@ void TForm1::PreferencesAccepted() {
     if (!changes.minSize) return;
     // The rows come again from the records, the selected folder staying selected.
     const FolderRec* selected = SelectedRecord();
-    model_->Clear();
-    FillList();
-    const std::vector<ResultRow>& rows = model_->Rows().Rows;
+    panels_.model->Clear();
+    scan_->FillList();
+    const std::vector<ResultRow>& rows = panels_.model->Rows().Rows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
       if (rows[i].Rec != selected) continue;
-      const QModelIndex index = model_->index(static_cast<int>(i), 0);
-      LView1->setCurrentIndex(index);
-      LView1->scrollTo(index);
+      const QModelIndex index = panels_.model->index(static_cast<int>(i), 0);
+      panels_.LView1->setCurrentIndex(index);
+      panels_.LView1->scrollTo(index);
     }
     mFolderClick();
-    EstimateListedSavings();
+    scan_->EstimateListedSavings();
   });
 }
 
-void TForm1::ShowSavingInProperties() {
-  if (!propRec_) return;
-  frmProp_->Subtree()->SetSaving(subtree_->Totals().SavingOf(*propRec_), estimating_);
-  frmProp_->SetSavingText(
-      estimating_ ? QString::fromStdString(SavingSentence(savings_.Find(*propRec_), UnzippedBytes(*propRec_)))
-                  : QString());
+void TForm1::FormKeyPress(int key) {
+  if (key != Qt::Key_Escape) return;
+  scan_->RequestCancel();
+  commands_->CancelZip();
+  scan_->CancelSavingEstimate();
 }
 
-// The list's figures or filter changed, or the view switched: the rows are made again, and
-// the folders the chosen view needs are estimated.
-void TForm1::SubtreeListChanged() {
-  if (busy_) return;
-  if (!folders_.Empty()) {
-    model_->Clear();
-    FillList();
-  }
-  mFolderClick();
-  EstimateListedSavings();
+void TForm1::panMainClick() {
+  if (busy_) scan_->RequestCancel();
 }
 
 // ---- Selected row and its commands ----
 
-const ResultRow* TForm1::SelectedRow() const {
-  const QModelIndexList rows = LView1->selectionModel()->selectedRows();
-  return rows.isEmpty() ? nullptr : model_->RowAt(rows.first().row());
-}
+const ResultRow* TForm1::SelectedRow() const { return panels_.SelectedRow(); }
 
-const FolderRec* TForm1::SelectedRecord() const {
-  if (subtree_->TreeShown()) return subtree_->SelectedRecord();
-  const ResultRow* row = SelectedRow();
-  return row ? row->Rec : nullptr;
-}
+const FolderRec* TForm1::SelectedRecord() const { return commands_->SelectedRecord(); }
 
-void TForm1::mFolderClick() {
-  const bool selected = SelectedRecord() != nullptr;
-  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
-    item->setEnabled(selected);
+void TForm1::mFolderClick() { menus_.EnableFolderCommands(SelectedRecord() != nullptr); }
+
+void TForm1::SubtreeListChanged() {
+  if (busy_) return;
+  if (!Folders().Empty()) {
+    panels_.model->Clear();
+    scan_->FillList();
+  }
+  mFolderClick();
+  scan_->EstimateListedSavings();
 }
 
 void TForm1::LView1MouseDown(const QPoint& viewportPos) {
   // The view has handled the press first, so a right press on a row selects that row.
   if (!SelectedRow()) return;
-  PopupMenu1->popup(LView1->viewport()->mapToGlobal(viewportPos));
+  menus_.PopupMenu1->popup(panels_.LView1->viewport()->mapToGlobal(viewportPos));
 }
 
-void TForm1::mnuExploreClick() {
-  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(rec->Path());
-}
-
-void TForm1::mnuPropertiesClick() {
-  const FolderRec* rec = SelectedRecord();
-  if (!rec) return;
-  frmProp_->FillFolderInfo(*rec);
-  if (const SubtreeFigures* figures = subtree_->Totals().Of(*rec))
-    frmProp_->Subtree()->Fill(*figures, TodayDayNumber());
-  propRec_ = rec;
-  ShowSavingInProperties();
-  frmProp_->show();
-  frmProp_->raise();
-  frmProp_->activateWindow();
-}
-
-void TForm1::mnuCopyPathClick() {
-  if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path());
-}
-
-void TForm1::mnuIgnorePathClick() { orbelan::mnuIgnorePathClick(this, settings, SelectedRecord()); }
-
-void TForm1::mnuAddFavorClick() { orbelan::mnuAddFavorClick(this, settings, SelectedRecord()); }
-
-void TForm1::mnuRecycleClick() {
-  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(this, rec->Path());
-}
-
-void TForm1::mnuRecycleDirClick() {
-  if (const FolderRec* rec = SelectedRecord())
-    RecycleDirectory(this, rec->Path());
-}
-
-void TForm1::mnuZipClick() {
-  if (busy_) return;
-  const FolderRec* rec = SelectedRecord();
-  if (!rec) return;
-  // The saving the list shows for the folder, once its estimate is in.
-  std::optional<std::int64_t> estimate;
-  if (const SavingEstimate* known = estimating_ ? savings_.Find(*rec) : nullptr; known && known->Known)
-    estimate = known->Saving;
-  zip_->Start(rec->Path(), settings, estimate);
-}
-
-void TForm1::ZipFinished(const QByteArray& folderPath, bool changed) {
-  SetBusy(false);
-  if (changed) {
-    // The new archive now counts as zipped and the originals are gone: count the folder
-    // again and rebuild the rows, keeping that folder selected.
-    FolderRec* zipped = nullptr;
-    const std::string zippedPath = folderPath.toStdString();
-    for (FolderRec& rec : folders_)  // paths are put together only where the length fits
-      if (rec.PathLength() == zippedPath.size() && rec.Path() == zippedPath) zipped = &rec;
-    if (zipped) {
-      // Its estimate was of the files before the zip, and may be on its way: start afresh.
-      StopSavingEstimate();
-      savings_.Erase(*zipped);
-      RecountFolder(*zipped, settings.Rules());
-      model_->Clear();
-      subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-      FillList();
-      const std::vector<ResultRow>& rows = model_->Rows().Rows;
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].Rec != zipped) continue;
-        const QModelIndex index = model_->index(static_cast<int>(i), 0);
-        LView1->selectionModel()->select(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        LView1->scrollTo(index);
-        break;
-      }
-    }
-  }
-  mFolderClick();
-  if (!quitDuringScan_) EstimateListedSavings();
-  if (quitDuringScan_) close();  // closed while zipping: the settings were saved then
-}
+void TForm1::mnuExploreClick() { commands_->Explore(); }
+void TForm1::mnuPropertiesClick() { commands_->Properties(); }
+void TForm1::mnuCopyPathClick() { commands_->CopyPath(); }
+void TForm1::mnuIgnorePathClick() { commands_->IgnorePath(); }
+void TForm1::mnuAddFavorClick() { commands_->AddFavor(); }
+void TForm1::mnuRecycleClick() { commands_->Recycle(); }
+void TForm1::mnuRecycleDirClick() { commands_->RecycleDir(); }
+void TForm1::mnuZipClick() { commands_->Zip(); }
 
 // Scans the selected folder's subtree again and puts its records, figures and estimates in
 // place of the old ones; the rest of the list keeps what it had (F5 still rescans it all).
 void TForm1::mnuRescanFolderClick() {
   if (busy_) return;
   const FolderRec* rec = SelectedRecord();
-  if (!rec) return;
-  const SubtreeTotals& totals = subtree_->Totals();
-  const std::int64_t first = totals.IndexOf(*rec);
-  if (first == SubtreeTotals::kNone) return;
-  const std::int64_t count = totals.Figures(first).NFolders;
-  const std::int64_t parent = totals.Parent(first);
-  const std::string path = rec->Path();
-  const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
-  // The estimate's workers and every view read the records that are about to move.
-  StopSavingEstimate();
-  propRec_ = nullptr;
-
-  FolderList fresh;
-  const RescanStart start = ExamineRescanStart(path);
-  bool completed = true;
-  if (start == RescanStart::Folder) {
-    SetBusy(true);
-    labMsg->setText(QStringLiteral("   "));
-    labMsg->adjustSize();
-    labMsg->show();
-    ProgressBar1->setValue(0);
-    ProgressBar1->show();
-    Scanner scanner(fresh, scanRules_, *observer_);
-    scanner.SetThreads(scanThreads_);
-    rescanner_ = &scanner;
-    observer_->Begin();
-    completed = scanner.Run(path);
-    observer_->Flush();
-    rescanner_ = nullptr;
-    ProgressBar1->hide();
-    labMsg->hide();
-    SetBusy(false);
-  }
-  if (completed) {
-    // Estimates of the folders outside the subtree still hold; the subtree's are new.
-    std::vector<std::pair<std::size_t, SavingEstimate>> held;
-    for (std::int64_t i = 0; i < folders_.Count(); ++i) {
-      if (i >= first && i < first + count) continue;
-      if (const SavingEstimate* estimate = savings_.Find(folders_[i]))
-        held.emplace_back(static_cast<std::size_t>(i), *estimate);
-    }
-    // Nothing may point at the old records once they move.
-    model_->Clear();
-    subtree_->Clear();
-    savings_.Clear();
-    const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
-    for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
-    // A folder that became a link or a file is now one of its parent's files.
-    if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
-      RecountFolder(*moved[static_cast<std::size_t>(parent)], scanRules_);
-    subtree_->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-    FillList();
-  }
-  if (start == RescanStart::Gone)
-    interaction().ShowMessage(this, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(shown),
-                              QStringLiteral("Rescan this folder"));
-  else if (start == RescanStart::NotAFolder)
-    interaction().ShowMessage(this,
-                              QStringLiteral("%1 is no longer a folder (a link or a file stands there now); "
-                                             "it is taken out of the list.").arg(shown),
-                              QStringLiteral("Rescan this folder"));
+  if (!rec || !scan_->RescanFolder(*rec)) return;
   mFolderClick();
-  if (!quitDuringScan_) EstimateListedSavings();
+  if (!quitDuringScan_) scan_->EstimateListedSavings();
   if (quitDuringScan_) close();
 }
 
@@ -603,7 +337,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  settings.Window = CaptureWindowPlace(this, *listBehaviour_);
+  settings.Window = CaptureWindowPlace(this, *panels_.listBehaviour);
   try {
     settings.SaveSettings();
   } catch (const std::exception& error) {
@@ -615,18 +349,22 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // The scan sees the quit at its next entry, stops, and ScanPath closes the window;
     // a zip stops unless its archive is already in place, and its end closes the window.
     quitDuringScan_ = true;
-    zip_->Cancel(/*quiet=*/true);
+    commands_->CancelZip(/*quiet=*/true);
     closeSaved_ = true;
     event->ignore();
     return;
   }
-  StopSavingEstimate();
+  scan_->StopSavingEstimate();
   event->accept();
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   form_resize();
+}
+
+void TForm1::form_resize() {
+  if (width() < kOuterMinWidth - kFrameWidth) resize(kOuterMinWidth - kFrameWidth, height());
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
@@ -661,9 +399,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
       break;
     }
     case QEvent::Resize:
-      if (watched == panTop) panTop_resize();
-      if (watched == panBot) panBot_resize();
-      if (watched == panMain) panMain_resize();
+      if (watched == panels_.panTop) panels_.panTop_resize();
+      if (watched == panels_.panBot) {
+        panels_.panBot_resize();
+        PlaceStatusText();
+      }
+      if (watched == panels_.panMain) panels_.panMain_resize();
       break;
     default:
       break;

@@ -1,7 +1,9 @@
 #pragma once
-// The main window: path banner, results list, status panel with its tool buttons, the
-// menus, and the whole scan as the user lives it (choose, scan with progress and cancel,
-// fill and sort the list).
+// The main window: the run state (settings, last path, sort column, busy state), the entry
+// points that start a scan, the handlers of its controls and menus, and closing. What it
+// shows is made by its parts: the panels and menus (main_panels, main_menus), the scan with
+// its list and estimate (scan_control) and the commands on the selected row
+// (folder_commands).
 
 #include <QMainWindow>
 #include <QString>
@@ -9,31 +11,23 @@
 #include <optional>
 #include <string>
 
+#include "app/main_menus.h"
+#include "app/main_panels.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
 #include "survey/saving_table.h"
-#include "survey/scanner.h"
-
-class QAction;
-class QLabel;
-class QMenu;
-class QProgressBar;
-class QToolButton;
-class QTreeView;
 
 namespace orbelan {
 
-class BevelPanel;
-class ClickLabel;
+class FolderCommands;
 class FolderZipCommand;
 class GuiSavingEstimator;
 class GuiScanObserver;
-class PercentGauge;
 class ResultsModel;
 class ResultsViewBehaviour;
-class SubtreeViews;
-class SortMenu;
+class ScanControl;
 class SplashTimer;
+class SubtreeViews;
 class TfrmAbout;
 class TfrmFav;
 class TfrmLists;
@@ -41,6 +35,7 @@ class TfrmProp;
 class TfrmSplash;
 struct FolderRec;
 struct ResultRow;
+struct SavingEstimate;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -64,9 +59,9 @@ class TForm1 : public QMainWindow {
   std::string CurrentPath;  // the path bytes of the last scan, which need not be UTF-8
   int SortColumn = 1;
   bool IsBusy() const { return busy_; }
-  bool CancelRequested() const { return scanner_->CancelRequested; }
-  const FolderList& Folders() const { return folders_; }
-  FolderList& FoldersForTests() { return folders_; }  // to fill a list without a disk
+  bool CancelRequested() const;
+  const FolderList& Folders() const;
+  FolderList& FoldersForTests();  // to fill a list without a disk
 
   // The whole scan of one folder; the path bytes are scanned and remembered unchanged, and
   // the banner shows them decoded.
@@ -81,20 +76,30 @@ class TForm1 : public QMainWindow {
   // The estimated savings of the listed folders, written on this window's thread as they
   // arrive and emptied when a new scan starts. A folder without an entry is not estimated
   // (yet); with the estimate turned off the table stays empty.
-  const SavingTable& Savings() const { return savings_; }
-  const SavingEstimate* SavingOf(const FolderRec& rec) const { return savings_.Find(rec); }
-  GuiSavingEstimator& SavingEstimatorForTests() { return *estimator_; }
+  const SavingTable& Savings() const;
+  const SavingEstimate* SavingOf(const FolderRec& rec) const;
+  GuiSavingEstimator& SavingEstimatorForTests();
 
-  ResultsModel* Model() const { return model_; }
-  ResultsViewBehaviour* ListBehaviour() const { return listBehaviour_; }
-  SubtreeViews* Subtrees() const { return subtree_; }  // the tree, subtree rows, the filter
-  GuiScanObserver& ScanObserverForTests() { return *observer_; }
-  FolderZipCommand* ZipCommandForTests() const { return zip_; }
+  ResultsModel* Model() const { return panels_.model; }
+  ResultsViewBehaviour* ListBehaviour() const { return panels_.listBehaviour; }
+  SubtreeViews* Subtrees() const { return panels_.subtree; }  // the tree, subtree rows, the filter
+  GuiScanObserver& ScanObserverForTests();
+  FolderZipCommand* ZipCommandForTests() const;
   TfrmLists* frmLists() const { return frmLists_; }
   TfrmProp* frmProp() const { return frmProp_; }
   TfrmSplash* frmSplash() const { return frmSplash_; }
   TfrmAbout* frmAbout() const { return frmAbout_; }
   TfrmFav* frmFav() const { return frmFav_; }
+
+  // For the window's parts.
+  // The hourglass on the window while a scan, a list fill or a zip runs.
+  void SetBusy(bool busy);
+  // Closed while a scan or a zip ran: the settings are saved, the window closes when it ends.
+  bool ClosingAfterWork() const { return quitDuringScan_; }
+  void PlaceStatusText();
+  void ShowSavingInProperties();
+  void ForgetPropertiesRecord();
+  void ShowSortColumn();  // View > Sort by checks the list's order
 
   // The window's outer size at 96 dpi, and the frame the client size is derived with.
   static constexpr int kOuterWidth = 597, kOuterHeight = 278, kOuterMinWidth = 330;
@@ -137,82 +142,25 @@ class TForm1 : public QMainWindow {
 
  private:
   void form_create(const Options& options);
-  void BuildPanels();
-  void BuildMenus();
+  void ConnectControls();
   void CreateSecondaryWindows();
   void form_resize();
-  void panTop_resize();
-  void panBot_resize();
-  void panMain_resize();
   void FormKeyPress(int key);
   void LView1MouseDown(const QPoint& viewportPos);
-  void SetBusy(bool busy);
-  void ZipFinished(const QByteArray& folderPath, bool changed);
-  // The background estimate of the listed folders' savings (when the setting is on).
-  void EstimateListedSavings();
-  void StopSavingEstimate();
-  void SavingEstimateProgress();
-  // Where the status text goes: above the progress bar for a scan or a zip; for the
-  // estimate's longer line, after the buttons and ending before "% Zipped:".
-  void PlaceStatusText();
-  void SavingEstimateSettingChanged();
+  // The list's figures or filter changed, or the view switched.
+  void SubtreeListChanged();
   // OK in Preferences: a new minimum size re-lists the rows; changed lists offer a rescan.
   void PreferencesAccepted();
-  void ShowSavingInProperties();
-  void SubtreeListChanged();
 
-  FolderList folders_;
-  // The lists a scan runs with, copied from the settings at its start: the settings dialog
-  // stays usable during a scan, and what it confirms then applies from the next scan on.
-  ScanRules scanRules_;  // the rules of the last scan, which its estimate keeps to
-  std::unique_ptr<GuiScanObserver> observer_;
-  std::unique_ptr<Scanner> scanner_;
-  Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
-  int scanThreads_ = 1;
-  FolderZipCommand* zip_ = nullptr;  // zips the selected folder on a worker thread
+  MainPanels panels_;
+  MainMenus menus_;
+  std::unique_ptr<ScanControl> scan_;
+  std::unique_ptr<FolderCommands> commands_;
   bool busy_ = false;
-  QString estimateStatus_;  // "Estimating savings: N of M folders", before any eliding
   bool quitDuringScan_ = false;  // closed while a scan ran; settings already saved
   bool closeSaved_ = false;      // the close that follows such a scan needs no second save
 
-  SavingTable savings_;
-  std::unique_ptr<GuiSavingEstimator> estimator_;
-  bool estimating_ = false;           // the setting as the window last applied it
-  bool estimateCancelled_ = false;    // Esc stopped it: no restart until the next scan
-  const FolderRec* propRec_ = nullptr;  // the folder the properties dialog was filled with
-
-  // panTop
-  BevelPanel* panTop = nullptr;
-  ClickLabel* labPath = nullptr;
-  // panMain
-  BevelPanel* panMain = nullptr;
-  QTreeView* LView1 = nullptr;
-  ResultsModel* model_ = nullptr;
-  ResultsViewBehaviour* listBehaviour_ = nullptr;
-  SubtreeViews* subtree_ = nullptr;
-  // panBot
-  BevelPanel* panBot = nullptr;
-  QLabel* labMsg = nullptr;
-  QLabel* labPct = nullptr;
-  PercentGauge* Gauge1 = nullptr;
-  QToolButton* butExit = nullptr;
-  QToolButton* butLists = nullptr;
-  QToolButton* butHelp = nullptr;
-  QProgressBar* ProgressBar1 = nullptr;
-
   SplashTimer* Timer1 = nullptr;  // shows the splash after start, then hides it
-  QMenu* PopupMenu1 = nullptr;
-  QMenu* mFolder = nullptr;
-  SortMenu* sortMenu_ = nullptr;
-  QAction* mnuReadable = nullptr;
-  QAction* mnuFExplore = nullptr;
-  QAction* mnuFZipAll = nullptr;
-  QAction* mnuFIgnore = nullptr;
-  QAction* mnuFAddFavor = nullptr;
-  QAction* mnuFProp = nullptr;
-  QAction* mnuFRefresh = nullptr;
-  QAction* mnuFRescan = nullptr;
-
   TfrmLists* frmLists_ = nullptr;
   TfrmProp* frmProp_ = nullptr;
   TfrmSplash* frmSplash_ = nullptr;

@@ -1,0 +1,117 @@
+#include "app/folder_commands.h"
+
+#include <QItemSelectionModel>
+#include <QTreeView>
+#include <optional>
+
+#include "app/folder_actions.h"
+#include "app/folder_zip_command.h"
+#include "app/list_actions.h"
+#include "app/main_form.h"
+#include "app/main_panels.h"
+#include "app/results_model.h"
+#include "app/results_view.h"
+#include "app/scan_control.h"
+#include "app/subtree_views.h"
+#include "dialogs/subtree_page.h"
+#include "platform/day_number.h"
+#include "dialogs/frm_prop.h"
+#include "survey/figures.h"
+#include "survey/results.h"
+
+namespace orbelan {
+
+FolderCommands::FolderCommands(TForm1& form, MainPanels& panels, ScanControl& scan)
+    : form_(form), panels_(panels), scan_(scan) {
+  zip_ = new FolderZipCommand(&form, panels.ProgressBar1, panels.labMsg);
+  connect(zip_, &FolderZipCommand::started, this, [this] { form_.SetBusy(true); });
+  connect(zip_, &FolderZipCommand::finished, this, &FolderCommands::ZipFinished);
+}
+
+const FolderRec* FolderCommands::SelectedRecord() const {
+  if (panels_.subtree->TreeShown()) return panels_.subtree->SelectedRecord();
+  const ResultRow* row = panels_.SelectedRow();
+  return row ? row->Rec : nullptr;
+}
+
+void FolderCommands::Explore() {
+  if (const FolderRec* rec = SelectedRecord()) ExploreFolder(rec->Path());
+}
+
+void FolderCommands::Properties() {
+  const FolderRec* rec = SelectedRecord();
+  if (!rec) return;
+  TfrmProp* frmProp = form_.frmProp();
+  frmProp->FillFolderInfo(*rec);
+  if (const SubtreeFigures* figures = panels_.subtree->Totals().Of(*rec))
+    frmProp->Subtree()->Fill(*figures, TodayDayNumber());
+  propRec_ = rec;
+  ShowSavingInProperties();
+  frmProp->show();
+  frmProp->raise();
+  frmProp->activateWindow();
+}
+
+void FolderCommands::ShowSavingInProperties() {
+  if (!propRec_) return;
+  const SavingTable& savings = scan_.Savings();
+  form_.frmProp()->Subtree()->SetSaving(panels_.subtree->Totals().SavingOf(*propRec_), scan_.Estimating());
+  form_.frmProp()->SetSavingText(
+      scan_.Estimating()
+          ? QString::fromStdString(SavingSentence(savings.Find(*propRec_), UnzippedBytes(*propRec_)))
+          : QString());
+}
+
+void FolderCommands::CopyPath() {
+  if (const FolderRec* rec = SelectedRecord()) CopyPathToClipboard(rec->Path());
+}
+
+void FolderCommands::IgnorePath() { mnuIgnorePathClick(&form_, form_.settings, SelectedRecord()); }
+
+void FolderCommands::AddFavor() { mnuAddFavorClick(&form_, form_.settings, SelectedRecord()); }
+
+void FolderCommands::Recycle() {
+  if (const FolderRec* rec = SelectedRecord()) RecycleFiles(&form_, rec->Path());
+}
+
+void FolderCommands::RecycleDir() {
+  if (const FolderRec* rec = SelectedRecord()) RecycleDirectory(&form_, rec->Path());
+}
+
+void FolderCommands::Zip() {
+  if (form_.IsBusy()) return;
+  const FolderRec* rec = SelectedRecord();
+  if (!rec) return;
+  // The saving the list shows for the folder, once its estimate is in.
+  std::optional<std::int64_t> estimate;
+  if (const SavingEstimate* known = scan_.Estimating() ? scan_.Savings().Find(*rec) : nullptr;
+      known && known->Known)
+    estimate = known->Saving;
+  zip_->Start(rec->Path(), form_.settings, estimate);
+}
+
+void FolderCommands::CancelZip(bool quiet) { zip_->Cancel(quiet); }
+
+void FolderCommands::ZipFinished(const QByteArray& folderPath, bool changed) {
+  form_.SetBusy(false);
+  if (changed) {
+    // The new archive now counts as zipped and the originals are gone: count the folder
+    // again and rebuild the rows, keeping that folder selected.
+    if (const FolderRec* zipped = scan_.RecountAfterZip(folderPath.toStdString())) {
+      const std::vector<ResultRow>& rows = panels_.model->Rows().Rows;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].Rec != zipped) continue;
+        const QModelIndex index = panels_.model->index(static_cast<int>(i), 0);
+        panels_.LView1->selectionModel()->select(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        panels_.LView1->scrollTo(index);
+        break;
+      }
+    }
+  }
+  form_.mFolderClick();
+  if (!form_.ClosingAfterWork()) scan_.EstimateListedSavings();
+  if (form_.ClosingAfterWork()) form_.close();  // closed while zipping: the settings were saved then
+}
+
+}  // namespace orbelan

@@ -1,0 +1,277 @@
+#include "app/scan_control.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTreeView>
+#include <cstdlib>
+
+#include "app/gui_saving_estimator.h"
+#include "app/gui_scan_observer.h"
+#include "app/main_form.h"
+#include "app/main_panels.h"
+#include "app/percent_gauge.h"
+#include "app/results_model.h"
+#include "app/results_view.h"
+#include "app/subtree_views.h"
+#include "platform/day_number.h"
+#include "survey/figures.h"
+#include "survey/folder_recount.h"
+#include "survey/results.h"
+#include "survey/scanner.h"
+#include "survey/subtree_rescan.h"
+#include "ui/interaction.h"
+#include "ui/click_label.h"
+
+namespace orbelan {
+
+ScanControl::ScanControl(TForm1& form, MainPanels& panels, int threads)
+    : form_(form), panels_(panels) {
+  observer_ = std::make_unique<GuiScanObserver>(&form, panels.labMsg, panels.ProgressBar1,
+                                                [&form] { return form.ClosingAfterWork(); });
+  scanner_ = std::make_unique<Scanner>(folders_, scanRules_, *observer_);
+  scanThreads_ = threads > 0 ? threads : Scanner::DefaultThreads();
+  scanner_->SetThreads(scanThreads_);
+  estimator_ = std::make_unique<GuiSavingEstimator>(savings_);
+  connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &ScanControl::SavingEstimateProgress);
+  connect(estimator_.get(), &GuiSavingEstimator::Finished, panels.subtree, &SubtreeViews::SavingsSettled);
+  estimating_ = form.settings.EstimateSavings;
+  panels.model->SetSavings(estimating_ ? &savings_ : nullptr);
+  panels.model->SetReadableFigures(form.settings.ReadableFigures);
+}
+
+ScanControl::~ScanControl() { estimator_->Stop(); }
+
+bool ScanControl::CancelRequested() const { return scanner_->CancelRequested; }
+
+void ScanControl::RequestCancel() {
+  scanner_->CancelRequested = true;
+  if (rescanner_) rescanner_->CancelRequested = true;
+}
+
+void ScanControl::ScanPath(const std::string& path) {
+  // The estimate's workers read the records this scan is about to free.
+  StopSavingEstimate();
+  savings_.Clear();
+  estimateCancelled_ = false;
+  form_.ForgetPropertiesRecord();  // an open properties dialog keeps what it shows
+  panels_.LView1->hide();
+  panels_.subtree->ShowResults(panels_.LView1, false);
+  panels_.model->Clear();
+  panels_.subtree->Clear();  // before the scan frees the records it adds up
+  panels_.labPct->hide();
+  panels_.Gauge1->setValue(0);
+  panels_.Gauge1->hide();
+  panels_.labMsg->setText(QStringLiteral("   "));
+  panels_.labMsg->adjustSize();
+  panels_.labMsg->show();
+  form_.repaint();
+  form_.SetBusy(true);
+  panels_.ProgressBar1->setRange(0, 100);
+  panels_.ProgressBar1->setValue(0);
+  panels_.ProgressBar1->show();
+  panels_.labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+  form_.CurrentPath = path;
+
+  scanRules_ = form_.settings.Rules();
+  scanner_->SetRules(scanRules_);
+  // The estimate that follows reads the files the scan draws in small folders.
+  scanner_->SetFileDraws(estimating_ ? ScanDrawLimits(estimator_->options) : FileDrawLimits{});
+  observer_->Begin();
+  // Run resets the folder list and both cancel flags, then runs the phases.
+  const bool completed = scanner_->Run(path);
+  observer_->Flush();
+  for (const std::string& unread : scanner_->Unscanned())
+    qWarning("Not read (too many open files): %s", unread.c_str());
+  if (completed) {
+    panels_.subtree->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
+    FillList();
+  }
+
+  panels_.ProgressBar1->hide();
+  panels_.labMsg->hide();
+  form_.SetBusy(false);
+  panels_.LView1->show();
+  panels_.subtree->ShowResults(panels_.LView1, true);
+  panels_.labPct->show();
+  panels_.Gauge1->show();
+  if (completed) panels_.listBehaviour->FocusFirstRow();  // arrows, F4 and Ctrl+E work at once
+  form_.mFolderClick();
+  if (completed && !form_.ClosingAfterWork()) EstimateListedSavings();
+}
+
+void ScanControl::FillList() {
+  if (folders_.Empty()) return;
+  panels_.labMsg->setText(QStringLiteral("Sorting folders..."));
+  panels_.labMsg->adjustSize();
+  panels_.labMsg->show();
+  form_.repaint();
+  const bool wasBusy = form_.IsBusy();
+  form_.SetBusy(true);
+
+  const double today = TodayDayNumber();
+  const int sortColumn = form_.SortColumn;
+  const SavingTable* savings = estimating_ ? &savings_ : nullptr;
+  SubtreeViews& subtree = *panels_.subtree;
+  ResultRows rows = FillRows(folders_, form_.settings.MinSize, sortColumn, today, savings, subtree.RowTotals());
+  subtree.FilterRows(rows, savings);
+  panels_.model->SetSubtree(subtree.RowTotals());
+  panels_.model->SetRows(std::move(rows), today);
+  panels_.listBehaviour->FitNumberColumns();
+  panels_.Gauge1->setValue(panels_.model->Rows().GaugePercent);
+  panels_.LView1->header()->setSortIndicator(std::abs(sortColumn) - 1,
+                                             sortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+  form_.ShowSortColumn();
+
+  panels_.labMsg->hide();
+  if (!wasBusy) form_.SetBusy(false);
+}
+
+FolderRec* ScanControl::RecountAfterZip(const std::string& folderPath) {
+  FolderRec* zipped = nullptr;
+  for (FolderRec& rec : folders_)  // paths are put together only where the length fits
+    if (rec.PathLength() == folderPath.size() && rec.Path() == folderPath) zipped = &rec;
+  if (!zipped) return nullptr;
+  // Its estimate was of the files before the zip, and may be on its way: start afresh.
+  StopSavingEstimate();
+  savings_.Erase(*zipped);
+  RecountFolder(*zipped, form_.settings.Rules());
+  panels_.model->Clear();
+  panels_.subtree->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
+  FillList();
+  return zipped;
+}
+
+bool ScanControl::RescanFolder(const FolderRec& rec) {
+  SubtreeViews& subtree = *panels_.subtree;
+  const SubtreeTotals& totals = subtree.Totals();
+  const std::int64_t first = totals.IndexOf(rec);
+  if (first == SubtreeTotals::kNone) return false;
+  const std::int64_t count = totals.Figures(first).NFolders;
+  const std::int64_t parent = totals.Parent(first);
+  const std::string path = rec.Path();
+  const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
+  // The estimate's workers and every view read the records that are about to move.
+  StopSavingEstimate();
+  form_.ForgetPropertiesRecord();
+
+  FolderList fresh;
+  const RescanStart start = ExamineRescanStart(path);
+  bool completed = true;
+  if (start == RescanStart::Folder) {
+    form_.SetBusy(true);
+    panels_.labMsg->setText(QStringLiteral("   "));
+    panels_.labMsg->adjustSize();
+    panels_.labMsg->show();
+    panels_.ProgressBar1->setValue(0);
+    panels_.ProgressBar1->show();
+    Scanner scanner(fresh, scanRules_, *observer_);
+    scanner.SetThreads(scanThreads_);
+    rescanner_ = &scanner;
+    observer_->Begin();
+    completed = scanner.Run(path);
+    observer_->Flush();
+    rescanner_ = nullptr;
+    panels_.ProgressBar1->hide();
+    panels_.labMsg->hide();
+    form_.SetBusy(false);
+  }
+  if (completed) {
+    // Estimates of the folders outside the subtree still hold; the subtree's are new.
+    std::vector<std::pair<std::size_t, SavingEstimate>> held;
+    for (std::int64_t i = 0; i < folders_.Count(); ++i) {
+      if (i >= first && i < first + count) continue;
+      if (const SavingEstimate* estimate = savings_.Find(folders_[i]))
+        held.emplace_back(static_cast<std::size_t>(i), *estimate);
+    }
+    // Nothing may point at the old records once they move.
+    panels_.model->Clear();
+    subtree.Clear();
+    savings_.Clear();
+    const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
+    for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
+    // A folder that became a link or a file is now one of its parent's files.
+    if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
+      RecountFolder(*moved[static_cast<std::size_t>(parent)], scanRules_);
+    subtree.Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
+    FillList();
+  }
+  if (start == RescanStart::Gone)
+    interaction().ShowMessage(&form_, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(shown),
+                              QStringLiteral("Rescan this folder"));
+  else if (start == RescanStart::NotAFolder)
+    interaction().ShowMessage(&form_,
+                              QStringLiteral("%1 is no longer a folder (a link or a file stands there now); "
+                                             "it is taken out of the list.").arg(shown),
+                              QStringLiteral("Rescan this folder"));
+  return true;
+}
+
+// ---- Saving estimate ----
+
+void ScanControl::EstimateListedSavings() {
+  if (!estimating_ || estimateCancelled_ || form_.IsBusy()) return;
+  std::vector<const FolderRec*> listed;
+  listed.reserve(panels_.model->Rows().Rows.size());
+  for (const ResultRow& row : panels_.model->Rows().Rows) listed.push_back(row.Rec);
+  if (panels_.subtree->NeedsEveryEstimate()) {
+    // Subtree figures add up every folder's saving, listed or not.
+    listed.clear();
+    for (const FolderRec& rec : folders_)
+      if (UnzippedBytes(rec) > 0) listed.push_back(&rec);
+  }
+  // With the lists the scan counted by, from the folder it started at.
+  estimator_->options.Root = form_.CurrentPath;
+  estimator_->Estimate(listed, scanRules_);
+  SavingEstimateProgress();
+}
+
+void ScanControl::StopSavingEstimate() {
+  if (!estimator_->Running()) return;
+  estimator_->Stop();
+  SavingEstimateProgress();  // shows what came in before the stop, and takes the text away
+}
+
+void ScanControl::CancelSavingEstimate() {
+  if (!estimator_->Running()) return;
+  estimateCancelled_ = true;
+  StopSavingEstimate();
+}
+
+void ScanControl::SavingEstimateProgress() {
+  panels_.subtree->SavingsChanged(estimating_ ? &savings_ : nullptr);
+  panels_.model->SavingsChanged();
+  form_.ShowSavingInProperties();
+  if (form_.IsBusy()) return;  // the status text is the scan's
+  if (estimator_->Running()) {
+    estimateStatus_ = QStringLiteral("Estimating savings: %1 of %2 folders")
+                          .arg(QString::fromStdString(GroupedNumber(estimator_->Estimated())),
+                               QString::fromStdString(GroupedNumber(estimator_->Listed())));
+    panels_.labMsg->show();
+  } else {
+    panels_.labMsg->hide();
+  }
+  form_.PlaceStatusText();
+}
+
+const QString* ScanControl::EstimateLine() const {
+  return estimator_->Running() ? &estimateStatus_ : nullptr;
+}
+
+void ScanControl::SavingEstimateSettingChanged() {
+  if (form_.settings.EstimateSavings == estimating_) return;
+  estimating_ = form_.settings.EstimateSavings;
+  panels_.subtree->SetSavingsShown(estimating_);
+  if (estimating_) {
+    panels_.model->SetSavings(&savings_);
+    estimateCancelled_ = false;
+    EstimateListedSavings();
+  } else {
+    StopSavingEstimate();
+    panels_.model->SetSavings(nullptr);
+  }
+  form_.ShowSavingInProperties();
+}
+
+}  // namespace orbelan

@@ -1,0 +1,80 @@
+#pragma once
+// The scan as the user lives it in the main window: the folder records, the scanner and its
+// progress in the status panel, filling and sorting the list, and the background estimate
+// of the listed folders' savings with its status line.
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "survey/folder_list.h"
+#include "survey/saving_table.h"
+#include "survey/scan_rules.h"
+
+namespace orbelan {
+
+class GuiSavingEstimator;
+class GuiScanObserver;
+class Scanner;
+class TForm1;
+struct MainPanels;
+
+class ScanControl : public QObject {
+  Q_OBJECT
+ public:
+  ScanControl(TForm1& form, MainPanels& panels, int threads);
+  ~ScanControl() override;  // stops the estimate's workers, which read the records
+
+  // The whole scan of one folder (the window has checked it is not busy).
+  void ScanPath(const std::string& path);
+  // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
+  void FillList();
+  // Counts the folder's own files again after a zip changed it and rebuilds the rows;
+  // returns the record, or nullptr when the folder is not listed.
+  FolderRec* RecountAfterZip(const std::string& folderPath);
+
+  // Scans rec's subtree again and puts its records in place of the old ones, keeping the
+  // rest of the list and its estimates; false (nothing done) when rec is not in the tree.
+  bool RescanFolder(const FolderRec& rec);
+
+  bool CancelRequested() const;
+  void RequestCancel();  // Esc or a click on the list while scanning
+
+  // The estimate of the listed folders (when the setting is on): started after a scan, a
+  // sort or a zip; Esc stops it until the next scan.
+  void EstimateListedSavings();
+  void StopSavingEstimate();
+  void CancelSavingEstimate();
+  void SavingEstimateSettingChanged();
+  bool Estimating() const { return estimating_; }
+  // "Estimating savings: N of M folders" while the estimate runs, else nullptr.
+  const QString* EstimateLine() const;
+
+  FolderList& Folders() { return folders_; }
+  const SavingTable& Savings() const { return savings_; }
+  GuiSavingEstimator& Estimator() { return *estimator_; }
+  GuiScanObserver& Observer() { return *observer_; }
+
+ private:
+  void SavingEstimateProgress();
+
+  TForm1& form_;
+  MainPanels& panels_;
+  FolderList folders_;
+  // The lists a scan runs with, copied from the settings at its start: the settings dialog
+  // stays usable during a scan, and what it confirms then applies from the next scan on.
+  ScanRules scanRules_;
+  std::unique_ptr<GuiScanObserver> observer_;
+  std::unique_ptr<Scanner> scanner_;
+  Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
+  int scanThreads_ = 1;
+
+  SavingTable savings_;
+  std::unique_ptr<GuiSavingEstimator> estimator_;
+  bool estimating_ = false;         // the setting as the window last applied it
+  bool estimateCancelled_ = false;  // Esc stopped it: no restart until the next scan
+  QString estimateStatus_;          // "Estimating savings: N of M folders", before any eliding
+};
+
+}  // namespace orbelan
