@@ -1,17 +1,21 @@
 #include "dialogs/help_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QPointer>
 #include <QShortcut>
+#include <QPalette>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include "ui/pictures.h"
+#include "ui/readable_colour.h"
 
 namespace orbelan {
 
@@ -52,10 +56,24 @@ QString FindHelpFile(const QStringList& candidates) {
   return {};
 }
 
+// The help's colours, from the viewer's palette: headings in navy and maroon made readable
+// on the page's colour, table headings on the palette's alternate rows in its text colour.
+// The help file itself names no colour, so a dark theme shows it as readably as a light one.
+QString HelpStyleSheet(const QPalette& palette) {
+  const QColor page = palette.color(QPalette::Base);
+  const QColor shaded = palette.color(QPalette::AlternateBase);
+  const QColor text = ReadableOn(palette.color(QPalette::Text), shaded);
+  return QStringLiteral("h1 { color: %1; } h2 { color: %2; } th { background-color: %3; color: %4; }")
+      .arg(ReadableOn(QColor(0, 0, 128), page).name(), ReadableOn(QColor(128, 0, 0), page).name(),
+           shaded.name(), text.name());
+}
+
 QWidget* ShowHelpFile(QWidget* parent, const QString& file) {
   static QPointer<QWidget> viewer;
   if (!viewer) viewer = MakeViewer(parent);
   auto* browser = viewer->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
+  // The application's palette as it is now: a hidden viewer may not have taken a new one yet.
+  browser->document()->setDefaultStyleSheet(HelpStyleSheet(QApplication::palette(browser)));
   const QFileInfo info(file);
   if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
     browser->clearHistory();

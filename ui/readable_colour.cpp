@@ -43,6 +43,10 @@ QColor DrawnBackground(QWidget* widget) {
   return most > 0 ? QColor(best) : widget->palette().color(QPalette::Window);
 }
 
+// What a label aims at: a little above the guideline's ratio, because the pixels a glyph
+// really lights come out of 8-bit rounding and the style's shading a shade short of it.
+constexpr double kDrawnTarget = kReadableContrast + 0.25;
+
 // Re-colours the widget when it is shown and whenever its palette or style changes (a
 // theme switch, a dark palette set after the window was built). The background is read
 // once the window has drawn itself, so the check runs from the event loop.
@@ -51,7 +55,7 @@ class ReadableText : public QObject {
   ReadableText(QWidget* widget, const QColor& wanted) : QObject(widget), widget_(widget), wanted_(wanted) {
     widget->installEventFilter(this);
     // A first guess from the palette until the window is shown.
-    SetColour(ReadableOn(wanted_, widget->palette().color(QPalette::Window)));
+    SetColour(ReadableOn(wanted_, widget->palette().color(QPalette::Window), kDrawnTarget));
   }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -75,7 +79,7 @@ class ReadableText : public QObject {
     pending_ = true;
     QTimer::singleShot(0, this, [this] {
       pending_ = false;
-      if (widget_->isVisible()) SetColour(ReadableOn(wanted_, DrawnBackground(widget_)));
+      if (widget_->isVisible()) SetColour(ReadableOn(wanted_, DrawnBackground(widget_), kDrawnTarget));
     });
   }
 

@@ -8,6 +8,7 @@
 #include "ui/face_fonts.h"
 #include "ui/pictures.h"
 #include "ui/product_info.h"
+#include "ui/readable_colour.h"
 #include "ui/tiled_wallpaper.h"
 
 namespace orbelan {
@@ -77,6 +78,11 @@ TfrmSplash::TfrmSplash(QWidget* parent)
   Label3_->setText(product::kName);
   labVer_ = MakeLabel(Panel2_, "labVer", QRect(166, 21, 45, 19), ArialFont(12), Qt::black,
                       Qt::AlignRight | Qt::AlignTop);
+  // The name box has the dialog face of the desktop's palette: on a dark one, blue and
+  // black would vanish. The name and the version keep their hue and become light enough;
+  // the shadow stays black, which still sets off a light name.
+  KeepTextReadable(Label3_, Qt::blue);
+  KeepTextReadable(labVer_, Qt::black);
 
   connect(kelWallpaper1_, &RezeRazedaziz::clicked, this, &TfrmSplash::image1_Click);
   connect(Label1_, &ClickLabel::clicked, this, &TfrmSplash::image1_Click);
