@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
   libdeflate-dev libarchive-dev zlib1g-dev
   fonts-liberation fonts-dejavu-core
-  xdg-utils
+  xdg-utils adwaita-qt6 qt6ct
   dpkg-dev desktop-file-utils appstream
 )
 
