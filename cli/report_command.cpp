@@ -136,6 +136,12 @@ bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportC
   const std::size_t total = byBytes.size();
   bool shown = false;
   auto interrupted = [&] { return context.interrupted != nullptr && *context.interrupted != 0; };
+  // The line shows from the start, even when the folders are done before the first look.
+  if (context.showProgress) {
+    *context.err << "\r\033[KEstimating savings: 0 of " << GroupedNumber(static_cast<std::int64_t>(total))
+                 << " folders" << std::flush;
+    shown = true;
+  }
   while (runner.Running()) {
     if (interrupted()) {
       runner.Stop();
