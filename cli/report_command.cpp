@@ -130,11 +130,20 @@ bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportC
   options.Root = root;
   if (options.Root.empty() || options.Root.back() != '/') options.Root.push_back('/');
   SavingEstimateRunner runner;
+  const std::size_t total = byBytes.size();
+  bool shown = false;
+  auto progress = [&](std::size_t done) {
+    if (!context.showProgress) return;
+    *context.err << "\r\033[KEstimating savings: " << GroupedNumber(static_cast<std::int64_t>(done))
+                 << " of " << GroupedNumber(static_cast<std::int64_t>(total)) << " folders" << std::flush;
+    shown = true;
+  };
+  // The line is up before any worker starts: an estimate that ends within the first poll
+  // still said what it was doing (and a Ctrl+C seen while it says so cancels the report).
+  progress(0);
   // Each result has its own slot, written by one worker and read only after the join.
   runner.Start(std::move(order), context.settings->Rules(), options,
                [&](std::size_t index, const SavingEstimate& estimate) { estimates[byBytes[index]] = estimate; });
-  const std::size_t total = byBytes.size();
-  bool shown = false;
   auto interrupted = [&] { return context.interrupted != nullptr && *context.interrupted != 0; };
   // The line shows from the start, even when the folders are done before the first look.
   if (context.showProgress) {
@@ -147,12 +156,8 @@ bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportC
       runner.Stop();
       break;
     }
-    if (context.showProgress) {
-      *context.err << "\r\033[KEstimating savings: " << GroupedNumber(static_cast<std::int64_t>(runner.Finished()))
-                   << " of " << GroupedNumber(static_cast<std::int64_t>(total)) << " folders" << std::flush;
-      shown = true;
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    progress(runner.Finished());
   }
   runner.Wait();
   if (shown) *context.err << "\r\033[K" << std::flush;
