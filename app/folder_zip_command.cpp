@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "survey/figures.h"
+#include "archive/zip_messages.h"
 #include "ui/interaction.h"
 
 namespace orbelan {
@@ -14,25 +14,8 @@ namespace {
 
 constexpr int kBarSteps = 1000;
 constexpr int kPollMs = 50;
-constexpr std::size_t kNamesListed = 10;
-
-// A count with the thousands grouping the list uses ("812,000,000").
-QString Grouped(std::int64_t n) { return QString::fromStdString(GroupedNumber(n)); }
-
 // Names and paths are bytes; they are shown decoded as the rest of the window shows them.
 QString Shown(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
-
-QString NameList(const std::vector<std::string>& names) {
-  QStringList shown;
-  for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) shown << Shown(names[i]);
-  QString text = shown.join(QStringLiteral(", "));
-  if (names.size() > kNamesListed) text += QStringLiteral(", …");
-  return text;
-}
-
-QString Files(std::int64_t n) {
-  return n == 1 ? QStringLiteral("1 file") : Grouped(n) + QStringLiteral(" files");
-}
 
 }  // namespace
 
@@ -91,14 +74,7 @@ void FolderZipCommand::Planned() {
     return;
   }
   if (label_) label_->hide();
-  QString text = QStringLiteral("Zip the files of this folder?\n%1\n\n%2, %3 bytes, go into the archive \u201c%4\u201d in that folder")
-                     .arg(Shown(plan_.Folder), Files(static_cast<std::int64_t>(plan_.Members.size())),
-                          Grouped(plan_.Bytes), Shown(plan_.ArchiveName));
-  if (estimate_) text += QStringLiteral(" (estimated saving: %1 bytes)").arg(Grouped(*estimate_));
-  text += QStringLiteral(".\nSubfolders, hidden and ignored files, archives and links stay as they are.\n\n");
-  text += DiskSpaceText(plan_);
-  text += QStringLiteral(
-      "\n\nOnce the archive has been checked, the original files go to the trash; nothing is deleted.");
+  const QString text = Shown(ZipQuestionText(plan_, estimate_));
   if (!interaction().AskYesNo(window_, text, QLatin1String(kCaption), /*defaultNo=*/true)) {
     End(false);
     return;
@@ -147,44 +123,10 @@ void FolderZipCommand::ShowProgress() {
   }
 }
 
-QString FolderZipCommand::DiskSpaceText(const ZipPlan& plan) {
-  QString text = QStringLiteral("These files take %1 bytes of disk space").arg(Grouped(plan.Allocated));
-  if (plan.HardLinked > 0)
-    text += QStringLiteral(" (not counting %1 with other hard links, which give back nothing)")
-                .arg(Files(plan.HardLinked));
-  text += QStringLiteral(
-      "; that space, less the archive's own, comes back only when the trash is emptied.");
-  return text;
-}
+QString FolderZipCommand::DiskSpaceText(const ZipPlan& plan) { return Shown(ZipDiskSpaceText(plan)); }
 
 QString FolderZipCommand::SummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
-  QString text = QStringLiteral("Zipped %1, %2 bytes into %3 (%4 bytes)")
-                     .arg(Files(r.Files), Grouped(r.Bytes), Shown(r.ArchiveName), Grouped(r.ArchiveBytes));
-  if (r.TrashedFiles == 0) {
-    text += QStringLiteral(": no original went to the trash");
-  } else if (r.Freed > 0) {
-    // Disk space, not file sizes: the originals' blocks less the archive's.
-    text += QStringLiteral(": %1 bytes of disk space come back when the trash is emptied")
-                .arg(Grouped(r.Freed));
-  } else {
-    text += QStringLiteral(": no disk space comes back when the trash is emptied");
-  }
-  if (estimate) text += QStringLiteral("; estimated %1").arg(Grouped(*estimate));
-  text += QLatin1Char('.');
-  if (!r.Changed.empty())
-    text += QStringLiteral("\n\n%1 changed after being read, or were in use, and stayed in the folder: %2")
-                .arg(Files(static_cast<std::int64_t>(r.Changed.size())), NameList(r.Changed));
-  if (!r.NotTrashed.empty()) {
-    // Each with the trash's reason, as far as the list goes.
-    std::vector<std::string> named;
-    for (std::size_t i = 0; i < r.NotTrashed.size(); ++i)
-      named.push_back(i < r.NotTrashedWhy.size() && !r.NotTrashedWhy[i].empty()
-                          ? r.NotTrashed[i] + " (" + r.NotTrashedWhy[i] + ")"
-                          : r.NotTrashed[i]);
-    text += QStringLiteral("\n\n%1 could not be moved to the trash and stayed in the folder: %2")
-                .arg(Files(static_cast<std::int64_t>(r.NotTrashed.size())), NameList(named));
-  }
-  return text;
+  return Shown(ZipSummaryText(r, estimate));
 }
 
 void FolderZipCommand::Ran() {
@@ -204,9 +146,7 @@ void FolderZipCommand::Ran() {
       return;
     case ZipOutcome::Cancelled:
       End(false);
-      interaction().ShowMessage(
-          window_, QStringLiteral("Zipping was cancelled. The folder is as it was; no archive was kept."),
-          caption);
+      interaction().ShowMessage(window_, QString::fromUtf8(kZipCancelledText), caption);
       return;
     case ZipOutcome::Refused:
     case ZipOutcome::Failed:

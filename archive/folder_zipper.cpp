@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
+#include "archive/zip_manifest.h"
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
 #include "survey/scan_rules.h"
@@ -200,28 +202,61 @@ bool PlaceWithoutReplacing(int dirFd, const std::string& from, const std::string
   return false;
 }
 
+// The mark in a temporary archive's name: ".<archive name>.orbelan-<8 hex digits>.part".
+constexpr std::string_view kTempMark = ".orbelan-";
+constexpr std::string_view kTempSuffix = ".part";
+
+bool IsTemporaryArchiveName(std::string_view name) {
+  if (name.size() < 1 + kTempMark.size() + 8 + kTempSuffix.size() || name.front() != '.' ||
+      !name.ends_with(kTempSuffix))
+    return false;
+  const std::string_view tail = name.substr(name.size() - kTempSuffix.size() - 8 - kTempMark.size(),
+                                            kTempMark.size() + 8);
+  if (!tail.starts_with(kTempMark)) return false;
+  for (const char c : tail.substr(kTempMark.size()))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
 // The archive while it has its temporary name; removed unless it was given its final one.
+// It is locked (flock) for as long as this run lives, also when the run is killed: the
+// lock goes with the process, and a later plan takes away only files nobody holds.
 class TempArchive {
  public:
   explicit TempArchive(int dirFd) : dirFd_(dirFd) {}
   ~TempArchive() {
-    fd_.Reset();
     if (!name_.empty() && !placed_) ::unlinkat(dirFd_, name_.c_str(), 0);
+    fd_.Reset();
   }
   bool Create(const std::string& finalName) {
     std::random_device seed;
     std::mt19937_64 random(seed());
+    // Without a name first where the file system allows: locked before anyone can see it.
+    UniqueFd unnamed(::openat(dirFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (unnamed.Get() >= 0 && ::flock(unnamed.Get(), LOCK_EX) != 0) unnamed.Reset();
     for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[24];
-      std::snprintf(suffix, sizeof suffix, ".%08llx.part",
-                    static_cast<unsigned long long>(random() & 0xffffffffULL));
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, "%.*s%08llx%.*s", static_cast<int>(kTempMark.size()),
+                    kTempMark.data(), static_cast<unsigned long long>(random() & 0xffffffffULL),
+                    static_cast<int>(kTempSuffix.size()), kTempSuffix.data());
       std::string name(1, '.');
       name.append(finalName, 0, kNameMax - 1 - std::strlen(suffix));
       name.append(suffix);
+      if (unnamed.Get() >= 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(unnamed.Get());
+        if (::linkat(AT_FDCWD, self.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          fd_.Reset(::fcntl(unnamed.Get(), F_DUPFD_CLOEXEC, 0));
+          name_ = std::move(name);
+          return fd_.Get() >= 0;
+        }
+        if (errno == EEXIST) continue;
+        unnamed.Reset();  // no /proc: the named way below
+      }
       const int fd = ::openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
       if (fd >= 0) {
         fd_.Reset(fd);
         name_ = std::move(name);
+        ::flock(fd, LOCK_EX);
         return true;
       }
       if (errno != EEXIST) return false;
@@ -238,6 +273,19 @@ class TempArchive {
   std::string name_;
   bool placed_ = false;
 };
+
+// Takes away a temporary archive that no run holds any more (killed, or ended by a crash).
+bool RemoveIfAbandoned(int dirFd, const char* name) {
+  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat held {}, named {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;  // a run is writing it
+  // Still the file that was locked, not one that took its name meanwhile.
+  if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
+      named.st_dev != held.st_dev)
+    return false;
+  return ::unlinkat(dirFd, name, 0) == 0;
+}
 
 struct ArchiveWriter {
   archive* a = ::archive_write_new();
@@ -391,6 +439,10 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
   DirEntry entry;
   struct stat st {};
   while (reader.Next(entry)) {
+    if (entry.Hidden() && IsTemporaryArchiveName(entry.NameView())) {
+      plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
+      continue;
+    }
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
     // The name first: ignored files and archives cost no system call.
     const std::string_view name = entry.NameView();
@@ -447,6 +499,7 @@ struct FolderZipper::Work {
   TempArchive temp;
   std::unique_ptr<unsigned char[]> buffer;
   ThreadLocales locales;
+  std::string manifest;     // the manifest member's bytes, as written
   std::string archiveName;  // once placed
 };
 
@@ -465,6 +518,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   if (!work.temp.Create(plan.ArchiveName))
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) + ").");
 
+  if (options_.AtStage) options_.AtStage(ZipStage::Reading);
   ZipResult step = WriteArchive(work);
   if (step.Outcome == ZipOutcome::Done) step = VerifyArchive(work);
   if (step.Outcome == ZipOutcome::Done) step = RefuseWithoutGain(work);
@@ -581,6 +635,24 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
         rewrite = true;
       }
     }
+    // The manifest last: what undo will check the originals against.
+    ZipManifest manifest;
+    manifest.Folder = plan.Folder;
+    for (const ZipMember& m : plan.Members) manifest.Members.push_back({m.Name, m.Size, m.Crc});
+    work.manifest = ManifestText(manifest);
+    Entry entry;
+    ::archive_entry_copy_pathname(entry.e, kManifestName);
+    ::archive_entry_set_filetype(entry.e, AE_IFREG);
+    ::archive_entry_set_perm(entry.e, 0644);
+    ::archive_entry_set_size(entry.e, static_cast<la_int64_t>(work.manifest.size()));
+    ::archive_entry_set_mtime(entry.e, std::time(nullptr), 0);
+    work.locales.UseUtf8(false);
+    if (::archive_write_zip_set_compression_deflate(a) != ARCHIVE_OK ||
+        ::archive_write_header(a, entry.e) != ARCHIVE_OK ||
+        ::archive_write_data(a, work.manifest.data(), work.manifest.size()) !=
+            static_cast<la_ssize_t>(work.manifest.size()) ||
+        ::archive_write_finish_entry(a) != ARCHIVE_OK)
+      return writeError();
     if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0) return writeError();
     if (!rewrite) break;
   }
@@ -594,6 +666,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
 // size and CRC as they were read from the file.
 ZipResult FolderZipper::VerifyArchive(Work& work) {
   Stage = static_cast<int>(ZipStage::Verifying);
+  if (options_.AtStage) options_.AtStage(ZipStage::Verifying);
   const ZipPlan& plan = work.plan;
   const std::string mismatch = "The archive read back does not match the files";
   UniqueFd back(::openat(work.dirFd, work.temp.Name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -603,10 +676,10 @@ ZipResult FolderZipper::VerifyArchive(Work& work) {
   std::string why;
   const std::optional<std::vector<std::string>> names = CentralDirectoryNames(back.Get(), &why);
   if (!names) return Fail(mismatch + " (" + why + ")." + kNothingChanged);
-  if (names->size() != plan.Members.size())
+  if (names->size() != plan.Members.size() + 1 || names->back() != kManifestName)
     return Fail(mismatch + " (it holds " + std::to_string(names->size()) + " members, not " +
-                std::to_string(plan.Members.size()) + ")." + kNothingChanged);
-  for (std::size_t i = 0; i < names->size(); ++i)
+                std::to_string(plan.Members.size() + 1) + ")." + kNothingChanged);
+  for (std::size_t i = 0; i < plan.Members.size(); ++i)
     if ((*names)[i] != plan.Members[i].Name)
       return Fail(mismatch + " (the name of " + plan.Members[i].Name + ")." + kNothingChanged);
 
@@ -622,7 +695,17 @@ ZipResult FolderZipper::VerifyArchive(Work& work) {
   std::size_t index = 0;
   int rc;
   while ((rc = ::archive_read_next_header(r, &e)) == ARCHIVE_OK) {
-    if (index >= plan.Members.size())
+    if (index == plan.Members.size()) {  // the manifest
+      std::string text;
+      la_ssize_t n;
+      while ((n = ::archive_read_data(r, work.buffer.get(), kBlock)) > 0 && text.size() <= work.manifest.size())
+        text.append(reinterpret_cast<const char*>(work.buffer.get()), static_cast<std::size_t>(n));
+      if (n < 0 || text != work.manifest)
+        return Fail(mismatch + " (its manifest)." + kNothingChanged);
+      ++index;
+      continue;
+    }
+    if (index > plan.Members.size())
       return Fail(mismatch + " (a member that was not written)." + kNothingChanged);
     const ZipMember& m = plan.Members[index++];
     if (!::archive_entry_size_is_set(e) || ::archive_entry_size(e) != m.Size)
@@ -643,7 +726,7 @@ ZipResult FolderZipper::VerifyArchive(Work& work) {
   }
   if (rc != ARCHIVE_EOF)
     return Fail("The archive could not be read back: " + LibError(r) + "." + kNothingChanged);
-  if (index != plan.Members.size()) return Fail(mismatch + " (a member is missing)." + kNothingChanged);
+  if (index != plan.Members.size() + 1) return Fail(mismatch + " (a member is missing)." + kNothingChanged);
   return ZipResult{};
 }
 
@@ -692,6 +775,7 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   Stage = static_cast<int>(ZipStage::Trashing);
   Done = 0;
   Total = static_cast<std::int64_t>(work.plan.Members.size());
+  if (options_.AtStage) options_.AtStage(ZipStage::Trashing);
   if (options_.BeforeTrash) options_.BeforeTrash();
   for (const ZipMember& m : work.plan.Members) {
     TrashEntry entry;

@@ -48,6 +48,7 @@ struct ZipPlan {
   std::int64_t Allocated = 0;
   std::int64_t HardLinked = 0;  // members with other hard links (they free nothing)
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
+  std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
   std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
 };
 
@@ -90,6 +91,8 @@ struct ZipOptions {
   // Test seams: just before a member is opened for reading, and once before trashing.
   std::function<void(const ZipMember& member)> BeforeRead;
   std::function<void()> BeforeTrash;
+  // Called as each stage after listing begins (tests stop a run there).
+  std::function<void(ZipStage stage)> AtStage;
   // Whether to prove a file unchanged by a read lease before trashing it; off, the file is
   // read again and its CRC compared instead (as where leases cannot be had).
   bool UseLeases = true;

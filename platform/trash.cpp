@@ -245,6 +245,23 @@ bool IsSymbolicLink(const std::string& path) {
   return !path.empty() && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+std::vector<std::string> TrashFoldersFor(const std::string& path, const std::string& homeTrash) {
+  std::vector<std::string> found;
+  Place place, home;
+  if (!PlaceOfNearest(path, place)) return found;
+  auto add = [&found](const std::string& trash) {
+    struct stat info {};
+    if (::lstat(trash.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) found.push_back(trash);
+  };
+  if (!homeTrash.empty() && PlaceOfNearest(homeTrash, home) && home == place) add(homeTrash);
+  const std::string topdir = TopDir(path, place);
+  const std::string base = topdir == "/" ? std::string() : topdir;
+  const std::string uid = std::to_string(::getuid());
+  add(base + "/.Trash/" + uid);
+  add(base + "/.Trash-" + uid);
+  return found;
+}
+
 bool MoveToTrash(const std::string& givenPath, const std::string& homeTrash, TrashEntry* entry,
                  std::string* error) {
   std::string path = givenPath;

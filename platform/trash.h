@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orbelan {
 
@@ -22,6 +23,10 @@ std::string HomeTrashFolder();
 
 // Whether path names a symbolic link (not followed).
 bool IsSymbolicLink(const std::string& path);
+
+// The trash folders a file at path may have gone to, existing ones only: the home trash
+// when path lies on its file system, and the trashes at the top of path's own.
+std::vector<std::string> TrashFoldersFor(const std::string& path, const std::string& homeTrash);
 
 // Moves the file at path (absolute; a trailing "/" is ignored) into the trash. homeTrash is
 // the home trash folder (HomeTrashFolder()); empty means only volume trashes are used. On

@@ -34,9 +34,10 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 # The library dependencies were computed, not left out.
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
 
-for f in usr/bin/orbelan usr/bin/orbelan-report usr/share/orbelan/orbelan.hlp \
+for f in usr/bin/orbelan usr/bin/orbelan-report usr/bin/orbelan-zip usr/share/orbelan/orbelan.hlp \
          usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1.gz \
-         usr/share/man/man1/orbelan-report.1.gz usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
+         usr/share/man/man1/orbelan-report.1.gz usr/share/man/man1/orbelan-zip.1.gz \
+         usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
   [ -f "$root/$f" ] || fail "$f is missing"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -55,6 +56,7 @@ head -c 200000 /dev/zero > "$tree/a/b/old.gz"
 report=$("$root/usr/bin/orbelan-report" --csv "$tree")
 echo "$report"
 echo "$report" | grep -qi "^$tree/a/,1,300000," || fail "the report misses $tree/a/"
+"$root/usr/bin/orbelan-zip" --help | grep -q -- '--undo' || fail "orbelan-zip --help"
 
 # The window starts (offscreen) and stays up until it is stopped.
 status=0

@@ -19,6 +19,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "archive/zip_manifest.h"
 #include "settings/settings.h"
 #include "tests/core/scan_tree_fixture.h"
 
@@ -216,7 +217,8 @@ TEST_F(FolderZipperTest, ArchiveHoldsTheOriginalsByteForByteAndTheyGoToTheTrash)
   EXPECT_EQ(trashed.size(), files.size());
 
   const auto back = ReadBack(At(r.ArchiveName));
-  ASSERT_EQ(back.size(), files.size());
+  ASSERT_EQ(back.size(), files.size() + 1);  // and the manifest, for undo
+  EXPECT_EQ(back.count(kManifestName), 1u);
   for (const auto& [name, data] : files) {
     const auto it = back.find(name);
     ASSERT_NE(it, back.end()) << name;

@@ -16,6 +16,7 @@
 
 #include "archive/folder_zipper.h"
 #include "archive/zip_directory.h"
+#include "archive/zip_manifest.h"
 #include "platform/trash.h"
 #include "settings/settings.h"
 #include "tests/core/scan_tree_fixture.h"
@@ -102,6 +103,7 @@ TEST_F(ZipSafetyTest, NamesTheReadingLibraryRespellsZipVerifyAndRestore) {
   ASSERT_TRUE(inArchive);
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
+  sorted.push_back(kManifestName);
   EXPECT_EQ(*inArchive, sorted);
 
   // Every record leads back to the exact path, and the bytes come back with it.

@@ -1,0 +1,96 @@
+#include "archive/zip_messages.h"
+
+#include "survey/figures.h"
+
+namespace orbelan {
+namespace {
+
+constexpr std::size_t kNamesListed = 10;
+
+std::string Files(std::int64_t n) { return n == 1 ? std::string("1 file") : GroupedNumber(n) + " files"; }
+
+}  // namespace
+
+std::string NameList(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) {
+    if (i > 0) text += ", ";
+    text += names[i];
+  }
+  if (names.size() > kNamesListed) text += ", \u2026";
+  return text;
+}
+
+std::string ZipDiskSpaceText(const ZipPlan& plan) {
+  std::string text = "These files take " + GroupedNumber(plan.Allocated) + " bytes of disk space";
+  if (plan.HardLinked > 0)
+    text += " (not counting " + Files(plan.HardLinked) + " with other hard links, which give back nothing)";
+  text += "; that space, less the archive's own, comes back only when the trash is emptied.";
+  return text;
+}
+
+std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> estimate) {
+  std::string text = "Zip the files of this folder?\n" + plan.Folder + "\n\n" +
+                     Files(static_cast<std::int64_t>(plan.Members.size())) + ", " + GroupedNumber(plan.Bytes) +
+                     " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
+  if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
+  text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.\n\n";
+  text += ZipDiskSpaceText(plan);
+  text += "\n\nOnce the archive has been checked, the original files go to the trash; nothing is deleted.";
+  return text;
+}
+
+std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
+  std::string text = "Zipped " + Files(r.Files) + ", " + GroupedNumber(r.Bytes) + " bytes into " + r.ArchiveName +
+                     " (" + GroupedNumber(r.ArchiveBytes) + " bytes)";
+  if (r.TrashedFiles == 0) {
+    text += ": no original went to the trash";
+  } else if (r.Freed > 0) {
+    // Disk space, not file sizes: the originals' blocks less the archive's.
+    text += ": " + GroupedNumber(r.Freed) + " bytes of disk space come back when the trash is emptied";
+  } else {
+    text += ": no disk space comes back when the trash is emptied";
+  }
+  if (estimate) text += "; estimated " + GroupedNumber(*estimate);
+  text += '.';
+  if (!r.Changed.empty())
+    text += "\n\n" + Files(static_cast<std::int64_t>(r.Changed.size())) +
+            " changed after being read, or were in use, and stayed in the folder: " + NameList(r.Changed);
+  if (!r.NotTrashed.empty()) {
+    // Each with the trash's reason, as far as the list goes.
+    std::vector<std::string> named;
+    for (std::size_t i = 0; i < r.NotTrashed.size(); ++i)
+      named.push_back(i < r.NotTrashedWhy.size() && !r.NotTrashedWhy[i].empty()
+                          ? r.NotTrashed[i] + " (" + r.NotTrashedWhy[i] + ")"
+                          : r.NotTrashed[i]);
+    text += "\n\n" + Files(static_cast<std::int64_t>(r.NotTrashed.size())) +
+            " could not be moved to the trash and stayed in the folder: " + NameList(named);
+  }
+  return text;
+}
+
+std::string UndoQuestionText(const std::string& folder, const std::string& archiveName) {
+  return "Undo the zip of this folder?\n" + folder + "\n\nThe files of \u201c" + archiveName +
+         "\u201d that are still in the trash go back to their places (nothing that stands there now "
+         "is replaced); once all are back, the archive goes to the trash.";
+}
+
+std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName) {
+  if (r.Outcome != ZipOutcome::Done) return r.Message;
+  std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + r.Folder;
+  if (r.ArchiveTrashed)
+    text += "; the archive " + archiveName + " went to the trash.";
+  else if (r.Blocked.empty() && r.Missing.empty())
+    text += "; the archive " + archiveName + " could not be moved to the trash (" + r.ArchiveNotTrashedWhy + ").";
+  else
+    text += "; the archive " + archiveName + " stays, as it holds files that did not come back.";
+  if (!r.Blocked.empty())
+    text += "\n\n" + Files(static_cast<std::int64_t>(r.Blocked.size())) +
+            " stayed in the trash because another file now stands at their place: " + NameList(r.Blocked);
+  if (!r.Missing.empty())
+    text += "\n\n" + Files(static_cast<std::int64_t>(r.Missing.size())) +
+            " are no longer in the trash as they were zipped (the archive still holds them): " + NameList(r.Missing);
+  return text;
+}
+
+}  // namespace orbelan

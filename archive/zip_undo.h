@@ -1,0 +1,45 @@
+#pragma once
+// Undoing a zip Orbelan made: every original still in the trash goes back to its exact
+// place, each checked against the archive's manifest, and only when all are back does the
+// archive itself go to the trash. The manifest is untrusted input: only places inside the
+// archive's own folder (and below it, for an archive of a folder's subtree) are written,
+// only from trash entries whose record names that very place, never over anything that
+// stands there now, never through a link. No Qt.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/folder_zipper.h"
+#include "archive/zip_manifest.h"
+
+namespace orbelan {
+
+struct UndoResult {
+  ZipOutcome Outcome = ZipOutcome::Done;  // Refused: nothing was changed (Message says why)
+  std::string Message;
+  std::string Folder;                     // the archive's folder, ending in "/"
+  std::int64_t Members = 0;               // originals the manifest names
+  std::int64_t Restored = 0;              // put back
+  std::vector<std::string> Blocked;       // something else stands there now: left in the trash
+  std::vector<std::string> Missing;       // not in the trash any more, or not as zipped
+  bool ArchiveTrashed = false;            // all were back, and the archive went to the trash
+  std::string ArchiveNotTrashedWhy;       // when all were back but the archive stayed
+};
+
+struct UndoOptions {
+  std::string HomeTrash;  // default HomeTrashFolder()
+  // Moves the archive to the trash at the end; default the freedesktop.org trash.
+  std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)> Trash;
+};
+
+// The archive's manifest when the file at archivePath is an archive Orbelan made.
+std::optional<ZipManifest> ReadZipManifest(const std::string& archivePath, std::string* error);
+
+// The newest archive Orbelan made directly in folder (its name), if any.
+std::optional<std::string> FindUndoableArchive(const std::string& folder);
+
+UndoResult UndoZip(const std::string& archivePath, UndoOptions options = {});
+
+}  // namespace orbelan

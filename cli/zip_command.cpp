@@ -1,0 +1,180 @@
+#include "cli/zip_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "archive/zip_messages.h"
+#include "settings/settings.h"
+
+namespace orbelan {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orbelan-zip [--yes] [--subtree] FOLDER\n"
+    "       orbelan-zip [--yes] --undo ARCHIVE\n"
+    "Zips FOLDER's own files into an archive in it, checks the archive, and moves the\n"
+    "originals to the trash; --undo puts them back from the trash and trashes ARCHIVE.\n"
+    "  --yes      do not ask first\n"
+    "  --subtree  zip FOLDER with everything below it (not yet available)\n"
+    "  --help     show this text\n"
+    "Exit status: 0 done, 1 nothing changed (refused, failed, cancelled or declined),\n"
+    "2 usage error, 3 done but some files stayed where they were (listed on stderr).\n";
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  char here[4096];
+  if (!::getcwd(here, sizeof here)) return path;
+  std::string base = here;
+  if (base != "/") base += '/';
+  return base + path;
+}
+
+bool Ask(ZipCommandContext& c, const std::string& question) {
+  *c.err << question << "\n\nProceed? [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(*c.in, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
+// Runs work on a thread while the terminal shows a progress line; Ctrl+C asks it to stop.
+template <typename Work>
+void WithProgress(ZipCommandContext& c, FolderZipper& zipper, const std::string& archiveName, Work work) {
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    work();
+    finished = true;
+  });
+  int shown = -1;
+  while (!finished) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (c.interrupted && *c.interrupted) zipper.CancelRequested = true;
+    if (!c.terminal) continue;
+    const std::int64_t total = zipper.Total.load();
+    const int percent = total > 0 ? static_cast<int>(std::min<std::int64_t>(zipper.Done.load(), total) * 100 / total) : 0;
+    const int stage = zipper.Stage.load();
+    if (stage * 1000 + percent == shown) continue;
+    shown = stage * 1000 + percent;
+    const char* what = stage == static_cast<int>(ZipStage::Verifying)  ? "Checking the archive"
+                       : stage == static_cast<int>(ZipStage::Trashing) ? "Moving the originals to the trash"
+                                                                       : "Zipping into ";
+    *c.err << "\r\033[K" << what << (stage <= static_cast<int>(ZipStage::Reading) ? archiveName : "") << "... "
+           << percent << "%" << std::flush;
+  }
+  worker.join();
+  if (c.terminal) *c.err << "\r\033[K" << std::flush;
+}
+
+int Zip(ZipCommandContext& c, const std::string& folder, bool yes) {
+  FolderZipper zipper(c.zip);
+  ZipPlan plan;
+  const ZipResult planned = zipper.Plan(Absolute(folder), *c.settings, plan);
+  if (planned.Outcome != ZipOutcome::Done) {
+    *c.err << planned.Message << "\n";
+    return kZipNothingChanged;
+  }
+  if (!yes) {
+    if (!c.terminal) {
+      *c.err << "Not asked, as this is not a terminal: give --yes to zip without asking. Nothing was changed.\n";
+      return kZipNothingChanged;
+    }
+    if (!Ask(c, ZipQuestionText(plan, std::nullopt))) {
+      *c.err << "Nothing was changed.\n";
+      return kZipNothingChanged;
+    }
+  }
+  ZipResult result;
+  WithProgress(c, zipper, plan.ArchiveName, [&] { result = zipper.Run(plan); });
+  switch (result.Outcome) {
+    case ZipOutcome::Done:
+      break;
+    case ZipOutcome::Cancelled:
+      *c.err << kZipCancelledText << "\n";
+      return kZipNothingChanged;
+    case ZipOutcome::Refused:
+    case ZipOutcome::Failed:
+      *c.err << result.Message << "\n";
+      return kZipNothingChanged;
+  }
+  *c.out << ZipSummaryText(result, std::nullopt) << "\n";
+  if (result.Changed.empty() && result.NotTrashed.empty()) return kZipDone;
+  // Every file that stayed, one a line, for scripts.
+  for (const std::string& name : result.Changed) *c.err << "stayed (changed or in use): " << plan.Folder << name << "\n";
+  for (std::size_t i = 0; i < result.NotTrashed.size(); ++i)
+    *c.err << "stayed (" << (i < result.NotTrashedWhy.size() ? result.NotTrashedWhy[i] : "the trash refused it")
+           << "): " << plan.Folder << result.NotTrashed[i] << "\n";
+  return kZipSomeStayed;
+}
+
+int Undo(ZipCommandContext& c, const std::string& archive, bool yes) {
+  const std::string path = Absolute(archive);
+  const std::size_t slash = path.rfind('/');
+  const std::string name = path.substr(slash + 1);
+  if (!yes) {
+    std::string why;
+    if (!ReadZipManifest(path, &why)) {
+      *c.err << "The zip cannot be undone: " << why << ". Nothing was changed.\n";
+      return kZipNothingChanged;
+    }
+    if (!c.terminal) {
+      *c.err << "Not asked, as this is not a terminal: give --yes to undo without asking. Nothing was changed.\n";
+      return kZipNothingChanged;
+    }
+    if (!Ask(c, UndoQuestionText(path.substr(0, slash + 1), name))) {
+      *c.err << "Nothing was changed.\n";
+      return kZipNothingChanged;
+    }
+  }
+  const UndoResult result = UndoZip(path, c.undo);
+  if (result.Outcome != ZipOutcome::Done) {
+    *c.err << result.Message << "\n";
+    return kZipNothingChanged;
+  }
+  *c.out << UndoSummaryText(result, name) << "\n";
+  if (result.ArchiveTrashed) return kZipDone;
+  for (const std::string& stayed : result.Blocked) *c.err << "stayed in the trash (its place is taken): " << result.Folder << stayed << "\n";
+  for (const std::string& gone : result.Missing) *c.err << "not in the trash: " << result.Folder << gone << "\n";
+  if (result.Blocked.empty() && result.Missing.empty()) *c.err << "stayed: " << path << "\n";
+  return kZipSomeStayed;
+}
+
+}  // namespace
+
+int RunZipCommand(const std::vector<std::string>& args, ZipCommandContext& c) {
+  bool yes = false, subtree = false, undo = false;
+  std::vector<std::string> operands;
+  bool options = true;
+  for (const std::string& arg : args) {
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && arg == "--yes") {
+      yes = true;
+    } else if (options && arg == "--subtree") {
+      subtree = true;
+    } else if (options && arg == "--undo") {
+      undo = true;
+    } else if (options && (arg == "--help" || arg == "-h")) {
+      *c.out << kUsage;
+      return kZipDone;
+    } else if (options && arg.size() > 1 && arg.front() == '-') {
+      *c.err << "orbelan-zip: unknown option " << arg << "\n" << kUsage;
+      return kZipUsage;
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (operands.size() != 1 || operands.front().empty() || (undo && subtree)) {
+    *c.err << kUsage;
+    return kZipUsage;
+  }
+  if (subtree) {
+    *c.err << "orbelan-zip: --subtree is not available yet; only a folder's own files can be zipped. "
+              "Nothing was changed.\n";
+    return kZipNothingChanged;
+  }
+  return undo ? Undo(c, operands.front(), yes) : Zip(c, operands.front(), yes);
+}
+
+}  // namespace orbelan

@@ -1,0 +1,222 @@
+// Zipping killed with SIGKILL at every stage, in a child process: every original's bytes
+// are in the folder or in the trash under a record that leads back to their exact path,
+// and the next plan leaves no temporary archive behind.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+#include <gtest/gtest.h>
+
+#include "archive/folder_zipper.h"
+#include "platform/trash.h"
+#include "settings/settings.h"
+#include "tests/core/scan_tree_fixture.h"
+
+namespace orbelan {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// A temporary archive of ours: hidden, with our mark and ending in ".part".
+bool IsTemporaryArchive(const std::string& name) {
+  return name.front() == '.' && name.find(".orbelan-") != std::string::npos && name.ends_with(".part");
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  if (dir) ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ZipKillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.SetDefaults();
+    tree.Dir("Work");
+    folder = tree.PathOf("Work") + "/";
+    home = tree.PathOf("home/Trash");
+    options.Date = "2026-12-08";
+    options.HomeFolder = tree.PathOf("elsewhere");
+    options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
+      return MoveToTrash(path, home, entry, error);
+    };
+    std::mt19937 gen(5);
+    for (int i = 0; i < 12; ++i) {
+      std::string bytes;
+      for (int k = 0; k < 3000 + 700 * i; ++k) bytes += "word" + std::to_string(gen() % 97) + ' ';
+      const std::string name = (i % 3 == 0 ? "odd\\name " : "file ") + std::to_string(i) + (i == 5 ? "\n" : ".txt");
+      WriteAll(folder + name, bytes);
+      originals[name] = bytes;
+    }
+  }
+
+  // Runs the zip in a child that kills itself when killAt says so; waits for it.
+  void ZipAndDie(const std::function<void(ZipOptions&)>& killAt) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ZipOptions dying = options;
+      killAt(dying);
+      FolderZipper zipper(dying);
+      ZipPlan plan;
+      if (zipper.Plan(folder, settings, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      ::_exit(0);  // not killed: the stage was not reached
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+  }
+
+  // Every original is in the folder or in the trash, byte for byte, its record exact.
+  void ExpectEveryByteSafe() {
+    std::map<std::string, std::string> inTrash;
+    for (const std::string& info : Names(home + "/info")) {
+      const std::string name = info.substr(0, info.size() - std::string(".trashinfo").size());
+      const auto original = ReadTrashRecord(home, name, nullptr);
+      ASSERT_TRUE(original) << "an unreadable record: " << info;
+      struct stat st {};
+      if (::lstat((home + "/files/" + name).c_str(), &st) == 0) inTrash[*original] = ReadAll(home + "/files/" + name);
+    }
+    for (const auto& [name, bytes] : originals) {
+      struct stat st {};
+      if (::lstat((folder + name).c_str(), &st) == 0) {
+        EXPECT_EQ(ReadAll(folder + name), bytes) << name;
+      } else {
+        ASSERT_TRUE(inTrash.count(folder + name)) << name << " is neither in place nor in the trash";
+        EXPECT_EQ(inTrash[folder + name], bytes) << name;
+      }
+    }
+    // Whatever is in files/ has its record.
+    for (const std::string& name : Names(home + "/files"))
+      EXPECT_EQ(::access((home + "/info/" + name + ".trashinfo").c_str(), F_OK), 0) << name;
+  }
+
+  void ExpectNoTemporaryArchiveAfterThePlan() {
+    FolderZipper zipper(options);
+    ZipPlan plan;
+    zipper.Plan(folder, settings, plan);
+    for (const std::string& name : Names(folder)) EXPECT_FALSE(IsTemporaryArchive(name)) << name;
+  }
+
+  testing::TempTree tree;
+  Settings settings;
+  ZipOptions options;
+  std::string folder, home;
+  std::map<std::string, std::string> originals;
+};
+
+TEST_F(ZipKillTest, KilledInEachStageLosesNothing) {
+  // While writing (the temporary archive half written), while reading back, and while
+  // trashing (after some files went).
+  ZipAndDie([](ZipOptions& o) {
+    int reads = 0;
+    o.BeforeRead = [reads](const ZipMember&) mutable {
+      if (++reads == 6) ::raise(SIGKILL);
+    };
+  });
+  const std::vector<std::string> left = Names(folder);
+  EXPECT_EQ(std::count_if(left.begin(), left.end(), IsTemporaryArchive), 1);  // until the next plan
+  ExpectEveryByteSafe();
+  ExpectNoTemporaryArchiveAfterThePlan();
+
+  ZipAndDie([](ZipOptions& o) { o.AtStage = [](ZipStage s) { if (s == ZipStage::Verifying) ::raise(SIGKILL); }; });
+  ExpectEveryByteSafe();
+  ExpectNoTemporaryArchiveAfterThePlan();
+
+  ZipAndDie([this](ZipOptions& o) {
+    auto real = o.Trash;
+    int trashed = 0;
+    o.Trash = [real, trashed](const std::string& path, TrashEntry* entry, std::string* error) mutable {
+      const bool ok = real(path, entry, error);
+      if (++trashed == 4) ::raise(SIGKILL);
+      return ok;
+    };
+  });
+  ExpectEveryByteSafe();
+  EXPECT_EQ(Names(home + "/files").size(), 4u);
+  ExpectNoTemporaryArchiveAfterThePlan();
+}
+
+TEST_F(ZipKillTest, KilledAtRandomMomentsLosesNothing) {
+  std::mt19937 gen(11);
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      FolderZipper zipper(options);
+      ZipPlan plan;
+      if (zipper.Plan(folder, settings, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(gen() % 40000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ExpectEveryByteSafe();
+    ExpectNoTemporaryArchiveAfterThePlan();
+    // Put back what went, and take away a finished archive, for the next round.
+    for (const std::string& info : Names(home + "/info")) {
+      const std::string name = info.substr(0, info.size() - 10);
+      const auto original = ReadTrashRecord(home, name, nullptr);
+      ASSERT_TRUE(original);
+      if (::access((home + "/files/" + name).c_str(), F_OK) != 0) {
+        ::unlink((home + "/info/" + info).c_str());  // killed between the record and the move
+        continue;
+      }
+      ASSERT_TRUE(RestoreFromTrash(TrashEntry{home, name, *original}, nullptr));
+    }
+    for (const std::string& name : Names(folder))
+      if (name.ends_with(".zip")) ::unlink((folder + name).c_str());
+  }
+}
+
+TEST_F(ZipKillTest, ATemporaryArchiveStillBeingWrittenIsLeftAlone) {
+  // A run that is alive holds its lock: the next plan must not take its file away.
+  const std::string busy = folder + ".Work-2026-12-08.zip.orbelan-0badcafe.part";
+  const int fd = ::open(busy.c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    FolderZipper zipper(options);
+    ZipPlan plan;
+    zipper.Plan(folder, settings, plan);
+    ::_exit(::access(busy.c_str(), F_OK) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(fd);
+  ExpectNoTemporaryArchiveAfterThePlan();
+  // A user's own hidden file that merely looks alike stays.
+  WriteAll(folder + ".notes.part", "mine");
+  ExpectNoTemporaryArchiveAfterThePlan();
+  EXPECT_EQ(ReadAll(folder + ".notes.part"), "mine");
+}
+
+}  // namespace
+}  // namespace orbelan

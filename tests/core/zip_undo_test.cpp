@@ -1,0 +1,272 @@
+// Undo zip and orbelan-zip against real folders and a real trash: a zip undone gives back
+// a byte-identical folder; a manifest that names other places is refused; what stands at a
+// place now is never replaced; the command line's exit statuses.
+
+#include "archive/zip_undo.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <gtest/gtest.h>
+
+#include "archive/folder_zipper.h"
+#include "archive/zip_manifest.h"
+#include "cli/zip_command.h"
+#include "platform/trash.h"
+#include "settings/settings.h"
+#include "tests/core/scan_tree_fixture.h"
+
+namespace orbelan {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string Text(std::size_t n, const std::string& seed) {
+  std::string s;
+  while (s.size() < n) s += seed + " pack my box with five dozen liquor jugs. ";
+  s.resize(n);
+  return s;
+}
+
+// Every entry of a folder with its bytes (files), its target (links) or "<dir>", and mode.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  DIR* dir = ::opendir(folder.c_str());
+  while (dirent* e = dir ? ::readdir(dir) : nullptr) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    ::lstat((folder + name).c_str(), &st);
+    std::string what = std::to_string(st.st_mode) + ":";
+    if (S_ISREG(st.st_mode)) what += ReadAll(folder + name);
+    out[name] = what;
+  }
+  if (dir) ::closedir(dir);
+  return out;
+}
+
+// An archive of our own making with the manifest given: what a hostile archive could say.
+void WriteArchiveWithManifest(const std::string& path, const ZipManifest& manifest) {
+  archive* a = ::archive_write_new();
+  ::archive_write_set_format_zip(a);
+  ::archive_write_open_filename(a, path.c_str());
+  const std::string text = ManifestText(manifest);
+  archive_entry* e = ::archive_entry_new();
+  ::archive_entry_copy_pathname(e, kManifestName);
+  ::archive_entry_set_filetype(e, AE_IFREG);
+  ::archive_entry_set_perm(e, 0644);
+  ::archive_entry_set_size(e, static_cast<la_int64_t>(text.size()));
+  ::archive_write_header(a, e);
+  ::archive_write_data(a, text.data(), text.size());
+  ::archive_entry_free(e);
+  ::archive_write_close(a);
+  ::archive_write_free(a);
+}
+
+class UndoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.SetDefaults();
+    tree.Dir("Work");
+    folder = tree.PathOf("Work") + "/";
+    home = tree.PathOf("home/Trash");
+    zip.Date = "2026-12-08";
+    zip.HomeFolder = tree.PathOf("elsewhere");
+    zip.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
+      return MoveToTrash(path, home, entry, error);
+    };
+    undo.HomeTrash = home;
+  }
+  ZipResult Zip() {
+    FolderZipper zipper(zip);
+    ZipPlan plan;
+    const ZipResult planned = zipper.Plan(folder, settings, plan);
+    if (planned.Outcome != ZipOutcome::Done) return planned;
+    return zipper.Run(plan);
+  }
+
+  testing::TempTree tree;
+  Settings settings;
+  ZipOptions zip;
+  UndoOptions undo;
+  std::string folder;
+  std::string home;
+};
+
+TEST_F(UndoTest, UndoAfterAZipGivesBackTheFolderByteForByte) {
+  for (const std::string& name : {std::string("a.txt"), std::string("back\\slash"), std::string("cafe\xcc\x81"),
+                                  std::string("nl\nname"), std::string(250, 'z'), std::string("\xff\xfe")})
+    WriteAll(folder + name, Text(12000, name));
+  ::chmod((folder + "a.txt").c_str(), 0600);
+  WriteAll(folder + "kept.zip", "an archive of the user's");
+  tree.Dir("Work/sub");
+  const auto before = Snapshot(folder);
+
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  ASSERT_EQ(zipped.TrashedFiles, 6);
+  EXPECT_EQ(FindUndoableArchive(folder), zipped.ArchiveName);
+  const auto manifest = ReadZipManifest(folder + zipped.ArchiveName, nullptr);
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->Folder, folder);
+  EXPECT_EQ(manifest->Members.size(), 6u);
+
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.Restored, 6);
+  EXPECT_TRUE(r.ArchiveTrashed);
+  EXPECT_EQ(Snapshot(folder), before);
+  EXPECT_EQ(FindUndoableArchive(folder), std::nullopt);
+}
+
+TEST_F(UndoTest, WhatStandsThereNowIsNeverReplacedAndTheArchiveStays) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  WriteAll(folder + "b.txt", Text(20000, "b"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  WriteAll(folder + "a.txt", "a new file of the same name");
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.Restored, 1);
+  EXPECT_EQ(r.Blocked, std::vector<std::string>{"a.txt"});
+  EXPECT_FALSE(r.ArchiveTrashed);
+  EXPECT_EQ(ReadAll(folder + "a.txt"), "a new file of the same name");
+  EXPECT_EQ(ReadAll(folder + "b.txt"), Text(20000, "b"));
+  EXPECT_EQ(ReadAll(folder + zipped.ArchiveName).substr(0, 2), "PK");
+}
+
+TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
+  // A file of the parent's in the trash, and archives that claim it.
+  WriteAll(tree.PathOf("secret"), "the parent's");
+  ASSERT_TRUE(MoveToTrash(tree.PathOf("secret"), home, nullptr, nullptr));
+  tree.Dir("Work/dir");
+  ASSERT_EQ(::symlink("..", (folder + "up").c_str()), 0);
+  for (const std::string& name : {std::string("../secret"), std::string("/etc/passwd"), std::string("up/secret"),
+                                  std::string("dir/../../secret"), std::string("./x"), std::string("")}) {
+    ZipManifest hostile{folder, {{name, 12, 0}}};
+    WriteArchiveWithManifest(folder + "hostile.zip", hostile);
+    const UndoResult r = UndoZip(folder + "hostile.zip", undo);
+    EXPECT_EQ(r.Outcome, ZipOutcome::Refused) << name;
+    EXPECT_NE(r.Message.find("Nothing was changed."), std::string::npos) << r.Message;
+  }
+  EXPECT_FALSE(::access(tree.PathOf("secret").c_str(), F_OK) == 0);
+  EXPECT_EQ(::access((folder + "hostile.zip").c_str(), F_OK), 0);
+
+  // A manifest written for another folder: only entries recorded for this one are taken.
+  WriteAll(tree.PathOf("a.txt"), Text(20000, "outside"));
+  ASSERT_TRUE(MoveToTrash(tree.PathOf("a.txt"), home, nullptr, nullptr));
+  ZipManifest elsewhere{tree.PathOf("") , {{"a.txt", 20000, 0}}};
+  WriteArchiveWithManifest(folder + "elsewhere.zip", elsewhere);
+  const UndoResult r = UndoZip(folder + "elsewhere.zip", undo);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_NE(::access((folder + "a.txt").c_str(), F_OK), 0);
+
+  // Not an archive of ours at all.
+  WriteAll(folder + "plain.zip", "PK not really");
+  EXPECT_EQ(UndoZip(folder + "plain.zip", undo).Outcome, ZipOutcome::Refused);
+}
+
+TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
+  ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}};
+  const std::string text = ManifestText(m);
+  const auto back = ParseManifest(text, nullptr);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->Folder, m.Folder);
+  ASSERT_EQ(back->Members.size(), 2u);
+  EXPECT_EQ(back->Members[0].Name, "x\ny");
+  EXPECT_EQ(back->Members[0].Crc, 0xdeadbeefu);
+  for (const std::string& bad : {std::string(""), std::string("Orbelan zip manifest 2\n"),
+                                 text.substr(0, text.size() - 1), text + "Member=-1 00000000 a\n",
+                                 text + "Member=1 zz a\n", text + "Member=1 00000000 %zz\n",
+                                 std::string("Orbelan zip manifest 1\nFolder=relative/\n")})
+    EXPECT_FALSE(ParseManifest(bad, nullptr)) << bad;
+}
+
+class ZipCommandTest : public UndoTest {
+ protected:
+  int Run(const std::vector<std::string>& args, const std::string& input = "") {
+    std::istringstream in(input);
+    out.str("");
+    err.str("");
+    ZipCommandContext c;
+    c.settings = &settings;
+    c.in = &in;
+    c.out = &out;
+    c.err = &err;
+    c.terminal = terminal;
+    c.zip = zip;
+    c.undo = undo;
+    return RunZipCommand(args, c);
+  }
+  std::ostringstream out, err;
+  bool terminal = false;
+};
+
+TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
+  EXPECT_EQ(Run({}), kZipUsage);
+  EXPECT_EQ(Run({"--bogus", folder}), kZipUsage);
+  EXPECT_EQ(Run({folder, folder}), kZipUsage);
+  EXPECT_EQ(Run({"--help"}), kZipDone);
+  EXPECT_NE(out.str().find("--undo ARCHIVE"), std::string::npos);
+  EXPECT_EQ(Run({"--subtree", folder}), kZipNothingChanged);
+  EXPECT_NE(err.str().find("--subtree is not available yet"), std::string::npos);
+
+  // Nothing to zip: refused with the window's message.
+  EXPECT_EQ(Run({"--yes", folder}), kZipNothingChanged);
+  EXPECT_NE(err.str().find("has no files to zip"), std::string::npos) << err.str();
+
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  WriteAll(folder + "b.txt", Text(20000, "b"));
+  // Not a terminal and no --yes: nothing is asked, nothing changes.
+  EXPECT_EQ(Run({folder}), kZipNothingChanged);
+  // Asked on a terminal and declined.
+  terminal = true;
+  EXPECT_EQ(Run({folder}, "n\n"), kZipNothingChanged);
+  EXPECT_NE(err.str().find("Zip the files of this folder?"), std::string::npos);
+  EXPECT_NE(err.str().find("comes back only when the trash is emptied"), std::string::npos);
+  EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+  terminal = false;
+
+  // One file held open for writing stays: done, but status 3 and the file on stderr.
+  const int writer = ::open((folder + "b.txt").c_str(), O_WRONLY);
+  EXPECT_EQ(Run({"--yes", folder}), kZipSomeStayed);
+  ::close(writer);
+  EXPECT_NE(out.str().find("Zipped 2 files"), std::string::npos) << out.str();
+  EXPECT_NE(err.str().find("stayed (changed or in use): " + folder + "b.txt"), std::string::npos) << err.str();
+  const auto archive = FindUndoableArchive(folder);
+  ASSERT_TRUE(archive);
+
+  // Undo: a.txt comes back; b.txt never left, so it blocks nothing but is not in the trash.
+  EXPECT_EQ(Run({"--yes", "--undo", folder + *archive}), kZipSomeStayed);
+  EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+  EXPECT_NE(err.str().find("not in the trash: " + folder + "b.txt"), std::string::npos) << err.str();
+  ::unlink((folder + *archive).c_str());
+
+  // A clean zip and a clean undo: 0 and 0.
+  EXPECT_EQ(Run({"--yes", folder}), kZipDone);
+  const auto again = FindUndoableArchive(folder);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Run({"--yes", "--undo", folder + *again}), kZipDone);
+  EXPECT_EQ(ReadAll(folder + "b.txt"), Text(20000, "b"));
+  EXPECT_EQ(Run({"--yes", "--undo", folder + *again}), kZipNothingChanged);
+}
+
+}  // namespace
+}  // namespace orbelan
