@@ -90,6 +90,11 @@ void FolderCommands::Zip() {
   zip_->Start(rec->Path(), form_.settings, estimate);
 }
 
+void FolderCommands::UndoZip() {
+  if (form_.IsBusy()) return;
+  if (const FolderRec* rec = SelectedRecord()) zip_->StartUndo(rec->Path());
+}
+
 void FolderCommands::CancelZip(bool quiet) { zip_->Cancel(quiet); }
 
 void FolderCommands::ZipFinished(const QByteArray& folderPath, bool changed) {

@@ -29,6 +29,7 @@ class FolderCommands : public QObject {
   void Recycle();
   void RecycleDir();
   void Zip();
+  void UndoZip();
   // Esc, or the window closing (quiet: no question) while a zip runs.
   void CancelZip(bool quiet = false);
 

@@ -56,10 +56,67 @@ void FolderZipCommand::Start(const std::string& folderPath, const Settings& sett
   });
 }
 
+void FolderZipCommand::StartUndo(const std::string& folderPath) {
+  if (running_ || folderPath.empty()) return;
+  running_ = true;
+  quiet_ = false;
+  zipper_.reset();
+  plan_ = ZipPlan{};
+  plan_.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
+  emit started();
+  if (label_) {
+    label_->setText(QStringLiteral("Looking for the archive to undo..."));
+    label_->adjustSize();
+    label_->show();
+  }
+  worker_ = std::thread([this] {
+    undoArchive_ = FindUndoableArchive(plan_.Folder);
+    QMetaObject::invokeMethod(this, &FolderZipCommand::UndoFound, Qt::QueuedConnection);
+  });
+}
+
+void FolderZipCommand::UndoFound() {
+  Join();
+  if (label_) label_->hide();
+  const QString caption = QLatin1String(kUndoCaption);
+  if (!undoArchive_) {
+    interaction().ShowMessage(
+        window_,
+        QStringLiteral("The folder %1 holds no archive that Orbelan made, so there is no zip to undo.")
+            .arg(Shown(plan_.Folder)),
+        caption);
+    End(false);
+    return;
+  }
+  if (quiet_ || !interaction().AskYesNo(window_, Shown(UndoQuestionText(plan_.Folder, *undoArchive_)), caption)) {
+    End(false);
+    return;
+  }
+  if (label_) {
+    label_->setText(QStringLiteral("Putting the files back from the trash..."));
+    label_->adjustSize();
+    label_->show();
+  }
+  worker_ = std::thread([this] {
+    undoResult_ = UndoZip(plan_.Folder + *undoArchive_);
+    QMetaObject::invokeMethod(this, &FolderZipCommand::UndoRan, Qt::QueuedConnection);
+  });
+}
+
+void FolderZipCommand::UndoRan() {
+  Join();
+  const bool changed = undoResult_.Restored > 0 || undoResult_.ArchiveTrashed;
+  End(changed);
+  if (!quiet_)
+    interaction().ShowMessage(window_, Shown(UndoSummaryText(undoResult_, *undoArchive_)),
+                              QLatin1String(kUndoCaption));
+}
+
 void FolderZipCommand::Cancel(bool quiet) {
-  if (!running_ || !zipper_) return;
-  zipper_->CancelRequested = true;
+  if (!running_) return;
   if (quiet) quiet_ = true;
+  // Undo is not cancelled halfway: a file is either back or still in the trash.
+  if (zipper_) zipper_->CancelRequested = true;
 }
 
 void FolderZipCommand::Planned() {

@@ -12,6 +12,7 @@
 
 #include "settings/settings.h"
 #include "archive/folder_zipper.h"
+#include "archive/zip_undo.h"
 
 class QLabel;
 class QProgressBar;
@@ -29,6 +30,9 @@ class FolderZipCommand : public QObject {
   // Zips folderPath's own unzipped files. estimate: the saving the survey expects, when known.
   void Start(const std::string& folderPath, const Settings& settings,
              std::optional<std::int64_t> estimate);
+  // Undo zip: finds the newest archive Orbelan made in folderPath, asks, then puts its
+  // originals back from the trash on a worker thread and says what came back.
+  void StartUndo(const std::string& folderPath);
   // Esc: stops the work unless the archive already has its name (then it finishes).
   // quiet: the window is closing; no box is shown at the end.
   void Cancel(bool quiet = false);
@@ -39,6 +43,7 @@ class FolderZipCommand : public QObject {
   ZipOptions& OptionsForTests() { return options_; }
 
   static constexpr const char* kCaption = "Zip folder";
+  static constexpr const char* kUndoCaption = "Undo zip";
 
   // What the question says about disk space.
   static QString DiskSpaceText(const ZipPlan& plan);
@@ -53,6 +58,8 @@ class FolderZipCommand : public QObject {
  private:
   void Planned();
   void Ran();
+  void UndoFound();
+  void UndoRan();
   void ShowProgress();
   void End(bool changed);
   void Join();
@@ -67,6 +74,8 @@ class FolderZipCommand : public QObject {
   Settings settings_;
   ZipPlan plan_;
   ZipResult result_;
+  std::optional<std::string> undoArchive_;
+  UndoResult undoResult_;
   std::optional<std::int64_t> estimate_;
   bool running_ = false;
   bool quiet_ = false;

@@ -306,6 +306,7 @@ void TForm1::mnuAddFavorClick() { commands_->AddFavor(); }
 void TForm1::mnuRecycleClick() { commands_->Recycle(); }
 void TForm1::mnuRecycleDirClick() { commands_->RecycleDir(); }
 void TForm1::mnuZipClick() { commands_->Zip(); }
+void TForm1::mnuUndoZipClick() { commands_->UndoZip(); }
 
 // Scans the selected folder's subtree again and puts its records, figures and estimates in
 // place of the old ones; the rest of the list keeps what it had (F5 still rescans it all).

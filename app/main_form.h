@@ -123,6 +123,7 @@ class TForm1 : public QMainWindow {
   void mnuRecycleClick();
   void mnuRecycleDirClick();
   void mnuZipClick();
+  void mnuUndoZipClick();
   void mnuRescanFolderClick();
   void mFolderClick();
   void Lview1_colclick(int section);

@@ -52,6 +52,8 @@ void MainMenus::Build(TForm1& form) {
   // No shortcut: Ctrl+Z is everyone's undo, and this command puts files in the trash.
   mnuFZipAll = MakeAction(mFolder, "mnuFZipAll", "&Zip folder…", QKeySequence());
   QObject::connect(mnuFZipAll, &QAction::triggered, f, &TForm1::mnuZipClick);
+  mnuFUndoZip = MakeAction(mFolder, "mnuFUndoZip", "&Undo zip…", QKeySequence());
+  QObject::connect(mnuFUndoZip, &QAction::triggered, f, &TForm1::mnuUndoZipClick);
   mnuFIgnore = MakeAction(mFolder, "mnuFIgnore", "&ignore this path", QKeySequence(Qt::CTRL | Qt::Key_I));
   QObject::connect(mnuFIgnore, &QAction::triggered, f, &TForm1::mnuIgnorePathClick);
   mnuFAddFavor =
@@ -105,6 +107,8 @@ void MainMenus::Build(TForm1& form) {
   mnuRecycleDir->setVisible(false);
   QObject::connect(MakeAction(PopupMenu1, "mnuZip", "&Zip folder…"), &QAction::triggered, f,
                    &TForm1::mnuZipClick);
+  QObject::connect(MakeAction(PopupMenu1, "mnuUndoZip", "&Undo zip…"), &QAction::triggered, f,
+                   &TForm1::mnuUndoZipClick);
   QObject::connect(MakeAction(PopupMenu1, "mnuIgnorePath", "&ignore this path"), &QAction::triggered, f,
                    &TForm1::mnuIgnorePathClick);
   QObject::connect(MakeAction(PopupMenu1, "mnuAddFavor", "add to &favorites"), &QAction::triggered, f,
@@ -119,7 +123,7 @@ void MainMenus::Build(TForm1& form) {
 }
 
 void MainMenus::EnableFolderCommands(bool selected) {
-  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
+  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFUndoZip, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
     item->setEnabled(selected);
 }
 

@@ -21,6 +21,7 @@ struct MainMenus {
   QAction* mnuReadable = nullptr;
   QAction* mnuFExplore = nullptr;
   QAction* mnuFZipAll = nullptr;
+  QAction* mnuFUndoZip = nullptr;
   QAction* mnuFIgnore = nullptr;
   QAction* mnuFAddFavor = nullptr;
   QAction* mnuFProp = nullptr;

@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -205,6 +206,22 @@ bool PlaceWithoutReplacing(int dirFd, const std::string& from, const std::string
 // The mark in a temporary archive's name: ".<archive name>.orbelan-<8 hex digits>.part".
 constexpr std::string_view kTempMark = ".orbelan-";
 constexpr std::string_view kTempSuffix = ".part";
+
+// Whether the file carries extended attributes or ACLs. The zip writer keeps only bytes,
+// times and permissions: such a file would lose them once the trash is emptied, so it is
+// left where it is. The SELinux label is not counted: every file has one, and the system
+// gives it again.
+bool CarriesMetadata(const std::string& path) {
+  char names[4096];
+  const ssize_t size = ::llistxattr(path.c_str(), names, sizeof names);
+  if (size < 0) return errno == ERANGE;  // more names than fit: it has some
+  for (ssize_t at = 0; at < size;) {
+    const std::string_view attribute(names + at);
+    if (attribute != "security.selinux") return true;
+    at += static_cast<ssize_t>(attribute.size()) + 1;
+  }
+  return false;
+}
 
 bool IsTemporaryArchiveName(std::string_view name) {
   if (name.size() < 1 + kTempMark.size() + 8 + kTempSuffix.size() || name.front() != '.' ||
@@ -419,6 +436,10 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
   Done = 0;
   Total = 0;
 
+  // The archive is named after the folder's last component: it must be a real name.
+  if (plan.Folder.front() != '/' || plan.Folder.find("/./") != std::string::npos ||
+      plan.Folder.find("/../") != std::string::npos)
+    return Refuse("The folder " + plan.Folder + " must be named by an absolute path without \".\" or \"..\".");
   DirReader reader;
   if (!reader.OpenPath(plan.Folder))
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
@@ -449,6 +470,10 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
     if (!IsUnzippedFile(name, rules)) continue;  // ignored or already an archive
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;  // gone, a folder, a link, a pipe, a device
+    if (CarriesMetadata(plan.Folder + entry.Name)) {
+      plan.WithMetadata.emplace_back(name);
+      continue;
+    }
     ZipMember m;
     m.Name.assign(name);
     TakeStat(m, st);
@@ -461,6 +486,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
   }
   std::sort(plan.Members.begin(), plan.Members.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
+  std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());
 
   if (plan.Members.empty())
     return Refuse("The folder " + plan.Folder +
@@ -528,6 +554,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
 
   ZipResult result;
   result.ArchiveName = work.archiveName;
+  result.WithMetadata = plan.WithMetadata;
   struct stat archiveStat {};
   if (::fstat(work.temp.Fd(), &archiveStat) == 0) {
     result.ArchiveBytes = archiveStat.st_size;

@@ -49,6 +49,9 @@ struct ZipPlan {
   std::int64_t HardLinked = 0;  // members with other hard links (they free nothing)
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
+  // Files left out because a zip cannot hold what they carry besides their bytes (extended
+  // attributes, ACLs): they stay in the folder, named.
+  std::vector<std::string> WithMetadata;
   std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
 };
 
@@ -78,6 +81,7 @@ struct ZipResult {
   std::vector<std::string> Changed;     // changed since read, or in use: left where they are
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are
   std::vector<std::string> NotTrashedWhy;  // the trash's reason, one for each of NotTrashed
+  std::vector<std::string> WithMetadata;   // left out of the archive (see ZipPlan)
 };
 
 struct ZipOptions {

@@ -9,6 +9,9 @@ constexpr std::size_t kNamesListed = 10;
 
 std::string Files(std::int64_t n) { return n == 1 ? std::string("1 file") : GroupedNumber(n) + " files"; }
 
+// "1 file was", "2 files were".
+std::string FilesWere(std::int64_t n) { return Files(n) + (n == 1 ? " was" : " were"); }
+
 }  // namespace
 
 std::string NameList(const std::vector<std::string>& names) {
@@ -34,7 +37,11 @@ std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> est
                      Files(static_cast<std::int64_t>(plan.Members.size())) + ", " + GroupedNumber(plan.Bytes) +
                      " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
   if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
-  text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.\n\n";
+  text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.";
+  if (!plan.WithMetadata.empty())
+    text.append("\n") += Files(static_cast<std::int64_t>(plan.WithMetadata.size())) +
+            " with extended attributes or ACLs, which a zip cannot hold, stay as well: " + NameList(plan.WithMetadata);
+  text += "\n\n";
   text += ZipDiskSpaceText(plan);
   text += "\n\nOnce the archive has been checked, the original files go to the trash; nothing is deleted.";
   return text;
@@ -54,8 +61,12 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
   if (estimate) text += "; estimated " + GroupedNumber(*estimate);
   text += '.';
   if (!r.Changed.empty())
-    text += "\n\n" + Files(static_cast<std::int64_t>(r.Changed.size())) +
-            " changed after being read, or were in use, and stayed in the folder: " + NameList(r.Changed);
+    text.append("\n\n") += FilesWere(static_cast<std::int64_t>(r.Changed.size())) +
+            " in use or changed after being read, and stayed in the folder: " + NameList(r.Changed);
+  if (!r.WithMetadata.empty())
+    text.append("\n\n") += Files(static_cast<std::int64_t>(r.WithMetadata.size())) +
+            " with extended attributes or ACLs, which a zip cannot hold, stayed in the folder: " +
+            NameList(r.WithMetadata);
   if (!r.NotTrashed.empty()) {
     // Each with the trash's reason, as far as the list goes.
     std::vector<std::string> named;
@@ -63,7 +74,7 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
       named.push_back(i < r.NotTrashedWhy.size() && !r.NotTrashedWhy[i].empty()
                           ? r.NotTrashed[i] + " (" + r.NotTrashedWhy[i] + ")"
                           : r.NotTrashed[i]);
-    text += "\n\n" + Files(static_cast<std::int64_t>(r.NotTrashed.size())) +
+    text.append("\n\n") += Files(static_cast<std::int64_t>(r.NotTrashed.size())) +
             " could not be moved to the trash and stayed in the folder: " + NameList(named);
   }
   return text;
@@ -85,11 +96,12 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
   else
     text += "; the archive " + archiveName + " stays, as it holds files that did not come back.";
   if (!r.Blocked.empty())
-    text += "\n\n" + Files(static_cast<std::int64_t>(r.Blocked.size())) +
+    text.append("\n\n") += Files(static_cast<std::int64_t>(r.Blocked.size())) +
             " stayed in the trash because another file now stands at their place: " + NameList(r.Blocked);
   if (!r.Missing.empty())
-    text += "\n\n" + Files(static_cast<std::int64_t>(r.Missing.size())) +
-            " are no longer in the trash as they were zipped (the archive still holds them): " + NameList(r.Missing);
+    text.append("\n\n") += Files(static_cast<std::int64_t>(r.Missing.size())) +
+            (r.Missing.size() == 1 ? " is" : " are") +
+            " no longer in the trash as zipped (the archive still holds them): " + NameList(r.Missing);
   return text;
 }
 

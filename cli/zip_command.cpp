@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "archive/zip_messages.h"
+#include "platform/start_path.h"
 #include "settings/settings.h"
 
 namespace orbelan {
@@ -23,14 +24,9 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 nothing changed (refused, failed, cancelled or declined),\n"
     "2 usage error, 3 done but some files stayed where they were (listed on stderr).\n";
 
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path.front() == '/') return path;
-  char here[4096];
-  if (!::getcwd(here, sizeof here)) return path;
-  std::string base = here;
-  if (base != "/") base += '/';
-  return base + path;
-}
+// The path made absolute and tidied by its text ("." and repeated slashes dropped), as
+// orbelan-report takes its folder: "." must not become an archive named ".-<date>.zip".
+std::string Absolute(const std::string& path) { return AbsoluteFolderPath(path); }
 
 bool Ask(ZipCommandContext& c, const std::string& question) {
   *c.err << question << "\n\nProceed? [y/N] " << std::flush;

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
   libdeflate-dev libarchive-dev zlib1g-dev
   fonts-liberation fonts-dejavu-core
-  xdg-utils adwaita-qt6 qt6ct
+  xdg-utils adwaita-qt6 qt6ct trash-cli
   dpkg-dev desktop-file-utils appstream
 )
 

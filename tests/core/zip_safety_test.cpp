@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -205,6 +206,28 @@ TEST_F(ZipSafetyTest, HardLinkedFilesCountNothing) {
   struct stat single {};
   ASSERT_EQ(::stat((home + "/files/single.txt").c_str(), &single), 0);
   EXPECT_EQ(r.Freed, static_cast<std::int64_t>(single.st_blocks) * 512 - r.ArchiveAllocated);
+}
+
+TEST_F(ZipSafetyTest, FilesWithExtendedAttributesOrAclsStayAndAreNamed) {
+  WriteAll(At("plain.txt"), Text(20000, "p"));
+  WriteAll(At("tagged.txt"), Text(20000, "t"));
+  WriteAll(At("acl.txt"), Text(20000, "a"));
+  if (::setxattr(At("tagged.txt").c_str(), "user.origin", "camera", 6, 0) != 0)
+    GTEST_SKIP() << "this file system takes no user extended attributes";
+  // A minimal POSIX ACL entry list with one named user: what setfacl -m u:65534:r writes.
+  const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,
+                               2, 0, 4, 0, 0xfe, 0xff, 0, 0,  4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
+                               0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x20, 0, 4, 0, 0xff, 0xff, 0xff, 0xff};
+  const bool aclSet = ::setxattr(At("acl.txt").c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0;
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  std::vector<std::string> expected = {"tagged.txt"};
+  if (aclSet) expected.insert(expected.begin(), "acl.txt");
+  EXPECT_EQ(r.WithMetadata, expected);
+  EXPECT_EQ(r.TrashedFiles, aclSet ? 1 : 2);
+  EXPECT_TRUE(Exists(At("tagged.txt")));
+  EXPECT_FALSE(Exists(At("plain.txt")));
 }
 
 TEST_F(ZipSafetyTest, AFullDiskWhileWritingNamesItsCause) {

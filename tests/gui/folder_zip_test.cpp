@@ -333,6 +333,44 @@ TEST_F(FolderZipTest, ANameThatIsNotUtf8IsZippedAndNeverLost) {
   }
 }
 
+TEST_F(FolderZipTest, UndoZipPutsTheFilesBackAndTrashesTheArchive) {
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  WaitForZip();
+  const QString name = "Work-" + QDate::currentDate().toString(Qt::ISODate) + ".zip";
+  ASSERT_EQ(WorkNames(), (QStringList{".hidden", name, "old.zip"}));
+
+  // From the context menu's twin in the Folder menu, with the row still selected.
+  script_.shown.clear();
+  script_.yesNo = {true};
+  form_->findChild<QAction*>("mnuFUndoZip")->trigger();
+  EXPECT_TRUE(form_->IsBusy());
+  WaitForZip();
+  EXPECT_FALSE(form_->IsBusy());
+  ASSERT_EQ(script_.shown.size(), 2u);
+  EXPECT_EQ(script_.shown[0].kind, "question");
+  EXPECT_EQ(script_.shown[0].caption, "Undo zip");
+  EXPECT_TRUE(script_.shown[0].text.contains(name)) << script_.shown[0].text.toStdString();
+  EXPECT_EQ(script_.shown[1].caption, "Undo zip");
+  EXPECT_TRUE(script_.shown[1].text.startsWith("Put back 2 files of 2 in " + work_ + "; the archive " + name +
+                                               " went to the trash."))
+      << script_.shown[1].text.toStdString();
+  EXPECT_EQ(WorkNames(), (QStringList{"-dash 'quoted'.txt", ".hidden", "old.zip", "report.txt"}));
+  QFile back(work_ + "report.txt");
+  ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+  EXPECT_EQ(back.readAll(), Text(40000));
+  EXPECT_EQ(Record(work_)->NFiles, 3);  // counted again: the two files and old.zip
+
+  // A folder without an archive of ours says so and changes nothing.
+  script_.shown.clear();
+  form_->findChild<QAction*>("mnuUndoZip")->trigger();
+  WaitForZip();
+  ASSERT_EQ(script_.Texts("message").size(), 1);
+  EXPECT_TRUE(script_.Texts("message")[0].contains("holds no archive that Orbelan made"));
+  EXPECT_TRUE(script_.Texts("question").isEmpty());
+}
+
 TEST(FolderZipSummary, TellsDiskSpaceWhatStayedAndTheEstimateWhenKnown) {
   ZipResult r;
   r.Files = 1234;
@@ -354,7 +392,7 @@ TEST(FolderZipSummary, TellsDiskSpaceWhatStayedAndTheEstimateWhenKnown) {
   EXPECT_TRUE(text.startsWith("Zipped 1,234 files, 812,000,000 bytes into Photos-2026-12-07.zip "
                               "(204,000,000 bytes): no disk space comes back when the trash is emptied.\n\n"))
       << text.toStdString();
-  EXPECT_TRUE(text.contains("2 files changed after being read, or were in use, and stayed in the folder: a.log, b.txt"))
+  EXPECT_TRUE(text.contains("2 files were in use or changed after being read, and stayed in the folder: a.log, b.txt"))
       << text.toStdString();
   EXPECT_TRUE(text.endsWith("1 file could not be moved to the trash and stayed in the folder: "
                             "c.txt (the trash record could not be made (Permission denied))"))

@@ -643,6 +643,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
       {"mnuQuit", "&Quit", QKeySequence("Ctrl+Q"), true},
       {"mnuFExplore", "e&xplore", QKeySequence("Ctrl+E"), true},
       {"mnuFZipAll", "&Zip folder…", QKeySequence(), true},
+      {"mnuFUndoZip", "&Undo zip…", QKeySequence(), true},
       {"mnuFIgnore", "&ignore this path", QKeySequence("Ctrl+I"), true},
       {"mnuFAddFavor", "add to &favorites", QKeySequence("Ctrl+A"), true},
       {"mnuFProp", "&properties", QKeySequence("F4"), true},
@@ -655,6 +656,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
       {"mnuRecycle", "&recycle files", {}, false},
       {"mnuRecycleDir", "recycle &directory", {}, false},
       {"mnuZip", "&Zip folder…", {}, true},
+      {"mnuUndoZip", "&Undo zip…", {}, true},
       {"mnuIgnorePath", "&ignore this path", {}, true},
       {"mnuAddFavor", "add to &favorites", {}, true},
       {"mnuProperties", "&properties", {}, true},
@@ -673,7 +675,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
   QStringList folderItems;
   for (QAction* a : Child<QMenu>("mFolder")->actions())
     folderItems << (a->isSeparator() ? "-" : a->objectName());
-  EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFIgnore", "mnuFAddFavor",
+  EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFUndoZip", "mnuFIgnore", "mnuFAddFavor",
                                       "-", "mnuFProp", "mnuFRefresh", "mnuFRescan"}));
 }
 
