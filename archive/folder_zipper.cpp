@@ -428,8 +428,9 @@ std::optional<ZipResult> FolderZipper::RefuseWithoutSpace(const ZipPlan& plan, i
                 GroupedNumber(need) + " bytes may be needed, " + GroupedNumber(*free) + " bytes are free.");
 }
 
-ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rules,
-                             ZipPlan& plan) {
+// The checks every plan starts with: a real, absolute folder that is neither a file
+// system's root nor the home folder. Open in reader on success.
+ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader) {
   plan = ZipPlan{};
   plan.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
   Stage = static_cast<int>(ZipStage::Listing);
@@ -440,7 +441,6 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
   if (plan.Folder.front() != '/' || plan.Folder.find("/./") != std::string::npos ||
       plan.Folder.find("/../") != std::string::npos)
     return Refuse("The folder " + plan.Folder + " must be named by an absolute path without \".\" or \"..\".");
-  DirReader reader;
   if (!reader.OpenPath(plan.Folder))
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
   const int dirFd = reader.Fd();
@@ -456,7 +456,32 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
       home.st_dev == self.st_dev && home.st_ino == self.st_ino)
     return Refuse("The folder " + plan.Folder +
                   " is your home folder; Orbelan does not zip the home folder itself.");
+  return ZipResult{};
+}
 
+// A regular file found for the plan: a member, or left out when it carries metadata.
+static void AddToPlan(ZipPlan& plan, std::string_view name, const struct stat& st) {
+  if (CarriesMetadata(plan.Folder + std::string(name))) {
+    plan.WithMetadata.emplace_back(name);
+    return;
+  }
+  ZipMember m;
+  m.Name.assign(name);
+  TakeStat(m, st);
+  plan.Bytes += m.Size;
+  if (m.Links <= 1)
+    plan.Allocated += m.Allocated;
+  else
+    ++plan.HardLinked;
+  plan.Members.push_back(std::move(m));
+}
+
+ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rules,
+                             ZipPlan& plan) {
+  DirReader reader;
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+    return opened;
+  const int dirFd = reader.Fd();
   DirEntry entry;
   struct stat st {};
   while (reader.Next(entry)) {
@@ -470,24 +495,48 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
     if (!IsUnzippedFile(name, rules)) continue;  // ignored or already an archive
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;  // gone, a folder, a link, a pipe, a device
-    if (CarriesMetadata(plan.Folder + entry.Name)) {
-      plan.WithMetadata.emplace_back(name);
-      continue;
-    }
-    ZipMember m;
-    m.Name.assign(name);
-    TakeStat(m, st);
-    plan.Bytes += m.Size;
-    if (m.Links <= 1)
-      plan.Allocated += m.Allocated;
-    else
-      ++plan.HardLinked;
-    plan.Members.push_back(std::move(m));
+    AddToPlan(plan, name, st);
   }
+  return FinishPlan(plan, dirFd);
+}
+
+ZipResult FolderZipper::PlanFiles(const std::string& folderPath, const std::vector<std::string>& names,
+                                  ZipPlan& plan) {
+  DirReader reader;
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+    return opened;
+  const int dirFd = reader.Fd();
+  DirEntry entry;
+  while (reader.Next(entry))
+    if (entry.Hidden() && IsTemporaryArchiveName(entry.NameView()))
+      plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
+  for (const std::string& name : names) {
+    // Relative, without "." or ".." parts, and through real folders only (no links).
+    bool sound = !name.empty() && name.front() != '/' && name.back() != '/';
+    struct stat st {};
+    for (std::size_t start = 0; sound && start <= name.size();) {
+      std::size_t end = name.find('/', start);
+      if (end == std::string::npos) end = name.size();
+      const std::string part = name.substr(start, end - start);
+      sound = !part.empty() && part != "." && part != ".." &&
+              ::fstatat(dirFd, name.substr(0, end).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+              (end == name.size() ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode));
+      start = end + 1;
+    }
+    if (!sound)
+      return Refuse("The file " + plan.Folder + name + " is not an ordinary file below the folder." +
+                    kNothingChanged);
+    AddToPlan(plan, name, st);
+  }
+  return FinishPlan(plan, dirFd);
+}
+
+// The checks every plan ends with: files to zip, a folder that can be written, room for
+// the archive, disk space to gain; then the archive's name.
+ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   std::sort(plan.Members.begin(), plan.Members.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
   std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());
-
   if (plan.Members.empty())
     return Refuse("The folder " + plan.Folder +
                   " has no files to zip: hidden and ignored files, archives, links and subfolders are left as they are.");
@@ -506,6 +555,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
                                        : std::string()) +
                   ", less than one block." + kNothingChanged);
 
+  struct stat st {};
   for (int number = 1; number < 1000; ++number) {
     plan.ArchiveName = ArchiveNameFor(plan.Folder, options_.Date, number);
     if (::fstatat(dirFd, plan.ArchiveName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)

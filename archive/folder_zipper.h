@@ -16,6 +16,7 @@
 
 namespace orbelan {
 
+class DirReader;
 struct ScanRules;
 
 // One file to go into the archive, as it was when last seen.
@@ -116,6 +117,12 @@ class FolderZipper {
   // writable, with files, and room for the archive. Refused results carry the message.
   ZipResult Plan(const std::string& folderPath, const ScanRules& rules, ZipPlan& plan);
 
+  // Plans zipping the given files of folderPath into one archive in it: names relative to
+  // the folder, "sub/file" for files in its subfolders (no links, "." or ".." on the way).
+  // The same checks and refusals as Plan; undo puts such files back in their subfolders.
+  ZipResult PlanFiles(const std::string& folderPath, const std::vector<std::string>& names,
+                      ZipPlan& plan);
+
   // Writes, verifies, names the archive and trashes the originals: the stages below in
   // turn. Members get their CRC and storage filled in.
   ZipResult Run(ZipPlan& plan);
@@ -133,6 +140,8 @@ class FolderZipper {
   static std::int64_t SpaceNeeded(const ZipPlan& plan);
 
  private:
+  ZipResult OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader);
+  ZipResult FinishPlan(ZipPlan& plan, int dirFd);
   struct Work;  // one run's folder, temporary archive and buffer
   // The stages of Run. Each returns a result whose outcome is Done to go on.
   ZipResult WriteArchive(Work& work);    // under a temporary name, flushed to disk

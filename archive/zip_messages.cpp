@@ -89,6 +89,7 @@ std::string UndoQuestionText(const std::string& folder, const std::string& archi
 std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName) {
   if (r.Outcome != ZipOutcome::Done) return r.Message;
   std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + r.Folder;
+  if (r.InPlace > 0) text += " (" + GroupedNumber(r.InPlace) + " had never left)";
   if (r.ArchiveTrashed)
     text += "; the archive " + archiveName + " went to the trash.";
   else if (r.Blocked.empty() && r.Missing.empty())

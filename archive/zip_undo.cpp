@@ -202,7 +202,13 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
       if (Checksum(inTrash, size, crc) && size == m.Size && crc == m.Crc) chosen = it->second;
     }
     if (!chosen) {
-      result.Missing.push_back(m.Name);
+      // A file that never went (it was in use) and is still as zipped needs nothing.
+      std::int64_t size = 0;
+      std::uint32_t crc = 0;
+      if (Checksum(place, size, crc) && size == m.Size && crc == m.Crc)
+        ++result.InPlace;
+      else
+        result.Missing.push_back(m.Name);
       continue;
     }
     if (::lstat(place.c_str(), &st) == 0) {
@@ -215,7 +221,7 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     }
     ++result.Restored;
   }
-  if (result.Restored == 0 && result.Members > 0) {
+  if (result.Restored == 0 && result.InPlace < result.Members) {
     result.Outcome = ZipOutcome::Refused;
     result.Message = "None of the archive's files could be put back";
     if (!result.Blocked.empty()) result.Message += ": other files now stand at their places";

@@ -22,6 +22,7 @@ struct UndoResult {
   std::string Folder;                     // the archive's folder, ending in "/"
   std::int64_t Members = 0;               // originals the manifest names
   std::int64_t Restored = 0;              // put back
+  std::int64_t InPlace = 0;               // never left (in use, changed back): as zipped
   std::vector<std::string> Blocked;       // something else stands there now: left in the trash
   std::vector<std::string> Missing;       // not in the trash any more, or not as zipped
   bool ArchiveTrashed = false;            // all were back, and the archive went to the trash

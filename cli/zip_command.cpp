@@ -66,7 +66,7 @@ void WithProgress(ZipCommandContext& c, FolderZipper& zipper, const std::string&
 int Zip(ZipCommandContext& c, const std::string& folder, bool yes) {
   FolderZipper zipper(c.zip);
   ZipPlan plan;
-  const ZipResult planned = zipper.Plan(Absolute(folder), *c.settings, plan);
+  const ZipResult planned = zipper.Plan(Absolute(folder), c.settings->Rules(), plan);
   if (planned.Outcome != ZipOutcome::Done) {
     *c.err << planned.Message << "\n";
     return kZipNothingChanged;

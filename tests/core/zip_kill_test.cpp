@@ -57,7 +57,9 @@ std::vector<std::string> Names(const std::string& folder) {
 class ZipKillTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.SetDefaults();
+    Settings defaults;
+    defaults.SetDefaults();
+    rules = defaults.Rules();
     tree.Dir("Work");
     folder = tree.PathOf("Work") + "/";
     home = tree.PathOf("home/Trash");
@@ -85,7 +87,7 @@ class ZipKillTest : public ::testing::Test {
       killAt(dying);
       FolderZipper zipper(dying);
       ZipPlan plan;
-      if (zipper.Plan(folder, settings, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      if (zipper.Plan(folder, rules, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
       ::_exit(0);  // not killed: the stage was not reached
     }
     int status = 0;
@@ -119,12 +121,12 @@ class ZipKillTest : public ::testing::Test {
   void ExpectNoTemporaryArchiveAfterThePlan() {
     FolderZipper zipper(options);
     ZipPlan plan;
-    zipper.Plan(folder, settings, plan);
+    zipper.Plan(folder, rules, plan);
     for (const std::string& name : Names(folder)) EXPECT_FALSE(IsTemporaryArchive(name)) << name;
   }
 
   testing::TempTree tree;
-  Settings settings;
+  ScanRules rules;
   ZipOptions options;
   std::string folder, home;
   std::map<std::string, std::string> originals;
@@ -170,7 +172,7 @@ TEST_F(ZipKillTest, KilledAtRandomMomentsLosesNothing) {
     if (child == 0) {
       FolderZipper zipper(options);
       ZipPlan plan;
-      if (zipper.Plan(folder, settings, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      if (zipper.Plan(folder, rules, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
       ::_exit(0);
     }
     std::this_thread::sleep_for(std::chrono::microseconds(gen() % 40000));
@@ -204,7 +206,7 @@ TEST_F(ZipKillTest, ATemporaryArchiveStillBeingWrittenIsLeftAlone) {
   if (child == 0) {
     FolderZipper zipper(options);
     ZipPlan plan;
-    zipper.Plan(folder, settings, plan);
+    zipper.Plan(folder, rules, plan);
     ::_exit(::access(busy.c_str(), F_OK) == 0 ? 0 : 1);
   }
   int status = 0;

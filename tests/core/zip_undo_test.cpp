@@ -83,7 +83,9 @@ void WriteArchiveWithManifest(const std::string& path, const ZipManifest& manife
 class UndoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.SetDefaults();
+    Settings defaults;
+    defaults.SetDefaults();
+    rules = defaults.Rules();
     tree.Dir("Work");
     folder = tree.PathOf("Work") + "/";
     home = tree.PathOf("home/Trash");
@@ -97,13 +99,13 @@ class UndoTest : public ::testing::Test {
   ZipResult Zip() {
     FolderZipper zipper(zip);
     ZipPlan plan;
-    const ZipResult planned = zipper.Plan(folder, settings, plan);
+    const ZipResult planned = zipper.Plan(folder, rules, plan);
     if (planned.Outcome != ZipOutcome::Done) return planned;
     return zipper.Run(plan);
   }
 
   testing::TempTree tree;
-  Settings settings;
+  ScanRules rules;
   ZipOptions zip;
   UndoOptions undo;
   std::string folder;
@@ -183,6 +185,36 @@ TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
   EXPECT_EQ(UndoZip(folder + "plain.zip", undo).Outcome, ZipOutcome::Refused);
 }
 
+TEST_F(UndoTest, FilesOfSubfoldersZipAndComeBackToTheirSubfolders) {
+  tree.Dir("Work/a");
+  tree.Dir("Work/a/b");
+  WriteAll(folder + "top.txt", Text(15000, "top"));
+  WriteAll(folder + "a/mid.txt", Text(15000, "mid"));
+  WriteAll(folder + "a/b/deep\\name.txt", Text(15000, "deep"));
+  const auto before = Snapshot(folder + "a/b/");
+  FolderZipper zipper(zip);
+  ZipPlan plan;
+  ASSERT_EQ(zipper.PlanFiles(folder, {"top.txt", "a/mid.txt", "a/b/deep\\name.txt"}, plan).Outcome,
+            ZipOutcome::Done);
+  const ZipResult zipped = zipper.Run(plan);
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  EXPECT_EQ(zipped.TrashedFiles, 3);
+  EXPECT_NE(::access((folder + "a/mid.txt").c_str(), F_OK), 0);
+
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.Restored, 3);
+  EXPECT_TRUE(r.ArchiveTrashed);
+  EXPECT_EQ(ReadAll(folder + "a/mid.txt"), Text(15000, "mid"));
+  EXPECT_EQ(Snapshot(folder + "a/b/"), before);
+
+  // Names that leave the folder, or pass a link, are refused before anything is written.
+  ASSERT_EQ(::symlink("a", (folder + "link").c_str()), 0);
+  for (const std::string& bad : {std::string("../x"), std::string("a/../top.txt"), std::string("link/mid.txt"),
+                                 std::string("/etc/passwd"), std::string("a/")})
+    EXPECT_EQ(zipper.PlanFiles(folder, {bad}, plan).Outcome, ZipOutcome::Refused) << bad;
+}
+
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
   ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}};
   const std::string text = ManifestText(m);
@@ -217,6 +249,11 @@ class ZipCommandTest : public UndoTest {
   }
   std::ostringstream out, err;
   bool terminal = false;
+  Settings settings = [] {
+    Settings defaults;
+    defaults.SetDefaults();
+    return defaults;
+  }();
 };
 
 TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
@@ -253,11 +290,24 @@ TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
   const auto archive = FindUndoableArchive(folder);
   ASSERT_TRUE(archive);
 
-  // Undo: a.txt comes back; b.txt never left, so it blocks nothing but is not in the trash.
-  EXPECT_EQ(Run({"--yes", "--undo", folder + *archive}), kZipSomeStayed);
+  // Undo: a.txt comes back; b.txt never left and is as zipped: all is back, the archive goes.
+  EXPECT_EQ(Run({"--yes", "--undo", folder + *archive}), kZipDone);
   EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+  EXPECT_NE(out.str().find("Put back 1 file of 2 in " + folder + " (1 had never left)"), std::string::npos) << out.str();
+  EXPECT_NE(::access((folder + *archive).c_str(), F_OK), 0);
+
+  // A file changed since, and not in the trash: the archive holds the only copy, so it stays.
+  ASSERT_EQ(Run({"--yes", folder}), kZipDone);
+  const auto third = FindUndoableArchive(folder);
+  ASSERT_TRUE(third);
+  WriteAll(home + "/files/b.txt", "emptied and replaced");
+  EXPECT_EQ(Run({"--yes", "--undo", folder + *third}), kZipSomeStayed);
   EXPECT_NE(err.str().find("not in the trash: " + folder + "b.txt"), std::string::npos) << err.str();
-  ::unlink((folder + *archive).c_str());
+  EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+  EXPECT_EQ(ReadAll(folder + *third).substr(0, 2), "PK");
+  ::unlink((folder + *third).c_str());
+  ::rename((home + "/files/b.txt").c_str(), (folder + "b.txt").c_str());
+  WriteAll(folder + "b.txt", Text(20000, "b"));
 
   // A clean zip and a clean undo: 0 and 0.
   EXPECT_EQ(Run({"--yes", folder}), kZipDone);
