@@ -39,12 +39,15 @@ std::string CsvHeader() {
          "percent,priority,age";
 }
 
-std::string CsvEstimateHeader() { return ",saving,saving_low,saving_high,sampled"; }
+std::string CsvEstimateHeader() {
+  return ",saving,saving_low,saving_high,sampled,saving_bytes,allocated,fs_compressed";
+}
 
 std::string CsvEstimateFields(const SavingEstimate& estimate) {
-  if (!estimate.Known) return ",,,,";
+  if (!estimate.Known) return ",,,,,,,";
   std::string out;
-  for (std::int64_t n : {estimate.Saving, estimate.Low, estimate.High, estimate.Sampled}) {
+  for (std::int64_t n : {estimate.Disk, estimate.DiskLow, estimate.DiskHigh, estimate.Sampled,
+                         estimate.Saving, estimate.Allocated, estimate.FsCompressed}) {
     out.push_back(',');
     out += std::to_string(n);
   }
@@ -59,11 +62,11 @@ std::string EstimateTotalLine(const std::vector<SavingEstimate>& estimates) {
       ++unknown;
       continue;
     }
-    AddSize(saving, e.Saving);
-    AddSize(low, e.Low);
-    AddSize(high, e.High);
+    AddSize(saving, e.Disk);
+    AddSize(low, e.DiskLow);
+    AddSize(high, e.DiskHigh);
   }
-  std::string line = "Estimated saving: " + GroupedNumber(saving) + " bytes";
+  std::string line = "Estimated saving: " + GroupedNumber(saving) + " bytes of disk";
   if (low != high) line += " (" + GroupedNumber(low) + " to " + GroupedNumber(high) + ")";
   if (unknown > 0) {
     line += ", " + std::to_string(unknown) + (unknown == 1 ? " folder" : " folders") + " not estimated";
@@ -139,7 +142,7 @@ void WriteColumns(std::ostream& out, const ResultRows& rows, double today,
     cells[0] = TerminalSafe(cells[0]);
     if (columns == 7) {
       const bool known = index < estimates->size() && (*estimates)[index].Known;
-      cells[6] = known ? SizeText((*estimates)[index].Saving) : std::string();
+      cells[6] = known ? SizeText((*estimates)[index].Disk) : std::string();
     }
   };
 

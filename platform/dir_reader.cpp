@@ -210,6 +210,10 @@ bool DirReader::Stat(const char* name, EntryStat& out) const {
   out.Kind = KindOfMode(st.st_mode);
   out.Size = static_cast<std::int64_t>(st.st_size);
   out.Modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  out.Allocated = static_cast<std::int64_t>(st.st_blocks) * 512;
+  out.Inode = static_cast<std::uint64_t>(st.st_ino);
+  out.Links = static_cast<std::uint64_t>(st.st_nlink);
+  out.BlockSize = static_cast<std::int64_t>(st.st_blksize);
   return true;
 }
 

@@ -34,6 +34,10 @@ struct EntryStat {
   EntryKind Kind = EntryKind::Gone;
   std::int64_t Size = 0;      // bytes; a link's own size
   std::int64_t Modified = 0;  // last write, seconds since 1970 UTC
+  std::int64_t Allocated = 0; // st_blocks * 512: what it takes on disk (holes take nothing)
+  std::uint64_t Inode = 0;
+  std::uint64_t Links = 1;
+  std::int64_t BlockSize = 0; // the file system's preferred block (st_blksize)
 };
 
 class DirReader {

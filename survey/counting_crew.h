@@ -16,6 +16,7 @@
 
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
+#include "survey/disk_use.h"
 #include "survey/figures.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
@@ -39,11 +40,14 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules
   bool stopped = false;
   const bool drawing = drawer != nullptr && drawer->On();
   if (drawing) drawer->Begin();
+  DiskTally disk;
   while (reader.Next(entry)) {
     if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
         stat.Kind != EntryKind::Directory) {
       const bool unzipped =
           TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), rules);
+      if (unzipped && stat.Kind == EntryKind::File)
+        disk.Add(entry.NameView(), stat.Size, stat.Allocated, stat.Inode, stat.Links, stat.BlockSize);
       if (drawing && unzipped) {
         if (stat.Kind == EntryKind::File)
           drawer->Offer(entry.NameView(), stat.Size);
@@ -58,6 +62,7 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules
   }
   reader.Close();
   if (drawing && !stopped) rec.Draws = drawer->Finish();
+  if (!stopped) rec.Disk = disk.Finish();
   return !stopped;
 }
 

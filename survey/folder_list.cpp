@@ -29,6 +29,7 @@ void FolderRec::ClearCounts() {
   SzFiles = SzIgno = SzZips = 0;
   Recent = 0;
   Draws.reset();
+  Disk = DiskUse{};
 }
 
 void FolderRec::SetPath(std::string_view path) {

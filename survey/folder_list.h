@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "survey/disk_use.h"
+
 namespace orbelan {
 
 struct FileDraws;
@@ -32,6 +34,8 @@ struct FolderRec : FolderCounts {
 
   // A few files drawn by their bytes while counting, when the scan was asked for them.
   std::shared_ptr<const FileDraws> Draws;
+  // The disk space of the files behind Unzipped that are regular files.
+  DiskUse Disk;
 
   // Zeroes the counts and sizes and forgets the draws; the path stays.
   void ClearCounts();

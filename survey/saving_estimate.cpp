@@ -20,6 +20,7 @@
 
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
+#include "survey/disk_saving.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
@@ -751,9 +752,11 @@ bool FolderOpener::Open(DirReader& reader, const FolderRec& rec) {
   return OpenFolder(reader, rec, options_);
 }
 
-SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules,
-                                    const EstimateOptions& options, const std::atomic<bool>* stop,
-                                    FolderOpener* opener) {
+namespace {
+
+SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
+                                   const EstimateOptions& options, const std::atomic<bool>* stop,
+                                   FolderOpener* opener) {
   auto open = [&](DirReader& reader) {
     return opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options);
   };
@@ -789,6 +792,16 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
   constexpr std::size_t kKeep = 2 << 20;
   if (ws.in.size() > kKeep) std::vector<unsigned char>().swap(ws.in);
   if (ws.out.size() > kKeep) std::vector<unsigned char>().swap(ws.out);
+  return est;
+}
+
+}  // namespace
+
+SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules,
+                                    const EstimateOptions& options, const std::atomic<bool>* stop,
+                                    FolderOpener* opener) {
+  SavingEstimate est = EstimateFolderBytes(rec, rules, options, stop, opener);
+  AddDiskFigures(rec.Disk, est);
   return est;
 }
 

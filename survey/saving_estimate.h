@@ -30,6 +30,17 @@ struct SavingEstimate {
   std::int64_t Unreadable = 0; // bytes of files that could not be read (inside the interval)
   std::int64_t Bytes = 0;      // the folder's unzipped bytes as the estimate found them
   bool Exact() const { return Known && Low == High; }
+
+  // The same in disk space given back by zipping, once the originals are gone from the
+  // disk (the trash emptied): what the files take now less what the archive will take.
+  // Never below 0 (a zip that would cost space gives back nothing).
+  std::int64_t Disk = 0, DiskLow = 0, DiskHigh = 0;
+  std::int64_t Allocated = 0;     // the zipped files' allocated bytes now, each inode once
+  std::int64_t Held = 0;          // of those, what other names outside the folder keep
+  // Bytes of those files in extents the file system already compresses, and what they are
+  // estimated to take on disk (with a 95% interval).
+  std::int64_t FsCompressed = 0;
+  std::int64_t FsStored = 0, FsStoredLow = 0, FsStoredHigh = 0;
 };
 
 struct EstimateOptions {

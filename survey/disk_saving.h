@@ -1,0 +1,29 @@
+#pragma once
+// From bytes saved to disk space given back: the files' allocated blocks now, less the
+// blocks of the archive the zipper would write of them (its members' compressed data, the
+// per-member headers and the end record, rounded up to the file system's block).
+
+#include <cstdint>
+
+#include "survey/disk_use.h"
+#include "survey/saving_estimate.h"
+
+namespace orbelan {
+
+// The bytes of a zip as the zipper writes it (libarchive's zip writer with data
+// descriptors): per member a local header (30 bytes), its extended-timestamp and Unix
+// owner fields, a data descriptor and a central header (46 bytes) with its own fields,
+// 140 bytes in all plus the name twice; then the 22-byte end record. Members of 4 GiB or
+// more add a few bytes of Zip64 fields, lost in their size.
+inline constexpr std::int64_t kZipMemberBytes = 140;
+inline constexpr std::int64_t kZipEndBytes = 22;
+std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::int64_t dataBytes);
+
+// bytes rounded up to whole blocks of block bytes (4 KiB when unknown).
+std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block);
+
+// Fills the disk figures of est (Disk, DiskLow, DiskHigh, Allocated, Held) from the byte
+// figures it holds, the folder's disk use and what est says of file-system compression.
+void AddDiskFigures(const DiskUse& use, SavingEstimate& est);
+
+}  // namespace orbelan
