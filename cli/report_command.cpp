@@ -200,9 +200,9 @@ SavingEstimate AsEstimate(const SavingSum* sum) {
   SavingEstimate estimate;
   if (sum == nullptr || !sum->Any()) return estimate;
   estimate.Known = true;
-  estimate.Saving = sum->Saving;
-  estimate.Low = sum->Low;
-  estimate.High = sum->High;
+  estimate.Disk = sum->Saving;  // sums of the disk figures
+  estimate.DiskLow = sum->Low;
+  estimate.DiskHigh = sum->High;
   estimate.Sampled = sum->Sampled;
   return estimate;
 }

@@ -141,7 +141,7 @@ void AppendFolder(std::string& out, const SubtreeTotals& totals, std::int64_t in
   if (options.estimateOf != nullptr) {
     const SavingEstimate* estimate = (*options.estimateOf)(rec);
     if (estimate != nullptr && estimate->Known)
-      AppendSaving(out, estimate->Saving, estimate->Low, estimate->High, estimate->Sampled);
+      AppendSaving(out, estimate->Disk, estimate->DiskLow, estimate->DiskHigh, estimate->Sampled);
     else
       out += ",\"saving\":null";
   }

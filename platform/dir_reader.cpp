@@ -214,6 +214,7 @@ bool DirReader::Stat(const char* name, EntryStat& out) const {
   out.Inode = static_cast<std::uint64_t>(st.st_ino);
   out.Links = static_cast<std::uint64_t>(st.st_nlink);
   out.BlockSize = static_cast<std::int64_t>(st.st_blksize);
+  out.Device = static_cast<std::uint64_t>(st.st_dev);
   return true;
 }
 

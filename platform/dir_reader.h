@@ -38,6 +38,7 @@ struct EntryStat {
   std::uint64_t Inode = 0;
   std::uint64_t Links = 1;
   std::int64_t BlockSize = 0; // the file system's preferred block (st_blksize)
+  std::uint64_t Device = 0;
 };
 
 class DirReader {

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
-  libdeflate-dev libarchive-dev zlib1g-dev
+  libdeflate-dev libarchive-dev zlib1g-dev libzstd-dev liblzo2-dev
+  btrfs-progs
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
   dpkg-dev desktop-file-utils appstream

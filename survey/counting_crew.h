@@ -47,7 +47,8 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules
       const bool unzipped =
           TallyFile(rec, entry.NameView(), stat.Size, clock.DayNumber(stat.Modified), rules);
       if (unzipped && stat.Kind == EntryKind::File)
-        disk.Add(entry.NameView(), stat.Size, stat.Allocated, stat.Inode, stat.Links, stat.BlockSize);
+        disk.Add(entry.NameView(), stat.Size, stat.Allocated, stat.Inode, stat.Links, stat.BlockSize,
+                 stat.Device);
       if (drawing && unzipped) {
         if (stat.Kind == EntryKind::File)
           drawer->Offer(entry.NameView(), stat.Size);

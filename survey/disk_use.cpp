@@ -12,7 +12,9 @@ void DiskTally::Begin() {
 }
 
 void DiskTally::Add(std::string_view name, std::int64_t size, std::int64_t allocated,
-                    std::uint64_t inode, std::uint64_t links, std::int64_t blockSize) {
+                    std::uint64_t inode, std::uint64_t links, std::int64_t blockSize,
+                    std::uint64_t device) {
+  use_.Device = device;
   ++use_.Members;
   use_.NameBytes += static_cast<std::int64_t>(name.size());
   AddSize(use_.Bytes, std::max<std::int64_t>(size, 0));

@@ -20,6 +20,7 @@ struct DiskUse {
   std::int64_t NameBytes = 0;  // their names' bytes
   std::int64_t Bytes = 0;      // their sizes
   std::int64_t BlockSize = 0;  // the file system's block (st_blksize); 0 when none was seen
+  std::uint64_t Device = 0;    // st_dev of the files: which mount, and so whether it compresses
 
   std::int64_t Freeable() const { return Allocated - Held; }
 };
@@ -30,7 +31,7 @@ class DiskTally {
   void Begin();
   // A regular file counted into the folder's unzipped bytes.
   void Add(std::string_view name, std::int64_t size, std::int64_t allocated, std::uint64_t inode,
-           std::uint64_t links, std::int64_t blockSize);
+           std::uint64_t links, std::int64_t blockSize, std::uint64_t device);
   DiskUse Finish();
 
  private:

@@ -195,7 +195,7 @@ bool ShownSaving(const FolderRec& rec, const SavingTable* savings, const Subtree
   }
   const SavingEstimate* estimate = KnownSaving(rec, savings);
   if (estimate == nullptr) return false;
-  saving = estimate->Saving;
+  saving = estimate->Disk;
   return true;
 }
 

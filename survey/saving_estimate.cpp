@@ -22,6 +22,7 @@
 #include "survey/figures.h"
 #include "survey/disk_saving.h"
 #include "survey/file_draws.h"
+#include "survey/fs_compression.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
 #include "survey/saving_interval.h"
@@ -37,6 +38,9 @@ constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
 // cheaper than blocks that each read their history again.
 constexpr std::int64_t kWholeFileUnit = 64 * 1024;
+// Compressed extents a folder on a compressing mount has read whole to tell what they take;
+// beyond it, a sample of them.
+constexpr std::int64_t kFsBudget = 1 << 20;
 // Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
 std::int64_t AddSat(std::int64_t a, std::int64_t b) {
   AddSize(a, b);
@@ -801,6 +805,28 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
                                     const EstimateOptions& options, const std::atomic<bool>* stop,
                                     FolderOpener* opener) {
   SavingEstimate est = EstimateFolderBytes(rec, rules, options, stop, opener);
+  // Only folders on a mount that compresses have their files' extents asked for.
+  if (est.Known && rec.Disk.Members > 0) {
+    const FsCompression compression = CompressionOfFolder(rec.Disk.Device, rec.Path());
+    if (compression.Compresses()) {
+      DirReader reader;
+      if (opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options)) {
+        const FsMeasure fs = MeasureFsCompression(
+            reader.Fd(), [&](std::string_view name) { return IsUnzippedFile(name, rules); },
+            compression, options.Seed, kFsBudget, stop);
+        if (Stopped(stop)) return {};
+        est.FsCompressed = fs.Compressed;
+        est.FsStored = fs.Stored;
+        est.FsStoredLow = fs.StoredLow;
+        est.FsStoredHigh = fs.StoredHigh;
+        est.FsUnmeasured = fs.Unmeasured;
+        est.Sampled += fs.Read;
+      } else {
+        // Gone or swapped since the scan: what its blocks hold cannot be told.
+        est.FsCompressed = est.FsUnmeasured = est.FsStored = est.FsStoredHigh = rec.Disk.Allocated;
+      }
+    }
+  }
   AddDiskFigures(rec.Disk, est);
   return est;
 }

@@ -41,6 +41,7 @@ struct SavingEstimate {
   // estimated to take on disk (with a 95% interval).
   std::int64_t FsCompressed = 0;
   std::int64_t FsStored = 0, FsStoredLow = 0, FsStoredHigh = 0;
+  std::int64_t FsUnmeasured = 0;  // of FsCompressed, what FIEMAP or reading refused to tell
 };
 
 struct EstimateOptions {

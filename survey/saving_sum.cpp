@@ -31,12 +31,13 @@ void SavingSum::AddFolder(const SavingEstimate* estimate, std::int64_t unzippedB
     return;
   }
   ++Estimated;
-  AddSize(Saving, estimate->Saving);
-  AddSize(Low, estimate->Low);
-  AddSize(High, estimate->High);
+  // The disk space given back, as each folder's Saving column shows it.
+  AddSize(Saving, estimate->Disk);
+  AddSize(Low, estimate->DiskLow);
+  AddSize(High, estimate->DiskHigh);
   AddSize(Sampled, estimate->Sampled);
-  BelowSquares += Squared(estimate->Saving - estimate->Low);
-  AboveSquares += Squared(estimate->High - estimate->Saving);
+  BelowSquares += Squared(estimate->Disk - estimate->DiskLow);
+  AboveSquares += Squared(estimate->DiskHigh - estimate->Disk);
 }
 
 void SavingSum::Add(const SavingSum& other) {

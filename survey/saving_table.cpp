@@ -1,19 +1,12 @@
 #include "survey/saving_table.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 
 #include "survey/figures.h"
 
 namespace orbelan {
-namespace {
-
-// value / total as a whole percentage, rounded half up; total > 0.
-std::int64_t PercentOf(std::int64_t value, std::int64_t total) {
-  const __int128 scaled = static_cast<__int128>(std::max<std::int64_t>(value, 0)) * 200 / total;
-  return static_cast<std::int64_t>((scaled + 1) / 2);
-}
-
-}  // namespace
 
 const SavingEstimate* SavingTable::Find(const FolderRec& rec) const {
   const auto found = byRecord_.find(&rec);
@@ -24,35 +17,39 @@ void SavingTable::Set(const FolderRec& rec, const SavingEstimate& estimate) {
   byRecord_[&rec] = estimate;
 }
 
-std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes) {
+std::string DecimalSize(std::int64_t bytes) {
+  if (bytes < 1000) return GroupedNumber(std::max<std::int64_t>(bytes, 0)) + (bytes == 1 ? " byte" : " bytes");
+  static const char* const kUnits[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+  double value = static_cast<double>(bytes) / 1000.0;
+  std::size_t unit = 0;
+  // 999.95 kB and up rounds to 1,000.0 kB: the next unit reads better.
+  while (value >= 999.95 && unit + 1 < std::size(kUnits)) {
+    value /= 1000.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string SavingSentence(const SavingEstimate* estimate, std::int64_t /*unzippedBytes*/) {
   if (!estimate) return "Not estimated yet";
   if (!estimate->Known) return "Not estimated: none of its files could be read";
-  // The share is of the bytes the estimate found, which may have changed since the scan.
-  const std::int64_t total = estimate->Bytes > 0 ? estimate->Bytes : unzippedBytes;
-  if (estimate->Saving <= 0) {
-    std::string text = "Zipping would free nothing measurable";
-    // A few draws of a small folder may leave room above nothing: say how much.
-    if (!estimate->Exact() && total > 0 && PercentOf(estimate->High, total) >= 1)
-      text += " (at most " + std::to_string(PercentOf(estimate->High, total)) + "%)";
-    return text;
+  const bool exact = estimate->DiskLow == estimate->DiskHigh;
+  std::string text;
+  if (estimate->Disk <= 0) {
+    text = "Gives back no disk space";
+    // A sample may leave room above nothing: say how much.
+    if (!exact && estimate->DiskHigh > 0) text += ", at most " + DecimalSize(estimate->DiskHigh);
+  } else {
+    text = std::string("Gives back ") + (exact ? "" : "about ") + DecimalSize(estimate->Disk) + " of disk";
+    if (!exact)
+      text += ", between " + DecimalSize(estimate->DiskLow) + " and " + DecimalSize(estimate->DiskHigh);
   }
-  std::string text = "Zipping would free ";
-  if (!estimate->Exact()) text += "about ";
-  text += GroupedNumber(estimate->Saving) + " bytes";
-  if (total <= 0) return text;
-  const std::int64_t percent = PercentOf(estimate->Saving, total);
-  text += " (" + std::to_string(percent) + "%";
-  if (!estimate->Exact()) {
-    const std::int64_t margin = std::max<std::int64_t>(
-        PercentOf(std::max(estimate->Saving - estimate->Low, estimate->High - estimate->Saving), total), 1);
-    // The few draws of a small folder give a wide interval; "± m" past 0 or 100 would say
-    // what cannot be, so such an interval is given by its ends.
-    if (percent - margin < 0 || percent + margin > 100)
-      text += ", between " + std::to_string(PercentOf(estimate->Low, total)) + "% and " +
-              std::to_string(std::min<std::int64_t>(PercentOf(estimate->High, total), 100)) + "%";
-    else
-      text += " \u00b1 " + std::to_string(margin) + "%";
-  }
+  text += " (file contents shrink by " + DecimalSize(std::max<std::int64_t>(estimate->Saving, 0));
+  // What could not be read or measured is inside the interval; say how much it was.
+  const std::int64_t unmeasured = estimate->Unreadable + estimate->FsUnmeasured;
+  if (unmeasured > 0) text += "; " + DecimalSize(unmeasured) + " could not be measured";
   return text + ")";
 }
 

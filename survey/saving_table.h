@@ -29,14 +29,17 @@ class SavingTable {
 };
 
 
-// The sentence the properties dialog shows for a folder of unzippedBytes:
-// "Zipping would free about 184,320,000 bytes (30% ± 3%)", "Zipping would free 1,234 bytes
-// (40%)" when exact, "Zipping would free nothing measurable" (plus " (at most 12%)" when a
-// sample leaves room above nothing), "Not estimated yet" (no entry) or "Not estimated: none
-// of its files could be read". The percentages are of the bytes the estimate found (the
-// folder's Unzipped bytes when it tells none); the margin is the wider side of the interval,
-// never shown as 0
-// when the interval has a width.
+// The sentence the properties dialog shows for a folder: the disk space zipping gives back
+// and how much the file contents shrink, "Gives back about 19.3 MB of disk, between 18.9 MB
+// and 19.6 MB (file contents shrink by 1.4 MB)", "Gives back 8.2 kB of disk (file contents
+// shrink by 3.1 kB)" when exact, "Gives back no disk space" (", at most 12.3 kB" when a
+// sample leaves room above nothing), with what could not be measured named in the
+// parenthesis; "Not estimated yet" (no entry) or "Not estimated: none of its files could be
+// read". unzippedBytes is no longer needed and kept for the callers.
 std::string SavingSentence(const SavingEstimate* estimate, std::int64_t unzippedBytes);
+
+// Bytes in decimal units with one decimal, as a desktop shows file sizes: "999 bytes",
+// "19.3 MB".
+std::string DecimalSize(std::int64_t bytes);
 
 }  // namespace orbelan

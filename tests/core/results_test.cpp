@@ -204,9 +204,9 @@ TEST_F(ResultsTest, BlankColumnKeepsScanOrder) {
 SavingEstimate Estimated(std::int64_t saving, std::int64_t low, std::int64_t high) {
   SavingEstimate estimate;
   estimate.Known = true;
-  estimate.Saving = saving;
-  estimate.Low = low;
-  estimate.High = high;
+  estimate.Disk = saving;  // the column shows the disk figures
+  estimate.DiskLow = low;
+  estimate.DiskHigh = high;
   return estimate;
 }
 

@@ -51,45 +51,53 @@ TEST_F(SavingTableTest, EntriesAreFoundByTheirRecordUntilCleared) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
+// An estimate in disk space, with the bytes the contents shrink by.
+SavingEstimate DiskEstimate(std::int64_t disk, std::int64_t low, std::int64_t high, std::int64_t bytes) {
+  SavingEstimate e;
+  e.Known = true;
+  e.Disk = disk;
+  e.DiskLow = low;
+  e.DiskHigh = high;
+  e.Saving = e.Low = e.High = bytes;
+  return e;
+}
+
 TEST_F(SavingTableTest, SentenceForEveryState) {
   EXPECT_EQ(SavingSentence(nullptr, 1000), "Not estimated yet");
   SavingEstimate unreadable;
   EXPECT_EQ(SavingSentence(&unreadable, 1000), "Not estimated: none of its files could be read");
   EXPECT_EQ(SavingSentence(&unreadable, 0), "Not estimated: none of its files could be read");
 
-  // Sampled: 30% of 614,400,000 with a margin of 3 points.
-  EXPECT_EQ(Sentence(184'320'000, 165'888'000, 202'752'000, 614'400'000),
-            "Zipping would free about 184,320,000 bytes (30% \u00b1 3%)");
-  // The wider side of a lopsided interval is the margin; halves round up.
-  EXPECT_EQ(Sentence(500, 450, 625, 1000),
-            "Zipping would free about 500 bytes (50% \u00b1 13%)");
-  // A wide interval that "±" would carry past 0% or 100% is given by its ends.
-  EXPECT_EQ(Sentence(73'000, 16'000, 100'000, 100'000),
-            "Zipping would free about 73,000 bytes (73%, between 16% and 100%)");
-  EXPECT_EQ(Sentence(20'000, 0, 45'000, 100'000),
-            "Zipping would free about 20,000 bytes (20%, between 0% and 45%)");
-  // A narrow interval never reads as an exact figure.
-  EXPECT_EQ(Sentence(40'000'000, 39'999'999, 40'000'001, 100'000'000),
-            "Zipping would free about 40,000,000 bytes (40% \u00b1 1%)");
-  // Exact (compressed whole): no "about", no margin.
-  EXPECT_EQ(Sentence(1234, 1234, 1234, 4000),
-            "Zipping would free 1,234 bytes (31%)");
-  // Nothing measured, but a sample that leaves room above it says how much.
-  EXPECT_EQ(Sentence(0, 0, 2000, 100'000),
-            "Zipping would free nothing measurable (at most 2%)");
-  EXPECT_EQ(Sentence(0, 0, 40'090, 100'000),
-            "Zipping would free nothing measurable (at most 40%)");
-  EXPECT_EQ(Sentence(0, 0, 400, 100'000),
-            "Zipping would free nothing measurable");
-  EXPECT_EQ(Sentence(0, 0, 0, 100'000),
-            "Zipping would free nothing measurable");
-  // The share is of the bytes the estimate found when it tells them.
-  SavingEstimate grown = Estimate(300, 300, 300);
-  grown.Bytes = 3000;
-  EXPECT_EQ(SavingSentence(&grown, 1000), "Zipping would free 300 bytes (10%)");
-  // No Unzipped bytes to relate to: the bytes alone.
-  EXPECT_EQ(Sentence(10, 10, 10, 0),
-            "Zipping would free 10 bytes");
+  auto sentence = [](const SavingEstimate& e) { return SavingSentence(&e, 0); };
+  // Tiny files: the disk given back dwarfs what their contents shrink by.
+  EXPECT_EQ(sentence(DiskEstimate(19'300'000, 19'300'000, 19'300'000, 1'400'000)),
+            "Gives back 19.3 MB of disk (file contents shrink by 1.4 MB)");
+  EXPECT_EQ(sentence(DiskEstimate(19'320'000, 18'900'000, 19'640'000, 1'400'000)),
+            "Gives back about 19.3 MB of disk, between 18.9 MB and 19.6 MB (file contents shrink by 1.4 MB)");
+  // Nothing comes back (a hard link elsewhere keeps the blocks), and what a sample leaves open.
+  EXPECT_EQ(sentence(DiskEstimate(0, 0, 0, 970'000)),
+            "Gives back no disk space (file contents shrink by 970.0 kB)");
+  EXPECT_EQ(sentence(DiskEstimate(0, 0, 12'288, 5000)),
+            "Gives back no disk space, at most 12.3 kB (file contents shrink by 5.0 kB)");
+  // What could not be read or measured is named.
+  SavingEstimate partial = DiskEstimate(8192, 4096, 40'960, 3000);
+  partial.Unreadable = 20'000;
+  partial.FsUnmeasured = 1'000'000;
+  EXPECT_EQ(sentence(partial),
+            "Gives back about 8.2 kB of disk, between 4.1 kB and 41.0 kB (file contents shrink by 3.0 kB; "
+            "1.0 MB could not be measured)");
+}
+
+TEST_F(SavingTableTest, DecimalSizesReadAsADesktopShowsThem) {
+  EXPECT_EQ(DecimalSize(0), "0 bytes");
+  EXPECT_EQ(DecimalSize(1), "1 byte");
+  EXPECT_EQ(DecimalSize(999), "999 bytes");
+  EXPECT_EQ(DecimalSize(1000), "1.0 kB");
+  EXPECT_EQ(DecimalSize(999'949), "999.9 kB");
+  EXPECT_EQ(DecimalSize(999'950), "1.0 MB");
+  EXPECT_EQ(DecimalSize(19'300'000), "19.3 MB");
+  EXPECT_EQ(DecimalSize(1'234'567'890'123), "1.2 TB");
+  EXPECT_EQ(DecimalSize(-5), "0 bytes");
 }
 
 TEST_F(SavingTableTest, GroupedNumbersHaveNoPadding) {

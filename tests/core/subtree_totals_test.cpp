@@ -143,9 +143,9 @@ TEST(SubtreeTotals, ATreeTwentyThousandLevelsDeepAddsUpWithoutRecursion) {
 SavingEstimate Estimate(std::int64_t saving, std::int64_t low, std::int64_t high) {
   SavingEstimate e;
   e.Known = true;
-  e.Saving = saving;
-  e.Low = low;
-  e.High = high;
+  e.Disk = saving;  // sums are of the disk figures
+  e.DiskLow = low;
+  e.DiskHigh = high;
   return e;
 }
 

@@ -1,0 +1,385 @@
+#include "survey/fs_compression.h"
+
+#include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <lzo/lzo1x.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "platform/dir_reader.h"
+#include "survey/random_bits.h"
+#include "survey/saving_interval.h"
+
+namespace orbelan {
+namespace {
+
+// The file system's compressed extents hold at most this many bytes of the file, each
+// compressed on its own.
+constexpr std::int64_t kChunkBytes = 128 * 1024;
+// Draws of extents in a folder with more compressed bytes than the budget.
+constexpr int kExtentDraws = 16;
+// The kernel's codecs are not the libraries' builds (versions, zstd's window, zlib fed page by
+// page): what they store may differ from what the libraries make of the same chunk. Against
+// compsize, zstd matched to the sector on logs; the kernel's zlib stored 7.6% more than
+// compress2 at the same level. So two points of the compressed bytes below, and above two
+// points for zstd, ten for zlib and LZO (whose kernel framing is only modelled).
+constexpr double kCodecErrorBelow = 0.02;
+double CodecErrorAbove(FsCodec codec) { return codec == FsCodec::Zstd ? 0.02 : 0.10; }
+
+int LevelAfterColon(std::string_view value) {
+  const std::size_t colon = value.find(':');
+  if (colon == std::string_view::npos) return 0;
+  int level = 0;
+  for (char c : value.substr(colon + 1)) {
+    if (c < '0' || c > '9') return 0;
+    level = std::min(level * 10 + (c - '0'), 99);
+  }
+  return level;
+}
+
+// The mountinfo fields escape spaces and such as octal; options never need unescaping here.
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    if (end > at) out.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+struct MountTable {
+  std::mutex mutex;
+  std::vector<MountCompression> mounts;
+  std::vector<std::pair<std::uint64_t, FsCompression>> known;  // by device, as found
+  int watch = -1;  // /proc/self/mountinfo kept open: poll tells when a mount came or went
+
+  // Forgets what it knows when the mounts changed since it last looked (a device number
+  // freed by an unmount is soon given to the next mount).
+  void ForgetIfChanged() {
+    if (watch < 0) watch = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (watch < 0) {
+      known.clear();  // cannot tell: look again every time
+      return;
+    }
+    struct pollfd p {watch, POLLPRI, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0) known.clear();
+  }
+
+  void Reread() {
+    std::ifstream in("/proc/self/mountinfo");
+    std::stringstream text;
+    text << in.rdbuf();
+    mounts = ParseMountCompression(text.str());
+  }
+};
+
+MountTable& Table() {
+  static MountTable table;
+  return table;
+}
+
+std::int64_t RoundUp(std::int64_t n, std::int64_t sector) { return (n + sector - 1) / sector * sector; }
+
+}  // namespace
+
+FsCompression CompressionFromOptions(std::string_view fsType, std::string_view superOptions) {
+  FsCompression result;
+  if (fsType != "btrfs") return result;  // the others' st_blocks already tell compressed space
+  std::size_t at = 0;
+  while (at <= superOptions.size()) {
+    const std::size_t end = std::min(superOptions.find(',', at), superOptions.size());
+    const std::string_view option = superOptions.substr(at, end - at);
+    at = end + 1;
+    std::string_view value;
+    if (option.rfind("compress=", 0) == 0) value = option.substr(9);
+    else if (option.rfind("compress-force=", 0) == 0) value = option.substr(15);
+    else continue;
+    const std::string_view codec = value.substr(0, value.find(':'));
+    if (codec == "zstd") result.Codec = FsCodec::Zstd;
+    else if (codec == "zlib") result.Codec = FsCodec::Zlib;
+    else if (codec == "lzo") result.Codec = FsCodec::Lzo;
+    else result.Codec = FsCodec::None;  // "no", or a codec unknown to us: taken as stored plain
+    result.Level = LevelAfterColon(value);
+  }
+  return result;
+}
+
+std::vector<MountCompression> ParseMountCompression(std::string_view mountinfo) {
+  std::vector<MountCompression> out;
+  std::size_t at = 0;
+  while (at < mountinfo.size()) {
+    const std::size_t end = std::min(mountinfo.find('\n', at), mountinfo.size());
+    const std::vector<std::string_view> f = Fields(mountinfo.substr(at, end - at));
+    at = end + 1;
+    // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
+    const auto dash = std::find(f.begin(), f.end(), std::string_view("-"));
+    if (f.size() < 6 || dash == f.end() || f.end() - dash < 4) continue;
+    const std::string_view dev = f[2];
+    const std::size_t colon = dev.find(':');
+    if (colon == std::string_view::npos) continue;
+    unsigned major = 0, minor = 0;
+    for (char c : dev.substr(0, colon)) major = major * 10 + static_cast<unsigned>(c - '0');
+    for (char c : dev.substr(colon + 1)) minor = minor * 10 + static_cast<unsigned>(c - '0');
+    MountCompression m;
+    m.Device = makedev(major, minor);
+    // Octal escapes (\040 for a blank) decoded.
+    const std::string_view point = f[4];
+    for (std::size_t i = 0; i < point.size(); ++i) {
+      if (point[i] == '\\' && i + 3 < point.size() &&
+          point.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos) {
+        m.Point.push_back(static_cast<char>((point[i + 1] - '0') * 64 + (point[i + 2] - '0') * 8 + (point[i + 3] - '0')));
+        i += 3;
+      } else {
+        m.Point.push_back(point[i]);
+      }
+    }
+    m.Compression = CompressionFromOptions(dash[1], dash[3]);
+    out.push_back(m);
+  }
+  return out;
+}
+
+FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path) {
+  MountTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.ForgetIfChanged();
+  for (const auto& [dev, compression] : table.known) {
+    if (dev == device) return compression;
+  }
+  table.Reread();
+  const MountCompression* found = nullptr;
+  // The last mount of a device is the one on top.
+  for (const MountCompression& m : table.mounts) {
+    if (m.Device == device) found = &m;
+  }
+  if (found == nullptr) {
+    std::size_t longest = 0;
+    for (const MountCompression& m : table.mounts) {
+      const std::string_view point = m.Point;
+      const bool below = path.substr(0, point.size()) == point &&
+                         (point.size() == path.size() || point == "/" || path[point.size()] == '/');
+      if (below && point.size() >= longest) {
+        longest = point.size();
+        found = &m;
+      }
+    }
+  }
+  const FsCompression compression = found != nullptr ? found->Compression : FsCompression{};
+  table.known.emplace_back(device, compression);
+  return compression;
+}
+
+std::int64_t StoredChunkBytes(const FsCompression& c, const unsigned char* data, std::size_t size,
+                              std::int64_t sector) {
+  const auto plain = static_cast<std::int64_t>(size);
+  if (size == 0) return 0;
+  std::int64_t packed = plain;
+  thread_local std::vector<unsigned char> out;
+  switch (c.Codec) {
+    case FsCodec::None:
+      return RoundUp(plain, sector);
+    case FsCodec::Zstd: {
+      out.resize(ZSTD_compressBound(size));
+      const std::size_t n = ZSTD_compress(out.data(), out.size(), data, size, c.Level > 0 ? c.Level : 3);
+      if (!ZSTD_isError(n)) packed = static_cast<std::int64_t>(n);
+      break;
+    }
+    case FsCodec::Zlib: {
+      uLongf n = compressBound(static_cast<uLong>(size));
+      out.resize(n);
+      if (compress2(out.data(), &n, data, static_cast<uLong>(size), c.Level > 0 ? c.Level : 3) == Z_OK)
+        packed = static_cast<std::int64_t>(n);
+      break;
+    }
+    case FsCodec::Lzo: {
+      // Page by page, each segment behind a 4-byte length, the whole behind another 4.
+      static const bool ready = lzo_init() == LZO_E_OK;
+      if (!ready) break;
+      thread_local std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
+      out.resize(4096 + 4096 / 16 + 64 + 3);
+      std::int64_t total = 4;
+      for (std::size_t page = 0; page < size; page += 4096) {
+        lzo_uint n = 0;
+        const std::size_t len = std::min<std::size_t>(4096, size - page);
+        lzo1x_1_compress(data + page, len, out.data(), &n, work.data());
+        // A segment's header never straddles a sector: the rest of the sector is skipped.
+        if (total % sector > sector - 4) total = RoundUp(total, sector);
+        total += 4 + static_cast<std::int64_t>(n);
+      }
+      packed = total;
+      break;
+    }
+  }
+  const std::int64_t stored = RoundUp(packed, sector);
+  return stored < RoundUp(plain, sector) ? stored : RoundUp(plain, sector);
+}
+
+namespace {
+
+struct Extent {
+  std::uint32_t file;
+  std::int64_t logical, length;
+};
+
+// A weighted reservoir of one: each draw ends on an extent with probability in proportion
+// to its bytes.
+struct ExtentDraws {
+  std::array<Extent, kExtentDraws> chosen{};
+  std::int64_t offered = 0;
+  std::uint64_t state;
+  explicit ExtentDraws(std::uint64_t seed) : state(seed) {}
+  void Offer(const Extent& e) {
+    offered += e.length;
+    const double share = static_cast<double>(e.length) / static_cast<double>(offered);
+    for (Extent& c : chosen) {
+      if (UnitInterval(SplitMix64(state)) < share) c = e;
+    }
+  }
+};
+
+constexpr int kFiemapBatch = 64;
+
+// The extents of an open file the file system stores compressed; false when FIEMAP is
+// refused. Extents not yet written (delayed allocation) are compressed when they are: their
+// bytes go to unknown.
+bool CompressedExtents(int fd, std::uint32_t file, std::vector<Extent>& out, std::int64_t& unknown) {
+  alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kFiemapBatch * sizeof(struct fiemap_extent)];
+  auto* map = reinterpret_cast<struct fiemap*>(buffer);
+  std::uint64_t start = 0;
+  for (int round = 0; round < (1 << 20); ++round) {
+    std::memset(buffer, 0, sizeof buffer);
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = kFiemapBatch;
+    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
+    if (map->fm_mapped_extents == 0) return true;
+    std::uint64_t next = start;
+    for (std::uint32_t i = 0; i < map->fm_mapped_extents && i < kFiemapBatch; ++i) {
+      const struct fiemap_extent& e = map->fm_extents[i];
+      const auto length = static_cast<std::int64_t>(std::min<std::uint64_t>(e.fe_length, INT64_MAX));
+      if (e.fe_flags & (FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_UNKNOWN)) unknown += length;
+      else if (e.fe_flags & FIEMAP_EXTENT_ENCODED) out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length});
+      next = std::max<std::uint64_t>(next, e.fe_logical + e.fe_length);
+      if (e.fe_flags & FIEMAP_EXTENT_LAST) return true;
+    }
+    if (next <= start) return true;  // no progress: the layout changed under us
+    start = next;
+  }
+  return true;
+}
+
+}  // namespace
+
+FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
+                               const FsCompression& c, std::uint64_t seed, std::int64_t budget,
+                               const std::atomic<bool>* stop) {
+  FsMeasure m;
+  DirReader reader;
+  if (!reader.OpenBelow(dirFd, "")) return m;
+  std::vector<std::string> names;
+  std::vector<Extent> all;  // every compressed extent while they come to at most the budget
+  ExtentDraws draws(FnvStart(seed));
+  std::int64_t unknown = 0;
+  DirEntry entry;
+  while (reader.Next(entry)) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
+    if (entry.Hidden() || entry.TypeIsDirectory() || !counted(entry.NameView())) continue;
+    const int fd = openat(reader.Fd(), entry.Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      EntryStat st;
+      if (reader.Stat(entry.Name, st) && st.Kind == EntryKind::File) unknown += st.Allocated;
+      continue;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      continue;
+    }
+    const auto file = static_cast<std::uint32_t>(names.size());
+    std::vector<Extent> extents;
+    std::int64_t delayed = 0;
+    if (!CompressedExtents(fd, file, extents, delayed)) {
+      unknown += static_cast<std::int64_t>(st.st_blocks) * 512;  // EOPNOTSUPP, EPERM: not measured
+    } else {
+      unknown += delayed;
+      for (const Extent& e : extents) {
+        m.Compressed += e.length;
+        draws.Offer(e);
+        if (m.Compressed <= budget) all.push_back(e);
+      }
+    }
+    close(fd);
+    names.emplace_back(entry.Name, entry.NameLength);
+  }
+  const std::int64_t compressed = m.Compressed;
+  std::vector<Extent> measure = compressed <= budget ? all : std::vector<Extent>(draws.chosen.begin(), draws.chosen.end());
+  std::vector<double> ratios;
+  std::int64_t exactStored = 0, exactLength = 0, missed = 0;
+  std::vector<unsigned char> buffer;
+  for (const Extent& e : measure) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
+    const int fd = openat(reader.Fd(), names[e.file].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const std::int64_t length = std::min(e.length, kChunkBytes);
+    buffer.resize(static_cast<std::size_t>(length));
+    const ssize_t n = fd >= 0 ? pread(fd, buffer.data(), buffer.size(), e.logical) : -1;
+    if (fd >= 0) close(fd);
+    if (n != static_cast<ssize_t>(length)) {  // gone or changed since: not measured
+      missed += e.length;
+      continue;
+    }
+    m.Read += n;
+    // An extent longer than a chunk is measured by its first chunk.
+    const double ratio = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size())) / static_cast<double>(length);
+    ratios.push_back(std::min(ratio, 1.0));
+    exactStored += static_cast<std::int64_t>(ratios.back() * static_cast<double>(e.length));
+    exactLength += e.length;
+  }
+  const double all_ = static_cast<double>(compressed);
+  if (compressed <= budget) {
+    // Every extent measured: only the codec's error, and what could not be read.
+    const double rate = exactLength > 0 ? static_cast<double>(exactStored) / static_cast<double>(exactLength) : 1.0;
+    m.Stored = exactStored + ToBytes(rate * static_cast<double>(missed));
+    m.StoredLow = ToBytes(static_cast<double>(exactStored) * (1 - kCodecErrorBelow));
+    m.StoredHigh = std::min(compressed, exactStored + missed + ToBytes(static_cast<double>(exactStored) * CodecErrorAbove(c.Codec)));
+  } else if (!ratios.empty()) {
+    const double r = static_cast<double>(ratios.size());
+    double mean = 0, var = 0;
+    for (double y : ratios) mean += y;
+    mean /= r;
+    for (double y : ratios) var += (y - mean) * (y - mean);
+    var = ratios.size() > 1 ? var / (r - 1) : 0.25;
+    const double missedShare = 1 - r / kExtentDraws;  // draws that could not be read: 0 or 1
+    const double half = TwoSided95(static_cast<int>(ratios.size()) - 1) * std::sqrt(var / r);
+    m.Stored = ToBytes(mean * all_);
+    m.StoredLow = ToBytes(std::clamp((1 - missedShare) * (mean - half) * (1 - kCodecErrorBelow), 0.0, 1.0) * all_);
+    m.StoredHigh = ToBytes(std::clamp((1 - missedShare) * (mean + half) * (1 + CodecErrorAbove(c.Codec)) + missedShare, 0.0, 1.0) * all_);
+  } else {
+    m.Stored = m.StoredHigh = compressed;
+    m.StoredLow = 0;
+  }
+  m.Stored = std::clamp(m.Stored, m.StoredLow, m.StoredHigh);
+  // Files that could not be measured take between nothing and all of their blocks.
+  m.Unmeasured = unknown;
+  m.Compressed += unknown;
+  m.Stored += unknown;
+  m.StoredHigh += unknown;
+  return m;
+}
+
+}  // namespace orbelan

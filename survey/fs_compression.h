@@ -1,0 +1,65 @@
+#pragma once
+// File systems that compress what they store (btrfs mounted with compress= or
+// compress-force=): their allocated blocks (st_blocks) count file bytes before compression,
+// so the space a file really takes must be estimated. Which mounts compress comes from
+// /proc/self/mountinfo; which of a file's extents are stored compressed from FIEMAP (no root
+// needed); what they take from compressing samples of them as the file system does: each
+// extent of at most 128 KiB on its own, with the mount's codec and level, rounded up to the
+// sector. On file systems whose st_blocks already tell compressed space (ZFS and others),
+// nothing of this is needed.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbelan {
+
+enum class FsCodec : std::uint8_t { None, Zstd, Zlib, Lzo };
+
+struct FsCompression {
+  FsCodec Codec = FsCodec::None;
+  int Level = 0;  // as the mount names it (zstd and zlib; 0: the file system's default of 3)
+  bool Compresses() const { return Codec != FsCodec::None; }
+};
+
+// The compression one mount's options ask for ("compress=zstd:3", "compress-force=lzo", ...).
+FsCompression CompressionFromOptions(std::string_view fsType, std::string_view superOptions);
+
+struct MountCompression {
+  std::uint64_t Device = 0;  // as mountinfo tells it (btrfs gives its files other st_dev)
+  std::string Point;         // unescaped
+  FsCompression Compression;
+};
+// Every mount of a /proc/self/mountinfo text, with what it compresses.
+std::vector<MountCompression> ParseMountCompression(std::string_view mountinfo);
+
+// The compression of the mount a folder lies on, from /proc/self/mountinfo: the mount of its
+// files' st_dev, else (btrfs gives each subvolume a device of its own, which mountinfo does
+// not show) the mount whose point is the longest prefix of its path. Remembered by device;
+// the table is read again for a device not seen before (a mount that appeared since).
+// Thread-safe.
+FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path);
+
+// The bytes a chunk of data takes on disk once the file system has compressed it: the
+// codec's output rounded up to sector bytes, or the chunk itself when that is no smaller.
+std::int64_t StoredChunkBytes(const FsCompression& compression, const unsigned char* data,
+                              std::size_t size, std::int64_t sector = 4096);
+
+// What the counted files of one folder take on disk where the file system compresses them.
+struct FsMeasure {
+  std::int64_t Compressed = 0;  // logical bytes in extents stored compressed, plus Unmeasured
+  std::int64_t Stored = 0, StoredLow = 0, StoredHigh = 0;  // what those take, with a 95% interval
+  std::int64_t Unmeasured = 0;  // allocated bytes of files FIEMAP or reading refused
+  std::int64_t Read = 0;        // bytes read to measure
+};
+
+// Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
+// mount with compression c. Reads at most about budget bytes of compressed extents.
+FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
+                               const FsCompression& c, std::uint64_t seed, std::int64_t budget,
+                               const std::atomic<bool>* stop);
+
+}  // namespace orbelan

@@ -1,0 +1,208 @@
+// File-system compression: which mounts compress, what a chunk takes once compressed, and
+// on a real btrfs image mounted through a loop device (as root) that files stored
+// compressed are found and measured.
+
+#include "survey/fs_compression.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "settings/settings.h"
+#include "survey/folder_list.h"
+#include "survey/folder_recount.h"
+#include "survey/saving_estimate.h"
+#include "tests/core/scan_tree_fixture.h"
+
+namespace orbelan {
+namespace {
+
+TEST(FsCompression, MountOptionsNameTheCodecAndLevel) {
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,relatime,compress=zstd:3,space_cache=v2").Codec, FsCodec::Zstd);
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,compress=zstd:3").Level, 3);
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,compress-force=zlib:9").Codec, FsCodec::Zlib);
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,compress-force=zlib:9").Level, 9);
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,compress=lzo,ssd").Codec, FsCodec::Lzo);
+  EXPECT_EQ(CompressionFromOptions("btrfs", "rw,compress=zstd").Level, 0);
+  EXPECT_FALSE(CompressionFromOptions("btrfs", "rw,relatime,ssd").Compresses());
+  EXPECT_FALSE(CompressionFromOptions("btrfs", "rw,compress=no").Compresses());
+  // Other file systems tell compressed space in st_blocks themselves.
+  EXPECT_FALSE(CompressionFromOptions("zfs", "rw,compress=zstd").Compresses());
+  EXPECT_FALSE(CompressionFromOptions("ext4", "rw,relatime").Compresses());
+}
+
+TEST(FsCompression, MountInfoLinesGiveDevicesAndTheirCompression) {
+  const std::string info =
+      "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+      "35 22 0:45 / /mnt/data rw,relatime shared:20 - btrfs /dev/loop0 rw,compress=zstd:5,space_cache=v2\n"
+      "36 22 0:46 / /mnt/odd\\040name rw - btrfs /dev/loop1 rw,compress-force=lzo\n"
+      "garbage line\n"
+      "\n";
+  const std::vector<MountCompression> mounts = ParseMountCompression(info);
+  ASSERT_EQ(mounts.size(), 3u);
+  EXPECT_EQ(mounts[0].Device, makedev(8, 1));
+  EXPECT_FALSE(mounts[0].Compression.Compresses());
+  EXPECT_EQ(mounts[1].Device, makedev(0, 45));
+  EXPECT_EQ(mounts[1].Compression.Codec, FsCodec::Zstd);
+  EXPECT_EQ(mounts[1].Compression.Level, 5);
+  EXPECT_EQ(mounts[2].Compression.Codec, FsCodec::Lzo);
+  EXPECT_EQ(mounts[2].Point, "/mnt/odd name");
+}
+
+std::string Text(std::size_t n, std::uint32_t seed) {
+  static const char* const kWords[] = {"GET /index.html ", "200 ", "404 ", "user=", "alpha ", "beta\n", "12:00:01 ", "ok "};
+  std::mt19937 gen(seed);
+  std::string s;
+  while (s.size() < n) {
+    s += kWords[gen() % 8];
+    s += std::to_string(gen() % 1000);
+  }
+  s.resize(n);
+  return s;
+}
+
+TEST(FsCompression, ChunksShrinkToWholeSectorsAndNeverGrow) {
+  const std::string text = Text(128 * 1024, 1);
+  std::string noise(128 * 1024, '\0');
+  std::mt19937 gen(2);
+  for (char& ch : noise) ch = static_cast<char>(gen());
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* r = reinterpret_cast<const unsigned char*>(noise.data());
+  for (FsCodec codec : {FsCodec::Zstd, FsCodec::Zlib, FsCodec::Lzo}) {
+    const FsCompression c{codec, 0};
+    const std::int64_t stored = StoredChunkBytes(c, t, text.size());
+    EXPECT_EQ(stored % 4096, 0);
+    EXPECT_LT(stored, 64 * 1024) << static_cast<int>(codec);
+    EXPECT_EQ(StoredChunkBytes(c, r, noise.size()), 128 * 1024) << static_cast<int>(codec);
+    EXPECT_EQ(StoredChunkBytes(c, t, 100), 4096);
+  }
+  // A higher zstd level never stores more of text like this.
+  EXPECT_LE(StoredChunkBytes({FsCodec::Zstd, 15}, t, text.size()), StoredChunkBytes({FsCodec::Zstd, 1}, t, text.size()));
+  EXPECT_EQ(StoredChunkBytes({FsCodec::None, 0}, t, 5000), 8192);
+}
+
+// A btrfs image mounted through a loop device with the given options; Ready() false (with
+// Why()) when that cannot be had here. Unmounts and frees the loop device even on failure.
+class BtrfsMount {
+ public:
+  explicit BtrfsMount(const std::string& options) {
+    if (geteuid() != 0) {
+      why_ = "needs root to mount a loop device";
+      return;
+    }
+    if (std::system("command -v mkfs.btrfs >/dev/null 2>&1") != 0) {
+      why_ = "mkfs.btrfs is not installed (btrfs-progs)";
+      return;
+    }
+    char dir[] = "/tmp/orbelan-btrfs-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+      why_ = "no temporary folder";
+      return;
+    }
+    base_ = dir;
+    image_ = base_ + "/image";
+    mount_ = base_ + "/mnt";
+    mkdir(mount_.c_str(), 0755);
+    const std::string make = "truncate -s 200M " + image_ + " && mkfs.btrfs -q -f " + image_ + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) {
+      why_ = "mkfs.btrfs failed";
+      return;
+    }
+    const std::string mount = "mount -o loop," + options + " " + image_ + " " + mount_ + " 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) {
+      why_ = "the loop mount failed (no loop devices or no btrfs in this kernel)";
+      return;
+    }
+    mounted_ = true;
+  }
+  ~BtrfsMount() {
+    if (mounted_) {
+      // umount -d frees the loop device as well.
+      if (std::system(("umount -d " + mount_).c_str()) != 0) umount2(mount_.c_str(), MNT_DETACH);
+    }
+    if (!base_.empty()) {
+      unlink(image_.c_str());
+      rmdir(mount_.c_str());
+      rmdir(base_.c_str());
+    }
+  }
+  bool Ready() const { return mounted_; }
+  const std::string& Why() const { return why_; }
+  const std::string& Root() const { return mount_; }
+
+ private:
+  std::string base_, image_, mount_, why_;
+  bool mounted_ = false;
+};
+
+void WriteFile(const std::string& path, const std::string& data) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  ASSERT_EQ(fsync(fd), 0);
+  close(fd);
+}
+
+// What compsize says the folder's files take on disk, or -1 without compsize.
+std::int64_t CompsizeDiskBytes(const std::string& folder) {
+  if (std::system("command -v compsize >/dev/null 2>&1") != 0) return -1;
+  FILE* p = popen(("compsize -b " + folder + " 2>/dev/null").c_str(), "r");
+  if (p == nullptr) return -1;
+  char line[512];
+  long long disk = -1;
+  while (fgets(line, sizeof line, p) != nullptr) {
+    long long d = 0, u = 0, r = 0;
+    unsigned pct = 0;
+    if (std::sscanf(line, "TOTAL %u%% %lld %lld %lld", &pct, &d, &u, &r) == 4) disk = d;
+  }
+  pclose(p);
+  return disk;
+}
+
+void CheckCompressingMount(const std::string& options) {
+  BtrfsMount btrfs(options);
+  if (!btrfs.Ready()) GTEST_SKIP() << "btrfs loop mount with " << options << " skipped: " << btrfs.Why();
+  const std::string folder = btrfs.Root() + "/logs";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  for (int i = 0; i < 12; ++i) WriteFile(folder + "/day" + std::to_string(i) + ".log", Text(1 << 20, static_cast<std::uint32_t>(i)));
+  Settings settings;
+  settings.SetDefaults();
+  FolderRec rec;
+  rec.SetPath(folder + "/");
+  RecountFolder(rec, settings);
+  ASSERT_TRUE(CompressionOfFolder(rec.Disk.Device, rec.Path()).Compresses()) << options;
+  const SavingEstimate est = EstimateFolderSaving(rec, settings, EstimateOptions{});
+  ASSERT_TRUE(est.Known);
+  // st_blocks counts the bytes before compression; FIEMAP finds them stored compressed.
+  EXPECT_GE(est.Allocated, 12 << 20);
+  EXPECT_GT(est.FsCompressed, 11 << 20);
+  EXPECT_LT(est.FsStored, est.FsCompressed / 2);
+  EXPECT_LE(est.FsStoredLow, est.FsStored);
+  EXPECT_GE(est.FsStoredHigh, est.FsStored);
+  // The disk given back is what the file system stores now less the archive: far below
+  // the allocated blocks less the archive.
+  EXPECT_LT(est.DiskHigh, est.Allocated - (est.Allocated - est.Saving) / 2);
+  const std::int64_t truth = CompsizeDiskBytes(folder);
+  if (truth >= 0) {
+    EXPECT_LE(est.FsStoredLow, truth) << options;
+    EXPECT_GE(est.FsStoredHigh, truth) << options;
+    std::printf("%s: compsize %lld, estimate %lld [%lld, %lld]\n", options.c_str(), static_cast<long long>(truth),
+                static_cast<long long>(est.FsStored), static_cast<long long>(est.FsStoredLow),
+                static_cast<long long>(est.FsStoredHigh));
+  }
+}
+
+TEST(FsCompression, BtrfsWithZstdStoresLessThanItsBlocksSay) { CheckCompressingMount("compress=zstd"); }
+TEST(FsCompression, BtrfsWithZlibStoresLessThanItsBlocksSay) { CheckCompressingMount("compress=zlib"); }
+
+}  // namespace
+}  // namespace orbelan
