@@ -60,7 +60,7 @@ TEST_F(FolderTreeModelTest, PassesQtsModelTesterThroughOpeningSortingFilteringAn
   model.SetFilter(nullptr);
   std::map<const FolderRec*, SavingEstimate> estimates;
   estimates[&folders[2]].Known = true;
-  estimates[&folders[2]].Saving = estimates[&folders[2]].Low = estimates[&folders[2]].High = 100;
+  estimates[&folders[2]].Disk = estimates[&folders[2]].DiskLow = estimates[&folders[2]].DiskHigh = 100;
   totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
     const auto found = estimates.find(&rec);
     return found == estimates.end() ? nullptr : &found->second;
@@ -95,7 +95,7 @@ TEST_F(FolderTreeModelTest, OpensOnTheStartWithSubtreeFiguresAndChildrenLargestF
   auto set = [&](std::int64_t i, std::int64_t saving) {
     SavingEstimate& e = estimates[&folders[i]];
     e.Known = true;
-    e.Saving = e.Low = e.High = saving;
+    e.Disk = e.DiskLow = e.DiskHigh = saving;  // the disk figures are what is shown
   };
   set(2, 1000);
   set(3, 2000);

@@ -192,7 +192,7 @@ TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
     const SavingEstimate* estimate = EstimateOf(name);
     ASSERT_NE(estimate, nullptr) << name;
     EXPECT_TRUE(estimate->Exact()) << name;  // small folders are compressed whole
-    EXPECT_EQ(Cell(RowOf(name), 6), QString::fromStdString(SizeText(estimate->Saving))) << name;
+    EXPECT_EQ(Cell(RowOf(name), 6), QString::fromStdString(SizeText(estimate->Disk))) << name;
   }
   EXPECT_GT(EstimateOf("Text")->Saving, 40'000 * 9 / 10);
   EXPECT_GT(EstimateOf("Mixed")->Saving, 20'000 * 9 / 10);
@@ -273,18 +273,20 @@ TEST_F(MainFormSavingTest, PropertiesLineFollowsTheEstimateOfTheFolderShown) {
   const SavingEstimate* text = EstimateOf("Text");
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(line->text(), QString::fromStdString(SavingSentence(text, 40'000)));
-  EXPECT_TRUE(line->text().startsWith("Zipping would free " +
-                                      QString::fromStdString(GroupedNumber(text->Saving)) + " bytes ("));
+  EXPECT_TRUE(line->text().startsWith("Gives back " + QString::fromStdString(DecimalSize(text->Disk)) + " of disk"))
+      << line->text().toStdString();
 
   View()->setCurrentIndex(form_->Model()->index(RowOf("Noise"), 0));
   form_->mnuPropertiesClick();
-  EXPECT_EQ(line->text(), "Zipping would free nothing measurable");
+  const QString noise = QString::fromStdString(SavingSentence(EstimateOf("Noise"), 0));
+  EXPECT_EQ(line->text(), noise);
+  EXPECT_TRUE(noise.endsWith("(file contents shrink by 0 bytes)")) << noise.toStdString();
 
   // A new scan leaves the open dialog showing what it showed.
   form_->ScanPath(Bytes(root_ + "/Text"));
-  EXPECT_EQ(line->text(), "Zipping would free nothing measurable");
+  EXPECT_EQ(line->text(), noise);
   ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
-  EXPECT_EQ(line->text(), "Zipping would free nothing measurable");
+  EXPECT_EQ(line->text(), noise);
   form_->frmProp()->hide();
 }
 

@@ -76,7 +76,7 @@ TEST_F(ResultsModelTest, SavingColumnShowsTheTableWhileItHasOne) {
   SavingTable savings;
   SavingEstimate estimate;
   estimate.Known = true;
-  estimate.Saving = estimate.Low = estimate.High = 12'345;
+  estimate.Disk = estimate.DiskLow = estimate.DiskHigh = 12'345;
   savings.Set(folders[0], estimate);  // Zeta
 
   EXPECT_EQ(model.headerData(6, Qt::Horizontal).toString(), "");
