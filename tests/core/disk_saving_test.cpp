@@ -61,7 +61,7 @@ struct Truth {
 };
 
 // Zips folder with the zipper; the originals are moved out of the way (as the trash does).
-Truth ZipForReal(TempTree& tree, const std::string& folder, const Settings& settings) {
+Truth ZipForReal(TempTree& tree, const std::string& folder, const ScanRules& settings) {
   static int trashed = 0;
   ZipOptions options;
   options.Date = "2026-12-08";
@@ -85,10 +85,10 @@ Truth ZipForReal(TempTree& tree, const std::string& folder, const Settings& sett
   return truth;
 }
 
-Settings Defaults() {
+ScanRules Defaults() {
   Settings settings;
   settings.SetDefaults();
-  return settings;
+  return settings.Rules();
 }
 
 // The estimate compresses with libdeflate, the zipper with zlib: their level-6 streams differ
@@ -96,7 +96,7 @@ Settings Defaults() {
 std::int64_t Slack(std::int64_t allocated) { return std::max<std::int64_t>(8192, allocated / 50); }
 
 // Counts folder as the scan does and estimates it, every file compressed whole.
-SavingEstimate Estimate(TempTree& tree, const std::string& folder, const Settings& settings,
+SavingEstimate Estimate(TempTree& tree, const std::string& folder, const ScanRules& settings,
                         FolderRec& rec) {
   rec.SetPath(tree.PathOf(folder) + "/");
   RecountFolder(rec, settings);
@@ -107,7 +107,7 @@ SavingEstimate Estimate(TempTree& tree, const std::string& folder, const Setting
 
 TEST(DiskSaving, ArchiveSizeIsWhatTheZipperWrites) {
   TempTree tree;
-  const Settings settings = Defaults();
+  const ScanRules settings = Defaults();
   // Stored (random) and deflated (text) members, names short and long, an empty file.
   tree.Dir("mixed");
   Write(tree.PathOf("mixed/a"), Random(3000, 1));
@@ -129,7 +129,7 @@ TEST(DiskSaving, ArchiveSizeIsWhatTheZipperWrites) {
 
 TEST(DiskSaving, TinyFilesGiveBackTheirWholeBlocks) {
   TempTree tree;
-  const Settings settings = Defaults();
+  const ScanRules settings = Defaults();
   tree.Dir("tiny");
   std::int64_t before = 0, bytes = 0;
   for (int i = 0; i < 300; ++i) {
@@ -157,7 +157,7 @@ TEST(DiskSaving, TinyFilesGiveBackTheirWholeBlocks) {
 
 TEST(DiskSaving, SparseFilesGiveBackOnlyTheirData) {
   TempTree tree;
-  const Settings settings = Defaults();
+  const ScanRules settings = Defaults();
   tree.Dir("sparse");
   const std::string image = tree.PathOf("sparse/disk.img");
   // Data at the start and the end, 40 MiB of hole between; a file of only holes beside it.
@@ -188,7 +188,7 @@ TEST(DiskSaving, SparseFilesGiveBackOnlyTheirData) {
 
 TEST(DiskSaving, HardLinksGiveBackOnlyWhenEveryNameGoes) {
   TempTree tree;
-  const Settings settings = Defaults();
+  const ScanRules settings = Defaults();
   tree.Dir("pair");
   tree.Dir("one");
   tree.Dir("other");
@@ -221,7 +221,7 @@ TEST(DiskSaving, HardLinksGiveBackOnlyWhenEveryNameGoes) {
 
 TEST(DiskSaving, AnInodeWithThousandsOfLinksCountsOnce) {
   TempTree tree;
-  const Settings settings = Defaults();
+  const ScanRules settings = Defaults();
   tree.Dir("many");
   Write(tree.PathOf("many/f0"), Text(10000, 4));
   for (int i = 1; i < 2000; ++i)

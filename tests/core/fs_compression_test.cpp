@@ -174,8 +174,9 @@ void CheckCompressingMount(const std::string& options) {
   const std::string folder = btrfs.Root() + "/logs";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   for (int i = 0; i < 12; ++i) WriteFile(folder + "/day" + std::to_string(i) + ".log", Text(1 << 20, static_cast<std::uint32_t>(i)));
-  Settings settings;
-  settings.SetDefaults();
+  Settings defaults;
+  defaults.SetDefaults();
+  const ScanRules settings = defaults.Rules();
   FolderRec rec;
   rec.SetPath(folder + "/");
   RecountFolder(rec, settings);
