@@ -73,7 +73,7 @@ TEST_F(ReadableFiguresTest, CellsOfTheSizeAndAgeColumnsOthersAsTheExactForm) {
   SavingTable savings;
   SavingEstimate estimate;
   estimate.Known = true;
-  estimate.Saving = 314'000'000;
+  estimate.Disk = 314'000'000;  // the column shows the disk figure
   savings.Set(rec, estimate);
   const ResultRow row{&rec};
   EXPECT_EQ(ReadableCellText(row, 1, today, &savings), "/Data/");
