@@ -22,9 +22,20 @@ std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::
   bytes = Sum(bytes, members > std::numeric_limits<std::int64_t>::max() / kZipMemberBytes
                          ? std::numeric_limits<std::int64_t>::max()
                          : members * kZipMemberBytes);
-  return Sum(bytes, nameBytes > std::numeric_limits<std::int64_t>::max() / 2
-                        ? std::numeric_limits<std::int64_t>::max()
-                        : 2 * nameBytes);
+  bytes = Sum(bytes, nameBytes > std::numeric_limits<std::int64_t>::max() / 2
+                         ? std::numeric_limits<std::int64_t>::max()
+                         : 2 * nameBytes);
+  return Sum(bytes, ManifestMemberBytes(members, nameBytes));
+}
+
+std::int64_t ManifestMemberBytes(std::int64_t members, std::int64_t nameBytes) {
+  if (members <= 0) return 0;
+  constexpr std::int64_t kHeaderAndFolder = 23 + 8 + 64, kPerMember = 38;
+  const std::int64_t text =
+      members > std::numeric_limits<std::int64_t>::max() / (4 * kPerMember)
+          ? std::numeric_limits<std::int64_t>::max() / 4
+          : Sum(kHeaderAndFolder + members * kPerMember, std::min(nameBytes, std::numeric_limits<std::int64_t>::max() / 4));
+  return kZipMemberBytes + 2 * kManifestNameBytes + text / 2;
 }
 
 std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block) {

@@ -17,6 +17,13 @@ namespace orbelan {
 // more add a few bytes of Zip64 fields, lost in their size.
 inline constexpr std::int64_t kZipMemberBytes = 140;
 inline constexpr std::int64_t kZipEndBytes = 22;
+// Every archive ends with the zipper's manifest member (".orbelan-zip-manifest", 21 bytes
+// of name): a header line, the folder, and a line per member with its size, CRC and name,
+// deflated. Its text is taken as a folder of 64 bytes and 38 bytes a member besides the
+// names, and deflate as halving it: the manifest is estimated, not measured, to within
+// a few dozen bytes, which the blocks the archive is rounded up to hide.
+inline constexpr std::int64_t kManifestNameBytes = 21;
+std::int64_t ManifestMemberBytes(std::int64_t members, std::int64_t nameBytes);
 std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::int64_t dataBytes);
 
 // bytes rounded up to whole blocks of block bytes (4 KiB when unknown).
