@@ -48,7 +48,7 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-// The record's Path decoded as the specification says, independently of the code under
+// The record's Path decoded as the freedesktop.org Trash rules say, independently of the code under
 // test: the value after "Path=" with every %XX turned into its byte.
 std::string PathInRecord(const std::string& record) {
   const std::size_t at = record.find("\nPath=");
