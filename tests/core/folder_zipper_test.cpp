@@ -21,48 +21,19 @@
 
 #include "archive/zip_manifest.h"
 #include "settings/settings.h"
-#include "tests/core/scan_tree_fixture.h"
+#include "tests/core/zip_fixture.h"
 
 namespace orbelan {
 namespace {
 
 constexpr const char* kDate = "2026-12-07";
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::Names;
+using testing::Noise;
+using testing::ReadAll;
+using testing::Text;
+using testing::WriteAll;
 
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  while (dirent* e = dir ? ::readdir(dir) : nullptr) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  if (dir) ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string Random(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
-
-std::string Text(std::size_t n) {
-  std::string s;
-  while (s.size() < n) s += "The quick brown fox jumps over the lazy dog. ";
-  s.resize(n);
-  return s;
-}
 
 struct Member {
   std::string data;
@@ -118,35 +89,18 @@ std::map<std::string, CdEntry> CentralDirectory(const std::string& path) {
   return out;
 }
 
-class FolderZipperTest : public ::testing::Test {
+// A stand-in trash that records what it was given, and the date the names below carry.
+class FolderZipperTest : public testing::ZipFolderTest {
  protected:
   void SetUp() override {
-    Settings defaults;
-    defaults.SetDefaults();
-    rules = defaults.Rules();
-    tree.Dir("Work");
-    folder = tree.PathOf("Work") + "/";
+    ZipFolderTest::SetUp();
     options.Date = kDate;
-    options.HomeFolder = tree.PathOf("home-is-elsewhere");
     options.Trash = [this](const std::string& path, TrashEntry*, std::string*) {
       trashed.push_back(path);
       const std::string inTrash = tree.PathOf("trash-") + std::to_string(trashed.size());
       return ::rename(path.c_str(), inTrash.c_str()) == 0;
     };
   }
-  std::string At(const std::string& name) const { return folder + name; }
-
-  ZipResult PlanAndRun(ZipPlan& plan) {
-    FolderZipper zipper(options);
-    const ZipResult planned = zipper.Plan(folder, rules, plan);
-    if (planned.Outcome != ZipOutcome::Done) return planned;
-    return zipper.Run(plan);
-  }
-
-  testing::TempTree tree;
-  ScanRules rules;
-  ZipOptions options;
-  std::string folder;
   std::vector<std::string> trashed;
 };
 
@@ -190,7 +144,7 @@ TEST_F(FolderZipperTest, ArchiveHoldsTheOriginalsByteForByteAndTheyGoToTheTrash)
       {"-leading-dash.txt", Text(300)},
       {"R\xc3\xa9sum\xc3\xa9 \xe2\x82\xac.txt", Text(2000)},  // UTF-8
       {latin1, Text(4000)},
-      {"noise.bin", Random(70000, 7)},
+      {"noise.bin", Noise(70000, 7)},
       {"empty", ""},
   };
   for (const auto& [name, data] : files) WriteAll(At(name), data);
@@ -305,7 +259,7 @@ TEST_F(FolderZipperTest, AFileThatCannotBeReadStopsEverythingBeforeTheTrash) {
 TEST_F(FolderZipperTest, AFileChangedBetweenTheTwoWritesStopsEverything) {
   // Noise that deflate cannot shrink makes the archive be written twice.
   WriteAll(At("a.txt"), Text(5000));
-  WriteAll(At("noise.bin"), Random(20000, 3));
+  WriteAll(At("noise.bin"), Noise(20000, 3));
   int readsOfA = 0;
   options.BeforeRead = [&](const ZipMember& m) {
     if (m.Name == "a.txt" && ++readsOfA == 2) std::ofstream(At("a.txt"), std::ios::app) << "!";

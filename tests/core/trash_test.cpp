@@ -17,36 +17,16 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "tests/core/file_helpers.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  while (dirent* e = dir ? ::readdir(dir) : nullptr) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  if (dir) ::closedir(dir);
-  return names;
-}
+using testing::Exists;
+using testing::Names;
+using testing::ReadAll;
+using testing::WriteAll;
 
 // The record's Path decoded as the freedesktop.org Trash rules say, independently of the code under
 // test: the value after "Path=" with every %XX turned into its byte.

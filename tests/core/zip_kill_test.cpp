@@ -19,55 +19,24 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "archive/folder_zipper.h"
-#include "platform/trash.h"
-#include "settings/settings.h"
-#include "tests/core/scan_tree_fixture.h"
+#include "tests/core/zip_fixture.h"
 
 namespace orbelan {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using testing::Names;
+using testing::ReadAll;
+using testing::WriteAll;
 
 // A temporary archive of ours: hidden, with our mark and ending in ".part".
 bool IsTemporaryArchive(const std::string& name) {
   return name.front() == '.' && name.find(".orbelan-") != std::string::npos && name.ends_with(".part");
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  while (dirent* e = dir ? ::readdir(dir) : nullptr) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  if (dir) ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-class ZipKillTest : public ::testing::Test {
+class ZipKillTest : public testing::ZipFolderTest {
  protected:
   void SetUp() override {
-    Settings defaults;
-    defaults.SetDefaults();
-    rules = defaults.Rules();
-    tree.Dir("Work");
-    folder = tree.PathOf("Work") + "/";
-    home = tree.PathOf("home/Trash");
-    options.Date = "2026-12-08";
-    options.HomeFolder = tree.PathOf("elsewhere");
-    options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, home, entry, error);
-    };
+    ZipFolderTest::SetUp();
     std::mt19937 gen(5);
     for (int i = 0; i < 12; ++i) {
       std::string bytes;
@@ -125,10 +94,6 @@ class ZipKillTest : public ::testing::Test {
     for (const std::string& name : Names(folder)) EXPECT_FALSE(IsTemporaryArchive(name)) << name;
   }
 
-  testing::TempTree tree;
-  ScanRules rules;
-  ZipOptions options;
-  std::string folder, home;
   std::map<std::string, std::string> originals;
 };
 

@@ -15,75 +15,19 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "archive/folder_zipper.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
-#include "platform/trash.h"
-#include "settings/settings.h"
-#include "tests/core/scan_tree_fixture.h"
+#include "tests/core/zip_fixture.h"
 
 namespace orbelan {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string Text(std::size_t n, const std::string& seed = "") {
-  std::string s;
-  while (s.size() < n) s += seed + "Sphinx of black quartz, judge my vow. ";
-  s.resize(n);
-  return s;
-}
-
-std::string Noise(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
-
-class ZipSafetyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Settings defaults;
-    defaults.SetDefaults();
-    rules = defaults.Rules();
-    tree.Dir("Work");
-    folder = tree.PathOf("Work") + "/";
-    home = tree.PathOf("home/Trash");
-    options.Date = "2026-12-08";
-    options.HomeFolder = tree.PathOf("elsewhere");
-    options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, home, entry, error);
-    };
-  }
-  std::string At(const std::string& name) const { return folder + name; }
-
-  ZipResult PlanAndRun(ZipPlan& plan) {
-    FolderZipper zipper(options);
-    const ZipResult planned = zipper.Plan(folder, rules, plan);
-    if (planned.Outcome != ZipOutcome::Done) return planned;
-    return zipper.Run(plan);
-  }
-
-  testing::TempTree tree;
-  ScanRules rules;
-  ZipOptions options;
-  std::string folder;
-  std::string home;
-};
+using testing::Exists;
+using testing::Noise;
+using testing::ReadAll;
+using testing::Text;
+using testing::WriteAll;
+using ZipSafetyTest = testing::ZipFolderTest;
 
 TEST_F(ZipSafetyTest, NamesTheReadingLibraryRespellsZipVerifyAndRestore) {
   const std::vector<std::string> names = {

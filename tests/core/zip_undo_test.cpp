@@ -18,32 +18,16 @@
 #include <vector>
 #include <gtest/gtest.h>
 
-#include "archive/folder_zipper.h"
 #include "archive/zip_manifest.h"
 #include "cli/zip_command.h"
-#include "platform/trash.h"
-#include "settings/settings.h"
-#include "tests/core/scan_tree_fixture.h"
+#include "tests/core/zip_fixture.h"
 
 namespace orbelan {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string Text(std::size_t n, const std::string& seed) {
-  std::string s;
-  while (s.size() < n) s += seed + " pack my box with five dozen liquor jugs. ";
-  s.resize(n);
-  return s;
-}
+using testing::ReadAll;
+using testing::Text;
+using testing::WriteAll;
 
 // Every entry of a folder with its bytes (files), its target (links) or "<dir>", and mode.
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
@@ -80,36 +64,15 @@ void WriteArchiveWithManifest(const std::string& path, const ZipManifest& manife
   ::archive_write_free(a);
 }
 
-class UndoTest : public ::testing::Test {
+class UndoTest : public testing::ZipFolderTest {
  protected:
   void SetUp() override {
-    Settings defaults;
-    defaults.SetDefaults();
-    rules = defaults.Rules();
-    tree.Dir("Work");
-    folder = tree.PathOf("Work") + "/";
-    home = tree.PathOf("home/Trash");
-    zip.Date = "2026-12-08";
-    zip.HomeFolder = tree.PathOf("elsewhere");
-    zip.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, home, entry, error);
-    };
+    ZipFolderTest::SetUp();
     undo.HomeTrash = home;
   }
-  ZipResult Zip() {
-    FolderZipper zipper(zip);
-    ZipPlan plan;
-    const ZipResult planned = zipper.Plan(folder, rules, plan);
-    if (planned.Outcome != ZipOutcome::Done) return planned;
-    return zipper.Run(plan);
-  }
+  ZipResult Zip() { return PlanAndRun(); }
 
-  testing::TempTree tree;
-  ScanRules rules;
-  ZipOptions zip;
   UndoOptions undo;
-  std::string folder;
-  std::string home;
 };
 
 TEST_F(UndoTest, UndoAfterAZipGivesBackTheFolderByteForByte) {
@@ -192,7 +155,7 @@ TEST_F(UndoTest, FilesOfSubfoldersZipAndComeBackToTheirSubfolders) {
   WriteAll(folder + "a/mid.txt", Text(15000, "mid"));
   WriteAll(folder + "a/b/deep\\name.txt", Text(15000, "deep"));
   const auto before = Snapshot(folder + "a/b/");
-  FolderZipper zipper(zip);
+  FolderZipper zipper(options);
   ZipPlan plan;
   ASSERT_EQ(zipper.PlanFiles(folder, {"top.txt", "a/mid.txt", "a/b/deep\\name.txt"}, plan).Outcome,
             ZipOutcome::Done);
@@ -243,7 +206,7 @@ class ZipCommandTest : public UndoTest {
     c.out = &out;
     c.err = &err;
     c.terminal = terminal;
-    c.zip = zip;
+    c.zip = options;
     c.undo = undo;
     return RunZipCommand(args, c);
   }
