@@ -20,14 +20,18 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <set>
 #include <unordered_map>
 
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
 #include "platform/dir_reader.h"
+#include "platform/start_path.h"
 #include "survey/figures.h"
+#include "survey/folder_list.h"
 #include "survey/scan_rules.h"
+#include "survey/scanner.h"
 
 namespace orbelan {
 namespace {
@@ -476,28 +480,79 @@ static void AddToPlan(ZipPlan& plan, std::string_view name, const struct stat& s
   plan.Members.push_back(std::move(m));
 }
 
-ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rules,
-                             ZipPlan& plan) {
-  DirReader reader;
-  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
-    return opened;
+void FolderZipper::ListOwnFiles(DirReader& reader, const std::string& prefix, const ScanRules& rules,
+                                ZipPlan& plan) {
   const int dirFd = reader.Fd();
   DirEntry entry;
   struct stat st {};
   while (reader.Next(entry)) {
-    if (entry.Hidden() && IsTemporaryArchiveName(entry.NameView())) {
-      plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
+    if (entry.Hidden()) {
+      // Temporary archives live in the top folder only.
+      if (prefix.empty() && IsTemporaryArchiveName(entry.NameView()))
+        plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
       continue;
     }
-    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (entry.TypeIsDirectory()) continue;
     // The name first: ignored files and archives cost no system call.
     const std::string_view name = entry.NameView();
     if (!IsUnzippedFile(name, rules)) continue;  // ignored or already an archive
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;  // gone, a folder, a link, a pipe, a device
-    AddToPlan(plan, name, st);
+    AddToPlan(plan, prefix.empty() ? name : std::string_view(prefix + std::string(name)), st);
   }
-  return FinishPlan(plan, dirFd);
+}
+
+ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rules,
+                             ZipPlan& plan) {
+  DirReader reader;
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+    return opened;
+  ListOwnFiles(reader, std::string(), rules, plan);
+  return FinishPlan(plan, reader.Fd());
+}
+
+ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::vector<std::string>& subfolders,
+                                    const ScanRules& rules, ZipPlan& plan) {
+  DirReader reader;
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+    return opened;
+  plan.Subtree = true;
+  const int topFd = reader.Fd();
+  struct stat top {};
+  if (::fstat(topFd, &top) != 0)
+    return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  ListOwnFiles(reader, std::string(), rules, plan);
+
+  DirReader below;
+  for (const std::string& path : subfolders) {
+    if (path.size() <= plan.Folder.size() + 1 || !path.starts_with(plan.Folder) || path.back() != '/') continue;
+    const std::string name = path.substr(plan.Folder.size(), path.size() - plan.Folder.size() - 1);
+    // Below a folder left out on another file system: left out with it.
+    const bool underLeftOut = std::any_of(plan.OtherFileSystems.begin(), plan.OtherFileSystems.end(),
+                                          [&](const std::string& out) {
+                                            return name.size() > out.size() && name.starts_with(out) &&
+                                                   name[out.size()] == '/';
+                                          });
+    if (underLeftOut) continue;
+    // Opened without following a link on the way: gone or now a link, it is passed over.
+    if (!below.OpenBelow(topFd, name)) continue;
+    struct stat st {};
+    if (::fstat(below.Fd(), &st) != 0) continue;
+    if (st.st_dev != top.st_dev) {
+      // Its files could not move to the trash by a rename, nor the folder be told empty.
+      plan.OtherFileSystems.push_back(name);
+      continue;
+    }
+    plan.Subfolders.push_back({name, static_cast<std::uint32_t>(st.st_mode & 07777),
+                               static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)});
+    ++plan.Folders;
+    ListOwnFiles(below, name + '/', rules, plan);
+  }
+  below.Close();
+  std::sort(plan.Subfolders.begin(), plan.Subfolders.end(),
+            [](const ZipSubfolder& a, const ZipSubfolder& b) { return a.Name < b.Name; });
+  std::sort(plan.OtherFileSystems.begin(), plan.OtherFileSystems.end());
+  return FinishPlan(plan, topFd);
 }
 
 ZipResult FolderZipper::PlanFiles(const std::string& folderPath, const std::vector<std::string>& names,
@@ -538,8 +593,12 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
   std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());
   if (plan.Members.empty())
-    return Refuse("The folder " + plan.Folder +
-                  " has no files to zip: hidden and ignored files, archives, links and subfolders are left as they are.");
+    return Refuse(plan.Subtree
+                      ? "The folder " + plan.Folder +
+                            " and the folders below it have no files to zip: hidden and ignored files and "
+                            "folders, archives and links are left as they are."
+                      : "The folder " + plan.Folder +
+                            " has no files to zip: hidden and ignored files, archives, links and subfolders are left as they are.");
   if (::faccessat(dirFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) +
                   "), so the archive cannot be made there.");
@@ -568,11 +627,41 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   return ok;
 }
 
+// The folder holding a member of a subtree's plan, opened below the plan's folder without
+// following a link on the way (a folder swapped for a link after the plan leads nowhere);
+// kept open for the next member, which is most often in the same folder.
+class MemberFolders {
+ public:
+  explicit MemberFolders(int topFd) : top_(topFd) {}
+  // The descriptor (-1, errno set, when it cannot be opened) and the member's own name.
+  int Of(const std::string& name, std::string& leaf) {
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos) {
+      leaf = name;
+      return top_;
+    }
+    leaf = name.substr(slash + 1);
+    const std::string_view folder(name.data(), slash);
+    if (fd_.Get() < 0 || folder != open_) {
+      fd_.Reset(OpenFolderBelow(top_, folder));
+      open_.assign(folder);
+    }
+    return fd_.Get();
+  }
+
+ private:
+  int top_;
+  UniqueFd fd_;
+  std::string open_;
+};
+
 struct FolderZipper::Work {
-  Work(ZipPlan& p, int fd) : plan(p), dirFd(fd), temp(fd), buffer(new unsigned char[kBlock]) {}
+  Work(ZipPlan& p, int fd) : plan(p), dirFd(fd), temp(fd), folders(fd), buffer(new unsigned char[kBlock]) {}
   ZipPlan& plan;
   int dirFd;
   TempArchive temp;
+  MemberFolders folders;
+  std::set<std::string> trashedFrom;  // a subtree's folders that gave a file to the trash
   std::unique_ptr<unsigned char[]> buffer;
   ThreadLocales locales;
   std::string manifest;     // the manifest member's bytes, as written
@@ -612,7 +701,11 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   }
   result.Files = static_cast<std::int64_t>(plan.Members.size());
   for (const ZipMember& m : plan.Members) result.Bytes += m.Size;
+  result.Subtree = plan.Subtree;
+  result.Folders = plan.Folders;
+  result.OtherFileSystems = plan.OtherFileSystems;
   TrashOriginals(work, result);
+  if (plan.Subtree) RemoveEmptiedFolders(work, result);
   return result;
 }
 
@@ -622,7 +715,6 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
 // worth zipping compress throughout and are read and deflated only once.
 ZipResult FolderZipper::WriteArchive(Work& work) {
   ZipPlan& plan = work.plan;
-  const int dirFd = work.dirFd;
   const int out = work.temp.Fd();
   unsigned char* buffer = work.buffer.get();
   for (ZipMember& m : plan.Members) m.Stored = m.Size == 0;
@@ -650,8 +742,10 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       if (CancelRequested) return Cancelled();
       if (options_.BeforeRead) options_.BeforeRead(m);
       const std::string shown = plan.Folder + m.Name;
-      UniqueFd file(::openat(dirFd, m.Name.c_str(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      std::string leaf;
+      const int at = work.folders.Of(m.Name, leaf);
+      UniqueFd file(at < 0 ? -1
+                           : ::openat(at, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
       if (file.Get() < 0)
         return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
       struct stat before {};
@@ -715,6 +809,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
     // The manifest last: what undo will check the originals against.
     ZipManifest manifest;
     manifest.Folder = plan.Folder;
+    for (const ZipSubfolder& f : plan.Subfolders) manifest.Subfolders.push_back({f.Name, f.Mode});
     for (const ZipMember& m : plan.Members) manifest.Members.push_back({m.Name, m.Size, m.Crc});
     work.manifest = ManifestText(manifest);
     Entry entry;
@@ -857,13 +952,26 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   for (const ZipMember& m : work.plan.Members) {
     TrashEntry entry;
     std::string why;
-    switch (TrashIfUnchanged(work.dirFd, work.plan.Folder, m, options_.UseLeases,
-                             options_.Trash, work.buffer.get(), kBlock, entry, why)) {
+    // A subtree's member is checked and trashed from its own folder, reached without links.
+    std::string leaf;
+    const int at = work.folders.Of(m.Name, leaf);
+    TrashCheck check = TrashCheck::Changed;
+    if (at >= 0 && leaf.size() == m.Name.size()) {
+      check = TrashIfUnchanged(at, work.plan.Folder, m, options_.UseLeases, options_.Trash,
+                               work.buffer.get(), kBlock, entry, why);
+    } else if (at >= 0) {
+      ZipMember inFolder = m;
+      inFolder.Name = leaf;
+      check = TrashIfUnchanged(at, work.plan.Folder + m.Name.substr(0, m.Name.size() - leaf.size()), inFolder,
+                               options_.UseLeases, options_.Trash, work.buffer.get(), kBlock, entry, why);
+    }
+    switch (check) {
       case TrashCheck::Trashed:
         ++result.TrashedFiles;
         result.TrashedBytes += m.Size;
         if (m.Links <= 1) result.Freed += m.Allocated;
         result.Trashed.push_back(std::move(entry));
+        if (leaf.size() != m.Name.size()) work.trashedFrom.insert(m.Name.substr(0, m.Name.size() - leaf.size() - 1));
         break;
       case TrashCheck::Changed:
         result.Changed.push_back(m.Name);
@@ -876,6 +984,42 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
     ++Done;
   }
   result.Freed -= result.ArchiveAllocated;
+}
+
+// A subfolder whose files all went and that holds nothing else (no hidden or ignored file,
+// no folder of its own) is removed, deepest first, so that its parent may be left empty in
+// turn; undo makes it again from the manifest. The kernel's rmdir refuses a folder with
+// anything in it, so nothing but an empty folder can go.
+void FolderZipper::RemoveEmptiedFolders(Work& work, ZipResult& result) {
+  std::set<std::string>& emptied = work.trashedFrom;
+  // Sorted by name, a folder stands after its parent: backwards, children come first.
+  for (auto it = work.plan.Subfolders.rbegin(); it != work.plan.Subfolders.rend(); ++it) {
+    const ZipSubfolder& f = *it;
+    if (!emptied.count(f.Name)) continue;
+    const std::size_t slash = f.Name.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string() : f.Name.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? f.Name : f.Name.substr(slash + 1);
+    UniqueFd parentFd(parent.empty() ? ::fcntl(work.dirFd, F_DUPFD_CLOEXEC, 0) : OpenFolderBelow(work.dirFd, parent));
+    struct stat st {};
+    if (parentFd.Get() < 0 || ::fstatat(parentFd.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode) || static_cast<std::uint64_t>(st.st_ino) != f.Inode ||
+        static_cast<std::uint64_t>(st.st_dev) != f.Device)
+      continue;  // not the folder that was planned
+    if (::unlinkat(parentFd.Get(), leaf.c_str(), AT_REMOVEDIR) != 0) continue;  // not empty
+    ++result.FoldersRemoved;
+    if (!parent.empty()) emptied.insert(parent);
+  }
+  if (result.FoldersRemoved > 0) ::fsync(work.dirFd);
+}
+
+std::vector<std::string> RecordedSubfolders(const std::string& folderPath, const ScanRules& rules) {
+  FolderList folders;
+  SilentScanObserver quiet;
+  Scanner scanner(folders, rules, quiet);
+  scanner.FindFolders(AbsoluteFolderPath(folderPath));
+  std::vector<std::string> paths;
+  for (std::int64_t i = 1; i < folders.Count(); ++i) paths.push_back(folders[i].Path());
+  return paths;
 }
 
 }  // namespace orbelan

@@ -39,6 +39,15 @@ struct ZipMember {
   std::int64_t Packed = 0; // bytes of its data in the archive (after writing)
 };
 
+// A folder below a subtree's top whose files go into the archive: removed after the zip
+// when it is left empty of everything, and made again by undo.
+struct ZipSubfolder {
+  std::string Name;  // relative to the plan's folder, no trailing "/"
+  std::uint32_t Mode = 0755;  // permission bits, for undo
+  std::uint64_t Inode = 0;
+  std::uint64_t Device = 0;
+};
+
 // What zipping a folder will do, made before anything is written.
 struct ZipPlan {
   std::string Folder;       // the folder's real path, ending in "/"
@@ -54,6 +63,13 @@ struct ZipPlan {
   // attributes, ACLs): they stay in the folder, named.
   std::vector<std::string> WithMetadata;
   std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
+  // A subtree's plan (PlanSubtree): the folders whose files go in, the top one counted; the
+  // subfolders below the top, sorted by name; those left out, with everything below them,
+  // because they are on another file system (relative names).
+  bool Subtree = false;
+  std::int64_t Folders = 1;
+  std::vector<ZipSubfolder> Subfolders;
+  std::vector<std::string> OtherFileSystems;
 };
 
 enum class ZipStage : int { Listing, Reading, Verifying, Trashing };
@@ -83,6 +99,12 @@ struct ZipResult {
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are
   std::vector<std::string> NotTrashedWhy;  // the trash's reason, one for each of NotTrashed
   std::vector<std::string> WithMetadata;   // left out of the archive (see ZipPlan)
+  // A subtree's zip: the folders whose files went in, the subfolders left empty and so
+  // removed, and those left out on another file system (see ZipPlan).
+  bool Subtree = false;
+  std::int64_t Folders = 1;
+  std::int64_t FoldersRemoved = 0;
+  std::vector<std::string> OtherFileSystems;
 };
 
 struct ZipOptions {
@@ -123,6 +145,15 @@ class FolderZipper {
   ZipResult PlanFiles(const std::string& folderPath, const std::vector<std::string>& names,
                       ZipPlan& plan);
 
+  // Plans zipping folderPath with everything below it into one archive in it: the files
+  // Plan would zip in the folder and in each of subfolders, the real paths of the recorded
+  // folders below it as a scan records them (each ending in "/"; see RecordedSubfolders).
+  // A subfolder on another file system than folderPath is left out with everything below
+  // it and named; one that is gone or became a link is passed over. Members are named
+  // "sub/file" relative to folderPath. The same checks and refusals as Plan.
+  ZipResult PlanSubtree(const std::string& folderPath, const std::vector<std::string>& subfolders,
+                        const ScanRules& rules, ZipPlan& plan);
+
   // Writes, verifies, names the archive and trashes the originals: the stages below in
   // turn. Members get their CRC and storage filled in.
   ZipResult Run(ZipPlan& plan);
@@ -149,6 +180,9 @@ class FolderZipper {
   ZipResult RefuseWithoutGain(Work& work);  // not given back 1% and one block: refused
   ZipResult PlaceArchive(Work& work);    // its final name, never over another file
   void TrashOriginals(Work& work, ZipResult& result);  // each only if proved unchanged
+  void RemoveEmptiedFolders(Work& work, ZipResult& result);  // a subtree's, left empty of all
+  // Lists the folder open at reader's own files as Plan counts them, named prefix + name.
+  void ListOwnFiles(DirReader& reader, const std::string& prefix, const ScanRules& rules, ZipPlan& plan);
 
   // The refusal when the folder's free space is known and falls short of SpaceNeeded.
   std::optional<ZipResult> RefuseWithoutSpace(const ZipPlan& plan, int dirFd) const;
@@ -159,6 +193,12 @@ class FolderZipper {
 // "<folder name>-<date>.zip", the folder name cut (at a character boundary when it is
 // UTF-8) so the whole fits a file name; number > 1 adds "-<number>" before ".zip".
 std::string ArchiveNameFor(const std::string& folderPath, const std::string& date, int number = 1);
+
+// The real paths of the folders below folderPath that a scan with rules records (hidden,
+// ignored and pseudo file system folders stay out; links are never followed), each ending
+// in "/", parents before children; without the folder itself. For the command line, which
+// has no scan's records.
+std::vector<std::string> RecordedSubfolders(const std::string& folderPath, const ScanRules& rules);
 
 // Whether text is valid UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(const std::string& text);

@@ -26,6 +26,11 @@ bool ParseNumber(std::string_view text, Number& value, int base = 10) {
 
 std::string ManifestText(const ZipManifest& manifest) {
   std::string text = std::string(kHeader) + "\nFolder=" + PercentEncoded(manifest.Folder) + "\n";
+  for (const ManifestFolder& f : manifest.Subfolders) {
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(f.Mode & 07777));
+    text += "Subfolder=" + std::string(mode) + " " + PercentEncoded(f.Name) + "\n";
+  }
   for (const ManifestMember& m : manifest.Members) {
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(m.Crc));
@@ -54,6 +59,19 @@ std::optional<ZipManifest> ParseManifest(const std::string& text, std::string* e
         return Bad(error, "its folder is not an absolute path");
       manifest.Folder = *path;
       folder = true;
+      continue;
+    }
+    if (row.starts_with("Subfolder=")) {
+      const std::string_view fields = row.substr(10);
+      const std::size_t space = fields.find(' ');
+      ManifestFolder f;
+      if (space == std::string_view::npos || !ParseNumber(fields.substr(0, space), f.Mode, 8) || f.Mode > 07777)
+        return Bad(error, "a subfolder line without its mode");
+      const std::optional<std::string> name = PercentDecoded(std::string(fields.substr(space + 1)));
+      if (!name || name->empty()) return Bad(error, "a subfolder without a name");
+      if (manifest.Subfolders.size() >= kMostMembers) return Bad(error, "too many subfolders");
+      f.Name = *name;
+      manifest.Subfolders.push_back(std::move(f));
       continue;
     }
     if (!row.starts_with("Member=")) return Bad(error, "an unknown line");

@@ -20,9 +20,16 @@ struct ManifestMember {
   std::uint32_t Crc = 0;
 };
 
+// A subfolder of a subtree's archive: the zip may remove it once empty, undo makes it again.
+struct ManifestFolder {
+  std::string Name;  // relative to the folder
+  std::uint32_t Mode = 0755;  // permission bits
+};
+
 struct ZipManifest {
   std::string Folder;  // the zipped folder's path when it was zipped, ending in "/"
   std::vector<ManifestMember> Members;
+  std::vector<ManifestFolder> Subfolders;  // a subtree's archive only
 };
 
 std::string ManifestText(const ZipManifest& manifest);

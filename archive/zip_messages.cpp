@@ -9,6 +9,9 @@ constexpr std::size_t kNamesListed = 10;
 
 std::string Files(std::int64_t n) { return n == 1 ? std::string("1 file") : GroupedNumber(n) + " files"; }
 
+std::string Folders(std::int64_t n) { return n == 1 ? std::string("1 folder") : GroupedNumber(n) + " folders"; }
+std::string Subfolders(std::int64_t n) { return n == 1 ? std::string("1 subfolder") : GroupedNumber(n) + " subfolders"; }
+
 // "1 file was", "2 files were".
 std::string FilesWere(std::int64_t n) { return Files(n) + (n == 1 ? " was" : " were"); }
 
@@ -33,11 +36,21 @@ std::string ZipDiskSpaceText(const ZipPlan& plan) {
 }
 
 std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> estimate) {
-  std::string text = "Zip the files of this folder?\n" + plan.Folder + "\n\n" +
-                     Files(static_cast<std::int64_t>(plan.Members.size())) + ", " + GroupedNumber(plan.Bytes) +
-                     " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
+  const std::int64_t files = static_cast<std::int64_t>(plan.Members.size());
+  std::string text = plan.Subtree ? "Zip this folder and everything below it?\n" + plan.Folder + "\n\n" +
+                                        Files(files) + " in " + Folders(plan.Folders) + ", "
+                                  : "Zip the files of this folder?\n" + plan.Folder + "\n\n" + Files(files) + ", ";
+  text += GroupedNumber(plan.Bytes) + " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
   if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
-  text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.";
+  if (plan.Subtree)
+    text += ".\nHidden and ignored files and folders, archives and links stay as they are; subfolders "
+            "left empty of everything are removed, and undo makes them again.";
+  else
+    text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.";
+  if (!plan.OtherFileSystems.empty())
+    text.append("\n") += Subfolders(static_cast<std::int64_t>(plan.OtherFileSystems.size())) +
+            " on another file system " + (plan.OtherFileSystems.size() == 1 ? "is" : "are") +
+            " left out with everything below: " + NameList(plan.OtherFileSystems);
   if (!plan.WithMetadata.empty())
     text.append("\n") += Files(static_cast<std::int64_t>(plan.WithMetadata.size())) +
             " with extended attributes or ACLs, which a zip cannot hold, stay as well: " + NameList(plan.WithMetadata);
@@ -48,8 +61,9 @@ std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> est
 }
 
 std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
-  std::string text = "Zipped " + Files(r.Files) + ", " + GroupedNumber(r.Bytes) + " bytes into " + r.ArchiveName +
-                     " (" + GroupedNumber(r.ArchiveBytes) + " bytes)";
+  std::string text = "Zipped " + Files(r.Files) + (r.Subtree ? " from " + Folders(r.Folders) : std::string()) + ", " +
+                     GroupedNumber(r.Bytes) + " bytes into " + r.ArchiveName + " (" + GroupedNumber(r.ArchiveBytes) +
+                     " bytes)";
   if (r.TrashedFiles == 0) {
     text += ": no original went to the trash";
   } else if (r.Freed > 0) {
@@ -60,6 +74,13 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
   }
   if (estimate) text += "; estimated " + GroupedNumber(*estimate);
   text += '.';
+  if (r.FoldersRemoved > 0)
+    text.append("\n\n") += Subfolders(r.FoldersRemoved) + " left empty " +
+            (r.FoldersRemoved == 1 ? "was" : "were") + " removed; undo makes them again.";
+  if (!r.OtherFileSystems.empty())
+    text.append("\n\n") += Subfolders(static_cast<std::int64_t>(r.OtherFileSystems.size())) +
+            " on another file system " + (r.OtherFileSystems.size() == 1 ? "was" : "were") +
+            " left out with everything below: " + NameList(r.OtherFileSystems);
   if (!r.Changed.empty())
     text.append("\n\n") += FilesWere(static_cast<std::int64_t>(r.Changed.size())) +
             " in use or changed after being read, and stayed in the folder: " + NameList(r.Changed);
@@ -90,6 +111,7 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
   if (r.Outcome != ZipOutcome::Done) return r.Message;
   std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + r.Folder;
   if (r.InPlace > 0) text += " (" + GroupedNumber(r.InPlace) + " had never left)";
+  if (r.FoldersMade > 0) text += ", making " + Subfolders(r.FoldersMade) + " again";
   if (r.ArchiveTrashed)
     text += "; the archive " + archiveName + " went to the trash.";
   else if (r.Blocked.empty() && r.Missing.empty())

@@ -43,12 +43,38 @@ bool AcceptableName(const std::string& name, bool subtree) {
   return name != kManifestName;
 }
 
-// Every folder between folder and the member's place is a real folder, not a link.
+// Every folder between folder and the member's place is a real folder, not a link, or is
+// missing (the zip removed it once empty; it is made again).
 bool NoLinksOnTheWay(const std::string& folder, const std::string& name) {
   std::size_t slash = name.find('/');
   while (slash != std::string::npos) {
     struct stat st {};
-    if (::lstat((folder + name.substr(0, slash)).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (::lstat((folder + name.substr(0, slash)).c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return false;
+    slash = name.find('/', slash + 1);
+  }
+  return true;
+}
+
+// Makes the missing folders on the way to the member's place, owner-writable until the
+// files are back (made records each with the permissions to give it then). False when one
+// cannot be made or something other than a folder stands there now.
+bool MakeFoldersOnTheWay(const std::string& folder, const std::string& name,
+                         const std::map<std::string, std::uint32_t>& modes,
+                         std::vector<std::pair<std::string, std::uint32_t>>& made) {
+  std::size_t slash = name.find('/');
+  while (slash != std::string::npos) {
+    const std::string part = name.substr(0, slash);
+    const std::string path = folder + part;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno != ENOENT) return false;
+      const auto known = modes.find(part);
+      const std::uint32_t mode = known == modes.end() ? 0755 : known->second;
+      if (::mkdir(path.c_str(), 0700) != 0 || ::lstat(path.c_str(), &st) != 0) return false;
+      made.emplace_back(path, mode);
+    }
+    if (!S_ISDIR(st.st_mode)) return false;
     slash = name.find('/', slash + 1);
   }
   return true;
@@ -184,6 +210,15 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     return refuse("The folder of " + archivePath + " is not a folder");
   bool subtree = false;
   for (const ManifestMember& m : manifest->Members) subtree = subtree || m.Name.find('/') != std::string::npos;
+  subtree = subtree || !manifest->Subfolders.empty();
+  result.Subtree = subtree;
+  std::map<std::string, std::uint32_t> modes;
+  for (const ManifestFolder& f : manifest->Subfolders) {
+    if (!AcceptableName(f.Name, true))
+      return refuse("The zip cannot be undone: its manifest names a place outside " + folder + " (" + f.Name + ")");
+    modes[f.Name] = f.Mode & 0777;  // no set-id bits from an untrusted manifest
+  }
+  std::vector<std::pair<std::string, std::uint32_t>> made;
   for (const ManifestMember& m : manifest->Members)
     if (!AcceptableName(m.Name, subtree) || !NoLinksOnTheWay(folder, m.Name))
       return refuse("The zip cannot be undone: its manifest names a place outside " + folder + " (" + m.Name + ")");
@@ -211,7 +246,7 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
         result.Missing.push_back(m.Name);
       continue;
     }
-    if (::lstat(place.c_str(), &st) == 0) {
+    if (::lstat(place.c_str(), &st) == 0 || !MakeFoldersOnTheWay(folder, m.Name, modes, made)) {
       result.Blocked.push_back(m.Name);
       continue;
     }
@@ -221,6 +256,10 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     }
     ++result.Restored;
   }
+  // The folders made again get their own permissions once their files are in them, the
+  // deepest first.
+  for (auto it = made.rbegin(); it != made.rend(); ++it) ::chmod(it->first.c_str(), it->second);
+  result.FoldersMade = static_cast<std::int64_t>(made.size());
   if (result.Restored == 0 && result.InPlace < result.Members) {
     result.Outcome = ZipOutcome::Refused;
     result.Message = "None of the archive's files could be put back";

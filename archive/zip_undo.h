@@ -4,7 +4,8 @@
 // archive itself go to the trash. The manifest is untrusted input: only places inside the
 // archive's own folder (and below it, for an archive of a folder's subtree) are written,
 // only from trash entries whose record names that very place, never over anything that
-// stands there now, never through a link. No Qt.
+// stands there now, never through a link. A subfolder the zip removed once it was empty is
+// made again, with its permissions, for the files that go back into it. No Qt.
 
 #include <cstdint>
 #include <optional>
@@ -25,6 +26,8 @@ struct UndoResult {
   std::int64_t InPlace = 0;               // never left (in use, changed back): as zipped
   std::vector<std::string> Blocked;       // something else stands there now: left in the trash
   std::vector<std::string> Missing;       // not in the trash any more, or not as zipped
+  bool Subtree = false;                   // the archive is of a folder with its subfolders
+  std::int64_t FoldersMade = 0;           // subfolders the zip had removed, made again
   bool ArchiveTrashed = false;            // all were back, and the archive went to the trash
   std::string ArchiveNotTrashedWhy;       // when all were back but the archive stayed
 };

@@ -19,7 +19,7 @@ constexpr const char* kUsage =
     "Zips FOLDER's own files into an archive in it, checks the archive, and moves the\n"
     "originals to the trash; --undo puts them back from the trash and trashes ARCHIVE.\n"
     "  --yes      do not ask first\n"
-    "  --subtree  zip FOLDER with everything below it (not yet available)\n"
+    "  --subtree  zip FOLDER with the folders below it into one archive in FOLDER\n"
     "  --help     show this text\n"
     "Exit status: 0 done, 1 nothing changed (refused, failed, cancelled or declined),\n"
     "2 usage error, 3 done but some files stayed where they were (listed on stderr).\n";
@@ -63,10 +63,14 @@ void WithProgress(ZipCommandContext& c, FolderZipper& zipper, const std::string&
   if (c.terminal) *c.err << "\r\033[K" << std::flush;
 }
 
-int Zip(ZipCommandContext& c, const std::string& folder, bool yes) {
+int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree) {
   FolderZipper zipper(c.zip);
   ZipPlan plan;
-  const ZipResult planned = zipper.Plan(Absolute(folder), c.settings->Rules(), plan);
+  const std::string path = Absolute(folder);
+  // A subtree: the folders a scan records below it, as the window has them.
+  const ZipResult planned =
+      subtree ? zipper.PlanSubtree(path, RecordedSubfolders(path, c.settings->Rules()), c.settings->Rules(), plan)
+              : zipper.Plan(path, c.settings->Rules(), plan);
   if (planned.Outcome != ZipOutcome::Done) {
     *c.err << planned.Message << "\n";
     return kZipNothingChanged;
@@ -165,12 +169,7 @@ int RunZipCommand(const std::vector<std::string>& args, ZipCommandContext& c) {
     *c.err << kUsage;
     return kZipUsage;
   }
-  if (subtree) {
-    *c.err << "orbelan-zip: --subtree is not available yet; only a folder's own files can be zipped. "
-              "Nothing was changed.\n";
-    return kZipNothingChanged;
-  }
-  return undo ? Undo(c, operands.front(), yes) : Zip(c, operands.front(), yes);
+  return undo ? Undo(c, operands.front(), yes) : Zip(c, operands.front(), yes, subtree);
 }
 
 }  // namespace orbelan

@@ -125,7 +125,7 @@ TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
   ASSERT_EQ(::symlink("..", (folder + "up").c_str()), 0);
   for (const std::string& name : {std::string("../secret"), std::string("/etc/passwd"), std::string("up/secret"),
                                   std::string("dir/../../secret"), std::string("./x"), std::string("")}) {
-    ZipManifest hostile{folder, {{name, 12, 0}}};
+    ZipManifest hostile{folder, {{name, 12, 0}}, {}};
     WriteArchiveWithManifest(folder + "hostile.zip", hostile);
     const UndoResult r = UndoZip(folder + "hostile.zip", undo);
     EXPECT_EQ(r.Outcome, ZipOutcome::Refused) << name;
@@ -137,7 +137,7 @@ TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
   // A manifest written for another folder: only entries recorded for this one are taken.
   WriteAll(tree.PathOf("a.txt"), Text(20000, "outside"));
   ASSERT_TRUE(MoveToTrash(tree.PathOf("a.txt"), home, nullptr, nullptr));
-  ZipManifest elsewhere{tree.PathOf("") , {{"a.txt", 20000, 0}}};
+  ZipManifest elsewhere{tree.PathOf("") , {{"a.txt", 20000, 0}}, {}};
   WriteArchiveWithManifest(folder + "elsewhere.zip", elsewhere);
   const UndoResult r = UndoZip(folder + "elsewhere.zip", undo);
   EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
@@ -179,7 +179,7 @@ TEST_F(UndoTest, FilesOfSubfoldersZipAndComeBackToTheirSubfolders) {
 }
 
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
-  ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}};
+  ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}, {{"sub \xfe", 0750}}};
   const std::string text = ManifestText(m);
   const auto back = ParseManifest(text, nullptr);
   ASSERT_TRUE(back);
@@ -187,9 +187,13 @@ TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
   ASSERT_EQ(back->Members.size(), 2u);
   EXPECT_EQ(back->Members[0].Name, "x\ny");
   EXPECT_EQ(back->Members[0].Crc, 0xdeadbeefu);
+  ASSERT_EQ(back->Subfolders.size(), 1u);
+  EXPECT_EQ(back->Subfolders[0].Name, "sub \xfe");
+  EXPECT_EQ(back->Subfolders[0].Mode, 0750u);
   for (const std::string& bad : {std::string(""), std::string("Orbelan zip manifest 2\n"),
                                  text.substr(0, text.size() - 1), text + "Member=-1 00000000 a\n",
                                  text + "Member=1 zz a\n", text + "Member=1 00000000 %zz\n",
+                                 text + "Subfolder=0755\n", text + "Subfolder=9 a\n", text + "Subfolder=17777 a\n",
                                  std::string("Orbelan zip manifest 1\nFolder=relative/\n")})
     EXPECT_FALSE(ParseManifest(bad, nullptr)) << bad;
 }
@@ -225,8 +229,9 @@ TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
   EXPECT_EQ(Run({folder, folder}), kZipUsage);
   EXPECT_EQ(Run({"--help"}), kZipDone);
   EXPECT_NE(out.str().find("--undo ARCHIVE"), std::string::npos);
-  EXPECT_EQ(Run({"--subtree", folder}), kZipNothingChanged);
-  EXPECT_NE(err.str().find("--subtree is not available yet"), std::string::npos);
+  EXPECT_EQ(Run({"--subtree", "--undo", folder}), kZipUsage);
+  EXPECT_EQ(Run({"--yes", "--subtree", folder}), kZipNothingChanged);
+  EXPECT_NE(err.str().find("and the folders below it have no files to zip"), std::string::npos) << err.str();
 
   // Nothing to zip: refused with the window's message.
   EXPECT_EQ(Run({"--yes", folder}), kZipNothingChanged);
