@@ -522,6 +522,7 @@ ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::ve
   if (::fstat(topFd, &top) != 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
   ListOwnFiles(reader, std::string(), rules, plan);
+  plan.Folders = plan.Members.empty() ? 0 : 1;  // the folders with files to zip
 
   DirReader below;
   for (const std::string& path : subfolders) {
@@ -545,8 +546,9 @@ ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::ve
     }
     plan.Subfolders.push_back({name, static_cast<std::uint32_t>(st.st_mode & 07777),
                                static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)});
-    ++plan.Folders;
+    const std::size_t before = plan.Members.size();
     ListOwnFiles(below, name + '/', rules, plan);
+    if (plan.Members.size() > before) ++plan.Folders;
   }
   below.Close();
   std::sort(plan.Subfolders.begin(), plan.Subfolders.end(),

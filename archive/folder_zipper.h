@@ -63,8 +63,8 @@ struct ZipPlan {
   // attributes, ACLs): they stay in the folder, named.
   std::vector<std::string> WithMetadata;
   std::string ArchiveName;  // the name the archive will get (a number is added if it is taken)
-  // A subtree's plan (PlanSubtree): the folders whose files go in, the top one counted; the
-  // subfolders below the top, sorted by name; those left out, with everything below them,
+  // A subtree's plan (PlanSubtree): the folders with files that go in, the top one among
+  // them; the subfolders below the top, sorted by name; those left out, with everything below them,
   // because they are on another file system (relative names).
   bool Subtree = false;
   std::int64_t Folders = 1;

@@ -43,14 +43,15 @@ bool AcceptableName(const std::string& name, bool subtree) {
   return name != kManifestName;
 }
 
-// Every folder between folder and the member's place is a real folder, not a link, or is
-// missing (the zip removed it once empty; it is made again).
+// No folder between folder and the member's place is a link. One may be missing (the zip
+// removed it once empty; it is made again) or be a file now (the member then stays).
 bool NoLinksOnTheWay(const std::string& folder, const std::string& name) {
   std::size_t slash = name.find('/');
   while (slash != std::string::npos) {
     struct stat st {};
     if (::lstat((folder + name.substr(0, slash)).c_str(), &st) != 0) return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode)) return false;
+    if (S_ISLNK(st.st_mode)) return false;
+    if (!S_ISDIR(st.st_mode)) return true;  // a file stands on the way now: that member stays in the trash
     slash = name.find('/', slash + 1);
   }
   return true;

@@ -19,6 +19,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "archive/zip_undo.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {
@@ -56,7 +57,7 @@ class ZipKillTest : public testing::ZipFolderTest {
       killAt(dying);
       FolderZipper zipper(dying);
       ZipPlan plan;
-      if (zipper.Plan(folder, rules, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      if (PlanIt(zipper, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
       ::_exit(0);  // not killed: the stage was not reached
     }
     int status = 0;
@@ -90,11 +91,34 @@ class ZipKillTest : public testing::ZipFolderTest {
   void ExpectNoTemporaryArchiveAfterThePlan() {
     FolderZipper zipper(options);
     ZipPlan plan;
-    zipper.Plan(folder, rules, plan);
+    PlanIt(zipper, plan);
     for (const std::string& name : Names(folder)) EXPECT_FALSE(IsTemporaryArchive(name)) << name;
   }
 
+  // The folder's own files, or with subtree its whole subtree (Zip subtree).
+  ZipResult PlanIt(FolderZipper& zipper, ZipPlan& plan) {
+    return subtree ? zipper.PlanSubtree(folder, RecordedSubfolders(folder, rules), rules, plan)
+                   : zipper.Plan(folder, rules, plan);
+  }
+
+  // Moves the originals into subfolders a/ and a/b/ (the rest stay on top): for the subtree.
+  void SpreadIntoSubfolders() {
+    subtree = true;
+    tree.Dir("Work/a");
+    tree.Dir("Work/a/b");
+    std::map<std::string, std::string> spread;
+    int i = 0;
+    for (const auto& [name, bytes] : originals) {
+      const std::string place = (i % 3 == 0 ? "" : i % 3 == 1 ? "a/" : "a/b/") + name;
+      ::rename((folder + name).c_str(), (folder + place).c_str());
+      spread[place] = bytes;
+      ++i;
+    }
+    originals = std::move(spread);
+  }
+
   std::map<std::string, std::string> originals;
+  bool subtree = false;
 };
 
 TEST_F(ZipKillTest, KilledInEachStageLosesNothing) {
@@ -127,6 +151,45 @@ TEST_F(ZipKillTest, KilledInEachStageLosesNothing) {
   ExpectEveryByteSafe();
   EXPECT_EQ(Names(home + "/files").size(), 4u);
   ExpectNoTemporaryArchiveAfterThePlan();
+}
+
+TEST_F(ZipKillTest, ASubtreeKilledInEachStageLosesNothingAndUndoes) {
+  SpreadIntoSubfolders();
+  ZipAndDie([](ZipOptions& o) {
+    int reads = 0;
+    o.BeforeRead = [reads](const ZipMember&) mutable {
+      if (++reads == 7) ::raise(SIGKILL);
+    };
+  });
+  ExpectEveryByteSafe();
+  ExpectNoTemporaryArchiveAfterThePlan();
+  ZipAndDie([](ZipOptions& o) { o.AtStage = [](ZipStage s) { if (s == ZipStage::Verifying) ::raise(SIGKILL); }; });
+  ExpectEveryByteSafe();
+  // Killed after the last file went to the trash, before the emptied folders go.
+  ZipAndDie([this](ZipOptions& o) {
+    auto real = o.Trash;
+    int trashed = 0;
+    const int all = static_cast<int>(originals.size());
+    o.Trash = [real, trashed, all](const std::string& path, TrashEntry* entry, std::string* error) mutable {
+      const bool ok = real(path, entry, error);
+      if (++trashed == all) ::raise(SIGKILL);
+      return ok;
+    };
+  });
+  ExpectEveryByteSafe();
+  EXPECT_EQ(Names(home + "/files").size(), originals.size());
+  EXPECT_TRUE(testing::Exists(folder + "a/b"));
+  // The killed run's archive is whole: undo brings every file back to its subfolder.
+  std::string archive;
+  for (const std::string& name : Names(folder))
+    if (name.ends_with(".zip")) archive = name;
+  ASSERT_FALSE(archive.empty());
+  UndoOptions undo;
+  undo.HomeTrash = home;
+  const UndoResult back = UndoZip(folder + archive, undo);
+  ASSERT_EQ(back.Outcome, ZipOutcome::Done) << back.Message;
+  EXPECT_EQ(back.Restored, static_cast<std::int64_t>(originals.size()));
+  for (const auto& [name, bytes] : originals) EXPECT_EQ(ReadAll(folder + name), bytes) << name;
 }
 
 TEST_F(ZipKillTest, KilledAtRandomMomentsLosesNothing) {
