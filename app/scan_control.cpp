@@ -17,10 +17,9 @@
 #include "app/subtree_views.h"
 #include "platform/day_number.h"
 #include "survey/figures.h"
-#include "survey/folder_recount.h"
 #include "survey/results.h"
-#include "survey/scanner.h"
 #include "survey/subtree_rescan.h"
+#include "survey/survey_session.h"
 #include "ui/interaction.h"
 #include "ui/click_label.h"
 
@@ -30,30 +29,27 @@ ScanControl::ScanControl(TForm1& form, MainPanels& panels, int threads)
     : form_(form), panels_(panels) {
   observer_ = std::make_unique<GuiScanObserver>(&form, panels.labMsg, panels.ProgressBar1,
                                                 [&form] { return form.ClosingAfterWork(); });
-  scanner_ = std::make_unique<Scanner>(folders_, scanRules_, *observer_);
-  scanThreads_ = threads > 0 ? threads : Scanner::DefaultThreads();
-  scanner_->SetThreads(scanThreads_);
-  estimator_ = std::make_unique<GuiSavingEstimator>(savings_);
+  session_ = std::make_unique<SurveySession>(*observer_, threads);
+  estimator_ = std::make_unique<GuiSavingEstimator>(*session_);
   connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &ScanControl::SavingEstimateProgress);
   connect(estimator_.get(), &GuiSavingEstimator::Finished, panels.subtree, &SubtreeViews::SavingsSettled);
   estimating_ = form.settings.EstimateSavings;
-  panels.model->SetSavings(estimating_ ? &savings_ : nullptr);
+  panels.model->SetSavings(estimating_ ? &session_->Savings() : nullptr);
   panels.model->SetReadableFigures(form.settings.ReadableFigures);
 }
 
 ScanControl::~ScanControl() { estimator_->Stop(); }
 
-bool ScanControl::CancelRequested() const { return scanner_->CancelRequested; }
+FolderList& ScanControl::Folders() { return session_->Folders(); }
+const SavingTable& ScanControl::Savings() const { return session_->Savings(); }
 
-void ScanControl::RequestCancel() {
-  scanner_->CancelRequested = true;
-  if (rescanner_) rescanner_->CancelRequested = true;
-}
+bool ScanControl::CancelRequested() const { return session_->CancelRequested(); }
+
+void ScanControl::RequestCancel() { session_->RequestCancel(); }
 
 void ScanControl::ScanPath(const std::string& path) {
   // The estimate's workers read the records this scan is about to free.
   StopSavingEstimate();
-  savings_.Clear();
   estimateCancelled_ = false;
   form_.ForgetPropertiesRecord();  // an open properties dialog keeps what it shows
   panels_.LView1->hide();
@@ -74,20 +70,13 @@ void ScanControl::ScanPath(const std::string& path) {
   panels_.labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
   form_.CurrentPath = path;
 
-  scanRules_ = form_.settings.Rules();
-  scanner_->SetRules(scanRules_);
-  // The estimate that follows reads the files the scan draws in small folders.
-  scanner_->SetFileDraws(estimating_ ? ScanDrawLimits(estimator_->options) : FileDrawLimits{});
   observer_->Begin();
-  // Run resets the folder list and both cancel flags, then runs the phases.
-  const bool completed = scanner_->Run(path);
+  // The estimate that follows reads the files the scan draws in small folders.
+  const bool completed = session_->Scan(path, form_.settings.Rules(), estimating_);
   observer_->Flush();
-  for (const std::string& unread : scanner_->Unscanned())
+  for (const std::string& unread : session_->Unscanned())
     qWarning("Not read (too many open files): %s", unread.c_str());
-  if (completed) {
-    panels_.subtree->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-    FillList();
-  }
+  if (completed) ShowChangedRecords();
 
   panels_.ProgressBar1->hide();
   panels_.labMsg->hide();
@@ -101,8 +90,14 @@ void ScanControl::ScanPath(const std::string& path) {
   if (completed && !form_.ClosingAfterWork()) EstimateListedSavings();
 }
 
+void ScanControl::ShowChangedRecords() {
+  session_->SumSubtreeSavings(estimating_);
+  panels_.subtree->Rebuild(session_->Totals(), estimating_ ? &session_->Savings() : nullptr, TodayDayNumber());
+  FillList();
+}
+
 void ScanControl::FillList() {
-  if (folders_.Empty()) return;
+  if (session_->Folders().Empty()) return;
   panels_.labMsg->setText(QStringLiteral("Sorting folders..."));
   panels_.labMsg->adjustSize();
   panels_.labMsg->show();
@@ -112,10 +107,10 @@ void ScanControl::FillList() {
 
   const double today = TodayDayNumber();
   const int sortColumn = form_.SortColumn;
-  const SavingTable* savings = estimating_ ? &savings_ : nullptr;
   SubtreeViews& subtree = *panels_.subtree;
-  ResultRows rows = FillRows(folders_, form_.settings.MinSize, sortColumn, today, savings, subtree.RowTotals());
-  subtree.FilterRows(rows, savings);
+  ResultRows rows = session_->Rows(form_.settings.MinSize, sortColumn, today, estimating_,
+                                   subtree.RowTotals() != nullptr);
+  subtree.FilterRows(rows, estimating_ ? &session_->Savings() : nullptr);
   panels_.model->SetSubtree(subtree.RowTotals());
   panels_.model->SetRows(std::move(rows), today);
   panels_.listBehaviour->FitNumberColumns();
@@ -129,74 +124,48 @@ void ScanControl::FillList() {
 }
 
 FolderRec* ScanControl::RecountAfterZip(const std::string& folderPath) {
-  FolderRec* zipped = nullptr;
-  for (FolderRec& rec : folders_)  // paths are put together only where the length fits
-    if (rec.PathLength() == folderPath.size() && rec.Path() == folderPath) zipped = &rec;
+  FolderRec* zipped = session_->Find(folderPath);
   if (!zipped) return nullptr;
   // Its estimate was of the files before the zip, and may be on its way: start afresh.
   StopSavingEstimate();
-  savings_.Erase(*zipped);
-  RecountFolder(*zipped, form_.settings.Rules());
   panels_.model->Clear();
-  panels_.subtree->Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-  FillList();
+  panels_.subtree->Clear();  // the totals are made again
+  session_->RecountFolder(*zipped, form_.settings.Rules());
+  ShowChangedRecords();
   return zipped;
 }
 
 bool ScanControl::RescanFolder(const FolderRec& rec) {
-  SubtreeViews& subtree = *panels_.subtree;
-  const SubtreeTotals& totals = subtree.Totals();
-  const std::int64_t first = totals.IndexOf(rec);
-  if (first == SubtreeTotals::kNone) return false;
-  const std::int64_t count = totals.Figures(first).NFolders;
-  const std::int64_t parent = totals.Parent(first);
+  if (session_->Totals().IndexOf(rec) == SubtreeTotals::kNone) return false;
   const std::string path = rec.Path();
   const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
   // The estimate's workers and every view read the records that are about to move.
   StopSavingEstimate();
   form_.ForgetPropertiesRecord();
 
-  FolderList fresh;
   const RescanStart start = ExamineRescanStart(path);
-  bool completed = true;
-  if (start == RescanStart::Folder) {
+  const bool scanning = start == RescanStart::Folder;
+  if (scanning) {
     form_.SetBusy(true);
     panels_.labMsg->setText(QStringLiteral("   "));
     panels_.labMsg->adjustSize();
     panels_.labMsg->show();
     panels_.ProgressBar1->setValue(0);
     panels_.ProgressBar1->show();
-    Scanner scanner(fresh, scanRules_, *observer_);
-    scanner.SetThreads(scanThreads_);
-    rescanner_ = &scanner;
     observer_->Begin();
-    completed = scanner.Run(path);
+  }
+  const SurveySession::Rescan done = session_->RescanSubtree(rec, start, [this] {
+    // Nothing may point at the old records once they move.
+    panels_.model->Clear();
+    panels_.subtree->Clear();
+  });
+  if (scanning) {
     observer_->Flush();
-    rescanner_ = nullptr;
     panels_.ProgressBar1->hide();
     panels_.labMsg->hide();
     form_.SetBusy(false);
   }
-  if (completed) {
-    // Estimates of the folders outside the subtree still hold; the subtree's are new.
-    std::vector<std::pair<std::size_t, SavingEstimate>> held;
-    for (std::int64_t i = 0; i < folders_.Count(); ++i) {
-      if (i >= first && i < first + count) continue;
-      if (const SavingEstimate* estimate = savings_.Find(folders_[i]))
-        held.emplace_back(static_cast<std::size_t>(i), *estimate);
-    }
-    // Nothing may point at the old records once they move.
-    panels_.model->Clear();
-    subtree.Clear();
-    savings_.Clear();
-    const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
-    for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
-    // A folder that became a link or a file is now one of its parent's files.
-    if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
-      RecountFolder(*moved[static_cast<std::size_t>(parent)], scanRules_);
-    subtree.Rebuild(folders_, estimating_ ? &savings_ : nullptr, TodayDayNumber());
-    FillList();
-  }
+  if (done == SurveySession::Rescan::Replaced) ShowChangedRecords();
   if (start == RescanStart::Gone)
     interaction().ShowMessage(&form_, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(shown),
                               QStringLiteral("Rescan this folder"));
@@ -217,13 +186,11 @@ void ScanControl::EstimateListedSavings() {
   for (const ResultRow& row : panels_.model->Rows().Rows) listed.push_back(row.Rec);
   if (panels_.subtree->NeedsEveryEstimate()) {
     // Subtree figures add up every folder's saving, listed or not.
-    listed.clear();
-    for (const FolderRec& rec : folders_)
-      if (UnzippedBytes(rec) > 0) listed.push_back(&rec);
+    listed = session_->FoldersWithBytes();
   }
   // With the lists the scan counted by, from the folder it started at.
   estimator_->options.Root = form_.CurrentPath;
-  estimator_->Estimate(listed, scanRules_);
+  estimator_->Estimate(listed);
   SavingEstimateProgress();
 }
 
@@ -240,7 +207,8 @@ void ScanControl::CancelSavingEstimate() {
 }
 
 void ScanControl::SavingEstimateProgress() {
-  panels_.subtree->SavingsChanged(estimating_ ? &savings_ : nullptr);
+  session_->SumSubtreeSavings(estimating_);
+  panels_.subtree->SavingsChanged(estimating_ ? &session_->Savings() : nullptr);
   panels_.model->SavingsChanged();
   form_.ShowSavingInProperties();
   if (form_.IsBusy()) return;  // the status text is the scan's
@@ -264,7 +232,7 @@ void ScanControl::SavingEstimateSettingChanged() {
   estimating_ = form_.settings.EstimateSavings;
   panels_.subtree->SetSavingsShown(estimating_);
   if (estimating_) {
-    panels_.model->SetSavings(&savings_);
+    panels_.model->SetSavings(&session_->Savings());
     estimateCancelled_ = false;
     EstimateListedSavings();
   } else {

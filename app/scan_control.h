@@ -1,7 +1,7 @@
 #pragma once
-// The scan as the user lives it in the main window: the folder records, the scanner and its
-// progress in the status panel, filling and sorting the list, and the background estimate
-// of the listed folders' savings with its status line.
+// The scan as the user lives it in the main window: the survey session (records, scan, rows,
+// estimate, subtree totals) driven from the window's thread, with the scan's progress in the
+// status panel, the rows put into the list, and the estimate's status line.
 
 #include <QObject>
 #include <QString>
@@ -10,13 +10,12 @@
 
 #include "survey/folder_list.h"
 #include "survey/saving_table.h"
-#include "survey/scan_rules.h"
 
 namespace orbelan {
 
 class GuiSavingEstimator;
 class GuiScanObserver;
-class Scanner;
+class SurveySession;
 class TForm1;
 struct MainPanels;
 
@@ -51,26 +50,23 @@ class ScanControl : public QObject {
   // "Estimating savings: N of M folders" while the estimate runs, else nullptr.
   const QString* EstimateLine() const;
 
-  FolderList& Folders() { return folders_; }
-  const SavingTable& Savings() const { return savings_; }
+  FolderList& Folders();
+  const SavingTable& Savings() const;
   GuiSavingEstimator& Estimator() { return *estimator_; }
   GuiScanObserver& Observer() { return *observer_; }
 
  private:
   void SavingEstimateProgress();
 
+  // The subtree views and the list after the records changed.
+  void ShowChangedRecords();
+
   TForm1& form_;
   MainPanels& panels_;
-  FolderList folders_;
-  // The lists a scan runs with, copied from the settings at its start: the settings dialog
-  // stays usable during a scan, and what it confirms then applies from the next scan on.
-  ScanRules scanRules_;
   std::unique_ptr<GuiScanObserver> observer_;
-  std::unique_ptr<Scanner> scanner_;
-  Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
-  int scanThreads_ = 1;
-
-  SavingTable savings_;
+  // The rules a scan runs with are copied from the settings at its start: the settings
+  // dialog stays usable during a scan, and what it confirms then applies from the next scan on.
+  std::unique_ptr<SurveySession> session_;
   std::unique_ptr<GuiSavingEstimator> estimator_;
   bool estimating_ = false;         // the setting as the window last applied it
   bool estimateCancelled_ = false;  // Esc stopped it: no restart until the next scan

@@ -126,29 +126,23 @@ void SubtreeViews::ApplyFilter() {
   emit listChanged();
 }
 
-void SubtreeViews::Rebuild(const FolderList& folders, const SavingTable* savings, double today) {
-  savings_ = savings;
-  totals_.Build(folders);
+void SubtreeViews::Rebuild(const SubtreeTotals& totals, const SavingTable* savings, double today) {
+  totals_ = &totals;
   SavingsChanged(savings);
-  model_->SetTotals(&totals_, today);
+  model_->SetTotals(totals_, today);
   ApplyFilter();
   tree_->OpenOnStart();
 }
 
 void SubtreeViews::Clear() {
   model_->Clear();
-  totals_.Clear();
+  totals_ = &none_;
   savings_ = nullptr;
 }
 
 void SubtreeViews::SavingsChanged(const SavingTable* savings) {
   savings_ = savings;
-  if (totals_.Empty()) return;
-  if (savings == nullptr) {
-    totals_.SumSavings([](const FolderRec&) -> const SavingEstimate* { return nullptr; });
-  } else {
-    totals_.SumSavings([savings](const FolderRec& rec) { return savings->Find(rec); });
-  }
+  if (totals_->Empty()) return;
   model_->SavingsChanged();
 }
 
@@ -160,19 +154,19 @@ void SubtreeViews::SavingsSettled() {
 void SubtreeViews::SetSavingsShown(bool shown) { model_->SetSavingsShown(shown); }
 
 const SubtreeTotals* SubtreeViews::RowTotals() const {
-  return choices_.SubtreeRows && !totals_.Empty() ? &totals_ : nullptr;
+  return choices_.SubtreeRows && !totals_->Empty() ? totals_ : nullptr;
 }
 
 bool SubtreeViews::NeedsEveryEstimate() const { return choices_.Tree || choices_.SubtreeRows; }
 
 bool SubtreeViews::Passes(std::int64_t record, const SavingTable* savings, bool subtreeSaving) const {
-  const FolderRec& rec = totals_.Record(record);
+  const FolderRec& rec = totals_->Record(record);
   if (!filterBytes_.empty() && LowerAscii(rec.Path()).find(filterBytes_) == std::string::npos) return false;
   if (choices_.HideSmallSavings) {
     // A folder whose saving is not known yet is not known to be small: it stays.
     const std::int64_t below = static_cast<std::int64_t>(choices_.HideSavingBelowKB) * 1024;
     if (subtreeSaving) {
-      const SavingSum* sum = totals_.SavingOf(record);
+      const SavingSum* sum = totals_->SavingOf(record);
       if (sum != nullptr && sum->Any() && sum->Complete() && sum->Saving < below) return false;
     } else if (savings != nullptr) {
       const SavingEstimate* estimate = savings->Find(rec);
@@ -183,10 +177,10 @@ bool SubtreeViews::Passes(std::int64_t record, const SavingTable* savings, bool 
 }
 
 void SubtreeViews::FilterRows(ResultRows& rows, const SavingTable* savings) const {
-  if ((filterBytes_.empty() && !choices_.HideSmallSavings) || totals_.Empty()) return;
+  if ((filterBytes_.empty() && !choices_.HideSmallSavings) || totals_->Empty()) return;
   const bool subtree = RowTotals() != nullptr;
   std::erase_if(rows.Rows, [&](const ResultRow& row) {
-    const std::int64_t record = totals_.IndexOf(*row.Rec);
+    const std::int64_t record = totals_->IndexOf(*row.Rec);
     return record != SubtreeTotals::kNone && !Passes(record, savings, subtree);
   });
 }

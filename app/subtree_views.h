@@ -1,8 +1,9 @@
 #pragma once
 // Subtrees where the user looks: the folder tree beside the flat list, the flat list's
 // "Subtree totals" choice, and the filter above both (path text, small savings hidden).
-// Owns the scan's subtree totals, built once after each scan and summed again as savings
-// arrive. The choices live in the settings' view choices, saved with the window.
+// Shows the survey session's subtree totals, which the session builds after each scan and
+// sums again as savings arrive. The choices live in the settings' view choices, saved with
+// the window.
 
 #include <QObject>
 #include <QRect>
@@ -32,7 +33,7 @@ class SubtreeViews : public QObject {
   FolderTreeView* Tree() const { return tree_; }
   FolderTreeModel* TreeModel() const { return model_; }
   QLineEdit* FilterField() const { return filter_; }
-  const SubtreeTotals& Totals() const { return totals_; }
+  const SubtreeTotals& Totals() const { return *totals_; }
   QAction* TreeAction() const { return treeAction_; }
   QAction* SubtreeRowsAction() const { return rowsAction_; }
   QAction* HideSmallAction() const { return hideAction_; }
@@ -40,12 +41,12 @@ class SubtreeViews : public QObject {
   // "Folder &tree" (Ctrl+T), "&Subtree totals" (Ctrl+U) and "&Hide small savings…".
   void AddViewActions(QMenu* view);
 
-  // After a completed scan: the totals of the records (which must stay until Clear) and
-  // the tree over them. savings may be nullptr (the estimate is off).
-  void Rebuild(const FolderList& folders, const SavingTable* savings, double today);
+  // After a completed scan: the totals of the records, built and summed (they must stay
+  // until Clear), and the tree over them. savings may be nullptr (the estimate is off).
+  void Rebuild(const SubtreeTotals& totals, const SavingTable* savings, double today);
   // Before the records are freed.
   void Clear();
-  // New estimates are in the table: the subtrees' savings are summed again.
+  // New estimates are in the table and summed into the totals: the views show them.
   void SavingsChanged(const SavingTable* savings);
   // Every estimate is in: the tree's rows take the order of the final figures.
   void SavingsSettled();
@@ -87,7 +88,8 @@ class SubtreeViews : public QObject {
   void AskHideSmall();
 
   ViewChoices& choices_;
-  SubtreeTotals totals_;
+  const SubtreeTotals* totals_ = &none_;  // the session's, or none_ between Clear and Rebuild
+  SubtreeTotals none_;
   FolderTreeModel* model_;
   FolderTreeView* tree_;
   QLineEdit* filter_;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ostream>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "platform/dir_reader.h"
@@ -24,6 +23,7 @@
 #include "survey/saving_table.h"
 #include "survey/scanner.h"
 #include "survey/subtree_totals.h"
+#include "survey/survey_session.h"
 
 namespace orbelan {
 namespace {
@@ -52,7 +52,7 @@ class ReportObserver : public ScanObserver {
  public:
   explicit ReportObserver(const ReportContext& context) : context_(context) {}
 
-  void Attach(Scanner& scanner) { scanner_ = &scanner; }
+  void Attach(SurveySession& session) { session_ = &session; }
 
   void FoldersFound(std::int64_t count) override {
     if (Due()) Line(std::to_string(count) + " folders found");
@@ -80,8 +80,8 @@ class ReportObserver : public ScanObserver {
     Line(text);
   }
   void PumpMessages() override {
-    if (context_.interrupted != nullptr && *context_.interrupted != 0 && scanner_ != nullptr)
-      scanner_->CancelRequested = true;
+    if (context_.interrupted != nullptr && *context_.interrupted != 0 && session_ != nullptr)
+      session_->RequestCancel();
   }
   bool QuitRequested() override { return false; }
   bool AskCancel() override { return true; }  // Ctrl+C needs no second confirmation
@@ -106,93 +106,48 @@ class ReportObserver : public ScanObserver {
   }
 
   const ReportContext& context_;
-  Scanner* scanner_ = nullptr;
+  SurveySession* session_ = nullptr;
   std::chrono::steady_clock::time_point last_{};
   bool shown_ = false;
 };
 
-// Estimates the given folders on worker threads, largest Unzipped first, showing
-// "Estimating savings: N of M folders" on a terminal; estimates[i] is folders[i]'s. False
-// when interrupted.
-bool EstimateFolders(const std::vector<const FolderRec*>& folders, const ReportContext& context,
-                     const std::string& root, std::vector<SavingEstimate>& estimates) {
-  estimates.assign(folders.size(), SavingEstimate{});
-  std::vector<std::size_t> byBytes(folders.size());
-  for (std::size_t i = 0; i < byBytes.size(); ++i) byBytes[i] = i;
-  std::stable_sort(byBytes.begin(), byBytes.end(), [&](std::size_t a, std::size_t b) {
-    return UnzippedBytes(*folders[a]) > UnzippedBytes(*folders[b]);
-  });
-  std::vector<const FolderRec*> order;
-  order.reserve(byBytes.size());
-  for (std::size_t i : byBytes) order.push_back(folders[i]);
-
-  EstimateOptions options;
-  options.Root = root;
-  if (options.Root.empty() || options.Root.back() != '/') options.Root.push_back('/');
-  SavingEstimateRunner runner;
-  const std::size_t total = byBytes.size();
+// Estimates the given folders with the session's workers, largest Unzipped first, showing
+// "Estimating savings: N of M folders" on a terminal at most ten times a second. Waits on
+// the results themselves, so it returns as soon as the last one is in. False when
+// interrupted.
+bool EstimateFolders(SurveySession& session, const std::vector<const FolderRec*>& folders,
+                     const ReportContext& context) {
+  const std::int64_t total = static_cast<std::int64_t>(folders.size());
   bool shown = false;
-  auto progress = [&](std::size_t done) {
+  auto progress = [&](std::int64_t done) {
     if (!context.showProgress) return;
-    *context.err << "\r\033[KEstimating savings: " << GroupedNumber(static_cast<std::int64_t>(done))
-                 << " of " << GroupedNumber(static_cast<std::int64_t>(total)) << " folders" << std::flush;
-    shown = true;
-  };
-  // The line is up before any worker starts: an estimate that ends within the first poll
-  // still said what it was doing (and a Ctrl+C seen while it says so cancels the report).
-  progress(0);
-  // Each result has its own slot, written by one worker and read only after the join.
-  runner.Start(std::move(order), context.settings->Rules(), options,
-               [&](std::size_t index, const SavingEstimate& estimate) { estimates[byBytes[index]] = estimate; });
-  auto interrupted = [&] { return context.interrupted != nullptr && *context.interrupted != 0; };
-  // The line shows from the start, even when the folders are done before the first look.
-  if (context.showProgress) {
-    *context.err << "\r\033[KEstimating savings: 0 of " << GroupedNumber(static_cast<std::int64_t>(total))
+    *context.err << "\r\033[KEstimating savings: " << GroupedNumber(done) << " of " << GroupedNumber(total)
                  << " folders" << std::flush;
     shown = true;
-  }
-  while (runner.Running()) {
+  };
+  // The line is up before any worker starts: an estimate that ends at once still said what
+  // it was doing (and a Ctrl+C seen while it says so cancels the report).
+  progress(0);
+  auto interrupted = [&] { return context.interrupted != nullptr && *context.interrupted != 0; };
+  session.Estimate(folders);
+  constexpr auto kLinePeriod = std::chrono::milliseconds(100);
+  auto lastLine = std::chrono::steady_clock::now();
+  while (session.Estimating()) {
     if (interrupted()) {
-      runner.Stop();
+      session.StopEstimate();
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    progress(runner.Finished());
+    // A Ctrl+C is seen within the period; results end the wait at once.
+    session.WaitForResults(kLinePeriod);
+    session.TakeResults();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLine >= kLinePeriod && session.Estimating()) {
+      progress(session.Estimated());
+      lastLine = now;
+    }
   }
-  runner.Wait();
   if (shown) *context.err << "\r\033[K" << std::flush;
   return !interrupted();
-}
-
-// The listed folders' estimates, in row order.
-bool EstimateRows(const ResultRows& rows, const ReportContext& context, const std::string& root,
-                  std::vector<SavingEstimate>& estimates) {
-  std::vector<const FolderRec*> folders;
-  folders.reserve(rows.Rows.size());
-  for (const ResultRow& row : rows.Rows) folders.push_back(row.Rec);
-  return EstimateFolders(folders, context, root, estimates);
-}
-
-// Subtree figures need every folder's estimate, listed or not: the folders with bytes to
-// zip are estimated, and the sums are made in the totals. Looked up by record afterwards.
-bool EstimateSubtrees(const FolderList& folders, SubtreeTotals& totals, const ReportContext& context,
-                      const std::string& root, std::vector<SavingEstimate>& byIndex) {
-  std::vector<const FolderRec*> wanted;
-  std::vector<std::int64_t> indexOf;
-  for (std::int64_t i = 0; i < folders.Count(); ++i) {
-    if (UnzippedBytes(folders[i]) <= 0) continue;
-    wanted.push_back(&folders[i]);
-    indexOf.push_back(i);
-  }
-  std::vector<SavingEstimate> estimates;
-  if (!EstimateFolders(wanted, context, root, estimates)) return false;
-  byIndex.assign(static_cast<std::size_t>(folders.Count()), SavingEstimate{});
-  for (std::size_t k = 0; k < wanted.size(); ++k) byIndex[static_cast<std::size_t>(indexOf[k])] = estimates[k];
-  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
-    const std::int64_t i = totals.IndexOf(rec);
-    return i == SubtreeTotals::kNone ? nullptr : &byIndex[static_cast<std::size_t>(i)];
-  });
-  return true;
 }
 
 // A subtree's saving as one estimate, for the table and the CSV fields.
@@ -332,20 +287,13 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     }
   }
 
-  FolderList folders;
-  bool completed = false;
-  std::vector<std::string> unscanned;
-  {  // the scanner's read buffers go before the rows are made
-    ReportObserver observer(context);
-    Scanner scanner(folders, context.settings->Rules(), observer);
-    scanner.SetThreads(options->Threads > 0 ? options->Threads : Scanner::DefaultThreads());
-    // The estimate reads the files the scan draws in small folders.
-    if (options->Estimate) scanner.SetFileDraws(ScanDrawLimits(EstimateOptions{}));
-    observer.Attach(scanner);
-    completed = scanner.Run(options->Folder);
-    observer.Finish();
-    unscanned = scanner.Unscanned();
-  }
+  ReportObserver observer(context);
+  SurveySession session(observer, options->Threads);
+  observer.Attach(session);
+  // The estimate reads the files the scan draws in small folders.
+  const bool completed = session.Scan(options->Folder, context.settings->Rules(), options->Estimate);
+  observer.Finish();
+  const std::vector<std::string>& unscanned = session.Unscanned();
   const bool interrupted = context.interrupted != nullptr && *context.interrupted != 0;
   if (!completed || interrupted) return kReportCanceled;
   // A folder left out for want of descriptors is a failure, never a silent gap: as du
@@ -353,59 +301,64 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   for (const std::string& path : unscanned)
     err << "orbelan-report: " << TerminalSafe(path) << ": not read: too many open files\n";
 
-  const std::string root = AbsoluteFolderPath(options->Folder);
+  session.estimateOptions.Root = AbsoluteFolderPath(options->Folder);
+  std::string& root = session.estimateOptions.Root;
+  if (root.empty() || root.back() != '/') root.push_back('/');
+  const SavingTable& savings = session.Savings();
+  // Subtree figures need every folder's estimate, listed or not: the folders with bytes to
+  // zip are estimated, and the sums are made in the totals.
+  auto estimateSubtrees = [&] {
+    if (!EstimateFolders(session, session.FoldersWithBytes(), context)) return false;
+    session.SumSubtreeSavings(true);
+    return true;
+  };
   if (options->Json) {
-    SubtreeTotals totals;
-    totals.Build(folders);
-    std::vector<SavingEstimate> byIndex;
-    if (options->Estimate && !EstimateSubtrees(folders, totals, context, root, byIndex)) return kReportCanceled;
+    const SubtreeTotals& totals = session.Totals();
+    if (options->Estimate && !estimateSubtrees()) return kReportCanceled;
     const std::function<const SavingEstimate*(const FolderRec&)> estimateOf =
-        [&](const FolderRec& rec) -> const SavingEstimate* {
-      const std::int64_t i = totals.IndexOf(rec);
-      return i == SubtreeTotals::kNone ? nullptr : &byIndex[static_cast<std::size_t>(i)];
-    };
+        [&](const FolderRec& rec) { return savings.Find(rec); };
     TreeJsonOptions json;
     json.today = context.today;
     if (options->Estimate) json.estimateOf = &estimateOf;
     WriteTreeJson(out, totals, json);
   } else {
-    SubtreeTotals totals;
-    std::vector<SavingEstimate> byIndex;
-    if (options->Subtree) {
-      totals.Build(folders);
-      if (options->Estimate && !EstimateSubtrees(folders, totals, context, root, byIndex)) return kReportCanceled;
-    }
-    const SubtreeTotals* subtree = options->Subtree ? &totals : nullptr;
+    const bool subtree = options->Subtree;
+    if (subtree && options->Estimate && !estimateSubtrees()) return kReportCanceled;
     // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
-    ResultRows rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today,
-                               nullptr, subtree);
+    ResultRows rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, false, subtree);
+    const SubtreeTotals& totals = session.Totals();
     std::vector<SavingEstimate> estimates;
     if (options->Estimate) {
-      if (subtree != nullptr) {
-        for (const ResultRow& row : rows.Rows) estimates.push_back(AsEstimate(totals.SavingOf(*row.Rec)));
-      } else if (!EstimateRows(rows, context, root, estimates)) {
-        return kReportCanceled;
+      if (!subtree) {
+        std::vector<const FolderRec*> listed;
+        listed.reserve(rows.Rows.size());
+        for (const ResultRow& row : rows.Rows) listed.push_back(row.Rec);
+        if (!EstimateFolders(session, listed, context)) return kReportCanceled;
+        // The Saving order is known only now: sort again by the estimates, as the window does.
+        if (std::abs(options->SortColumn) == kSavingSortColumn)
+          rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, true, false);
       }
-    }
-    if (options->Estimate && subtree == nullptr && std::abs(options->SortColumn) == kSavingSortColumn) {
-      // The Saving order is known only now: sort again by the estimates, as the window does.
-      SavingTable savings;
-      for (std::size_t i = 0; i < rows.Rows.size(); ++i) savings.Set(*rows.Rows[i].Rec, estimates[i]);
-      rows = FillRows(folders, context.settings->MinSize, options->SortColumn, context.today, &savings);
-      for (std::size_t i = 0; i < rows.Rows.size(); ++i) estimates[i] = *savings.Find(*rows.Rows[i].Rec);
+      for (const ResultRow& row : rows.Rows) {
+        if (subtree) {
+          estimates.push_back(AsEstimate(totals.SavingOf(*row.Rec)));
+        } else {
+          const SavingEstimate* estimate = savings.Find(*row.Rec);
+          estimates.push_back(estimate != nullptr ? *estimate : SavingEstimate{});
+        }
+      }
     }
     // Subtrees nest, so the rows' savings do not add up: the total is the start folder's.
     std::vector<SavingEstimate> whole;
-    if (subtree != nullptr && options->Estimate) {
+    if (subtree && options->Estimate) {
       for (std::uint32_t top : totals.Roots()) whole.push_back(AsEstimate(totals.SavingOf(top)));
     }
-    const std::vector<SavingEstimate>& totalOf = subtree != nullptr ? whole : estimates;
+    const std::vector<SavingEstimate>& totalOf = subtree ? whole : estimates;
     if (options->Csv) {
-      out << CsvHeader() << (subtree != nullptr ? ",folders" : "")
+      out << CsvHeader() << (subtree ? ",folders" : "")
           << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
       for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
         const FolderRec& rec = *rows.Rows[i].Rec;
-        if (subtree != nullptr) {
+        if (subtree) {
           const SubtreeFigures& figures = *totals.Of(rec);
           out << CsvLine(rec, figures, context.today) << ',' << figures.NFolders;
         } else {
@@ -417,7 +370,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
       if (options->Estimate) err << EstimateTotalLine(totalOf) << '\n';
     } else {
       TableExtras extras;
-      extras.subtree = subtree;
+      extras.subtree = subtree ? &totals : nullptr;
       if (options->Estimate) {
         extras.estimates = &estimates;
         extras.total = &totalOf;

@@ -1,0 +1,222 @@
+#include "survey/survey_session.h"
+
+#include <algorithm>
+
+#include "survey/figures.h"
+#include "survey/folder_recount.h"
+#include "survey/scanner.h"
+
+namespace orbelan {
+
+SurveySession::SurveySession(ScanObserver& observer, int threads) : observer_(observer) {
+  scanner_ = std::make_unique<Scanner>(folders_, rules_, observer_);
+  threads_ = threads > 0 ? threads : Scanner::DefaultThreads();
+  scanner_->SetThreads(threads_);
+}
+
+SurveySession::~SurveySession() { runner_.Stop(); }
+
+// ---- The scan ----
+
+bool SurveySession::Scan(const std::string& path, const ScanRules& rules, bool drawForEstimate) {
+  // The estimate's workers read the records this scan is about to free.
+  StopEstimate();
+  savings_.Clear();
+  totals_.Clear();
+  totalsStale_ = true;
+  rules_ = rules;
+  scanner_->SetRules(rules_);
+  scanner_->SetFileDraws(drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{});
+  estimateOptions.Root = path;
+  // Run resets the folder list and both cancel flags, then runs the phases.
+  return scanner_->Run(path);
+}
+
+void SurveySession::RequestCancel() {
+  scanner_->CancelRequested = true;
+  if (rescanner_) rescanner_->CancelRequested = true;
+}
+
+bool SurveySession::CancelRequested() const { return scanner_->CancelRequested; }
+
+const std::vector<std::string>& SurveySession::Unscanned() const { return scanner_->Unscanned(); }
+
+// ---- Changing part of the records ----
+
+FolderRec* SurveySession::Find(const std::string& folderPath) {
+  FolderRec* found = nullptr;
+  for (FolderRec& rec : folders_)  // paths are put together only where the length fits
+    if (rec.PathLength() == folderPath.size() && rec.Path() == folderPath) found = &rec;
+  return found;
+}
+
+void SurveySession::RecountFolder(FolderRec& rec, const ScanRules& rules) {
+  // Its estimate was of the files before, and may be on its way: start afresh.
+  StopEstimate();
+  savings_.Erase(rec);
+  orbelan::RecountFolder(rec, rules);
+  totals_.Clear();
+  totalsStale_ = true;
+}
+
+SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanStart start,
+                                                   const std::function<void()>& beforeMove) {
+  const SubtreeTotals& totals = Totals();
+  const std::int64_t first = totals.IndexOf(rec);
+  if (first == SubtreeTotals::kNone) return Rescan::NotInTree;
+  const std::int64_t count = totals.Figures(first).NFolders;
+  const std::int64_t parent = totals.Parent(first);
+  // The estimate's workers read the records that are about to move.
+  StopEstimate();
+
+  FolderList fresh;
+  if (start == RescanStart::Folder) {
+    Scanner scanner(fresh, rules_, observer_);
+    scanner.SetThreads(threads_);
+    rescanner_ = &scanner;
+    const bool completed = scanner.Run(rec.Path());
+    rescanner_ = nullptr;
+    if (!completed) return Rescan::Cancelled;
+  }
+  // Estimates of the folders outside the subtree still hold; the subtree's are new.
+  std::vector<std::pair<std::size_t, SavingEstimate>> held;
+  for (std::int64_t i = 0; i < folders_.Count(); ++i) {
+    if (i >= first && i < first + count) continue;
+    if (const SavingEstimate* estimate = savings_.Find(folders_[i]))
+      held.emplace_back(static_cast<std::size_t>(i), *estimate);
+  }
+  if (beforeMove) beforeMove();
+  // Nothing may point at the old records once they move.
+  totals_.Clear();
+  totalsStale_ = true;
+  savings_.Clear();
+  const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
+  for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
+  // A folder that became a link or a file is now one of its parent's files.
+  if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
+    orbelan::RecountFolder(*moved[static_cast<std::size_t>(parent)], rules_);
+  return Rescan::Replaced;
+}
+
+// ---- The rows and the subtree totals ----
+
+ResultRows SurveySession::Rows(std::uint16_t minSize, int sortColumn, double today, bool withSavings,
+                               bool subtree) {
+  return FillRows(folders_, minSize, sortColumn, today, withSavings ? &savings_ : nullptr,
+                  subtree ? &Totals() : nullptr);
+}
+
+SubtreeTotals& SurveySession::Totals() {
+  if (totalsStale_) {
+    totals_.Build(folders_);
+    totalsStale_ = false;
+  }
+  return totals_;
+}
+
+void SurveySession::SumSubtreeSavings(bool withSavings) {
+  SubtreeTotals& totals = Totals();
+  if (totals.Empty()) return;
+  if (withSavings)
+    totals.SumSavings([this](const FolderRec& rec) { return savings_.Find(rec); });
+  else
+    totals.SumSavings([](const FolderRec&) -> const SavingEstimate* { return nullptr; });
+}
+
+// ---- The saving estimate ----
+
+bool SurveySession::Estimate(const std::vector<const FolderRec*>& listed) {
+  std::vector<const FolderRec*> wanted;
+  std::int64_t had = 0;
+  auto split = [&] {
+    wanted.clear();
+    had = 0;
+    for (const FolderRec* rec : listed) {
+      if (savings_.Find(*rec))
+        ++had;
+      else
+        wanted.push_back(rec);
+    }
+  };
+  split();
+  // A header click lists the same folders again: the run that holds them goes on.
+  const bool sameRun =
+      running_ && static_cast<std::int64_t>(listed.size()) == listed_ &&
+      std::all_of(wanted.begin(), wanted.end(), [this](const FolderRec* rec) { return inRun_.count(rec) != 0; });
+  if (sameRun) return false;
+  StopEstimate();
+  split();  // the stop took in what had arrived
+  listed_ = static_cast<std::int64_t>(listed.size());
+  had_ = had;
+  delivered_ = 0;
+  if (wanted.empty()) return false;
+
+  // Largest Unzipped first, equal sizes in the order given.
+  std::stable_sort(wanted.begin(), wanted.end(), [](const FolderRec* a, const FolderRec* b) {
+    return UnzippedBytes(*a) > UnzippedBytes(*b);
+  });
+  order_ = wanted;
+  inRun_ = std::unordered_set<const FolderRec*>(wanted.begin(), wanted.end());
+  running_ = true;
+  ++starts_;
+  runner_.Start(std::move(wanted), rules_, estimateOptions,
+                [this](std::size_t index, const SavingEstimate& estimate) { Arrived(index, estimate); },
+                estimateThreads);
+  return true;
+}
+
+std::vector<const FolderRec*> SurveySession::FoldersWithBytes() const {
+  std::vector<const FolderRec*> wanted;
+  for (const FolderRec& rec : folders_)
+    if (UnzippedBytes(rec) > 0) wanted.push_back(&rec);
+  return wanted;
+}
+
+void SurveySession::Arrived(std::size_t index, const SavingEstimate& estimate) {
+  bool tell = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrived_.emplace_back(index, estimate);
+    tell = !told_;
+    told_ = true;
+  }
+  arrival_.notify_all();
+  // One wake-up carries every result that comes in before the owner takes them.
+  if (tell && wake_) wake_();
+}
+
+void SurveySession::WaitForResults(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  arrival_.wait_for(lock, timeout, [this] { return !arrived_.empty(); });
+}
+
+SurveySession::Taken SurveySession::TakeResults() {
+  std::vector<std::pair<std::size_t, SavingEstimate>> taken;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken.swap(arrived_);
+    told_ = false;
+  }
+  if (!running_) return Taken::NotRunning;  // a wake-up sent before a stop
+  // The engine reports no folder a stop cut short: every result is a finding, kept.
+  for (const auto& [index, estimate] : taken) {
+    if (index >= order_.size()) continue;
+    savings_.Set(*order_[index], estimate);
+    ++delivered_;
+  }
+  if (delivered_ < static_cast<std::int64_t>(order_.size())) return Taken::More;
+  runner_.Wait();  // every folder is done: the workers are on their way out
+  running_ = false;
+  return Taken::Ended;
+}
+
+void SurveySession::StopEstimate() {
+  if (!running_) return;
+  runner_.Stop();
+  TakeResults();
+  running_ = false;
+  order_.clear();
+  inRun_.clear();
+}
+
+}  // namespace orbelan

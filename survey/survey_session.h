@@ -1,0 +1,152 @@
+#pragma once
+// One survey of one folder, as the program's faces drive it: the folder records a scan makes,
+// the rows listed from them, the background estimate of their savings and the subtree totals
+// over them. The window and orbelan-report each own one and differ only in how they show it
+// (progress, messages, which thread they wait on).
+//
+// Calls come from one thread, the owner's. The estimate's workers hand their results over
+// under a lock and wake the owner (SetResultsWaiting, or WaitForResults); the results enter
+// the table only when the owner takes them (TakeResults), so whatever reads the table on the
+// owner's thread never races the workers.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "survey/folder_list.h"
+#include "survey/results.h"
+#include "survey/saving_estimate.h"
+#include "survey/saving_table.h"
+#include "survey/scan_rules.h"
+#include "survey/subtree_rescan.h"
+#include "survey/subtree_totals.h"
+
+namespace orbelan {
+
+class ScanObserver;
+class Scanner;
+
+class SurveySession {
+ public:
+  // observer: the face's view of the scan (progress, cancel questions); threads: how many
+  // count files (0: one per core).
+  explicit SurveySession(ScanObserver& observer, int threads = 0);
+  ~SurveySession();  // stops the estimate's workers, which read the records
+  SurveySession(const SurveySession&) = delete;
+  SurveySession& operator=(const SurveySession&) = delete;
+
+  // ---- The scan ----
+  // Scans path with rules (copied: they are the session's until the next scan). Stops the
+  // estimate and forgets every estimate and the totals first, since the records go.
+  // drawForEstimate: the scan draws the few files the estimate of small folders reads.
+  // False when the scan was cancelled.
+  bool Scan(const std::string& path, const ScanRules& rules, bool drawForEstimate);
+  // The running scan (or subtree rescan) stops at its next look (Esc, Ctrl+C).
+  void RequestCancel();
+  bool CancelRequested() const;
+  // Folders the last scan could not read for want of descriptors.
+  const std::vector<std::string>& Unscanned() const;
+  // The rules the records were counted by.
+  const ScanRules& Rules() const { return rules_; }
+  int Threads() const { return threads_; }
+
+  FolderList& Folders() { return folders_; }
+  const FolderList& Folders() const { return folders_; }
+
+  // ---- Changing part of the records ----
+  // The record of the folder at folderPath (ending in "/"), or nullptr.
+  FolderRec* Find(const std::string& folderPath);
+  // Counts one of the records' folder's own files again (after a zip changed them) and
+  // forgets its estimate.
+  void RecountFolder(FolderRec& rec, const ScanRules& rules);
+
+  enum class Rescan { NotInTree, Cancelled, Replaced };
+  // Scans rec's subtree again, as start found it (ExamineRescanStart), and puts the fresh
+  // records in place of the old ones, keeping the other folders and their estimates; a
+  // folder that became a link or a file is counted again as one of its parent's files.
+  // beforeMove runs once the fresh records are in hand, before the old ones go: whatever
+  // points at records drops them there.
+  Rescan RescanSubtree(const FolderRec& rec, RescanStart start, const std::function<void()>& beforeMove);
+
+  // ---- The rows ----
+  // The rows of the records above minSize (KB) sorted by sortColumn, with the estimates in
+  // hand when withSavings, each row showing its subtree's figures when subtree.
+  ResultRows Rows(std::uint16_t minSize, int sortColumn, double today, bool withSavings, bool subtree);
+
+  // ---- The subtree totals ----
+  // Each folder with everything below it, built from the records when first asked for
+  // after they changed.
+  SubtreeTotals& Totals();
+  // Adds up the estimates in hand over every subtree (none when withSavings is false).
+  void SumSubtreeSavings(bool withSavings);
+
+  // ---- The saving estimate ----
+  EstimateOptions estimateOptions;  // Root: the folder the scan started at, as named
+  int estimateThreads = 0;          // 0: one per core
+
+  // Estimates those of listed that have no estimate yet, largest Unzipped first. A run that
+  // already holds every one of them goes on undisturbed; otherwise it is stopped and started
+  // again with them. True when a run started.
+  bool Estimate(const std::vector<const FolderRec*>& listed);
+  // Every folder with bytes to zip: subtree figures add up all of them, listed or not.
+  std::vector<const FolderRec*> FoldersWithBytes() const;
+  // Called on a worker thread when results wait and the owner has not been told yet (at
+  // most once until TakeResults): the window posts a call to its own thread.
+  void SetResultsWaiting(std::function<void()> wake) { wake_ = std::move(wake); }
+  // Waits at most timeout for results to take (returns at once when some wait).
+  void WaitForResults(std::chrono::milliseconds timeout);
+  enum class Taken { NotRunning, More, Ended };
+  // Moves the results that came in into the table. Ended: the last folder's result was in
+  // it, and the run is over.
+  Taken TakeResults();
+  // Stops the workers and waits for them (within 100 ms). Results already in are kept; the
+  // folders not reached stay without an estimate.
+  void StopEstimate();
+  // True from a start until the last result is taken or the run is stopped.
+  bool Estimating() const { return running_; }
+  // The folders of the last Estimate, and how many of them have their estimate.
+  std::int64_t Listed() const { return listed_; }
+  std::int64_t Estimated() const { return had_ + delivered_; }
+  // The folders of the current run in the order they are begun.
+  const std::vector<const FolderRec*>& Order() const { return order_; }
+  // How many runs were started, ever.
+  int Starts() const { return starts_; }
+
+  const SavingTable& Savings() const { return savings_; }
+
+ private:
+  void Arrived(std::size_t index, const SavingEstimate& estimate);  // on a worker
+
+  FolderList folders_;
+  ScanRules rules_;
+  ScanObserver& observer_;
+  std::unique_ptr<Scanner> scanner_;
+  Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
+  int threads_ = 1;
+
+  SubtreeTotals totals_;
+  bool totalsStale_ = true;
+
+  SavingTable savings_;
+  SavingEstimateRunner runner_;
+  std::vector<const FolderRec*> order_;
+  std::unordered_set<const FolderRec*> inRun_;
+  bool running_ = false;
+  std::int64_t listed_ = 0, had_ = 0, delivered_ = 0;
+  int starts_ = 0;
+
+  std::function<void()> wake_;
+  std::mutex mutex_;  // guards arrived_ and told_, shared with the workers
+  std::condition_variable arrival_;
+  std::vector<std::pair<std::size_t, SavingEstimate>> arrived_;
+  bool told_ = false;  // the owner was woken for the results waiting
+};
+
+}  // namespace orbelan
