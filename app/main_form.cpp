@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -56,8 +57,7 @@ TForm1::TForm1(const Options& options) {
   setWindowTitle(QStringLiteral("Orbelan"));
   setFont(DialogSansFont(kFontPixels));
   form_create(options);
-  // The list's width at the starting window size: the client width less panMain's bevels.
-  panels_.Build(this, this, kOuterWidth - kFrameWidth - 2, settings.View);
+  panels_.Build(this, this, settings.View);
   menus_.Build(*this);
   scan_ = std::make_unique<ScanControl>(*this, panels_, options.scanThreads);
   commands_ = std::make_unique<FolderCommands>(*this, panels_, *scan_);
@@ -73,7 +73,13 @@ TForm1::TForm1(const Options& options) {
   qApp->installEventFilter(this);
 
   CreateSecondaryWindows();
-  RestoreWindowPlace(this, *panels_.listBehaviour, settings.Window);  // where the last run left it
+  // However wide the number columns grow, the window leaves room for all of them.
+  connect(panels_.listBehaviour, &ResultsViewBehaviour::requiredWidthChanged, this, &TForm1::KeepColumnsInView);
+  panels_.listBehaviour->FitNumberColumns();  // every caption whole from the start
+  if (settings.Window.Known)
+    RestoreWindowPlace(this, *panels_.listBehaviour, settings.Window);  // where the last run left it
+  else
+    PlaceAtFirstStart(this, *panels_.listBehaviour, kListMargin, QSize(kFrameWidth, kFrameHeight));
   connect(frmLists_, &QDialog::accepted, this, &TForm1::PreferencesAccepted);
 
   if (options.startSplashTimer) Timer1 = new SplashTimer(frmSplash_, this);
@@ -362,6 +368,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   form_resize();
+}
+
+void TForm1::KeepColumnsInView() {
+  // The layout's 330 stays the floor; the number columns and a usable Path column raise it,
+  // never past the screen's width.
+  int least = std::max(kOuterMinWidth - kFrameWidth,
+                       panels_.listBehaviour->RequiredViewWidth(ResultsViewBehaviour::kMinPathWidth) + kListMargin);
+  if (const QScreen* screen = this->screen()) least = std::min(least, screen->availableGeometry().width() - kFrameWidth);
+  if (least != minimumWidth()) setMinimumWidth(least);
 }
 
 void TForm1::form_resize() {

@@ -105,6 +105,7 @@ class TForm1 : public QMainWindow {
   static constexpr int kOuterWidth = 597, kOuterHeight = 278, kOuterMinWidth = 330;
   static constexpr int kFrameWidth = 8, kFrameHeight = 27;  // 4-pixel borders, 19-pixel caption
   static constexpr int kFontPixels = 11;  // MS Sans Serif 8 point
+  static constexpr int kListMargin = 2;   // the list sits inside panMain's one-pixel bevels
 
  public slots:
   void labPath_Click();
@@ -146,6 +147,8 @@ class TForm1 : public QMainWindow {
   void ConnectControls();
   void CreateSecondaryWindows();
   void form_resize();
+  // The window's minimum width: room for every number column beside a usable Path column.
+  void KeepColumnsInView();
   void FormKeyPress(int key);
   void LView1MouseDown(const QPoint& viewportPos);
   // The list's figures or filter changed, or the view switched.

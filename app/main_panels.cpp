@@ -41,7 +41,7 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QIcon& icon
 
 }  // namespace
 
-void MainPanels::Build(QMainWindow* window, QObject* resizeWatcher, int listWidth, ViewChoices& view) {
+void MainPanels::Build(QMainWindow* window, QObject* resizeWatcher, ViewChoices& view) {
   auto* central = new QWidget(window);
   central->setObjectName(QStringLiteral("ClientArea"));
   auto* layout = new QVBoxLayout(central);
@@ -92,7 +92,7 @@ void MainPanels::Build(QMainWindow* window, QObject* resizeWatcher, int listWidt
   header->setSortIndicatorShown(true);
   for (int c = 0; c < kColumnCount; ++c) header->resizeSection(c, ResultsModel::ColumnWidth(c));
   header->setSortIndicator(0, Qt::AscendingOrder);
-  listBehaviour = new ResultsViewBehaviour(LView1, model, listWidth, window);
+  listBehaviour = new ResultsViewBehaviour(LView1, model, window);
   LView1->hide();
   // The folder tree and the filter share the panel with the list.
   subtree = new SubtreeViews(panMain, view, window);

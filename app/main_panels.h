@@ -26,9 +26,9 @@ struct ViewChoices;
 
 struct MainPanels {
   // Makes every control inside window's client area; resizeWatcher gets the panels'
-  // resize events (and hands them to the *_resize rules below). listWidth is the list's
-  // width at the window's starting size; view holds the tree and filter choices.
-  void Build(QMainWindow* window, QObject* resizeWatcher, int listWidth, ViewChoices& view);
+  // resize events (and hands them to the *_resize rules below); view holds the tree and
+  // filter choices.
+  void Build(QMainWindow* window, QObject* resizeWatcher, ViewChoices& view);
 
   void panTop_resize();
   void panBot_resize();

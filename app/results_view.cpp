@@ -37,14 +37,10 @@ QString Shape(QString text) {
 
 }  // namespace
 
-ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model, int startViewWidth,
-                                           QObject* parent)
-    : QObject(parent),
-      view_(view),
-      model_(model),
-      startViewWidth_(startViewWidth),
-      pathBase_(ResultsModel::ColumnWidth(0)) {
+ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model, QObject* parent)
+    : QObject(parent), view_(view), model_(model) {
   view->setTextElideMode(Qt::ElideMiddle);  // the folder's own name stays in view
+  view->header()->setSectionResizeMode(0, QHeaderView::Fixed);  // it takes what is left
   view->installEventFilter(this);
   connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit propertiesRequested();
@@ -60,46 +56,48 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
           });
   connect(view->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
     if (adjusting_ || column < 0 || column >= kColumnCount) return;
-    // A width the user chose by dragging.
-    if (column == 0) {
-      pathBase_ = std::max(20, size - Extra());
-      pathChosen_ = true;
-    }
-    else
-      preferred_[static_cast<std::size_t>(column)] = size;
+    // A width the user chose by dragging; no column goes below what its caption needs, and
+    // the Path column gives way so that Saving stays in view.
+    if (column == 0) return;
+    preferred_[static_cast<std::size_t>(column)] = size > MinimumWidth(column) ? size : 0;
+    if (size < MinimumWidth(column)) SetSection(column, MinimumWidth(column));
+    ApplyPathWidth();
+    emit requiredWidthChanged();
   });
 }
 
-int ResultsViewBehaviour::Extra() const { return std::max(0, view_->width() - startViewWidth_); }
-
 void ResultsViewBehaviour::SetSection(int column, int width) {
   adjusting_ = true;
-  view_->header()->resizeSection(column, width);
+  view_->header()->resizeSection(column, column == 0 ? width : std::max(width, MinimumWidth(column)));
   adjusting_ = false;
 }
 
 void ResultsViewBehaviour::ApplyPathWidth() {
-  // The Path column takes the window's extra width. Until the user sizes it, no more than
-  // the other columns leave, so that a window wide enough shows every column, Saving
-  // included, unscrolled; a width the user chose is kept as chosen.
-  if (pathChosen_) {
-    SetSection(0, pathBase_ + Extra());
-    return;
-  }
+  // The Path column takes what the other columns leave, so that every column, Saving
+  // included, is in view without scrolling sideways; its text is elided in the middle.
   int others = 0;
   for (int column = 1; column < kColumnCount; ++column) others += view_->header()->sectionSize(column);
   // From the view's own width: its viewport is resized only after this view's resize event.
   const QScrollBar* bar = view_->verticalScrollBar();
   const int inside = view_->width() - 2 * view_->frameWidth() - (bar->isVisible() ? bar->width() : 0);
-  const int room = inside - others;
-  SetSection(0, std::max(pathBase_, std::min(pathBase_ + Extra(), room)));
+  const int fill = std::max(MinimumWidth(0), inside - others);
+  SetSection(0, fill);
 }
 
-void ResultsViewBehaviour::SetPathBaseWidth(int width) {
-  pathBase_ = std::max(20, width);
-  pathChosen_ = pathBase_ != ResultsModel::ColumnWidth(0);
-  ApplyPathWidth();
+int ResultsViewBehaviour::MinimumWidth(int column) const {
+  if (column < 0 || column >= kColumnCount) return 0;
+  const int caption = view_->header()->sectionSizeHint(column);
+  if (column == 0) return std::max(kMinPathWidth, caption);
+  return std::max(ResultsModel::ColumnWidth(column), caption);
 }
+
+int ResultsViewBehaviour::RequiredViewWidth(int pathWidth) const {
+  int width = std::max(pathWidth, MinimumWidth(0));
+  for (int column = 1; column < kColumnCount; ++column) width += view_->header()->sectionSize(column);
+  return width + 2 * view_->frameWidth() + view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
+}
+
+int ResultsViewBehaviour::PathWidth() const { return view_->header()->sectionSize(0); }
 
 int ResultsViewBehaviour::PreferredWidth(int column) const {
   return column > 0 && column < kColumnCount ? preferred_[static_cast<std::size_t>(column)] : 0;
@@ -107,8 +105,11 @@ int ResultsViewBehaviour::PreferredWidth(int column) const {
 
 void ResultsViewBehaviour::SetPreferredWidth(int column, int width) {
   if (column <= 0 || column >= kColumnCount) return;
-  preferred_[static_cast<std::size_t>(column)] = std::max(0, width);
-  SetSection(column, std::max(ResultsModel::ColumnWidth(column), width));
+  // A width no wider than the column's least is no choice of the user's.
+  preferred_[static_cast<std::size_t>(column)] = width > MinimumWidth(column) ? width : 0;
+  SetSection(column, std::max(MinimumWidth(column), width));
+  ApplyPathWidth();
+  emit requiredWidthChanged();
 }
 
 std::vector<int> ResultsViewBehaviour::CandidateRows() const {
@@ -178,20 +179,29 @@ int ResultsViewBehaviour::NeededWidth(int column, const std::vector<int>& candid
 
 void ResultsViewBehaviour::FitColumn(int column) {
   if (model_->rowCount() == 0 || column <= 0 || column >= kColumnCount) return;
-  const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column, Candidates()),
+  const int width = std::max({MinimumWidth(column), NeededWidth(column, Candidates()),
                               preferred_[static_cast<std::size_t>(column)]});
-  if (width != view_->header()->sectionSize(column)) SetSection(column, width);
+  if (width == view_->header()->sectionSize(column)) return;
+  SetSection(column, width);
+  ApplyPathWidth();
+  emit requiredWidthChanged();
 }
 
 void ResultsViewBehaviour::FitNumberColumns() {
-  if (model_->rowCount() == 0) return;
-  const std::vector<int>& candidates = Candidates();
-  for (int column = 1; column < kColumnCount; ++column) {
-    const int width = std::max({ResultsModel::ColumnWidth(column), NeededWidth(column, candidates),
-                                preferred_[static_cast<std::size_t>(column)]});
-    SetSection(column, width);
+  if (model_->rowCount() == 0) {
+    // No figures yet: the captions still show whole.
+    for (int column = 1; column < kColumnCount; ++column)
+      if (view_->header()->sectionSize(column) < MinimumWidth(column)) SetSection(column, MinimumWidth(column));
+  } else {
+    const std::vector<int>& candidates = Candidates();
+    for (int column = 1; column < kColumnCount; ++column) {
+      const int width = std::max({MinimumWidth(column), NeededWidth(column, candidates),
+                                  preferred_[static_cast<std::size_t>(column)]});
+      SetSection(column, width);
+    }
   }
   ApplyPathWidth();
+  emit requiredWidthChanged();
 }
 
 void ResultsViewBehaviour::FocusFirstRow() {

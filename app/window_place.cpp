@@ -21,9 +21,11 @@ WindowPlace CaptureWindowPlace(const QWidget* window, const ResultsViewBehaviour
   place.Top = frame.y();
   place.Width = normal.width();
   place.Height = normal.height();
-  place.Columns[0] = list.PathBaseWidth();
+  place.Columns[0] = std::max(list.PathWidth(), list.MinimumWidth(0));  // kept for the file; Path takes what is left
+  // Never 0: a width the user did not choose is stored as the column's least, which the next
+  // run takes for no choice at all.
   for (int c = 1; c < kColumnCount && c < static_cast<int>(place.Columns.size()); ++c)
-    place.Columns[static_cast<std::size_t>(c)] = list.PreferredWidth(c);
+    place.Columns[static_cast<std::size_t>(c)] = std::max(list.PreferredWidth(c), list.MinimumWidth(c));
   return place;
 }
 
@@ -45,11 +47,26 @@ void RestoreWindowPlace(QWidget* window, ResultsViewBehaviour& list, const Windo
   }
   window->resize(size);
   window->move(where);
-  if (place.Columns[0] > 0) list.SetPathBaseWidth(place.Columns[0]);
   for (int c = 1; c < kColumnCount && c < static_cast<int>(place.Columns.size()); ++c)
     if (place.Columns[static_cast<std::size_t>(c)] > 0)
       list.SetPreferredWidth(c, place.Columns[static_cast<std::size_t>(c)]);
   if (place.Maximized) window->setWindowState(window->windowState() | Qt::WindowMaximized);
+}
+
+void PlaceAtFirstStart(QWidget* window, const ResultsViewBehaviour& list, int listMargin, QSize frame) {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (!primary) return;
+  const QRect room = primary->availableGeometry();
+  // Every column beside a Path column of the layout's width, and three fifths of the screen
+  // where that is more: the list's answer is in view before anyone resizes anything.
+  const int need = list.RequiredViewWidth(kFirstStartPathWidth) + listMargin;
+  int width = std::max({window->width(), need, room.width() * 3 / 5});
+  int height = std::max(window->height(), room.height() * 3 / 5);
+  width = std::max(std::min(width, room.width() - frame.width()), window->minimumWidth());
+  height = std::min(height, room.height() - frame.height());
+  window->resize(width, height);
+  window->move(room.left() + (room.width() - width - frame.width()) / 2,
+               room.top() + (room.height() - height - frame.height()) / 2);
 }
 
 }  // namespace orbelan

@@ -10,11 +10,13 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "dialogs/frm_prop.h"
@@ -74,13 +76,16 @@ class ResultsViewTest : public ::testing::Test {
 
 TEST_F(ResultsViewTest, NumberColumnsAreAsWideAsTheirWidestTextAfterEveryFill) {
   const double today = TodayDayNumber();
-  // Small figures: the layout widths stand.
+  // Small figures: the layout widths stand, or the caption's where it needs more.
   Add("/a/", 5000, today);
   form_->show();
   form_->FillList();
   QHeaderView* header = View()->header();
-  for (int column = 1; column < kColumnCount; ++column)
-    EXPECT_EQ(header->sectionSize(column), ResultsModel::ColumnWidth(column)) << column;
+  for (int column = 1; column < kColumnCount; ++column) {
+    EXPECT_EQ(header->sectionSize(column), form_->ListBehaviour()->MinimumWidth(column)) << column;
+    EXPECT_EQ(header->sectionSize(column),
+              std::max(ResultsModel::ColumnWidth(column), header->sectionSizeHint(column))) << column;
+  }
 
   // A folder of 17 GB and one whose newest file lies far in the future (a clock gone wrong)
   // and one from long ago: their texts are wider than the layout's columns.
@@ -126,29 +131,32 @@ TEST_F(ResultsViewTest, PathIsElidedInTheMiddleShownWholeAsTooltipAndTakesTheExt
   EXPECT_EQ(form_->Model()->index(0, 1).data(Qt::ToolTipRole).toString(), "5,000 bytes");  // exact
 
   QHeaderView* header = View()->header();
-  const QSize start = form_->size();
-  EXPECT_EQ(header->sectionSize(0), ResultsModel::ColumnWidth(0));
-  form_->resize(start.width() + 200, start.height());
-  QCoreApplication::processEvents();  // the layout passes the new width on
-  // Path takes the extra width up to what the other columns leave: every column, Saving
-  // included, is in view without scrolling.
-  int total = 0;
-  for (int column = 0; column < kColumnCount; ++column) total += header->sectionSize(column);
-  EXPECT_GT(header->sectionSize(0), ResultsModel::ColumnWidth(0));
-  EXPECT_LE(header->sectionSize(0), ResultsModel::ColumnWidth(0) + 200);
-  EXPECT_EQ(total, View()->viewport()->width());
-  for (int column = 1; column < kColumnCount; ++column)
-    EXPECT_EQ(header->sectionSize(column), ResultsModel::ColumnWidth(column));
-  form_->resize(start.width() - 100, start.height());
-  QCoreApplication::processEvents();
-  EXPECT_EQ(header->sectionSize(0), ResultsModel::ColumnWidth(0));
+  ResultsViewBehaviour* list = form_->ListBehaviour();
+  auto total = [&] {
+    int sum = 0;
+    for (int column = 0; column < kColumnCount; ++column) sum += header->sectionSize(column);
+    return sum;
+  };
+  // Path takes what the other columns leave, at every width: every column, Saving included,
+  // is in view without scrolling, and the number columns keep their widths.
+  for (const int width : {form_->minimumWidth(), 700, 1000}) {
+    form_->resize(width, form_->height());
+    QCoreApplication::processEvents();  // the layout passes the new width on
+    EXPECT_EQ(total(), View()->viewport()->width()) << width;
+    EXPECT_GE(header->sectionSize(0), ResultsViewBehaviour::kMinPathWidth) << width;
+    for (int column = 1; column < kColumnCount; ++column)
+      EXPECT_EQ(header->sectionSize(column), list->MinimumWidth(column)) << width;
+  }
 
-  // A width the user gives the Path column is kept, the extra width added to it.
-  header->resizeSection(0, 300);
-  form_->resize(start.width() + 50, start.height());
-  QCoreApplication::processEvents();
-  EXPECT_EQ(header->sectionSize(0), 350);
-  EXPECT_EQ(form_->ListBehaviour()->PathBaseWidth(), 300);
+  // The Path column is not the user's to size (a drag cannot push Saving out of view); the
+  // number columns are, and Path gives way to them.
+  EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Fixed);
+  EXPECT_EQ(header->sectionResizeMode(3), QHeaderView::Interactive);
+  const int pathWidth = header->sectionSize(0);
+  header->resizeSection(3, header->sectionSize(3) + 50);
+  EXPECT_EQ(header->sectionSize(0), pathWidth - 50);
+  EXPECT_EQ(total(), View()->viewport()->width());
+  EXPECT_EQ(View()->horizontalScrollBar()->maximum(), 0);
 }
 
 TEST_F(ResultsViewTest, CtrlCAndCopyPathPutTheRealPathOnTheClipboard) {

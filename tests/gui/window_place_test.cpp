@@ -10,10 +10,12 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/main_form.h"
 #include "app/results_view.h"
+#include "survey/folder_list.h"
 
 namespace orbelan {
 namespace {
@@ -40,6 +42,29 @@ class WindowPlaceTest : public ::testing::Test {
     return text.mid(start, next < 0 ? -1 : next - start);
   }
 
+  // Centred on the primary screen, at least the layout's size, every caption whole and
+  // Saving in view beside the Path column.
+  static void ExpectFirstStart(TForm1& form) {
+    form.show();
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_GE(form.width(), TForm1::kOuterWidth - TForm1::kFrameWidth);
+    EXPECT_GE(form.height(), TForm1::kOuterHeight - TForm1::kFrameHeight);
+    EXPECT_LE(form.width(), room.width());
+    EXPECT_LE(form.height(), room.height());
+    const QPoint centre = form.geometry().center();
+    EXPECT_LE(std::abs(centre.x() - room.center().x()), TForm1::kFrameWidth) << centre.x();
+    EXPECT_LE(std::abs(centre.y() - room.center().y()), TForm1::kFrameHeight) << centre.y();
+    auto* view = form.findChild<QTreeView*>("LView1");
+    view->show();
+    QCoreApplication::processEvents();
+    int total = 0;
+    for (int c = 0; c < kColumnCount; ++c) total += view->header()->sectionSize(c);
+    EXPECT_LE(total, view->viewport()->width());
+    EXPECT_GE(view->header()->sectionSize(0), ResultsViewBehaviour::kMinPathWidth);
+    for (int c = 1; c < kColumnCount; ++c)
+      EXPECT_GE(view->header()->sectionSize(c), view->header()->sectionSizeHint(c)) << c;
+  }
+
   QTemporaryDir dir_;
 };
 
@@ -57,10 +82,9 @@ TEST_F(WindowPlaceTest, PlaceAndColumnWidthsComeBackInTheNextRunAndMainStaysAsIt
     auto form = Open();
     form->show();
     form->move(120, 90);
-    form->resize(700, 400);
+    form->resize(900, 400);
     QHeaderView* header = form->findChild<QTreeView*>("LView1")->header();
-    header->resizeSection(0, 260);  // the user's own widths
-    header->resizeSection(2, 130);
+    header->resizeSection(2, 130);  // the user's own width
     form->close();
   }
   const QByteArray text = Text();
@@ -72,13 +96,15 @@ TEST_F(WindowPlaceTest, PlaceAndColumnWidthsComeBackInTheNextRunAndMainStaysAsIt
   EXPECT_EQ(form->settings.MinSize, 7);
   form->show();
   EXPECT_EQ(form->pos(), QPoint(120, 90));
-  EXPECT_EQ(form->size(), QSize(700, 400));
-  // The Path column comes back as wide as it was in a window of that width.
+  EXPECT_EQ(form->size(), QSize(900, 400));
+  // The number column comes back as the user left it; Path takes what the others leave.
   auto* view = form->findChild<QTreeView*>("LView1");
   view->show();  // as a scan leaves it
   QCoreApplication::processEvents();
-  EXPECT_EQ(view->header()->sectionSize(0), 260);
   EXPECT_EQ(view->header()->sectionSize(2), 130);
+  int total = 0;
+  for (int c = 0; c < kColumnCount; ++c) total += view->header()->sectionSize(c);
+  EXPECT_EQ(total, view->viewport()->width());
   EXPECT_EQ(form->ListBehaviour()->PreferredWidth(2), 130);
   EXPECT_EQ(form->ListBehaviour()->PreferredWidth(1), 0);  // never dragged: the layout's
 }
@@ -96,14 +122,73 @@ TEST_F(WindowPlaceTest, APlaceNoScreenShowsPutsTheWindowOnThePrimaryScreen) {
   EXPECT_LE(form->width(), room.width());
   EXPECT_EQ(form->height(), 300);
 
-  // A file without the section, or with nonsense in it, leaves the layout's place.
+  // A file without the section, or with nonsense in it, is a first start.
   file.open(QIODevice::WriteOnly);
   file.write("[MAIN]\r\nminSize=0\r\n[WINDOW]\r\nLeft=x\r\nTop=1\r\nWidth=500\r\nHeight=300\r\n");
   file.close();
   auto plain = Open();
-  EXPECT_EQ(plain->pos(), QPoint(102, 194));
-  EXPECT_EQ(plain->size(), QSize(TForm1::kOuterWidth - TForm1::kFrameWidth,
-                                 TForm1::kOuterHeight - TForm1::kFrameHeight));
+  ExpectFirstStart(*plain);
+}
+
+TEST_F(WindowPlaceTest, TheFirstStartIsCentredAndShowsEveryColumnWhole) {
+  auto form = Open();  // no settings file
+  ExpectFirstStart(*form);
+  // After a scan's fill with wide figures every column is still in view, whole.
+  form->show();
+  auto* view = form->findChild<QTreeView*>("LView1");
+  FolderList& folders = form->FoldersForTests();
+  folders.AddFolder("/Big Folder/", form->settings.Rules());
+  folders.Tail()->SzFiles = 17'185'622'123;
+  folders.Tail()->SzZips = 9'999'999'999;
+  folders.Tail()->NFiles = 2;
+  folders.Tail()->Recent = 1;  // long ago
+  form->settings.MinSize = 0;
+  form->FillList();
+  view->show();
+  QCoreApplication::processEvents();
+  int total = 0;
+  for (int c = 0; c < kColumnCount; ++c) {
+    total += view->header()->sectionSize(c);
+    if (c > 0) {
+      EXPECT_GE(view->header()->sectionSize(c), form->ListBehaviour()->NeededWidth(c)) << c;
+    }
+  }
+  EXPECT_LE(total, view->viewport()->width());
+  EXPECT_GE(view->header()->sectionSize(0), ResultsViewBehaviour::kMinPathWidth);
+}
+
+TEST_F(WindowPlaceTest, NoColumnWidthIsEverZeroStoredOrApplied) {
+  // A file from a run that stored 0 for the number columns (and 1 for one of them).
+  QFile file(File());
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[MAIN]\r\nminSize=0\r\n[WINDOW]\r\nLeft=10\r\nTop=10\r\nWidth=900\r\nHeight=500\r\n"
+             "Maximized=1\r\nColumn1=230\r\nColumn2=0\r\nColumn3=0\r\nColumn4=0\r\nColumn5=0\r\n"
+             "Column6=0\r\nColumn7=1\r\n");
+  file.close();
+  {
+    auto form = Open();
+    form->show();
+    auto* view = form->findChild<QTreeView*>("LView1");
+    view->show();
+    QCoreApplication::processEvents();
+    QHeaderView* header = view->header();
+    for (int c = 1; c < kColumnCount; ++c) {
+      EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c)) << c;  // "Saving" whole
+      EXPECT_EQ(form->ListBehaviour()->PreferredWidth(c), 0) << c;          // no choice of the user's
+    }
+    // A column dragged to nothing comes back at its caption's width.
+    header->resizeSection(6, 0);
+    EXPECT_GE(header->sectionSize(6), header->sectionSizeHint(6));
+    form->close();
+  }
+  const QByteArray text = Text();
+  for (int c = 1; c <= kColumnCount; ++c) {
+    const QByteArray key = "Column" + QByteArray::number(c) + "=";
+    const qsizetype at = text.indexOf(key);
+    ASSERT_GE(at, 0) << c;
+    const int stored = text.mid(at + key.size(), text.indexOf('\r', at) - at - key.size()).toInt();
+    EXPECT_GT(stored, 0) << c;
+  }
 }
 
 }  // namespace
