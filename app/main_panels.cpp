@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/folder_tree_view.h"
 #include "app/main_form.h"
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
@@ -35,7 +36,8 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QIcon& icon
   button->setIconSize(QSize(16, 16));
   button->setToolTip(QLatin1String(hint));
   button->setGeometry(left, 8, 25, 25);
-  button->setFocusPolicy(Qt::NoFocus);
+  button->setFocusPolicy(Qt::TabFocus);  // Tab reaches it, Space presses it
+  button->setAccessibleName(QLatin1String(hint));
   return button;
 }
 
@@ -66,6 +68,8 @@ void MainPanels::Build(QMainWindow* window, QObject* resizeWatcher, ViewChoices&
   labPath->setText(QStringLiteral("Click here to select a path."));
   labPath->setCursor(Qt::PointingHandCursor);
   labPath->setToolTip(QStringLiteral("Choose a folder to scan"));
+  labPath->setFocusPolicy(Qt::StrongFocus);  // a link: Tab reaches it, Enter or Space follows it
+  labPath->setAccessibleName(QStringLiteral("Choose a folder to scan"));
 
   panMain = new BevelPanel(central);
   panMain->setObjectName(QStringLiteral("panMain"));
@@ -133,6 +137,17 @@ void MainPanels::Build(QMainWindow* window, QObject* resizeWatcher, ViewChoices&
   layout->addWidget(panTop);
   layout->addWidget(panMain, 1);
   layout->addWidget(panBot);
+
+  // Tab goes as the eye does: the banner, the filter, the list or the tree, the buttons
+  // (hidden ones are passed over).
+  QWidget* chain[] = {labPath, panMain->findChild<QWidget*>(QStringLiteral("edFilter")), LView1,
+                      subtree->Tree(), butExit, butLists, butHelp};
+  QWidget* previous = nullptr;
+  for (QWidget* next : chain) {
+    if (!next) continue;
+    if (previous) QWidget::setTabOrder(previous, next);
+    previous = next;
+  }
 }
 
 void MainPanels::panTop_resize() { labPath->resize(panTop->width() - 8, labPath->height()); }
