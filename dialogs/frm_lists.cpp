@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabBar>
@@ -51,19 +50,6 @@ QLabel* MaroonLabel(const QString& text, QWidget* parent) {
   return label;
 }
 
-// Tabs with the narrow side margins of the classic notebook, so the four captions fit.
-class CompactTabStyle : public QProxyStyle {
- public:
-  // Built on the application's style by name: a proxy without one would fall back to the
-  // desktop's default style rather than the one the program runs with.
-  CompactTabStyle() : QProxyStyle(QApplication::style()->name()) {}
-  int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                  const QWidget* widget) const override {
-    if (metric == PM_TabBarTabHSpace) return 10;
-    return QProxyStyle::pixelMetric(metric, option, widget);
-  }
-};
-
 struct PageNames {
   const char* caption;
   const char* label;
@@ -91,10 +77,9 @@ TfrmLists::TfrmLists(Settings& settings, QWidget* parent)
   tab1_ = new QTabWidget(this);
   tab1_->setObjectName("tab1");
   tab1_->setFixedHeight(kTabHeight);
-  // The four captions were laid out for narrow tabs: keep them all in view, no scroll arrows.
-  auto* compact = new CompactTabStyle;
-  compact->setParent(this);
-  tab1_->tabBar()->setStyle(compact);
+  // All four captions in view, no scroll arrows: the tabs keep the style's own spacing
+  // (one style sizing a tab and another drawing it clips the caption) and the dialog widens
+  // to hold them (FitTabs).
   tab1_->setUsesScrollButtons(false);
   outer->addWidget(tab1_);
 
