@@ -21,9 +21,9 @@ constexpr auto kDescriptorPatience = std::chrono::seconds(1);
 
 }  // namespace
 
-DescriptorChain::DescriptorChain(const RecordLinks& links, int startFd, DescriptorPressure& pressure)
+DescriptorChain::DescriptorChain(const RecordLinks& links, int startFd, DescriptorPressure& pressure, bool alone)
     : links_(links), startFd_(startFd), pressure_(pressure),
-      requestsSeen_(pressure.Requests.load(std::memory_order_relaxed)) {}
+      requestsSeen_(pressure.Requests.load(std::memory_order_relaxed)), alone_(alone) {}
 
 DescriptorChain::~DescriptorChain() { CloseAll(); }
 
@@ -73,7 +73,7 @@ int DescriptorChain::OpenWithRetry(std::size_t spare, Open&& open) {
     if (Shed(false, spare) > 0) continue;  // ours first
     // Nothing of ours left to give: ask the others, and wait a little for them.
     requestsSeen_ = pressure_.Requests.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (alone_ || std::chrono::steady_clock::now() > deadline) {
       errno = error;
       return -1;
     }

@@ -27,7 +27,9 @@ class DescriptorChain {
  public:
   // startFd: the folder of record 0 (the scan's start), opened again from it; -1 when
   // records without a parent are to be opened by their path.
-  DescriptorChain(const RecordLinks& links, int startFd, DescriptorPressure& pressure);
+  // alone: no other chain shares the pressure, so nobody can give a descriptor back and a
+  // folder that cannot be opened is given up at once.
+  DescriptorChain(const RecordLinks& links, int startFd, DescriptorPressure& pressure, bool alone = false);
   ~DescriptorChain();
   DescriptorChain(const DescriptorChain&) = delete;
   DescriptorChain& operator=(const DescriptorChain&) = delete;
@@ -66,6 +68,7 @@ class DescriptorChain {
   int startFd_;
   DescriptorPressure& pressure_;
   std::uint64_t requestsSeen_ = 0;
+  bool alone_ = false;
   std::vector<Level> levels_;  // by depth
   std::vector<std::int64_t> pending_;
   std::string name_;

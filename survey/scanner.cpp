@@ -336,8 +336,9 @@ int Scanner::OpenSubfolder(std::size_t parentDepth, const char* name) {
     const int error = errno;
     if (ShedLevels(parentDepth) > 0) continue;
     // Nothing of phase 1's own left to give: ask the workers, and wait a little for them.
+    // Without workers nobody else holds any of the scan's: waiting would only cost time.
     pressure_->Requests.fetch_add(1, std::memory_order_relaxed);
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (!crew_ || std::chrono::steady_clock::now() > deadline) {
       errno = error;
       return -1;
     }
@@ -410,7 +411,7 @@ void Scanner::ScanFiles() {
 void Scanner::ScanFilesHere() {
   const std::int64_t total = links_->Size();
   LocalDayClock clock;
-  DescriptorChain chain(*links_, baseFd_, *pressure_);
+  DescriptorChain chain(*links_, baseFd_, *pressure_, /*alone=*/true);
   FileDrawer drawer(draws_);
   for (std::int64_t index = 0; index < total; ++index) {
     observer_.FolderProgress(index + 1, total);

@@ -180,14 +180,17 @@ TEST_F(FileUpdateTest, UpdatesWaitForEachOtherAndBuildOnTheOthersResult) {
 TEST_F(FileUpdateTest, ALockNotHadInTimeRefusesInsteadOfHanging) {
   const std::string path = At("orbelan.dat");
   Put("orbelan.dat", "[MAIN]\r\nx=0\r\n");
-  int ready[2];
+  int ready[2], release[2];
   ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    // Holds the lock until the parent has given up on it.
     UpdateFile(path, [&](std::string_view) -> std::optional<std::string> {
       (void)!::write(ready[1], "x", 1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      char go = 0;
+      (void)!::read(release[0], &go, 1);
       return std::nullopt;
     });
     ::_exit(0);
@@ -201,6 +204,7 @@ TEST_F(FileUpdateTest, ALockNotHadInTimeRefusesInsteadOfHanging) {
       std::chrono::milliseconds(150));
   const int error = errno;
   const auto waited = std::chrono::steady_clock::now() - start;
+  (void)!::write(release[1], "x", 1);
   ::waitpid(child, nullptr, 0);
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, EWOULDBLOCK);
@@ -208,8 +212,7 @@ TEST_F(FileUpdateTest, ALockNotHadInTimeRefusesInsteadOfHanging) {
   EXPECT_LT(waited, std::chrono::milliseconds(450));
   EXPECT_EQ(Contents("orbelan.dat"), "[MAIN]\r\nx=0\r\n");
   EXPECT_EQ(kFileLockWait, std::chrono::milliseconds(2000));
-  ::close(ready[0]);
-  ::close(ready[1]);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
 }
 
 TEST_F(FileUpdateTest, ReplacementKeepsModeOwnerAndGroup) {

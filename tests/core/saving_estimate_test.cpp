@@ -624,7 +624,7 @@ TEST(SavingEstimateRunner, ReportsEveryFolderAsTheDirectCallWould) {
 // scan records it (each record below its parent): the run estimates every folder exactly,
 // and reaching each costs names by the folder, not by the depth.
 TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   constexpr int kLevels = 600;  // 9 bytes a level: well past PATH_MAX
   std::vector<std::string> texts;
   {

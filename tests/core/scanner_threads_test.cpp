@@ -237,7 +237,7 @@ bool DeepScanIsWhole(const Scan& scan, std::int64_t folders, int levels, std::st
 }
 
 TEST(ScannerThreads, AThreeThousandLevelTreeIsScannedWholeAtAnyThreadCount) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   constexpr int kLevels = 3000;
   const std::int64_t folders = MakeDeepTree(tree, kLevels);
   for (int threads : {1, 2}) {
@@ -250,7 +250,7 @@ TEST(ScannerThreads, AThreeThousandLevelTreeIsScannedWholeAtAnyThreadCount) {
 }
 
 TEST(ScannerThreads, NoFolderIsDroppedWhenDescriptorsRunShort) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   constexpr int kLevels = 3000;
   const std::int64_t folders = MakeDeepTree(tree, kLevels);
   InChild([&] {
@@ -382,7 +382,7 @@ std::vector<std::string> MakeOddChain(const TempTree& tree, int levels, std::str
 }
 
 TEST(ScannerThreads, ADeepChainOfOddNamesKeepsEveryPathAndFigureAtAnyThreadCount) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   constexpr int kLevels = 150;
   std::string ignored;
   std::int64_t counted = 0;
@@ -455,7 +455,7 @@ void MakeBusyTree(const TempTree& tree, int folders, int files) {
 }
 
 TEST(ScannerThreads, ACancelInPhaseOneWithWorkersLeavesEveryCountAtZero) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   MakeBusyTree(tree, 60, 40);
   Scan scan(4);
   scan.observer.onFound = [](ScriptedObserver& o) {
@@ -473,7 +473,7 @@ TEST(ScannerThreads, ACancelInPhaseOneWithWorkersLeavesEveryCountAtZero) {
 }
 
 TEST(ScannerThreads, WorkersPauseWhileTheUserIsAskedAndNoLetsThemFinish) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   MakeBusyTree(tree, 60, 60);
   Scan one(1);
   ASSERT_TRUE(one.scanner.Run(tree.Root()));
@@ -509,7 +509,7 @@ TEST(ScannerThreads, WorkersPauseWhileTheUserIsAskedAndNoLetsThemFinish) {
 }
 
 TEST(ScannerThreads, YesInPhaseTwoStopsEveryWorkerAndKeepsWhatTheyGathered) {
-  TempTree tree;
+  TempTree tree(TempTree::Place::Memory);
   constexpr int kFolders = 200, kFiles = 40, kThreads = 4;
   MakeBusyTree(tree, kFolders, kFiles);
   for (const bool quit : {false, true}) {
@@ -538,11 +538,11 @@ TEST(ScannerThreads, YesInPhaseTwoStopsEveryWorkerAndKeepsWhatTheyGathered) {
 
 TEST(ScannerThreads, FoldersSwappedRemovedOrRenamedDuringTheScanCountNothingOutsideTheTree) {
   for (int when : {1, 2}) {
-    TempTree tree;
+    TempTree tree(TempTree::Place::Memory);
     MakeBusyTree(tree, 30, 20);
     tree.Dir("d3/below");
     tree.File("d3/below/f", 1);
-    TempTree outside;
+    TempTree outside(TempTree::Place::Memory);  // on the same file system: renamed out
     Scan scan(4);
     auto meddle = [&] {
       ASSERT_EQ(rename(tree.PathOf("d3").c_str(), outside.PathOf("d3").c_str()), 0);
