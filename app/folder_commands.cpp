@@ -18,6 +18,8 @@
 #include "dialogs/frm_prop.h"
 #include "survey/figures.h"
 #include "survey/results.h"
+#include "survey/saving_sum.h"
+#include "survey/subtree_totals.h"
 
 namespace orbelan {
 
@@ -90,6 +92,25 @@ void FolderCommands::Zip() {
   zip_->Start(rec->Path(), form_.settings, estimate);
 }
 
+void FolderCommands::ZipSubtree() {
+  if (form_.IsBusy()) return;
+  const FolderRec* rec = SelectedRecord();
+  if (!rec) return;
+  const SubtreeTotals& totals = panels_.subtree->Totals();
+  const std::int64_t first = totals.IndexOf(*rec);
+  if (first == SubtreeTotals::kNone) return;
+  // The subtree's records stand together after its folder, in scan order.
+  std::vector<std::string> subfolders;
+  const std::int64_t count = totals.Figures(first).NFolders;
+  subfolders.reserve(static_cast<std::size_t>(std::max<std::int64_t>(0, count - 1)));
+  for (std::int64_t i = first + 1; i < first + count; ++i) subfolders.push_back(totals.Record(i).Path());
+  // The disk space the subtree's estimates say comes back, once every folder with bytes has one.
+  std::optional<std::int64_t> estimate;
+  if (const SavingSum* sum = scan_.Estimating() ? totals.SavingOf(first) : nullptr; sum && sum->Any() && sum->Complete())
+    estimate = sum->Saving;
+  zip_->StartSubtree(rec->Path(), std::move(subfolders), form_.settings, estimate);
+}
+
 void FolderCommands::UndoZip() {
   if (form_.IsBusy()) return;
   if (const FolderRec* rec = SelectedRecord()) zip_->StartUndo(rec->Path());
@@ -97,22 +118,39 @@ void FolderCommands::UndoZip() {
 
 void FolderCommands::CancelZip(bool quiet) { zip_->Cancel(quiet); }
 
+void FolderCommands::SelectRow(const FolderRec* rec) {
+  const std::vector<ResultRow>& rows = panels_.model->Rows().Rows;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].Rec != rec) continue;
+    const QModelIndex index = panels_.model->index(static_cast<int>(i), 0);
+    panels_.LView1->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    panels_.LView1->scrollTo(index);
+    break;
+  }
+}
+
 void FolderCommands::ZipFinished(const QByteArray& folderPath, bool changed) {
   form_.SetBusy(false);
-  if (changed) {
+  const std::string path = folderPath.toStdString();
+  if (changed && zip_->SubtreeTouched()) {
+    if (form_.ClosingAfterWork()) {
+      form_.close();  // no rescan for a window that is going
+      return;
+    }
+    // Files left (or came back to) the folders below, and some folders went (or came back):
+    // the subtree is scanned again, its records replaced; the folder stays selected.
+    FolderList& folders = scan_.Folders();
+    const FolderRec* top = nullptr;
+    for (const FolderRec& rec : folders)  // paths are put together only where the length fits
+      if (rec.PathLength() == path.size() && rec.Path() == path) top = &rec;
+    if (top && scan_.RescanFolder(*top)) {
+      for (const FolderRec& rec : scan_.Folders())
+        if (rec.PathLength() == path.size() && rec.Path() == path) SelectRow(&rec);
+    }
+  } else if (changed) {
     // The new archive now counts as zipped and the originals are gone: count the folder
     // again and rebuild the rows, keeping that folder selected.
-    if (const FolderRec* zipped = scan_.RecountAfterZip(folderPath.toStdString())) {
-      const std::vector<ResultRow>& rows = panels_.model->Rows().Rows;
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].Rec != zipped) continue;
-        const QModelIndex index = panels_.model->index(static_cast<int>(i), 0);
-        panels_.LView1->selectionModel()->select(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        panels_.LView1->scrollTo(index);
-        break;
-      }
-    }
+    if (const FolderRec* zipped = scan_.RecountAfterZip(path)) SelectRow(zipped);
   }
   form_.mFolderClick();
   if (!form_.ClosingAfterWork()) scan_.EstimateListedSavings();

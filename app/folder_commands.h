@@ -29,6 +29,8 @@ class FolderCommands : public QObject {
   void Recycle();
   void RecycleDir();
   void Zip();
+  // Zip subtree: the selected folder with the recorded folders below it, into one archive.
+  void ZipSubtree();
   void UndoZip();
   // Esc, or the window closing (quiet: no question) while a zip runs.
   void CancelZip(bool quiet = false);
@@ -42,6 +44,7 @@ class FolderCommands : public QObject {
 
  private:
   void ZipFinished(const QByteArray& folderPath, bool changed);
+  void SelectRow(const FolderRec* rec);
 
   TForm1& form_;
   MainPanels& panels_;

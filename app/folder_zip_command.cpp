@@ -37,6 +37,23 @@ void FolderZipCommand::Join() {
 void FolderZipCommand::Start(const std::string& folderPath, const Settings& settings,
                              std::optional<std::int64_t> estimate) {
   if (running_ || folderPath.empty()) return;
+  subtree_ = false;
+  subfolders_.clear();
+  Begin(folderPath, settings, estimate);
+}
+
+void FolderZipCommand::StartSubtree(const std::string& folderPath, std::vector<std::string> subfolders,
+                                    const Settings& settings, std::optional<std::int64_t> estimate) {
+  if (running_ || folderPath.empty()) return;
+  subtree_ = true;
+  subfolders_ = std::move(subfolders);
+  Begin(folderPath, settings, estimate);
+}
+
+QString FolderZipCommand::Caption() const { return QLatin1String(subtree_ ? kSubtreeCaption : kCaption); }
+
+void FolderZipCommand::Begin(const std::string& folderPath, const Settings& settings,
+                             std::optional<std::int64_t> estimate) {
   running_ = true;
   quiet_ = false;
   estimate_ = estimate;
@@ -51,7 +68,8 @@ void FolderZipCommand::Start(const std::string& folderPath, const Settings& sett
     label_->show();
   }
   worker_ = std::thread([this, folderPath] {
-    result_ = zipper_->Plan(folderPath, settings_.Rules(), plan_);
+    result_ = subtree_ ? zipper_->PlanSubtree(folderPath, subfolders_, settings_.Rules(), plan_)
+                       : zipper_->Plan(folderPath, settings_.Rules(), plan_);
     QMetaObject::invokeMethod(this, &FolderZipCommand::Planned, Qt::QueuedConnection);
   });
 }
@@ -60,6 +78,7 @@ void FolderZipCommand::StartUndo(const std::string& folderPath) {
   if (running_ || folderPath.empty()) return;
   running_ = true;
   quiet_ = false;
+  subtree_ = false;  // until the archive found says otherwise
   zipper_.reset();
   plan_ = ZipPlan{};
   plan_.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
@@ -105,6 +124,7 @@ void FolderZipCommand::UndoFound() {
 
 void FolderZipCommand::UndoRan() {
   Join();
+  subtree_ = undoResult_.Subtree;
   const bool changed = undoResult_.Restored > 0 || undoResult_.ArchiveTrashed;
   End(changed);
   if (!quiet_)
@@ -126,13 +146,13 @@ void FolderZipCommand::Planned() {
     return;
   }
   if (result_.Outcome != ZipOutcome::Done) {
-    interaction().ShowMessage(window_, Shown(result_.Message), QLatin1String(kCaption));
+    interaction().ShowMessage(window_, Shown(result_.Message), Caption());
     End(false);
     return;
   }
   if (label_) label_->hide();
   const QString text = Shown(ZipQuestionText(plan_, estimate_));
-  if (!interaction().AskYesNo(window_, text, QLatin1String(kCaption), /*defaultNo=*/true)) {
+  if (!interaction().AskYesNo(window_, text, Caption(), /*defaultNo=*/true)) {
     End(false);
     return;
   }
@@ -194,7 +214,7 @@ void FolderZipCommand::Ran() {
     End(result_.Outcome == ZipOutcome::Done);
     return;
   }
-  const QString caption = QLatin1String(kCaption);
+  const QString caption = Caption();
   switch (result_.Outcome) {
     case ZipOutcome::Done:
       // The row is recounted before the summary shows, so the list behind it is current.

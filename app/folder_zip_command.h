@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "settings/settings.h"
 #include "archive/folder_zipper.h"
@@ -30,6 +31,10 @@ class FolderZipCommand : public QObject {
   // Zips folderPath's own unzipped files. estimate: the saving the survey expects, when known.
   void Start(const std::string& folderPath, const Settings& settings,
              std::optional<std::int64_t> estimate);
+  // Zip subtree: folderPath with the recorded folders below it (subfolders: their paths as
+  // the records hold them) into one archive in folderPath. estimate: the subtree's saving.
+  void StartSubtree(const std::string& folderPath, std::vector<std::string> subfolders,
+                    const Settings& settings, std::optional<std::int64_t> estimate);
   // Undo zip: finds the newest archive Orbelan made in folderPath, asks, then puts its
   // originals back from the trash on a worker thread and says what came back.
   void StartUndo(const std::string& folderPath);
@@ -37,12 +42,15 @@ class FolderZipCommand : public QObject {
   // quiet: the window is closing; no box is shown at the end.
   void Cancel(bool quiet = false);
   bool Running() const { return running_; }
+  // The last zip or undo was of a folder with its subfolders: its records are scanned again.
+  bool SubtreeTouched() const { return subtree_; }
 
   // Seams for tests (free space, files replaced while read); the trash is always the
   // interaction's.
   ZipOptions& OptionsForTests() { return options_; }
 
   static constexpr const char* kCaption = "Zip folder";
+  static constexpr const char* kSubtreeCaption = "Zip subtree";
   static constexpr const char* kUndoCaption = "Undo zip";
 
   // What the question says about disk space.
@@ -56,6 +64,8 @@ class FolderZipCommand : public QObject {
   void finished(const QByteArray& folderPath, bool changed);
 
  private:
+  void Begin(const std::string& folderPath, const Settings& settings, std::optional<std::int64_t> estimate);
+  QString Caption() const;
   void Planned();
   void Ran();
   void UndoFound();
@@ -77,6 +87,8 @@ class FolderZipCommand : public QObject {
   std::optional<std::string> undoArchive_;
   UndoResult undoResult_;
   std::optional<std::int64_t> estimate_;
+  std::vector<std::string> subfolders_;
+  bool subtree_ = false;
   bool running_ = false;
   bool quiet_ = false;
   int shownStage_ = -1;

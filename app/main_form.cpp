@@ -312,6 +312,7 @@ void TForm1::mnuAddFavorClick() { commands_->AddFavor(); }
 void TForm1::mnuRecycleClick() { commands_->Recycle(); }
 void TForm1::mnuRecycleDirClick() { commands_->RecycleDir(); }
 void TForm1::mnuZipClick() { commands_->Zip(); }
+void TForm1::mnuZipSubtreeClick() { commands_->ZipSubtree(); }
 void TForm1::mnuUndoZipClick() { commands_->UndoZip(); }
 
 // Scans the selected folder's subtree again and puts its records, figures and estimates in

@@ -124,6 +124,7 @@ class TForm1 : public QMainWindow {
   void mnuRecycleClick();
   void mnuRecycleDirClick();
   void mnuZipClick();
+  void mnuZipSubtreeClick();
   void mnuUndoZipClick();
   void mnuRescanFolderClick();
   void mFolderClick();

@@ -52,6 +52,8 @@ void MainMenus::Build(TForm1& form) {
   // No shortcut: Ctrl+Z is everyone's undo, and this command puts files in the trash.
   mnuFZipAll = MakeAction(mFolder, "mnuFZipAll", "&Zip folder…", QKeySequence());
   QObject::connect(mnuFZipAll, &QAction::triggered, f, &TForm1::mnuZipClick);
+  mnuFZipSubtree = MakeAction(mFolder, "mnuFZipSubtree", "Zip &subtree…", QKeySequence());
+  QObject::connect(mnuFZipSubtree, &QAction::triggered, f, &TForm1::mnuZipSubtreeClick);
   mnuFUndoZip = MakeAction(mFolder, "mnuFUndoZip", "&Undo zip…", QKeySequence());
   QObject::connect(mnuFUndoZip, &QAction::triggered, f, &TForm1::mnuUndoZipClick);
   mnuFIgnore = MakeAction(mFolder, "mnuFIgnore", "&ignore this path", QKeySequence(Qt::CTRL | Qt::Key_I));
@@ -107,6 +109,8 @@ void MainMenus::Build(TForm1& form) {
   mnuRecycleDir->setVisible(false);
   QObject::connect(MakeAction(PopupMenu1, "mnuZip", "&Zip folder…"), &QAction::triggered, f,
                    &TForm1::mnuZipClick);
+  QObject::connect(MakeAction(PopupMenu1, "mnuZipSubtree", "Zip &subtree…"), &QAction::triggered, f,
+                   &TForm1::mnuZipSubtreeClick);
   QObject::connect(MakeAction(PopupMenu1, "mnuUndoZip", "&Undo zip…"), &QAction::triggered, f,
                    &TForm1::mnuUndoZipClick);
   QObject::connect(MakeAction(PopupMenu1, "mnuIgnorePath", "&ignore this path"), &QAction::triggered, f,
@@ -123,7 +127,7 @@ void MainMenus::Build(TForm1& form) {
 }
 
 void MainMenus::EnableFolderCommands(bool selected) {
-  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFUndoZip, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
+  for (QAction* item : {mnuFExplore, mnuFZipAll, mnuFZipSubtree, mnuFUndoZip, mnuFIgnore, mnuFAddFavor, mnuFProp, mnuFRefresh, mnuFRescan})
     item->setEnabled(selected);
 }
 

@@ -21,6 +21,7 @@ struct MainMenus {
   QAction* mnuReadable = nullptr;
   QAction* mnuFExplore = nullptr;
   QAction* mnuFZipAll = nullptr;
+  QAction* mnuFZipSubtree = nullptr;
   QAction* mnuFUndoZip = nullptr;
   QAction* mnuFIgnore = nullptr;
   QAction* mnuFAddFavor = nullptr;

@@ -371,6 +371,70 @@ TEST_F(FolderZipTest, UndoZipPutsTheFilesBackAndTrashesTheArchive) {
   EXPECT_TRUE(script_.Texts("question").isEmpty());
 }
 
+// Zip subtree on the scan's top folder: its own file, Work/ (two files, old.zip, .hidden)
+// and Other/ (one file) below it go into one archive; Other/ is left empty and removed, the records
+// are scanned again, and Undo zip brings everything back, Other/ included.
+TEST_F(FolderZipTest, ZipSubtreeAsksNamesFoldersRescansAndUndoes) {
+  for (const char* name : {"mnuFZipSubtree", "mnuZipSubtree"}) {
+    auto* item = form_->findChild<QAction*>(name);
+    ASSERT_NE(item, nullptr) << name;
+    EXPECT_EQ(item->text(), QString::fromUtf8("Zip &subtree…"));
+    EXPECT_TRUE(item->shortcut().isEmpty());
+  }
+  // A file of its own, so that the top folder is a row of the list.
+  WriteFile(root_ + "/top.txt", Text(6000));
+  form_->ScanPath(QFile::encodeName(root_ + "/").toStdString());
+  QElapsedTimer wait;
+  wait.start();
+  while (form_->SavingEstimatorForTests().Running() && wait.elapsed() < 20000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  const QString top = root_ + "/";
+  Select(top);
+  script_.yesNo = {true};
+  form_->findChild<QAction*>("mnuZipSubtree")->trigger();
+  EXPECT_TRUE(form_->IsBusy());
+  WaitForZip();
+  EXPECT_FALSE(form_->IsBusy());
+  ASSERT_EQ(script_.shown.size(), 2u);
+  const QString question = script_.shown[0].text;
+  EXPECT_EQ(script_.shown[0].caption, "Zip subtree");
+  EXPECT_TRUE(script_.shown[0].defaultNo);
+  for (const QString& part : {QString("Zip this folder and everything below it?"), top,
+                              QString("4 files in 3 folders, 60,000 bytes"), QString("(estimated saving: "),
+                              QString("bytes of disk space")})
+    EXPECT_TRUE(question.contains(part)) << question.toStdString() << " lacks " << part.toStdString();
+  const QString name = "Tree-" + QDate::currentDate().toString(Qt::ISODate) + ".zip";
+  const QString summary = script_.shown[1].text;
+  EXPECT_EQ(script_.shown[1].caption, "Zip subtree");
+  EXPECT_TRUE(summary.startsWith("Zipped 4 files from 3 folders, 60,000 bytes into " + name)) << summary.toStdString();
+  EXPECT_TRUE(summary.contains("1 subfolder left empty was removed")) << summary.toStdString();
+
+  // On disk, and in the records scanned again: Other/ is gone, Work/ keeps its archive.
+  EXPECT_TRUE(QFile::exists(top + name));
+  EXPECT_FALSE(QFile::exists(root_ + "/Other"));
+  EXPECT_EQ(WorkNames(), (QStringList{".hidden", "old.zip"}));
+  EXPECT_EQ(Record(root_ + "/Other/"), nullptr);
+  ASSERT_NE(Record(work_), nullptr);
+  EXPECT_EQ(Record(work_)->NFiles, 1);
+  EXPECT_EQ(Record(top)->NZips, 1);
+  EXPECT_EQ(form_->SelectedRecord(), Record(top));
+
+  script_.shown.clear();
+  script_.yesNo = {true};
+  form_->findChild<QAction*>("mnuFUndoZip")->trigger();
+  WaitForZip();
+  ASSERT_EQ(script_.Texts("message").size(), 1);
+  EXPECT_TRUE(script_.Texts("message")[0].startsWith("Put back 4 files of 4 in " + top + ", making 1 subfolder again"))
+      << script_.Texts("message")[0].toStdString();
+  EXPECT_FALSE(QFile::exists(top + name));
+  QFile back(root_ + "/Other/x.txt");
+  ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+  EXPECT_EQ(back.readAll(), Text(5000));
+  ASSERT_NE(Record(root_ + "/Other/"), nullptr);  // scanned again
+  EXPECT_EQ(Record(root_ + "/Other/")->NFiles, 1);
+  EXPECT_EQ(Record(work_)->NFiles, 3);
+}
+
 TEST(FolderZipSummary, TellsDiskSpaceWhatStayedAndTheEstimateWhenKnown) {
   ZipResult r;
   r.Files = 1234;
