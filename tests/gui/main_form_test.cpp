@@ -656,6 +656,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
       {"mnuQuit", "&Quit", QKeySequence("Ctrl+Q"), true},
       {"mnuFExplore", "e&xplore", QKeySequence("Ctrl+E"), true},
       {"mnuFZipAll", "&Zip folder…", QKeySequence(), true},
+      {"mnuFZipSubtree", "Zip &subtree…", QKeySequence(), true},
       {"mnuFUndoZip", "&Undo zip…", QKeySequence(), true},
       {"mnuFIgnore", "&ignore this path", QKeySequence("Ctrl+I"), true},
       {"mnuFAddFavor", "add to &favorites", QKeySequence("Ctrl+A"), true},
@@ -669,6 +670,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
       {"mnuRecycle", "&recycle files", {}, false},
       {"mnuRecycleDir", "recycle &directory", {}, false},
       {"mnuZip", "&Zip folder…", {}, true},
+      {"mnuZipSubtree", "Zip &subtree…", {}, true},
       {"mnuUndoZip", "&Undo zip…", {}, true},
       {"mnuIgnorePath", "&ignore this path", {}, true},
       {"mnuAddFavor", "add to &favorites", {}, true},
@@ -688,7 +690,7 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsAndShortcuts) {
   QStringList folderItems;
   for (QAction* a : Child<QMenu>("mFolder")->actions())
     folderItems << (a->isSeparator() ? "-" : a->objectName());
-  EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFUndoZip", "mnuFIgnore", "mnuFAddFavor",
+  EXPECT_EQ(folderItems, QStringList({"mnuFExplore", "mnuFZipAll", "mnuFZipSubtree", "mnuFUndoZip", "mnuFIgnore", "mnuFAddFavor",
                                       "-", "mnuFProp", "mnuFRefresh", "mnuFRescan"}));
 }
 
