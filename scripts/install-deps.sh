@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  python3  # tools/make-tree.py: the trees the benches and the timing test scan
   qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
   libdeflate-dev libarchive-dev zlib1g-dev libzstd-dev liblzo2-dev
   btrfs-progs

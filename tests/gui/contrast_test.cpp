@@ -27,6 +27,7 @@
 #include "dialogs/help_window.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
+#include "tests/gui/dark_palette.h"
 #include "tests/gui/scripted_interaction.h"
 #include "ui/about_box.h"
 #include "ui/readable_colour.h"
@@ -59,20 +60,6 @@ struct Look {
   const char* style;
   std::function<QPalette()> palette;  // empty: the style's own
 };
-
-QPalette FusionDark() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(53, 53, 53));
-  dark.setColor(QPalette::WindowText, Qt::white);
-  dark.setColor(QPalette::Base, QColor(35, 35, 35));
-  dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-  dark.setColor(QPalette::Text, Qt::white);
-  dark.setColor(QPalette::Button, QColor(53, 53, 53));
-  dark.setColor(QPalette::ButtonText, Qt::white);
-  dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-  dark.setColor(QPalette::HighlightedText, Qt::black);
-  return dark;
-}
 
 // qt6ct's "darker" colour scheme as qt6ct applies it: the colours of each group by role.
 QPalette Qt6ctDarker() {
@@ -210,7 +197,7 @@ TEST_P(ContrastTest, HelpHeadingsAndTableHeadings) {
 
 INSTANTIATE_TEST_SUITE_P(Looks, ContrastTest,
                          ::testing::Values(Look{"fusion-light", "Fusion", {}},
-                                           Look{"fusion-dark", "Fusion", FusionDark},
+                                           Look{"fusion-dark", "Fusion", testing::FusionDarkPalette},
                                            Look{"adwaita-dark", "Adwaita-Dark", {}},
                                            Look{"qt6ct-darker", "Fusion", Qt6ctDarker}),
                          [](const ::testing::TestParamInfo<Look>& info) {

@@ -20,44 +20,22 @@
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "dialogs/frm_lists.h"
-#include "tests/gui/scripted_interaction.h"
+#include "tests/gui/form_fixture.h"
 
 namespace orbelan {
 namespace {
 
-// A path's bytes as the file system holds them.
-std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+using testing::Bytes;
+using testing::MakeFile;
 
-void MakeFile(const QString& path, qint64 size) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-  file.write(QByteArray(size, 'x'));
-}
-
-class MainFormListsTest : public ::testing::Test {
+class MainFormListsTest : public testing::FormTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    root_ = dir_.path() + "/Tree";
+    FormTest::SetUp();
     MakeFile(root_ + "/Docs/a.txt", 3000);
     MakeFile(root_ + "/Docs/Old/b.txt", 4000);
     MakeFile(root_ + "/Music/c.mp3", 5000);
-    TForm1::Options options;
-    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
-    options.startSplashTimer = false;
-    form_ = std::make_unique<TForm1>(options);
-    form_->settings.MinSize = 0;
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-  }
-
-  QStringList PathColumn() {
-    QStringList out;
-    auto* model = form_->Model();
-    for (int r = 0; r < model->rowCount(); ++r) out << model->data(model->index(r, 0)).toString();
-    return out;
+    OpenForm();
   }
   void SelectRowOf(const QString& folder) {
     const QStringList paths = PathColumn();
@@ -72,11 +50,6 @@ class MainFormListsTest : public ::testing::Test {
     saved.LoadSettings();
     return saved;
   }
-
-  QTemporaryDir dir_;
-  QString root_;
-  testing::ScriptedInteraction script_;
-  std::unique_ptr<TForm1> form_;
 };
 
 TEST_F(MainFormListsTest, IgnoredRowStaysUntilTheRefreshLeavesItsSubtreeOut) {

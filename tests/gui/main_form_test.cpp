@@ -572,22 +572,37 @@ TEST_F(MainFormTest, RightPressOverARowOpensTheContextMenu) {
 
 TEST_F(MainFormTest, StatusPanelFollowsItsWidth) {
   form_->show();
-  form_->resize(589, form_->height());  // the layout's starting width
   QWidget* panBot = Child("panBot");
-  ASSERT_EQ(panBot->width(), 589);  // the width at the initial window size
-  EXPECT_EQ(Child("ProgressBar1")->geometry(), QRect(196, 21, 147, 16));
-  EXPECT_EQ(Child("labMsg")->x(), 196);
-  EXPECT_EQ(Child("labPct")->geometry(), QRect(392, 16, 56, 13));
-  EXPECT_EQ(Child("Gauge1")->geometry(), QRect(493, 10, 84, 25));
-  EXPECT_EQ(Child("labPath")->width(), 581);
-  EXPECT_EQ(Child("butLists")->geometry(), QRect(40, 8, 25, 25));
-
-  form_->resize(700, form_->height());
-  ASSERT_EQ(panBot->width(), 700);
-  EXPECT_EQ(Child("ProgressBar1")->geometry(), QRect(233, 21, 175, 16));
-  EXPECT_EQ(Child("labPct")->x(), 466);
-  EXPECT_EQ(Child("Gauge1")->geometry(), QRect(588, 10, 100, 25));
-  EXPECT_EQ(Child("labPath")->width(), 692);
+  const char* const leftToRight[] = {"butExit", "butLists", "butHelp", "ProgressBar1", "labPct", "Gauge1"};
+  int gaugeMargin = -1, lastBarWidth = 0, lastGaugeLeft = 0;
+  for (const int width : {TForm1::kOuterMinWidth - TForm1::kFrameWidth, 589, 700, 1100}) {
+    form_->resize(width, form_->height());
+    ASSERT_EQ(panBot->width(), form_->width());
+    // Every control of the panel is inside it, each to the right of the one before,
+    // none over another, at any width down to the narrowest window.
+    const QRect panel = panBot->rect();
+    int right = -1;
+    for (const char* name : leftToRight) {
+      const QRect r = Child(name)->geometry();
+      EXPECT_TRUE(panel.contains(r)) << name << " at width " << width;
+      EXPECT_GT(r.left(), right) << name << " overlaps the control before it at width " << width;
+      right = r.right();
+    }
+    // A scan's text starts where its bar does, beside the buttons.
+    EXPECT_EQ(Child("labMsg")->x(), Child("ProgressBar1")->x()) << width;
+    // The path line spans the window, so a long path shows as much as it can.
+    EXPECT_GE(Child("labPath")->width(), panBot->width() - 16) << width;
+    // The gauge keeps to the right edge; bar and gauge grow with the window.
+    const int margin = panBot->width() - Child("Gauge1")->geometry().right();
+    if (gaugeMargin >= 0) {
+      EXPECT_EQ(margin, gaugeMargin) << width;
+    }
+    gaugeMargin = margin;
+    EXPECT_GE(Child("ProgressBar1")->width(), lastBarWidth) << width;
+    EXPECT_GT(Child("Gauge1")->x(), lastGaugeLeft) << width;
+    lastBarWidth = Child("ProgressBar1")->width();
+    lastGaugeLeft = Child("Gauge1")->x();
+  }
 }
 
 TEST_F(MainFormTest, WindowIsNeverNarrowerThanTheMinimum) {

@@ -1,9 +1,15 @@
 // Timings of the window's own work, printed for the record rather than asserted: a fill and
-// a header click on a hundred thousand rows, and (when ORBELAN_REF_TREE names a tree) a whole
-// scan through the window with its longest stretch between two passes of the event loop.
+// a header click on a hundred thousand rows, and a whole scan through the window of a tree
+// made by tools/make-tree.py (or the one ORBELAN_REF_TREE names) with its longest stretch
+// between two passes of the event loop; the scan's totals must be the tree's manifest's.
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QHeaderView>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -72,8 +78,23 @@ TEST(MainFormTiming, FillAndHeaderClickOnAHundredThousandRows) {
 }
 
 TEST(MainFormTiming, WholeScanOfTheReferenceTree) {
-  const QString tree = qEnvironmentVariable("ORBELAN_REF_TREE");
-  if (tree.isEmpty()) GTEST_SKIP() << "set ORBELAN_REF_TREE to a tree made by gen_tree.py";
+  QString tree = qEnvironmentVariable("ORBELAN_REF_TREE");
+  QTemporaryDir made;
+  if (tree.isEmpty()) {
+    // A tree of every kind of entry the scan meets, made the same way every time.
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty()) GTEST_SKIP() << "python3 is needed to make the tree (scripts/install-deps.sh installs it)";
+    ASSERT_TRUE(made.isValid());
+    tree = made.filePath(QStringLiteral("tree"));
+    QProcess maker;
+    maker.start(python, {QStringLiteral(ORBELAN_SOURCE_DIR "/tools/make-tree.py"), QStringLiteral("--root"), tree,
+                         QStringLiteral("--dirs"), QStringLiteral("2000"), QStringLiteral("--files"),
+                         QStringLiteral("12000"), QStringLiteral("--largest"), QStringLiteral("65536"),
+                         QStringLiteral("-q")});
+    ASSERT_TRUE(maker.waitForFinished(300'000));
+    ASSERT_EQ(maker.exitCode(), 0) << maker.readAllStandardError().toStdString();
+  }
+  QFile manifestFile(tree + QStringLiteral(".manifest.json"));
   testing::ScriptedInteraction script;
   TForm1 form(QuietOptions("/nonexistent-orbelan-timing/orbelan.dat"));
   form.show();
@@ -87,6 +108,20 @@ TEST(MainFormTiming, WholeScanOfTheReferenceTree) {
               form.Model()->rowCount(),
               static_cast<long long>(form.ScanObserverForTests().LongestGapMs()));
   EXPECT_TRUE(script.shown.empty());
+  EXPECT_GT(form.Model()->rowCount(), 0);
+
+  // What the window recorded is what the tree holds: every folder a survey enters, every
+  // file (a link as a file of its own size, each hard link once per name) and its bytes.
+  if (!manifestFile.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no manifest beside " << tree.toStdString();
+  const QJsonObject manifest = QJsonDocument::fromJson(manifestFile.readAll()).object();
+  std::int64_t files = 0, bytes = 0;
+  for (const FolderRec& rec : form.Folders()) {
+    files += rec.NFiles + rec.NIgno;
+    bytes += rec.SzFiles + rec.SzIgno;
+  }
+  EXPECT_EQ(form.Folders().Count(), manifest.value(QStringLiteral("survey_folders")).toInteger());
+  EXPECT_EQ(files, manifest.value(QStringLiteral("survey_files")).toInteger());
+  EXPECT_EQ(bytes, manifest.value(QStringLiteral("survey_bytes")).toInteger());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "dialogs/frm_lists.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
+#include "tests/gui/dark_palette.h"
 #include "tests/gui/scripted_interaction.h"
 #include "ui/about_box.h"
 #include "ui/readable_colour.h"
@@ -51,21 +52,6 @@ class StyleScope {
   QString oldStyle_;
   QPalette oldPalette_;
 };
-
-// The dark palette a user of a dark desktop theme has under Fusion.
-QPalette DarkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(53, 53, 53));
-  dark.setColor(QPalette::WindowText, Qt::white);
-  dark.setColor(QPalette::Base, QColor(35, 35, 35));
-  dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-  dark.setColor(QPalette::Text, Qt::white);
-  dark.setColor(QPalette::Button, QColor(53, 53, 53));
-  dark.setColor(QPalette::ButtonText, Qt::white);
-  dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-  dark.setColor(QPalette::HighlightedText, Qt::black);
-  return dark;
-}
 
 // The colour most pixels of the label's area show: the background it is drawn on.
 QColor DrawnBackground(QWidget* window, QLabel* label) {
@@ -134,7 +120,7 @@ class DarkPaletteTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(DarkPaletteTest, ColouredLabelsStayReadableLightAndDark) {
   const QString style = GetParam();
   if (!QStyleFactory::keys().contains(style, Qt::CaseInsensitive)) GTEST_SKIP() << "not installed";
-  const QPalette dark = DarkPalette();
+  const QPalette dark = testing::FusionDarkPalette();
   for (const bool useDark : {false, true}) {
     SCOPED_TRACE(useDark ? "dark" : "light");
     // Adwaita-Dark brings its own dark palette; Fusion is given one as a user's theme would.

@@ -25,25 +25,18 @@
 #include "survey/saving_sum.h"
 #include "survey/figures.h"
 #include "survey/saving_table.h"
-#include "tests/gui/scripted_interaction.h"
+#include "tests/gui/form_fixture.h"
 
 namespace orbelan {
 namespace {
 
-std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+using testing::Bytes;
+using testing::MakeFile;
 
-void MakeFile(const QString& path, qint64 size) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-  file.write(QByteArray(size, 'x'));
-}
-
-class SubtreeViewsTest : public ::testing::Test {
+class SubtreeViewsTest : public testing::FormTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    root_ = dir_.path() + "/Tree";
+    FormTest::SetUp();
     // A project of small folders, none listed on its own, and one big folder.
     MakeFile(root_ + "/Project/a/x.txt", 600);
     MakeFile(root_ + "/Project/b/y.txt", 700);
@@ -51,34 +44,13 @@ class SubtreeViewsTest : public ::testing::Test {
     MakeFile(root_ + "/Music/song.txt", 5000);
     Open();
   }
-  void Open() {
-    TForm1::Options options;
-    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
-    options.startSplashTimer = false;
-    form_ = std::make_unique<TForm1>(options);
-    form_->settings.MinSize = 0;
-    form_->settings.EstimateSavings = false;
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-  }
-  QStringList PathColumn() const {
-    QStringList out;
-    auto* model = form_->Model();
-    for (int r = 0; r < model->rowCount(); ++r) out << model->data(model->index(r, 0)).toString();
-    return out;
-  }
+  void Open() { OpenForm(/*estimate=*/false); }
   QStringList TreeNames(const QModelIndex& parent) const {
     QStringList out;
     FolderTreeModel* model = form_->Subtrees()->TreeModel();
     for (int r = 0; r < model->rowCount(parent); ++r) out << model->index(r, 0, parent).data().toString();
     return out;
   }
-
-  QTemporaryDir dir_;
-  QString root_;
-  testing::ScriptedInteraction script_;
-  std::unique_ptr<TForm1> form_;
 };
 
 TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept) {

@@ -21,26 +21,20 @@
 #include "app/sort_menu.h"
 #include "platform/ini_profile.h"
 #include "survey/readable_figures.h"
-#include "tests/gui/scripted_interaction.h"
+#include "tests/gui/form_fixture.h"
 
 namespace orbelan {
 namespace {
 
-void WriteFile(const QString& path, qint64 size) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-  file.write(QByteArray(size, 'x'));
-}
+using testing::MakeFile;
 
-class ViewMenuTest : public ::testing::Test {
+class ViewMenuTest : public testing::FormTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    root_ = dir_.path() + "/Tree";
-    WriteFile(root_ + "/Big/a.txt", 7'000'000);
-    WriteFile(root_ + "/Mid/b.txt", 30'000);
-    WriteFile(root_ + "/Small/c.txt", 2'000);
+    FormTest::SetUp();
+    MakeFile(root_ + "/Big/a.txt", 7'000'000);
+    MakeFile(root_ + "/Mid/b.txt", 30'000);
+    MakeFile(root_ + "/Small/c.txt", 2'000);
     SetDecimalMark(".");
     MakeForm();
   }
@@ -48,18 +42,7 @@ class ViewMenuTest : public ::testing::Test {
     form_.reset();
     ResetDecimalMark();
   }
-  void MakeForm() {
-    TForm1::Options options;
-    options.settingsFile = (dir_.path() + "/orbelan.dat").toStdString();
-    options.startSplashTimer = false;
-    form_.reset();
-    form_ = std::make_unique<TForm1>(options);
-    form_->settings.MinSize = 0;
-    form_->settings.EstimateSavings = false;
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-  }
+  void MakeForm() { OpenForm(/*estimate=*/false); }
   QString Cell(int row, int column) {
     return form_->Model()->data(form_->Model()->index(row, column)).toString();
   }
@@ -70,11 +53,6 @@ class ViewMenuTest : public ::testing::Test {
     return out;
   }
   QAction* Action(const QString& name) { return form_->findChild<QAction*>(name); }
-
-  QTemporaryDir dir_;
-  QString root_;
-  testing::ScriptedInteraction script_;
-  std::unique_ptr<TForm1> form_;
 };
 
 TEST_F(ViewMenuTest, EverySortOrderHasItsOwnKeyClashingWithNoOtherCommand) {
