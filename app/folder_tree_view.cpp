@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QHash>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -11,6 +13,50 @@
 
 namespace orbelan {
 namespace {
+
+// Each cell's text drawn from a prepared QStaticText: the style's own item drawing lays out
+// every cell's text afresh on every paint (shaping, line breaking, eliding), which was most
+// of the time a folder takes to open. Texts repeat (sizes, ages, names), so each is shaped
+// once; the cache is cleared when the font changes or it grows large.
+class CellTexts {
+ public:
+  // Draws text in rect with the alignment, elided at the right when it does not fit.
+  void Draw(QPainter* painter, const QFont& font, const QRect& rect, Qt::Alignment alignment, const QString& text) {
+    if (text.isEmpty() || rect.width() <= 0) return;
+    if (font != font_ || cache_.size() > kMost) {
+      cache_.clear();
+      font_ = font;
+    }
+    const QStaticText* shown = &Prepared(text);
+    if (shown->size().width() > rect.width()) {
+      const QString elided = QFontMetrics(font).elidedText(text, Qt::ElideRight, rect.width());
+      if (elided.isEmpty()) return;
+      shown = &Prepared(elided);
+    }
+    // Whole pixels, as the style places text.
+    const QSize size = shown->size().toSize();
+    int x = rect.left();
+    if (alignment & Qt::AlignRight) x = rect.right() + 1 - size.width();
+    else if (alignment & Qt::AlignHCenter) x = rect.left() + (rect.width() - size.width()) / 2;
+    const int y = rect.top() + (rect.height() - size.height()) / 2;
+    painter->drawStaticText(QPoint(x, y), *shown);
+  }
+
+ private:
+  static constexpr qsizetype kMost = 20000;
+  const QStaticText& Prepared(const QString& text) {
+    auto found = cache_.find(text);
+    if (found == cache_.end()) {
+      QStaticText prepared(text);
+      prepared.setTextFormat(Qt::PlainText);
+      prepared.prepare(QTransform(), font_);
+      found = cache_.insert(text, prepared);
+    }
+    return found.value();
+  }
+  QFont font_;
+  QHash<QString, QStaticText> cache_;
+};
 
 // The Share column: a bar as long as the folder's part of its parent's saving, with the
 // percentage beside it.
@@ -41,10 +87,42 @@ class ShareBarDelegate : public QStyledItemDelegate {
     bar.setWidth(static_cast<int>(bar.width() * share + 0.5));
     painter->fillRect(bar, selected ? palette.color(QPalette::HighlightedText) : QColor(0, 0, 128));
     painter->setPen(selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Text));
-    painter->drawText(QRect(track.right() + 2, option.rect.top(), textWidth, option.rect.height()),
-                      Qt::AlignRight | Qt::AlignVCenter, text);
+    texts_.Draw(painter, option.font, QRect(track.right() + 2, option.rect.top(), textWidth, option.rect.height()),
+                Qt::AlignRight | Qt::AlignVCenter, text);
     painter->restore();
   }
+
+ private:
+  mutable CellTexts texts_;
+};
+
+// Columns but the Share: the style draws the cell's background, selection and focus, and
+// the text comes from the prepared texts, placed as the style places it.
+class PlainCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QString text = cell.text;
+    cell.text.clear();
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const bool selected = cell.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (cell.state & QStyle::State_Active) ? QPalette::Normal
+                                                                               : QPalette::Inactive;
+    painter->save();
+    painter->setPen(cell.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+    texts_.Draw(painter, cell.font, cell.rect.adjusted(margin, 0, -margin, 0), cell.displayAlignment, text);
+    painter->restore();
+  }
+
+ private:
+  mutable CellTexts texts_;
 };
 
 constexpr int kWidths[FolderTreeModel::kColumnCount] = {260, 80, 80, 40, 85, 50, 80, 90};
@@ -61,6 +139,7 @@ FolderTreeView::FolderTreeView(FolderTreeModel* model, QWidget* parent) : QTreeV
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setContextMenuPolicy(Qt::CustomContextMenu);
   setExpandsOnDoubleClick(true);
+  setItemDelegate(new PlainCellDelegate(this));
   setItemDelegateForColumn(FolderTreeModel::kShareColumn, new ShareBarDelegate(this));
   QHeaderView* head = header();
   head->setSectionsMovable(false);

@@ -2,7 +2,13 @@
 // that opens, orders, filters and keeps its open folders as the user expects.
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QImage>
 #include <QPersistentModelIndex>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <cstdlib>
+#include <vector>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -162,6 +168,71 @@ TEST(FolderTreeModelDeep, TwentyThousandLevelsWalkUpAndDown) {
   view.OpenOnStart();
   EXPECT_TRUE(view.isExpanded(model.index(0, 0)));
   EXPECT_EQ(view.currentIndex(), model.index(0, 0));
+}
+
+}  // namespace
+}  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// The columns' ink (pixels that differ from the row's background) in each cell of a view's
+// rendering: left, right, top and bottom edge, or all -1 for an empty cell.
+std::vector<QRect> InkOfCells(QTreeView& view, const QImage& image) {
+  std::vector<QRect> ink;
+  for (int row = 0; row < view.model()->rowCount(view.rootIndex()); ++row) {
+    const QModelIndex first = view.model()->index(row, 0, view.rootIndex());
+    for (int column = 0; column < FolderTreeModel::kColumnCount; ++column) {
+      const QRect cell = view.visualRect(first.siblingAtColumn(column)).intersected(image.rect());
+      const QRgb background = image.pixel(cell.right(), cell.top());
+      QRect box;
+      for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x)
+          if (image.pixel(x, y) != background) box |= QRect(x, y, 1, 1);
+      ink.push_back(box);
+    }
+  }
+  return ink;
+}
+
+// The tree draws each cell's text from shaped texts it keeps, not through the style's item
+// drawing; what it draws must stand where the style would put it: same cells, same
+// alignment, long names cut with an ellipsis, within a pixel of the style's own rendering.
+TEST_F(FolderTreeModelTest, CellsAreDrawnWhereTheStyleWouldDrawThem) {
+  folders.AddFolder("/t/a folder name long enough to be cut short by the column/", settings);
+  folders.Tail()->SzFiles = 7000;
+  folders.Tail()->NFiles = 1;
+  folders.Tail()->Recent = kToday - 400;
+  totals.Build(folders);
+  model.SetTotals(&totals, kToday);
+  auto render = [&](bool styleDrawn) {
+    FolderTreeView view(&model);
+    if (styleDrawn)
+      for (int c = 0; c < FolderTreeModel::kShareColumn; ++c) view.setItemDelegateForColumn(c, new QStyledItemDelegate(&view));
+    view.resize(900, 300);
+    view.header()->resizeSection(0, 160);
+    view.OpenOnStart();
+    view.setRootIndex(model.index(0, 0));  // the subfolders, one a row
+    view.clearSelection();
+    QImage image(view.viewport()->size(), QImage::Format_RGB32);
+    view.viewport()->render(&image);
+    return std::make_pair(InkOfCells(view, image), image);
+  };
+  const auto [ours, ourImage] = render(false);
+  const auto [styles, styleImage] = render(true);
+  ASSERT_EQ(ours.size(), styles.size());
+  int inked = 0;
+  for (std::size_t i = 0; i < ours.size(); ++i) {
+    if (i % FolderTreeModel::kColumnCount == FolderTreeModel::kShareColumn) continue;  // drawn alike by both
+    EXPECT_EQ(ours[i].isEmpty(), styles[i].isEmpty()) << "cell " << i;
+    if (ours[i].isEmpty() || styles[i].isEmpty()) continue;
+    ++inked;
+    EXPECT_LE(std::abs(ours[i].left() - styles[i].left()), 1) << "cell " << i;
+    EXPECT_LE(std::abs(ours[i].right() - styles[i].right()), 1) << "cell " << i;
+    EXPECT_LE(std::abs(ours[i].top() - styles[i].top()), 1) << "cell " << i;
+    EXPECT_LE(std::abs(ours[i].bottom() - styles[i].bottom()), 1) << "cell " << i;
+  }
+  EXPECT_GE(inked, 4 * 6);  // every folder's name and figures were drawn
 }
 
 }  // namespace
