@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <zstd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
 #include "survey/saving_interval.h"
+#include "survey/saving_small.h"
 
 namespace orbelan {
 namespace {
@@ -49,8 +51,11 @@ std::int64_t AddSat(std::int64_t a, std::int64_t b) {
 
 // One deflate compressor and the buffers a worker reuses from folder to folder.
 struct Workspace {
-  Workspace() : compressor(libdeflate_alloc_compressor(6)) {}
-  ~Workspace() { libdeflate_free_compressor(compressor); }
+  Workspace() : compressor(libdeflate_alloc_compressor(6)), fast(ZSTD_createCCtx()) {}
+  ~Workspace() {
+    libdeflate_free_compressor(compressor);
+    ZSTD_freeCCtx(fast);
+  }
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
@@ -63,7 +68,17 @@ struct Workspace {
     return n == 0 ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
   }
 
+  // The fast codec's size of data (zstd at its fastest level); size should it fail.
+  std::int64_t FastSize(const unsigned char* data, std::size_t size) {
+    if (fast == nullptr) return static_cast<std::int64_t>(size);
+    const std::size_t bound = ZSTD_compressBound(size);
+    if (out.size() < bound) out.resize(bound);
+    const std::size_t n = ZSTD_compressCCtx(fast, out.data(), out.size(), data, size, -1);
+    return ZSTD_isError(n) ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
+  }
+
   libdeflate_compressor* compressor;
+  ZSTD_CCtx* fast;
   std::vector<unsigned char> in, out;
 };
 
@@ -328,6 +343,116 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.Add(unreadable, size);
   }
   out = WholeResult(sums, listing);
+  return true;
+}
+
+// A folder the scan found small (up to SmallLimit) is read whole as it is listed, each
+// regular file opened once and sized by its own descriptor: small files deflated exactly,
+// larger ones sized by the fast codec, then a few slices of those compressed both ways to
+// calibrate it (survey/saving_small.h). Returns false, having stopped reading, when its
+// files now come to more than limit bytes: it has grown since the scan and is sampled.
+bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
+                         std::uint64_t seed, const std::atomic<bool>* stop, Workspace& ws,
+                         SavingEstimate& out) {
+  struct Measured {
+    std::size_t nameOffset;
+    std::int64_t size, fast;
+  };
+  SmallSums sums;
+  std::vector<Measured> measured;  // the compressible larger files, which the slices calibrate
+  std::string names;
+  std::int64_t regularBytes = 0, otherBytes = 0, read = 0;
+  DirEntry entry;
+  EntryStat stat;
+  while (reader.Next(entry)) {
+    if (Stopped(stop)) {
+      out = {};
+      return true;
+    }
+    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
+    if (!IsUnzippedFile(entry.NameView(), rules)) continue;
+    if (entry.Type == DT_REG || entry.Type == DT_UNKNOWN) {
+      struct stat st;
+      Fd fd(OpenRegular(reader.Fd(), entry.Name, st));
+      if (fd.get() >= 0) {
+        const std::int64_t size = std::max<std::int64_t>(st.st_size, 0);
+        regularBytes = AddSat(regularBytes, size);
+        if (regularBytes > limit) return false;
+        if (size == 0) continue;
+        if (ws.in.size() < static_cast<std::size_t>(size)) ws.in.resize(static_cast<std::size_t>(size));
+        const std::int64_t n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), size, 0), 0);
+        read += n;
+        sums.missing += size - n;
+        if (n == 0) continue;
+        if (n <= kSmallExactFile) {
+          sums.exactBytes += n;
+          sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+          continue;
+        }
+        const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
+        if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
+          sums.storedBytes += n;
+          sums.storedFast += fast;
+          continue;
+        }
+        sums.modelBytes += n;
+        sums.modelFast += fast;
+        measured.push_back({names.size(), n, fast});
+        names.append(entry.Name, entry.NameLength);
+        names.push_back('\0');
+        continue;
+      }
+    }
+    // Not openable as a regular file: a link, a pipe or device, a folder after all, gone,
+    // or a file we may not read (its bytes are what could not be read).
+    if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
+    const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
+    if (stat.Kind != EntryKind::File) {
+      otherBytes = AddSat(otherBytes, size);
+      continue;
+    }
+    regularBytes = AddSat(regularBytes, size);
+    if (regularBytes > limit) return false;
+    sums.missing += size;
+  }
+  // The calibration slices: files drawn with probability proportional to their fast size, a
+  // slice at a uniform place in each; the seed comes from the folder's files, as the
+  // sampler's does, so the same folder gives the same estimate anywhere.
+  if (!measured.empty()) {
+    std::uint64_t state = FnvStart(seed);
+    for (char c : names) state = FnvAdd(state, static_cast<unsigned char>(c));
+    for (const Measured& m : measured) state = FnvAdd(state, static_cast<std::uint64_t>(m.fast));
+    std::vector<std::int64_t> ends;
+    std::int64_t end = 0;
+    for (const Measured& m : measured) ends.push_back(end += m.fast);
+    if (ws.in.size() < static_cast<std::size_t>(kSmallSlice)) ws.in.resize(static_cast<std::size_t>(kSmallSlice));
+    for (int j = 0; j < kSmallCalibrationDraws; ++j) {
+      if (Stopped(stop)) {
+        out = {};
+        return true;
+      }
+      const auto at = static_cast<std::int64_t>(UnitInterval(SplitMix64(state)) * static_cast<double>(end));
+      const std::size_t i = std::min<std::size_t>(
+          static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), at) - ends.begin()), measured.size() - 1);
+      const Measured& m = measured[i];
+      const std::int64_t start = std::min(
+          static_cast<std::int64_t>(UnitInterval(SplitMix64(state)) * static_cast<double>(m.size)), m.size - kSmallSlice);
+      struct stat st;
+      Fd fd(OpenRegular(reader.Fd(), names.c_str() + m.nameOffset, st));
+      const std::int64_t n = fd.get() >= 0 && st.st_size == m.size ? ReadAt(fd.get(), ws.in.data(), kSmallSlice, start) : -1;
+      if (n != kSmallSlice) {  // gone or changed since it was read: this slice tells nothing
+        ++sums.unreadableDraws;
+        continue;
+      }
+      read += n;
+      const double deflated = static_cast<double>(ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+      const double fast = static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n)));
+      sums.ratios.push_back(deflated / std::max(fast, 1.0));
+    }
+  }
+  out = SmallFolderInterval(sums);
+  out.Sampled = read;
+  out.Bytes = AddSat(regularBytes, otherBytes);
   return true;
 }
 
@@ -670,8 +795,9 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
 
 FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
   FileDrawLimits limits;
-  limits.Above = options.WholeLimit;
-  limits.UpTo = std::max<std::int64_t>(options.DrawnLimit, 0);
+  // Folders read whole, or whole with the fast codec, need no draws.
+  limits.Above = std::max(options.WholeLimit, options.SmallLimit);
+  limits.UpTo = options.DrawnLimit > limits.Above ? options.DrawnLimit : 0;
   limits.Seed = options.Seed;
   return limits;
 }
@@ -769,7 +895,13 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
   Workspace& ws = ThreadWorkspace();
   DirReader again;
   DirReader* listed = &reader;
-  if (rec.Draws != nullptr && UnzippedBytes(rec) > options.WholeLimit) {
+  if (UnzippedBytes(rec) > options.WholeLimit && UnzippedBytes(rec) <= options.SmallLimit) {
+    SavingEstimate est;
+    if (EstimateSmallDirect(reader, rules, 2 * options.SmallLimit, options.Seed, stop, ws, est))
+      return Stopped(stop) ? SavingEstimate{} : est;
+    if (!open(again)) return {};  // grown since the scan: listed afresh
+    listed = &again;
+  } else if (rec.Draws != nullptr && UnzippedBytes(rec) > options.WholeLimit) {
     SavingEstimate est;
     if (EstimateFromDraws(reader.Fd(), *rec.Draws, options, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;

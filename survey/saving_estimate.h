@@ -46,6 +46,9 @@ struct SavingEstimate {
 
 struct EstimateOptions {
   std::int64_t WholeLimit = 16 << 10;   // folders with at most this many bytes: compressed whole
+  // Larger folders up to this many bytes are read whole: small files deflated exactly, the
+  // rest sized by a fast codec that a few deflated slices calibrate (survey/saving_small.h).
+  std::int64_t SmallLimit = 1 << 20;
   // Larger folders up to this many bytes are estimated from the few files the scan drew in
   // them (FolderRec::Draws), when it drew some; larger ones are listed again and sampled.
   std::int64_t DrawnLimit = 1 << 20;

@@ -24,6 +24,7 @@
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
+#include "survey/saving_small.h"
 #include "survey/scanner.h"
 
 namespace orbelan {
@@ -470,6 +471,7 @@ TEST(SavingEstimateFromDraws, ReadsOnlyTheDrawnFilesAndCoversTheTruth) {
   for (int seed = 1; seed <= kSeeds; ++seed) {
     EstimateOptions options;
     options.Seed = static_cast<std::uint64_t>(seed);
+    options.SmallLimit = 0;  // not read whole: estimated from the draws
     const FolderRec rec = DrawnRec(tree, options);
     ASSERT_NE(rec.Draws, nullptr);
     const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
@@ -492,6 +494,7 @@ TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
   tree.Link("only.txt", "link.txt");
   EstimateOptions options;
   options.WholeLimit = 100;  // so that this small folder is estimated from its draws
+  options.SmallLimit = 0;
   const FolderRec rec = DrawnRec(tree, options);
   ASSERT_NE(rec.Draws, nullptr);
   const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
@@ -504,7 +507,9 @@ TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
   tree.Remove("only.txt");
   tree.Remove("link.txt");
   for (int i = 0; i < 6; ++i) Write(tree, Numbered("noise", i, ".bin"), RandomBytes(9000, 100 + static_cast<std::uint64_t>(i)));
-  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, {}), TestRules(), {});
+  EstimateOptions drawn;
+  drawn.SmallLimit = 0;
+  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, drawn), TestRules(), drawn);
   ASSERT_TRUE(noise.Known);
   EXPECT_EQ(noise.Saving, 0);
   EXPECT_EQ(noise.Low, 0);
@@ -515,7 +520,8 @@ TEST(SavingEstimateFromDraws, FilesDrawnWholeGiveExactFigures) {
 TEST(SavingEstimateFromDraws, AFolderChangedSinceTheScanIsListedAfresh) {
   TempTree tree;
   for (int i = 0; i < 4; ++i) Write(tree, Numbered("part", i, ".txt"), Text(9000, 110 + static_cast<std::uint64_t>(i)));
-  const EstimateOptions options;
+  EstimateOptions options;
+  options.SmallLimit = 0;
   for (int change = 0; change < 3; ++change) {
     const FolderRec rec = DrawnRec(tree, options);
     ASSERT_NE(rec.Draws, nullptr);
@@ -548,6 +554,7 @@ TEST(SavingEstimateFromDraws, UnreadableDrawnFilesWidenTheMargin) {
   ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
   // The first seed that draws both files, the unreadable one at more than one offset.
   EstimateOptions options;
+  options.SmallLimit = 0;
   FolderRec rec;
   std::vector<std::string> names;
   for (options.Seed = 1; options.Seed < 50; ++options.Seed) {
@@ -728,6 +735,69 @@ TEST(SavingEstimateRunner, StopsPromptlyAndReportsNoMore) {
   runner.Start(order, TestRules(), EstimateOptions{}, [&](std::size_t, const SavingEstimate&) { ++reported; }, 2);
   runner.Wait();
   EXPECT_EQ(reported.load(), after + 8);
+}
+
+}  // namespace
+}  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// A folder the scan counted at up to a megabyte is read whole: every file once, small ones
+// deflated exactly, the rest sized by the fast codec and calibrated by four slices. Its
+// figure lands within two points of the truth and its interval is a few points wide.
+TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
+  TempTree tree;
+  std::int64_t truth = 0, bytes = 0;
+  auto add = [&](const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+  for (int i = 0; i < 12; ++i) add(Numbered("page", i, ".txt"), Text(static_cast<std::size_t>(5000 + 5000 * i), 200 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 3; ++i) add(Numbered("photo", i, ".jpg"), RandomBytes(9000, 220 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 20; ++i) add(Numbered("tiny", i, ".txt"), Text(static_cast<std::size_t>(200 + 140 * i), 240 + static_cast<std::uint64_t>(i)));
+  add("empty.txt", "");
+  tree.Link("page1.txt", "link.txt");
+  int covered = 0;
+  constexpr int kSeeds = 20;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    EstimateOptions options;
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const FolderRec rec = DrawnRec(tree, options);
+    EXPECT_EQ(rec.Draws, nullptr);  // the scan draws nothing for folders read whole
+    const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
+    ASSERT_TRUE(est.Known);
+    EXPECT_EQ(est.Bytes, bytes + 9);  // and the link's own size
+    EXPECT_GE(est.Sampled, bytes);
+    EXPECT_LE(est.Sampled, bytes + kSmallCalibrationDraws * kSmallSlice);
+    EXPECT_LE(std::abs(est.Saving - truth), bytes / 50) << seed;
+    EXPECT_LE(est.High - est.Low, bytes / 10) << seed;
+    EXPECT_GE(est.High - est.Low, bytes / 100) << seed;  // an estimate, not a measurement
+    if (est.Low <= truth && truth <= est.High) ++covered;
+  }
+  EXPECT_GE(covered, kSeeds - 1);
+}
+
+// Files the fast codec cannot shrink save nothing, with a sliver of margin; a file that may
+// not be read is what could not be measured, between nothing and all of it.
+TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
+  TempTree tree;
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  for (int i = 0; i < 8; ++i) Write(tree, Numbered("noise", i, ".bin"), RandomBytes(30000, 260 + static_cast<std::uint64_t>(i)));
+  const SavingEstimate noise = EstimateFolderSaving(DrawnRec(tree, {}), TestRules(), {});
+  ASSERT_TRUE(noise.Known);
+  EXPECT_EQ(noise.Saving, 0);
+  EXPECT_EQ(noise.Low, 0);
+  EXPECT_LE(noise.High, 240000 * 3 / 100);
+
+  Write(tree, "closed.txt", Text(50000, 270));
+  ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
+  const SavingEstimate est = EstimateUnprivileged(DrawnRec(tree, {}), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Unreadable, 50000);
+  EXPECT_GE(est.High - est.Low, 50000);
+  EXPECT_EQ(est.Low, 0);
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+#include "survey/saving_small.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "survey/figures.h"
+#include "survey/saving_interval.h"
+
+namespace orbelan {
+
+SavingEstimate SmallFolderInterval(const SmallSums& s) {
+  SavingEstimate est;
+  const std::int64_t read = s.exactBytes + s.modelBytes + s.storedBytes;
+  est.Unreadable = s.missing;
+  if (read <= 0 && s.missing > 0) return est;
+  est.Known = true;
+
+  // The compressible files' deflate sizes: their fast sizes times the calibrated ratio.
+  double point = static_cast<double>(s.exactSaving), low = point, high = point;
+  if (s.modelBytes > 0) {
+    const double n = static_cast<double>(s.ratios.size());
+    double ratio = kPriorRatio, half = kPriorRatioRange;
+    if (!s.ratios.empty()) {
+      double sum = 0;
+      for (double r : s.ratios) sum += r;
+      const double mean = sum / n;
+      double spread = 0;
+      for (double r : s.ratios) spread += (r - mean) * (r - mean);
+      spread = s.ratios.size() > 1 ? std::sqrt(spread / (n - 1)) : 0;
+      ratio = mean + kSliceRatioBias;
+      half = TwoSided95(static_cast<int>(s.ratios.size()) - 1) * std::max(spread, kRatioSpread) / std::sqrt(n);
+    }
+    const double bytes = static_cast<double>(s.modelBytes), fast = static_cast<double>(s.modelFast);
+    const double implementations = kBlockError * bytes;
+    auto saving = [&](double r) { return std::clamp(bytes - r * fast, 0.0, bytes); };
+    point += saving(ratio);
+    low += std::max(0.0, saving(ratio + half) - implementations);
+    high += std::min(bytes, saving(ratio - half) + implementations);
+  }
+  // Files the fast codec could not shrink: deflate takes at most a sliver off them.
+  if (s.storedBytes > 0) {
+    const double bytes = static_cast<double>(s.storedBytes), fast = static_cast<double>(s.storedFast);
+    high += std::clamp(bytes - (1.0 - kIncompressibleSlack) * fast, 0.0, bytes);
+  }
+  // What could not be read saves between nothing and all of it; the point gives it the rate
+  // of what was read.
+  if (s.missing > 0) {
+    const double missing = static_cast<double>(s.missing);
+    if (read > 0) point += point / static_cast<double>(read) * missing;
+    high += missing;
+  }
+  est.Low = ToBytes(low);
+  est.High = ToBytes(high);
+  est.Saving = std::clamp(ToBytes(point), est.Low, est.High);
+  return est;
+}
+
+}  // namespace orbelan

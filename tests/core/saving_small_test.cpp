@@ -1,0 +1,90 @@
+// The small folders' interval, pinned to numbers worked by hand: each term moves an end by a
+// known amount, which a test that only checks coverage would not see.
+
+#include "survey/saving_small.h"
+
+#include <gtest/gtest.h>
+
+namespace orbelan {
+namespace {
+
+// 3,000 bytes deflated exactly (1,000 saved) and 100,000 bytes the fast codec took to
+// 50,000, four slices with ratios 0.70, 0.74, 0.72, 0.76: mean 0.73, their spread 0.0258 is
+// below the least assumed (0.04), so the half-width is t(3) 0.04 / 2 = 3.182 * 0.02 = 0.06364;
+// R = 0.73 + 0.023 = 0.753.
+SmallSums Calibrated() {
+  SmallSums s;
+  s.exactBytes = 3000;
+  s.exactSaving = 1000;
+  s.modelBytes = 100'000;
+  s.modelFast = 50'000;
+  s.ratios = {0.70, 0.74, 0.72, 0.76};
+  return s;
+}
+
+TEST(SmallFolderInterval, EndsFollowFromEachTerm) {
+  const SavingEstimate e = SmallFolderInterval(Calibrated());
+  ASSERT_TRUE(e.Known);
+  // 1,000 + 100,000 - 0.753 * 50,000
+  EXPECT_EQ(e.Saving, 63'350);
+  // 1,000 + 100,000 - (0.753 + 0.06364) * 50,000 - 0.005 * 100,000
+  EXPECT_EQ(e.Low, 59'668);
+  // 1,000 + 100,000 - (0.753 - 0.06364) * 50,000 + 0.005 * 100,000
+  EXPECT_EQ(e.High, 67'032);
+  // The width: about 7 points of the folder's bytes, where four draws of the plain sampler
+  // gave several tens.
+  EXPECT_LT(static_cast<double>(e.High - e.Low) / 103'000, 0.075);
+}
+
+TEST(SmallFolderInterval, SpreadOfTheSlicesWidensIt) {
+  SmallSums s = Calibrated();
+  s.ratios = {0.5, 0.9, 0.6, 0.8};  // mean 0.7, spread 0.18257: half 3.182 * 0.18257 / 2 = 0.29047
+  const SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_EQ(e.Saving, 1000 + 100'000 - 36'150);                 // R = 0.723
+  EXPECT_EQ(e.Low, 1000 + 100'000 - 50'674 - 500);              // (0.723 + 0.29047) * 50,000
+  EXPECT_EQ(e.High, 1000 + 100'000 - 21'626 + 500);             // (0.723 - 0.29047) * 50,000
+}
+
+TEST(SmallFolderInterval, IncompressibleFilesAndMissingBytesWidenOnlyUpwards) {
+  SmallSums s = Calibrated();
+  s.storedBytes = 10'000;
+  s.storedFast = 9'990;  // at most 10,000 - 0.97 * 9,990 = 309.7 more
+  s.missing = 5'000;     // between nothing and all of it; the point gives it the rate read
+  const SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_EQ(e.Low, 59'668);
+  EXPECT_EQ(e.High, 67'032 + 310 + 5'000);
+  // 63,350 read out of 113,000, then 5,000 more at that rate
+  EXPECT_EQ(e.Saving, 63'350 + 2'803);
+  EXPECT_EQ(e.Unreadable, 5'000);
+}
+
+TEST(SmallFolderInterval, WithoutSlicesThePriorRatioAndItsWholeRange) {
+  SmallSums s = Calibrated();
+  s.ratios.clear();
+  s.unreadableDraws = 4;
+  const SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_EQ(e.Saving, 1000 + 100'000 - 38'250);         // 0.765
+  EXPECT_EQ(e.Low, 1000 + 100'000 - 45'750 - 500);      // 0.915
+  EXPECT_EQ(e.High, 1000 + 100'000 - 30'750 + 500);     // 0.615
+}
+
+TEST(SmallFolderInterval, EndsStayWithinTheBytes) {
+  SmallSums s;
+  s.modelBytes = 10'000;
+  s.modelFast = 100;  // nearly all saved: the high end cannot pass the bytes
+  s.ratios = {0.7};
+  SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_LE(e.High, 10'000);
+  EXPECT_GE(e.Low, 0);
+  s.modelFast = 20'000;  // a ratio that would cost bytes: nothing saved, never below 0
+  e = SmallFolderInterval(s);
+  EXPECT_EQ(e.Saving, 0);
+  EXPECT_EQ(e.Low, 0);
+  // Nothing readable at all: not known.
+  SmallSums none;
+  none.missing = 4'000;
+  EXPECT_FALSE(SmallFolderInterval(none).Known);
+}
+
+}  // namespace
+}  // namespace orbelan
