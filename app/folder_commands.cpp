@@ -84,11 +84,12 @@ void FolderCommands::Zip() {
   if (form_.IsBusy()) return;
   const FolderRec* rec = SelectedRecord();
   if (!rec) return;
-  // The saving the list shows for the folder, once its estimate is in.
+  // The saving the list shows for the folder, once its estimate is in: disk space given
+  // back, the figure the summary's "come back" is measured in.
   std::optional<std::int64_t> estimate;
   if (const SavingEstimate* known = scan_.Estimating() ? scan_.Savings().Find(*rec) : nullptr;
       known && known->Known)
-    estimate = known->Saving;
+    estimate = known->Disk;
   zip_->Start(rec->Path(), form_.settings, estimate);
 }
 

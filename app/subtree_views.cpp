@@ -170,7 +170,8 @@ bool SubtreeViews::Passes(std::int64_t record, const SavingTable* savings, bool 
       if (sum != nullptr && sum->Any() && sum->Complete() && sum->Saving < below) return false;
     } else if (savings != nullptr) {
       const SavingEstimate* estimate = savings->Find(rec);
-      if (estimate != nullptr && estimate->Known && estimate->Saving < below) return false;
+      // The disk space given back, as the Saving column shows it.
+      if (estimate != nullptr && estimate->Known && estimate->Disk < below) return false;
     }
   }
   return true;

@@ -59,7 +59,7 @@ void Folders(const std::string& folder, std::vector<std::string>& out) {
   orbelan::DirEntry entry;
   std::vector<std::string> below;
   while (reader.Next(entry)) {
-    if (reader.KindOf(entry) == orbelan::EntryKind::Directory) below.emplace_back(entry.NameView());
+    if (!entry.Hidden() && reader.KindOf(entry) == orbelan::EntryKind::Directory) below.emplace_back(entry.NameView());
   }
   std::sort(below.begin(), below.end());
   for (const std::string& name : below) Folders(folder + name + "/", out);

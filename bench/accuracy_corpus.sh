@@ -96,10 +96,10 @@ text 100000 704 > "$m/links-other/own.log"
 
 # btrfs with compress=zstd through a loop device (root only).
 if [ "$(id -u)" = 0 ] && command -v mkfs.btrfs >/dev/null; then
-  truncate -s 1G "$dir/btrfs.img"
-  mkfs.btrfs -q "$dir/btrfs.img"
+  truncate -s 1G "$dir/.btrfs.img"
+  mkfs.btrfs -q "$dir/.btrfs.img"
   mkdir -p "$dir/btrfs"
-  mount -o loop,compress=zstd "$dir/btrfs.img" "$dir/btrfs"
+  mount -o loop,compress=zstd "$dir/.btrfs.img" "$dir/btrfs"
   b="$dir/btrfs"
   mkdir -p "$b/logs" "$b/logs-small" "$b/include" "$b/bin"
   text $((32 << 20)) 800 > "$b/logs/app.log"

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -175,7 +176,8 @@ TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   const SavingEstimate* estimate = form_->SavingOf(*Record(work_));
   ASSERT_TRUE(estimate && estimate->Known);
-  const QString estimated = QString::fromStdString(GroupedNumber(estimate->Saving));
+  // The disk space the list's Saving column shows, the unit of what the summary says came back.
+  const QString estimated = QString::fromStdString(GroupedNumber(estimate->Disk));
   Select(work_);
   script_.yesNo = {true};
   bool barSeen = false;
@@ -205,6 +207,13 @@ TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
                                estimated + "."))
       << summary.toStdString();
   EXPECT_FALSE(barSeen);  // the bar is gone before the summary shows
+  // What came back lies inside the estimate's interval.
+  const QRegularExpressionMatch freed =
+      QRegularExpression(": ([0-9,]+) bytes of disk space come back").match(summary);
+  ASSERT_TRUE(freed.hasMatch()) << summary.toStdString();
+  const std::int64_t back = QString(freed.captured(1)).remove(',').toLongLong();
+  EXPECT_GE(back, estimate->DiskLow);
+  EXPECT_LE(back, estimate->DiskHigh);
 
   // The archive stays beside the archive that was there; the originals are in the trash.
   EXPECT_EQ(WorkNames(), (QStringList{".hidden", name, "old.zip"}));

@@ -139,14 +139,25 @@ TEST_F(SubtreeViewsTest, HidingSmallSavingsAsksForTheSizeAndHidesOnlyKnownSmallO
   EXPECT_EQ(form_->settings.View.HideSavingBelowKB, 4);
   EXPECT_EQ(PathColumn().size(), 1);  // nothing estimated: nothing known to be small
 
+  // What counts is the disk space given back, as the Saving column shows it: contents
+  // that shrink by 9,000 bytes but give back 3,000 bytes of disk are small...
   SavingTable savings;
   SavingEstimate small;
   small.Known = true;
-  small.Saving = small.Low = small.High = 3000;
+  small.Saving = small.Low = small.High = 9000;
+  small.Disk = small.DiskLow = small.DiskHigh = 3000;
   ResultRows rows = form_->Model()->Rows();
   savings.Set(*rows.Rows[0].Rec, small);
   form_->Subtrees()->FilterRows(rows, &savings);
   EXPECT_TRUE(rows.Rows.empty());
+  // ...and tiny files that shrink by 2,000 bytes but free two blocks are not.
+  SavingEstimate blocks = small;
+  blocks.Saving = blocks.Low = blocks.High = 2000;
+  blocks.Disk = blocks.DiskLow = blocks.DiskHigh = 8192;
+  rows = form_->Model()->Rows();
+  savings.Set(*rows.Rows[0].Rec, blocks);
+  form_->Subtrees()->FilterRows(rows, &savings);
+  EXPECT_EQ(rows.Rows.size(), 1u);
 
   form_->Subtrees()->HideSmallAction()->trigger();  // unchecks: shown again
   EXPECT_FALSE(form_->settings.View.HideSmallSavings);
