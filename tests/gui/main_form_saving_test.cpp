@@ -29,6 +29,7 @@
 #include "app/results_model.h"
 #include "dialogs/frm_lists.h"
 #include "survey/figures.h"
+#include "survey/saving_small.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
 
@@ -206,9 +207,9 @@ TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   form_->frmProp()->hide();
 }
 
-// With the program's own limits these folders are past the whole-compression limit: the scan
-// draws a few files in each and the estimate reads only those.
-TEST_F(MainFormSavingTest, SmallFoldersAreEstimatedFromTheFilesTheScanDrew) {
+// With the program's own limits these folders are past the whole-compression limit: they are
+// read whole, larger files sized by the fast codec, and the scan draws nothing in them.
+TEST_F(MainFormSavingTest, SmallFoldersAreReadWholeWithTheFastCodec) {
   MakeTree();
   Open();
   Estimator().options.WholeLimit = EstimateOptions{}.WholeLimit;
@@ -217,11 +218,12 @@ TEST_F(MainFormSavingTest, SmallFoldersAreEstimatedFromTheFilesTheScanDrew) {
   for (const char* name : {"Text", "Mixed", "Noise"}) {
     const FolderRec* rec = RecordOf(name);
     ASSERT_NE(rec, nullptr) << name;
-    EXPECT_NE(rec->Draws, nullptr) << name;
+    EXPECT_EQ(rec->Draws, nullptr) << name;
     const SavingEstimate* estimate = EstimateOf(name);
     ASSERT_NE(estimate, nullptr) << name;
     EXPECT_TRUE(estimate->Known) << name;
-    EXPECT_LE(estimate->Sampled, FileDraws::kCount * Estimator().options.DrawnBlockBytes) << name;
+    EXPECT_GE(estimate->Sampled, UnzippedBytes(*rec)) << name;
+    EXPECT_LE(estimate->Sampled, UnzippedBytes(*rec) + kSmallCalibrationDraws * kSmallSlice) << name;
   }
   EXPECT_GT(EstimateOf("Text")->Saving, 40'000 / 2);
   EXPECT_EQ(EstimateOf("Noise")->Saving, 0);
