@@ -30,12 +30,13 @@ std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::
 
 std::int64_t ManifestMemberBytes(std::int64_t members, std::int64_t nameBytes) {
   if (members <= 0) return 0;
-  constexpr std::int64_t kHeaderAndFolder = 23 + 8 + 64, kPerMember = 38;
-  const std::int64_t text =
-      members > std::numeric_limits<std::int64_t>::max() / (4 * kPerMember)
-          ? std::numeric_limits<std::int64_t>::max() / 4
-          : Sum(kHeaderAndFolder + members * kPerMember, std::min(nameBytes, std::numeric_limits<std::int64_t>::max() / 4));
-  return kZipMemberBytes + 2 * kManifestNameBytes + text / 2;
+  const double text = 80.0 + 11.0 * static_cast<double>(members) + 0.15 * static_cast<double>(nameBytes);
+  return Sum(kZipMemberBytes + 2 * kManifestNameBytes, static_cast<std::int64_t>(std::min(text, 4e18)));
+}
+
+std::int64_t ManifestSlack(std::int64_t members, std::int64_t nameBytes) {
+  if (members <= 0) return 0;
+  return static_cast<std::int64_t>(std::min(64.0 + 3.0 * static_cast<double>(members) + 0.15 * static_cast<double>(nameBytes), 4e18));
 }
 
 std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block) {
@@ -54,14 +55,18 @@ void AddDiskFigures(const DiskUse& use, SavingEstimate& est) {
   // the file system compresses at what they are estimated to really take.
   const std::int64_t base = use.Allocated - use.Held - std::min(est.FsCompressed, use.Allocated);
   const std::int64_t nowLow = base + est.FsStoredLow, now = base + est.FsStored, nowHigh = base + est.FsStoredHigh;
-  // What the archive takes for a given byte saving of the regular files.
-  auto archive = [&](std::int64_t saving) {
+  // What the archive takes for a given byte saving of the regular files, its manifest
+  // taken at most (slack 1) or least (-1) as large as it may be.
+  const std::int64_t slack = ManifestSlack(use.Members, use.NameBytes);
+  auto archive = [&](std::int64_t saving, int side) {
     const std::int64_t data = std::max<std::int64_t>(use.Bytes - std::clamp<std::int64_t>(saving, 0, use.Bytes), 0);
-    return RoundUpToBlock(ZipArchiveBytes(use.Members, use.NameBytes, data), use.BlockSize);
+    const std::int64_t bytes = ZipArchiveBytes(use.Members, use.NameBytes, data);
+    return RoundUpToBlock(side > 0 ? Sum(bytes, slack) : side < 0 ? std::max<std::int64_t>(bytes - slack, 1) : bytes,
+                          use.BlockSize);
   };
-  est.Disk = std::max<std::int64_t>(0, now - archive(est.Saving));
-  est.DiskLow = std::max<std::int64_t>(0, nowLow - archive(est.Low));
-  est.DiskHigh = std::max<std::int64_t>(0, nowHigh - archive(est.High));
+  est.Disk = std::max<std::int64_t>(0, now - archive(est.Saving, 0));
+  est.DiskLow = std::max<std::int64_t>(0, nowLow - archive(est.Low, 1));
+  est.DiskHigh = std::max<std::int64_t>(0, nowHigh - archive(est.High, -1));
   est.Disk = std::clamp(est.Disk, est.DiskLow, est.DiskHigh);
 }
 

@@ -19,11 +19,13 @@ inline constexpr std::int64_t kZipMemberBytes = 140;
 inline constexpr std::int64_t kZipEndBytes = 22;
 // Every archive ends with the zipper's manifest member (".orbelan-zip-manifest", 21 bytes
 // of name): a header line, the folder, and a line per member with its size, CRC and name,
-// deflated. Its text is taken as a folder of 64 bytes and 38 bytes a member besides the
-// names, and deflate as halving it: the manifest is estimated, not measured, to within
-// a few dozen bytes, which the blocks the archive is rounded up to hide.
+// deflated. Its deflated text takes about 80 bytes, 11 a member and 0.15 per byte of the
+// names (fitted to the manifests of 1,349 real folders' archives, of 1 to 5,000 members:
+// the CRCs hardly compress, the names' common parts do), within 64 bytes, 3 a member and
+// 0.15 per name byte either way (ManifestSlack; none of those archives fell outside).
 inline constexpr std::int64_t kManifestNameBytes = 21;
 std::int64_t ManifestMemberBytes(std::int64_t members, std::int64_t nameBytes);
+std::int64_t ManifestSlack(std::int64_t members, std::int64_t nameBytes);
 std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::int64_t dataBytes);
 
 // bytes rounded up to whole blocks of block bytes (4 KiB when unknown).

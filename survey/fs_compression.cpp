@@ -13,6 +13,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -234,7 +235,9 @@ namespace {
 
 struct Extent {
   std::uint32_t file;
-  std::int64_t logical, length;
+  std::int64_t logical, length;  // length in whole blocks, as allocated
+  std::int64_t inFile;           // of it, the bytes before the file's end
+  bool inline_ = false;          // kept in the metadata: its compressed bytes, no whole sectors
 };
 
 // A weighted reservoir of one: each draw ends on an extent with probability in proportion
@@ -255,10 +258,19 @@ struct ExtentDraws {
 
 constexpr int kFiemapBatch = 64;
 
-// The extents of an open file the file system stores compressed; false when FIEMAP is
-// refused. Extents not yet written (delayed allocation) are compressed when they are: their
-// bytes go to unknown.
-bool CompressedExtents(int fd, std::uint32_t file, std::vector<Extent>& out, std::int64_t& unknown) {
+int KernelFiemap(int fd, struct fiemap* map) { return ioctl(fd, FS_IOC_FIEMAP, map); }
+std::atomic<FiemapRequest> fiemapRequest{&KernelFiemap};
+
+std::int64_t SumSat(std::int64_t a, std::int64_t b) {
+  return b > 0 && a > INT64_MAX - b ? INT64_MAX : a + b;
+}
+
+// The extents of an open file of size bytes the file system stores compressed, cut at its
+// end (an extent's length counts whole blocks); false when FIEMAP is refused. Extents not
+// yet written (delayed allocation) are compressed when they are: their bytes go to unknown.
+// A layout that changes between requests ends the walk where it stops moving forward.
+bool CompressedExtents(int fd, std::uint32_t file, std::int64_t size, std::vector<Extent>& out,
+                       std::int64_t& unknown) {
   alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kFiemapBatch * sizeof(struct fiemap_extent)];
   auto* map = reinterpret_cast<struct fiemap*>(buffer);
   std::uint64_t start = 0;
@@ -267,24 +279,36 @@ bool CompressedExtents(int fd, std::uint32_t file, std::vector<Extent>& out, std
     map->fm_start = start;
     map->fm_length = FIEMAP_MAX_OFFSET - start;
     map->fm_extent_count = kFiemapBatch;
-    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
+    if (fiemapRequest.load(std::memory_order_relaxed)(fd, map) != 0) return false;
     if (map->fm_mapped_extents == 0) return true;
     std::uint64_t next = start;
     for (std::uint32_t i = 0; i < map->fm_mapped_extents && i < kFiemapBatch; ++i) {
       const struct fiemap_extent& e = map->fm_extents[i];
-      const auto length = static_cast<std::int64_t>(std::min<std::uint64_t>(e.fe_length, INT64_MAX));
-      if (e.fe_flags & (FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_UNKNOWN)) unknown += length;
-      else if (e.fe_flags & FIEMAP_EXTENT_ENCODED) out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length});
-      next = std::max<std::uint64_t>(next, e.fe_logical + e.fe_length);
+      const std::uint64_t end = e.fe_length > UINT64_MAX - e.fe_logical ? UINT64_MAX : e.fe_logical + e.fe_length;
+      // Only what lies inside the file is measured: past its end there is nothing to read.
+      const std::uint64_t inside = std::min<std::uint64_t>(end, static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0)));
+      const auto inFile = e.fe_logical < inside ? static_cast<std::int64_t>(inside - e.fe_logical) : 0;
+      const auto length = static_cast<std::int64_t>(std::min<std::uint64_t>(end - e.fe_logical, INT64_MAX));
+      if (inFile > 0) {
+        if (e.fe_flags & (FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_UNKNOWN)) unknown = SumSat(unknown, length);
+        else if (e.fe_flags & FIEMAP_EXTENT_ENCODED) out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length, inFile,
+                                                   (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) != 0});
+      }
+      next = std::max<std::uint64_t>(next, end);
       if (e.fe_flags & FIEMAP_EXTENT_LAST) return true;
     }
     if (next <= start) return true;  // no progress: the layout changed under us
+    if (next >= static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0))) return true;
     start = next;
   }
   return true;
 }
 
 }  // namespace
+
+FiemapRequest SetFiemapRequest(FiemapRequest request) {
+  return fiemapRequest.exchange(request != nullptr ? request : &KernelFiemap);
+}
 
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
@@ -314,12 +338,12 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
     const auto file = static_cast<std::uint32_t>(names.size());
     std::vector<Extent> extents;
     std::int64_t delayed = 0;
-    if (!CompressedExtents(fd, file, extents, delayed)) {
-      unknown += static_cast<std::int64_t>(st.st_blocks) * 512;  // EOPNOTSUPP, EPERM: not measured
+    if (!CompressedExtents(fd, file, static_cast<std::int64_t>(st.st_size), extents, delayed)) {
+      unknown = SumSat(unknown, static_cast<std::int64_t>(st.st_blocks) * 512);  // EOPNOTSUPP, EPERM: not measured
     } else {
-      unknown += delayed;
+      unknown = SumSat(unknown, delayed);
       for (const Extent& e : extents) {
-        m.Compressed += e.length;
+        m.Compressed = SumSat(m.Compressed, e.length);
         draws.Offer(e);
         if (m.Compressed <= budget) all.push_back(e);
       }
@@ -335,7 +359,8 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
   for (const Extent& e : measure) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
     const int fd = openat(reader.Fd(), names[e.file].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    const std::int64_t length = std::min(e.length, kChunkBytes);
+    // The extent's data up to the file's end (its last block is only partly the file's).
+    const std::int64_t length = std::min(e.inFile, kChunkBytes);
     buffer.resize(static_cast<std::size_t>(length));
     const ssize_t n = fd >= 0 ? pread(fd, buffer.data(), buffer.size(), e.logical) : -1;
     if (fd >= 0) close(fd);
@@ -344,8 +369,11 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
       continue;
     }
     m.Read += n;
-    // An extent longer than a chunk is measured by its first chunk.
-    const double ratio = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size())) / static_cast<double>(length);
+    // An extent longer than a chunk is measured by its first chunk; what it stores, as a
+    // share of the blocks it allocates.
+    const double stored = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size(), e.inline_ ? 1 : 4096)) *
+                          static_cast<double>(e.inFile) / static_cast<double>(length);
+    const double ratio = stored / static_cast<double>(e.length);
     ratios.push_back(std::min(ratio, 1.0));
     exactStored += static_cast<std::int64_t>(ratios.back() * static_cast<double>(e.length));
     exactLength += e.length;
@@ -376,9 +404,9 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
   m.Stored = std::clamp(m.Stored, m.StoredLow, m.StoredHigh);
   // Files that could not be measured take between nothing and all of their blocks.
   m.Unmeasured = unknown;
-  m.Compressed += unknown;
-  m.Stored += unknown;
-  m.StoredHigh += unknown;
+  m.Compressed = SumSat(m.Compressed, unknown);
+  m.Stored = SumSat(m.Stored, unknown);
+  m.StoredHigh = SumSat(m.StoredHigh, unknown);
   return m;
 }
 

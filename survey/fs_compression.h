@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+struct fiemap;
+
 namespace orbelan {
 
 enum class FsCodec : std::uint8_t { None, Zstd, Zlib, Lzo };
@@ -47,6 +49,12 @@ FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path);
 // codec's output rounded up to sector bytes, or the chunk itself when that is no smaller.
 std::int64_t StoredChunkBytes(const FsCompression& compression, const unsigned char* data,
                               std::size_t size, std::int64_t sector = 4096);
+
+// How a file's extents are asked for: ioctl(fd, FS_IOC_FIEMAP, map) unless replaced (tests
+// refuse it or change the layout between requests). Returns 0, or -1 with errno set.
+using FiemapRequest = int (*)(int fd, struct ::fiemap* map);
+// Replaces it for every thread (nullptr: the ioctl again); returns the one it replaced.
+FiemapRequest SetFiemapRequest(FiemapRequest request);
 
 // What the counted files of one folder take on disk where the file system compresses them.
 struct FsMeasure {

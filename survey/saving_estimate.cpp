@@ -130,13 +130,13 @@ std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64
 }
 
 // The saving rate of the length bytes at start of an open file, measured after up to prime
-// bytes of the history before them; a block wholly inside a hole saves everything and reads
-// nothing. -1 when the file has shrunk below the block. read grows by the bytes read.
+// bytes of the history before them; a block wholly inside a hole saves all but what deflate
+// leaves of zeros and reads nothing. -1 when the file has shrunk below the block. read grows by the bytes read.
 double BlockRate(int fd, const struct stat& st, std::int64_t start, std::int64_t length,
                  std::int64_t prime, Workspace& ws, std::int64_t& read) {
   if (st.st_blocks * 512 < st.st_size) {
     const off_t data = lseek(fd, start, SEEK_DATA);
-    if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return 1.0;
+    if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return kHoleRate;
   }
   const std::int64_t prior = std::min(prime, start);
   const std::int64_t want = prior + length;

@@ -1,0 +1,156 @@
+// Measuring file-system compression when the extents misbehave: FIEMAP refused, a layout
+// that changes between requests, extents reaching past the file's end or of absurd length.
+// The requests are answered through the FIEMAP seam, so these run on any file system.
+
+#include <fcntl.h>
+#include <linux/fiemap.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "survey/fs_compression.h"
+#include "tests/core/scan_tree_fixture.h"
+
+namespace orbelan {
+namespace {
+
+using testing::TempTree;
+
+// Puts a FIEMAP answer in place for one test and the ioctl back after it.
+class FiemapAnswer {
+ public:
+  explicit FiemapAnswer(FiemapRequest answer) : before_(SetFiemapRequest(answer)) {}
+  ~FiemapAnswer() { SetFiemapRequest(before_); }
+
+ private:
+  FiemapRequest before_;
+};
+
+void WriteText(const std::string& path, std::size_t size) {
+  std::string text;
+  for (int i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 300) + " of the log\n";
+  text.resize(size);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ASSERT_EQ(fsync(fd), 0);
+  close(fd);
+}
+
+std::int64_t AllocatedOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
+}
+
+FsMeasure Measure(const TempTree& tree) {
+  const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  EXPECT_GE(fd, 0);
+  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, {FsCodec::Zstd, 3}, 1, 1 << 20, nullptr);
+  close(fd);
+  return m;
+}
+
+int Refuse(int errorNumber) {
+  errno = errorNumber;
+  return -1;
+}
+
+// Fills one extent into the answer.
+void Extent(struct fiemap* map, std::uint64_t logical, std::uint64_t length, std::uint32_t flags) {
+  struct fiemap_extent& e = map->fm_extents[map->fm_mapped_extents++];
+  e.fe_logical = logical;
+  e.fe_length = length;
+  e.fe_flags = flags;
+}
+
+// Refused (no FIEMAP on this file system, or not allowed): every file's blocks are what
+// could not be measured, and they take between nothing and all of them.
+TEST(FsBadInput, RefusedFiemapLeavesTheBlocksUnmeasured) {
+  TempTree tree;
+  WriteText(tree.PathOf("a.log"), 100000);
+  WriteText(tree.PathOf("b.log"), 30000);
+  const std::int64_t blocks = AllocatedOf(tree.PathOf("a.log")) + AllocatedOf(tree.PathOf("b.log"));
+  for (FiemapRequest refuse : {+[](int, struct fiemap*) { return Refuse(EOPNOTSUPP); },
+                               +[](int, struct fiemap*) { return Refuse(EPERM); }}) {
+    FiemapAnswer answer(refuse);
+    const FsMeasure m = Measure(tree);
+    EXPECT_EQ(m.Unmeasured, blocks);
+    EXPECT_EQ(m.Compressed, blocks);
+    EXPECT_EQ(m.StoredLow, 0);
+    EXPECT_EQ(m.StoredHigh, blocks);
+    EXPECT_EQ(m.Read, 0);
+  }
+}
+
+// A layout that changes under the walk: the second answer starts before where the first one
+// ended (no progress), and an extent reaches far past the end of the file. The walk ends,
+// nothing past the end is read, and each extent counts its blocks once.
+TEST(FsBadInput, ALayoutChangingBetweenRequestsEndsTheWalk) {
+  TempTree tree;
+  WriteText(tree.PathOf("a.log"), 50000);  // 13 blocks of 4 KiB
+  static int requests;
+  requests = 0;
+  FiemapAnswer answer(+[](int, struct fiemap* map) {
+    ++requests;
+    if (map->fm_start == 0) {
+      Extent(map, 0, 32768, FIEMAP_EXTENT_ENCODED);
+      Extent(map, 32768, 1 << 30, FIEMAP_EXTENT_ENCODED);  // far past the end: cut there
+      return 0;
+    }
+    Extent(map, 0, 4096, FIEMAP_EXTENT_ENCODED);  // behind the walk: moved since
+    return 0;
+  });
+  const FsMeasure m = Measure(tree);
+  EXPECT_LE(requests, 2);
+  EXPECT_EQ(m.Compressed, 32768 + (1 << 30));  // as allocated, never read past the end
+  // Past the budget the extents are drawn: each draw reads the extent's part inside the file.
+  EXPECT_GT(m.Read, 0);
+  EXPECT_LE(m.Read, 16 * 32768);
+  EXPECT_GT(m.Stored, 0);
+  EXPECT_LT(m.Stored, m.Compressed);
+  EXPECT_EQ(m.Unmeasured, 0);
+}
+
+// Extents of absurd length and offsets near the top of the range: sums stop at the largest
+// value rather than wrapping, and the walk ends.
+TEST(FsBadInput, AbsurdExtentsNeitherWrapNorLoop) {
+  TempTree tree;
+  WriteText(tree.PathOf("a.log"), 8000);
+  WriteText(tree.PathOf("b.log"), 8000);
+  FiemapAnswer answer(+[](int, struct fiemap* map) {
+    Extent(map, 0, UINT64_MAX - 5, FIEMAP_EXTENT_DELALLOC);
+    Extent(map, UINT64_MAX - 10, UINT64_MAX, FIEMAP_EXTENT_ENCODED);
+    return 0;
+  });
+  const FsMeasure m = Measure(tree);
+  EXPECT_EQ(m.Unmeasured, INT64_MAX);
+  EXPECT_EQ(m.Compressed, INT64_MAX);
+  EXPECT_GE(m.StoredHigh, m.Stored);
+  EXPECT_GE(m.Stored, m.StoredLow);
+}
+
+// An extent whose file shrank since FIEMAP answered: what cannot be read counts between
+// nothing and all of its blocks.
+TEST(FsBadInput, AFileShrunkAfterItsExtentsWereListedIsUnmeasuredNotMisread) {
+  TempTree tree;
+  WriteText(tree.PathOf("a.log"), 60000);
+  static std::string path;
+  path = tree.PathOf("a.log");
+  FiemapAnswer answer(+[](int, struct fiemap* map) {
+    Extent(map, 0, 61440, FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_LAST);
+    return truncate(path.c_str(), 1000) == 0 ? 0 : -1;  // shrinks as it is answered
+  });
+  const FsMeasure m = Measure(tree);
+  EXPECT_EQ(m.Compressed, 61440);
+  EXPECT_EQ(m.Read, 0);
+  EXPECT_LE(m.StoredLow, 4096);
+  EXPECT_EQ(m.StoredHigh, 61440);
+}
+
+}  // namespace
+}  // namespace orbelan
