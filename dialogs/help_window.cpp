@@ -56,16 +56,20 @@ QString FindHelpFile(const QStringList& candidates) {
   return {};
 }
 
-// The help's colours, from the viewer's palette: headings in navy and maroon made readable
-// on the page's colour, table headings on the palette's alternate rows in its text colour.
+// The help's colours, from the viewer's palette: headings in navy and maroon and links in
+// the link colour, made readable on the page's colour, table headings on the palette's
+// alternate rows in its text colour.
 // The help file itself names no colour, so a dark theme shows it as readably as a light one.
 QString HelpStyleSheet(const QPalette& palette) {
   const QColor page = palette.color(QPalette::Base);
   const QColor shaded = palette.color(QPalette::AlternateBase);
   const QColor text = ReadableOn(palette.color(QPalette::Text), shaded);
-  return QStringLiteral("h1 { color: %1; } h2 { color: %2; } th { background-color: %3; color: %4; }")
+  // Links in the palette's link colour, made readable too: dark schemes (qt6ct's "darker")
+  // give a blue that stands out from their page by less than 3:1.
+  return QStringLiteral("h1 { color: %1; } h2 { color: %2; } th { background-color: %3; color: %4; } "
+                        "a { color: %5; }")
       .arg(ReadableOn(QColor(0, 0, 128), page).name(), ReadableOn(QColor(128, 0, 0), page).name(),
-           shaded.name(), text.name());
+           shaded.name(), text.name(), ReadableOn(palette.color(QPalette::Link), page).name());
 }
 
 QWidget* ShowHelpFile(QWidget* parent, const QString& file) {

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QTextDocument>
 #include <gtest/gtest.h>
 
@@ -191,6 +192,31 @@ TEST_P(ContrastTest, HelpHeadingsAndTableHeadings) {
     ++checked;
   }
   EXPECT_GE(checked, 1);
+
+  // Every link in view: where its text was laid out, from the block's own lines.
+  int links = 0;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    const QTextLayout* layout = block.layout();
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      if (!fragment.isValid() || !fragment.charFormat().isAnchor() || fragment.text().trimmed().isEmpty()) continue;
+      const int from = fragment.position() - block.position();
+      const QTextLine line = layout->lineForTextPosition(from);
+      if (!line.isValid() || layout->lineForTextPosition(from + fragment.length() - 1).lineNumber() != line.lineNumber())
+        continue;  // one that wraps: its first line would do, but one line is enough to judge
+      QRectF area(line.cursorToX(from), line.y(), line.cursorToX(from + fragment.length()) - line.cursorToX(from),
+                  line.height());
+      area.translate(layout->position());
+      area.translate(-browser->horizontalScrollBar()->value(), -browser->verticalScrollBar()->value());
+      const QRect shown = area.toRect().intersected(page.rect());
+      if (shown.isEmpty() || shown.height() < area.height() - 1) continue;
+      QColor background;
+      EXPECT_GE(DrawnContrast(page, shown, &background), kReadableContrast)
+          << "link " << fragment.text().toStdString() << " on " << background.name().toStdString();
+      ++links;
+    }
+  }
+  EXPECT_GE(links, 3);
   viewer->close();
   delete viewer;
 }
