@@ -59,6 +59,7 @@ FolderRec& FolderList::AppendCopy(const FolderRec& rec, const FolderRec* parent)
   FolderRec& copy = records_.emplace_back();
   static_cast<FolderCounts&>(copy) = rec;
   copy.Draws = rec.Draws;
+  copy.Disk = rec.Disk;  // without it a rescan would leave every copied folder giving back nothing
   if (parent != nullptr && rec.Parent() != nullptr)
     copy.SetPlace(*parent, rec.Name());
   else

@@ -74,6 +74,9 @@ TEST(SubtreeRescan, GivesWhatAWholeRescanGivesAndKeepsTheRestAsItWas) {
   ASSERT_EQ(moved.size(), 7u);
   ASSERT_NE(moved[static_cast<std::size_t>(bIndex)], nullptr);
   EXPECT_EQ(moved[static_cast<std::size_t>(bIndex)]->SzFiles, 200);  // kept, not counted again
+  // Its disk figures too: the saving's disk space is worked out from them.
+  EXPECT_EQ(moved[static_cast<std::size_t>(bIndex)]->Disk.Members, 1);
+  EXPECT_EQ(moved[static_cast<std::size_t>(bIndex)]->Disk.Bytes, 200);
 
   Scan whole;
   ASSERT_TRUE(whole.scanner.Run(tree.Root()));

@@ -444,6 +444,13 @@ TEST_F(FolderZipTest, ZipSubtreeAsksNamesFoldersRescansAndUndoes) {
   ASSERT_NE(Record(root_ + "/Other/"), nullptr);  // scanned again
   EXPECT_EQ(Record(root_ + "/Other/")->NFiles, 1);
   EXPECT_EQ(Record(work_)->NFiles, 3);
+  // The folders scanned again are estimated again: their files were drawn as in a scan.
+  wait.restart();
+  while (form_->SavingEstimatorForTests().Running() && wait.elapsed() < 20000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  const SavingEstimate* other = form_->SavingOf(*Record(root_ + "/Other/"));
+  ASSERT_TRUE(other && other->Known);
+  EXPECT_GT(other->Disk, 0);  // the disk space given back, as the Saving column shows it
 }
 
 TEST(FolderZipSummary, TellsDiskSpaceWhatStayedAndTheEstimateWhenKnown) {
