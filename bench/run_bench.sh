@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # Hand-run benchmark of the scanner: times `orbelan-report --csv` against `du -s` and the
 # reference floor (a minimal two-phase scan) on one tree, warm cache, alternating runs,
-# and checks the scanner's totals against the tree's manifest.
+# and checks the scanner's totals against the tree's manifest. With --before, an earlier
+# build's orbelan-report runs the same command in the same rounds, for a before/after.
 #
 # Usage: bench/run_bench.sh [options]
 #   --tree DIR        scan DIR (default: generate one with --gen into a temporary folder)
-#   --gen PATH        the tree generator (gen_tree.py); needed when no --tree is given
+#   --gen PATH        the tree generator (default: tools/make-tree.py), when no --tree is given
 #   --gen-args "..."  extra generator arguments, e.g. "--dirs 100000 --files 1500000"
 #   --floor PATH      floor.c to build and compare against (skipped when not given)
 #   --build DIR       build folder holding cli/orbelan-report and bench/scan_totals
 #                     (default: ./build)
+#   --report-args ".." what orbelan-report is given before the tree (default: --csv),
+#                     e.g. "--csv --estimate"
+#   --before PATH     an earlier orbelan-report to time beside this one
 #   --rounds N        timed rounds (default 7)
 #   --keep            keep a generated tree
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-tree= gen= gen_args= floor_src= build="$here/build" rounds=7 keep=0
+tree= gen="$here/tools/make-tree.py" gen_args= floor_src= build="$here/build" rounds=7 keep=0
+report_args=--csv before=
 while [ $# -gt 0 ]; do
   case "$1" in
     --tree) tree=$2; shift 2 ;;
@@ -23,9 +28,11 @@ while [ $# -gt 0 ]; do
     --gen-args) gen_args=$2; shift 2 ;;
     --floor) floor_src=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
+    --report-args) report_args=$2; shift 2 ;;
+    --before) before=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -78,7 +85,11 @@ PY
 }
 
 names=(orbelan du)
-commands=("$report --csv $tree" "du -s $tree")
+commands=("$report $report_args $tree" "du -s $tree")
+if [ -n "$before" ]; then
+  names=(orbelan before du)
+  commands=("$report $report_args $tree" "$before $report_args $tree" "du -s $tree")
+fi
 if [ -n "$floor" ]; then
   names+=(floor)
   commands+=("$floor $tree")

@@ -1,6 +1,6 @@
 // Subtree totals of a scanned tree: how long the pass over the records takes against the
 // scan that made them, how long summing the savings takes, and the peak memory of it all.
-// Run by hand (a tree of 100,000 folders: /work/shared/perf/gen_tree.py --dirs 100000):
+// Run by hand (a tree of 100,000 folders: tools/make-tree.py --dirs 100000):
 //   subtree_bench [FOLDER] [threads]
 #include <sys/resource.h>
 

@@ -53,8 +53,6 @@ QFont SizeFont() {
   return font;
 }
 
-QString Number(std::int64_t value) { return QString::number(value); }
-
 QString FromBytes(const std::string& bytes) {
   return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
@@ -107,23 +105,23 @@ TfrmProp::TfrmProp(QWidget* parent)
   Bevel1->setFrameShadow(QFrame::Sunken);
   Bevel1->setGeometry(8, 24, 279, 54);
 
-  labNFiles = MakeLabel(page, "labNFiles", {12, 28, 133, 13}, right, QStringLiteral("0 files found"));
-  labSzFiles = MakeLabel(page, "labSzFiles", {148, 28, 136, 13}, left, QStringLiteral("size = 0"));
-  labNZips = MakeLabel(page, "labNZips", {12, 44, 133, 13}, right, QStringLiteral("0 ZIP files found"));
-  labSzZips = MakeLabel(page, "labSzZips", {148, 44, 136, 13}, left, QStringLiteral("size = 0"));
-  labNIgno = MakeLabel(page, "labNIgno", {12, 60, 133, 13}, right, QStringLiteral("0 files ignored"));
-  labSzIgno = MakeLabel(page, "labSzIgno", {148, 60, 136, 13}, left, QStringLiteral("size = 0"));
-  for (QLabel* size : {labSzFiles, labSzZips, labSzIgno}) size->setFont(SizeFont());
+  figures_.labNFiles = MakeLabel(page, "labNFiles", {12, 28, 133, 13}, right, QStringLiteral("0 files found"));
+  figures_.labSzFiles = MakeLabel(page, "labSzFiles", {148, 28, 136, 13}, left, QStringLiteral("size = 0"));
+  figures_.labNZips = MakeLabel(page, "labNZips", {12, 44, 133, 13}, right, QStringLiteral("0 ZIP files found"));
+  figures_.labSzZips = MakeLabel(page, "labSzZips", {148, 44, 136, 13}, left, QStringLiteral("size = 0"));
+  figures_.labNIgno = MakeLabel(page, "labNIgno", {12, 60, 133, 13}, right, QStringLiteral("0 files ignored"));
+  figures_.labSzIgno = MakeLabel(page, "labSzIgno", {148, 60, 136, 13}, left, QStringLiteral("size = 0"));
+  for (QLabel* size : {figures_.labSzFiles, figures_.labSzZips, figures_.labSzIgno}) size->setFont(SizeFont());
 
-  labPercent = MakeLabel(page, "labPercent", {17, 86, 264, 13}, center,
+  figures_.labPercent = MakeLabel(page, "labPercent", {17, 86, 264, 13}, center,
                          QStringLiteral("0% of files are zipped"));
-  labPercent->setFont(DialogSansFont(kFontHeight, true));
-  labRecent = MakeLabel(page, "labRecent", {17, 102, 264, 13}, center,
+  figures_.labPercent->setFont(DialogSansFont(kFontHeight, true));
+  figures_.labRecent = MakeLabel(page, "labRecent", {17, 102, 264, 13}, center,
                         QStringLiteral("Most recent file = 0"));
-  labPriority = MakeLabel(page, "labPriority", {17, 126, 264, 13}, center,
+  figures_.labPriority = MakeLabel(page, "labPriority", {17, 126, 264, 13}, center,
                           QStringLiteral("Zip priority = 0"));
-  labPriority->setFont(DialogSansFont(kFontHeight, true));
-  KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
+  figures_.labPriority->setFont(DialogSansFont(kFontHeight, true));
+  KeepTextReadable(figures_.labPriority, QColor(0, 0, 128));  // navy
   labSaving = MakeLabel(page, "labSaving", {1, 142, 293, kSavingLine}, center, QString());
   labSaving->hide();
   subtreePage_ = new SubtreePage;
@@ -140,15 +138,7 @@ TfrmProp::TfrmProp(QWidget* parent)
 void TfrmProp::FillFolderInfo(const FolderRec& rec) {
   path_ = rec.Path();
   labPath->setText(FromBytes(path_));
-  labNFiles->setText(Number(rec.NFiles) + QStringLiteral(" files found --"));
-  labSzFiles->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzFiles)));
-  labNZips->setText(Number(rec.NZips) + QStringLiteral(" ZIP files found --"));
-  labSzZips->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzZips)));
-  labNIgno->setText(Number(rec.NIgno) + QStringLiteral(" files ignored --"));
-  labSzIgno->setText(QStringLiteral("size = ") + QString::fromStdString(SizeText(rec.SzIgno)));
-  labRecent->setText(QStringLiteral("Most recent file = ") + QString::fromStdString(AgeText(rec.Recent)));
-  labPercent->setText(QString::number(ZipPercent(rec)) + QStringLiteral("% of files are zipped"));
-  labPriority->setText(QStringLiteral("Zip Priority = ") + Number(ZipPriority(rec)));
+  figures_.Show(rec, AgeText(rec.Recent));
 }
 
 void TfrmProp::SetSavingText(const QString& text) {

@@ -2,6 +2,8 @@
 #include <QDialog>
 #include <string>
 
+#include "dialogs/figure_labels.h"
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -48,15 +50,7 @@ class TfrmProp : public QDialog {
   QTabWidget* TabbedNotebook1 = nullptr;
   QFrame* Bevel1 = nullptr;
   QLabel* labPath = nullptr;
-  QLabel* labNFiles = nullptr;
-  QLabel* labSzFiles = nullptr;
-  QLabel* labNZips = nullptr;
-  QLabel* labSzZips = nullptr;
-  QLabel* labNIgno = nullptr;
-  QLabel* labSzIgno = nullptr;
-  QLabel* labPercent = nullptr;
-  QLabel* labRecent = nullptr;
-  QLabel* labPriority = nullptr;
+  FigureLabels figures_;  // the folder's own figures
   QLabel* labSaving = nullptr;
   SubtreePage* subtreePage_ = nullptr;
   std::string path_;  // the record's path bytes, which Explore opens unchanged

@@ -26,8 +26,6 @@ QLabel* MakeLabel(QWidget* page, const char* name, const QRect& geometry, Qt::Al
   return label;
 }
 
-QString SizeLine(std::int64_t bytes) { return QStringLiteral("size = ") + QString::fromStdString(SizeText(bytes)); }
-
 }  // namespace
 
 std::string SubtreeSavingSentence(const SavingSum* sum) {
@@ -59,23 +57,23 @@ SubtreePage::SubtreePage(QWidget* parent) : QWidget(parent) {
   bevel->setFrameShape(QFrame::Box);
   bevel->setFrameShadow(QFrame::Sunken);
   bevel->setGeometry(8, 22, 279, 54);
-  labNFiles = MakeLabel(this, "labSubNFiles", {12, 26, 110, 13}, right);
-  labSzFiles = MakeLabel(this, "labSubSzFiles", {124, 26, 160, 13}, left);
-  labNZips = MakeLabel(this, "labSubNZips", {12, 42, 110, 13}, right);
-  labSzZips = MakeLabel(this, "labSubSzZips", {124, 42, 160, 13}, left);
-  labNIgno = MakeLabel(this, "labSubNIgno", {12, 58, 110, 13}, right);
-  labSzIgno = MakeLabel(this, "labSubSzIgno", {124, 58, 160, 13}, left);
+  figures_.labNFiles = MakeLabel(this, "labSubNFiles", {12, 26, 110, 13}, right);
+  figures_.labSzFiles = MakeLabel(this, "labSubSzFiles", {124, 26, 160, 13}, left);
+  figures_.labNZips = MakeLabel(this, "labSubNZips", {12, 42, 110, 13}, right);
+  figures_.labSzZips = MakeLabel(this, "labSubSzZips", {124, 42, 160, 13}, left);
+  figures_.labNIgno = MakeLabel(this, "labSubNIgno", {12, 58, 110, 13}, right);
+  figures_.labSzIgno = MakeLabel(this, "labSubSzIgno", {124, 58, 160, 13}, left);
   // Twelve-character size fields line up only in a fixed-pitch face.
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   fixed.setPixelSize(kFontHeight);
-  for (QLabel* size : {labSzFiles, labSzZips, labSzIgno}) size->setFont(fixed);
+  for (QLabel* size : {figures_.labSzFiles, figures_.labSzZips, figures_.labSzIgno}) size->setFont(fixed);
 
-  labPercent = MakeLabel(this, "labSubPercent", {17, 78, 264, 13}, center);
-  labPercent->setFont(DialogSansFont(kFontHeight, true));
-  labRecent = MakeLabel(this, "labSubRecent", {17, 91, 264, 13}, center);
-  labPriority = MakeLabel(this, "labSubPriority", {17, 104, 264, 13}, center);
-  labPriority->setFont(DialogSansFont(kFontHeight, true));
-  KeepTextReadable(labPriority, QColor(0, 0, 128));  // navy
+  figures_.labPercent = MakeLabel(this, "labSubPercent", {17, 78, 264, 13}, center);
+  figures_.labPercent->setFont(DialogSansFont(kFontHeight, true));
+  figures_.labRecent = MakeLabel(this, "labSubRecent", {17, 91, 264, 13}, center);
+  figures_.labPriority = MakeLabel(this, "labSubPriority", {17, 104, 264, 13}, center);
+  figures_.labPriority->setFont(DialogSansFont(kFontHeight, true));
+  KeepTextReadable(figures_.labPriority, QColor(0, 0, 128));  // navy
   // Up to three lines: the sum, its range, and the folders still to estimate.
   labSaving = MakeLabel(this, "labSubSaving", {1, 117, 293, 39}, center);
   labSaving->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -88,15 +86,7 @@ void SubtreePage::Fill(const SubtreeFigures& figures, double today) {
   labFolders->setText(below == 0 ? QStringLiteral("No folders below this one")
                                  : QStringLiteral("This folder and %1 below it")
                                        .arg(QString::fromStdString(GroupedNumber(below))));
-  labNFiles->setText(QString::number(figures.NFiles) + QStringLiteral(" files found --"));
-  labSzFiles->setText(SizeLine(figures.SzFiles));
-  labNZips->setText(QString::number(figures.NZips) + QStringLiteral(" ZIP files found --"));
-  labSzZips->setText(SizeLine(figures.SzZips));
-  labNIgno->setText(QString::number(figures.NIgno) + QStringLiteral(" files ignored --"));
-  labSzIgno->setText(SizeLine(figures.SzIgno));
-  labPercent->setText(QString::number(ZipPercent(figures)) + QStringLiteral("% of files are zipped"));
-  labRecent->setText(QStringLiteral("Most recent file = ") + QString::fromStdString(AgeText(figures.Recent, today)));
-  labPriority->setText(QStringLiteral("Zip Priority = ") + QString::number(ZipPriority(figures)));
+  figures_.Show(figures, AgeText(figures.Recent, today));
 }
 
 void SubtreePage::SetSaving(const SavingSum* sum, bool savingShown) {

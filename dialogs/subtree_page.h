@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <string>
 
+#include "dialogs/figure_labels.h"
+
 class QLabel;
 
 namespace orbelan {
@@ -28,15 +30,7 @@ class SubtreePage : public QWidget {
 
  private:
   QLabel* labFolders = nullptr;
-  QLabel* labNFiles = nullptr;
-  QLabel* labSzFiles = nullptr;
-  QLabel* labNZips = nullptr;
-  QLabel* labSzZips = nullptr;
-  QLabel* labNIgno = nullptr;
-  QLabel* labSzIgno = nullptr;
-  QLabel* labPercent = nullptr;
-  QLabel* labRecent = nullptr;
-  QLabel* labPriority = nullptr;
+  FigureLabels figures_;  // the subtree's figures
   QLabel* labSaving = nullptr;
 };
 

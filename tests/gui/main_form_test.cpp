@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -149,7 +150,16 @@ TEST_F(MainFormTest, StartsIdleWithOnlyTheBannerAndButtons) {
   EXPECT_EQ(Child("butExit")->toolTip(), "Exit the program");
   EXPECT_EQ(Child("butLists")->toolTip(), "Preferences");  // the one name of the one dialog
   EXPECT_EQ(Child("butHelp")->toolTip(), "Help!");
-  EXPECT_EQ(Child("butHelp")->geometry(), QRect(72, 8, 25, 25));
+  // Exit, Preferences and Help side by side, left to right, each showing its whole icon.
+  EXPECT_GT(Child("butLists")->x(), Child("butExit")->geometry().right());
+  EXPECT_GT(Child("butHelp")->x(), Child("butLists")->geometry().right());
+  for (const char* button : {"butExit", "butLists", "butHelp"}) {
+    auto* b = qobject_cast<QAbstractButton*>(Child(button));
+    ASSERT_NE(b, nullptr) << button;
+    EXPECT_FALSE(b->icon().isNull()) << button;
+    EXPECT_GE(b->width(), b->iconSize().width()) << button;
+    EXPECT_GE(b->height(), b->iconSize().height()) << button;
+  }
   const QHeaderView* header = View()->header();
   // The layout's widths, wider where a caption with its sort arrow needs more: no caption
   // is clipped, in any style or scale.
