@@ -9,6 +9,7 @@
 // against that; --sort gives the window's and the report's order (7 or -7: by Saving).
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -90,6 +91,8 @@ WindowTimes WindowSeconds(const std::string& tree, const Mode& mode) {
   if (form.SavingEstimatorForTests().Running()) loop.exec();
   times.estimate = Seconds(estimating);
   times.rows = form.Model()->rowCount();
+  form.close();  // as a user ends a run: the window hides before it goes
+  QCoreApplication::processEvents();
   return times;
 }
 
