@@ -462,6 +462,7 @@ int Run(const std::string& root, int argc, char** argv) {
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
   options.DrawnLimit = Arg(argc, argv, "--drawn", options.DrawnLimit);
+  options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
 
@@ -605,6 +606,7 @@ int Tree(const std::string& root, int argc, char** argv) {
   options.Root = root + (root.back() == '/' ? "" : "/");
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
   options.DrawnLimit = Arg(argc, argv, "--drawn", options.DrawnLimit);
+  options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);

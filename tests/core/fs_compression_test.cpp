@@ -212,3 +212,52 @@ TEST(FsCompression, BtrfsWithZlibStoresLessThanItsBlocksSay) { CheckCompressingM
 
 }  // namespace
 }  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// Mounts come and go between the scan and the estimate: a folder counted on a compressing
+// mount that is gone by the estimate, and a folder a new mount covers. Neither crashes,
+// nothing outside the folder is read, and the figures stay within what the folder had.
+TEST(FsCompression, AMountComingOrGoingBetweenScanAndEstimate) {
+  BtrfsMount btrfs("compress=zstd");
+  if (!btrfs.Ready()) GTEST_SKIP() << "btrfs loop mount skipped: " << btrfs.Why();
+  Settings defaults;
+  defaults.SetDefaults();
+  const ScanRules settings = defaults.Rules();
+  const std::string folder = btrfs.Root() + "/logs";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  for (int i = 0; i < 4; ++i) WriteFile(folder + "/part" + std::to_string(i) + ".log", Text(300000, 300 + static_cast<std::uint32_t>(i)));
+  FolderRec gone;
+  gone.SetPath(folder + "/");
+  RecountFolder(gone, settings);
+  ASSERT_TRUE(CompressionOfFolder(gone.Disk.Device, gone.Path()).Compresses());
+  // The mount goes (its point stays, empty): only what is there now is read.
+  ASSERT_EQ(std::system(("umount -d " + btrfs.Root()).c_str()), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);  // the same path on the file system below
+  const SavingEstimate afterUnmount = EstimateFolderSaving(gone, settings, EstimateOptions{});
+  EXPECT_EQ(afterUnmount.Sampled, 0);
+  if (afterUnmount.Known) {
+    EXPECT_LE(afterUnmount.DiskLow, afterUnmount.DiskHigh);
+    EXPECT_LE(afterUnmount.DiskHigh, gone.Disk.Allocated);
+  }
+  rmdir(folder.c_str());
+
+  // A folder counted on the file system below, then covered by a new mount with one file.
+  testing::TempTree tree;
+  tree.Dir("covered");
+  for (int i = 0; i < 3; ++i) WriteFile(tree.PathOf("covered/old" + std::to_string(i) + ".txt"), Text(200000, 320 + static_cast<std::uint32_t>(i)));
+  FolderRec covered;
+  covered.SetPath(tree.PathOf("covered") + "/");
+  RecountFolder(covered, settings);
+  if (std::system(("mount -t tmpfs -o size=4m none " + tree.PathOf("covered")).c_str()) != 0)
+    GTEST_SKIP() << "tmpfs mount refused";
+  WriteFile(tree.PathOf("covered/new.txt"), Text(5000, 330));
+  const SavingEstimate underMount = EstimateFolderSaving(covered, settings, EstimateOptions{});
+  EXPECT_LE(underMount.Sampled, 5000 + 4 * 4096);  // the new mount's file, nothing else
+  EXPECT_LE(underMount.DiskHigh, covered.Disk.Allocated);
+  EXPECT_EQ(std::system(("umount " + tree.PathOf("covered")).c_str()), 0);
+}
+
+}  // namespace
+}  // namespace orbelan
