@@ -346,6 +346,19 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   return true;
 }
 
+// Whether data starts as a compressed format does: gzip, PNG, JPEG,
+// xz, zstd, bzip2, 7z, WebP/RIFF, MP4/QuickTime, Ogg, FLAC, zip-like containers.
+bool IsCompressedFormat(const unsigned char* d, std::size_t n) {
+  auto starts = [&](std::initializer_list<unsigned char> magic, std::size_t at = 0) {
+    if (n < at + magic.size()) return false;
+    return std::equal(magic.begin(), magic.end(), d + at);
+  };
+  return starts({0x1f, 0x8b}) || starts({0x89, 'P', 'N', 'G'}) || starts({0xff, 0xd8, 0xff}) ||
+         starts({0xfd, '7', 'z', 'X', 'Z'}) || starts({0x28, 0xb5, 0x2f, 0xfd}) || starts({'B', 'Z', 'h'}) ||
+         starts({'7', 'z', 0xbc, 0xaf}) || starts({'R', 'I', 'F', 'F'}) || starts({'f', 't', 'y', 'p'}, 4) ||
+         starts({'O', 'g', 'g', 'S'}) || starts({'f', 'L', 'a', 'C'}) || starts({'P', 'K', 3, 4});
+}
+
 // A folder the scan found small (up to SmallLimit) is read whole as it is listed, each
 // regular file opened once and sized by its own descriptor: small files deflated exactly,
 // larger ones sized by the fast codec, then a few slices of those compressed both ways to
@@ -380,7 +393,22 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         if (regularBytes > limit) return false;
         if (size == 0) continue;
         if (ws.in.size() < static_cast<std::size_t>(size)) ws.in.resize(static_cast<std::size_t>(size));
-        const std::int64_t n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), size, 0), 0);
+        // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
+        // block zstd cannot shrink is taken as such throughout: the rest is not read.
+        std::int64_t n = 0;
+        if (size > kSmallExactFile) {
+          n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), kSmallSlice, 0), 0);
+          if (n == kSmallSlice && IsCompressedFormat(ws.in.data(), static_cast<std::size_t>(n)) &&
+              static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n))) >= kIncompressibleShare * static_cast<double>(n)) {
+            read += n;
+            sums.storedBytes += size;
+            sums.storedFast += size;
+            continue;
+          }
+          if (n == kSmallSlice) n += std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data() + n, size - n, n), 0);
+        } else {
+          n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), size, 0), 0);
+        }
         read += n;
         sums.missing += size - n;
         if (n == 0) continue;

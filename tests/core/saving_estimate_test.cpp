@@ -791,6 +791,21 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(noise.Low, 0);
   EXPECT_LE(noise.High, 240000 * 3 / 100);
 
+  // A gzip stream whose first block does not shrink is not read further.
+  TempTree packed;
+  const std::string text = Text(400000, 280);
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::string gz(libdeflate_gzip_compress_bound(c, text.size()), '\0');
+  gz.resize(libdeflate_gzip_compress(c, text.data(), text.size(), gz.data(), gz.size()));
+  libdeflate_free_compressor(c);
+  ASSERT_GT(gz.size(), 40000u);
+  Write(packed, "changelog.gz", gz);
+  Write(packed, "notes.txt", Text(30000, 281));
+  const SavingEstimate once = EstimateFolderSaving(DrawnRec(packed, {}), TestRules(), {});
+  ASSERT_TRUE(once.Known);
+  EXPECT_LE(once.Sampled, 4096 + 30000 + kSmallCalibrationDraws * kSmallSlice);
+  EXPECT_GE(once.High - once.Low, static_cast<std::int64_t>(gz.size()) * 3 / 100);
+
   Write(tree, "closed.txt", Text(50000, 270));
   ASSERT_EQ(chmod(tree.PathOf("closed.txt").c_str(), 0), 0);
   const SavingEstimate est = EstimateUnprivileged(DrawnRec(tree, {}), {});
