@@ -89,8 +89,10 @@ TForm1::~TForm1() {
   qApp->removeEventFilter(this);
   // The workers read the records: stop them before anything goes.
   scan_->Estimator().Stop();
-  // The rows refer to the records; drop them first.
+  // The rows and the tree's totals refer to the session's records; drop them first (the
+  // base class lays out a shown tree again as it hides it, after the session went).
   panels_.model->Clear();
+  panels_.subtree->Clear();
 }
 
 void TForm1::form_create(const Options& options) {
