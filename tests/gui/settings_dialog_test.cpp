@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -99,9 +100,19 @@ TEST_F(SettingsDialogTest, ShowingFillsSortedListsSizeAndFirstPage) {
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_FALSE(dialog.isModal());
   EXPECT_EQ(dialog.windowTitle(), "Preferences");  // as the menu item and the button name it
-  // The layout's 354 x 369, wider where the style's tabs need more for their captions.
-  EXPECT_EQ(dialog.height(), 369);
-  EXPECT_GE(dialog.width(), 354);
+  // Every tab's caption shows whole, and every control of the page shown lies inside the
+  // dialog, wider where the style's tabs need more room.
+  auto* pages = dialog.findChild<QTabWidget*>();
+  ASSERT_NE(pages, nullptr);
+  for (int i = 0; i < pages->count(); ++i)
+    EXPECT_GE(pages->tabBar()->tabRect(i).width(), pages->tabBar()->fontMetrics().horizontalAdvance(pages->tabText(i)))
+        << pages->tabText(i).toStdString();
+  EXPECT_LE(pages->tabBar()->tabRect(pages->count() - 1).right(), pages->width());
+  for (QWidget* control : pages->currentWidget()->findChildren<QWidget*>()) {
+    if (!control->isVisible()) continue;
+    EXPECT_TRUE(dialog.rect().contains(QRect(control->mapTo(&dialog, QPoint(0, 0)), control->size())))
+        << control->objectName().toStdString();
+  }
   // Equal but for case: the raw bytes decide, so the order never varies.
   EXPECT_THAT(Shown("lstZips"), ElementsAre(".7z", ".ARJ", ".Arj", ".zip", "b"));
   EXPECT_THAT(Shown("lstPaths"), ElementsAre("/proc/", "/usr/"));
