@@ -326,7 +326,8 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     if (subtree && options->Estimate && !estimateSubtrees()) return kReportCanceled;
     // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
     ResultRows rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, false, subtree);
-    const SubtreeTotals& totals = session.Totals();
+    // Built only for subtree rows: a plain report does without them.
+    const SubtreeTotals* totals = subtree ? &session.Totals() : nullptr;
     std::vector<SavingEstimate> estimates;
     if (options->Estimate) {
       if (!subtree) {
@@ -340,7 +341,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
       }
       for (const ResultRow& row : rows.Rows) {
         if (subtree) {
-          estimates.push_back(AsEstimate(totals.SavingOf(*row.Rec)));
+          estimates.push_back(AsEstimate(totals->SavingOf(*row.Rec)));
         } else {
           const SavingEstimate* estimate = savings.Find(*row.Rec);
           estimates.push_back(estimate != nullptr ? *estimate : SavingEstimate{});
@@ -350,7 +351,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     // Subtrees nest, so the rows' savings do not add up: the total is the start folder's.
     std::vector<SavingEstimate> whole;
     if (subtree && options->Estimate) {
-      for (std::uint32_t top : totals.Roots()) whole.push_back(AsEstimate(totals.SavingOf(top)));
+      for (std::uint32_t top : totals->Roots()) whole.push_back(AsEstimate(totals->SavingOf(top)));
     }
     const std::vector<SavingEstimate>& totalOf = subtree ? whole : estimates;
     if (options->Csv) {
@@ -359,7 +360,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
       for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
         const FolderRec& rec = *rows.Rows[i].Rec;
         if (subtree) {
-          const SubtreeFigures& figures = *totals.Of(rec);
+          const SubtreeFigures& figures = *totals->Of(rec);
           out << CsvLine(rec, figures, context.today) << ',' << figures.NFolders;
         } else {
           out << CsvLine(rec, context.today);
@@ -370,7 +371,7 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
       if (options->Estimate) err << EstimateTotalLine(totalOf) << '\n';
     } else {
       TableExtras extras;
-      extras.subtree = subtree ? &totals : nullptr;
+      extras.subtree = totals;
       if (options->Estimate) {
         extras.estimates = &estimates;
         extras.total = &totalOf;

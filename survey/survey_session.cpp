@@ -9,9 +9,7 @@
 namespace orbelan {
 
 SurveySession::SurveySession(ScanObserver& observer, int threads) : observer_(observer) {
-  scanner_ = std::make_unique<Scanner>(folders_, rules_, observer_);
   threads_ = threads > 0 ? threads : Scanner::DefaultThreads();
-  scanner_->SetThreads(threads_);
 }
 
 SurveySession::~SurveySession() { runner_.Stop(); }
@@ -25,21 +23,27 @@ bool SurveySession::Scan(const std::string& path, const ScanRules& rules, bool d
   totals_.Clear();
   totalsStale_ = true;
   rules_ = rules;
-  scanner_->SetRules(rules_);
-  scanner_->SetFileDraws(drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{});
   estimateOptions.Root = path;
+  scanner_ = std::make_unique<Scanner>(folders_, rules_, observer_);
+  scanner_->SetThreads(threads_);
+  scanner_->SetFileDraws(drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{});
   // Run resets the folder list and both cancel flags, then runs the phases.
-  return scanner_->Run(path);
+  const bool completed = scanner_->Run(path);
+  cancelRequested_ = scanner_->CancelRequested;
+  unscanned_ = scanner_->Unscanned();
+  scanner_.reset();
+  return completed;
 }
 
 void SurveySession::RequestCancel() {
-  scanner_->CancelRequested = true;
+  cancelRequested_ = true;
+  if (scanner_) scanner_->CancelRequested = true;
   if (rescanner_) rescanner_->CancelRequested = true;
 }
 
-bool SurveySession::CancelRequested() const { return scanner_->CancelRequested; }
+bool SurveySession::CancelRequested() const { return scanner_ ? scanner_->CancelRequested : cancelRequested_; }
 
-const std::vector<std::string>& SurveySession::Unscanned() const { return scanner_->Unscanned(); }
+const std::vector<std::string>& SurveySession::Unscanned() const { return unscanned_; }
 
 // ---- Changing part of the records ----
 

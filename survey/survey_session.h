@@ -127,9 +127,12 @@ class SurveySession {
   FolderList folders_;
   ScanRules rules_;
   ScanObserver& observer_;
+  // The scanner lives only while it runs: its read buffers go before the rows are made.
   std::unique_ptr<Scanner> scanner_;
   Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
   int threads_ = 1;
+  bool cancelRequested_ = false;  // as the scanner left it, or set between scans
+  std::vector<std::string> unscanned_;
 
   SubtreeTotals totals_;
   bool totalsStale_ = true;
