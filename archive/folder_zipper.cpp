@@ -145,8 +145,12 @@ struct CountingSink {
   int fd;
   std::int64_t written;
   int error;
+  // A failed write is kept in error and the rest of the output dropped, but the writer is
+  // told it succeeded: a writer that saw the failure would give up its deflate stream
+  // without ending it, and each failed zip would leak it. Callers check error.
   static la_ssize_t Write(archive*, void* self, const void* data, std::size_t size) {
     auto* sink = static_cast<CountingSink*>(self);
+    if (sink->error != 0) return static_cast<la_ssize_t>(size);
     const char* p = static_cast<const char*>(data);
     std::size_t left = size;
     while (left > 0) {
@@ -154,7 +158,7 @@ struct CountingSink {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         sink->error = n < 0 ? errno : EIO;
-        return -1;
+        return static_cast<la_ssize_t>(size);
       }
       p += n;
       left -= static_cast<std::size_t>(n);
@@ -776,7 +780,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       ::archive_entry_set_uid(entry.e, m.Uid);
       ::archive_entry_set_gid(entry.e, m.Gid);
       work.locales.UseUtf8(IsValidUtf8(m.Name));
-      if (::archive_write_header(a, entry.e) != ARCHIVE_OK) return writeError();
+      if (::archive_write_header(a, entry.e) != ARCHIVE_OK || sink.error != 0) return writeError();
       const std::int64_t dataStart = sink.written;
 
       std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
@@ -790,7 +794,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
         if (copied + n > m.Size)
           return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
         crc = static_cast<std::uint32_t>(::crc32(crc, buffer, static_cast<uInt>(n)));
-        if (::archive_write_data(a, buffer, static_cast<std::size_t>(n)) != n) return writeError();
+        if (::archive_write_data(a, buffer, static_cast<std::size_t>(n)) != n || sink.error != 0) return writeError();
         copied += n;
         Done += n;
       }
