@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
+#include <QShortcut>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -73,6 +75,30 @@ TEST_F(ViewMenuTest, EverySortOrderHasItsOwnKeyClashingWithNoOtherCommand) {
   }
   EXPECT_EQ(SortMenu::Caption(-7), "Saving, largest first");
   EXPECT_EQ(SortMenu::Caption(5), "&Most Recent, newest first");
+}
+
+// The help and the window must not drift apart: a key the help promises for a command
+// is bound to one (it once promised Ctrl+Z for Zip folder after that key was freed).
+TEST_F(ViewMenuTest, EveryCommandKeyTheHelpNamesIsBound) {
+  std::set<QString> bound;
+  for (QAction* action : form_->findChildren<QAction*>())
+    for (const QKeySequence& key : action->shortcuts()) bound.insert(key.toString());
+  for (QShortcut* shortcut : form_->findChildren<QShortcut*>())
+    for (const QKeySequence& key : shortcut->keys()) bound.insert(key.toString());
+  QFile help(QStringLiteral(ORBELAN_SOURCE_DIR "/resources/orbelan.hlp"));
+  ASSERT_TRUE(help.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(help.readAll());
+  // Keys Qt or the menu bar handle themselves are not commands of ours.
+  const std::set<QString> qtOwn = {"Alt+O", "Shift+F10", "Shift+Tab"};
+  int checked = 0;
+  QRegularExpression kbd(QStringLiteral("<kbd>((?:Ctrl|Alt|Shift)\\+[^<]+|F[0-9]+)</kbd>"));
+  for (auto it = kbd.globalMatch(text); it.hasNext();) {
+    const QString key = it.next().captured(1);
+    if (qtOwn.count(key)) continue;
+    ++checked;
+    EXPECT_EQ(bound.count(QKeySequence(key).toString()), 1u) << key.toStdString() << " is in the help but bound to nothing";
+  }
+  EXPECT_GT(checked, 20);
 }
 
 TEST_F(ViewMenuTest, SortKeysOrderTheListAndCheckTheirItemHeaderClicksStayAsDesigned) {
