@@ -302,7 +302,12 @@ TEST_F(SubtreeZipTest, ThousandsOfFilesStreamShowProgressAndCancel) {
     ::getrusage(RUSAGE_SELF, &end);
     // 26 MiB of files, two of 12 MiB, and 1,202 members: what is held is the plan and the
     // archive's directory, not the bytes (ru_maxrss is in KiB).
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed blocks back on purpose, so peak memory says nothing there.
+    ::_exit(0);
+#else
     ::_exit(end.ru_maxrss - start.ru_maxrss < 6 * 1024 ? 0 : 14);
+#endif
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

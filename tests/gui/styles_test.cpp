@@ -31,7 +31,9 @@ QRect TabTextRect(QTabBar* bar, int index) {
     using QTabBar::initStyleOption;
   };
   QStyleOptionTab option;
-  static_cast<Peek*>(bar)->initStyleOption(&option, index);
+  // Called on the bar itself through a pointer to the member: no cast to a type it is not.
+  void (QTabBar::*init)(QStyleOptionTab*, int) const = &Peek::initStyleOption;
+  (bar->*init)(&option, index);
   return bar->style()->subElementRect(QStyle::SE_TabBarTabText, &option, bar);
 }
 
