@@ -42,6 +42,9 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
   view->setTextElideMode(Qt::ElideMiddle);  // the folder's own name stays in view
   view->header()->setSectionResizeMode(0, QHeaderView::Fixed);  // it takes what is left
   view->installEventFilter(this);
+  // The vertical scroll bar comes and goes with the rows after the widths were set: the
+  // Path column gives way to it, or Saving would slip out of view behind a sideways scroll.
+  view->verticalScrollBar()->installEventFilter(this);
   connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit propertiesRequested();
   });
@@ -212,6 +215,10 @@ void ResultsViewBehaviour::FocusFirstRow() {
 }
 
 bool ResultsViewBehaviour::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_->verticalScrollBar()) {
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) ApplyPathWidth();
+    return QObject::eventFilter(watched, event);
+  }
   if (watched == view_) {
     if (event->type() == QEvent::Resize) {
       ApplyPathWidth();

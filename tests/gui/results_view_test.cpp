@@ -159,6 +159,28 @@ TEST_F(ResultsViewTest, PathIsElidedInTheMiddleShownWholeAsTooltipAndTakesTheExt
   EXPECT_EQ(View()->horizontalScrollBar()->maximum(), 0);
 }
 
+// A list that fills in after the widths were set grows a vertical scroll bar; the Path
+// column gives way to it, or Saving slipped behind a sideways scroll (seen on a real
+// display, where the bar appears only after the fill's layout).
+TEST_F(ResultsViewTest, SavingStaysInViewWhenTheRowsOutgrowTheList) {
+  Add("/Data/One/", 5000, TodayDayNumber());
+  form_->resize(900, 500);
+  form_->show();
+  form_->FillList();
+  View()->show();
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(View()->verticalScrollBar()->isVisible());
+  for (int i = 0; i < 200; ++i) Add("/Data/Many/" + std::to_string(i) + "/", 5000 + i, TodayDayNumber());
+  form_->FillList();
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();  // the bar shows after layout
+  ASSERT_TRUE(View()->verticalScrollBar()->isVisible());
+  QHeaderView* header = View()->header();
+  int total = 0;
+  for (int column = 0; column < kColumnCount; ++column) total += header->sectionSize(column);
+  EXPECT_EQ(total, View()->viewport()->width());
+  EXPECT_EQ(View()->horizontalScrollBar()->maximum(), 0);
+}
+
 TEST_F(ResultsViewTest, CtrlCAndCopyPathPutTheRealPathOnTheClipboard) {
   Add("/Home/User/Photos 2024/", 5000, TodayDayNumber());
   ShowActive();
