@@ -44,7 +44,9 @@ ResultsViewBehaviour::ResultsViewBehaviour(QTreeView* view, ResultsModel* model,
   view->installEventFilter(this);
   // The vertical scroll bar comes and goes with the rows after the widths were set: the
   // Path column gives way to it, or Saving would slip out of view behind a sideways scroll.
-  view->verticalScrollBar()->installEventFilter(this);
+  // Its range says so before it shows (a signal, where an event filter on the bar would
+  // also hear it hide while the view is being destroyed).
+  connect(view->verticalScrollBar(), &QAbstractSlider::rangeChanged, this, [this] { ApplyPathWidth(); });
   connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit propertiesRequested();
   });
@@ -82,7 +84,11 @@ void ResultsViewBehaviour::ApplyPathWidth() {
   for (int column = 1; column < kColumnCount; ++column) others += view_->header()->sectionSize(column);
   // From the view's own width: its viewport is resized only after this view's resize event.
   const QScrollBar* bar = view_->verticalScrollBar();
-  const int inside = view_->width() - 2 * view_->frameWidth() - (bar->isVisible() ? bar->width() : 0);
+  const Qt::ScrollBarPolicy policy = view_->verticalScrollBarPolicy();
+  const bool barShown = policy == Qt::ScrollBarAlwaysOn ||
+                        (policy == Qt::ScrollBarAsNeeded && bar->maximum() > bar->minimum());
+  const int barWidth = bar->isVisible() ? bar->width() : view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
+  const int inside = view_->width() - 2 * view_->frameWidth() - (barShown ? barWidth : 0);
   const int fill = std::max(MinimumWidth(0), inside - others);
   SetSection(0, fill);
 }
@@ -215,10 +221,6 @@ void ResultsViewBehaviour::FocusFirstRow() {
 }
 
 bool ResultsViewBehaviour::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == view_->verticalScrollBar()) {
-    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) ApplyPathWidth();
-    return QObject::eventFilter(watched, event);
-  }
   if (watched == view_) {
     if (event->type() == QEvent::Resize) {
       ApplyPathWidth();
