@@ -1,0 +1,108 @@
+#pragma once
+// What the saving estimate's ways of reading a folder share: the per-thread compressors and
+// buffers, opening and reading a folder's regular files without following links, the
+// folder's listing as the scan would count it, and a file compressed whole. Internal to
+// the estimate; not for callers outside survey/.
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "survey/saving_estimate.h"
+
+struct libdeflate_compressor;
+struct ZSTD_CCtx_s;
+
+namespace orbelan {
+
+class DirReader;
+struct ScanRules;
+
+namespace saving {
+
+// Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
+std::int64_t AddSat(std::int64_t a, std::int64_t b);
+
+// One deflate compressor and the buffers a worker reuses from folder to folder.
+struct Workspace {
+  Workspace();
+  ~Workspace();
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  // Raw deflate size of data at level 6; size + 5 per 64 KiB (stored) should it fail.
+  std::int64_t Compressed(const unsigned char* data, std::size_t size);
+  // The fast codec's size of data (zstd at its fastest level); size should it fail.
+  std::int64_t FastSize(const unsigned char* data, std::size_t size);
+
+  libdeflate_compressor* compressor;
+  ZSTD_CCtx_s* fast;
+  std::vector<unsigned char> in, out;
+};
+
+Workspace& ThreadWorkspace();
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+ private:
+  int fd_;
+};
+
+// A regular file of the folder, read-only, without following a link, never blocking;
+// -1 for anything else, with errno EACCES when it may not be read and EINVAL when it is
+// not a regular file. stOut receives its fstat.
+int OpenRegular(int dirFd, const char* name, struct stat& stOut);
+
+// Reads up to size bytes at offset; what a short file gives. -1 on a read error.
+std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset);
+
+struct FileEntry {
+  std::size_t nameOffset;  // into the folder's name arena, NUL-terminated
+  std::int64_t size;
+};
+
+struct Listing {
+  std::string names;
+  std::vector<FileEntry> files;  // regular files
+  std::int64_t regularBytes = 0;
+  std::int64_t otherBytes = 0;   // links and other entries: never opened, save nothing
+};
+
+inline bool Stopped(const std::atomic<bool>* stop) {
+  return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// The entries the scan would count into Unzipped, as they stand now.
+bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
+                Listing& out);
+
+struct WholeFile {
+  bool readable = false;
+  std::int64_t saving = 0;
+  std::int64_t read = 0;     // bytes read (== compressed)
+  std::int64_t missing = 0;  // listed bytes that could not be read
+};
+
+// Compresses an open file whole, at most size bytes of it.
+WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws);
+
+// Compresses one file whole, at most its listed size.
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws);
+
+// est with its Bytes set to the listing's (regular and other) bytes.
+SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing);
+
+// The random shift's seed: the caller's seed and the folder's files (names and sizes), so
+// that the same folder gives the same estimate wherever it lies and whichever thread runs it.
+std::uint64_t FolderSeed(std::uint64_t seed, const Listing& listing);
+
+}  // namespace saving
+}  // namespace orbelan

@@ -1,0 +1,389 @@
+// Sampling a folder over the small limit: blocks drawn from its files laid end to end, or
+// the files the scan drew (survey/saving_sampler.h).
+
+#include "survey/saving_sampler.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "survey/file_draws.h"
+#include "survey/random_bits.h"
+#include "survey/saving_interval.h"
+
+namespace orbelan::saving {
+namespace {
+
+constexpr int kMinDraws = 16;       // draws a folder takes before its budget may stop it...
+constexpr int kFewestDraws = 4;     // ...or this many, when its budget is small
+constexpr double kDrawsPerBudget = 32;  // what the sampling unit is sized for
+constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
+constexpr double kGoldenStep = 0.61803398874989484820;
+// Files up to this size are one unit, compressed whole when drawn: exact, read once, and
+// cheaper than blocks that each read their history again.
+constexpr std::int64_t kWholeFileUnit = 64 * 1024;
+
+}  // namespace
+
+double BlockRate(int fd, const struct stat& st, std::int64_t start, std::int64_t length,
+                 std::int64_t prime, Workspace& ws, std::int64_t& read) {
+  if (st.st_blocks * 512 < st.st_size) {
+    const off_t data = lseek(fd, start, SEEK_DATA);
+    if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) return kHoleRate;
+  }
+  const std::int64_t prior = std::min(prime, start);
+  const std::int64_t want = prior + length;
+  if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
+  const std::int64_t n = ReadAt(fd, ws.in.data(), want, start - prior);
+  if (n > 0) read += n;
+  if (n <= prior) return -1;
+  const std::int64_t got = n - prior;
+  const std::int64_t withPrior = ws.Compressed(ws.in.data(), static_cast<std::size_t>(n));
+  const std::int64_t priorOnly = prior > 0 ? ws.Compressed(ws.in.data(), static_cast<std::size_t>(prior)) : 0;
+  return std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
+}
+
+namespace {
+
+class Sampler {
+ public:
+  Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
+      : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
+    const double allBytes = static_cast<double>(AddSat(listing_.regularBytes, listing_.otherBytes));
+    const double ramp = std::min(1.0, allBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
+    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp * ramp * ramp);
+    // The units shrink with the budget so that it buys about kDrawsPerBudget draws; files
+    // up to four blocks are still drawn whole, priming keeps its share of each block.
+    const std::int64_t fullBlock = std::max<std::int64_t>(options.BlockBytes, 512);
+    const std::int64_t prime = std::max<std::int64_t>(options.PrimeBytes, 0);
+    const auto fitting = static_cast<std::int64_t>(
+        budget_ / kDrawsPerBudget * static_cast<double>(fullBlock) / static_cast<double>(fullBlock + prime));
+    block_ = std::clamp(fitting / 512 * 512, std::min(options.MinBlockBytes, fullBlock), fullBlock);
+    block_ = std::max<std::int64_t>(block_, 512);
+    // The smallest blocks go cold: history would triple what each draw compresses, and the
+    // few draws such a budget buys leave margins far wider than the bias it would remove.
+    prime_ = block_ > options.MinBlockBytes ? prime * block_ / fullBlock : 0;
+    wholeUnit_ = std::max(block_, std::min(kWholeFileUnit, 4 * block_));
+    const double perDraw = static_cast<double>(std::max(wholeUnit_ / 2, block_ + prime_));
+    minDraws_ = static_cast<int>(std::clamp(budget_ / perDraw, double{kFewestDraws}, double{kMinDraws}));
+    auto& files = listing_.files;
+    std::sort(files.begin(), files.end(), [&](const FileEntry& a, const FileEntry& b) {
+      if (a.size != b.size) return a.size > b.size;
+      return std::strcmp(listing_.names.c_str() + a.nameOffset, listing_.names.c_str() + b.nameOffset) < 0;
+    });
+    std::uint64_t state = FolderSeed(options.Seed, listing_);
+    shift_ = UnitInterval(SplitMix64(state));
+    ends_.reserve(files.size());
+    std::int64_t end = 0;
+    for (const FileEntry& f : files) ends_.push_back(end = AddSat(end, f.size));
+    total_ = end;
+    state_.assign(files.size(), kUntouched);
+    rate_.assign(files.size(), 0.0f);
+    unseen_ = total_;
+    // Empty files are never drawn; they are known to save nothing.
+    for (std::size_t i = files.size(); i-- > 0 && files[i].size == 0;) {
+      state_[i] = kKnown;
+      ++touched_;
+      ++settled_;
+    }
+  }
+
+  SavingEstimate Run(const std::atomic<bool>* stop) {
+    const std::int64_t allBytes = AddSat(listing_.regularBytes, listing_.otherBytes);
+    const double budget = budget_;
+    SavingEstimate est;
+    const double perDraw = static_cast<double>(std::max(wholeUnit_, block_ + prime_));
+    for (int k = 0; k < kMaxDraws; ++k) {
+      if (Stopped(stop)) return {};
+      if (draws_ >= minDraws_ && static_cast<double>(read_) + perDraw > budget) break;
+      double x = shift_ + static_cast<double>(k) * kGoldenStep;
+      x -= std::floor(x);
+      Draw(x);
+      if (draws_ < minDraws_) continue;  // the fewest draws an interval may rest on
+      // The interval costs a sort of the draws: checked at every draw at first, then at
+      // every sixteenth.
+      if (draws_ > 256 && draws_ % 16 != 0 && read_ < budget) continue;
+      est = Interval();
+      if (AllKnownExactly()) return Exact();
+      // Every file read whole or found unreadable: further draws would learn nothing, and
+      // the unreadable bytes save between nothing and all of them.
+      if (settled_ == listing_.files.size()) return Settled();
+      const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
+      if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
+      if (draws_ >= minDraws_ && static_cast<double>(read_) >= budget) break;
+    }
+    if (readable_ == 0) {
+      SavingEstimate none;
+      none.Sampled = read_;
+      none.Unreadable = unreadableBytes_;
+      return FinishOthers(none, listing_);
+    }
+    return FinishOthers(Interval(), listing_);
+  }
+
+ private:
+  enum : std::uint8_t { kUntouched, kTouched, kKnown, kUnreadable };
+
+  void Draw(double x) {
+    ++draws_;
+    x_ = x;
+    const auto pos = static_cast<std::int64_t>(
+        static_cast<unsigned __int128>(static_cast<std::uint64_t>(x * 0x1.0p53)) *
+            static_cast<unsigned __int128>(total_) >> 53);
+    const std::size_t i = static_cast<std::size_t>(
+        std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
+    if (i >= ends_.size()) {  // only when total_ is 0, which never samples
+      Unreadable(0);
+      return;
+    }
+    const FileEntry& file = listing_.files[i];
+    const std::int64_t offset = pos - (ends_[i] - file.size);
+    Touch(i);
+    if (state_[i] == kUnreadable) return Unreadable(i);
+    if (state_[i] == kKnown) return Readable(rate_[i]);
+    const char* name = listing_.names.c_str() + file.nameOffset;
+    if (file.size <= wholeUnit_) {
+      const WholeFile whole = CompressWhole(dirFd_, name, file.size, ws_);
+      read_ += whole.read;
+      if (!whole.readable || whole.read <= 0) return MarkUnreadable(i);
+      const double rate = static_cast<double>(whole.saving) / static_cast<double>(file.size);
+      state_[i] = kKnown;
+      ++settled_;
+      rate_[i] = static_cast<float>(rate);
+      exactSaving_ += whole.saving;
+      if (whole.missing > 0) unreadableBytes_ = AddSat(unreadableBytes_, whole.missing);
+      return Readable(rate);
+    }
+    Block(i, name, offset);
+  }
+
+  void Block(std::size_t i, const char* name, std::int64_t offset) {
+    blocksDrawn_ = true;
+    const FileEntry& file = listing_.files[i];
+    const std::int64_t start = offset / block_ * block_;
+    const std::int64_t length = std::min(block_, file.size - start);
+    if (seenBlocks_.insert({i, start}).second) unseen_ -= length;
+    struct stat st;
+    Fd fd(OpenRegular(dirFd_, name, st));
+    if (fd.get() < 0) return MarkUnreadable(i);
+    const double rate = BlockRate(fd.get(), st, start, length, prime_, ws_, read_);
+    if (rate < 0) return UnreadableDraw();  // the file shrank below this block
+    Readable(rate);
+  }
+
+  void Touch(std::size_t i) {
+    if (state_[i] != kUntouched) return;
+    state_[i] = kTouched;
+    if (listing_.files[i].size <= wholeUnit_) unseen_ -= listing_.files[i].size;  // seen whole
+    ++touched_;
+  }
+  void Readable(double y) {
+    ++readable_;
+    sum_ += y;
+    drawn_.push_back({x_, static_cast<float>(y)});
+  }
+  void UnreadableDraw() { ++unreadableDraws_; }
+  void Unreadable(std::size_t) { UnreadableDraw(); }
+  void MarkUnreadable(std::size_t i) {
+    if (state_[i] != kUnreadable) {
+      unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
+      ++settled_;
+    }
+    state_[i] = kUnreadable;
+    UnreadableDraw();
+  }
+
+  // Every file drawn, every one small and read whole: the exact sum.
+  bool AllKnownExactly() const {
+    if (touched_ != listing_.files.size() || unreadableBytes_ > 0) return false;
+    for (std::uint8_t s : state_) {
+      if (s != kKnown) return false;
+    }
+    return true;
+  }
+  SavingEstimate Settled() const {
+    SavingEstimate est;
+    est.Sampled = read_;
+    est.Unreadable = unreadableBytes_;
+    const std::int64_t readable = total_ - unreadableBytes_;
+    if (readable <= 0) return FinishOthers(est, listing_);
+    est.Known = true;
+    est.Low = exactSaving_;
+    est.High = AddSat(exactSaving_, unreadableBytes_);
+    const double rate = static_cast<double>(exactSaving_) / static_cast<double>(readable);
+    est.Saving = AddSat(exactSaving_, ToBytes(rate * static_cast<double>(unreadableBytes_)));
+    return FinishOthers(est, listing_);
+  }
+
+  SavingEstimate Exact() const {
+    SavingEstimate est;
+    est.Known = true;
+    est.Saving = est.Low = est.High = exactSaving_;
+    est.Sampled = read_;
+    return FinishOthers(est, listing_);
+  }
+
+  // The draws taken in the order of their positions form a systematic sample of the files
+  // laid end to end; half the mean squared difference of neighbours estimates the variance
+  // that sample has (neighbours lie in the same file or in files of similar size), where
+  // the plain sample variance would also count the differences between files that the
+  // even spread of the sequence already balances.
+  double SuccessiveDifferenceVariance() const {
+    sorted_ = drawn_;
+    std::sort(sorted_.begin(), sorted_.end());
+    double sum = 0;
+    for (std::size_t j = 1; j < sorted_.size(); ++j) {
+      const double d = static_cast<double>(sorted_[j].second) - sorted_[j - 1].second;
+      sum += d * d;
+    }
+    return sum / (2.0 * static_cast<double>(sorted_.size() - 1));
+  }
+
+  SavingEstimate Interval() const {
+    DrawSums d;
+    d.draws = draws_;
+    d.readable = readable_;
+    d.unreadableDraws = unreadableDraws_;
+    d.sum = sum_;
+    d.variance = readable_ > 1 ? SuccessiveDifferenceVariance() : 0.25;
+    d.total = total_;
+    d.unseen = unseen_;
+    d.read = read_;
+    d.unreadableBytes = unreadableBytes_;
+    d.biasUp = blocksDrawn_ ? PrimingBias(prime_, block_) : kBlockError;
+    return SampledInterval(d);
+  }
+
+  int dirFd_;
+  Listing& listing_;
+  const EstimateOptions& options_;
+  Workspace& ws_;
+  double shift_ = 0;
+  double budget_ = 0;
+  bool blocksDrawn_ = false;  // whole files alone carry no priming bias
+  int minDraws_ = kMinDraws;
+  std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
+  std::vector<std::int64_t> ends_;
+  std::set<std::pair<std::size_t, std::int64_t>> seenBlocks_;  // blocks of large files drawn
+  std::vector<std::uint8_t> state_;
+  std::vector<float> rate_;
+  std::size_t touched_ = 0;
+  std::size_t settled_ = 0;  // files known exactly or unreadable
+  int draws_ = 0, readable_ = 0, unreadableDraws_ = 0;
+  double sum_ = 0;
+  double x_ = 0;  // the position of the draw under way
+  std::vector<std::pair<double, float>> drawn_;  // position and rate of each readable draw
+  mutable std::vector<std::pair<double, float>> sorted_;
+  std::int64_t read_ = 0, unreadableBytes_ = 0, exactSaving_ = 0;
+};
+
+}  // namespace
+
+SavingEstimate SampleListedFolder(int dirFd, Listing& listing, const EstimateOptions& options,
+                                  const std::atomic<bool>* stop, Workspace& ws) {
+  Sampler sampler(dirFd, listing, options, ws);
+  return sampler.Run(stop);
+}
+
+// A folder whose files the scan drew (FileDraws): those files alone are read. A drawn file
+// of at most one block (DrawnBlockBytes) is compressed whole (exact for that file); a larger
+// one gives one block at a uniform offset, measured cold: the few draws of a small folder
+// leave a margin far wider than history would remove, and the allowance for cold blocks
+// (PrimingBias) covers it. The draws are
+// independent, so the variance is the plain one of their rates; the interval is then the
+// sampled folders' one. False, having read what it read, when the folder has changed since
+// the scan (a drawn file gone, resized or no longer a regular file): it is then listed and
+// sampled afresh.
+bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions& options,
+                       const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
+  const std::int64_t block = std::max<std::int64_t>(options.DrawnBlockBytes, 512);
+  struct Measured {
+    std::string_view name;
+    std::int64_t start;  // -1: the whole file
+    double rate;         // < 0: unreadable
+  };
+  std::vector<Measured> measured;
+  std::vector<double> rates;
+  DrawSums d;
+  d.total = draws.RegularBytes;
+  d.unseen = draws.RegularBytes;
+  d.biasUp = kBlockError;
+  std::int64_t wholeBytes = 0, wholeSaving = 0;
+  std::uint64_t state = options.Seed;
+  for (std::size_t j = 0; j < draws.Sizes.size(); ++j) {
+    if (Stopped(stop)) {
+      out = {};
+      return true;
+    }
+    const std::string_view name = draws.Name(j);
+    const std::int64_t size = draws.Sizes[j];
+    const double at = UnitInterval(SplitMix64(state));
+    const std::int64_t start = size <= block ? -1 : static_cast<std::int64_t>(at * static_cast<double>(size)) / block * block;
+    ++d.draws;
+    // A unit measured before gives the same again; a file found unreadable is so at any offset.
+    auto same = std::find_if(measured.begin(), measured.end(), [&](const Measured& m) {
+      return m.name == name && (m.start == start || m.rate < 0);
+    });
+    double rate = 0;
+    if (same != measured.end()) {
+      rate = same->rate;
+    } else {
+      struct stat st;
+      Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st));
+      if (fd.get() < 0 && errno != EACCES) return false;
+      if (fd.get() >= 0 && st.st_size != size) return false;
+      if (fd.get() < 0) {
+        rate = -1;
+        d.unreadableBytes = AddSat(d.unreadableBytes, size);
+      } else if (start < 0) {
+        const WholeFile whole = CompressOpenFile(fd.get(), size, ws);
+        d.read += whole.read;
+        if (!whole.readable || whole.read != size) return false;  // shrank while read
+        rate = static_cast<double>(whole.saving) / static_cast<double>(size);
+        wholeBytes += size;
+        wholeSaving += whole.saving;
+        d.unseen -= size;
+      } else {
+        const std::int64_t length = std::min(block, size - start);
+        rate = BlockRate(fd.get(), st, start, length, 0, ws, d.read);
+        if (rate < 0) return false;
+        d.unseen -= length;
+        d.biasUp = PrimingBias(0, block);
+      }
+      measured.push_back({name, start, rate});
+    }
+    if (rate < 0) {
+      ++d.unreadableDraws;
+      continue;
+    }
+    d.Readable(rate);
+    rates.push_back(rate);
+  }
+  if (wholeBytes == draws.RegularBytes) {  // every file was drawn whole: exact
+    out = SavingEstimate{};
+    out.Known = true;
+    out.Saving = out.Low = out.High = wholeSaving;
+    out.Sampled = d.read;
+  } else {
+    if (d.readable > 1) {
+      const double mean = d.sum / d.readable;
+      for (double y : rates) d.variance += (y - mean) * (y - mean);
+      d.variance /= d.readable - 1;
+    } else {
+      d.variance = 0.25;  // one draw tells nothing of the spread: the largest a rate can have
+    }
+    out = SampledInterval(d);
+  }
+  out.Bytes = AddSat(draws.RegularBytes, draws.OtherBytes);
+  return true;
+}
+
+}  // namespace orbelan::saving
