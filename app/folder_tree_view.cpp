@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
 #include <QHash>
 #include <QStaticText>
 #include <QStyledItemDelegate>
@@ -148,6 +150,33 @@ FolderTreeView::FolderTreeView(FolderTreeModel* model, QWidget* parent) : QTreeV
   head->setSortIndicator(FolderTreeModel::kSavingColumn, Qt::DescendingOrder);
   setSortingEnabled(true);  // a header click orders every folder's subfolders
   connect(this, &QWidget::customContextMenuRequested, this, &FolderTreeView::contextMenuRequested);
+  // The vertical bar comes and goes as folders open and close: the Path column gives way.
+  connect(verticalScrollBar(), &QAbstractSlider::rangeChanged, this, [this] { FitPathColumn(); });
+  connect(head, &QHeaderView::sectionResized, this, [this](int column, int, int) {
+    if (column > 0) FitPathColumn();
+  });
+}
+
+void FolderTreeView::FitPathColumn() {
+  // The Path column takes what the number columns leave, so that the columns fill the view
+  // without a sideways scroll; it keeps at least its starting width, below which a sideways
+  // scroll is the lesser evil than names cut to nothing.
+  QHeaderView* head = header();
+  int others = 0;
+  for (int c = 1; c < FolderTreeModel::kColumnCount; ++c) others += head->sectionSize(c);
+  const QScrollBar* bar = verticalScrollBar();
+  const bool barShown = verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn ||
+                        (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded && bar->maximum() > bar->minimum());
+  const int barWidth = barShown ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar) : 0;
+  // From the view's own width: the viewport is resized only after this view's resize event.
+  const int inside = width() - 2 * frameWidth() - barWidth;
+  const int fill = std::max(kWidths[0], inside - others);
+  if (head->sectionSize(0) != fill) head->resizeSection(0, fill);
+}
+
+void FolderTreeView::resizeEvent(QResizeEvent* event) {
+  QTreeView::resizeEvent(event);
+  FitPathColumn();
 }
 
 void FolderTreeView::OpenOnStart() {
@@ -162,6 +191,7 @@ void FolderTreeView::OpenOnStart() {
   // A saving never exceeds the bytes it comes from; it may arrive after this.
   header()->resizeSection(FolderTreeModel::kSavingColumn,
                           std::max(header()->sectionSize(FolderTreeModel::kSavingColumn), header()->sectionSize(1)));
+  FitPathColumn();
   setCurrentIndex(start);
   selectionModel()->select(start, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   scrollTo(start);

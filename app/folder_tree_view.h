@@ -3,7 +3,7 @@
 // showing, largest saving first; arrows, +, - and * open and close folders as in any tree,
 // a header click orders every folder's subfolders by that column, the Share column draws a
 // bar of each folder's part of its parent's saving, Enter opens properties and Ctrl+C copies
-// the real path.
+// the real path. The Path column takes the width the other columns leave, as the list's does.
 
 #include <QPoint>
 #include <QTreeView>
@@ -28,8 +28,11 @@ class FolderTreeView : public QTreeView {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void FitPathColumn();
+
   FolderTreeModel* model_;
 };
 

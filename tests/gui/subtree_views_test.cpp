@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -92,6 +94,36 @@ TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept)
   EXPECT_TRUE(form_->Subtrees()->Tree()->isVisible());
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
   EXPECT_TRUE(form_->findChild<QTreeView*>("LView1")->isVisible());
+}
+
+TEST_F(SubtreeViewsTest, TheTreesColumnsFillItsWidthWithoutASidewaysScroll) {
+  for (int i = 0; i < 40; ++i) MakeFile(root_ + "/Many/f" + QString::number(i) + "/x.txt", 100 + i);
+  form_->ScanPath(Bytes(root_));
+  QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  FolderTreeView* tree = form_->Subtrees()->Tree();
+  QHeaderView* head = tree->header();
+  const int startPath = head->sectionSize(0);
+  auto sum = [head] {
+    int total = 0;
+    for (int c = 0; c < head->count(); ++c) total += head->sectionSize(c);
+    return total;
+  };
+  for (const int width : {form_->minimumWidth(), 900, 1400, 1000}) {
+    form_->resize(width, 500);
+    QApplication::processEvents();
+    SCOPED_TRACE(width);
+    // The Path column takes what is left: the columns end at the viewport's right edge, and
+    // the Path column keeps its starting width at least (a sideways scroll only then).
+    EXPECT_EQ(sum(), std::max(tree->viewport()->width(), sum() - head->sectionSize(0) + startPath));
+    EXPECT_EQ(tree->horizontalScrollBar()->maximum() > 0, sum() > tree->viewport()->width());
+  }
+  // Folders opened until the vertical bar shows: the Path column gives way to it.
+  EXPECT_FALSE(tree->verticalScrollBar()->isVisible());
+  tree->expandAll();
+  QApplication::processEvents();
+  ASSERT_TRUE(tree->verticalScrollBar()->isVisible());
+  EXPECT_EQ(sum(), tree->viewport()->width());
+  EXPECT_EQ(tree->horizontalScrollBar()->maximum(), 0);
 }
 
 TEST_F(SubtreeViewsTest, SubtreeTotalsListTheProjectForItsWholeAndTheMinimumSizeAppliesToThem) {
