@@ -1,0 +1,35 @@
+#pragma once
+// Folders the scan found small (up to SmallLimit) and tiny ones (up to WholeLimit), read as
+// they are listed: what survey/saving_estimate.cpp dispatches to them. Internal to the
+// estimate.
+
+#include <atomic>
+#include <cstdint>
+
+#include "survey/saving_estimate.h"
+#include "survey/saving_io.h"
+
+namespace orbelan {
+
+class DirReader;
+struct ScanRules;
+
+namespace saving {
+
+// Every listed file compressed whole: exact but for what could not be read.
+SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
+                             Workspace& ws);
+
+// A tiny folder compressed whole as it is listed. False, having stopped reading, when its
+// files now come to more than limit bytes (grown since the scan: it is sampled instead).
+bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
+                         const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
+
+// A small folder read as it is listed (survey/saving_small.h). False, having stopped
+// reading, when its files now come to more than limit bytes.
+bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
+                         std::uint64_t seed, const std::atomic<bool>* stop, Workspace& ws,
+                         SavingEstimate& out);
+
+}  // namespace saving
+}  // namespace orbelan
