@@ -18,11 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <unordered_map>
 
+#include "archive/member_links.h"
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
@@ -477,10 +479,6 @@ static void AddToPlan(ZipPlan& plan, std::string_view name, const struct stat& s
   m.Name.assign(name);
   TakeStat(m, st);
   plan.Bytes += m.Size;
-  if (m.Links <= 1)
-    plan.Allocated += m.Allocated;
-  else
-    ++plan.HardLinked;
   plan.Members.push_back(std::move(m));
 }
 
@@ -598,6 +596,11 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   std::sort(plan.Members.begin(), plan.Members.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
   std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());
+  // Hard links are settled once every member is known: a file's names may lie anywhere in it.
+  const LinkTally links = TallyLinks(plan.Members);
+  plan.Allocated = links.Allocated;
+  plan.HardLinked = links.Elsewhere;
+  plan.LinkedTogether = links.Together;
   if (plan.Members.empty())
     return Refuse(plan.Subtree
                       ? "The folder " + plan.Folder +
@@ -616,7 +619,7 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
     return Refuse("Zipping " + plan.Folder + " would not give back any disk space: its files take " +
                   GroupedNumber(plan.Allocated) + " bytes on the disk" +
                   (plan.HardLinked > 0 ? " (" + std::to_string(plan.HardLinked) +
-                                             " with other hard links free nothing)"
+                                             " with hard links outside these files free nothing)"
                                        : std::string()) +
                   ", less than one block." + kNothingChanged);
 
@@ -916,16 +919,15 @@ ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
   if (::fstat(work.temp.Fd(), &st) != 0)
     return Fail("The archive could not be read back (" + Errno(errno) + ")." + kNothingChanged);
   const std::int64_t archive = static_cast<std::int64_t>(st.st_blocks) * 512;
-  std::int64_t held = 0;  // as the files were read
-  for (const ZipMember& m : plan.Members)
-    if (m.Links <= 1) held += m.Allocated;
+  const LinkTally links = TallyLinks(plan.Members);  // as the files were read
+  const std::int64_t held = links.Allocated;
   const std::int64_t gain = held - archive;
   if (gain >= plan.BlockBytes && gain * 100 >= held) return ZipResult{};
   std::string text = "Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
                      GroupedNumber(held) + " bytes";
-  if (plan.HardLinked > 0)
-    text += " (not counting " + std::to_string(plan.HardLinked) +
-            " with other hard links, which free nothing)";
+  if (links.Elsewhere > 0)
+    text += " (not counting " + std::to_string(links.Elsewhere) +
+            " with hard links outside these files, which free nothing)";
   text += ", the archive would take " + GroupedNumber(archive) +
           " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
           " bytes) must come back." + kNothingChanged;
@@ -955,27 +957,42 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   Total = static_cast<std::int64_t>(work.plan.Members.size());
   if (options_.AtStage) options_.AtStage(ZipStage::Trashing);
   if (options_.BeforeTrash) options_.BeforeTrash();
-  for (const ZipMember& m : work.plan.Members) {
+  // Moving a name to the trash changes its file's change time, which every other name of
+  // the file shares: the move of one name of a hard-linked file would make the next look
+  // changed. So the change time the file has after a move proved to be ours is what the
+  // next of its names is checked against; any other change still shows.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, struct timespec> movedAt;
+  std::vector<const ZipMember*> trashed;
+  for (const ZipMember& planned : work.plan.Members) {
+    ZipMember m = planned;
+    const auto key = std::make_pair(m.Device, m.Inode);
+    if (m.Links > 1) {
+      if (const auto moved = movedAt.find(key); moved != movedAt.end()) {
+        m.CtimeSec = static_cast<std::int64_t>(moved->second.tv_sec);
+        m.CtimeNsec = static_cast<std::int64_t>(moved->second.tv_nsec);
+      }
+    }
     TrashEntry entry;
     std::string why;
+    std::optional<struct timespec> changedAt;
     // A subtree's member is checked and trashed from its own folder, reached without links.
     std::string leaf;
     const int at = work.folders.Of(m.Name, leaf);
     TrashCheck check = TrashCheck::Changed;
-    if (at >= 0 && leaf.size() == m.Name.size()) {
-      check = TrashIfUnchanged(at, work.plan.Folder, m, options_.UseLeases, options_.Trash,
-                               work.buffer.get(), kBlock, entry, why);
-    } else if (at >= 0) {
+    if (at >= 0) {
+      const std::string from = work.plan.Folder + m.Name.substr(0, m.Name.size() - leaf.size());
       ZipMember inFolder = m;
       inFolder.Name = leaf;
-      check = TrashIfUnchanged(at, work.plan.Folder + m.Name.substr(0, m.Name.size() - leaf.size()), inFolder,
-                               options_.UseLeases, options_.Trash, work.buffer.get(), kBlock, entry, why);
+      check = TrashIfUnchanged(at, from, inFolder, options_.UseLeases, options_.Trash, work.buffer.get(), kBlock,
+                               entry, why, m.Links > 1 ? &changedAt : nullptr);
     }
     switch (check) {
       case TrashCheck::Trashed:
         ++result.TrashedFiles;
         result.TrashedBytes += m.Size;
-        if (m.Links <= 1) result.Freed += m.Allocated;
+        trashed.push_back(&planned);
+        if (changedAt) movedAt[key] = *changedAt;
+        else movedAt.erase(key);  // not proved ours: its other names will show as changed
         result.Trashed.push_back(std::move(entry));
         if (leaf.size() != m.Name.size()) work.trashedFrom.insert(m.Name.substr(0, m.Name.size() - leaf.size() - 1));
         break;
@@ -989,7 +1006,10 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
     }
     ++Done;
   }
-  result.Freed -= result.ArchiveAllocated;
+  // Blocks come back only for the files whose every name went.
+  const LinkTally links = TallyLinks(trashed);
+  result.TrashedHeld = links.Elsewhere;
+  result.Freed = links.Allocated - result.ArchiveAllocated;
 }
 
 // A subfolder whose files all went and that holds nothing else (no hidden or ignored file,

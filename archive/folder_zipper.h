@@ -28,7 +28,7 @@ struct ZipMember {
   std::int64_t CtimeSec = 0;   // changes with every write, even one whose mtime is put back
   std::int64_t CtimeNsec = 0;
   std::int64_t Allocated = 0;  // disk space its blocks take (st_blocks * 512)
-  std::uint64_t Links = 1;     // hard links: with more than one, trashing it frees nothing
+  std::uint64_t Links = 1;     // hard links: its blocks go only with the last of its names
   std::uint64_t Inode = 0;
   std::uint64_t Device = 0;
   std::uint32_t Mode = 0;  // permission bits
@@ -53,10 +53,12 @@ struct ZipPlan {
   std::string Folder;       // the folder's real path, ending in "/"
   std::vector<ZipMember> Members;  // sorted by name
   std::int64_t Bytes = 0;   // sum of the members' sizes
-  // Disk space the members' blocks take, those with other hard links left out: the most
-  // that emptying the trash can give back (the archive's own blocks still to be taken off).
+  // Disk space the members' blocks take, each file once however many of its names are
+  // members, files with a name elsewhere left out: the most that emptying the trash can give
+  // back (the archive's own blocks still to be taken off).
   std::int64_t Allocated = 0;
-  std::int64_t HardLinked = 0;  // members with other hard links (they free nothing)
+  std::int64_t HardLinked = 0;    // members whose file has a name that is no member: they free nothing
+  std::int64_t LinkedTogether = 0;  // members whose file has several names, all members: counted once
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
   // Files left out because a zip cannot hold what they carry besides their bytes (extended
@@ -91,9 +93,12 @@ struct ZipResult {
   std::int64_t ArchiveAllocated = 0;  // disk space the archive's blocks take
   std::int64_t TrashedFiles = 0;
   std::int64_t TrashedBytes = 0;
-  // Disk space that comes back when the trash is emptied: the trashed members' blocks
-  // (hard-linked ones count nothing) less the archive's. May be below zero.
+  // Disk space that comes back when the trash is emptied: the blocks of the files whose
+  // every name went to the trash, each once, less the archive's. May be below zero.
   std::int64_t Freed = 0;
+  // Trashed members that give back nothing: their file keeps a name outside the trash (one
+  // that was never a member, or one that stayed because it changed or the trash refused it).
+  std::int64_t TrashedHeld = 0;
   std::vector<TrashEntry> Trashed;      // where each trashed original went
   std::vector<std::string> Changed;     // changed since read, or in use: left where they are
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are

@@ -57,7 +57,8 @@ bool SameBytes(int fd, const ZipMember& m, unsigned char* buffer, std::size_t si
 
 TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMember& m,
                             bool useLeases, const TrashFunction& trash, unsigned char* buffer,
-                            std::size_t bufferSize, TrashEntry& entry, std::string& why) {
+                            std::size_t bufferSize, TrashEntry& entry, std::string& why,
+                            std::optional<struct timespec>* changedAt) {
   const int fd = ::openat(folderFd, m.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return TrashCheck::Changed;  // gone or replaced by a link
   struct Closer {
@@ -88,6 +89,10 @@ TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMe
     if (why.empty()) why = "the trash refused it";
     return TrashCheck::Refused;
   }
+  // Taken before the lease is looked at: with the lease still held then, no writer came
+  // between the check and this. Without a lease the bytes are read once more below.
+  struct stat moved {};
+  const bool movedSeen = ::fstat(fd, &moved) == 0;
   // Someone opened it for writing while it was moving: their write would land in the
   // trash, so it is put back where it was.
   if (leased && ::fcntl(fd, F_GETLEASE) != F_RDLCK) {
@@ -95,6 +100,14 @@ TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMe
     if (RestoreFromTrash(entry, &back)) return TrashCheck::Changed;
     why = "it was opened for writing while going to the trash and could not be put back (" + back + ")";
     return TrashCheck::Trashed;
+  }
+  if (changedAt && movedSeen && static_cast<std::int64_t>(moved.st_size) == m.Size &&
+      moved.st_mtim.tv_sec == m.MtimeSec && moved.st_mtim.tv_nsec == m.MtimeNsec &&
+      moved.st_ino == st.st_ino && moved.st_dev == st.st_dev && moved.st_nlink == st.st_nlink) {
+    struct stat again {};
+    if (leased || (SameBytes(fd, m, buffer, bufferSize) && ::fstat(fd, &again) == 0 &&
+                   again.st_ctim.tv_sec == moved.st_ctim.tv_sec && again.st_ctim.tv_nsec == moved.st_ctim.tv_nsec))
+      *changedAt = moved.st_ctim;
   }
   return TrashCheck::Trashed;
 }

@@ -7,7 +7,9 @@
 // and its CRC compared with the archive's instead.
 
 #include <cstddef>
+#include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "archive/folder_zipper.h"
@@ -24,9 +26,12 @@ enum class TrashCheck {
 using TrashFunction = std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)>;
 
 // member is a file of folder (open at folderFd) as it was read into the archive. buffer
-// (of bufferSize bytes) is scratch for the read-again check.
+// (of bufferSize bytes) is scratch for the read-again check. When changedAt is given and the
+// file went, it gets the file's change time just after its move, when nothing but the move
+// can have changed it since the check: what its other hard links are to be checked against.
 TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMember& member,
                             bool useLeases, const TrashFunction& trash, unsigned char* buffer,
-                            std::size_t bufferSize, TrashEntry& entry, std::string& why);
+                            std::size_t bufferSize, TrashEntry& entry, std::string& why,
+                            std::optional<struct timespec>* changedAt = nullptr);
 
 }  // namespace orbelan

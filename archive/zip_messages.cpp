@@ -29,8 +29,13 @@ std::string NameList(const std::vector<std::string>& names) {
 
 std::string ZipDiskSpaceText(const ZipPlan& plan) {
   std::string text = "These files take " + GroupedNumber(plan.Allocated) + " bytes of disk space";
+  std::vector<std::string> links;
+  if (plan.LinkedTogether > 0)
+    links.push_back(Files(plan.LinkedTogether) + " that are hard links of one another count once");
   if (plan.HardLinked > 0)
-    text += " (not counting " + Files(plan.HardLinked) + " with other hard links, which give back nothing)";
+    links.push_back("not counting " + Files(plan.HardLinked) +
+                    " with hard links outside these files, which give back nothing");
+  if (!links.empty()) text += " (" + links.front() + (links.size() > 1 ? "; " + links.back() : std::string()) + ")";
   text += "; that space, less the archive's own, comes back only when the trash is emptied.";
   return text;
 }
@@ -74,6 +79,10 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
   }
   if (estimate) text += "; estimated " + GroupedNumber(*estimate);
   text += '.';
+  if (r.TrashedHeld > 0)
+    text.append("\n\n") += Files(r.TrashedHeld) + " in the trash " + (r.TrashedHeld == 1 ? "gives" : "give") +
+            " back nothing: another hard link outside the trash keeps " + (r.TrashedHeld == 1 ? "its" : "their") +
+            " disk space.";
   if (r.FoldersRemoved > 0)
     text.append("\n\n") += Subfolders(r.FoldersRemoved) + " left empty " +
             (r.FoldersRemoved == 1 ? "was" : "were") + " removed; undo makes them again.";
@@ -112,6 +121,7 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
   std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + r.Folder;
   if (r.InPlace > 0) text += " (" + GroupedNumber(r.InPlace) + " had never left)";
   if (r.FoldersMade > 0) text += ", making " + Subfolders(r.FoldersMade) + " again";
+  if (r.Relinked > 0) text += ", " + GroupedNumber(r.Relinked) + " of them hard links of one another again";
   if (r.ArchiveTrashed)
     text += "; the archive " + archiveName + " went to the trash.";
   else if (r.Blocked.empty() && r.Missing.empty())
@@ -125,6 +135,9 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.Missing.size())) +
             (r.Missing.size() == 1 ? " is" : " are") +
             " no longer in the trash as zipped (the archive still holds them): " + NameList(r.Missing);
+  if (r.MissingLikeAnother)
+    text += "\n\nUnzipped from the archive, a file that was a hard link of another comes back as a copy of "
+            "its own: a zip keeps no hard links.";
   return text;
 }
 

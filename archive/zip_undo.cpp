@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "archive/zip_directory.h"
 #include "platform/trash.h"
@@ -226,6 +227,7 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   result.Members = static_cast<std::int64_t>(manifest->Members.size());
 
   const std::multimap<std::string, TrashEntry> entries = EntriesUnder(folder, options.HomeTrash);
+  std::map<std::pair<dev_t, ino_t>, std::int64_t> restoredFiles;  // names put back, by file
   for (const ManifestMember& m : manifest->Members) {
     const std::string place = folder + m.Name;
     // The entry in the trash whose record names this place and whose bytes are the member's.
@@ -256,6 +258,17 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
       continue;
     }
     ++result.Restored;
+    if (::lstat(place.c_str(), &st) == 0 && st.st_nlink > 1) ++restoredFiles[{st.st_dev, st.st_ino}];
+  }
+  for (const auto& [file, names] : restoredFiles)
+    if (names > 1) result.Relinked += names;
+  if (!result.Missing.empty()) {
+    std::map<std::pair<std::int64_t, std::uint32_t>, int> contents;
+    for (const ManifestMember& m : manifest->Members)
+      if (m.Size > 0) ++contents[{m.Size, m.Crc}];
+    const std::set<std::string> missing(result.Missing.begin(), result.Missing.end());
+    for (const ManifestMember& m : manifest->Members)
+      if (m.Size > 0 && contents[{m.Size, m.Crc}] > 1 && missing.count(m.Name)) result.MissingLikeAnother = true;
   }
   // The folders made again get their own permissions once their files are in them, the
   // deepest first.

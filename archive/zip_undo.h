@@ -24,8 +24,14 @@ struct UndoResult {
   std::int64_t Members = 0;               // originals the manifest names
   std::int64_t Restored = 0;              // put back
   std::int64_t InPlace = 0;               // never left (in use, changed back): as zipped
+  // Of Restored, names that are hard links of one another again: the trash keeps each name
+  // of a file on that file, so its names come back as one file, as they were zipped.
+  std::int64_t Relinked = 0;
   std::vector<std::string> Blocked;       // something else stands there now: left in the trash
   std::vector<std::string> Missing;       // not in the trash any more, or not as zipped
+  // A missing member has the bytes of another member: perhaps once a hard link of it,
+  // which unzipping the archive cannot make again (a zip holds each name as its own file).
+  bool MissingLikeAnother = false;
   bool Subtree = false;                   // the archive is of a folder with its subfolders
   std::int64_t FoldersMade = 0;           // subfolders the zip had removed, made again
   bool ArchiveTrashed = false;            // all were back, and the archive went to the trash

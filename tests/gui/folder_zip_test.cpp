@@ -489,7 +489,12 @@ TEST(FolderZipQuestion, SaysTheSpaceComesBackWhenTheTrashIsEmptied) {
             "back only when the trash is emptied.");
   plan.HardLinked = 2;
   EXPECT_TRUE(FolderZipCommand::DiskSpaceText(plan).contains(
-      "(not counting 2 files with other hard links, which give back nothing)"));
+      "(not counting 2 files with hard links outside these files, which give back nothing)"));
+  plan.LinkedTogether = 3;
+  EXPECT_TRUE(FolderZipCommand::DiskSpaceText(plan).contains(
+      "(3 files that are hard links of one another count once; not counting 2 files with hard links outside "
+      "these files, which give back nothing)"))
+      << FolderZipCommand::DiskSpaceText(plan).toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+#include "archive/member_links.h"
+
+#include <algorithm>
+
+#include "survey/figures.h"
+
+namespace orbelan {
+
+LinkTally TallyLinks(const std::vector<const ZipMember*>& members) {
+  LinkTally tally;
+  std::vector<const ZipMember*> linked;
+  for (const ZipMember* m : members) {
+    if (m->Links > 1)
+      linked.push_back(m);
+    else
+      AddSize(tally.Allocated, std::max<std::int64_t>(m->Allocated, 0));
+  }
+  std::sort(linked.begin(), linked.end(), [](const ZipMember* a, const ZipMember* b) {
+    return a->Device != b->Device ? a->Device < b->Device : a->Inode < b->Inode;
+  });
+  for (std::size_t i = 0; i < linked.size();) {
+    std::size_t j = i;
+    std::uint64_t links = 0;
+    std::int64_t allocated = 0;
+    for (; j < linked.size() && linked[j]->Device == linked[i]->Device && linked[j]->Inode == linked[i]->Inode; ++j) {
+      links = std::max(links, linked[j]->Links);
+      allocated = std::max(allocated, linked[j]->Allocated);
+    }
+    const std::int64_t names = static_cast<std::int64_t>(j - i);
+    if (static_cast<std::uint64_t>(names) >= links) {
+      AddSize(tally.Allocated, allocated);
+      tally.Together += names;
+    } else {
+      tally.Elsewhere += names;
+    }
+    i = j;
+  }
+  return tally;
+}
+
+LinkTally TallyLinks(const std::vector<ZipMember>& members) {
+  std::vector<const ZipMember*> all;
+  all.reserve(members.size());
+  for (const ZipMember& m : members) all.push_back(&m);
+  return TallyLinks(all);
+}
+
+}  // namespace orbelan
