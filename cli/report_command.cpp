@@ -137,8 +137,8 @@ bool EstimateFolders(SurveySession& session, const std::vector<const FolderRec*>
       session.StopEstimate();
       break;
     }
-    // A Ctrl+C is seen within the period; results end the wait at once.
-    session.WaitForResults(kLinePeriod);
+    // A Ctrl+C is seen within the period; the last result ends the wait at once.
+    session.WaitForEnd(kLinePeriod);
     session.TakeResults();
     const auto now = std::chrono::steady_clock::now();
     if (now - lastLine >= kLinePeriod && session.Estimating()) {

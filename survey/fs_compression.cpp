@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -64,20 +65,29 @@ std::vector<std::string_view> Fields(std::string_view line) {
   return out;
 }
 
+// How often, at most, the mount table is asked whether it changed.
+constexpr int kMountLookPeriodMs = 20;
+
 struct MountTable {
   std::mutex mutex;
   std::vector<MountCompression> mounts;
   std::vector<std::pair<std::uint64_t, FsCompression>> known;  // by device, as found
   int watch = -1;  // /proc/self/mountinfo kept open: poll tells when a mount came or went
+  std::chrono::steady_clock::time_point looked{};
 
   // Forgets what it knows when the mounts changed since it last looked (a device number
-  // freed by an unmount is soon given to the next mount).
+  // freed by an unmount is soon given to the next mount). Asked at most every few
+  // milliseconds: a run of thousands of folders would otherwise pay a system call for each,
+  // and a mount made or unmade takes longer than that anyway.
   void ForgetIfChanged() {
     if (watch < 0) watch = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     if (watch < 0) {
       known.clear();  // cannot tell: look again every time
       return;
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - looked < std::chrono::milliseconds(kMountLookPeriodMs) && looked != decltype(looked){}) return;
+    looked = now;
     struct pollfd p {watch, POLLPRI, 0};
     if (poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0) known.clear();
   }

@@ -19,6 +19,9 @@ namespace orbelan {
 
 // Files up to this size are deflated exactly.
 inline constexpr std::int64_t kSmallExactFile = 4096;
+// Files are read this far at first, in one read: a compressed format is told from its start
+// and not read further; most files end within it.
+inline constexpr std::int64_t kSmallHead = 64 * 1024;
 // The calibration slice, and how many are drawn in a folder.
 inline constexpr std::int64_t kSmallSlice = 4096;
 inline constexpr int kSmallCalibrationDraws = 4;

@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <cerrno>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -65,16 +69,115 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
   return WholeResult(sums, listing);
 }
 
+namespace {
+
+// A listed file opened for reading as OpenRegular opens it, without the stat.
+int OpenForReading(int dirFd, const char* name) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = openat(dirFd, name, kFlags | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = openat(dirFd, name, kFlags);  // not the owner
+  return fd;
+}
+
+// What one listed entry turned out to be once opened and read.
+struct ListedFile {
+  enum Kind {
+    kRead,        // a regular file: got bytes of its size in ws.in (fewer: it shrank)
+    kLonger,      // a regular file longer than the head: got bytes in ws.in, fd still open
+    kGrown,       // a regular file that would take the folder past its limit
+    kUnreadable,  // a regular file that cannot be read: size bytes
+    kOther,       // a link, pipe or device: size bytes, never read
+    kSkip,        // gone, or a folder after all
+  } kind = kSkip;
+  std::int64_t size = 0;
+  std::int64_t got = 0;
+  int fd = -1;  // kLonger: the caller closes it
+};
+
+// One read of up to size bytes at offset (a read interrupted by a signal is made again);
+// -1 on an error.
+std::int64_t ReadOnce(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset) {
+  for (;;) {
+    const ssize_t n = pread(fd, buffer, static_cast<std::size_t>(size), offset);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+// Opens and reads a listed entry the scan counts into Unzipped, reading at most head bytes
+// and never more than room + 1, so that a file that would take the folder past its limit
+// is told without reading it all. The directory's own word that an entry is a regular file
+// spares the stat of its descriptor: opened without following links and without blocking,
+// it is read once into a buffer one byte larger than it may be, and a short read gives its
+// size. Whatever fails to open or read is stat'ed by name to tell what it is.
+ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t room, std::int64_t head,
+                      Workspace& ws) {
+  ListedFile f;
+  room = std::max<std::int64_t>(room, 0);
+  const std::int64_t want = std::min(room + 1, std::max<std::int64_t>(head, 1));
+  if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
+  if (entry.Type == DT_REG) {
+    const int fd = OpenForReading(reader.Fd(), entry.Name);
+    const std::int64_t n = fd >= 0 ? ReadOnce(fd, ws.in.data(), want, 0) : -1;
+    if (n == want && want <= room) {
+      f.kind = ListedFile::kLonger;
+      f.got = n;
+      f.fd = fd;
+      return f;
+    }
+    if (fd >= 0) close(fd);
+    if (n >= 0 && n < want) {
+      f.kind = ListedFile::kRead;
+      f.size = f.got = n;
+      return f;
+    }
+    if (n == want) {
+      f.kind = ListedFile::kGrown;
+      return f;
+    }
+    // Not readable as a file after all (a folder or pipe swapped in, an error): told below.
+  } else if (entry.Type == DT_UNKNOWN) {  // the file system does not say: its descriptor does
+    struct stat st;
+    const int fd = OpenRegular(reader.Fd(), entry.Name, st);
+    if (fd >= 0) {
+      f.size = std::max<std::int64_t>(st.st_size, 0);
+      if (f.size > room) {
+        close(fd);
+        f.kind = ListedFile::kGrown;
+        return f;
+      }
+      const std::int64_t n = ReadAt(fd, ws.in.data(), std::min(f.size, want), 0);
+      f.got = std::max<std::int64_t>(n, 0);
+      if (f.size > want && n == want) {
+        f.kind = ListedFile::kLonger;
+        f.fd = fd;
+        return f;
+      }
+      close(fd);
+      f.kind = ListedFile::kRead;
+      return f;
+    }
+  }
+  // A link, a pipe or device, a folder after all, gone, or a file we may not read (its
+  // bytes are what could not be read).
+  EntryStat stat;
+  f = ListedFile{};
+  if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) return f;
+  f.size = std::max<std::int64_t>(stat.Size, 0);
+  if (stat.Kind != EntryKind::File) f.kind = ListedFile::kOther;
+  else f.kind = f.size > room ? ListedFile::kGrown : ListedFile::kUnreadable;
+  return f;
+}
+
+}  // namespace
+
 // A folder the scan found small is compressed whole as it is listed, each regular file
-// opened once and sized by its own descriptor (no separate stat). Returns false, having
-// stopped reading, when its files now come to more than limit bytes: it has grown since
-// the scan and is sampled instead.
+// opened and read once (ReadListed). Returns false, having stopped reading, when its files
+// now come to more than limit bytes: it has grown since the scan and is sampled instead.
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   WholeSums sums;
   Listing listing;  // only its byte counts are kept
   DirEntry entry;
-  EntryStat stat;
   while (reader.Next(entry)) {
     if (Stopped(stop)) {
       out = {};
@@ -82,30 +185,37 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
     if (!IsUnzippedFile(entry.NameView(), rules)) continue;
-    if (entry.Type == DT_REG || entry.Type == DT_UNKNOWN) {
-      struct stat st;
-      Fd fd(OpenRegular(reader.Fd(), entry.Name, st));
-      if (fd.get() >= 0) {
-        const std::int64_t size = std::max<std::int64_t>(st.st_size, 0);
-        listing.regularBytes = AddSat(listing.regularBytes, size);
-        if (listing.regularBytes > limit) return false;
-        sums.Add(CompressOpenFile(fd.get(), size, ws), size);
+    const std::int64_t room = limit - listing.regularBytes;
+    const ListedFile f = ReadListed(reader, entry, room, room + 1, ws);
+    switch (f.kind) {
+      case ListedFile::kGrown:
+      case ListedFile::kLonger:  // cannot be: the head is the whole room
+        if (f.fd >= 0) close(f.fd);
+        return false;
+      case ListedFile::kSkip:
+        continue;
+      case ListedFile::kOther:
+        listing.otherBytes = AddSat(listing.otherBytes, f.size);
+        continue;
+      case ListedFile::kUnreadable: {
+        listing.regularBytes = AddSat(listing.regularBytes, f.size);
+        WholeFile unreadable;
+        unreadable.missing = f.size;
+        sums.Add(unreadable, f.size);
+        continue;
+      }
+      case ListedFile::kRead: {
+        listing.regularBytes = AddSat(listing.regularBytes, f.size);
+        WholeFile whole;
+        whole.readable = true;
+        whole.read = f.got;
+        whole.missing = f.size - f.got;
+        if (f.got > 0)
+          whole.saving = std::max<std::int64_t>(0, f.got - ws.Compressed(ws.in.data(), static_cast<std::size_t>(f.got)));
+        sums.Add(whole, f.size);
         continue;
       }
     }
-    // Not openable as a regular file: a link, a pipe or device, a folder after all, gone,
-    // or a file we may not read (its bytes are what could not be read).
-    if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
-    const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
-    if (stat.Kind != EntryKind::File) {
-      listing.otherBytes = AddSat(listing.otherBytes, size);
-      continue;
-    }
-    listing.regularBytes = AddSat(listing.regularBytes, size);
-    if (listing.regularBytes > limit) return false;
-    WholeFile unreadable;
-    unreadable.missing = size;
-    sums.Add(unreadable, size);
   }
   out = WholeResult(sums, listing);
   return true;
@@ -126,6 +236,21 @@ bool IsCompressedFormat(const unsigned char* d, std::size_t n) {
          starts({'O', 'g', 'g', 'S'}) || starts({'f', 'L', 'a', 'C'}) || starts({'P', 'K', 3, 4});
 }
 
+// Whether the file at the start of ws.in, larger than an exactly deflated one, starts as a
+// compressed format whose first slice zstd cannot shrink.
+bool LooksCompressed(Workspace& ws) {
+  return IsCompressedFormat(ws.in.data(), static_cast<std::size_t>(kSmallSlice)) &&
+         static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(kSmallSlice))) >=
+             kIncompressibleShare * static_cast<double>(kSmallSlice);
+}
+
+// One calibration draw's race: the best key so far, and its winner's slice.
+constexpr double kNoKey = -std::numeric_limits<double>::infinity();
+struct CalibrationDraw {
+  double key = kNoKey;
+  std::array<unsigned char, kSmallSlice> slice;
+};
+
 }  // namespace
 
 // A folder the scan found small (up to SmallLimit) is read whole as it is listed, each
@@ -136,16 +261,16 @@ bool IsCompressedFormat(const unsigned char* d, std::size_t n) {
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          std::uint64_t seed, const std::atomic<bool>* stop, Workspace& ws,
                          SavingEstimate& out) {
-  struct Measured {
-    std::size_t nameOffset;
-    std::int64_t size, fast;
-  };
   SmallSums sums;
-  std::vector<Measured> measured;  // the compressible larger files, which the slices calibrate
-  std::string names;
+  // The calibration slices: each of the draws ends on a compressible larger file with
+  // probability proportional to its fast size, at a uniform place in it. Every such file
+  // takes part in each draw's race as it is read (the exponential race: the file with the
+  // highest log(u) / fast wins, u uniform from the seed and the file's name and size), and a
+  // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
+  // order of the directory does not change which files win.
+  std::array<CalibrationDraw, kSmallCalibrationDraws> draws;
   std::int64_t regularBytes = 0, otherBytes = 0, read = 0;
   DirEntry entry;
-  EntryStat stat;
   while (reader.Next(entry)) {
     if (Stopped(stop)) {
       out = {};
@@ -153,99 +278,88 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
     if (!IsUnzippedFile(entry.NameView(), rules)) continue;
-    if (entry.Type == DT_REG || entry.Type == DT_UNKNOWN) {
+    const std::int64_t room = limit - regularBytes;
+    ListedFile f = ReadListed(reader, entry, room, kSmallHead, ws);
+    if (f.kind == ListedFile::kLonger) {
+      Fd fd(f.fd);
+      // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
+      // block zstd cannot shrink is taken as such throughout: the rest is not read.
       struct stat st;
-      Fd fd(OpenRegular(reader.Fd(), entry.Name, st));
-      if (fd.get() >= 0) {
-        const std::int64_t size = std::max<std::int64_t>(st.st_size, 0);
-        regularBytes = AddSat(regularBytes, size);
-        if (regularBytes > limit) return false;
-        if (size == 0) continue;
-        if (ws.in.size() < static_cast<std::size_t>(size)) ws.in.resize(static_cast<std::size_t>(size));
-        // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
-        // block zstd cannot shrink is taken as such throughout: the rest is not read.
-        std::int64_t n = 0;
-        if (size > kSmallExactFile) {
-          n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), kSmallSlice, 0), 0);
-          if (n == kSmallSlice && IsCompressedFormat(ws.in.data(), static_cast<std::size_t>(n)) &&
-              static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n))) >= kIncompressibleShare * static_cast<double>(n)) {
-            read += n;
-            sums.storedBytes += size;
-            sums.storedFast += size;
-            continue;
-          }
-          if (n == kSmallSlice) n += std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data() + n, size - n, n), 0);
-        } else {
-          n = std::max<std::int64_t>(ReadAt(fd.get(), ws.in.data(), size, 0), 0);
-        }
-        read += n;
-        sums.missing += size - n;
-        if (n == 0) continue;
-        if (n <= kSmallExactFile) {
-          sums.exactBytes += n;
-          sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
-          continue;
-        }
-        const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
-        if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
-          sums.storedBytes += n;
-          sums.storedFast += fast;
-          continue;
-        }
-        sums.modelBytes += n;
-        sums.modelFast += fast;
-        measured.push_back({names.size(), n, fast});
-        names.append(entry.Name, entry.NameLength);
-        names.push_back('\0');
+      if (LooksCompressed(ws) && fstat(fd.get(), &st) == 0) {
+        f.size = std::max<std::int64_t>(st.st_size, 0);
+        if (f.size > room) return false;
+        read += f.got;
+        regularBytes = AddSat(regularBytes, f.size);
+        sums.storedBytes += f.size;
+        sums.storedFast += f.size;
         continue;
       }
+      // The rest, up to one byte past the room left.
+      if (ws.in.size() < static_cast<std::size_t>(room + 1)) ws.in.resize(static_cast<std::size_t>(room + 1));
+      const std::int64_t more = ReadAt(fd.get(), ws.in.data() + f.got, room + 1 - f.got, f.got);
+      const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
+      if (got > room) return false;
+      f.kind = ListedFile::kRead;
+      if (f.size < got) f.size = got;  // the directory's word alone: the size is what was read
+      f.got = got;
     }
-    // Not openable as a regular file: a link, a pipe or device, a folder after all, gone,
-    // or a file we may not read (its bytes are what could not be read).
-    if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
-    const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
-    if (stat.Kind != EntryKind::File) {
-      otherBytes = AddSat(otherBytes, size);
+    switch (f.kind) {
+      case ListedFile::kGrown:
+      case ListedFile::kLonger:
+        return false;
+      case ListedFile::kSkip:
+        continue;
+      case ListedFile::kOther:
+        otherBytes = AddSat(otherBytes, f.size);
+        continue;
+      case ListedFile::kUnreadable:
+        regularBytes = AddSat(regularBytes, f.size);
+        sums.missing += f.size;
+        continue;
+      case ListedFile::kRead:
+        break;
+    }
+    regularBytes = AddSat(regularBytes, f.size);
+    const std::int64_t n = f.got;
+    read += n;
+    sums.missing += f.size - n;
+    if (n == 0) continue;
+    if (n <= kSmallExactFile) {
+      sums.exactBytes += n;
+      sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
       continue;
     }
-    regularBytes = AddSat(regularBytes, size);
-    if (regularBytes > limit) return false;
-    sums.missing += size;
-  }
-  // The calibration slices: files drawn with probability proportional to their fast size, a
-  // slice at a uniform place in each; the seed comes from the folder's files, as the
-  // sampler's does, so the same folder gives the same estimate anywhere.
-  if (!measured.empty()) {
-    std::uint64_t state = FnvStart(seed);
-    for (char c : names) state = FnvAdd(state, static_cast<unsigned char>(c));
-    for (const Measured& m : measured) state = FnvAdd(state, static_cast<std::uint64_t>(m.fast));
-    std::vector<std::int64_t> ends;
-    std::int64_t end = 0;
-    for (const Measured& m : measured) ends.push_back(end += m.fast);
-    if (ws.in.size() < static_cast<std::size_t>(kSmallSlice)) ws.in.resize(static_cast<std::size_t>(kSmallSlice));
-    for (int j = 0; j < kSmallCalibrationDraws; ++j) {
-      if (Stopped(stop)) {
-        out = {};
-        return true;
-      }
-      const auto at = static_cast<std::int64_t>(UnitInterval(SplitMix64(state)) * static_cast<double>(end));
-      const std::size_t i = std::min<std::size_t>(
-          static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), at) - ends.begin()), measured.size() - 1);
-      const Measured& m = measured[i];
-      const std::int64_t start = std::min(
-          static_cast<std::int64_t>(UnitInterval(SplitMix64(state)) * static_cast<double>(m.size)), m.size - kSmallSlice);
-      struct stat st;
-      Fd fd(OpenRegular(reader.Fd(), names.c_str() + m.nameOffset, st));
-      const std::int64_t n = fd.get() >= 0 && st.st_size == m.size ? ReadAt(fd.get(), ws.in.data(), kSmallSlice, start) : -1;
-      if (n != kSmallSlice) {  // gone or changed since it was read: this slice tells nothing
-        ++sums.unreadableDraws;
-        continue;
-      }
-      read += n;
-      const double deflated = static_cast<double>(ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
-      const double fast = static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n)));
-      sums.ratios.push_back(deflated / std::max(fast, 1.0));
+    if (LooksCompressed(ws)) {
+      sums.storedBytes += n;
+      sums.storedFast += n;
+      continue;
     }
+    const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
+    if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
+      sums.storedBytes += n;
+      sums.storedFast += fast;
+      continue;
+    }
+    sums.modelBytes += n;
+    sums.modelFast += fast;
+    std::uint64_t state = FnvStart(seed);
+    for (const char c : entry.NameView()) state = FnvAdd(state, static_cast<unsigned char>(c));
+    state = FnvAdd(state, static_cast<std::uint64_t>(fast));
+    for (CalibrationDraw& d : draws) {
+      const double u = UnitInterval(SplitMix64(state));
+      const double at = UnitInterval(SplitMix64(state));
+      const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
+      if (key <= d.key) continue;
+      d.key = key;
+      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
+      std::copy_n(ws.in.data() + start, kSmallSlice, d.slice.data());
+    }
+  }
+  for (const CalibrationDraw& d : draws) {
+    if (d.key == kNoKey) continue;
+    const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size()));
+    const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size()));
+    sums.ratios.push_back(deflated / std::max(fast, 1.0));
   }
   out = SmallFolderInterval(sums);
   out.Sampled = read;

@@ -160,6 +160,10 @@ bool SurveySession::Estimate(const std::vector<const FolderRec*>& listed) {
     return UnzippedBytes(*a) > UnzippedBytes(*b);
   });
   order_ = wanted;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrivedAll_ = 0;
+  }
   inRun_ = std::unordered_set<const FolderRec*>(wanted.begin(), wanted.end());
   running_ = true;
   ++starts_;
@@ -177,14 +181,17 @@ std::vector<const FolderRec*> SurveySession::FoldersWithBytes() const {
 }
 
 void SurveySession::Arrived(std::size_t index, const SavingEstimate& estimate) {
-  bool tell = false;
+  bool tell = false, last = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     arrived_.emplace_back(index, estimate);
     tell = !told_;
     told_ = true;
+    last = ++arrivedAll_ >= order_.size();
   }
-  arrival_.notify_all();
+  // Only the first result since the owner last took them, and the last one, can end a
+  // wait: a wake-up at every folder would cost a system call and a thread switch each.
+  if (tell || last) arrival_.notify_all();
   // One wake-up carries every result that comes in before the owner takes them.
   if (tell && wake_) wake_();
 }
@@ -192,6 +199,11 @@ void SurveySession::Arrived(std::size_t index, const SavingEstimate& estimate) {
 void SurveySession::WaitForResults(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   arrival_.wait_for(lock, timeout, [this] { return !arrived_.empty(); });
+}
+
+void SurveySession::WaitForEnd(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  arrival_.wait_for(lock, timeout, [this] { return !running_ || arrivedAll_ >= order_.size(); });
 }
 
 SurveySession::Taken SurveySession::TakeResults() {

@@ -102,6 +102,9 @@ class SurveySession {
   void SetResultsWaiting(std::function<void()> wake) { wake_ = std::move(wake); }
   // Waits at most timeout for results to take (returns at once when some wait).
   void WaitForResults(std::chrono::milliseconds timeout);
+  // Waits at most timeout for the run's last result to come in (returns at once when it
+  // has, or when no run is on). The workers wake such a waiter once, not at every folder.
+  void WaitForEnd(std::chrono::milliseconds timeout);
   enum class Taken { NotRunning, More, Ended };
   // Moves the results that came in into the table. Ended: the last folder's result was in
   // it, and the run is over.
@@ -146,10 +149,11 @@ class SurveySession {
   int starts_ = 0;
 
   std::function<void()> wake_;
-  std::mutex mutex_;  // guards arrived_ and told_, shared with the workers
+  std::mutex mutex_;  // guards arrived_, told_ and arrivedAll_, shared with the workers
   std::condition_variable arrival_;
   std::vector<std::pair<std::size_t, SavingEstimate>> arrived_;
   bool told_ = false;  // the owner was woken for the results waiting
+  std::size_t arrivedAll_ = 0;  // results of this run come in so far, taken or not
 };
 
 }  // namespace orbelan

@@ -286,6 +286,16 @@ TEST(SavingEstimate, AFolderThatChangedSinceTheScanIsMeasuredAsItIsNow) {
   EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 4);
   EXPECT_LE(est.Low, TrueSaving(text));
   EXPECT_GE(est.High, TrueSaving(text));
+  // The same from a small folder's reading: it stops a byte past its limit and samples.
+  rec.SzFiles = 100000;
+  est = EstimateFolderSaving(rec, TestRules(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_FALSE(est.Exact());
+  EXPECT_EQ(est.Bytes, static_cast<std::int64_t>(text.size()));
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 4);
+  EXPECT_LE(est.Low, TrueSaving(text));
+  EXPECT_GE(est.High, TrueSaving(text));
+  rec.SzFiles = 1000;
 
   tree.Remove("grown.log");
   const std::string small = Text(9000, 43);
@@ -744,7 +754,7 @@ namespace orbelan {
 namespace {
 
 // A folder the scan counted at up to a megabyte is read whole: every file once, small ones
-// deflated exactly, the rest sized by the fast codec and calibrated by four slices. Its
+// deflated exactly, the rest sized by the fast codec and calibrated by four slices of them. Its
 // figure lands within two points of the truth and its interval is a few points wide.
 TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   TempTree tree;
@@ -757,6 +767,7 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   for (int i = 0; i < 12; ++i) add(Numbered("page", i, ".txt"), Text(static_cast<std::size_t>(5000 + 5000 * i), 200 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 3; ++i) add(Numbered("photo", i, ".jpg"), RandomBytes(9000, 220 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 20; ++i) add(Numbered("tiny", i, ".txt"), Text(static_cast<std::size_t>(200 + 140 * i), 240 + static_cast<std::uint64_t>(i)));
+  add("long.txt", Text(3 * kSmallHead + 17, 260));  // past the first read: read on to its end
   add("empty.txt", "");
   tree.Link("page1.txt", "link.txt");
   int covered = 0;
@@ -769,8 +780,8 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
     const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_EQ(est.Bytes, bytes + 9);  // and the link's own size
-    EXPECT_GE(est.Sampled, bytes);
-    EXPECT_LE(est.Sampled, bytes + kSmallCalibrationDraws * kSmallSlice);
+    // Each file read once: the calibration slices are taken from the bytes as they are read.
+    EXPECT_EQ(est.Sampled, bytes);
     EXPECT_LE(std::abs(est.Saving - truth), bytes / 50) << seed;
     EXPECT_LE(est.High - est.Low, bytes / 10) << seed;
     EXPECT_GE(est.High - est.Low, bytes / 100) << seed;  // an estimate, not a measurement
@@ -791,19 +802,19 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(noise.Low, 0);
   EXPECT_LE(noise.High, 240000 * 3 / 100);
 
-  // A gzip stream whose first block does not shrink is not read further.
+  // A gzip stream whose first block does not shrink is not read past the first read.
   TempTree packed;
-  const std::string text = Text(400000, 280);
+  const std::string text = Text(1000000, 280);
   libdeflate_compressor* c = libdeflate_alloc_compressor(6);
   std::string gz(libdeflate_gzip_compress_bound(c, text.size()), '\0');
   gz.resize(libdeflate_gzip_compress(c, text.data(), text.size(), gz.data(), gz.size()));
   libdeflate_free_compressor(c);
-  ASSERT_GT(gz.size(), 40000u);
+  ASSERT_GT(gz.size(), 2u * kSmallHead);
   Write(packed, "changelog.gz", gz);
   Write(packed, "notes.txt", Text(30000, 281));
   const SavingEstimate once = EstimateFolderSaving(DrawnRec(packed, {}), TestRules(), {});
   ASSERT_TRUE(once.Known);
-  EXPECT_LE(once.Sampled, 4096 + 30000 + kSmallCalibrationDraws * kSmallSlice);
+  EXPECT_LE(once.Sampled, kSmallHead + 30000 + kSmallCalibrationDraws * kSmallSlice);
   EXPECT_GE(once.High - once.Low, static_cast<std::int64_t>(gz.size()) * 3 / 100);
 
   Write(tree, "closed.txt", Text(50000, 270));
