@@ -47,7 +47,7 @@ std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block) {
                                                                    : whole * block;
 }
 
-void AddDiskFigures(const DiskUse& use, SavingEstimate& est) {
+void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing) {
   est.Allocated = use.Allocated;
   est.Held = use.Held;
   if (!est.Known) return;
@@ -64,9 +64,10 @@ void AddDiskFigures(const DiskUse& use, SavingEstimate& est) {
     return RoundUpToBlock(side > 0 ? Sum(bytes, slack) : side < 0 ? std::max<std::int64_t>(bytes - slack, 1) : bytes,
                           use.BlockSize);
   };
-  est.Disk = std::max<std::int64_t>(0, now - archive(est.Saving, 0));
-  est.DiskLow = std::max<std::int64_t>(0, nowLow - archive(est.Low, 1));
-  est.DiskHigh = std::max<std::int64_t>(0, nowHigh - archive(est.High, -1));
+  const std::int64_t least = belowNothing ? std::numeric_limits<std::int64_t>::min() : 0;
+  est.Disk = std::max<std::int64_t>(least, now - archive(est.Saving, 0));
+  est.DiskLow = std::max<std::int64_t>(least, nowLow - archive(est.Low, 1));
+  est.DiskHigh = std::max<std::int64_t>(least, nowHigh - archive(est.High, -1));
   est.Disk = std::clamp(est.Disk, est.DiskLow, est.DiskHigh);
 }
 

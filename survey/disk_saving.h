@@ -33,6 +33,8 @@ std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block);
 
 // Fills the disk figures of est (Disk, DiskLow, DiskHigh, Allocated, Held) from the byte
 // figures it holds, the folder's disk use and what est says of file-system compression.
-void AddDiskFigures(const DiskUse& use, SavingEstimate& est);
+// Zipping the folder alone never gives back less than nothing (it is refused); belowNothing
+// lets the figures go below zero, for a folder's part in a larger zip.
+void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing = false);
 
 }  // namespace orbelan

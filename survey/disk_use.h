@@ -5,10 +5,21 @@
 // (a file with another name outside the folder keeps its blocks when this name goes).
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace orbelan {
+
+// A file of the folder that also has names outside it: held when this folder alone goes,
+// but given back when a subtree holding every one of its names is zipped.
+struct HeldFile {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::uint64_t Links = 0;  // its names in all
+  std::uint64_t Names = 0;  // of those, the ones in this folder
+  std::int64_t Allocated = 0;
+};
 
 struct DiskUse {
   // Allocated bytes (st_blocks * 512) of the counted regular non-archive files, each inode
@@ -21,6 +32,8 @@ struct DiskUse {
   std::int64_t Bytes = 0;      // their sizes
   std::int64_t BlockSize = 0;  // the file system's block (st_blksize); 0 when none was seen
   std::uint64_t Device = 0;    // st_dev of the files: which mount, and so whether it compresses
+  // The files Held stands for, by inode; none for most folders.
+  std::shared_ptr<const std::vector<HeldFile>> HeldFiles;
 
   std::int64_t Freeable() const { return Allocated - Held; }
 };
@@ -39,6 +52,7 @@ class DiskTally {
     std::uint64_t inode;
     std::uint64_t links;
     std::int64_t allocated;
+    std::uint64_t device;
   };
   DiskUse use_;
   std::vector<Linked> linked_;  // files with more than one name, until Finish

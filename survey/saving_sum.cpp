@@ -51,6 +51,12 @@ void SavingSum::Add(const SavingSum& other) {
   AboveSquares += other.AboveSquares;
 }
 
+void SavingSum::AddDiskChange(std::int64_t saving, std::int64_t low, std::int64_t high) {
+  AddSize(Saving, saving);
+  AddSize(Low, low);
+  AddSize(High, high);
+}
+
 std::int64_t SavingSum::QuadratureLow() const {
   return std::clamp(ToBytes(static_cast<double>(Saving) - std::sqrt(BelowSquares)), Low, Saving);
 }

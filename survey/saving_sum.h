@@ -40,6 +40,8 @@ struct SavingSum {
   void AddFolder(const SavingEstimate* estimate, std::int64_t unzippedBytes);
   // Everything another sum holds (a subfolder's subtree).
   void Add(const SavingSum& other);
+  // A change to the disk figures of folders already added (hard links the sum gives back).
+  void AddDiskChange(std::int64_t saving, std::int64_t low, std::int64_t high);
 
   bool Any() const { return Estimated > 0; }
   bool Complete() const { return Missing == 0; }

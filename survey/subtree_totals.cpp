@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <stdexcept>
 #include <string>
 
+#include "survey/disk_saving.h"
 #include "survey/figures.h"
+#include "survey/saving_estimate.h"
 
 namespace orbelan {
 namespace {
@@ -32,6 +35,8 @@ void SubtreeTotals::Clear() {
   child_ = {};
   roots_ = {};
   byAddress_ = {};
+  linkedAcross_ = {};
+  holders_ = {};
 }
 
 void SubtreeTotals::Build(const FolderList& folders) {
@@ -99,6 +104,57 @@ void SubtreeTotals::Build(const FolderList& folders) {
   }
 
   std::sort(byAddress_.begin(), byAddress_.end());
+  FindLinksAcross();
+}
+
+void SubtreeTotals::FindLinksAcross() {
+  struct Name {
+    HeldFile file;
+    std::uint32_t folder;
+  };
+  std::vector<Name> names;
+  const std::size_t n = figures_.size();
+  for (std::size_t i = 0; i < n; ++i)
+    if (const auto& held = (*folders_)[static_cast<std::int64_t>(i)].Disk.HeldFiles)
+      for (const HeldFile& file : *held) names.push_back({file, static_cast<std::uint32_t>(i)});
+  if (names.empty()) return;
+  // Records come parents first, so each depth is known before its children's.
+  std::vector<std::uint32_t> depth(n, 0);
+  for (std::size_t i = 0; i < n; ++i)
+    if (parent_[i] != 0) depth[i] = depth[parent_[i] - 1] + 1;
+  // The smallest subtree holding both folders, or -1 when they share no top.
+  auto common = [&](std::int64_t a, std::int64_t b) {
+    while (a != b && a >= 0 && b >= 0) {
+      if (depth[static_cast<std::size_t>(a)] >= depth[static_cast<std::size_t>(b)])
+        a = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(a)]) - 1;
+      else
+        b = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(b)]) - 1;
+    }
+    return a == b ? a : -1;
+  };
+  std::sort(names.begin(), names.end(), [](const Name& a, const Name& b) {
+    if (a.file.Device != b.file.Device) return a.file.Device < b.file.Device;
+    if (a.file.Inode != b.file.Inode) return a.file.Inode < b.file.Inode;
+    return a.folder < b.folder;
+  });
+  for (std::size_t i = 0; i < names.size();) {
+    std::size_t j = i;
+    std::uint64_t seen = 0, links = 0;
+    std::int64_t within = names[i].folder;
+    for (; j < names.size() && names[j].file.Device == names[i].file.Device && names[j].file.Inode == names[i].file.Inode;
+         ++j) {
+      seen += names[j].file.Names;
+      links = std::max(links, names[j].file.Links);
+      within = within < 0 ? -1 : common(within, names[j].folder);
+    }
+    // A name outside every recorded folder keeps the blocks in every subtree.
+    if (seen >= links && within >= 0) {
+      linkedAcross_.push_back({static_cast<std::uint32_t>(within), depth[static_cast<std::size_t>(within)],
+                               names[i].file.Allocated, holders_.size(), j - i});
+      for (std::size_t k = i; k < j; ++k) holders_.push_back(names[k].folder);
+    }
+    i = j;
+  }
 }
 
 void SubtreeTotals::SumSavings(const EstimateOf& estimateOf) {
@@ -107,6 +163,57 @@ void SubtreeTotals::SumSavings(const EstimateOf& estimateOf) {
   for (std::size_t i = 0; i < n; ++i) {
     const FolderRec& rec = (*folders_)[static_cast<std::int64_t>(i)];
     savings_[i].AddFolder(estimateOf(rec), UnzippedBytes(rec));
+  }
+  // A file held by each folder alone but given back by a subtree. From the smallest
+  // subtree holding all its names up, the blocks count once, and the folders holding its
+  // names count as parts of one zip: their figures may go below nothing there (a folder whose
+  // names keep their blocks still adds their copies to the archive), where each folder
+  // alone is held at nothing. Worked out step by step from the deepest such subtree, each
+  // step adding to its subtree what it changes in its folders' figures.
+  struct Part {
+    const SavingEstimate* estimate = nullptr;
+    std::int64_t freed = 0;   // held blocks given back from here up
+    bool whole = false;       // part of a larger zip: below nothing allowed
+    SavingEstimate figures;   // as they stand
+  };
+  std::map<std::uint32_t, Part> parts;
+  std::vector<std::size_t> order(linkedAcross_.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return linkedAcross_[a].Depth > linkedAcross_[b].Depth; });
+  auto figure = [&](std::uint32_t folder, Part& part) {
+    const FolderRec& rec = (*folders_)[folder];
+    DiskUse use = rec.Disk;
+    use.Held = std::max<std::int64_t>(0, rec.Disk.Held - part.freed);
+    part.figures = *part.estimate;
+    AddDiskFigures(use, part.figures, part.whole);
+  };
+  for (const std::size_t k : order) {
+    const LinkedAcross& linked = linkedAcross_[k];
+    std::int64_t before = 0, beforeLow = 0, beforeHigh = 0, after = 0, afterLow = 0, afterHigh = 0;
+    bool given = false;
+    for (std::size_t h = linked.Holders; h < linked.Holders + linked.HolderCount; ++h) {
+      const std::uint32_t folder = holders_[h];
+      const SavingEstimate* known = estimateOf((*folders_)[folder]);
+      if (known == nullptr || !known->Known) continue;  // the subtree's figure is incomplete anyway
+      auto [at, made] = parts.try_emplace(folder);
+      Part& part = at->second;
+      if (made) {
+        part.estimate = known;
+        figure(folder, part);
+      }
+      AddSize(before, part.figures.Disk);
+      AddSize(beforeLow, part.figures.DiskLow);
+      AddSize(beforeHigh, part.figures.DiskHigh);
+      part.whole = true;
+      if (!given) AddSize(part.freed, linked.Allocated);  // its blocks, once
+      given = true;
+      figure(folder, part);
+      AddSize(after, part.figures.Disk);
+      AddSize(afterLow, part.figures.DiskLow);
+      AddSize(afterHigh, part.figures.DiskHigh);
+    }
+    if (given) savings_[linked.Within].AddDiskChange(after - before, afterLow - beforeLow, afterHigh - beforeHigh);
   }
   for (std::size_t i = n; i-- > 0;) {
     if (parent_[i] != 0) savings_[parent_[i] - 1].Add(savings_[i]);

@@ -38,6 +38,8 @@ class SubtreeTotals {
 
   // Adds up the folders' saving estimates over each subtree; estimateOf gives a record's
   // estimate or nullptr when it has none. Cheap enough to run again as estimates arrive.
+  // A file with names in several folders, held by each folder alone, gives its blocks back
+  // once in the smallest subtree that holds every one of its names, and in those above it.
   using EstimateOf = std::function<const SavingEstimate*(const FolderRec&)>;
   void SumSavings(const EstimateOf& estimateOf);
   bool HasSavings() const { return !savings_.empty(); }
@@ -75,6 +77,19 @@ class SubtreeTotals {
   std::vector<std::uint32_t> child_;
   std::vector<std::uint32_t> roots_;
   std::vector<std::pair<const FolderRec*, std::uint32_t>> byAddress_;  // sorted, for IndexOf
+
+  // A hard-linked file whose names all lie in the subtree of Within but in no smaller one:
+  // from there up, one of the folders holding its names no longer counts it as held.
+  struct LinkedAcross {
+    std::uint32_t Within;
+    std::uint32_t Depth;  // of Within
+    std::int64_t Allocated;
+    std::size_t Holders;  // its folders: holders_[Holders .. Holders + HolderCount)
+    std::size_t HolderCount;
+  };
+  std::vector<LinkedAcross> linkedAcross_;
+  std::vector<std::uint32_t> holders_;
+  void FindLinksAcross();
 };
 
 }  // namespace orbelan

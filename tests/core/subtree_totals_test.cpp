@@ -7,6 +7,7 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
+#include "survey/disk_saving.h"
 #include "survey/figures.h"
 #include "survey/results.h"
 #include "survey/saving_estimate.h"
@@ -212,6 +213,63 @@ TEST(SubtreeTotals, SumSavingsAddsEachFoldersEstimateIntoEveryFolderAbove) {
   EXPECT_EQ(top.Estimated, 3);
   EXPECT_EQ(top.Missing, 1);  // the start folder itself was not estimated
   EXPECT_EQ(top.High, 350 + 600 + 100'000);
+}
+
+// Hard-linked files with names in several folders: each folder alone keeps them held; the
+// smallest subtree with every name gives the blocks back once, and the folders above too.
+TEST(SubtreeTotals, AFileLinkedAcrossFoldersIsGivenBackFromTheSubtreeHoldingAllItsNames) {
+  const ScanRules rules;
+  FolderList folders;
+  for (const char* path : {"/s/", "/s/a/", "/s/a/x/", "/s/a/y/", "/s/b/"}) folders.AddFolder(path, rules);
+  const std::int64_t f = 40960, g = 8192, h = 4096;  // the linked files' blocks
+  // F: one name in x, y and b. G: one in x and y. H: two in b and one nowhere recorded.
+  auto held = [](std::vector<HeldFile> files) { return std::make_shared<const std::vector<HeldFile>>(std::move(files)); };
+  const std::map<std::int64_t, std::vector<HeldFile>> names = {
+      {2, {{1, 100, 3, 1, f}, {1, 200, 2, 1, g}}},
+      {3, {{1, 100, 3, 1, f}, {1, 200, 2, 1, g}}},
+      {4, {{1, 100, 3, 1, f}, {1, 300, 3, 2, h}}},
+  };
+  std::map<const FolderRec*, SavingEstimate> estimates;
+  for (std::int64_t i = 0; i < folders.Count(); ++i) {
+    folders[i].SzFiles = 1'000'000;
+    DiskUse& use = folders[i].Disk;
+    use.BlockSize = 4096;
+    use.Members = 10;
+    use.NameBytes = 100;
+    use.Bytes = 1'000'000;
+    use.Allocated = 1'003'520;
+    if (const auto found = names.find(i); found != names.end()) {
+      for (const HeldFile& file : found->second) use.Held += file.Allocated;
+      use.HeldFiles = held(found->second);
+    }
+    SavingEstimate e;
+    e.Known = true;
+    e.Saving = 600'000;
+    e.Low = 550'000;
+    e.High = 650'000;
+    AddDiskFigures(use, e);
+    estimates[&folders[i]] = e;
+  }
+  SubtreeTotals totals;
+  totals.Build(folders);
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* { return &estimates.at(&rec); });
+  auto alone = [&](std::int64_t i) { return estimates.at(&folders[i]).Disk; };
+  EXPECT_EQ(totals.SavingOf(2)->Saving, alone(2));
+  EXPECT_EQ(totals.SavingOf(4)->Saving, alone(4));
+  EXPECT_EQ(totals.SavingOf(1)->Saving, alone(1) + alone(2) + alone(3) + g);
+  const SavingSum& top = *totals.SavingOf(0);
+  EXPECT_EQ(top.Saving, alone(0) + alone(1) + alone(2) + alone(3) + alone(4) + g + f);
+  EXPECT_EQ(top.High - top.Low, [&] {
+    std::int64_t width = 0;
+    for (std::int64_t i = 0; i < 5; ++i) width += estimates.at(&folders[i]).DiskHigh - estimates.at(&folders[i]).DiskLow;
+    return width;
+  }());
+
+  // Without a figure for a folder holding a name, nothing is given back for it there.
+  estimates.at(&folders[4]).Known = false;
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* { return &estimates.at(&rec); });
+  EXPECT_FALSE(totals.SavingOf(0)->Complete());
+  EXPECT_EQ(totals.SavingOf(1)->Saving, alone(1) + alone(2) + alone(3) + g);
 }
 
 }  // namespace

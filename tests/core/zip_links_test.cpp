@@ -20,6 +20,11 @@
 #include "cli/zip_command.h"
 #include "settings/settings.h"
 #include "survey/figures.h"
+#include "survey/folder_list.h"
+#include "survey/folder_recount.h"
+#include "survey/saving_estimate.h"
+#include "survey/saving_sum.h"
+#include "survey/subtree_totals.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {
@@ -27,6 +32,7 @@ namespace {
 
 using testing::Exists;
 using testing::Names;
+using testing::Noise;
 using testing::ReadAll;
 using testing::Text;
 using testing::WriteAll;
@@ -382,6 +388,56 @@ TEST_F(ZipLinksTest, OrbelanZipAndItsUndoKeepAPair) {
   ASSERT_EQ(RunZipCommand({"--yes", "--undo", folder + *archive}, c), kZipDone) << err.str();
   EXPECT_NE(out.str().find("2 of them hard links of one another again"), std::string::npos) << out.str();
   EXPECT_EQ(StatOf(At("a.log")).st_ino, StatOf(At("b.log")).st_ino);
+}
+
+TEST_F(ZipLinksTest, ASubtreesEstimateGivesBackAPairAcrossItsFoldersAsItsZipDoes) {
+  tree.Dir("Work/A");
+  tree.Dir("Work/B");
+  tree.Dir("Work/C");
+  tree.Dir("Other");
+  // Half of it does not compress: B's copy in the archive takes room B cannot pay for alone.
+  WriteAll(At("A/shared.log"), Text(300000, "shared") + Noise(300000, 7));
+  Link(At("A/shared.log"), At("B/shared.log"));
+  WriteAll(At("A/own.log"), Text(90000, "own"));
+  WriteAll(At("C/kept.log"), Text(300000, "kept"));  // its other name is outside the subtree
+  Link(At("C/kept.log"), tree.PathOf("Other/kept.log"));
+  WriteAll(At("C/plain.log"), Text(90000, "plain"));
+  const std::int64_t shared = Blocks(At("A/shared.log"));
+
+  FolderList folders;
+  for (const std::string& path : {folder, folder + "A/", folder + "B/", folder + "C/"}) folders.AddFolder(path, rules);
+  std::map<const FolderRec*, SavingEstimate> estimates;
+  EstimateOptions whole;
+  whole.WholeLimit = 64 << 20;
+  for (std::int64_t i = 0; i < folders.Count(); ++i) {
+    RecountFolder(folders[i], rules);
+    estimates[&folders[i]] = EstimateFolderSaving(folders[i], rules, whole);
+  }
+  SubtreeTotals totals;
+  totals.Build(folders);
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* {
+    const auto found = estimates.find(&rec);
+    return found == estimates.end() ? nullptr : &found->second;
+  });
+  std::int64_t folderByFolder = 0;
+  for (const auto& [rec, est] : estimates) folderByFolder += est.Disk;
+  // Each folder alone holds the pair: A's figure leaves it out, and so does A's subtree.
+  EXPECT_EQ(folders[1].Disk.Held, shared);
+  EXPECT_EQ(totals.SavingOf(folders[1])->Saving, estimates[&folders[1]].Disk);
+  // Work holds both names: its subtree gives the blocks back once. The file with a name in
+  // Other stays held.
+  const SavingSum& top = *totals.SavingOf(folders[0]);
+  ASSERT_TRUE(top.Complete());
+  EXPECT_GT(top.Saving, folderByFolder);
+
+  ZipPlan plan;
+  const ZipResult r = PlanSubtreeAndRun(folder, {folder + "A/", folder + "B/", folder + "C/"}, plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.TrashedHeld, 1);  // C/kept.log
+  // Folder by folder, three archives are reckoned where the zip writes one: each rounded up
+  // to a block, each with its own manifest and end record.
+  EXPECT_LE(top.Saving, r.Freed);
+  EXPECT_GE(top.Saving, r.Freed - 3 * plan.BlockBytes) << "estimated " << top.Saving << ", freed " << r.Freed;
 }
 
 }  // namespace
