@@ -30,6 +30,7 @@
 #include "archive/zip_manifest.h"
 #include "platform/dir_reader.h"
 #include "platform/start_path.h"
+#include "platform/trash_orphans.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/scan_rules.h"
@@ -409,9 +410,10 @@ FolderZipper::FolderZipper(ZipOptions options) : options_(std::move(options)) {
       return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
     };
   }
+  if (!options_.HomeTrash) options_.HomeTrash = HomeTrashFolder();
   if (!options_.Trash) {
-    options_.Trash = [](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, HomeTrashFolder(), entry, error);
+    options_.Trash = [home = *options_.HomeTrash](const std::string& path, TrashEntry* entry, std::string* error) {
+      return MoveToTrash(path, home, entry, error);
     };
   }
   if (!options_.HomeFolder) {
@@ -593,6 +595,9 @@ ZipResult FolderZipper::PlanFiles(const std::string& folderPath, const std::vect
 // The checks every plan ends with: files to zip, a folder that can be written, room for
 // the archive, disk space to gain; then the archive's name.
 ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
+  // A run killed while a file was on its way to the trash left its record behind.
+  for (const std::string& trash : TrashFoldersFor(plan.Folder, *options_.HomeTrash))
+    plan.StaleRecords += RemoveOrphanRecords(trash);
   std::sort(plan.Members.begin(), plan.Members.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
   std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());

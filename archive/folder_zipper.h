@@ -61,6 +61,7 @@ struct ZipPlan {
   std::int64_t LinkedTogether = 0;  // members whose file has several names, all members: counted once
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
+  std::int64_t StaleRecords = 0;   // trash records of ours without their file taken away
   // Files left out because a zip cannot hold what they carry besides their bytes (extended
   // attributes, ACLs): they stay in the folder, named.
   std::vector<std::string> WithMetadata;
@@ -117,6 +118,10 @@ struct ZipOptions {
   // entry, else false with the cause in error. Called on the worker. Default: the
   // freedesktop.org trash (platform/trash.h).
   std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)> Trash;
+  // The home trash folder (the default Trash moves there): a plan removes the records of
+  // ours that killed moves left in it and in the folder's volume trashes. Default
+  // HomeTrashFolder().
+  std::optional<std::string> HomeTrash;
   // Free bytes for an unprivileged writer in the folder open at folderFd; nullopt when
   // unknown. Default: statvfs. Tests report little space through it.
   std::function<std::optional<std::int64_t>(int folderFd)> FreeSpace;

@@ -1,5 +1,7 @@
 #include "platform/trash.h"
 
+#include "platform/trash_orphans.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -20,6 +22,8 @@ constexpr std::size_t kNameMax = 255;
 constexpr std::string_view kInfoSuffix = ".trashinfo";
 // Numbers tried for a free name in the trash; each try is one exclusive create.
 constexpr int kNameTries = 10000;
+
+std::function<void(const std::string& record)> g_afterRecord;
 
 std::string Cause(int error) { return std::strerror(error); }
 
@@ -232,6 +236,10 @@ std::optional<std::string> PercentDecoded(const std::string& text) {
   return out;
 }
 
+void SetAfterTrashRecordForTests(std::function<void(const std::string& record)> hook) {
+  g_afterRecord = std::move(hook);
+}
+
 std::string HomeTrashFolder() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data && data[0] == '/') return std::string(data) + "/Trash";
@@ -294,8 +302,10 @@ bool MoveToTrash(const std::string& givenPath, const std::string& homeTrash, Tra
     return Fail(error, "the trash " + trash + " is on another file system than " + shown +
                            " (it would have to be copied)");
 
+  // Marked as ours, so that a record a killed move leaves behind can be told from another
+  // program's (RemoveOrphanRecords).
   const std::string record = "[Trash Info]\nPath=" + PercentEncoded(recorded) +
-                             "\nDeletionDate=" + DeletionDate() + "\n";
+                             "\nDeletionDate=" + DeletionDate() + "\n" + kOwnRecordLine + "\n";
   const std::string base = BaseName(path);
   for (int number = 1; number <= kNameTries; ++number) {
     const std::string name = TrashName(base, number);
@@ -317,6 +327,7 @@ bool MoveToTrash(const std::string& givenPath, const std::string& homeTrash, Tra
       return Fail(error, "the trash record could not be written in " + infoDir + " (" + Cause(cause) + ")");
     }
     SyncFolder(infoDir);
+    if (g_afterRecord) g_afterRecord(infoPath);
     if (RenameNoReplace(path, filesPath)) {
       SyncFolder(filesDir);
       if (entry) *entry = TrashEntry{trash, name, path};

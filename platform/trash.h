@@ -5,6 +5,7 @@
 // own file system; it is only ever renamed, never copied. Every step that can fail says
 // why, and a failure leaves the file where it was. No Qt.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ std::optional<std::string> ReadTrashRecord(const std::string& trash, const std::
 // and removes its record. The record must name entry.Original. False, with the reason,
 // when it could not; the trash is then as it was.
 bool RestoreFromTrash(const TrashEntry& entry, std::string* error);
+
+// Test seam: called with the record's path once a move's record is on the disk and before
+// the file moves (where a kill leaves a record without its file). Not for the program.
+void SetAfterTrashRecordForTests(std::function<void(const std::string& record)> hook);
 
 // Percent-encoding of a path as the trash records it (every byte but the URI's unreserved
 // ones and "/" as %XX), and its inverse (nullopt on a malformed escape).

@@ -3,6 +3,7 @@
 // refusal (unwritable records, a full disk) returns at once with the file where it was.
 
 #include "platform/trash.h"
+#include "platform/trash_orphans.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -105,8 +106,9 @@ TEST_F(TrashTest, HostileNamesKeepTheirExactBytesAndComeBack) {
     const std::string record = ReadAll(home_ + "/info/" + entry.Name + ".trashinfo");
     EXPECT_TRUE(record.starts_with("[Trash Info]\nPath=/")) << record;
     EXPECT_NE(record.find("\nDeletionDate="), std::string::npos);
-    // Three lines: nothing in the name breaks out of the Path line.
-    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 3) << record;
+    // Four lines (the last our mark): nothing in the name breaks out of the Path line.
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 4) << record;
+    EXPECT_TRUE(record.ends_with("\nX-Orbelan=1\n")) << record;
     EXPECT_EQ(PathInRecord(record), path);
     EXPECT_EQ(ReadTrashRecord(home_, entry.Name, nullptr), path);
     entries.push_back(entry);
@@ -256,6 +258,28 @@ TEST_F(TrashTest, AFullDiskLeavesTheFileInPlaceWithoutAnEmptyRecord) {
   EXPECT_EQ(ReadAll(vol + "/dir/victim"), "v");
   EXPECT_EQ(Names(vol + "/.Trash-" + uid_ + "/info").size(), 1u);
   EXPECT_EQ(Names(vol + "/.Trash-" + uid_ + "/files").size(), 1u);
+}
+
+// Only our own records whose file is gone and that are a minute old are taken away.
+TEST_F(TrashTest, OrphanRecordsOfOursGoAndEverythingElseStays) {
+  for (const char* name : {"moved", "orphan", "fresh", "linked"}) {
+    WriteAll(work_ + name, name);
+    ASSERT_TRUE(MoveToTrash(work_ + name, home_, nullptr, nullptr));
+  }
+  const std::time_t now = std::time(nullptr);
+  // The file of "orphan" never arrived; "fresh" is a move that may still be finishing;
+  // "linked" is a link where a record should be.
+  for (const char* name : {"orphan", "fresh", "linked"})
+    ASSERT_EQ(::unlink((home_ + "/files/" + name).c_str()), 0);
+  ASSERT_EQ(::rename((home_ + "/info/linked.trashinfo").c_str(), (home_ + "/linked.trashinfo").c_str()), 0);
+  ASSERT_EQ(::symlink((home_ + "/linked.trashinfo").c_str(), (home_ + "/info/linked.trashinfo").c_str()), 0);
+  WriteAll(home_ + "/info/theirs.trashinfo", "[Trash Info]\nPath=/x/theirs\nDeletionDate=2026-12-01T10:00:00\n");
+  WriteAll(home_ + "/info/mark-inside.trashinfo", "[Trash Info]\nPath=/x/a\nComment=X-Orbelan=1\n");
+  EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 59), 0);
+  EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 3600), 2);  // orphan and fresh, now both old
+  EXPECT_EQ(Names(home_ + "/info"),
+            (std::vector<std::string>{"linked.trashinfo", "mark-inside.trashinfo", "moved.trashinfo", "theirs.trashinfo"}));
+  EXPECT_EQ(RemoveOrphanRecords(tree_.PathOf("nowhere"), 60, now + 3600), 0);
 }
 
 TEST(TrashRecordText, PercentEncodingRoundTripsEveryByte) {

@@ -28,6 +28,7 @@ class ZipFolderTest : public ::testing::Test {
     options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
       return MoveToTrash(path, home, entry, error);
     };
+    options.HomeTrash = home;
   }
   std::string At(const std::string& name) const { return folder + name; }
 

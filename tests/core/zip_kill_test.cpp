@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <fstream>
 #include <map>
 #include <random>
@@ -20,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_undo.h"
+#include "platform/trash_orphans.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {
@@ -246,6 +250,78 @@ TEST_F(ZipKillTest, ATemporaryArchiveStillBeingWrittenIsLeftAlone) {
   WriteAll(folder + ".notes.part", "mine");
   ExpectNoTemporaryArchiveAfterThePlan();
   EXPECT_EQ(ReadAll(folder + ".notes.part"), "mine");
+}
+
+// The records in the trash that trash-list shows, as its lines' paths; nullopt without it.
+std::optional<std::string> TrashListed(const std::string& dataHome) {
+  if (std::system("command -v trash-list >/dev/null 2>&1") != 0) return std::nullopt;
+  const std::string command = "XDG_DATA_HOME='" + dataHome + "' trash-list 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  ::pclose(pipe);
+  return out;
+}
+
+void MakeOlder(const std::string& path, int seconds) {
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  const struct timespec times[2] = {{st.st_atim.tv_sec - seconds, 0}, {st.st_mtim.tv_sec - seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(ZipKillTest, ARecordKilledBeforeItsFileMovedIsTakenAwayByALaterPlanOnceAMinuteOld) {
+  // Killed once the third file's record is on the disk and before the file moves.
+  ZipAndDie([](ZipOptions&) {
+    int records = 0;
+    SetAfterTrashRecordForTests([records](const std::string&) mutable {
+      if (++records == 3) ::raise(SIGKILL);
+    });
+  });
+  ExpectEveryByteSafe();
+  ASSERT_EQ(Names(home + "/info").size(), 3u);
+  ASSERT_EQ(Names(home + "/files").size(), 2u);
+  std::string orphan;
+  for (const std::string& info : Names(home + "/info")) {
+    const std::string name = info.substr(0, info.size() - std::string(".trashinfo").size());
+    if (::access((home + "/files/" + name).c_str(), F_OK) != 0) orphan = info;
+  }
+  ASSERT_FALSE(orphan.empty());
+  const std::string orphanPath = *ReadTrashRecord(home, orphan.substr(0, orphan.size() - 10), nullptr);
+  EXPECT_TRUE(::access(orphanPath.c_str(), F_OK) == 0) << "the file itself never left";
+  const std::string dataHome = tree.PathOf("home");
+  if (const auto listed = TrashListed(dataHome)) {
+    EXPECT_NE(listed->find(orphanPath), std::string::npos) << *listed;
+  }
+
+  // Another program's record without its file, as old: not ours to judge.
+  WriteAll(home + "/info/theirs.trashinfo", "[Trash Info]\nPath=/somewhere/theirs\nDeletionDate=2026-12-01T10:00:00\n");
+  MakeOlder(home + "/info/theirs.trashinfo", 3600);
+
+  // Younger than a minute, it may be a move still under way: it stays.
+  FolderZipper zipper(options);
+  ZipPlan plan;
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
+  EXPECT_EQ(plan.StaleRecords, 0);
+  EXPECT_TRUE(::access((home + "/info/" + orphan).c_str(), F_OK) == 0);
+
+  MakeOlder(home + "/info/" + orphan, 61);
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
+  EXPECT_EQ(plan.StaleRecords, 1);
+  EXPECT_FALSE(::access((home + "/info/" + orphan).c_str(), F_OK) == 0);
+  EXPECT_EQ(ReadAll(home + "/info/theirs.trashinfo").substr(0, 12), "[Trash Info]");
+  EXPECT_EQ(Names(home + "/info").size(), 3u);  // the two moved files' records, and theirs
+  if (const auto listed = TrashListed(dataHome)) {
+    EXPECT_EQ(listed->find(orphanPath), std::string::npos) << *listed;
+  }
+
+  // The zip then goes through, and its records are each file's.
+  const ZipResult r = zipper.Run(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  ExpectEveryByteSafe();
+  for (const TrashEntry& entry : r.Trashed) EXPECT_EQ(ReadTrashRecord(entry.Trash, entry.Name, nullptr), entry.Original);
 }
 
 }  // namespace
