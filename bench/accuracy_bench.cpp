@@ -1,6 +1,6 @@
 // Hand-run bench of the disk saving against real zips (never a timed test).
 //
-//   accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--no-zip]
+//   accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--no-zip]
 //
 // Every folder below DIR that has files is counted as the scan counts it and estimated as
 // the program estimates it; then each is zipped with Zip folder's own code (the originals
@@ -149,7 +149,7 @@ struct Class {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--no-zip]\n");
+    std::fprintf(stderr, "usage: accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--no-zip]\n");
     return 2;
   }
   std::string root = argv[1];
@@ -163,6 +163,9 @@ int main(int argc, char** argv) {
   options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.WholeLimit = Arg(argc, argv, "--whole", options.WholeLimit);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
+  options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
+  options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
+  options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
   const bool zip = !Flag(argc, argv, "--no-zip");
 

@@ -6,13 +6,13 @@
 //                                     sparse files and disk images (about 4 GiB written at
 //                                     scale 1; sparse files cost little disk)
 //   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B] [--budget B] [--seed S]
-//                    [--ramp B] [--min-block B] [--drawn B]
+//                    [--ramp B] [--calibrate-every N] [--drawn B]
 //                                     true saving of every folder (every file compressed
 //                                     whole, raw deflate level 6; kept in DIR/.truth) beside
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
 //   saving_bench tree DIR [--threads N] [--whole B] [--drawn B] [--budget B] [--ramp B]
-//                    [--min-block B] [--min-size N] [--all]
+//                    [--calibrate-every N] [--min-size N] [--all]
 //                                     scan time against estimate time of a whole tree
 //                                     (warm cache; the folders the list shows, by default
 //                                     as on a first run, or --all with unzipped bytes),
@@ -460,7 +460,7 @@ int Run(const std::string& root, int argc, char** argv) {
   options.BlockBytes = Arg(argc, argv, "--block", options.BlockBytes);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
-  options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
+  options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
   options.DrawnLimit = Arg(argc, argv, "--drawn", options.DrawnLimit);
   options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.Seed = static_cast<std::uint64_t>(Arg(argc, argv, "--seed", 1));
@@ -609,7 +609,7 @@ int Tree(const std::string& root, int argc, char** argv) {
   options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
-  options.MinBlockBytes = Arg(argc, argv, "--min-block", options.MinBlockBytes);
+  options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
   // The scan alone, and the scan drawing files for the estimate as the window and the
   // report do when they estimate; rounds alternate, the best of each counts, the last
   // (drawing) leaves the records the estimate reads.

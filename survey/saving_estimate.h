@@ -58,18 +58,18 @@ struct EstimateOptions {
   // swapped for a link since the scan is not entered; links in Root itself are the user's.
   std::string Root;
   std::int64_t BlockBytes = 16 * 1024;   // the sampling unit in files larger than this
-  std::int64_t PrimeBytes = 16 * 1024;   // history compressed before each sampled block
+  std::int64_t PrimeBytes = 16 * 1024;   // history compressed before each deflated block
   double TargetMargin = 0.03;            // stop once the 95% margin is within this share
-  // A sampled folder of U bytes reads at most max(BudgetShare * U, MinBudget * min(1,
-  // (U / RampBytes)^3)): from RampBytes on its MinBudget or 5%, below that a share that
-  // shrinks with its size, so that a tree of many small folders costs a fraction of its
-  // bytes rather than all of them (such folders get wider margins).
-  std::int64_t MinBudget = 3 << 20;
-  double BudgetShare = 0.05;
-  std::int64_t RampBytes = 8 << 20;
-  // Folders with a small budget sample in smaller blocks (down to this, then without
-  // history), so the budget still buys enough draws.
-  std::int64_t MinBlockBytes = 4 * 1024;
+  // Every draw of a sampled folder is measured with a fast codec, every CalibrateEvery-th
+  // also with deflate; the deflated draws calibrate the fast ones (regression estimator of
+  // two-phase sampling). A deflated byte costs 1, a fast one a quarter: a sampled folder of
+  // U bytes spends at most max(BudgetShare * U, MinBudget * min(1, U / RampBytes)), at least
+  // enough for its fewest draws, so that a folder of a few MiB still gets some hundred draws
+  // and a huge one a share that keeps its margin narrow.
+  int CalibrateEvery = 8;
+  std::int64_t MinBudget = 512 << 10;
+  double BudgetShare = 0.005;
+  std::int64_t RampBytes = 2 << 20;
   // The block measured (cold) in a drawn file larger than it, for folders estimated from
   // the scan's draws; smaller drawn files are compressed whole.
   std::int64_t DrawnBlockBytes = 2 * 1024;

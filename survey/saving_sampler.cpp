@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <set>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,14 +18,17 @@
 
 #include "survey/file_draws.h"
 #include "survey/random_bits.h"
+#include "survey/saving_calibration.h"
 #include "survey/saving_interval.h"
 
 namespace orbelan::saving {
 namespace {
 
 constexpr int kMinDraws = 16;       // draws a folder takes before its budget may stop it...
-constexpr int kFewestDraws = 4;     // ...or this many, when its budget is small
-constexpr double kDrawsPerBudget = 32;  // what the sampling unit is sized for
+constexpr int kMinCalibrated = 4;   // ...of which at least this many deflated
+// What a byte through the fast codec costs against a byte through deflate at level 6
+// (zstd -1 against libdeflate: four to seven times faster on text and binaries here).
+constexpr double kFastCost = 0.25;
 constexpr int kMaxDraws = 1 << 16;  // draws that read nothing (holes, known files) end here
 constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
@@ -53,27 +57,23 @@ double BlockRate(int fd, const struct stat& st, std::int64_t start, std::int64_t
 
 namespace {
 
+// The draws of a folder: positions frac(u + k * golden) over its regular files laid end to
+// end, largest first. A file up to wholeUnit_ is one unit, read whole; a larger one is cut
+// into blocks. Every draw measures its unit with the fast codec, every step_-th also with
+// deflate, the block primed with the history before it (survey/saving_calibration.h).
 class Sampler {
  public:
   Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
       : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
     const double allBytes = static_cast<double>(AddSat(listing_.regularBytes, listing_.otherBytes));
     const double ramp = std::min(1.0, allBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
-    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp * ramp * ramp);
-    // The units shrink with the budget so that it buys about kDrawsPerBudget draws; files
-    // up to four blocks are still drawn whole, priming keeps its share of each block.
-    const std::int64_t fullBlock = std::max<std::int64_t>(options.BlockBytes, 512);
-    const std::int64_t prime = std::max<std::int64_t>(options.PrimeBytes, 0);
-    const auto fitting = static_cast<std::int64_t>(
-        budget_ / kDrawsPerBudget * static_cast<double>(fullBlock) / static_cast<double>(fullBlock + prime));
-    block_ = std::clamp(fitting / 512 * 512, std::min(options.MinBlockBytes, fullBlock), fullBlock);
-    block_ = std::max<std::int64_t>(block_, 512);
-    // The smallest blocks go cold: history would triple what each draw compresses, and the
-    // few draws such a budget buys leave margins far wider than the bias it would remove.
-    prime_ = block_ > options.MinBlockBytes ? prime * block_ / fullBlock : 0;
+    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp);
+    step_ = std::max(1, options.CalibrateEvery);
+    block_ = std::max<std::int64_t>(options.BlockBytes, 512);
+    prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
     wholeUnit_ = std::max(block_, std::min(kWholeFileUnit, 4 * block_));
-    const double perDraw = static_cast<double>(std::max(wholeUnit_ / 2, block_ + prime_));
-    minDraws_ = static_cast<int>(std::clamp(budget_ / perDraw, double{kFewestDraws}, double{kMinDraws}));
+    // An interval rests on at least kMinCalibrated deflated draws.
+    minDraws_ = std::max(kMinDraws, (kMinCalibrated - 1) * step_ + 1);
     auto& files = listing_.files;
     std::sort(files.begin(), files.end(), [&](const FileEntry& a, const FileEntry& b) {
       if (a.size != b.size) return a.size > b.size;
@@ -87,6 +87,7 @@ class Sampler {
     total_ = end;
     state_.assign(files.size(), kUntouched);
     rate_.assign(files.size(), 0.0f);
+    fast_.assign(files.size(), -1.0f);
     unseen_ = total_;
     // Empty files are never drawn; they are known to save nothing.
     for (std::size_t i = files.size(); i-- > 0 && files[i].size == 0;) {
@@ -95,30 +96,43 @@ class Sampler {
       ++settled_;
     }
   }
+  ~Sampler() {
+    for (const Open& o : open_) {
+      if (o.fd >= 0) close(o.fd);
+    }
+  }
+  Sampler(const Sampler&) = delete;
+  Sampler& operator=(const Sampler&) = delete;
 
   SavingEstimate Run(const std::atomic<bool>* stop) {
     const std::int64_t allBytes = AddSat(listing_.regularBytes, listing_.otherBytes);
-    const double budget = budget_;
     SavingEstimate est;
-    const double perDraw = static_cast<double>(std::max(wholeUnit_, block_ + prime_));
+    const double fastDraw = kFastCost * static_cast<double>(std::max(wholeUnit_, block_));
+    const double deflatedDraw = static_cast<double>(std::max(wholeUnit_, 2 * prime_ + block_)) + fastDraw;
+    // A folder that its budget, or its fewest draws, could deflate whole is: exact, for
+    // what sampling would cost.
+    const int fewestDeflated = (minDraws_ - 1) / step_ + 1;
+    const double fewest = fewestDeflated * deflatedDraw + (minDraws_ - fewestDeflated) * fastDraw;
+    if (static_cast<double>(total_) <= std::max(budget_, fewest)) return Whole(stop);
     for (int k = 0; k < kMaxDraws; ++k) {
       if (Stopped(stop)) return {};
-      if (draws_ >= minDraws_ && static_cast<double>(read_) + perDraw > budget) break;
+      const bool calibrate = k % step_ == 0;
+      if (draws_ >= minDraws_ && cost_ + (calibrate ? deflatedDraw : fastDraw) > budget_) break;
       double x = shift_ + static_cast<double>(k) * kGoldenStep;
       x -= std::floor(x);
-      Draw(x);
+      Draw(x, calibrate);
       if (draws_ < minDraws_) continue;  // the fewest draws an interval may rest on
-      // The interval costs a sort of the draws: checked at every draw at first, then at
+      // The interval costs a pass over the draws: checked at every draw at first, then at
       // every sixteenth.
-      if (draws_ > 256 && draws_ % 16 != 0 && read_ < budget) continue;
+      if (draws_ > 256 && draws_ % 16 != 0 && cost_ < budget_) continue;
       est = Interval();
       if (AllKnownExactly()) return Exact();
-      // Every file read whole or found unreadable: further draws would learn nothing, and
-      // the unreadable bytes save between nothing and all of them.
+      // Every file deflated whole or found unreadable: further draws would learn nothing,
+      // and the unreadable bytes save between nothing and all of them.
       if (settled_ == listing_.files.size()) return Settled();
       const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
       if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
-      if (draws_ >= minDraws_ && static_cast<double>(read_) >= budget) break;
+      if (cost_ >= budget_) break;
     }
     if (readable_ == 0) {
       SavingEstimate none;
@@ -131,8 +145,57 @@ class Sampler {
 
  private:
   enum : std::uint8_t { kUntouched, kTouched, kKnown, kUnreadable };
+  struct Open {
+    std::size_t file;
+    int fd;
+    struct stat st;
+  };
+  struct BlockRates {
+    float fast;
+    float rate;  // < 0: not deflated yet
+  };
 
-  void Draw(double x) {
+  // Every file deflated whole: the exact sum, unreadable bytes between nothing and all.
+  SavingEstimate Whole(const std::atomic<bool>* stop) {
+    for (std::size_t i = 0; i < listing_.files.size(); ++i) {
+      if (Stopped(stop)) return {};
+      const FileEntry& file = listing_.files[i];
+      if (state_[i] == kKnown) continue;  // empty
+      const WholeFile whole = CompressWhole(dirFd_, listing_.names.c_str() + file.nameOffset, file.size, ws_);
+      read_ += whole.read;
+      if (!whole.readable || whole.read <= 0) {
+        unreadableBytes_ = AddSat(unreadableBytes_, file.size);
+        continue;
+      }
+      exactSaving_ += whole.saving;
+      if (whole.missing > 0) unreadableBytes_ = AddSat(unreadableBytes_, whole.missing);
+    }
+    return unreadableBytes_ > 0 ? Settled() : Exact();
+  }
+
+  // The open descriptor of file i, kept for the next draws in it; -1 when it cannot be
+  // opened as a regular file.
+  int Descriptor(std::size_t i, const struct stat*& st) {
+    for (Open& o : open_) {
+      if (o.fd >= 0 && o.file == i) {
+        st = &o.st;
+        return o.fd;
+      }
+    }
+    Open& slot = open_[nextOpen_];
+    nextOpen_ = (nextOpen_ + 1) % open_.size();
+    if (slot.fd >= 0) close(slot.fd);
+    slot.file = i;
+    slot.fd = OpenRegular(dirFd_, listing_.names.c_str() + listing_.files[i].nameOffset, slot.st);
+    st = &slot.st;
+    return slot.fd;
+  }
+
+  static double FastRate(std::int64_t fast, std::int64_t size) {
+    return std::clamp(1.0 - static_cast<double>(fast) / static_cast<double>(size), 0.0, 1.0);
+  }
+
+  void Draw(double x, bool calibrate) {
     ++draws_;
     x_ = x;
     const auto pos = static_cast<std::int64_t>(
@@ -140,43 +203,80 @@ class Sampler {
             static_cast<unsigned __int128>(total_) >> 53);
     const std::size_t i = static_cast<std::size_t>(
         std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
-    if (i >= ends_.size()) {  // only when total_ is 0, which never samples
-      Unreadable(0);
-      return;
-    }
+    if (i >= ends_.size()) return UnreadableDraw();  // only when total_ is 0, which never samples
     const FileEntry& file = listing_.files[i];
     const std::int64_t offset = pos - (ends_[i] - file.size);
     Touch(i);
-    if (state_[i] == kUnreadable) return Unreadable(i);
-    if (state_[i] == kKnown) return Readable(rate_[i]);
-    const char* name = listing_.names.c_str() + file.nameOffset;
-    if (file.size <= wholeUnit_) {
-      const WholeFile whole = CompressWhole(dirFd_, name, file.size, ws_);
-      read_ += whole.read;
-      if (!whole.readable || whole.read <= 0) return MarkUnreadable(i);
-      const double rate = static_cast<double>(whole.saving) / static_cast<double>(file.size);
-      state_[i] = kKnown;
-      ++settled_;
-      rate_[i] = static_cast<float>(rate);
-      exactSaving_ += whole.saving;
-      if (whole.missing > 0) unreadableBytes_ = AddSat(unreadableBytes_, whole.missing);
-      return Readable(rate);
-    }
-    Block(i, name, offset);
+    if (state_[i] == kUnreadable) return UnreadableDraw();
+    if (file.size <= wholeUnit_) return WholeUnit(i, calibrate);
+    Block(i, offset, calibrate);
   }
 
-  void Block(std::size_t i, const char* name, std::int64_t offset) {
-    blocksDrawn_ = true;
+  void WholeUnit(std::size_t i, bool calibrate) {
+    const FileEntry& file = listing_.files[i];
+    if (state_[i] == kKnown) return Readable(fast_[i], rate_[i], calibrate);
+    if (!calibrate && fast_[i] >= 0) return Readable(fast_[i], 0, false);
+    const struct stat* st = nullptr;
+    const int fd = Descriptor(i, st);
+    if (fd < 0) return MarkUnreadable(i);
+    if (ws_.in.size() < static_cast<std::size_t>(file.size)) ws_.in.resize(static_cast<std::size_t>(file.size));
+    const std::int64_t n = ReadAt(fd, ws_.in.data(), file.size, 0);
+    if (n <= 0) return MarkUnreadable(i);
+    read_ += n;
+    const double fast = FastRate(ws_.FastSize(ws_.in.data(), static_cast<std::size_t>(n)), n);
+    cost_ += kFastCost * static_cast<double>(n);
+    fast_[i] = static_cast<float>(fast);
+    if (!calibrate) return Readable(fast, 0, false);
+    const std::int64_t saving =
+        std::max<std::int64_t>(0, n - ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n)));
+    cost_ += static_cast<double>(n);
+    const double rate = static_cast<double>(saving) / static_cast<double>(file.size);
+    state_[i] = kKnown;
+    ++settled_;
+    rate_[i] = static_cast<float>(rate);
+    exactSaving_ += saving;
+    if (n < file.size) unreadableBytes_ = AddSat(unreadableBytes_, file.size - n);
+    Readable(fast, rate, true);
+  }
+
+  void Block(std::size_t i, std::int64_t offset, bool calibrate) {
     const FileEntry& file = listing_.files[i];
     const std::int64_t start = offset / block_ * block_;
     const std::int64_t length = std::min(block_, file.size - start);
-    if (seenBlocks_.insert({i, start}).second) unseen_ -= length;
-    struct stat st;
-    Fd fd(OpenRegular(dirFd_, name, st));
-    if (fd.get() < 0) return MarkUnreadable(i);
-    const double rate = BlockRate(fd.get(), st, start, length, prime_, ws_, read_);
-    if (rate < 0) return UnreadableDraw();  // the file shrank below this block
-    Readable(rate);
+    auto [known, fresh] = blocks_.try_emplace({i, start}, BlockRates{-1.0f, -1.0f});
+    if (fresh) unseen_ -= length;
+    BlockRates& rates = known->second;
+    if (calibrate) blocksDrawn_ = true;
+    if (rates.rate >= 0 || (!calibrate && rates.fast >= 0)) return Readable(rates.fast, rates.rate, calibrate);
+    const struct stat* st = nullptr;
+    const int fd = Descriptor(i, st);
+    if (fd < 0) return MarkUnreadable(i);
+    // A block wholly inside a hole saves all but what deflate leaves of zeros, unread.
+    if (st->st_blocks * 512 < st->st_size) {
+      const off_t data = lseek(fd, start, SEEK_DATA);
+      if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) {
+        rates = {static_cast<float>(kHoleRate), static_cast<float>(kHoleRate)};
+        return Readable(kHoleRate, kHoleRate, calibrate);
+      }
+    }
+    const std::int64_t prior = calibrate ? std::min(prime_, start) : 0;
+    const std::int64_t want = prior + length;
+    if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
+    const std::int64_t n = ReadAt(fd, ws_.in.data(), want, start - prior);
+    if (n > 0) read_ += n;
+    if (n <= prior) return UnreadableDraw();  // the file shrank below this block
+    const std::int64_t got = n - prior;
+    const double fast = FastRate(ws_.FastSize(ws_.in.data() + prior, static_cast<std::size_t>(got)), got);
+    cost_ += kFastCost * static_cast<double>(got);
+    rates.fast = static_cast<float>(fast);
+    if (!calibrate) return Readable(fast, 0, false);
+    const std::int64_t withPrior = ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n));
+    const std::int64_t priorOnly = prior > 0 ? ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(prior)) : 0;
+    cost_ += static_cast<double>(n + prior);
+    const double rate =
+        std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
+    rates.rate = static_cast<float>(rate);
+    Readable(fast, rate, true);
   }
 
   void Touch(std::size_t i) {
@@ -185,13 +285,11 @@ class Sampler {
     if (listing_.files[i].size <= wholeUnit_) unseen_ -= listing_.files[i].size;  // seen whole
     ++touched_;
   }
-  void Readable(double y) {
+  void Readable(double fast, double rate, bool calibrated) {
     ++readable_;
-    sum_ += y;
-    drawn_.push_back({x_, static_cast<float>(y)});
+    drawn_.push_back({x_, fast, rate, calibrated});
   }
   void UnreadableDraw() { ++unreadableDraws_; }
-  void Unreadable(std::size_t) { UnreadableDraw(); }
   void MarkUnreadable(std::size_t i) {
     if (state_[i] != kUnreadable) {
       unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
@@ -201,7 +299,7 @@ class Sampler {
     UnreadableDraw();
   }
 
-  // Every file drawn, every one small and read whole: the exact sum.
+  // Every file drawn, every one small and deflated whole: the exact sum.
   bool AllKnownExactly() const {
     if (touched_ != listing_.files.size() || unreadableBytes_ > 0) return false;
     for (std::uint8_t s : state_) {
@@ -231,29 +329,15 @@ class Sampler {
     return FinishOthers(est, listing_);
   }
 
-  // The draws taken in the order of their positions form a systematic sample of the files
-  // laid end to end; half the mean squared difference of neighbours estimates the variance
-  // that sample has (neighbours lie in the same file or in files of similar size), where
-  // the plain sample variance would also count the differences between files that the
-  // even spread of the sequence already balances.
-  double SuccessiveDifferenceVariance() const {
-    sorted_ = drawn_;
-    std::sort(sorted_.begin(), sorted_.end());
-    double sum = 0;
-    for (std::size_t j = 1; j < sorted_.size(); ++j) {
-      const double d = static_cast<double>(sorted_[j].second) - sorted_[j - 1].second;
-      sum += d * d;
-    }
-    return sum / (2.0 * static_cast<double>(sorted_.size() - 1));
-  }
-
   SavingEstimate Interval() const {
+    const TwoPhaseMean m = CalibratedMean(drawn_);
     DrawSums d;
     d.draws = draws_;
-    d.readable = readable_;
     d.unreadableDraws = unreadableDraws_;
-    d.sum = sum_;
-    d.variance = readable_ > 1 ? SuccessiveDifferenceVariance() : 0.25;
+    // The degrees of freedom are the deflated draws'; the mean and its variance both phases'.
+    d.readable = std::max(1, m.calibrated);
+    d.sum = m.mean * d.readable;
+    d.variance = m.variance * d.readable;
     d.total = total_;
     d.unseen = unseen_;
     d.read = read_;
@@ -268,20 +352,22 @@ class Sampler {
   Workspace& ws_;
   double shift_ = 0;
   double budget_ = 0;
+  double cost_ = 0;           // deflated bytes, and fast-codec bytes at kFastCost
   bool blocksDrawn_ = false;  // whole files alone carry no priming bias
+  int step_ = 1;
   int minDraws_ = kMinDraws;
   std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
   std::vector<std::int64_t> ends_;
-  std::set<std::pair<std::size_t, std::int64_t>> seenBlocks_;  // blocks of large files drawn
+  std::map<std::pair<std::size_t, std::int64_t>, BlockRates> blocks_;  // blocks of large files drawn
   std::vector<std::uint8_t> state_;
-  std::vector<float> rate_;
+  std::vector<float> rate_, fast_;  // of files read whole (fast_ < 0: not yet)
+  std::array<Open, 4> open_{{{0, -1, {}}, {0, -1, {}}, {0, -1, {}}, {0, -1, {}}}};
+  std::size_t nextOpen_ = 0;
   std::size_t touched_ = 0;
   std::size_t settled_ = 0;  // files known exactly or unreadable
   int draws_ = 0, readable_ = 0, unreadableDraws_ = 0;
-  double sum_ = 0;
   double x_ = 0;  // the position of the draw under way
-  std::vector<std::pair<double, float>> drawn_;  // position and rate of each readable draw
-  mutable std::vector<std::pair<double, float>> sorted_;
+  std::vector<RateDraw> drawn_;
   std::int64_t read_ = 0, unreadableBytes_ = 0, exactSaving_ = 0;
 };
 
