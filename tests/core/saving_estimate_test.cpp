@@ -296,7 +296,7 @@ TEST(SavingEstimate, AFolderThatChangedSinceTheScanIsMeasuredAsItIsNow) {
   ASSERT_TRUE(est.Known);
   EXPECT_FALSE(est.Exact());
   EXPECT_EQ(est.Bytes, static_cast<std::int64_t>(text.size()));
-  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 4);
+  EXPECT_LT(est.Sampled, static_cast<std::int64_t>(text.size()) / 3);
   EXPECT_LE(est.Low, TrueSaving(text));
   EXPECT_GE(est.High, TrueSaving(text));
   rec.SzFiles = 1000;
