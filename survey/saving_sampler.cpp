@@ -34,6 +34,8 @@ constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
 // cheaper than blocks that each read their history again.
 constexpr std::int64_t kWholeFileUnit = 64 * 1024;
+// The largest file a folder deflated whole may hold: deflating it takes a few milliseconds.
+constexpr std::int64_t kWholeLargest = 1 << 20;
 
 }  // namespace
 
@@ -110,10 +112,12 @@ class Sampler {
     const double fastDraw = kFastCost * static_cast<double>(std::max(wholeUnit_, block_));
     const double deflatedDraw = static_cast<double>(std::max(wholeUnit_, 2 * prime_ + block_)) + fastDraw;
     // A folder that its budget, or its fewest draws, could deflate whole is: exact, for
-    // what sampling would cost.
+    // what sampling would cost. Not when one file is so large that deflating it would keep
+    // a stop waiting.
     const int fewestDeflated = (minDraws_ - 1) / step_ + 1;
     const double fewest = fewestDeflated * deflatedDraw + (minDraws_ - fewestDeflated) * fastDraw;
-    if (static_cast<double>(total_) <= std::max(budget_, fewest)) return Whole(stop);
+    const std::int64_t largest = listing_.files.empty() ? 0 : listing_.files.front().size;
+    if (static_cast<double>(total_) <= std::max(budget_, fewest) && largest <= kWholeLargest) return Whole(stop);
     for (int k = 0; k < kMaxDraws; ++k) {
       if (Stopped(stop)) return {};
       const bool calibrate = k % step_ == 0;
@@ -122,9 +126,10 @@ class Sampler {
       x -= std::floor(x);
       Draw(x, calibrate);
       if (draws_ < minDraws_) continue;  // the fewest draws an interval may rest on
-      // The interval costs a pass over the draws: checked at every draw at first, then at
-      // every sixteenth.
-      if (draws_ > 256 && draws_ % 16 != 0 && cost_ < budget_) continue;
+      // The interval costs a sort of the draws: checked at every draw at first, then after
+      // every sixteenth part more draws, so that it stays a small share of a long run.
+      if (draws_ < nextCheck_ && cost_ < budget_) continue;
+      nextCheck_ = draws_ + (draws_ > 256 ? draws_ / 16 : 1);
       est = Interval();
       if (AllKnownExactly()) return Exact();
       // Every file deflated whole or found unreadable: further draws would learn nothing,
@@ -356,6 +361,7 @@ class Sampler {
   bool blocksDrawn_ = false;  // whole files alone carry no priming bias
   int step_ = 1;
   int minDraws_ = kMinDraws;
+  int nextCheck_ = 0;  // the draw count at which the interval is next looked at
   std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
   std::vector<std::int64_t> ends_;
   std::map<std::pair<std::size_t, std::int64_t>, BlockRates> blocks_;  // blocks of large files drawn
