@@ -610,9 +610,9 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
     return Refuse(plan.Subtree
                       ? "The folder " + plan.Folder +
                             " and the folders below it have no files to zip: hidden and ignored files and "
-                            "folders, archives and links are left as they are."
+                            "folders, archives and symbolic links are left as they are."
                       : "The folder " + plan.Folder +
-                            " has no files to zip: hidden and ignored files, archives, links and subfolders are left as they are.");
+                            " has no files to zip: hidden and ignored files, archives, symbolic links and subfolders are left as they are.");
   if (::faccessat(dirFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) +
                   "), so the archive cannot be made there.");

@@ -48,10 +48,10 @@ std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> est
   text += GroupedNumber(plan.Bytes) + " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
   if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
   if (plan.Subtree)
-    text += ".\nHidden and ignored files and folders, archives and links stay as they are; subfolders "
+    text += ".\nHidden and ignored files and folders, archives and symbolic links stay as they are; subfolders "
             "left empty of everything are removed, and undo makes them again.";
   else
-    text += ".\nSubfolders, hidden and ignored files, archives and links stay as they are.";
+    text += ".\nSubfolders, hidden and ignored files, archives and symbolic links stay as they are.";
   if (!plan.OtherFileSystems.empty())
     text.append("\n") += Subfolders(static_cast<std::int64_t>(plan.OtherFileSystems.size())) +
             " on another file system " + (plan.OtherFileSystems.size() == 1 ? "is" : "are") +
