@@ -101,11 +101,12 @@ TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMe
     why = "it was opened for writing while going to the trash and could not be put back (" + back + ")";
     return TrashCheck::Trashed;
   }
+  // Renamed into the trash, its names are as many as before; a trash that deletes (as an
+  // emptied one) took one away.
   if (changedAt && movedSeen && static_cast<std::int64_t>(moved.st_size) == m.Size &&
       moved.st_mtim.tv_sec == m.MtimeSec && moved.st_mtim.tv_nsec == m.MtimeNsec &&
       moved.st_ino == st.st_ino && moved.st_dev == st.st_dev &&
-      (moved.st_nlink == st.st_nlink || moved.st_nlink + 1 == st.st_nlink)) {  // renamed, or (a trash
-                                                                               // that deletes) unlinked
+      (moved.st_nlink == st.st_nlink || moved.st_nlink + 1 == st.st_nlink)) {
     struct stat again {};
     if (leased || (SameBytes(fd, m, buffer, bufferSize) && ::fstat(fd, &again) == 0 &&
                    again.st_ctim.tv_sec == moved.st_ctim.tv_sec && again.st_ctim.tv_nsec == moved.st_ctim.tv_nsec))
