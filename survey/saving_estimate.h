@@ -66,8 +66,8 @@ struct EstimateOptions {
   // U bytes spends at most max(BudgetShare * U, MinBudget * min(1, U / RampBytes)), at least
   // enough for its fewest draws, so that a folder of a few MiB still gets some hundred draws
   // and a huge one a share that keeps its margin narrow.
-  int CalibrateEvery = 8;
-  std::int64_t MinBudget = 512 << 10;
+  int CalibrateEvery = 4;
+  std::int64_t MinBudget = 768 << 10;
   double BudgetShare = 0.005;
   std::int64_t RampBytes = 2 << 20;
   // The block measured (cold) in a drawn file larger than it, for folders estimated from

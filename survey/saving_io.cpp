@@ -96,7 +96,7 @@ bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<boo
       out.otherBytes = AddSat(out.otherBytes, size);
       continue;
     }
-    out.files.push_back({out.names.size(), size});
+    out.files.push_back({out.names.size(), size, stat.Allocated});
     out.names.append(entry.Name, entry.NameLength);
     out.names.push_back('\0');
     out.regularBytes = AddSat(out.regularBytes, size);

@@ -67,6 +67,7 @@ std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64
 struct FileEntry {
   std::size_t nameOffset;  // into the folder's name arena, NUL-terminated
   std::int64_t size;
+  std::int64_t allocated = -1;  // st_blocks * 512 as listed (-1: not known)
 };
 
 struct Listing {

@@ -34,6 +34,8 @@ constexpr double kGoldenStep = 0.61803398874989484820;
 // Files up to this size are one unit, compressed whole when drawn: exact, read once, and
 // cheaper than blocks that each read their history again.
 constexpr std::int64_t kWholeFileUnit = 64 * 1024;
+// Data ranges a sparse file is cut into at most.
+constexpr int kMostRanges = 4096;
 // The largest file a folder deflated whole may hold: deflating it takes a few milliseconds.
 constexpr std::int64_t kWholeLargest = 1 << 20;
 
@@ -67,9 +69,6 @@ class Sampler {
  public:
   Sampler(int dirFd, Listing& listing, const EstimateOptions& options, Workspace& ws)
       : dirFd_(dirFd), listing_(listing), options_(options), ws_(ws) {
-    const double allBytes = static_cast<double>(AddSat(listing_.regularBytes, listing_.otherBytes));
-    const double ramp = std::min(1.0, allBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
-    budget_ = std::max(options.BudgetShare * allBytes, static_cast<double>(options.MinBudget) * ramp);
     step_ = std::max(1, options.CalibrateEvery);
     block_ = std::max<std::int64_t>(options.BlockBytes, 512);
     prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
@@ -83,10 +82,19 @@ class Sampler {
     });
     std::uint64_t state = FolderSeed(options.Seed, listing_);
     shift_ = UnitInterval(SplitMix64(state));
-    ends_.reserve(files.size());
+    // The draws fall on the files' data; the holes of sparse files are known to save all
+    // but what deflate leaves of zeros, and are neither drawn nor read.
+    for (std::size_t i = 0; i < files.size(); ++i) Segment(i);
+    ends_.reserve(segments_.size());
     std::int64_t end = 0;
-    for (const FileEntry& f : files) ends_.push_back(end = AddSat(end, f.size));
+    for (const DataRange& r : segments_) ends_.push_back(end = AddSat(end, r.length));
     total_ = end;
+    std::int64_t regular = 0;
+    for (const FileEntry& f : files) regular = AddSat(regular, f.size);
+    holes_ = std::max<std::int64_t>(0, regular - total_);
+    const double sampledBytes = static_cast<double>(AddSat(total_, listing_.otherBytes));
+    const double ramp = std::min(1.0, sampledBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
+    budget_ = std::max(options.BudgetShare * sampledBytes, static_cast<double>(options.MinBudget) * ramp);
     state_.assign(files.size(), kUntouched);
     rate_.assign(files.size(), 0.0f);
     fast_.assign(files.size(), -1.0f);
@@ -117,7 +125,9 @@ class Sampler {
     const int fewestDeflated = (minDraws_ - 1) / step_ + 1;
     const double fewest = fewestDeflated * deflatedDraw + (minDraws_ - fewestDeflated) * fastDraw;
     const std::int64_t largest = listing_.files.empty() ? 0 : listing_.files.front().size;
-    if (static_cast<double>(total_) <= std::max(budget_, fewest) && largest <= kWholeLargest) return Whole(stop);
+    if (holes_ == 0 && static_cast<double>(total_) <= std::max(budget_, fewest) && largest <= kWholeLargest)
+      return Whole(stop);
+    if (total_ == 0) return Holes();
     for (int k = 0; k < kMaxDraws; ++k) {
       if (Stopped(stop)) return {};
       const bool calibrate = k % step_ == 0;
@@ -134,7 +144,7 @@ class Sampler {
       if (AllKnownExactly()) return Exact();
       // Every file deflated whole or found unreadable: further draws would learn nothing,
       // and the unreadable bytes save between nothing and all of them.
-      if (settled_ == listing_.files.size()) return Settled();
+      if (settled_ == listing_.files.size() && holes_ == 0) return Settled();
       const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
       if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
       if (cost_ >= budget_) break;
@@ -155,6 +165,12 @@ class Sampler {
     int fd;
     struct stat st;
   };
+  // A run of a file's data, as drawn.
+  struct DataRange {
+    std::size_t file;
+    std::int64_t start, length;
+  };
+
   struct BlockRates {
     float fast;
     float rate;  // < 0: not deflated yet
@@ -206,15 +222,16 @@ class Sampler {
     const auto pos = static_cast<std::int64_t>(
         static_cast<unsigned __int128>(static_cast<std::uint64_t>(x * 0x1.0p53)) *
             static_cast<unsigned __int128>(total_) >> 53);
-    const std::size_t i = static_cast<std::size_t>(
+    const std::size_t j = static_cast<std::size_t>(
         std::upper_bound(ends_.begin(), ends_.end(), pos) - ends_.begin());
-    if (i >= ends_.size()) return UnreadableDraw();  // only when total_ is 0, which never samples
-    const FileEntry& file = listing_.files[i];
-    const std::int64_t offset = pos - (ends_[i] - file.size);
+    if (j >= ends_.size()) return UnreadableDraw();  // only when total_ is 0, which never samples
+    const DataRange& range = segments_[j];
+    const std::size_t i = range.file;
+    const std::int64_t offset = range.start + (pos - (ends_[j] - range.length));
     Touch(i);
     if (state_[i] == kUnreadable) return UnreadableDraw();
-    if (file.size <= wholeUnit_) return WholeUnit(i, calibrate);
-    Block(i, offset, calibrate);
+    if (listing_.files[i].size <= wholeUnit_) return WholeUnit(i, calibrate);
+    Block(i, range, offset, calibrate);
   }
 
   void WholeUnit(std::size_t i, bool calibrate) {
@@ -244,10 +261,10 @@ class Sampler {
     Readable(fast, rate, true);
   }
 
-  void Block(std::size_t i, std::int64_t offset, bool calibrate) {
-    const FileEntry& file = listing_.files[i];
-    const std::int64_t start = offset / block_ * block_;
-    const std::int64_t length = std::min(block_, file.size - start);
+  // The block of file i holding offset, within its data range.
+  void Block(std::size_t i, const DataRange& range, std::int64_t offset, bool calibrate) {
+    const std::int64_t start = std::max(range.start, offset / block_ * block_);
+    const std::int64_t length = std::min(start / block_ * block_ + block_, range.start + range.length) - start;
     auto [known, fresh] = blocks_.try_emplace({i, start}, BlockRates{-1.0f, -1.0f});
     if (fresh) unseen_ -= length;
     BlockRates& rates = known->second;
@@ -348,7 +365,66 @@ class Sampler {
     d.read = read_;
     d.unreadableBytes = unreadableBytes_;
     d.biasUp = blocksDrawn_ ? PrimingBias(prime_, block_) : kBlockError;
-    return SampledInterval(d);
+    return WithHoles(SampledInterval(d));
+  }
+
+  // est with the holes' saving added to each end.
+  SavingEstimate WithHoles(SavingEstimate est) const {
+    if (holes_ == 0 || !est.Known) return est;
+    const std::int64_t saved = ToBytes(kHoleRate * static_cast<double>(holes_));
+    est.Saving = AddSat(est.Saving, saved);
+    est.Low = AddSat(est.Low, saved);
+    est.High = AddSat(est.High, saved);
+    return est;
+  }
+
+  // Sparse files of nothing but holes: known without a draw.
+  SavingEstimate Holes() const {
+    SavingEstimate est;
+    est.Known = true;
+    est.Saving = est.Low = est.High = ToBytes(kHoleRate * static_cast<double>(holes_));
+    return FinishOthers(est, listing_);
+  }
+
+  // The data ranges of file i: the whole file, unless it is large and takes fewer blocks
+  // than its size says (sparse), when SEEK_DATA and SEEK_HOLE tell where its data lies. At
+  // most kMostRanges per file; beyond them the rest of the file is one range (its holes are
+  // then drawn, and measured as holes without being read).
+  void Segment(std::size_t i) {
+    const FileEntry& file = listing_.files[i];
+    if (file.size == 0) return;
+    if (file.size <= wholeUnit_ || file.allocated < 0 || file.allocated >= file.size) {
+      segments_.push_back({i, 0, file.size});
+      return;
+    }
+    struct stat st;
+    Fd fd(OpenRegular(dirFd_, listing_.names.c_str() + file.nameOffset, st));
+    if (fd.get() < 0) {  // unreadable when drawn
+      segments_.push_back({i, 0, file.size});
+      return;
+    }
+    std::int64_t at = 0;
+    for (int n = 0; at < file.size; ++n) {
+      if (n == kMostRanges) {
+        segments_.push_back({i, at, file.size - at});
+        return;
+      }
+      const off_t data = lseek(fd.get(), at, SEEK_DATA);
+      if (data < 0 && errno == ENXIO) return;  // holes to the end
+      if (data < 0) {                          // cannot tell: the rest is data
+        segments_.push_back({i, at, file.size - at});
+        return;
+      }
+      if (data >= file.size) return;
+      const off_t hole = lseek(fd.get(), data, SEEK_HOLE);
+      const std::int64_t stop = hole < 0 ? file.size : std::min<std::int64_t>(hole, file.size);
+      if (stop <= data) {
+        segments_.push_back({i, data, file.size - data});
+        return;
+      }
+      segments_.push_back({i, data, stop - data});
+      at = stop;
+    }
   }
 
   int dirFd_;
@@ -363,7 +439,9 @@ class Sampler {
   int minDraws_ = kMinDraws;
   int nextCheck_ = 0;  // the draw count at which the interval is next looked at
   std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
-  std::vector<std::int64_t> ends_;
+  std::int64_t holes_ = 0;          // bytes of sparse files in holes: not drawn
+  std::vector<DataRange> segments_;  // the files' data, end to end
+  std::vector<std::int64_t> ends_;   // of each range, in those bytes
   std::map<std::pair<std::size_t, std::int64_t>, BlockRates> blocks_;  // blocks of large files drawn
   std::vector<std::uint8_t> state_;
   std::vector<float> rate_, fast_;  // of files read whole (fast_ < 0: not yet)
