@@ -1,5 +1,7 @@
 #include "survey/file_draws.h"
 
+#include <algorithm>
+
 #include "survey/figures.h"
 #include "survey/random_bits.h"
 
@@ -11,7 +13,24 @@ std::string_view FileDraws::Name(std::size_t j) const {
   return std::string_view(Names.c_str() + at);
 }
 
+std::uint64_t NameHash(std::uint64_t seed, std::string_view name) {
+  std::uint64_t state = FnvStart(seed);
+  for (unsigned char c : name) state = FnvAdd(state, c);
+  return SplitMix64(state);
+}
+
+bool FileDraws::Skips(std::string_view name, std::uint64_t seed) const {
+  return !Skipped.empty() && std::binary_search(Skipped.begin(), Skipped.end(), NameHash(seed, name));
+}
+
+namespace {
+// Short files one folder may hold for the sample to be kept; a folder of more is read whole.
+constexpr std::size_t kMostShortFiles = 1 << 16;
+}  // namespace
+
 void FileDrawer::Begin() {
+  short_.clear();
+  shortOverflow_ = false;
   regular_ = other_ = 0;
   for (int j = 0; j < FileDraws::kCount; ++j) {
     names_[j].clear();
@@ -20,9 +39,16 @@ void FileDrawer::Begin() {
 }
 
 void FileDrawer::Offer(std::string_view name, std::int64_t size) {
-  if (!On() || size <= 0) return;  // an empty file is never drawn: it saves nothing
+  if (!On()) return;
+  if (limits_.ShortUpTo > 0 && size <= limits_.ShortFile && !shortOverflow_) {
+    if (short_.size() < kMostShortFiles)
+      short_.emplace_back(NameHash(limits_.Seed, name), std::max<std::int64_t>(size, 0));
+    else
+      shortOverflow_ = true;
+  }
+  if (size <= 0) return;  // an empty file is never drawn: it saves nothing
   AddSize(regular_, size);
-  if (regular_ > limits_.UpTo) return;  // too big to keep draws: no need to make them
+  if (limits_.UpTo <= 0 || regular_ > limits_.UpTo) return;  // no draws kept: none made
   const double share = static_cast<double>(size) / static_cast<double>(regular_);
   // The uniform numbers that decide a file's draws come from its name: the same file in the
   // same folder is drawn the same way in every scan, on any thread.
@@ -43,15 +69,37 @@ void FileDrawer::Other(std::int64_t size) {
 std::shared_ptr<const FileDraws> FileDrawer::Finish() {
   std::int64_t all = regular_;
   AddSize(all, other_);
-  if (!On() || regular_ <= 0 || all <= limits_.Above || all > limits_.UpTo) return nullptr;
-  auto draws = std::make_shared<FileDraws>();
-  for (int j = 0; j < FileDraws::kCount; ++j) {
-    draws->Names.append(names_[j]);
-    draws->Names.push_back('\0');
-    draws->Sizes[static_cast<std::size_t>(j)] = sizes_[j];
+  std::shared_ptr<FileDraws> draws;
+  if (limits_.UpTo > 0 && regular_ > 0 && all > limits_.Above && all <= limits_.UpTo) {
+    draws = std::make_shared<FileDraws>();
+    for (int j = 0; j < FileDraws::kCount; ++j) {
+      draws->Names.append(names_[j]);
+      draws->Names.push_back('\0');
+      draws->Sizes[static_cast<std::size_t>(j)] = sizes_[j];
+    }
+    draws->RegularBytes = regular_;
+    draws->OtherBytes = other_;
   }
-  draws->RegularBytes = regular_;
-  draws->OtherBytes = other_;
+  if (limits_.ShortUpTo > 0 && !shortOverflow_ && all > limits_.ShortAbove && all <= limits_.ShortUpTo) {
+    // The sample: the short files with the lowest name hashes, a simple random sample of
+    // them whatever the order of the directory. Empty files are all skipped.
+    auto firstShort = std::partition(short_.begin(), short_.end(), [](const auto& f) { return f.second == 0; });
+    const auto sample = static_cast<std::size_t>(std::max(limits_.ShortSample, 1));
+    const auto shorts = static_cast<std::size_t>(short_.end() - firstShort);
+    if (shorts > sample) std::nth_element(firstShort, firstShort + static_cast<std::ptrdiff_t>(sample), short_.end());
+    const auto skippedFrom = shorts > sample ? firstShort + static_cast<std::ptrdiff_t>(sample) : short_.end();
+    if (firstShort != short_.begin() || skippedFrom != short_.end()) {
+      if (!draws) draws = std::make_shared<FileDraws>();
+      for (auto it = short_.begin(); it != firstShort; ++it) draws->Skipped.push_back(it->first);
+      for (auto it = skippedFrom; it != short_.end(); ++it) {
+        draws->Skipped.push_back(it->first);
+        ++draws->SkippedShortFiles;
+        draws->SkippedShortBytes += it->second;
+      }
+      draws->SampledShortFiles = static_cast<std::int64_t>(std::min(shorts, sample));
+      std::sort(draws->Skipped.begin(), draws->Skipped.end());
+    }
+  }
   return draws;
 }
 

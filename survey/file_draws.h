@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orbelan {
 
@@ -22,7 +24,20 @@ struct FileDraws {
   std::int64_t OtherBytes = 0;      // links and other entries counted beside them: never drawn
   // The name of draw j (a file may be drawn more than once).
   std::string_view Name(std::size_t j) const;
+
+  // Small folders: the files a reader need not open, by NameHash, sorted: every empty file
+  // (it saves nothing), and the short files (FileDrawLimits::ShortFile) beyond a simple
+  // random sample of them. Those are known by their count and bytes alone; the sample is
+  // read, and what the others save is estimated from it.
+  std::vector<std::uint64_t> Skipped;
+  std::int64_t SkippedShortFiles = 0, SkippedShortBytes = 0;  // empty files not among them
+  std::int64_t SampledShortFiles = 0;  // the sample: short files that are to be read
+  bool Skips(std::string_view name, std::uint64_t seed) const;
 };
+
+// The hash of a file's name that its draws and its place in the sample of short files come
+// from: uniform over 64 bits, the same in every scan of the same seed.
+std::uint64_t NameHash(std::uint64_t seed, std::string_view name);
 
 // Which folders keep their draws: those whose drawn-from bytes (regular and other) lie in
 // (Above, UpTo]. UpTo 0: no drawing at all.
@@ -30,13 +45,20 @@ struct FileDrawLimits {
   std::int64_t Above = 0;
   std::int64_t UpTo = 0;
   std::uint64_t Seed = 1;
+  // Folders whose bytes lie in (ShortAbove, ShortUpTo] keep which files need not be read
+  // (FileDraws::Skipped): empty files, and files of 1 to ShortFile bytes beyond the
+  // ShortSample of them with the lowest name hashes. ShortUpTo 0: none.
+  std::int64_t ShortAbove = 0;
+  std::int64_t ShortUpTo = 0;
+  std::int64_t ShortFile = 0;
+  int ShortSample = 0;
 };
 
 // One per counting thread, reused folder after folder.
 class FileDrawer {
  public:
   explicit FileDrawer(const FileDrawLimits& limits) : limits_(limits) {}
-  bool On() const { return limits_.UpTo > 0; }
+  bool On() const { return limits_.UpTo > 0 || limits_.ShortUpTo > 0; }
   void Begin();
   // A regular file counted into the folder's unzipped bytes.
   void Offer(std::string_view name, std::int64_t size);
@@ -50,6 +72,9 @@ class FileDrawer {
   std::int64_t regular_ = 0, other_ = 0;
   std::string names_[FileDraws::kCount];
   std::int64_t sizes_[FileDraws::kCount] = {};
+  // Empty and short files of the folder so far: name hash and size.
+  std::vector<std::pair<std::uint64_t, std::int64_t>> short_;
+  bool shortOverflow_ = false;  // too many to keep: the folder is read whole
 };
 
 }  // namespace orbelan

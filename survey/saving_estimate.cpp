@@ -28,6 +28,7 @@
 #include "survey/saving_interval.h"
 #include "survey/saving_io.h"
 #include "survey/saving_sampler.h"
+#include "survey/saving_small.h"
 #include "survey/saving_small_read.h"
 
 namespace orbelan {
@@ -73,8 +74,15 @@ constexpr std::size_t kKeepAtMost = 48;
 
 FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
   FileDrawLimits limits;
-  // Folders read whole, or whole with the fast codec, need no draws.
+  // Folders read whole, or whole with the fast codec, need no draws; the small ones keep
+  // which short files need not be read (survey/saving_small.h).
   limits.Above = std::max(options.WholeLimit, options.SmallLimit);
+  if (options.SmallLimit > options.WholeLimit) {
+    limits.ShortAbove = options.WholeLimit;
+    limits.ShortUpTo = options.SmallLimit;
+    limits.ShortFile = kShortFile;
+    limits.ShortSample = kShortSample;
+  }
   limits.UpTo = options.DrawnLimit > limits.Above ? options.DrawnLimit : 0;
   limits.Seed = options.Seed;
   return limits;
@@ -175,7 +183,7 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
   DirReader* listed = &reader;
   if (UnzippedBytes(rec) > options.WholeLimit && UnzippedBytes(rec) <= options.SmallLimit) {
     SavingEstimate est;
-    if (EstimateSmallDirect(reader, rules, 2 * options.SmallLimit, options.Seed, stop, ws, est))
+    if (EstimateSmallDirect(reader, rules, 2 * options.SmallLimit, options.Seed, rec.Draws.get(), rec.Disk.Allocated, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
     if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;

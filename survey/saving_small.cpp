@@ -8,11 +8,40 @@
 
 namespace orbelan {
 
+UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
+  UnreadShortPart part;
+  const double unread = static_cast<double>(s.unreadShortBytes);
+  if (unread <= 0) return part;
+  const std::size_t n = s.shortSample.size();
+  double bytes = 0, saved = 0;
+  for (const auto& [size, saving] : s.shortSample) {
+    bytes += static_cast<double>(size);
+    saved += static_cast<double>(saving);
+  }
+  part.high = unread;
+  part.point = std::clamp(fallbackRate, 0.0, 1.0) * unread;
+  if (n < 2 || bytes <= 0) return part;  // nothing to tell their spread by
+  const double ratio = saved / bytes;
+  double spread = 0;
+  for (const auto& [size, saving] : s.shortSample) {
+    const double e = static_cast<double>(saving) - ratio * static_cast<double>(size);
+    spread += e * e;
+  }
+  const double dn = static_cast<double>(n);
+  spread = std::max(std::sqrt(spread / (dn - 1)), kShortSpread * bytes / dn);
+  const double all = dn + static_cast<double>(s.unreadShortFiles);
+  const double half = TwoSided95(static_cast<int>(n) - 1) * all * std::sqrt(std::max(0.0, 1.0 - dn / all) / dn) * spread;
+  part.point = ratio * unread;
+  part.low = std::max(0.0, part.point - half);
+  part.high = std::min(unread, part.point + half);
+  return part;
+}
+
 SavingEstimate SmallFolderInterval(const SmallSums& s) {
   SavingEstimate est;
   const std::int64_t read = s.exactBytes + s.modelBytes + s.storedBytes;
   est.Unreadable = s.missing;
-  if (read <= 0 && s.missing > 0) return est;
+  if (read <= 0 && (s.missing > 0 || s.unreadShortBytes > 0)) return est;
   est.Known = true;
 
   // The compressible files' deflate sizes: their fast sizes times the calibrated ratio.
@@ -44,10 +73,18 @@ SavingEstimate SmallFolderInterval(const SmallSums& s) {
   }
   // What could not be read saves between nothing and all of it; the point gives it the rate
   // of what was read.
+  const double readRate = read > 0 ? point / static_cast<double>(read) : 0.0;
   if (s.missing > 0) {
     const double missing = static_cast<double>(s.missing);
-    if (read > 0) point += point / static_cast<double>(read) * missing;
+    point += readRate * missing;
     high += missing;
+  }
+  // Short files left unread: what the sample of them saved, per byte.
+  if (s.unreadShortBytes > 0) {
+    const UnreadShortPart part = UnreadShortSaving(s, readRate);
+    point += part.point;
+    low += part.low;
+    high += part.high;
   }
   est.Low = ToBytes(low);
   est.High = ToBytes(high);

@@ -11,6 +11,7 @@
 // The arithmetic lives here, apart from the reading, so that it can be checked by numbers.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "survey/saving_estimate.h"
@@ -39,6 +40,18 @@ inline constexpr double kRatioSpread = 0.04;
 inline constexpr double kPriorRatio = 0.765;
 inline constexpr double kPriorRatioRange = 0.15;
 
+// Short files: in a folder of many, the scan picks a simple random sample of those of 1 to
+// kShortFile bytes (by their names' hashes) and only those are read; the others are known by
+// their count and bytes. Opening every one of thousands of short files costs more system
+// calls than anything else the estimate does, and each such file gives back a whole block
+// however it compresses, so the points its saving can move are few.
+inline constexpr std::int64_t kShortFile = kSmallExactFile;
+inline constexpr int kShortSample = 8;
+// The least spread the interval assumes for a short file's saving about the sample's ratio,
+// as a share of the sample's mean size: short files of one folder are alike, but the sample
+// may miss the one that is not.
+inline constexpr double kShortSpread = 0.05;
+
 // What reading a small folder found.
 struct SmallSums {
   std::int64_t exactBytes = 0, exactSaving = 0;  // files deflated exactly
@@ -47,7 +60,21 @@ struct SmallSums {
   std::int64_t missing = 0;                      // listed bytes that could not be read
   std::vector<double> ratios;                    // deflate / fast of each calibration slice
   int unreadableDraws = 0;                       // slices that could not be read
+  // The short files read as a sample (size, saving; part of the exact files above), and the
+  // short files left unread, which the sample stands for.
+  std::vector<std::pair<std::int64_t, std::int64_t>> shortSample;
+  std::int64_t unreadShortFiles = 0, unreadShortBytes = 0;
 };
+
+// What the unread short files save: point and 95% interval (see below). fallbackRate is
+// their point's rate when the sample cannot tell (fewer than two read).
+struct UnreadShortPart {
+  double point = 0, low = 0, high = 0;
+};
+UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate);
+// A small folder whose unread short files leave an interval wider than this share of the
+// folder's allocated bytes has them read after all.
+inline constexpr double kShortWidthShare = 0.06;
 
 // Point estimate and 95% interval of the byte saving:
 //   exact part: exactSaving, exact;
@@ -55,7 +82,11 @@ struct SmallSums {
 //     +- t(n-1) max(s, kRatioSpread)/sqrt(n) modelFast, plus half a point of modelBytes for
 //     deflate's implementations (the zipper's zlib and libdeflate differ by about that);
 //   incompressible part: 0, up to kIncompressibleSlack of its bytes;
-//   missing bytes: up to all of them saved; unreadable slices widen as a share of the draws.
+//   missing bytes: up to all of them saved; unreadable slices widen as a share of the draws;
+//   unread short files: their bytes times the sample's ratio of saving to bytes (the ratio
+//     estimator), +- t(n-1) N sqrt((1 - n/N)/n) max(s_e, kShortSpread * mean size), s_e the
+//     spread of the sample's savings about that ratio, N the short files read and unread;
+//     with fewer than two read, between nothing and all of their bytes.
 // Each part is clipped to [0, its bytes]. Not Known when nothing could be read.
 SavingEstimate SmallFolderInterval(const SmallSums& s);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <cerrno>
 #include <initializer_list>
@@ -259,8 +260,11 @@ struct CalibrationDraw {
 // calibrate it (survey/saving_small.h). Returns false, having stopped reading, when its
 // files now come to more than limit bytes: it has grown since the scan and is sampled.
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
-                         std::uint64_t seed, const std::atomic<bool>* stop, Workspace& ws,
-                         SavingEstimate& out) {
+                         std::uint64_t seed, const FileDraws* draws, std::int64_t allocated,
+                         const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
+  // The short files the scan left out of its sample, and empty files, are not opened.
+  const bool skipping = draws != nullptr && !draws->Skipped.empty();
+  std::int64_t regularBytes = skipping ? draws->SkippedShortBytes : 0;
   SmallSums sums;
   // The calibration slices: each of the draws ends on a compressible larger file with
   // probability proportional to its fast size, at a uniform place in it. Every such file
@@ -268,8 +272,13 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // highest log(u) / fast wins, u uniform from the seed and the file's name and size), and a
   // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
   // order of the directory does not change which files win.
-  std::array<CalibrationDraw, kSmallCalibrationDraws> draws;
-  std::int64_t regularBytes = 0, otherBytes = 0, read = 0;
+  std::array<CalibrationDraw, kSmallCalibrationDraws> slices;
+  std::int64_t otherBytes = 0, read = 0;
+  std::string skippedNames;  // each ended by a NUL
+  if (skipping) {
+    sums.unreadShortFiles = draws->SkippedShortFiles;
+    sums.unreadShortBytes = draws->SkippedShortBytes;
+  }
   DirEntry entry;
   while (reader.Next(entry)) {
     if (Stopped(stop)) {
@@ -278,6 +287,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     if (entry.Hidden() || entry.TypeIsDirectory()) continue;
     if (!IsUnzippedFile(entry.NameView(), rules)) continue;
+    if (skipping && draws->Skips(entry.NameView(), seed)) {
+      skippedNames.append(entry.Name, entry.NameLength);
+      skippedNames.push_back('\0');
+      continue;
+    }
     const std::int64_t room = limit - regularBytes;
     ListedFile f = ReadListed(reader, entry, room, kSmallHead, ws);
     if (f.kind == ListedFile::kLonger) {
@@ -325,8 +339,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.missing += f.size - n;
     if (n == 0) continue;
     if (n <= kSmallExactFile) {
+      const std::int64_t saving = std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
       sums.exactBytes += n;
-      sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+      sums.exactSaving += saving;
+      if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, saving);
       continue;
     }
     if (LooksCompressed(ws)) {
@@ -345,7 +361,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     std::uint64_t state = FnvStart(seed);
     for (const char c : entry.NameView()) state = FnvAdd(state, static_cast<unsigned char>(c));
     state = FnvAdd(state, static_cast<std::uint64_t>(fast));
-    for (CalibrationDraw& d : draws) {
+    for (CalibrationDraw& d : slices) {
       const double u = UnitInterval(SplitMix64(state));
       const double at = UnitInterval(SplitMix64(state));
       const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
@@ -355,7 +371,45 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       std::copy_n(ws.in.data() + start, kSmallSlice, d.slice.data());
     }
   }
-  for (const CalibrationDraw& d : draws) {
+  // A sample that leaves the short files too uncertain: they are read after all, exactly.
+  if (skipping && sums.unreadShortBytes > 0) {
+    const UnreadShortPart part = UnreadShortSaving(sums, 0.5);
+    const double folder = static_cast<double>(std::max(allocated, regularBytes));
+    if (part.high - part.low > kShortWidthShare * folder) {
+      regularBytes -= sums.unreadShortBytes;
+      sums.unreadShortBytes = sums.unreadShortFiles = 0;
+      sums.shortSample.clear();
+      for (std::size_t at = 0; at < skippedNames.size(); at = skippedNames.find('\0', at) + 1) {
+        if (Stopped(stop)) {
+          out = {};
+          return true;
+        }
+        DirEntry skipped;
+        skipped.Name = skippedNames.c_str() + at;
+        skipped.NameLength = std::strlen(skipped.Name);
+        skipped.Type = DT_UNKNOWN;  // a regular file when the scan saw it: its descriptor tells now
+        ListedFile f = ReadListed(reader, skipped, limit - regularBytes, kShortFile + 1, ws);
+        if (f.kind == ListedFile::kLonger) {
+          close(f.fd);  // grown well past a short file since the scan: sampled afresh
+          return false;
+        }
+        if (f.kind == ListedFile::kGrown) return false;
+        if (f.kind == ListedFile::kOther) otherBytes = AddSat(otherBytes, f.size);
+        if (f.kind == ListedFile::kUnreadable) {
+          regularBytes = AddSat(regularBytes, f.size);
+          sums.missing += f.size;
+        }
+        if (f.kind != ListedFile::kRead) continue;
+        regularBytes = AddSat(regularBytes, f.size);
+        read += f.got;
+        sums.missing += f.size - f.got;
+        sums.exactBytes += f.got;
+        if (f.got > 0)
+          sums.exactSaving += std::max<std::int64_t>(0, f.got - ws.Compressed(ws.in.data(), static_cast<std::size_t>(f.got)));
+      }
+    }
+  }
+  for (const CalibrationDraw& d : slices) {
     if (d.key == kNoKey) continue;
     const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size()));
     const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size()));

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "survey/file_draws.h"
 #include "survey/saving_estimate.h"
 #include "survey/saving_io.h"
 
@@ -25,11 +26,14 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
 
-// A small folder read as it is listed (survey/saving_small.h). False, having stopped
-// reading, when its files now come to more than limit bytes.
+// A small folder read as it is listed (survey/saving_small.h). With the scan's draws, the
+// files they skip are not opened (FileDraws::Skipped) unless the sample of short files
+// leaves an interval wider than kShortWidthShare of allocated (the folder's allocated bytes
+// as the scan found them). False, having stopped reading, when its files now come to more
+// than limit bytes.
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
-                         std::uint64_t seed, const std::atomic<bool>* stop, Workspace& ws,
-                         SavingEstimate& out);
+                         std::uint64_t seed, const FileDraws* draws, std::int64_t allocated,
+                         const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
 
 }  // namespace saving
 }  // namespace orbelan

@@ -156,5 +156,71 @@ TEST(FileDrawer, ScansDrawTheCountedFilesAlikeOnAnyThreads) {
   for (const FolderRec& rec : plain.folders) EXPECT_EQ(rec.Draws, nullptr) << rec.Path();
 }
 
+// A small folder keeps which files need not be read: every empty file, and the short files
+// beyond a sample of them; the sample is the same whatever the order of the directory, and
+// over many seeds every short file is in it about equally often (a simple random sample).
+TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
+  FileDrawLimits limits;
+  limits.ShortAbove = 16 << 10;
+  limits.ShortUpTo = 1 << 20;
+  limits.ShortFile = 4096;
+  limits.ShortSample = 4;
+  std::vector<std::pair<std::string, std::int64_t>> files;
+  for (int i = 0; i < 12; ++i) files.emplace_back(Numbered("short", i), 100 + 300 * i);  // 12 short ones
+  files.emplace_back("empty", 0);
+  files.emplace_back("long", 50000);
+  std::map<std::string, int> sampled;
+  constexpr int kSeeds = 3000;
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    limits.Seed = static_cast<std::uint64_t>(seed);
+    std::vector<std::uint64_t> skippedBy[2];
+    for (bool reversed : {false, true}) {
+      FileDrawer drawer(limits);
+      drawer.Begin();
+      for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& [name, size] = files[reversed ? files.size() - 1 - i : i];
+        drawer.Offer(name, size);
+      }
+      const auto draws = drawer.Finish();
+      ASSERT_NE(draws, nullptr);
+      EXPECT_EQ(draws->Sizes[0], 0);  // no draws of files: only what need not be read
+      EXPECT_EQ(draws->SampledShortFiles, 4);
+      EXPECT_EQ(draws->SkippedShortFiles, 8);
+      EXPECT_TRUE(draws->Skips("empty", limits.Seed));
+      EXPECT_FALSE(draws->Skips("long", limits.Seed));
+      std::int64_t skippedBytes = 0;
+      for (const auto& [name, size] : files) {
+        if (size == 0 || size > 4096 || draws->Skips(name, limits.Seed)) {
+          if (size > 0 && size <= 4096) skippedBytes += size;
+          continue;
+        }
+        if (!reversed) ++sampled[name];
+      }
+      EXPECT_EQ(draws->SkippedShortBytes, skippedBytes);
+      skippedBy[reversed] = draws->Skipped;
+    }
+    EXPECT_EQ(skippedBy[0], skippedBy[1]) << seed;
+  }
+  ASSERT_EQ(sampled.size(), 12u);
+  for (const auto& [name, hits] : sampled) EXPECT_NEAR(hits, kSeeds / 3.0, kSeeds * 0.04) << name;
+
+  // A folder of no more short files than the sample skips only its empty files; one outside
+  // the small folders' range keeps nothing.
+  FileDrawer few(limits);
+  few.Begin();
+  few.Offer("a", 3000);
+  few.Offer("b", 20000);
+  few.Offer("nothing", 0);
+  const auto fewDraws = few.Finish();
+  ASSERT_NE(fewDraws, nullptr);
+  EXPECT_EQ(fewDraws->Skipped.size(), 1u);
+  EXPECT_EQ(fewDraws->SkippedShortFiles, 0);
+  FileDrawer big(limits);
+  big.Begin();
+  for (int i = 0; i < 20; ++i) big.Offer(Numbered("s", i), 1000);
+  big.Offer("huge", 2 << 20);
+  EXPECT_EQ(big.Finish(), nullptr);
+}
+
 }  // namespace
 }  // namespace orbelan

@@ -794,7 +794,8 @@ namespace orbelan {
 namespace {
 
 // A folder the scan counted at up to a megabyte is read whole: every file once, small ones
-// deflated exactly, the rest sized by the fast codec and calibrated by four slices of them. Its
+// deflated exactly (those of the scan's sample of short files), the rest sized by the fast
+// codec and calibrated by four slices of them. Its
 // figure lands within two points of the truth and its interval is a few points wide.
 TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   TempTree tree;
@@ -816,18 +817,92 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
     EstimateOptions options;
     options.Seed = static_cast<std::uint64_t>(seed);
     const FolderRec rec = DrawnRec(tree, options);
-    EXPECT_EQ(rec.Draws, nullptr);  // the scan draws nothing for folders read whole
+    // The scan draws nothing here; of the 20 short files it keeps a sample of 8 to be read,
+    // and the empty file is not opened either.
+    ASSERT_NE(rec.Draws, nullptr);
+    EXPECT_EQ(rec.Draws->SampledShortFiles, kShortSample);
+    EXPECT_EQ(rec.Draws->SkippedShortFiles, 20 - kShortSample);
+    EXPECT_EQ(rec.Draws->Skipped.size(), 20u - kShortSample + 1);
     const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_EQ(est.Bytes, bytes + 9);  // and the link's own size
-    // Each file read once: the calibration slices are taken from the bytes as they are read.
-    EXPECT_EQ(est.Sampled, bytes);
+    // Each file read once (the calibration slices are taken from the bytes as they are
+    // read), the short files left out of the sample not at all.
+    EXPECT_EQ(est.Sampled, bytes - rec.Draws->SkippedShortBytes);
     EXPECT_LE(std::abs(est.Saving - truth), bytes / 50) << seed;
     EXPECT_LE(est.High - est.Low, bytes / 10) << seed;
     EXPECT_GE(est.High - est.Low, bytes / 100) << seed;  // an estimate, not a measurement
     if (est.Low <= truth && truth <= est.High) ++covered;
   }
   EXPECT_GE(covered, kSeeds - 1);
+}
+
+// Small folders of many short files: only the scan's sample of them is read and the others
+// are estimated from it, unless the sample leaves them too uncertain; then they are read
+// after all. Over many seeds the truth lies inside the interval 95% of the time, the figure
+// lands within three points of the folder's allocated bytes, and the interval stays a few
+// points of them wide.
+struct ShortFolderFigures {
+  int covered = 0, within = 0, readAll = 0;
+  double meanWidth = 0;  // in shares of the folder's allocated bytes
+};
+
+ShortFolderFigures EstimateShortFolder(const TempTree& tree, std::int64_t truth, std::int64_t bytes,
+                                       std::int64_t shortFiles, int seeds) {
+  ShortFolderFigures f;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    EstimateOptions options;
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const FolderRec rec = DrawnRec(tree, options);
+    EXPECT_NE(rec.Draws, nullptr);
+    if (rec.Draws == nullptr) return f;
+    EXPECT_EQ(rec.Draws->SkippedShortFiles, shortFiles - kShortSample);
+    const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
+    EXPECT_TRUE(est.Known);
+    EXPECT_EQ(est.Bytes, bytes);
+    // The long files and the sample of short ones, or every file.
+    if (est.Sampled == bytes) ++f.readAll;
+    else EXPECT_EQ(est.Sampled, bytes - rec.Draws->SkippedShortBytes) << seed;
+    const double allocated = static_cast<double>(rec.Disk.Allocated);
+    EXPECT_GT(allocated, static_cast<double>(bytes));
+    if (est.Low <= truth && truth <= est.High) ++f.covered;
+    if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.03 * allocated) ++f.within;
+    f.meanWidth += static_cast<double>(est.High - est.Low) / allocated / seeds;
+  }
+  return f;
+}
+
+TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
+  constexpr int kSeeds = 40;
+  // Notes alike: the sample tells the rest.
+  TempTree notes;
+  std::int64_t truth = 0, bytes = 0;
+  auto add = [&](TempTree& tree, const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+  for (int i = 0; i < 120; ++i) add(notes, Numbered("note", i, ".txt"), Text(static_cast<std::size_t>(300 + 29 * i), 400 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 3; ++i) add(notes, Numbered("log", i, ".txt"), Text(20000, 700 + static_cast<std::uint64_t>(i)));
+  ShortFolderFigures f = EstimateShortFolder(notes, truth, bytes, 120, kSeeds);
+  EXPECT_EQ(f.readAll, 0);
+  EXPECT_GE(f.covered, kSeeds * 95 / 100);
+  EXPECT_GE(f.within, kSeeds * 95 / 100);
+  EXPECT_LE(f.meanWidth, 0.06);
+  EXPECT_GE(f.meanWidth, 0.005);  // an estimate from a sample, not a measurement
+
+  // Text and noise mixed: a sample that shows the spread has them all read.
+  TempTree mixed;
+  truth = bytes = 0;
+  for (int i = 0; i < 100; ++i) add(mixed, Numbered("note", i, ".txt"), Text(static_cast<std::size_t>(200 + 37 * i), 400 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 40; ++i) add(mixed, Numbered("blob", i, ".bin"), RandomBytes(static_cast<std::size_t>(500 + 61 * i), 600 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 3; ++i) add(mixed, Numbered("log", i, ".txt"), Text(20000, 700 + static_cast<std::uint64_t>(i)));
+  f = EstimateShortFolder(mixed, truth, bytes, 140, kSeeds);
+  EXPECT_GE(f.readAll, kSeeds / 2);
+  EXPECT_LT(f.readAll, kSeeds);
+  EXPECT_GE(f.covered, kSeeds * 95 / 100);
+  EXPECT_GE(f.within, kSeeds * 90 / 100);
+  EXPECT_LE(f.meanWidth, 0.06);
 }
 
 // Files the fast codec cannot shrink save nothing, with a sliver of margin; a file that may
