@@ -136,10 +136,10 @@ class Sampler {
       x -= std::floor(x);
       Draw(x, calibrate);
       if (draws_ < minDraws_) continue;  // the fewest draws an interval may rest on
-      // The interval costs a sort of the draws: checked at every draw at first, then after
-      // every sixteenth part more draws, so that it stays a small share of a long run.
+      // The interval costs a sort of the draws: looked at again after a sixteenth part more
+      // draws, so that it stays a small share of the run however long.
       if (draws_ < nextCheck_ && cost_ < budget_) continue;
-      nextCheck_ = draws_ + (draws_ > 256 ? draws_ / 16 : 1);
+      nextCheck_ = draws_ + std::max(1, draws_ / 16);
       est = Interval();
       if (AllKnownExactly()) return Exact();
       // Every file deflated whole or found unreadable: further draws would learn nothing,
