@@ -194,6 +194,20 @@ void SyncFolder(const std::string& path) {
 
 }  // namespace
 
+std::string ReadRecordText(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > 64 * 1024) break;  // no record is this long
+  }
+  ::close(fd);
+  return text;
+}
+
 std::string PercentEncoded(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -349,16 +363,7 @@ std::optional<std::string> ReadTrashRecord(const std::string& trash, const std::
     Fail(error, "the trash record " + infoPath + " could not be read (" + Cause(errno) + ")");
     return std::nullopt;
   }
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > 64 * 1024) break;  // no record is this long
-  }
-  ::close(fd);
+  const std::string text = ReadRecordText(fd);
   // The first line is the group header; Path is a key of that group.
   bool inGroup = false;
   std::size_t start = 0;

@@ -42,6 +42,10 @@ bool MoveToTrash(const std::string& path, const std::string& homeTrash, TrashEnt
 std::optional<std::string> ReadTrashRecord(const std::string& trash, const std::string& name,
                                            std::string* error);
 
+// The text of the open trash record fd, up to a little past 64 KiB (no record is that
+// long, so a longer file is not one); closes fd.
+std::string ReadRecordText(int fd);
+
 // Puts a trashed file back at entry.Original, never over anything that stands there now,
 // and removes its record. The record must name entry.Original. False, with the reason,
 // when it could not; the trash is then as it was.

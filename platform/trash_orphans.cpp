@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/trash.h"
+
 namespace orbelan {
 namespace {
 
@@ -29,16 +31,7 @@ int OpenOwnFolder(const std::string& path) {
 bool MarkedAsOurs(int infoFd, const char* name) {
   const int fd = ::openat(infoFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > 64 * 1024) break;  // no record of ours is this long
-  }
-  ::close(fd);
+  const std::string text = ReadRecordText(fd);
   std::string line(1, '\n');
   line.append(kOwnRecordLine).push_back('\n');
   return text.starts_with("[Trash Info]\n") && text.find(line) != std::string::npos;
