@@ -81,15 +81,20 @@ std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64
   return done;
 }
 
+bool NextCountedEntry(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
+                      DirEntry& entry) {
+  while (reader.Next(entry)) {
+    if (Stopped(stop)) return false;
+    if (!entry.Hidden() && !entry.TypeIsDirectory() && IsUnzippedFile(entry.NameView(), rules)) return true;
+  }
+  return false;
+}
+
 bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
                 Listing& out) {
   DirEntry entry;
   EntryStat stat;
-  std::size_t seen = 0;
-  while (reader.Next(entry)) {
-    if ((++seen & 1023) == 0 && Stopped(stop)) return false;
-    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (!IsUnzippedFile(entry.NameView(), rules)) continue;  // by name: no stat needed
+  while (NextCountedEntry(reader, rules, stop, entry)) {
     if (!reader.Stat(entry.Name, stat) || stat.Kind == EntryKind::Directory) continue;
     const std::int64_t size = std::max<std::int64_t>(stat.Size, 0);
     if (stat.Kind != EntryKind::File) {
@@ -101,7 +106,7 @@ bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<boo
     out.names.push_back('\0');
     out.regularBytes = AddSat(out.regularBytes, size);
   }
-  return true;
+  return !Stopped(stop);
 }
 
 WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws) {

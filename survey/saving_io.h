@@ -18,6 +18,8 @@ struct ZSTD_CCtx_s;
 
 namespace orbelan {
 
+struct DirEntry;
+
 class DirReader;
 struct ScanRules;
 
@@ -80,6 +82,13 @@ struct Listing {
 inline bool Stopped(const std::atomic<bool>* stop) {
   return stop != nullptr && stop->load(std::memory_order_relaxed);
 }
+
+// The next entry the scan would count into Unzipped, judged by its name and the directory's
+// word on its type alone (no stat): not hidden, not a folder, not an archive or ignored.
+// False at the folder's end, or once stop is set (polled at every entry, counted or not,
+// so that a folder of many passed-over names still stops at once).
+bool NextCountedEntry(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
+                      DirEntry& entry);
 
 // The entries the scan would count into Unzipped, as they stand now.
 bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,

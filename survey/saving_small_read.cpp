@@ -179,13 +179,7 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   WholeSums sums;
   Listing listing;  // only its byte counts are kept
   DirEntry entry;
-  while (reader.Next(entry)) {
-    if (Stopped(stop)) {
-      out = {};
-      return true;
-    }
-    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (!IsUnzippedFile(entry.NameView(), rules)) continue;
+  while (NextCountedEntry(reader, rules, stop, entry)) {
     const std::int64_t room = limit - listing.regularBytes;
     const ListedFile f = ReadListed(reader, entry, room, room + 1, ws);
     switch (f.kind) {
@@ -217,6 +211,10 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         continue;
       }
     }
+  }
+  if (Stopped(stop)) {
+    out = {};
+    return true;
   }
   out = WholeResult(sums, listing);
   return true;
@@ -280,13 +278,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.unreadShortBytes = draws->SkippedShortBytes;
   }
   DirEntry entry;
-  while (reader.Next(entry)) {
-    if (Stopped(stop)) {
-      out = {};
-      return true;
-    }
-    if (entry.Hidden() || entry.TypeIsDirectory()) continue;
-    if (!IsUnzippedFile(entry.NameView(), rules)) continue;
+  while (NextCountedEntry(reader, rules, stop, entry)) {
     if (skipping && draws->Skips(entry.NameView(), seed)) {
       skippedNames.append(entry.Name, entry.NameLength);
       skippedNames.push_back('\0');
@@ -370,6 +362,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
       std::copy_n(ws.in.data() + start, kSmallSlice, d.slice.data());
     }
+  }
+  if (Stopped(stop)) {
+    out = {};
+    return true;
   }
   // A sample that leaves the short files too uncertain: they are read after all, exactly.
   if (skipping && sums.unreadShortBytes > 0) {
