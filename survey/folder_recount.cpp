@@ -7,7 +7,7 @@
 
 namespace orbelan {
 
-void RecountFolder(FolderRec& rec, const ScanRules& rules) {
+void RecountFolder(FolderRec& rec, const ScanRules& rules, const FileDrawLimits& draws) {
   // The path stays as it is: others may be reading it.
   rec.ClearCounts();
 
@@ -16,7 +16,8 @@ void RecountFolder(FolderRec& rec, const ScanRules& rules) {
   if (!opener.OpenPath(rec.Path())) return;
   DirReader counter;
   LocalDayClock clock;
-  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; });
+  FileDrawer drawer(draws);
+  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; }, &drawer);
 }
 
 }  // namespace orbelan

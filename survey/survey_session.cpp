@@ -26,7 +26,8 @@ bool SurveySession::Scan(const std::string& path, const ScanRules& rules, bool d
   estimateOptions.Root = path;
   scanner_ = std::make_unique<Scanner>(folders_, rules_, observer_);
   scanner_->SetThreads(threads_);
-  scanner_->SetFileDraws(drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{});
+  draws_ = drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{};
+  scanner_->SetFileDraws(draws_);
   // Run resets the folder list and both cancel flags, then runs the phases.
   const bool completed = scanner_->Run(path);
   cancelRequested_ = scanner_->CancelRequested;
@@ -58,7 +59,7 @@ void SurveySession::RecountFolder(FolderRec& rec, const ScanRules& rules) {
   // Its estimate was of the files before, and may be on its way: start afresh.
   StopEstimate();
   savings_.Erase(rec);
-  orbelan::RecountFolder(rec, rules);
+  orbelan::RecountFolder(rec, rules, draws_);
   totals_.Clear();
   totalsStale_ = true;
 }
@@ -77,6 +78,7 @@ SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanS
   if (start == RescanStart::Folder) {
     Scanner scanner(fresh, rules_, observer_);
     scanner.SetThreads(threads_);
+    scanner.SetFileDraws(draws_);
     rescanner_ = &scanner;
     const bool completed = scanner.Run(rec.Path());
     rescanner_ = nullptr;
@@ -98,7 +100,7 @@ SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanS
   for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
   // A folder that became a link or a file is now one of its parent's files.
   if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
-    orbelan::RecountFolder(*moved[static_cast<std::size_t>(parent)], rules_);
+    orbelan::RecountFolder(*moved[static_cast<std::size_t>(parent)], rules_, draws_);
   return Rescan::Replaced;
 }
 

@@ -135,6 +135,9 @@ class SurveySession {
   Scanner* rescanner_ = nullptr;  // the scan of one folder's subtree while it runs
   int threads_ = 1;
   bool cancelRequested_ = false;  // as the scanner left it, or set between scans
+  // What the last scan drew for the estimate; a rescan or recount of part of it draws alike,
+  // so that its small folders are read as sparingly as the scan's.
+  FileDrawLimits draws_;
   std::vector<std::string> unscanned_;
 
   SubtreeTotals totals_;

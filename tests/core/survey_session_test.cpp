@@ -16,6 +16,7 @@
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "survey/figures.h"
+#include "survey/saving_small.h"
 #include "tests/core/file_helpers.h"
 
 namespace orbelan {
@@ -257,6 +258,28 @@ TEST_F(SurveySessionTest, ARecountAndASubtreeRescanKeepTheOtherFoldersEstimates)
   // A record that is not the session's is not rescanned.
   const FolderRec stranger(root + "text/");
   EXPECT_EQ(session.RescanSubtree(stranger, RescanStart::Folder, nullptr), SurveySession::Rescan::NotInTree);
+}
+
+// A rescanned or recounted folder is drawn as the scan drew it, so that its many short
+// files are sampled rather than all opened; a session that did not draw draws nothing then.
+TEST_F(SurveySessionTest, ARescanAndARecountRecordTheShortFilesToSkipAsTheScanDid) {
+  tree.Dir("short");
+  for (int i = 0; i < 30; ++i) WriteAll(tree.PathOf("short/s" + std::to_string(i) + ".txt"), Text(1500, "s"));
+  WriteAll(tree.PathOf("short/big.txt"), Text(40000, "t"));
+  for (const bool drawing : {true, false}) {
+    ASSERT_TRUE(session.Scan(root, rules, drawing));
+    auto skipped = [&] {
+      const FolderRec* rec = session.Find(root + "short/");
+      return rec != nullptr && rec->Draws ? rec->Draws->SkippedShortFiles : -1;
+    };
+    const std::int64_t scanned = skipped();
+    EXPECT_EQ(scanned, drawing ? 30 - kShortSample : -1);
+    ASSERT_EQ(session.RescanSubtree(*session.Find(root + "short/"), RescanStart::Folder, nullptr),
+              SurveySession::Rescan::Replaced);
+    EXPECT_EQ(skipped(), scanned) << drawing;
+    session.RecountFolder(*session.Find(root + "short/"), rules);
+    EXPECT_EQ(skipped(), scanned) << drawing;
+  }
 }
 
 }  // namespace
