@@ -20,6 +20,7 @@
 
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
+#include "survey/noise_screen.h"
 #include "survey/random_bits.h"
 #include "survey/saving_interval.h"
 #include "survey/saving_small.h"
@@ -331,10 +332,15 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.missing += f.size - n;
     if (n == 0) continue;
     if (n <= kSmallExactFile) {
-      const std::int64_t saving = std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
-      sums.exactBytes += n;
-      sums.exactSaving += saving;
-      if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, saving);
+      const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(n));
+      if (screened.noise) {
+        sums.storedBytes += n;
+        sums.storedFast += n;
+      } else {
+        sums.exactBytes += n;
+        sums.exactSaving += screened.saving;
+      }
+      if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
       continue;
     }
     if (LooksCompressed(ws)) {
@@ -344,8 +350,17 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
     if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
-      sums.storedBytes += n;
-      sums.storedFast += fast;
+      // The fast codec at its fastest level finds no repeats and codes literals as they
+      // are: bytes of few values (base64, hex) that deflate's Huffman codes shrink by a
+      // quarter to a half look stored to it. Only noise is taken as stored; the rest is
+      // deflated exactly.
+      if (BytesLookLikeNoise(ws.in.data(), static_cast<std::size_t>(n))) {
+        sums.storedBytes += n;
+        sums.storedFast += fast;
+      } else {
+        sums.exactBytes += n;
+        sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+      }
       continue;
     }
     sums.modelBytes += n;
@@ -399,9 +414,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         regularBytes = AddSat(regularBytes, f.size);
         read += f.got;
         sums.missing += f.size - f.got;
-        sums.exactBytes += f.got;
-        if (f.got > 0)
-          sums.exactSaving += std::max<std::int64_t>(0, f.got - ws.Compressed(ws.in.data(), static_cast<std::size_t>(f.got)));
+        const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(f.got));
+        (screened.noise ? sums.storedBytes : sums.exactBytes) += f.got;
+        if (screened.noise) sums.storedFast += f.got;
+        sums.exactSaving += screened.saving;
       }
     }
   }

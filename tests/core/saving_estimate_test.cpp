@@ -941,5 +941,37 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(est.Low, 0);
 }
 
+// Base64 and hex: the fast codec at its fastest level codes literals as they are and keeps
+// them whole, but deflate takes a quarter and a half off. They are deflated, not taken for
+// stored; noise short files beside them (not deflated) save nothing, within a sliver.
+TEST(SavingEstimateSmall, EncodedTextIsNotTakenForNoise) {
+  TempTree tree;
+  std::int64_t truth = 0, bytes = 0, noiseBytes = 0;
+  auto add = [&](const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+  auto encoded = [](std::size_t n, const char* alphabet, std::uint64_t values, std::uint64_t seed) {
+    std::string out(n, '\0');
+    for (char& c : out) c = alphabet[Next(seed) % values];
+    return out;
+  };
+  add("key.b64", encoded(120000, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", 64, 1));
+  add("dump.hex", encoded(50000, "0123456789abcdef", 16, 2));
+  for (int i = 0; i < 6; ++i) {
+    const std::string noise = RandomBytes(static_cast<std::size_t>(900 + 500 * i), 300 + static_cast<std::uint64_t>(i));
+    add(Numbered("blob", i, ".bin"), noise);
+    noiseBytes += static_cast<std::int64_t>(noise.size());
+  }
+  ASSERT_GT(truth, bytes / 4);
+  const SavingEstimate est = EstimateFolderSaving(DrawnRec(tree, {}), TestRules(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Sampled, bytes);
+  EXPECT_EQ(est.Saving, truth);
+  EXPECT_EQ(est.Low, truth);
+  EXPECT_EQ(est.High, truth + noiseBytes * 3 / 100);
+}
+
 }  // namespace
 }  // namespace orbelan

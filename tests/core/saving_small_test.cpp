@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "survey/noise_screen.h"
+#include "survey/saving_io.h"
+#include "tests/core/file_helpers.h"
+
 namespace orbelan {
 namespace {
 
@@ -84,6 +90,54 @@ TEST(SmallFolderInterval, EndsStayWithinTheBytes) {
   SmallSums none;
   none.missing = 4'000;
   EXPECT_FALSE(SmallFolderInterval(none).Known);
+}
+
+// Bytes of few values (base64, hex) that the fast codec at its fastest level cannot shrink,
+// yet deflate's Huffman codes take a quarter to a half off, are not noise; noise is, at any
+// size, unless part of it is not.
+std::string Encoded(std::size_t n, const char* alphabet, std::size_t values, unsigned seed) {
+  const std::string noise = testing::Noise(n, seed);
+  std::string out(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) out[i] = alphabet[static_cast<unsigned char>(noise[i]) % values];
+  return out;
+}
+
+const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+TEST(NoiseScreen, TellsNoiseFromBytesOfFewValues) {
+  const char* base64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (const std::size_t n : {64u, 100u, 700u, 4096u, 5000u, 200'000u}) {
+    const std::string noise = testing::Noise(n, static_cast<unsigned>(n));
+    EXPECT_TRUE(saving::BytesLookLikeNoise(Bytes(noise), n)) << n;
+    EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(Encoded(n, base64, 64, 1)), n)) << n;
+    EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(Encoded(n, "0123456789abcdef", 16, 2)), n)) << n;
+    EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(testing::Text(n)), n)) << n;
+  }
+  // Too few bytes to tell.
+  EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(testing::Noise(63, 3)), 63));
+  // Noise with text or zeros in its middle or at its end.
+  for (const std::size_t at : {30'000u, 64'000u - 8'000u}) {
+    std::string mixed = testing::Noise(64'000, 4);
+    mixed.replace(at, 8'000, testing::Text(8'000));
+    EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(mixed), mixed.size())) << at;
+    mixed.replace(at, 8'000, std::string(8'000, '\0'));
+    EXPECT_FALSE(saving::BytesLookLikeNoise(Bytes(mixed), mixed.size())) << at;
+  }
+}
+
+TEST(NoiseScreen, NoiseIsNotDeflatedAndTheRestIsExactly) {
+  saving::Workspace ws;
+  const std::string noise = testing::Noise(3000, 5);
+  const saving::ScreenedSaving n = saving::DeflateSaving(ws, Bytes(noise), noise.size());
+  EXPECT_TRUE(n.noise);
+  EXPECT_EQ(n.saving, 0);
+  EXPECT_EQ(std::max<std::int64_t>(0, 3000 - ws.Compressed(Bytes(noise), noise.size())), 0);
+  const std::string hex = Encoded(3000, "0123456789abcdef", 16, 6);
+  const saving::ScreenedSaving h = saving::DeflateSaving(ws, Bytes(hex), hex.size());
+  EXPECT_FALSE(h.noise);
+  EXPECT_EQ(h.saving, 3000 - ws.Compressed(Bytes(hex), hex.size()));
+  EXPECT_GT(h.saving, 1000);
+  EXPECT_EQ(saving::DeflateSaving(ws, Bytes(hex), 0).saving, 0);
 }
 
 }  // namespace
