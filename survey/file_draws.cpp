@@ -88,7 +88,7 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
     const auto shorts = static_cast<std::size_t>(short_.end() - firstShort);
     if (shorts > sample) std::nth_element(firstShort, firstShort + static_cast<std::ptrdiff_t>(sample), short_.end());
     const auto skippedFrom = shorts > sample ? firstShort + static_cast<std::ptrdiff_t>(sample) : short_.end();
-    if (firstShort != short_.begin() || skippedFrom != short_.end()) {
+    if (!short_.empty()) {
       if (!draws) draws = std::make_shared<FileDraws>();
       for (auto it = short_.begin(); it != firstShort; ++it) draws->Skipped.push_back(it->first);
       for (auto it = skippedFrom; it != short_.end(); ++it) {
@@ -97,6 +97,8 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
         draws->SkippedShortBytes += it->second;
       }
       draws->SampledShortFiles = static_cast<std::int64_t>(std::min(shorts, sample));
+      draws->Sample.assign(firstShort, skippedFrom);
+      std::sort(draws->Sample.begin(), draws->Sample.end());
       std::sort(draws->Skipped.begin(), draws->Skipped.end());
     }
   }

@@ -32,6 +32,9 @@ struct FileDraws {
   std::vector<std::uint64_t> Skipped;
   std::int64_t SkippedShortFiles = 0, SkippedShortBytes = 0;  // empty files not among them
   std::int64_t SampledShortFiles = 0;  // the sample: short files that are to be read
+  // The sample's files by NameHash and size, lowest hash first: any first few of them are a
+  // simple random sample too, so a reader may read fewer where the folder needs fewer.
+  std::vector<std::pair<std::uint64_t, std::int64_t>> Sample;
   bool Skips(std::string_view name, std::uint64_t seed) const;
 };
 

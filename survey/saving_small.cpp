@@ -37,6 +37,19 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
   return part;
 }
 
+int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, double allocated) {
+  if (sampled <= 0 || files <= 0 || bytes <= 0) return std::max(sampled, 0);
+  const double room = kShortReadShare * allocated;
+  if (static_cast<double>(bytes) <= room) return 0;
+  const double all = static_cast<double>(files), mean = static_cast<double>(bytes) / all;
+  for (int k = 2; k < sampled; ++k) {  // one file tells no spread: as good as none
+    const double n = static_cast<double>(k);
+    const double half = TwoSided95(k - 1) * all * std::sqrt(std::max(0.0, 1.0 - n / all) / n) * kShortSpread * mean;
+    if (2 * half <= room) return k;
+  }
+  return sampled;
+}
+
 SavingEstimate SmallFolderInterval(const SmallSums& s) {
   SavingEstimate est;
   const std::int64_t read = s.exactBytes + s.modelBytes + s.storedBytes;

@@ -76,6 +76,16 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate);
 // folder's allocated bytes has them read after all.
 inline constexpr double kShortWidthShare = 0.06;
 
+// How many of the scan's sample of short files to read (its first ones, lowest name hashes
+// first): the fewest whose interval, were the short files alike (spread kShortSpread of
+// their mean size), would be within kShortReadShare of the folder's allocated bytes; none
+// when all their bytes are within it (they save between nothing and all of them). Each
+// short file takes a whole block however it compresses, so in a folder of a few larger
+// files their bytes are a sliver of its disk space, and opening them cost more than the
+// rest of its estimate. files and bytes: all its short files, read or not.
+inline constexpr double kShortReadShare = 0.01;
+int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, double allocated);
+
 // Point estimate and 95% interval of the byte saving:
 //   exact part: exactSaving, exact;
 //   compressible part: modelBytes - R modelFast, R = mean(ratios) + kSliceRatioBias,

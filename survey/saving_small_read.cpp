@@ -261,9 +261,11 @@ struct CalibrationDraw {
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          std::uint64_t seed, const FileDraws* draws, std::int64_t allocated,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
-  // The short files the scan left out of its sample, and empty files, are not opened.
-  const bool skipping = draws != nullptr && !draws->Skipped.empty();
+  // The short files the scan left out of its sample, and empty files, are not opened; nor
+  // those of its sample that the folder does not need (ShortSampleToRead).
+  const bool skipping = draws != nullptr && (!draws->Skipped.empty() || !draws->Sample.empty());
   std::int64_t regularBytes = skipping ? draws->SkippedShortBytes : 0;
+  std::size_t sampleRead = skipping ? draws->Sample.size() : 0;
   SmallSums sums;
   // The calibration slices: each of the draws ends on a compressible larger file with
   // probability proportional to its fast size, at a uniform place in it. Every such file
@@ -277,10 +279,28 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   if (skipping) {
     sums.unreadShortFiles = draws->SkippedShortFiles;
     sums.unreadShortBytes = draws->SkippedShortBytes;
+    std::int64_t sampleBytes = 0;
+    for (const auto& [hash, size] : draws->Sample) sampleBytes += size;
+    sampleRead = static_cast<std::size_t>(ShortSampleToRead(
+        draws->SkippedShortFiles + static_cast<std::int64_t>(draws->Sample.size()), draws->SkippedShortBytes + sampleBytes,
+        static_cast<int>(draws->Sample.size()), static_cast<double>(allocated)));
+    for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j) {
+      ++sums.unreadShortFiles;
+      sums.unreadShortBytes += draws->Sample[j].second;
+      regularBytes = AddSat(regularBytes, draws->Sample[j].second);
+    }
   }
+  // Whether an entry is one of those not to be opened: their sizes are counted above.
+  auto leftOut = [&](std::string_view name) {
+    const std::uint64_t hash = NameHash(seed, name);
+    if (std::binary_search(draws->Skipped.begin(), draws->Skipped.end(), hash)) return true;
+    for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j)
+      if (draws->Sample[j].first == hash) return true;
+    return false;
+  };
   DirEntry entry;
   while (NextCountedEntry(reader, rules, stop, entry)) {
-    if (skipping && draws->Skips(entry.NameView(), seed)) {
+    if (skipping && leftOut(entry.NameView())) {
       skippedNames.append(entry.Name, entry.NameLength);
       skippedNames.push_back('\0');
       continue;

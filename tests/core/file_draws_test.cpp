@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -174,6 +175,7 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   for (int seed = 1; seed <= kSeeds; ++seed) {
     limits.Seed = static_cast<std::uint64_t>(seed);
     std::vector<std::uint64_t> skippedBy[2];
+    std::vector<std::pair<std::uint64_t, std::int64_t>> sampleBy[2];
     for (bool reversed : {false, true}) {
       FileDrawer drawer(limits);
       drawer.Begin();
@@ -198,8 +200,24 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
       }
       EXPECT_EQ(draws->SkippedShortBytes, skippedBytes);
       skippedBy[reversed] = draws->Skipped;
+      // The sample as read: lowest name hash first (any first few of it are the lowest
+      // hashes of all), each with its size, none of them skipped.
+      sampleBy[reversed] = draws->Sample;
+      ASSERT_EQ(draws->Sample.size(), 4u);
+      EXPECT_TRUE(std::is_sorted(draws->Sample.begin(), draws->Sample.end()));
+      for (const auto& [name, size] : files) {
+        const std::uint64_t hash = NameHash(limits.Seed, name);
+        const auto in = std::find_if(draws->Sample.begin(), draws->Sample.end(), [&](const auto& f) { return f.first == hash; });
+        EXPECT_EQ(in != draws->Sample.end(), size > 0 && size <= 4096 && !draws->Skips(name, limits.Seed)) << name;
+        if (in != draws->Sample.end()) {
+          EXPECT_EQ(in->second, size) << name;
+        } else if (size > 0 && size <= 4096) {
+          EXPECT_GT(hash, draws->Sample.back().first) << name;
+        }
+      }
     }
     EXPECT_EQ(skippedBy[0], skippedBy[1]) << seed;
+    EXPECT_EQ(sampleBy[0], sampleBy[1]) << seed;
   }
   ASSERT_EQ(sampled.size(), 12u);
   for (const auto& [name, hits] : sampled) EXPECT_NEAR(hits, kSeeds / 3.0, kSeeds * 0.04) << name;
@@ -215,6 +233,8 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   ASSERT_NE(fewDraws, nullptr);
   EXPECT_EQ(fewDraws->Skipped.size(), 1u);
   EXPECT_EQ(fewDraws->SkippedShortFiles, 0);
+  ASSERT_EQ(fewDraws->Sample.size(), 1u);
+  EXPECT_EQ(fewDraws->Sample[0], std::make_pair(NameHash(limits.Seed, "a"), std::int64_t{3000}));
   FileDrawer big(limits);
   big.Begin();
   for (int i = 0; i < 20; ++i) big.Offer(Numbered("s", i), 1000);
