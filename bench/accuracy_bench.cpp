@@ -30,6 +30,7 @@
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
 #include "survey/counting_crew.h"
+#include "survey/disk_saving.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/saving_estimate.h"
@@ -135,6 +136,7 @@ struct Row {
   orbelan::FolderRec rec;
   orbelan::SavingEstimate est;
   std::int64_t truth = 0;
+  std::int64_t archive = 0;  // the zip's bytes as written
   bool refused = false, failed = false, btrfs = false;
 };
 
@@ -213,8 +215,9 @@ int main(int argc, char** argv) {
                      {"16 KiB-1 MiB", 16 << 10, 1 << 20},
                      {"1-8 MiB", 1 << 20, 8 << 20},
                      {"over 8 MiB", 8 << 20, INT64_MAX}};
-  std::printf("%-60s %10s %10s %7s %7s %7s %7s %6s\n", "folder", "unzipped", "allocated", "truth%", "est%",
-              "low%", "high%", "err");
+  // arch: the zip's bytes, and how far from them the archive the estimate reckons with lies.
+  std::printf("%-60s %10s %10s %7s %7s %7s %7s %6s %9s %7s\n", "folder", "unzipped", "allocated", "truth%", "est%",
+              "low%", "high%", "err", "arch", "model-");
   for (Row& row : rows) {
     const std::int64_t unzipped = orbelan::UnzippedBytes(row.rec);
     if (unzipped <= 0 || row.rec.Disk.Members == 0) continue;
@@ -239,6 +242,7 @@ int main(int argc, char** argv) {
           continue;
         }
         row.truth = before - after;
+        row.archive = result.ArchiveBytes;
       }
     }
     const orbelan::SavingEstimate& e = row.est;
@@ -248,9 +252,13 @@ int main(int argc, char** argv) {
     const bool inside = e.DiskLow <= row.truth && row.truth <= e.DiskHigh;
     std::string shown = row.path.substr(root.size());
     if (shown.size() > 60) shown = "..." + shown.substr(shown.size() - 57);
-    std::printf("%-60s %10lld %10lld %7.1f %7.1f %7.1f %7.1f %6.1f %s%s%s\n", shown.c_str(),
+    const orbelan::DiskUse& use = row.rec.Disk;
+    const std::int64_t model = orbelan::ZipArchiveBytes(
+        use.Members, use.NameBytes, std::max<std::int64_t>(use.Bytes - std::clamp<std::int64_t>(e.Saving, 0, use.Bytes), 0));
+    std::printf("%-60s %10lld %10lld %7.1f %7.1f %7.1f %7.1f %6.1f %9lld %7lld %s%s%s\n", shown.c_str(),
                 static_cast<long long>(unzipped), static_cast<long long>(row.rec.Disk.Allocated), pct(row.truth),
-                pct(e.Disk), pct(e.DiskLow), pct(e.DiskHigh), err, zip && !inside ? "OUTSIDE " : "",
+                pct(e.Disk), pct(e.DiskLow), pct(e.DiskHigh), err, static_cast<long long>(row.archive),
+                static_cast<long long>(row.archive > 0 ? model - row.archive : 0), zip && !inside ? "OUTSIDE " : "",
                 row.refused ? "refused " : "", row.btrfs ? "btrfs" : "");
     if (!zip) continue;
     for (Class& c : classes) {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "survey/figures.h"
+#include "survey/saving_interval.h"
 
 namespace orbelan {
 namespace {
@@ -47,6 +48,34 @@ std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block) {
                                                                    : whole * block;
 }
 
+namespace {
+
+// The archive's bytes for a given byte saving of the regular files.
+std::int64_t ArchiveFor(const DiskUse& use, std::int64_t saving) {
+  const std::int64_t data = std::max<std::int64_t>(use.Bytes - std::clamp<std::int64_t>(saving, 0, use.Bytes), 0);
+  return ZipArchiveBytes(use.Members, use.NameBytes, data);
+}
+
+// The byte saving's interval as the zipper may make it: a figure libdeflate measured whole
+// (exact) is widened by how far zlib's stream may lie from it; files it did not shrink are
+// stored, by the zipper as well.
+SavingEstimate AsTheZipperMay(const DiskUse& use, SavingEstimate est) {
+  if (est.Exact() && !est.AsZipped && est.Saving > 0) WidenForTheZipper(est, use.Bytes - est.Saving);
+  return est;
+}
+
+}  // namespace
+
+bool ArchiveBlocksInDoubt(const DiskUse& use, const SavingEstimate& estimate) {
+  // Nothing to save (noise, compressed formats) is left as it is: deflating it exactly would
+  // cost the most and change the least. Unreadable bytes stay unknown however it is read.
+  if (!estimate.Known || estimate.AsZipped || estimate.Saving <= 0 || estimate.Unreadable > 0) return false;
+  if (use.Members <= 0 || use.Allocated > kFewBlocks) return false;
+  const SavingEstimate est = AsTheZipperMay(use, estimate);
+  return RoundUpToBlock(ArchiveFor(use, est.Low), use.BlockSize) !=
+         RoundUpToBlock(ArchiveFor(use, est.High), use.BlockSize);
+}
+
 void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing) {
   est.Allocated = use.Allocated;
   est.Held = use.Held;
@@ -59,15 +88,15 @@ void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing) 
   // taken at most (slack 1) or least (-1) as large as it may be.
   const std::int64_t slack = ManifestSlack(use.Members, use.NameBytes);
   auto archive = [&](std::int64_t saving, int side) {
-    const std::int64_t data = std::max<std::int64_t>(use.Bytes - std::clamp<std::int64_t>(saving, 0, use.Bytes), 0);
-    const std::int64_t bytes = ZipArchiveBytes(use.Members, use.NameBytes, data);
+    const std::int64_t bytes = ArchiveFor(use, saving);
     return RoundUpToBlock(side > 0 ? Sum(bytes, slack) : side < 0 ? std::max<std::int64_t>(bytes - slack, 1) : bytes,
                           use.BlockSize);
   };
   const std::int64_t least = belowNothing ? std::numeric_limits<std::int64_t>::min() : 0;
+  const SavingEstimate zipped = AsTheZipperMay(use, est);
   est.Disk = std::max<std::int64_t>(least, now - archive(est.Saving, 0));
-  est.DiskLow = std::max<std::int64_t>(least, nowLow - archive(est.Low, 1));
-  est.DiskHigh = std::max<std::int64_t>(least, nowHigh - archive(est.High, -1));
+  est.DiskLow = std::max<std::int64_t>(least, nowLow - archive(zipped.Low, 1));
+  est.DiskHigh = std::max<std::int64_t>(least, nowHigh - archive(zipped.High, -1));
   est.Disk = std::clamp(est.Disk, est.DiskLow, est.DiskHigh);
 }
 

@@ -31,6 +31,14 @@ std::int64_t ZipArchiveBytes(std::int64_t members, std::int64_t nameBytes, std::
 // bytes rounded up to whole blocks of block bytes (4 KiB when unknown).
 std::int64_t RoundUpToBlock(std::int64_t bytes, std::int64_t block);
 
+// In a folder of at most this many allocated bytes (32 blocks of 4 KiB) one block of the
+// archive is over 3% of what the folder holds, and deflating all of it the zipper's way
+// costs a few milliseconds at most.
+inline constexpr std::int64_t kFewBlocks = 128 << 10;
+// Whether est, an estimate of a folder of few blocks with something to save, leaves it open
+// how many blocks the archive takes: then the folder is worth deflating whole, exactly.
+bool ArchiveBlocksInDoubt(const DiskUse& use, const SavingEstimate& est);
+
 // Fills the disk figures of est (Disk, DiskLow, DiskHigh, Allocated, Held) from the byte
 // figures it holds, the folder's disk use and what est says of file-system compression.
 // Zipping the folder alone never gives back less than nothing (it is refused); belowNothing

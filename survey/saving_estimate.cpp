@@ -28,6 +28,7 @@
 #include "survey/saving_interval.h"
 #include "survey/saving_io.h"
 #include "survey/saving_sampler.h"
+#include "survey/saving_settle.h"
 #include "survey/saving_small.h"
 #include "survey/saving_small_read.h"
 
@@ -222,6 +223,20 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
                                     const EstimateOptions& options, const std::atomic<bool>* stop,
                                     FolderOpener* opener) {
   SavingEstimate est = EstimateFolderBytes(rec, rules, options, stop, opener);
+  if (ArchiveBlocksInDoubt(rec.Disk, est)) {
+    DirReader reader;
+    Listing listing;
+    if ((opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options)) &&
+        ListFolder(reader, rules, stop, listing)) {
+      SavingEstimate settled = SettleFewBlocks(reader.Fd(), listing, stop, ThreadWorkspace());
+      if (settled.Known) {
+        settled.AsZipped = true;
+        settled.Sampled = AddSat(settled.Sampled, est.Sampled);
+        est = settled;
+      }
+    }
+    if (Stopped(stop)) return {};
+  }
   // Only folders on a mount that compresses have their files' extents asked for.
   if (est.Known && rec.Disk.Members > 0) {
     const FsCompression compression = CompressionOfFolder(rec.Disk.Device, rec.Path());

@@ -30,6 +30,9 @@ struct SavingEstimate {
   std::int64_t Unreadable = 0; // bytes of files that could not be read (inside the interval)
   std::int64_t Bytes = 0;      // the folder's unzipped bytes as the estimate found them
   bool Exact() const { return Known && Low == High; }
+  // Exact with the zipper's own deflate (zlib), to the byte. Other exact figures come from
+  // libdeflate, whose streams differ a little from zlib's: their disk figures allow for it.
+  bool AsZipped = false;
 
   // The same in disk space given back by zipping, once the originals are gone from the
   // disk (the trash emptied): what the files take now less what the archive will take.

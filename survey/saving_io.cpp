@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <zlib.h>
 #include <zstd.h>
 #include <unistd.h>
 
@@ -22,11 +23,18 @@ std::int64_t AddSat(std::int64_t a, std::int64_t b) {
   return a;
 }
 
-Workspace::Workspace() : compressor(libdeflate_alloc_compressor(6)), fast(ZSTD_createCCtx()) {}
+Workspace::Workspace() : compressor(libdeflate_alloc_compressor(6)), fast(ZSTD_createCCtx()), zipper(new z_stream{}) {
+  if (deflateInit2(zipper, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    delete zipper;
+    zipper = nullptr;
+  }
+}
 
 Workspace::~Workspace() {
   libdeflate_free_compressor(compressor);
   ZSTD_freeCCtx(fast);
+  if (zipper != nullptr) deflateEnd(zipper);
+  delete zipper;
 }
 
 std::int64_t Workspace::Compressed(const unsigned char* data, std::size_t size) {
@@ -43,6 +51,30 @@ std::int64_t Workspace::FastSize(const unsigned char* data, std::size_t size) {
   if (out.size() < bound) out.resize(bound);
   const std::size_t n = ZSTD_compressCCtx(fast, out.data(), out.size(), data, size, -1);
   return ZSTD_isError(n) ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
+}
+
+std::int64_t Workspace::ZipperSize(const unsigned char* data, std::size_t size) {
+  const auto whole = static_cast<std::int64_t>(size);
+  if (zipper == nullptr || deflateReset(zipper) != Z_OK) return std::min(Compressed(data, size), whole);
+  // Only the length is wanted: the stream is written over the same buffer again and again.
+  if (out.size() < (64 << 10)) out.resize(64 << 10);
+  std::int64_t written = 0;
+  zipper->next_in = const_cast<unsigned char*>(data);
+  for (std::size_t left = size;;) {
+    const uInt chunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+    zipper->avail_in = chunk;
+    left -= chunk;
+    int status;
+    do {
+      zipper->next_out = out.data();
+      zipper->avail_out = static_cast<uInt>(out.size());
+      status = deflate(zipper, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+      written += static_cast<std::int64_t>(out.size() - zipper->avail_out);
+      if (status == Z_STREAM_ERROR) return std::min(Compressed(data, size), whole);
+    } while (zipper->avail_out == 0 || (left == 0 && status != Z_STREAM_END));
+    if (left == 0) break;
+  }
+  return std::min(written, whole);
 }
 
 Workspace& ThreadWorkspace() {

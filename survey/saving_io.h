@@ -15,6 +15,7 @@
 
 struct libdeflate_compressor;
 struct ZSTD_CCtx_s;
+struct z_stream_s;
 
 namespace orbelan {
 
@@ -39,9 +40,15 @@ struct Workspace {
   std::int64_t Compressed(const unsigned char* data, std::size_t size);
   // The fast codec's size of data (zstd at its fastest level); size should it fail.
   std::int64_t FastSize(const unsigned char* data, std::size_t size);
+  // The bytes data takes as a zip member, to the byte: the zipper's own deflate (zlib, raw,
+  // level 6, as libarchive's zip writer sets it), or size when that does not shrink it
+  // (the zipper then stores it). About twice libdeflate's time; libdeflate's stream at the
+  // same level is mostly within a few percent of it, but on some text a fifth smaller.
+  std::int64_t ZipperSize(const unsigned char* data, std::size_t size);
 
   libdeflate_compressor* compressor;
   ZSTD_CCtx_s* fast;
+  z_stream_s* zipper;
   std::vector<unsigned char> in, out;
 };
 
