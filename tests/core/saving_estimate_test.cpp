@@ -917,6 +917,37 @@ TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
   EXPECT_LE(f.meanWidth, 0.06);
 }
 
+// Short files that are a sliver of the folder's disk space are not opened at all, not even
+// the scan's sample of them: they save between nothing and all their bytes, at the rate of
+// the rest of the folder.
+TEST(SavingEstimateSmall, ShortFilesOfASliverOfTheFolderAreNotRead) {
+  TempTree tree;
+  std::int64_t truth = 0, bytes = 0, shortBytes = 0;
+  auto add = [&](const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+  for (int i = 0; i < 3; ++i) add(Numbered("log", i, ".txt"), Text(200000, 800 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 10; ++i) {
+    const std::string note = Text(static_cast<std::size_t>(100 + 40 * i), 820 + static_cast<std::uint64_t>(i));
+    add(Numbered("note", i, ".txt"), note);
+    shortBytes += static_cast<std::int64_t>(note.size());
+  }
+  const FolderRec rec = DrawnRec(tree, {});
+  ASSERT_NE(rec.Draws, nullptr);
+  ASSERT_EQ(rec.Draws->Sample.size(), static_cast<std::size_t>(kShortSample));
+  ASSERT_LE(static_cast<double>(shortBytes), kShortReadShare * static_cast<double>(rec.Disk.Allocated));
+  const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Bytes, bytes);
+  EXPECT_EQ(est.Sampled, bytes - shortBytes);
+  EXPECT_LE(est.Low, truth);
+  EXPECT_GE(est.High, truth);
+  EXPECT_GE(est.High - est.Low, shortBytes);
+  EXPECT_LE(std::abs(est.Saving - truth), bytes / 50);
+}
+
 // Files the fast codec cannot shrink save nothing, with a sliver of margin; a file that may
 // not be read is what could not be measured, between nothing and all of it.
 TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
