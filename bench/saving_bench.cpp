@@ -12,10 +12,11 @@
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
 //   saving_bench tree DIR [--threads N] [--whole B] [--drawn B] [--budget B] [--ramp B]
-//                    [--calibrate-every N] [--min-size N] [--all]
+//                    [--calibrate-every N] [--min-size N] [--all] [--above B] [--up-to B]
 //                                     scan time against estimate time of a whole tree
 //                                     (warm cache; the folders the list shows, by default
-//                                     as on a first run, or --all with unzipped bytes),
+//                                     as on a first run, or --all with unzipped bytes;
+//                                     --above and --up-to keep those of a size class),
 //                                     and the peak memory of each
 //
 // Remove the corpus afterwards (rm -rf DIR).
@@ -636,10 +637,12 @@ int Tree(const std::string& root, int argc, char** argv) {
   bool all = false;
   for (int i = 3; i < argc; ++i) all = all || std::strcmp(argv[i], "--all") == 0;
   settings.MinSize = static_cast<std::uint16_t>(Arg(argc, argv, "--min-size", settings.MinSize));
+  const std::int64_t above = Arg(argc, argv, "--above", 0);
+  const std::int64_t upTo = Arg(argc, argv, "--up-to", INT64_MAX);
   std::vector<const orbelan::FolderRec*> order;
   std::int64_t bytes = 0;
   for (const orbelan::FolderRec& rec : folders) {
-    if (orbelan::UnzippedBytes(rec) <= 0) continue;
+    if (orbelan::UnzippedBytes(rec) <= std::max<std::int64_t>(above, 0) || orbelan::UnzippedBytes(rec) > upTo) continue;
     if (!all && !orbelan::MeetsMinSize(rec, settings.MinSize)) continue;
     order.push_back(&rec);
     bytes += orbelan::UnzippedBytes(rec);

@@ -70,6 +70,10 @@ struct EstimateOptions {
   // enough for its fewest draws, so that a folder of a few MiB still gets some hundred draws
   // and a huge one a share that keeps its margin narrow.
   int CalibrateEvery = 4;
+  // The fast codec measures the aligned piece of at most this many bytes (and at most a
+  // block) of the unit that holds a draw, not a whole file of up to 64 KiB: the deflated
+  // draws calibrate it all the same.
+  std::int64_t FastBytes = 16 * 1024;
   std::int64_t MinBudget = 768 << 10;
   double BudgetShare = 0.005;
   std::int64_t RampBytes = 2 << 20;

@@ -38,6 +38,12 @@ constexpr std::int64_t kWholeFileUnit = 64 * 1024;
 constexpr int kMostRanges = 4096;
 // The largest file a folder deflated whole may hold: deflating it takes a few milliseconds.
 constexpr std::int64_t kWholeLargest = 1 << 20;
+// A folder up to this size, most of it in files of one unit each, stops once the spread of
+// its draws, resting on at least this many deflated draws, is within the margin (the
+// allowance for unseen bytes aside). Larger folders spend a small share of their bytes on
+// narrowing that allowance too, and large files cost a block a draw.
+constexpr int kSteadyCalibrated = 8;
+constexpr std::int64_t kSpreadStopUpTo = 8 << 20;
 
 }  // namespace
 
@@ -73,6 +79,7 @@ class Sampler {
     block_ = std::max<std::int64_t>(options.BlockBytes, 512);
     prime_ = std::max<std::int64_t>(options.PrimeBytes, 0);
     wholeUnit_ = std::max(block_, std::min(kWholeFileUnit, 4 * block_));
+    piece_ = std::clamp<std::int64_t>(options.FastBytes, 512, block_);
     // An interval rests on at least kMinCalibrated deflated draws.
     minDraws_ = std::max(kMinDraws, (kMinCalibrated - 1) * step_ + 1);
     auto& files = listing_.files;
@@ -90,14 +97,16 @@ class Sampler {
     for (const DataRange& r : segments_) ends_.push_back(end = AddSat(end, r.length));
     total_ = end;
     std::int64_t regular = 0;
-    for (const FileEntry& f : files) regular = AddSat(regular, f.size);
+    for (const FileEntry& f : files) {
+      regular = AddSat(regular, f.size);
+      if (f.size <= wholeUnit_) inSmallFiles_ += f.size;
+    }
     holes_ = std::max<std::int64_t>(0, regular - total_);
     const double sampledBytes = static_cast<double>(AddSat(total_, listing_.otherBytes));
     const double ramp = std::min(1.0, sampledBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
     budget_ = std::max(options.BudgetShare * sampledBytes, static_cast<double>(options.MinBudget) * ramp);
     state_.assign(files.size(), kUntouched);
     rate_.assign(files.size(), 0.0f);
-    fast_.assign(files.size(), -1.0f);
     unseen_ = total_;
     // Empty files are never drawn; they are known to save nothing.
     for (std::size_t i = files.size(); i-- > 0 && files[i].size == 0;) {
@@ -117,7 +126,7 @@ class Sampler {
   SavingEstimate Run(const std::atomic<bool>* stop) {
     const std::int64_t allBytes = AddSat(listing_.regularBytes, listing_.otherBytes);
     SavingEstimate est;
-    const double fastDraw = kFastCost * static_cast<double>(std::max(wholeUnit_, block_));
+    const double fastDraw = kFastCost * static_cast<double>(piece_);
     const double deflatedDraw = static_cast<double>(std::max(wholeUnit_, 2 * prime_ + block_)) + fastDraw;
     // A folder that its budget, or its fewest draws, could deflate whole is: exact, for
     // what sampling would cost. Not when one file is so large that deflating it would keep
@@ -146,7 +155,17 @@ class Sampler {
       // and the unreadable bytes save between nothing and all of them.
       if (settled_ == listing_.files.size() && holes_ == 0) return Settled();
       const double halfWidth = 0.5 * static_cast<double>(est.High - est.Low);
-      if (halfWidth <= options_.TargetMargin * static_cast<double>(allBytes)) break;
+      const double target = options_.TargetMargin * static_cast<double>(allBytes);
+      if (halfWidth <= target) break;
+      // The allowance for bytes no draw has seen narrows only as 3/m: in a folder of a few
+      // MiB held mostly in small files, each of them a unit, the budget would go on that
+      // alone. Once the draws' own spread, on enough deflated draws, is within the margin,
+      // the point estimate is as good as the margin asks; the interval still carries the
+      // allowance as it stands.
+      if (calibrated_ >= kSteadyCalibrated && allBytes <= kSpreadStopUpTo && 2 * inSmallFiles_ >= total_) {
+        const SavingEstimate spread = Interval(false);
+        if (0.5 * static_cast<double>(spread.High - spread.Low) <= target) break;
+      }
       if (cost_ >= budget_) break;
     }
     if (readable_ == 0) {
@@ -171,9 +190,10 @@ class Sampler {
     std::int64_t start, length;
   };
 
-  struct BlockRates {
-    float fast;
-    float rate;  // < 0: not deflated yet
+  // Bytes of file that ws_.in holds from start, read for the last unit deflated.
+  struct Held {
+    std::size_t file;
+    std::int64_t start, length;
   };
 
   // Every file deflated whole: the exact sum, unreadable bytes between nothing and all.
@@ -216,6 +236,26 @@ class Sampler {
     return std::clamp(1.0 - static_cast<double>(fast) / static_cast<double>(size), 0.0, 1.0);
   }
 
+  // A unit (a whole small file, or a block of a larger one) and the piece of it the fast
+  // codec measures: the aligned piece_ bytes holding the drawn byte.
+  struct Unit {
+    std::int64_t start, length;
+    std::int64_t pieceStart, pieceLength;
+  };
+  Unit UnitAt(std::size_t i, const DataRange& range, std::int64_t offset) const {
+    Unit u;
+    if (listing_.files[i].size <= wholeUnit_) {
+      u.start = 0;
+      u.length = listing_.files[i].size;
+    } else {
+      u.start = std::max(range.start, offset / block_ * block_);
+      u.length = std::min(u.start / block_ * block_ + block_, range.start + range.length) - u.start;
+    }
+    u.pieceStart = std::max(u.start, offset / piece_ * piece_);
+    u.pieceLength = std::min(u.pieceStart / piece_ * piece_ + piece_, u.start + u.length) - u.pieceStart;
+    return u;
+  }
+
   void Draw(double x, bool calibrate) {
     ++draws_;
     x_ = x;
@@ -230,14 +270,32 @@ class Sampler {
     const std::int64_t offset = range.start + (pos - (ends_[j] - range.length));
     Touch(i);
     if (state_[i] == kUnreadable) return UnreadableDraw();
-    if (listing_.files[i].size <= wholeUnit_) return WholeUnit(i, calibrate);
-    Block(i, range, offset, calibrate);
+    const Unit unit = UnitAt(i, range, offset);
+    double rate = 0;
+    if (calibrate) {
+      rate = listing_.files[i].size <= wholeUnit_ ? WholeRate(i) : BlockRate(i, unit);
+      if (rate < 0) return UnreadableDraw();
+    }
+    const double fast = PieceRate(i, unit);
+    if (fast < 0) return UnreadableDraw();
+    Readable(fast, rate, calibrate);
   }
 
-  void WholeUnit(std::size_t i, bool calibrate) {
+  // Bytes of a unit first seen whole: what its pieces did not already count as seen.
+  void SeenWhole(std::size_t i, std::int64_t start, std::int64_t length) {
+    auto it = piecesSeen_.find({i, start});
+    unseen_ -= length - (it == piecesSeen_.end() ? 0 : it->second);
+  }
+  bool UnitSeenWhole(std::size_t i, std::int64_t start) const {
+    if (listing_.files[i].size <= wholeUnit_) return state_[i] == kKnown;
+    auto it = blocks_.find({i, start});
+    return it != blocks_.end();
+  }
+
+  // Deflate's saving rate of a whole small file, exact; -1 when it cannot be read.
+  double WholeRate(std::size_t i) {
+    if (state_[i] == kKnown) return rate_[i];
     const FileEntry& file = listing_.files[i];
-    if (state_[i] == kKnown) return Readable(fast_[i], rate_[i], calibrate);
-    if (!calibrate && fast_[i] >= 0) return Readable(fast_[i], 0, false);
     const struct stat* st = nullptr;
     const int fd = Descriptor(i, st);
     if (fd < 0) return MarkUnreadable(i);
@@ -245,80 +303,111 @@ class Sampler {
     const std::int64_t n = ReadAt(fd, ws_.in.data(), file.size, 0);
     if (n <= 0) return MarkUnreadable(i);
     read_ += n;
-    const double fast = FastRate(ws_.FastSize(ws_.in.data(), static_cast<std::size_t>(n)), n);
-    cost_ += kFastCost * static_cast<double>(n);
-    fast_[i] = static_cast<float>(fast);
-    if (!calibrate) return Readable(fast, 0, false);
+    held_ = {i, 0, n};
     const std::int64_t saving =
         std::max<std::int64_t>(0, n - ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n)));
     cost_ += static_cast<double>(n);
     const double rate = static_cast<double>(saving) / static_cast<double>(file.size);
+    SeenWhole(i, 0, file.size);
     state_[i] = kKnown;
     ++settled_;
     rate_[i] = static_cast<float>(rate);
     exactSaving_ += saving;
     if (n < file.size) unreadableBytes_ = AddSat(unreadableBytes_, file.size - n);
-    Readable(fast, rate, true);
+    return rate;
   }
 
-  // The block of file i holding offset, within its data range.
-  void Block(std::size_t i, const DataRange& range, std::int64_t offset, bool calibrate) {
-    const std::int64_t start = std::max(range.start, offset / block_ * block_);
-    const std::int64_t length = std::min(start / block_ * block_ + block_, range.start + range.length) - start;
-    auto [known, fresh] = blocks_.try_emplace({i, start}, BlockRates{-1.0f, -1.0f});
-    if (fresh) unseen_ -= length;
-    BlockRates& rates = known->second;
-    if (calibrate) blocksDrawn_ = true;
-    if (rates.rate >= 0 || (!calibrate && rates.fast >= 0)) return Readable(rates.fast, rates.rate, calibrate);
+  // Deflate's saving rate of a block of file i, after the history before it; -1 when the
+  // file cannot be read or has shrunk below the block.
+  double BlockRate(std::size_t i, const Unit& unit) {
+    blocksDrawn_ = true;
+    auto known = blocks_.find({i, unit.start});
+    if (known != blocks_.end()) return known->second;
     const struct stat* st = nullptr;
     const int fd = Descriptor(i, st);
     if (fd < 0) return MarkUnreadable(i);
-    // A block wholly inside a hole saves all but what deflate leaves of zeros, unread.
-    if (st->st_blocks * 512 < st->st_size) {
-      const off_t data = lseek(fd, start, SEEK_DATA);
-      if ((data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length)) {
-        rates = {static_cast<float>(kHoleRate), static_cast<float>(kHoleRate)};
-        return Readable(kHoleRate, kHoleRate, calibrate);
+    double rate = kHoleRate;  // a block wholly inside a hole saves all but what deflate leaves of zeros, unread
+    if (!InHole(fd, *st, unit.start, unit.length)) {
+      const std::int64_t prior = std::min(prime_, unit.start);
+      const std::int64_t want = prior + unit.length;
+      if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
+      const std::int64_t n = ReadAt(fd, ws_.in.data(), want, unit.start - prior);
+      if (n > 0) read_ += n;
+      if (n <= prior) return -1;  // the file shrank below this block
+      held_ = {i, unit.start - prior, n};
+      const std::int64_t got = n - prior;
+      const std::int64_t withPrior = ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n));
+      const std::int64_t priorOnly = prior > 0 ? ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(prior)) : 0;
+      cost_ += static_cast<double>(n + prior);
+      rate = std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
+    }
+    SeenWhole(i, unit.start, unit.length);
+    blocks_.emplace(std::make_pair(i, unit.start), static_cast<float>(rate));
+    return rate;
+  }
+
+  // The fast codec's saving rate of the unit's piece, from the bytes just read for the
+  // unit when they hold it; -1 when it cannot be read.
+  double PieceRate(std::size_t i, const Unit& unit) {
+    auto [known, fresh] = pieces_.try_emplace({i, unit.pieceStart}, -1.0f);
+    if (!fresh && known->second >= 0) return known->second;
+    double fast = kHoleRate;
+    if (held_.file == i && held_.start <= unit.pieceStart &&
+        unit.pieceStart + unit.pieceLength <= held_.start + held_.length) {
+      const std::int64_t n = unit.pieceLength;
+      fast = FastRate(ws_.FastSize(ws_.in.data() + (unit.pieceStart - held_.start), static_cast<std::size_t>(n)), n);
+      cost_ += kFastCost * static_cast<double>(n);
+    } else {
+      const struct stat* st = nullptr;
+      const int fd = Descriptor(i, st);
+      if (fd < 0) return MarkUnreadable(i);
+      if (!InHole(fd, *st, unit.pieceStart, unit.pieceLength)) {
+        if (piece_buf_.size() < static_cast<std::size_t>(unit.pieceLength))
+          piece_buf_.resize(static_cast<std::size_t>(unit.pieceLength));
+        const std::int64_t n = ReadAt(fd, piece_buf_.data(), unit.pieceLength, unit.pieceStart);
+        if (n <= 0) {
+          pieces_.erase(known);
+          return -1;  // shrank below the piece
+        }
+        read_ += n;
+        fast = FastRate(ws_.FastSize(piece_buf_.data(), static_cast<std::size_t>(n)), n);
+        cost_ += kFastCost * static_cast<double>(n);
       }
     }
-    const std::int64_t prior = calibrate ? std::min(prime_, start) : 0;
-    const std::int64_t want = prior + length;
-    if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
-    const std::int64_t n = ReadAt(fd, ws_.in.data(), want, start - prior);
-    if (n > 0) read_ += n;
-    if (n <= prior) return UnreadableDraw();  // the file shrank below this block
-    const std::int64_t got = n - prior;
-    const double fast = FastRate(ws_.FastSize(ws_.in.data() + prior, static_cast<std::size_t>(got)), got);
-    cost_ += kFastCost * static_cast<double>(got);
-    rates.fast = static_cast<float>(fast);
-    if (!calibrate) return Readable(fast, 0, false);
-    const std::int64_t withPrior = ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(n));
-    const std::int64_t priorOnly = prior > 0 ? ws_.Compressed(ws_.in.data(), static_cast<std::size_t>(prior)) : 0;
-    cost_ += static_cast<double>(n + prior);
-    const double rate =
-        std::clamp(1.0 - static_cast<double>(withPrior - priorOnly) / static_cast<double>(got), 0.0, 1.0);
-    rates.rate = static_cast<float>(rate);
-    Readable(fast, rate, true);
+    known->second = static_cast<float>(fast);
+    if (!UnitSeenWhole(i, unit.start)) {
+      unseen_ -= unit.pieceLength;
+      piecesSeen_[{i, unit.start}] += unit.pieceLength;
+    }
+    return fast;
+  }
+
+  // Whether length bytes at start of a sparse file lie wholly in a hole.
+  static bool InHole(int fd, const struct stat& st, std::int64_t start, std::int64_t length) {
+    if (st.st_blocks * 512 >= st.st_size) return false;
+    const off_t data = lseek(fd, start, SEEK_DATA);
+    return (data < 0 && errno == ENXIO) || (data >= 0 && data >= start + length);
   }
 
   void Touch(std::size_t i) {
     if (state_[i] != kUntouched) return;
     state_[i] = kTouched;
-    if (listing_.files[i].size <= wholeUnit_) unseen_ -= listing_.files[i].size;  // seen whole
     ++touched_;
   }
   void Readable(double fast, double rate, bool calibrated) {
     ++readable_;
+    calibrated_ += calibrated ? 1 : 0;
     drawn_.push_back({x_, fast, rate, calibrated});
   }
   void UnreadableDraw() { ++unreadableDraws_; }
-  void MarkUnreadable(std::size_t i) {
+  // File i cannot be read: its bytes save between nothing and all of them. Returns -1.
+  double MarkUnreadable(std::size_t i) {
     if (state_[i] != kUnreadable) {
       unreadableBytes_ = AddSat(unreadableBytes_, listing_.files[i].size);
       ++settled_;
     }
     state_[i] = kUnreadable;
-    UnreadableDraw();
+    return -1;
   }
 
   // Every file drawn, every one small and deflated whole: the exact sum.
@@ -351,7 +440,8 @@ class Sampler {
     return FinishOthers(est, listing_);
   }
 
-  SavingEstimate Interval() const {
+  // unseen false: without the allowance for bytes no draw has seen (for the stop rule).
+  SavingEstimate Interval(bool unseen = true) const {
     const TwoPhaseMean m = CalibratedMean(drawn_);
     DrawSums d;
     d.draws = draws_;
@@ -361,7 +451,7 @@ class Sampler {
     d.sum = m.mean * d.readable;
     d.variance = m.variance * d.readable;
     d.total = total_;
-    d.unseen = unseen_;
+    d.unseen = unseen ? unseen_ : 0;
     d.read = read_;
     d.unreadableBytes = unreadableBytes_;
     d.biasUp = blocksDrawn_ ? PrimingBias(prime_, block_) : kBlockError;
@@ -438,18 +528,24 @@ class Sampler {
   int step_ = 1;
   int minDraws_ = kMinDraws;
   int nextCheck_ = 0;  // the draw count at which the interval is next looked at
-  std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, total_ = 0, unseen_ = 0;
+  std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, piece_ = 0, total_ = 0, unseen_ = 0;
   std::int64_t holes_ = 0;          // bytes of sparse files in holes: not drawn
+  std::int64_t inSmallFiles_ = 0;   // bytes of files that are one unit each
   std::vector<DataRange> segments_;  // the files' data, end to end
   std::vector<std::int64_t> ends_;   // of each range, in those bytes
-  std::map<std::pair<std::size_t, std::int64_t>, BlockRates> blocks_;  // blocks of large files drawn
+  using Key = std::pair<std::size_t, std::int64_t>;  // a file and an offset in it
+  std::map<Key, float> blocks_;        // deflate's rates of blocks of large files drawn
+  std::map<Key, float> pieces_;        // the fast codec's rates of the pieces drawn
+  std::map<Key, std::int64_t> piecesSeen_;  // bytes of pieces measured in each unit
+  Held held_{SIZE_MAX, 0, 0};
+  std::vector<unsigned char> piece_buf_;
   std::vector<std::uint8_t> state_;
-  std::vector<float> rate_, fast_;  // of files read whole (fast_ < 0: not yet)
+  std::vector<float> rate_;  // of files deflated whole
   std::array<Open, 4> open_{{{0, -1, {}}, {0, -1, {}}, {0, -1, {}}, {0, -1, {}}}};
   std::size_t nextOpen_ = 0;
   std::size_t touched_ = 0;
   std::size_t settled_ = 0;  // files known exactly or unreadable
-  int draws_ = 0, readable_ = 0, unreadableDraws_ = 0;
+  int draws_ = 0, readable_ = 0, unreadableDraws_ = 0, calibrated_ = 0;
   double x_ = 0;  // the position of the draw under way
   std::vector<RateDraw> drawn_;
   std::int64_t read_ = 0, unreadableBytes_ = 0, exactSaving_ = 0;
