@@ -73,12 +73,18 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
 
 namespace {
 
-// A listed file opened for reading as OpenRegular opens it, without the stat.
-int OpenForReading(int dirFd, const char* name) {
+// A listed file opened for reading as OpenRegular opens it, without the stat. O_NOATIME is
+// refused (EPERM) on a file the user does not own; a folder's files mostly share their
+// owner, so once refused it is not asked for again in that folder (noAtimeRefused, the
+// folder's), which would cost a second open of every file of a folder of someone else's.
+int OpenForReading(int dirFd, const char* name, bool& noAtimeRefused) {
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int fd = openat(dirFd, name, kFlags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = openat(dirFd, name, kFlags);  // not the owner
-  return fd;
+  if (!noAtimeRefused) {
+    const int fd = openat(dirFd, name, kFlags | O_NOATIME);
+    if (fd >= 0 || errno != EPERM) return fd;
+    noAtimeRefused = true;
+  }
+  return openat(dirFd, name, kFlags);
 }
 
 // What one listed entry turned out to be once opened and read.
@@ -112,13 +118,13 @@ std::int64_t ReadOnce(int fd, unsigned char* buffer, std::int64_t size, std::int
 // it is read once into a buffer one byte larger than it may be, and a short read gives its
 // size. Whatever fails to open or read is stat'ed by name to tell what it is.
 ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t room, std::int64_t head,
-                      Workspace& ws) {
+                      Workspace& ws, bool& noAtimeRefused) {
   ListedFile f;
   room = std::max<std::int64_t>(room, 0);
   const std::int64_t want = std::min(room + 1, std::max<std::int64_t>(head, 1));
   if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
   if (entry.Type == DT_REG) {
-    const int fd = OpenForReading(reader.Fd(), entry.Name);
+    const int fd = OpenForReading(reader.Fd(), entry.Name, noAtimeRefused);
     const std::int64_t n = fd >= 0 ? ReadOnce(fd, ws.in.data(), want, 0) : -1;
     if (n == want && want <= room) {
       f.kind = ListedFile::kLonger;
@@ -178,11 +184,12 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   WholeSums sums;
+  bool noAtimeRefused = false;  // in this folder (OpenForReading)
   Listing listing;  // only its byte counts are kept
   DirEntry entry;
   while (NextCountedEntry(reader, rules, stop, entry)) {
     const std::int64_t room = limit - listing.regularBytes;
-    const ListedFile f = ReadListed(reader, entry, room, room + 1, ws);
+    const ListedFile f = ReadListed(reader, entry, room, room + 1, ws, noAtimeRefused);
     switch (f.kind) {
       case ListedFile::kGrown:
       case ListedFile::kLonger:  // cannot be: the head is the whole room
@@ -267,6 +274,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   std::int64_t regularBytes = skipping ? draws->SkippedShortBytes : 0;
   std::size_t sampleRead = skipping ? draws->Sample.size() : 0;
   SmallSums sums;
+  bool noAtimeRefused = false;  // in this folder (OpenForReading)
   // The calibration slices: each of the draws ends on a compressible larger file with
   // probability proportional to its fast size, at a uniform place in it. Every such file
   // takes part in each draw's race as it is read (the exponential race: the file with the
@@ -306,7 +314,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       continue;
     }
     const std::int64_t room = limit - regularBytes;
-    ListedFile f = ReadListed(reader, entry, room, kSmallHead, ws);
+    ListedFile f = ReadListed(reader, entry, room, kSmallHead, ws, noAtimeRefused);
     if (f.kind == ListedFile::kLonger) {
       Fd fd(f.fd);
       // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
@@ -419,7 +427,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         skipped.Name = skippedNames.c_str() + at;
         skipped.NameLength = std::strlen(skipped.Name);
         skipped.Type = DT_UNKNOWN;  // a regular file when the scan saw it: its descriptor tells now
-        ListedFile f = ReadListed(reader, skipped, limit - regularBytes, kShortFile + 1, ws);
+        ListedFile f = ReadListed(reader, skipped, limit - regularBytes, kShortFile + 1, ws, noAtimeRefused);
         if (f.kind == ListedFile::kLonger) {
           close(f.fd);  // grown well past a short file since the scan: sampled afresh
           return false;
