@@ -38,12 +38,13 @@ constexpr std::int64_t kWholeFileUnit = 64 * 1024;
 constexpr int kMostRanges = 4096;
 // The largest file a folder deflated whole may hold: deflating it takes a few milliseconds.
 constexpr std::int64_t kWholeLargest = 1 << 20;
-// A folder up to this size, most of it in files of one unit each, stops once the spread of
-// its draws, resting on at least this many deflated draws, is within the margin (the
+// A folder up to this size, of at least kManyFiles files with data, stops once the spread
+// of its draws, resting on at least this many deflated draws, is within the margin (the
 // allowance for unseen bytes aside). Larger folders spend a small share of their bytes on
-// narrowing that allowance too, and large files cost a block a draw.
+// narrowing that allowance too; a folder of a few large files draws on to the full margin.
 constexpr int kSteadyCalibrated = 8;
 constexpr std::int64_t kSpreadStopUpTo = 8 << 20;
+constexpr std::size_t kManyFiles = 16;
 
 }  // namespace
 
@@ -99,7 +100,7 @@ class Sampler {
     std::int64_t regular = 0;
     for (const FileEntry& f : files) {
       regular = AddSat(regular, f.size);
-      if (f.size <= wholeUnit_) inSmallFiles_ += f.size;
+      if (f.size > 0) ++dataFiles_;
     }
     holes_ = std::max<std::int64_t>(0, regular - total_);
     const double sampledBytes = static_cast<double>(AddSat(total_, listing_.otherBytes));
@@ -158,11 +159,10 @@ class Sampler {
       const double target = options_.TargetMargin * static_cast<double>(allBytes);
       if (halfWidth <= target) break;
       // The allowance for bytes no draw has seen narrows only as 3/m: in a folder of a few
-      // MiB held mostly in small files, each of them a unit, the budget would go on that
-      // alone. Once the draws' own spread, on enough deflated draws, is within the margin,
-      // the point estimate is as good as the margin asks; the interval still carries the
-      // allowance as it stands.
-      if (calibrated_ >= kSteadyCalibrated && allBytes <= kSpreadStopUpTo && 2 * inSmallFiles_ >= total_) {
+      // MiB and many files the budget would go on that alone. Once the draws' own spread,
+      // on enough deflated draws, is within the margin, the point estimate is as good as
+      // the margin asks; the interval still carries the allowance as it stands.
+      if (calibrated_ >= kSteadyCalibrated && allBytes <= kSpreadStopUpTo && dataFiles_ >= kManyFiles) {
         const SavingEstimate spread = Interval(false);
         if (0.5 * static_cast<double>(spread.High - spread.Low) <= target) break;
       }
@@ -530,7 +530,7 @@ class Sampler {
   int nextCheck_ = 0;  // the draw count at which the interval is next looked at
   std::int64_t block_ = 0, prime_ = 0, wholeUnit_ = 0, piece_ = 0, total_ = 0, unseen_ = 0;
   std::int64_t holes_ = 0;          // bytes of sparse files in holes: not drawn
-  std::int64_t inSmallFiles_ = 0;   // bytes of files that are one unit each
+  std::size_t dataFiles_ = 0;       // regular files that are not empty
   std::vector<DataRange> segments_;  // the files' data, end to end
   std::vector<std::int64_t> ends_;   // of each range, in those bytes
   using Key = std::pair<std::size_t, std::int64_t>;  // a file and an offset in it
