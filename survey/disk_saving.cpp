@@ -71,7 +71,12 @@ bool ArchiveBlocksInDoubt(const DiskUse& use, const SavingEstimate& estimate) {
   // cost the most and change the least. Unreadable bytes stay unknown however it is read.
   if (!estimate.Known || estimate.AsZipped || estimate.Saving <= 0 || estimate.Unreadable > 0) return false;
   if (use.Members <= 0 || use.Allocated > kFewBlocks) return false;
-  const SavingEstimate est = AsTheZipperMay(use, estimate);
+  SavingEstimate est = AsTheZipperMay(use, estimate);
+  if (!estimate.Exact()) {
+    const auto part = [](std::int64_t span) { return static_cast<std::int64_t>(kDoubtShare * static_cast<double>(span)); };
+    est.Low = est.Saving - part(est.Saving - est.Low);
+    est.High = est.Saving + part(est.High - est.Saving);
+  }
   return RoundUpToBlock(ArchiveFor(use, est.Low), use.BlockSize) !=
          RoundUpToBlock(ArchiveFor(use, est.High), use.BlockSize);
 }
