@@ -300,6 +300,7 @@ class Sampler {
     const int fd = Descriptor(i, st);
     if (fd < 0) return MarkUnreadable(i);
     if (ws_.in.size() < static_cast<std::size_t>(file.size)) ws_.in.resize(static_cast<std::size_t>(file.size));
+    held_ = kNothingHeld;  // overwritten now, whatever the read gives
     const std::int64_t n = ReadAt(fd, ws_.in.data(), file.size, 0);
     if (n <= 0) return MarkUnreadable(i);
     read_ += n;
@@ -331,6 +332,7 @@ class Sampler {
       const std::int64_t prior = std::min(prime_, unit.start);
       const std::int64_t want = prior + unit.length;
       if (ws_.in.size() < static_cast<std::size_t>(want)) ws_.in.resize(static_cast<std::size_t>(want));
+      held_ = kNothingHeld;
       const std::int64_t n = ReadAt(fd, ws_.in.data(), want, unit.start - prior);
       if (n > 0) read_ += n;
       if (n <= prior) return -1;  // the file shrank below this block
@@ -537,7 +539,8 @@ class Sampler {
   std::map<Key, float> blocks_;        // deflate's rates of blocks of large files drawn
   std::map<Key, float> pieces_;        // the fast codec's rates of the pieces drawn
   std::map<Key, std::int64_t> piecesSeen_;  // bytes of pieces measured in each unit
-  Held held_{SIZE_MAX, 0, 0};
+  static constexpr Held kNothingHeld{SIZE_MAX, 0, 0};
+  Held held_ = kNothingHeld;
   std::vector<unsigned char> piece_buf_;
   std::vector<std::uint8_t> state_;
   std::vector<float> rate_;  // of files deflated whole
