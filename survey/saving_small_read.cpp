@@ -282,6 +282,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
   // order of the directory does not change which files win.
   std::array<CalibrationDraw, kSmallCalibrationDraws> slices;
+  // The compressible larger files' bytes while they come to at most wholeModel: then they
+  // are deflated whole at the end instead of the slices (ends of each in modelEnds).
+  const std::int64_t wholeModel = static_cast<std::int64_t>(slices.size()) * kSmallWholeModelPerDraw;
+  std::vector<unsigned char> modelCopy;
+  std::vector<std::size_t> modelEnds;
   std::int64_t otherBytes = 0, read = 0;
   std::string skippedNames;  // each ended by a NUL
   if (skipping) {
@@ -393,6 +398,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     sums.modelBytes += n;
     sums.modelFast += fast;
+    if (sums.modelBytes <= wholeModel) {
+      modelCopy.insert(modelCopy.end(), ws.in.data(), ws.in.data() + n);
+      modelEnds.push_back(modelCopy.size());
+    }
     std::uint64_t state = FnvStart(seed);
     for (const char c : entry.NameView()) state = FnvAdd(state, static_cast<unsigned char>(c));
     state = FnvAdd(state, static_cast<std::uint64_t>(fast));
@@ -449,8 +458,16 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       }
     }
   }
+  if (sums.modelBytes > 0 && sums.modelBytes <= wholeModel) {
+    for (std::size_t j = 0, start = 0; j < modelEnds.size(); start = modelEnds[j++]) {
+      const auto n = static_cast<std::int64_t>(modelEnds[j] - start);
+      sums.exactBytes += n;
+      sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(modelCopy.data() + start, modelEnds[j] - start));
+    }
+    sums.modelBytes = sums.modelFast = 0;
+  }
   for (const CalibrationDraw& d : slices) {
-    if (d.key == kNoKey) continue;
+    if (d.key == kNoKey || sums.modelBytes == 0) continue;
     const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size()));
     const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size()));
     sums.ratios.push_back(deflated / std::max(fast, 1.0));

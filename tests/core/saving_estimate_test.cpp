@@ -25,6 +25,7 @@
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
 #include "survey/saving_small.h"
+#include "survey/saving_small_read.h"
 #include "survey/scanner.h"
 
 namespace orbelan {
@@ -1035,6 +1036,44 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(est.Unreadable, 50000);
   EXPECT_GE(est.High - est.Low, 50000);
   EXPECT_EQ(est.Low, 0);
+}
+
+// A folder whose compressible larger files are few bytes has them deflated whole, exactly,
+// in place of the calibration slices that would cost as much; past that, the slices'
+// estimate and its interval. (Read directly: a folder of few blocks whose archive's block
+// count is left open would be deflated again as the zipper does, exact either way.)
+TEST(SavingEstimateSmall, FewCompressibleBytesAreDeflatedWhole) {
+  const std::int64_t wholeModel = kSmallCalibrationDraws * kSmallWholeModelPerDraw;
+  auto estimate = [](int files, std::size_t size, std::int64_t& truth) {
+    TempTree tree;
+    truth = 0;
+    for (int i = 0; i < files; ++i) {
+      const std::string data = Text(size, 900 + static_cast<std::uint64_t>(i));
+      Write(tree, Numbered("page", i, ".txt"), data);
+      truth += TrueSaving(data);
+    }
+    Write(tree, "blob.bin", RandomBytes(30000, 950));  // saves nothing, within a sliver
+    DirReader reader;
+    SavingEstimate est;
+    EXPECT_TRUE(reader.OpenPath(tree.Root()));
+    EXPECT_TRUE(saving::EstimateSmallDirect(reader, TestRules(), 2 << 20, 1, nullptr, 1 << 20, nullptr,
+                                            saving::ThreadWorkspace(), est));
+    return est;
+  };
+  std::int64_t truth = 0;
+  ASSERT_LE(3 * 6000, wholeModel);
+  SavingEstimate est = estimate(3, 6000, truth);
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Sampled, 3 * 6000 + 30000);
+  EXPECT_EQ(est.Saving, truth);
+  EXPECT_EQ(est.Low, truth);
+  EXPECT_LE(est.High, truth + 30000 * 3 / 100);
+
+  ASSERT_GT(2 * 11000, wholeModel);
+  est = estimate(2, 11000, truth);
+  ASSERT_TRUE(est.Known);
+  EXPECT_LT(est.Low, truth);
+  EXPECT_GE(est.High, truth);
 }
 
 // Base64 and hex: the fast codec at its fastest level codes literals as they are and keeps
