@@ -73,7 +73,9 @@ bool ArchiveBlocksInDoubt(const DiskUse& use, const SavingEstimate& estimate) {
   if (use.Members <= 0 || use.Allocated > kFewBlocks) return false;
   SavingEstimate est = AsTheZipperMay(use, estimate);
   if (!estimate.Exact()) {
-    const auto part = [](std::int64_t span) { return static_cast<std::int64_t>(kDoubtShare * static_cast<double>(span)); };
+    const auto part = [](std::int64_t span) {
+      return std::min(span, std::max(static_cast<std::int64_t>(kDoubtShare * static_cast<double>(span)), kDoubtBytes));
+    };
     est.Low = est.Saving - part(est.Saving - est.Low);
     est.High = est.Saving + part(est.High - est.Saving);
   }

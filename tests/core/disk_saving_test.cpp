@@ -349,6 +349,35 @@ TEST(DiskSaving, FoldersOfFewBlocksGetTheirArchivesBlockCountRight) {
   EXPECT_GE(settled, 2);
 }
 
+// A modelled figure is deflated again where a block's edge lies near its point, in bytes
+// or as a share of its interval, but never where its whole interval keeps one block count.
+TEST(DiskSaving, AModelledFigureIsInDoubtOnlyNearABlocksEdgeInsideItsInterval) {
+  DiskUse use;
+  use.Allocated = 102400;
+  use.Members = 1;
+  use.NameBytes = 8;
+  use.Bytes = 100000;
+  use.BlockSize = 4096;
+  // A saving of edge leaves the archive exactly 12 blocks; a byte less, 13.
+  const std::int64_t edge = use.Bytes + ZipArchiveBytes(1, 8, 0) - 12 * 4096;
+  auto modelled = [](std::int64_t saving, std::int64_t low, std::int64_t high) {
+    SavingEstimate est;
+    est.Known = true;
+    est.Saving = saving;
+    est.Low = low;
+    est.High = high;
+    return est;
+  };
+  // Within kDoubtBytes of the edge, though a share of the interval would not reach it.
+  EXPECT_TRUE(ArchiveBlocksInDoubt(use, modelled(edge - 100, edge - 1200, edge + 1000)));
+  EXPECT_FALSE(ArchiveBlocksInDoubt(use, modelled(edge - 200, edge - 1200, edge + 1000)));
+  // A wide interval: its share reaches further than kDoubtBytes.
+  EXPECT_TRUE(ArchiveBlocksInDoubt(use, modelled(edge - 400, edge - 8000, edge + 8000)));
+  // Near the edge, but the interval ends short of it: the block count is not open.
+  EXPECT_FALSE(ArchiveBlocksInDoubt(use, modelled(edge - 100, edge - 130, edge - 1)));
+  EXPECT_TRUE(ArchiveBlocksInDoubt(use, modelled(edge - 100, edge - 130, edge)));
+}
+
 // libdeflate's whole figure is exact for libdeflate; the zipper's zlib may deflate the same
 // bytes 3.5% smaller or 7.5% larger, and the disk figures allow for that, whatever did not
 // shrink (stored either way) aside.
