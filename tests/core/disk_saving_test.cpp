@@ -99,6 +99,17 @@ ScanRules Defaults() {
 // by a few percent of the compressed bytes, and the archive's last block may go either way.
 std::int64_t Slack(std::int64_t allocated) { return std::max<std::int64_t>(8192, allocated / 50); }
 
+// A folder's disk use as the figures see it, in 4 KiB blocks.
+DiskUse UseOf(std::int64_t bytes, std::int64_t allocated, std::int64_t members, std::int64_t nameBytes) {
+  DiskUse use;
+  use.Allocated = allocated;
+  use.Members = members;
+  use.NameBytes = nameBytes;
+  use.Bytes = bytes;
+  use.BlockSize = 4096;
+  return use;
+}
+
 // Counts folder as the scan does and estimates it, every file compressed whole.
 SavingEstimate Estimate(TempTree& tree, const std::string& folder, const ScanRules& settings,
                         FolderRec& rec) {
@@ -255,12 +266,7 @@ TEST(DiskSaving, AnInodeWithThousandsOfLinksCountsOnce) {
 }
 
 TEST(DiskSaving, FiguresFollowTheByteInterval) {
-  DiskUse use;
-  use.Allocated = 1 << 20;
-  use.Members = 10;
-  use.NameBytes = 50;
-  use.Bytes = 1 << 20;
-  use.BlockSize = 4096;
+  DiskUse use = UseOf(1 << 20, 1 << 20, 10, 50);
   SavingEstimate est;
   est.Known = true;
   est.Saving = 600000;
@@ -352,12 +358,7 @@ TEST(DiskSaving, FoldersOfFewBlocksGetTheirArchivesBlockCountRight) {
 // A modelled figure is deflated again where a block's edge lies near its point, in bytes
 // or as a share of its interval, but never where its whole interval keeps one block count.
 TEST(DiskSaving, AModelledFigureIsInDoubtOnlyNearABlocksEdgeInsideItsInterval) {
-  DiskUse use;
-  use.Allocated = 102400;
-  use.Members = 1;
-  use.NameBytes = 8;
-  use.Bytes = 100000;
-  use.BlockSize = 4096;
+  const DiskUse use = UseOf(100000, 102400, 1, 8);
   // A saving of edge leaves the archive exactly 12 blocks; a byte less, 13.
   const std::int64_t edge = use.Bytes + ZipArchiveBytes(1, 8, 0) - 12 * 4096;
   auto modelled = [](std::int64_t saving, std::int64_t low, std::int64_t high) {
@@ -382,12 +383,7 @@ TEST(DiskSaving, AModelledFigureIsInDoubtOnlyNearABlocksEdgeInsideItsInterval) {
 // bytes 3.5% smaller or 7.5% larger, and the disk figures allow for that, whatever did not
 // shrink (stored either way) aside.
 TEST(DiskSaving, AWholeFiguresDiskIntervalAllowsForTheZippersDeflate) {
-  DiskUse use;
-  use.Allocated = 400 << 10;
-  use.Members = 1;
-  use.NameBytes = 8;
-  use.Bytes = 400 << 10;
-  use.BlockSize = 4096;
+  const DiskUse use = UseOf(400 << 10, 400 << 10, 1, 8);
   SavingEstimate est;
   est.Known = true;
   est.Saving = est.Low = est.High = 300 << 10;  // 100 KiB left: zlib's 96.5-107.5 KiB

@@ -72,6 +72,21 @@ std::int64_t TrueSaving(const std::string& data) {
   return std::max<std::int64_t>(0, static_cast<std::int64_t>(data.size()) - static_cast<std::int64_t>(n));
 }
 
+// Writes a file into tree and adds its true saving and size to the running totals.
+auto Adder(const TempTree& tree, std::int64_t& truth, std::int64_t& bytes) {
+  return [&tree, &truth, &bytes](const std::string& name, const std::string& data) {
+    Write(tree, name, data);
+    truth += TrueSaving(data);
+    bytes += static_cast<std::int64_t>(data.size());
+  };
+}
+
+// Counts one seed's estimate: covering the truth, and close when within share of the bytes.
+void Tally(const SavingEstimate& est, std::int64_t truth, std::int64_t bytes, double share, int& covered, int& close) {
+  if (est.Low <= truth && truth <= est.High) ++covered;
+  if (std::abs(static_cast<double>(est.Saving - truth)) <= share * static_cast<double>(bytes)) ++close;
+}
+
 // prefix, i and suffix joined (appending keeps GCC 12's -Wrestrict false alarm away).
 std::string Numbered(const char* prefix, int i, const char* suffix = "") {
   std::string out(prefix);
@@ -199,11 +214,7 @@ TEST(SavingEstimate, IncompressibleDataSavesAboutNothing) {
 // Noise and text of large MiB each, zeros of half that, and many small notes and blobs.
 SampledCase MixedFolder(TempTree& tree, int large) {
   SampledCase folder;
-  auto add = [&](const std::string& name, const std::string& data) {
-    Write(tree, name, data);
-    folder.truth += TrueSaving(data);
-    folder.bytes += static_cast<std::int64_t>(data.size());
-  };
+  auto add = Adder(tree, folder.truth, folder.bytes);
   add("noise.bin", RandomBytes(large << 20, 10));
   add("log.txt", Text(large << 20, 11));
   add("zeros.img", std::string(static_cast<std::size_t>(large) << 19, '\0'));
@@ -227,8 +238,7 @@ TEST(SavingEstimate, MixedFolderIntervalsCoverTheTruth) {
     EXPECT_EQ(est.Bytes, bytes);
     EXPECT_LE(est.Low, est.Saving);
     EXPECT_LE(est.Saving, est.High);
-    if (est.Low <= truth && truth <= est.High) ++covered;
-    if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.05 * static_cast<double>(bytes)) ++close;
+    Tally(est, truth, bytes, 0.05, covered, close);
   }
   EXPECT_GE(covered, kSeeds * 9 / 10);
   EXPECT_GE(close, kSeeds * 9 / 10);
@@ -251,8 +261,7 @@ TEST(SavingEstimate, FoldersOfAFewMiBLandNearTheTruthOnASmallBudget) {
     const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_LE(est.Sampled, bytes / 3);
-    if (est.Low <= truth && truth <= est.High) ++covered;
-    if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.07 * static_cast<double>(bytes)) ++close;
+    Tally(est, truth, bytes, 0.07, covered, close);
     width += static_cast<double>(est.High - est.Low) / static_cast<double>(bytes);
   }
   EXPECT_GE(covered, kSeeds * 11 / 12);
@@ -377,8 +386,7 @@ TEST(SavingEstimate, ManySmallFilesThatDisagreeKeepDrawing) {
     const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(est.Known);
     EXPECT_GT(est.Sampled, 1 << 20);  // not stopped after its first deflated draws
-    if (est.Low <= truth && truth <= est.High) ++covered;
-    if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.07 * static_cast<double>(bytes)) ++close;
+    Tally(est, truth, bytes, 0.07, covered, close);
   }
   EXPECT_EQ(covered, kSeeds);
   EXPECT_GE(close, kSeeds * 11 / 12);
@@ -857,11 +865,7 @@ namespace {
 TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   TempTree tree;
   std::int64_t truth = 0, bytes = 0;
-  auto add = [&](const std::string& name, const std::string& data) {
-    Write(tree, name, data);
-    truth += TrueSaving(data);
-    bytes += static_cast<std::int64_t>(data.size());
-  };
+  auto add = Adder(tree, truth, bytes);
   for (int i = 0; i < 12; ++i) add(Numbered("page", i, ".txt"), Text(static_cast<std::size_t>(5000 + 5000 * i), 200 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 3; ++i) add(Numbered("photo", i, ".jpg"), RandomBytes(9000, 220 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 20; ++i) add(Numbered("tiny", i, ".txt"), Text(static_cast<std::size_t>(200 + 140 * i), 240 + static_cast<std::uint64_t>(i)));
@@ -977,11 +981,7 @@ TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
 TEST(SavingEstimateSmall, ShortFilesOfASliverOfTheFolderAreNotRead) {
   TempTree tree;
   std::int64_t truth = 0, bytes = 0, shortBytes = 0;
-  auto add = [&](const std::string& name, const std::string& data) {
-    Write(tree, name, data);
-    truth += TrueSaving(data);
-    bytes += static_cast<std::int64_t>(data.size());
-  };
+  auto add = Adder(tree, truth, bytes);
   for (int i = 0; i < 3; ++i) add(Numbered("log", i, ".txt"), Text(200000, 800 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 10; ++i) {
     const std::string note = Text(static_cast<std::size_t>(100 + 40 * i), 820 + static_cast<std::uint64_t>(i));
@@ -1082,11 +1082,7 @@ TEST(SavingEstimateSmall, FewCompressibleBytesAreDeflatedWhole) {
 TEST(SavingEstimateSmall, EncodedTextIsNotTakenForNoise) {
   TempTree tree;
   std::int64_t truth = 0, bytes = 0, noiseBytes = 0;
-  auto add = [&](const std::string& name, const std::string& data) {
-    Write(tree, name, data);
-    truth += TrueSaving(data);
-    bytes += static_cast<std::int64_t>(data.size());
-  };
+  auto add = Adder(tree, truth, bytes);
   auto encoded = [](std::size_t n, const char* alphabet, std::uint64_t values, std::uint64_t seed) {
     std::string out(n, '\0');
     for (char& c : out) c = alphabet[Next(seed) % values];
