@@ -141,7 +141,7 @@ bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<boo
   return !Stopped(stop);
 }
 
-WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws) {
+WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws, Deflater deflater) {
   WholeFile result;
   result.missing = size;
   if (size == 0) {
@@ -154,11 +154,14 @@ WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws) {
   result.readable = true;
   result.read = n;
   result.missing = size - n;
-  result.saving = std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+  const auto bytes = static_cast<std::size_t>(n);
+  const std::int64_t deflated =
+      deflater == Deflater::kZipper ? ws.ZipperSize(ws.in.data(), bytes) : ws.Compressed(ws.in.data(), bytes);
+  result.saving = std::max<std::int64_t>(0, n - deflated);
   return result;
 }
 
-WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws) {
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws, Deflater deflater) {
   struct stat st;
   Fd fd(OpenRegular(dirFd, name, st));
   if (fd.get() < 0) {
@@ -166,7 +169,7 @@ WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspac
     none.missing = size;
     return none;
   }
-  return CompressOpenFile(fd.get(), size, ws);
+  return CompressOpenFile(fd.get(), size, ws, deflater);
 }
 
 SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing) {

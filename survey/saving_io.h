@@ -108,11 +108,16 @@ struct WholeFile {
   std::int64_t missing = 0;  // listed bytes that could not be read
 };
 
+// Which deflate measures a whole file: libdeflate (the estimate's), or the zipper's own zlib
+// (Workspace::ZipperSize), which gives the member's bytes exactly at about twice the time.
+enum class Deflater { kEstimate, kZipper };
+
 // Compresses an open file whole, at most size bytes of it.
-WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws);
+WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws, Deflater deflater = Deflater::kEstimate);
 
 // Compresses one file whole, at most its listed size.
-WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws);
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws,
+                        Deflater deflater = Deflater::kEstimate);
 
 // est with its Bytes set to the listing's (regular and other) bytes.
 SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing);

@@ -305,8 +305,9 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   }
   // Whether an entry is one of those not to be opened: their sizes are counted above.
   auto leftOut = [&](std::string_view name) {
+    if (draws->Skips(name, seed)) return true;
+    if (sampleRead == draws->Sample.size()) return false;
     const std::uint64_t hash = NameHash(seed, name);
-    if (std::binary_search(draws->Skipped.begin(), draws->Skipped.end(), hash)) return true;
     for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j)
       if (draws->Sample[j].first == hash) return true;
     return false;
