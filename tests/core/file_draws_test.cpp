@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,23 @@ std::vector<std::string> NamesOf(const FileDraws& draws) {
   return names;
 }
 
+using Files = std::vector<std::pair<std::string, std::int64_t>>;
+
+// One folder's files offered to a drawer, in their order or the reverse.
+std::shared_ptr<const FileDraws> Draw(const FileDrawLimits& limits, const Files& files, bool reversed) {
+  FileDrawer drawer(limits);
+  drawer.Begin();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const auto& [name, size] = files[reversed ? files.size() - 1 - i : i];
+    drawer.Offer(name, size);
+  }
+  return drawer.Finish();
+}
+
 // Over many seeds each draw lands on a file about as often as its share of the bytes, in
 // whichever order the files come.
 TEST(FileDrawer, DrawsEachFileByItsShareOfTheBytes) {
-  const std::vector<std::pair<std::string, std::int64_t>> files = {
+  const Files files = {
       {"small", 1000}, {"medium", 3000}, {"large", 6000}, {"empty", 0}};
   for (bool reversed : {false, true}) {
     std::map<std::string, int> hits;
@@ -48,13 +62,7 @@ TEST(FileDrawer, DrawsEachFileByItsShareOfTheBytes) {
       FileDrawLimits limits;
       limits.UpTo = 1 << 20;
       limits.Seed = static_cast<std::uint64_t>(seed);
-      FileDrawer drawer(limits);
-      drawer.Begin();
-      for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto& [name, size] = files[reversed ? files.size() - 1 - i : i];
-        drawer.Offer(name, size);
-      }
-      const auto draws = drawer.Finish();
+      const auto draws = Draw(limits, files, reversed);
       ASSERT_NE(draws, nullptr);
       for (const std::string& name : NamesOf(*draws)) ++hits[name];
     }
@@ -166,7 +174,7 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   limits.ShortUpTo = 1 << 20;
   limits.ShortFile = 4096;
   limits.ShortSample = 4;
-  std::vector<std::pair<std::string, std::int64_t>> files;
+  Files files;
   for (int i = 0; i < 12; ++i) files.emplace_back(Numbered("short", i), 100 + 300 * i);  // 12 short ones
   files.emplace_back("empty", 0);
   files.emplace_back("long", 50000);
@@ -177,13 +185,7 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
     std::vector<std::uint64_t> skippedBy[2];
     std::vector<std::pair<std::uint64_t, std::int64_t>> sampleBy[2];
     for (bool reversed : {false, true}) {
-      FileDrawer drawer(limits);
-      drawer.Begin();
-      for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto& [name, size] = files[reversed ? files.size() - 1 - i : i];
-        drawer.Offer(name, size);
-      }
-      const auto draws = drawer.Finish();
+      const auto draws = Draw(limits, files, reversed);
       ASSERT_NE(draws, nullptr);
       EXPECT_EQ(draws->Sizes[0], 0);  // no draws of files: only what need not be read
       EXPECT_EQ(draws->SampledShortFiles, 4);
