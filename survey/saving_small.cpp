@@ -72,8 +72,23 @@ SavingEstimate SmallFolderInterval(const SmallSums& s) {
       double spread = 0;
       for (double r : s.ratios) spread += (r - mean) * (r - mean);
       spread = s.ratios.size() > 1 ? std::sqrt(spread / (n - 1)) : 0;
-      ratio = mean + kSliceRatioBias;
-      half = TwoSided95(static_cast<int>(s.ratios.size()) - 1) * std::max(spread, kRatioSpread) / std::sqrt(n);
+      const double t = TwoSided95(static_cast<int>(s.ratios.size()) - 1);
+      if (!s.biasMeasured) {
+        ratio = mean + kSliceRatioBias;
+        half = t * std::max(spread, kRatioSpread) / std::sqrt(n);
+      } else {
+        // One file's whole ratio, and the slices for how the folder's files differ from it:
+        // R = whole + w (mean - cold). The slices vary by place within a file (the spread
+        // of that file's own cold slices tells how much) and by file; w weighs the slices by
+        // how much of their spread is between files, so that in a folder of alike files a
+        // few slices that happened on unlike places of them do not move the figure.
+        const double slices = std::max({spread, s.biasColdSpread, kRatioSpread});
+        const double files = std::max(slices * slices - s.biasColdSpread * s.biasColdSpread, kFileRatioSpread * kFileRatioSpread);
+        const double w = files / (files + slices * slices / n);
+        ratio = s.biasWhole + w * (mean - s.biasCold);
+        const double sampling = std::sqrt(w * w * slices * slices / n + (1 - w) * (1 - w) * files);
+        half = std::hypot(t * sampling, 1.96 * kBiasSpread);
+      }
     }
     const double bytes = static_cast<double>(s.modelBytes), fast = static_cast<double>(s.modelFast);
     const double implementations = kBlockError * bytes;

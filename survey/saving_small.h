@@ -8,6 +8,9 @@
 // either. A few 4 KiB slices, drawn with probability proportional to the files' fast-codec
 // sizes, are compressed with both; the mean ratio of the two (Hansen-Hurwitz under those
 // draws, so unbiased for the folder's own ratio) turns the fast sizes into deflate sizes.
+// Cold slices lie off their whole files by an amount that depends on the text, so one more
+// file, drawn the same way, is deflated whole as the zipper does and against its own cold
+// slices: it carries the ratio as far as the slices say the folder's files are alike.
 // The arithmetic lives here, apart from the reading, so that it can be checked by numbers.
 
 #include <cstdint>
@@ -36,10 +39,17 @@ inline constexpr std::int64_t kSmallWholeModelPerDraw = kSmallSlice * 5 / 4;
 inline constexpr double kIncompressibleShare = 0.98;
 inline constexpr double kIncompressibleSlack = 0.03;
 // A cold 4 KiB slice gives a deflate/fast ratio 0.023 below its whole file's (both codecs
-// lose their history at its start; mean over 2,300 files of 32 KiB or more); one file's ratio
+// lose their history at its start; mean over 2,300 files of 32 KiB or more), though one
+// file's lies anywhere from 0.15 below to 0.06 above: a folder measures its own
+// (survey/slice_bias.h), and this mean stands only when it could not. One file's ratio
 // spreads about 0.04 around its folder's, the least spread the interval assumes.
 inline constexpr double kSliceRatioBias = 0.023;
 inline constexpr double kRatioSpread = 0.04;
+// When one of the folder's files measures the slices' bias: the least spread of the files'
+// ratios about one another the weighing of the slices assumes, and how far that file's bias
+// may lie from the rest's (survey/slice_bias.h).
+inline constexpr double kFileRatioSpread = 0.02;
+inline constexpr double kBiasSpread = 0.015;
 // With no readable calibration slice: the ratio measured over those files, with its range.
 inline constexpr double kPriorRatio = 0.765;
 inline constexpr double kPriorRatioRange = 0.15;
@@ -64,6 +74,11 @@ struct SmallSums {
   std::int64_t missing = 0;                      // listed bytes that could not be read
   std::vector<double> ratios;                    // deflate / fast of each calibration slice
   int unreadableDraws = 0;                       // slices that could not be read
+  // One of the compressible larger files, drawn as the slices are, measured whole with the
+  // zipper's deflate and as cold slices (survey/slice_bias.h): its whole ratio, its slices'
+  // mean ratio and their spread. When it was the whole file, it is among the exact files.
+  bool biasMeasured = false;
+  double biasWhole = 0, biasCold = 0, biasColdSpread = 0;
   // The short files read as a sample (size, saving; part of the exact files above), and the
   // short files left unread, which the sample stands for.
   std::vector<std::pair<std::int64_t, std::int64_t>> shortSample;
@@ -93,9 +108,13 @@ int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, doubl
 
 // Point estimate and 95% interval of the byte saving:
 //   exact part: exactSaving, exact;
-//   compressible part: modelBytes - R modelFast, R = mean(ratios) + kSliceRatioBias,
-//     +- t(n-1) max(s, kRatioSpread)/sqrt(n) modelFast, plus half a point of modelBytes for
-//     deflate's implementations (the zipper's zlib and libdeflate differ by about that);
+//   compressible part: modelBytes - R modelFast, plus or minus half a point of modelBytes
+//     for deflate's implementations (the zipper's zlib and libdeflate differ by about that);
+//     with a file of the folder measured (biasMeasured): R = whole + w (mean(ratios) - cold),
+//     the slices' spread S = max(s, coldSpread, kRatioSpread), the files' F^2 = max(S^2 -
+//     coldSpread^2, kFileRatioSpread^2), w = F^2 / (F^2 + S^2/n), +- hypot(t(n-1)
+//     sqrt(w^2 S^2/n + (1 - w)^2 F^2), 1.96 kBiasSpread); without, R = mean(ratios) +
+//     kSliceRatioBias +- t(n-1) max(s, kRatioSpread)/sqrt(n);
 //   incompressible part: 0, up to kIncompressibleSlack of its bytes;
 //   missing bytes: up to all of them saved; unreadable slices widen as a share of the draws;
 //   unread short files: their bytes times the sample's ratio of saving to bytes (the ratio

@@ -25,6 +25,7 @@
 #include "survey/saving_interval.h"
 #include "survey/saving_small.h"
 #include "survey/scan_rules.h"
+#include "survey/slice_bias.h"
 
 namespace orbelan {
 namespace saving {
@@ -282,6 +283,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
   // order of the directory does not change which files win.
   std::array<CalibrationDraw, kSmallCalibrationDraws> slices;
+  // The file that measures the slices' bias (survey/slice_bias.h), drawn by a race of its
+  // own: its bytes (kBiasSpan of them at most) kept while it leads.
+  double biasKey = kNoKey;
+  std::vector<unsigned char> biasBytes;
+  std::int64_t biasSize = 0, biasFast = 0;
   // The compressible larger files' bytes while they come to at most wholeModel: then they
   // are deflated whole at the end instead of the slices (ends of each in modelEnds).
   const std::int64_t wholeModel = static_cast<std::int64_t>(slices.size()) * kSmallWholeModelPerDraw;
@@ -415,6 +421,17 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
       std::copy_n(ws.in.data() + start, kSmallSlice, d.slice.data());
     }
+    const double u = UnitInterval(SplitMix64(state));
+    const double at = UnitInterval(SplitMix64(state));
+    const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
+    if (key > biasKey) {
+      biasKey = key;
+      biasSize = n;
+      biasFast = fast;
+      const std::int64_t span = std::min(n, kBiasSpan);
+      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
+      biasBytes.assign(ws.in.data() + start, ws.in.data() + start + span);
+    }
   }
   if (Stopped(stop)) {
     out = {};
@@ -466,6 +483,20 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(modelCopy.data() + start, modelEnds[j] - start));
     }
     sums.modelBytes = sums.modelFast = 0;
+  }
+  if (biasKey != kNoKey && sums.modelBytes > 0) {
+    const SliceBias bias = MeasureSliceBias(ws, biasBytes.data(), biasBytes.size());
+    sums.biasMeasured = bias.measured;
+    sums.biasWhole = bias.whole;
+    sums.biasCold = bias.cold;
+    sums.biasColdSpread = bias.coldSpread;
+    if (bias.measured && static_cast<std::int64_t>(biasBytes.size()) == biasSize) {
+      // The whole file: its member's bytes are known, as the zipper writes them.
+      sums.modelBytes -= biasSize;
+      sums.modelFast -= biasFast;
+      sums.exactBytes += biasSize;
+      sums.exactSaving += std::max<std::int64_t>(0, biasSize - bias.deflated);
+    }
   }
   for (const CalibrationDraw& d : slices) {
     if (d.key == kNoKey || sums.modelBytes == 0) continue;

@@ -51,6 +51,33 @@ TEST(SmallFolderInterval, SpreadOfTheSlicesWidensIt) {
   EXPECT_EQ(e.High, 1000 + 100'000 - 21'626 + 500);             // (0.723 - 0.29047) * 50,000
 }
 
+// One of the folder's files measured whole (ratio 0.62) and cut into cold slices (mean 0.60,
+// spread 0.05 from place to place): the folder's files differ by at least 0.02, the slices
+// by max(0.0258, 0.05, 0.04) = 0.05, so the slices weigh w = 0.0004 / (0.0004 + 0.0025 / 4)
+// = 0.39024 and R = 0.62 + 0.39024 (0.73 - 0.60) = 0.67073, give or take
+// hypot(3.182 sqrt(w^2 0.0025 / 4 + (1 - w)^2 0.0004), 1.96 * 0.015) = 0.05774. Slices
+// that happened on unlike places of alike files hardly move it; slices that differ far more
+// than one file's places do (w = 0.79806 below) carry the figure instead.
+TEST(SmallFolderInterval, AFileMeasuredWholeCarriesTheRatioAsFarAsTheSlicesAgree) {
+  SmallSums s = Calibrated();
+  s.biasMeasured = true;
+  s.biasWhole = 0.62;
+  s.biasCold = 0.60;
+  s.biasColdSpread = 0.05;
+  SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_NEAR(e.Saving, 1000 + 100'000 - 33'537, 1);         // 0.67073 * 50,000
+  EXPECT_NEAR(e.Low, 1000 + 100'000 - 36'424 - 500, 1);      // (0.67073 + 0.05774) * 50,000
+  EXPECT_NEAR(e.High, 1000 + 100'000 - 30'650 + 500, 1);     // (0.67073 - 0.05774) * 50,000
+  // Files unlike one another (slices 0.5-0.9), one file's places alike (spread 0.02):
+  // R = 0.62 + 0.79806 (0.7 - 0.6) = 0.69981, give or take 0.26115.
+  s.ratios = {0.5, 0.9, 0.6, 0.8};
+  s.biasColdSpread = 0.02;
+  e = SmallFolderInterval(s);
+  EXPECT_NEAR(e.Saving, 1000 + 100'000 - 34'990, 1);
+  EXPECT_NEAR(e.Low, 1000 + 100'000 - 48'048 - 500, 1);
+  EXPECT_NEAR(e.High, 1000 + 100'000 - 21'933 + 500, 1);
+}
+
 TEST(SmallFolderInterval, IncompressibleFilesAndMissingBytesWidenOnlyUpwards) {
   SmallSums s = Calibrated();
   s.storedBytes = 10'000;
