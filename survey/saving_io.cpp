@@ -55,7 +55,20 @@ std::int64_t Workspace::FastSize(const unsigned char* data, std::size_t size) {
 
 std::int64_t Workspace::ZipperSize(const unsigned char* data, std::size_t size) {
   const auto whole = static_cast<std::int64_t>(size);
-  if (zipper == nullptr || deflateReset(zipper) != Z_OK) return std::min(Compressed(data, size), whole);
+  return std::min(ZipperSizeAfter(nullptr, 0, data, size), whole);
+}
+
+std::int64_t Workspace::ZipperSizeAfter(const unsigned char* history, std::size_t historySize,
+                                        const unsigned char* data, std::size_t size) {
+  if (zipper == nullptr || deflateReset(zipper) != Z_OK) return Compressed(data, size);
+  // zlib keeps at most its 32 KiB window of a dictionary.
+  constexpr std::size_t kWindow = 32 << 10;
+  if (historySize > kWindow) {
+    history += historySize - kWindow;
+    historySize = kWindow;
+  }
+  if (historySize > 0 && deflateSetDictionary(zipper, history, static_cast<uInt>(historySize)) != Z_OK)
+    return Compressed(data, size);
   // Only the length is wanted: the stream is written over the same buffer again and again.
   if (out.size() < (64 << 10)) out.resize(64 << 10);
   std::int64_t written = 0;
@@ -70,11 +83,11 @@ std::int64_t Workspace::ZipperSize(const unsigned char* data, std::size_t size) 
       zipper->avail_out = static_cast<uInt>(out.size());
       status = deflate(zipper, left == 0 ? Z_FINISH : Z_NO_FLUSH);
       written += static_cast<std::int64_t>(out.size() - zipper->avail_out);
-      if (status == Z_STREAM_ERROR) return std::min(Compressed(data, size), whole);
+      if (status == Z_STREAM_ERROR) return Compressed(data, size);
     } while (zipper->avail_out == 0 || (left == 0 && status != Z_STREAM_END));
     if (left == 0) break;
   }
-  return std::min(written, whole);
+  return written;
 }
 
 Workspace& ThreadWorkspace() {

@@ -45,6 +45,12 @@ struct Workspace {
   // (the zipper then stores it). About twice libdeflate's time; libdeflate's stream at the
   // same level is mostly within a few percent of it, but on some text a fifth smaller.
   std::int64_t ZipperSize(const unsigned char* data, std::size_t size);
+  // The bytes the zipper's deflate writes for data when the history bytes just before it
+  // in the file are already behind it (a preset dictionary, as the stream's window would
+  // hold them), not capped at size: what a block costs inside its member's stream, at
+  // about the time libdeflate takes for history and block together.
+  std::int64_t ZipperSizeAfter(const unsigned char* history, std::size_t historySize,
+                               const unsigned char* data, std::size_t size);
 
   libdeflate_compressor* compressor;
   ZSTD_CCtx_s* fast;
