@@ -71,8 +71,10 @@ bool ArchiveBlocksInDoubt(const DiskUse& use, const SavingEstimate& estimate) {
   // cost the most and change the least. Unreadable bytes stay unknown however it is read.
   if (!estimate.Known || estimate.AsZipped || estimate.Saving <= 0 || estimate.Unreadable > 0) return false;
   if (use.Members <= 0 || use.Allocated > kFewBlocks) return false;
-  SavingEstimate est = AsTheZipperMay(use, estimate);
-  if (!estimate.Exact()) {
+  SavingEstimate est = estimate;
+  if (estimate.Exact()) {
+    WidenForTheZipper(est, use.Bytes - est.Saving, kDoubtZlibLow, kDoubtZlibHigh);
+  } else {
     const auto part = [](std::int64_t span) {
       return std::min(span, std::max(static_cast<std::int64_t>(kDoubtShare * static_cast<double>(span)), kDoubtBytes));
     };

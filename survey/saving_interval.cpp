@@ -29,12 +29,12 @@ std::int64_t ToBytes(double v) {
   return static_cast<std::int64_t>(std::llround(v));
 }
 
-void WidenForTheZipper(SavingEstimate& est, std::int64_t deflated) {
+void WidenForTheZipper(SavingEstimate& est, std::int64_t deflated, double low, double high) {
   if (!est.Known || deflated <= 0) return;
   const double d = static_cast<double>(deflated);
-  est.Low = std::max<std::int64_t>(0, est.Low - ToBytes((kZlibHigh - 1.0) * d));
+  est.Low = std::max<std::int64_t>(0, est.Low - ToBytes((high - 1.0) * d));
   // It cannot save more than the deflated bytes it has left.
-  est.High = std::min(est.High + ToBytes((1.0 - kZlibLow) * d), est.Saving + deflated);
+  est.High = std::min(est.High + ToBytes((1.0 - low) * d), est.Saving + deflated);
   est.Saving = std::clamp(est.Saving, est.Low, est.High);
 }
 

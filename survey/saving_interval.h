@@ -24,7 +24,7 @@ inline constexpr double kZlibHigh = 1.075;
 
 // est, whose byte saving libdeflate measured, widened to what the zipper's zlib may make of
 // the deflated bytes of its files (the bytes those files take deflated, or any figure above).
-void WidenForTheZipper(SavingEstimate& est, std::int64_t deflated);
+void WidenForTheZipper(SavingEstimate& est, std::int64_t deflated, double low = kZlibLow, double high = kZlibHigh);
 
 // What deflate leaves of a hole's zeros: zlib at level 6 writes 1 byte for 1,029 of them,
 // so a sparse file's holes still take a little of the archive.

@@ -83,7 +83,8 @@ SavingEstimate SmallFolderInterval(const SmallSums& s) {
         // how much of their spread is between files, so that in a folder of alike files a
         // few slices that happened on unlike places of them do not move the figure.
         const double slices = std::max({spread, s.biasColdSpread, kRatioSpread});
-        const double files = std::max(slices * slices - s.biasColdSpread * s.biasColdSpread, kFileRatioSpread * kFileRatioSpread);
+        const double files = std::max(slices * slices - s.biasColdSpread * s.biasColdSpread, kFileRatioSpread * kFileRatioSpread) +
+                             s.biasColdSpread * s.biasColdSpread * std::max(0.0, 1.0 - s.biasCover) / std::max(1, s.biasTiles);
         const double w = files / (files + slices * slices / n);
         ratio = s.biasWhole + w * (mean - s.biasCold);
         const double sampling = std::sqrt(w * w * slices * slices / n + (1 - w) * (1 - w) * files);

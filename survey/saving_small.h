@@ -79,6 +79,8 @@ struct SmallSums {
   // mean ratio and their spread. When it was the whole file, it is among the exact files.
   bool biasMeasured = false;
   double biasWhole = 0, biasCold = 0, biasColdSpread = 0;
+  double biasCover = 1;  // the share of that file its bytes were
+  int biasTiles = 1;     // how many cold slices they were cut into
   // The short files read as a sample (size, saving; part of the exact files above), and the
   // short files left unread, which the sample stands for.
   std::vector<std::pair<std::int64_t, std::int64_t>> shortSample;

@@ -484,14 +484,16 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     sums.modelBytes = sums.modelFast = 0;
   }
-  if (biasKey != kNoKey && sums.modelBytes > 0) {
+  if (biasKey != kNoKey && sums.modelBytes > 0 && WantsSliceBias(allocated)) {
     const SliceBias bias = MeasureSliceBias(ws, biasBytes.data(), biasBytes.size());
     sums.biasMeasured = bias.measured;
     sums.biasWhole = bias.whole;
     sums.biasCold = bias.cold;
     sums.biasColdSpread = bias.coldSpread;
+    sums.biasTiles = bias.tiles;
+    sums.biasCover = static_cast<double>(biasBytes.size()) / static_cast<double>(biasSize);
     if (bias.measured && static_cast<std::int64_t>(biasBytes.size()) == biasSize) {
-      // The whole file: its member's bytes are known, as the zipper writes them.
+      // The whole file: deflated, it is exact.
       sums.modelBytes -= biasSize;
       sums.modelFast -= biasFast;
       sums.exactBytes += biasSize;

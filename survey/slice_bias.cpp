@@ -25,6 +25,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   const double n = static_cast<double>(count);
   b.coldSpread = count > 1 ? std::sqrt(std::max(0.0, (squares - sum * sum / n) / (n - 1))) : 0;
   b.cold = sum / n;
+  b.tiles = static_cast<int>(count);
   b.deflated = ws.ZipperSize(bytes, size);
   b.whole = static_cast<double>(b.deflated) / static_cast<double>(std::max<std::int64_t>(ws.FastSize(bytes, size), 1));
   b.measured = true;

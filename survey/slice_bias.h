@@ -1,31 +1,40 @@
 #pragma once
-// How far a small folder's cold calibration slices lie from its files compressed whole, the
-// way the zipper compresses them. A cold 4 KiB slice loses both codecs' history at its
-// start: on most text that puts its deflate/fast ratio about 0.02 below its file's, but on
-// text of numbers (Perl's Unicode tables) the file's ratio lies up to 0.15 below its
-// slices', and the zipper's zlib differs from the estimate's libdeflate most on just such
-// text. The files of one folder are alike, so one of them tells it for the rest: its bytes
-// compressed whole (the zipper's deflate) against the same bytes cut into cold slices
-// (measured as the slices are).
+// How far a small folder's cold calibration slices lie from its files compressed whole. A
+// cold 4 KiB slice loses both codecs' history at its start: on most text that puts its
+// deflate/fast ratio about 0.02 below its file's, but on text of numbers (Perl's Unicode
+// tables) a file's ratio lies up to 0.15 off its slices', and their ratio changes from the
+// start of such a file to its end, so that four slices that happen on its later parts are
+// far off while agreeing with one another. The files of one folder are alike, so one of
+// them tells it for the rest: its bytes deflated at once against the same bytes cut into
+// cold slices, whose spread also tells how much the slices vary by place.
 
 #include <cstddef>
 #include <cstdint>
 
+#include "survey/disk_saving.h"
 #include "survey/saving_io.h"
 
 namespace orbelan::saving {
 
 // The bytes one file lends the measure: the whole file when it is at most this long, else
-// this much of it around a uniform place (deflate's history is 32 KiB).
-inline constexpr std::int64_t kBiasSpan = 32 * 1024;
+// this much of it around a uniform place. Each measure deflates twice this at most (the
+// whole and its slices), about what the four calibration slices cost; 32 KiB with the
+// zipper's zlib made /usr/lib's estimate take 60% more processor time.
+inline constexpr std::int64_t kBiasSpan = 8 * 1024;
+
+// Folders of few blocks are not measured: one block of their archive is more than the
+// measure can pin, and those whose block count stays open are deflated again as the
+// zipper does anyway (survey/saving_settle.h).
+inline bool WantsSliceBias(std::int64_t allocated) { return allocated > kFewBlocks; }
 
 // Ratios are deflate's size to the fast codec's, as the slices' are.
 struct SliceBias {
   bool measured = false;
-  double whole = 0;            // the bytes at once, deflated as the zipper does
-  double cold = 0;             // the mean over their cold slices (the estimate's deflate)
+  double whole = 0;            // the bytes deflated at once
+  double cold = 0;             // the mean over their cold slices
   double coldSpread = 0;       // the spread of those slices' ratios
-  std::int64_t deflated = 0;   // the zipper's deflate of the bytes
+  int tiles = 0;               // how many slices
+  std::int64_t deflated = 0;   // the bytes deflated at once
 };
 
 // Measures bytes (at least one slice of kSmallSlice) as above. Not measured when they
