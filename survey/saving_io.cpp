@@ -99,10 +99,18 @@ Fd::~Fd() {
   if (fd_ >= 0) close(fd_);
 }
 
-int OpenRegular(int dirFd, const char* name, struct stat& stOut) {
+int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRefused) {
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int fd = openat(dirFd, name, kFlags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = openat(dirFd, name, kFlags);  // not the owner
+  int fd = -1;
+  if (noAtimeRefused == nullptr || !*noAtimeRefused) {
+    fd = openat(dirFd, name, kFlags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {  // not the owner
+      if (noAtimeRefused != nullptr) *noAtimeRefused = true;
+      fd = openat(dirFd, name, kFlags);
+    }
+  } else {
+    fd = openat(dirFd, name, kFlags);
+  }
   if (fd < 0) return -1;
   if (fstat(fd, &stOut) != 0 || !S_ISREG(stOut.st_mode)) {
     close(fd);

@@ -74,8 +74,11 @@ class Fd {
 
 // A regular file of the folder, read-only, without following a link, never blocking;
 // -1 for anything else, with errno EACCES when it may not be read and EINVAL when it is
-// not a regular file. stOut receives its fstat.
-int OpenRegular(int dirFd, const char* name, struct stat& stOut);
+// not a regular file. stOut receives its fstat. O_NOATIME is refused on files the user does
+// not own; a caller opening several files of one folder passes noAtimeRefused (false at
+// first), so that once refused it is not asked for again there: a folder's files mostly
+// share their owner, and asking would cost every such file a second open.
+int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRefused = nullptr);
 
 // Reads up to size bytes at offset; what a short file gives. -1 on a read error.
 std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset);

@@ -241,7 +241,7 @@ class Sampler {
     nextOpen_ = (nextOpen_ + 1) % open_.size();
     if (slot.fd >= 0) close(slot.fd);
     slot.file = i;
-    slot.fd = OpenRegular(dirFd_, listing_.names.c_str() + listing_.files[i].nameOffset, slot.st);
+    slot.fd = OpenRegular(dirFd_, listing_.names.c_str() + listing_.files[i].nameOffset, slot.st, &noAtimeRefused_);
     st = &slot.st;
     return slot.fd;
   }
@@ -510,7 +510,7 @@ class Sampler {
       return;
     }
     struct stat st;
-    Fd fd(OpenRegular(dirFd_, listing_.names.c_str() + file.nameOffset, st));
+    Fd fd(OpenRegular(dirFd_, listing_.names.c_str() + file.nameOffset, st, &noAtimeRefused_));
     if (fd.get() < 0) {  // unreadable when drawn
       segments_.push_back({i, 0, file.size});
       return;
@@ -566,6 +566,7 @@ class Sampler {
   std::vector<float> rate_;  // of files deflated whole
   std::array<Open, 4> open_{{{0, -1, {}}, {0, -1, {}}, {0, -1, {}}, {0, -1, {}}}};
   std::size_t nextOpen_ = 0;
+  bool noAtimeRefused_ = false;  // the folder's files are not the user's (OpenRegular)
   std::size_t touched_ = 0;
   std::size_t settled_ = 0;  // files known exactly or unreadable
   int draws_ = 0, readable_ = 0, unreadableDraws_ = 0, calibrated_ = 0;
@@ -607,6 +608,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
   d.biasUp = kBlockError;
   std::int64_t wholeBytes = 0, wholeSaving = 0;
   std::uint64_t state = options.Seed;
+  bool noAtimeRefused = false;
   for (std::size_t j = 0; j < draws.Sizes.size(); ++j) {
     if (Stopped(stop)) {
       out = {};
@@ -626,7 +628,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
       rate = same->rate;
     } else {
       struct stat st;
-      Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st));
+      Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st, &noAtimeRefused));
       if (fd.get() < 0 && errno != EACCES) return false;
       if (fd.get() >= 0 && st.st_size != size) return false;
       if (fd.get() < 0) {
