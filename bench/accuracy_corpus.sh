@@ -68,6 +68,31 @@ PY
 }
 for files in 8 40 150; do notes "$m/notes-$files" "$files" 1000 7919 $((files * 1000)); done
 
+# Folders of many files of 4-64 KiB, as in a tree of downloads or caches: random bytes, text,
+# and random bytes with a few text files among them (where a sample of the files must not
+# miss what it does not read).
+many() {  # many FOLDER COUNT TEXTSHARE SEED: COUNT files of 4-64 KiB, TEXTSHARE of them text
+  mkdir -p "$1"
+  python3 - "$@" <<'PY'
+import os, random, sys
+folder, count, share, seed = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4])
+r = random.Random(seed)
+words = ["cache", "entry", "value", "page", "item", "state", "node", "key", "block", "date"]
+for i in range(count):
+    n = int(4096 * 2 ** (r.random() * 4))
+    if r.random() < share:
+        data = "".join("%d %s %s\n" % (r.randrange(10**6), r.choice(words), " ".join(r.choice(words) for _ in range(r.randrange(2, 10)))) for _ in range(n // 20 + 1)).encode()[:n]
+    else:
+        data = r.randbytes(n)
+    with open(os.path.join(folder, "f%03d.dat" % i), "wb") as f:
+        f.write(data)
+PY
+}
+for spec in "12 0 1" "30 0 2" "44 0 3" "20 1 4" "40 0.05 5" "25 0.1 6" "30 0.5 7" "16 0.25 8"; do
+  set -- $spec
+  many "$m/many-$1-$2" "$1" "$2" "$3"
+done
+
 # Binaries, compressed media and mixtures of real files.
 mkdir -p "$m/bin-small" "$m/bin-large" "$m/media" "$m/mixed"
 find /usr/bin -maxdepth 1 -type f -size -60k -size +8k | sort | head -12 | xargs -I{} cp {} "$m/bin-small/"

@@ -30,6 +30,7 @@ constexpr std::size_t kMostShortFiles = 1 << 16;
 
 void FileDrawer::Begin() {
   short_.clear();
+  larger_.clear();
   shortOverflow_ = false;
   regular_ = other_ = 0;
   for (int j = 0; j < FileDraws::kCount; ++j) {
@@ -48,6 +49,10 @@ void FileDrawer::Offer(std::string_view name, std::int64_t size) {
   }
   if (size <= 0) return;  // an empty file is never drawn: it saves nothing
   AddSize(regular_, size);
+  // Larger files are kept only while the folder may still be small: a folder of a million
+  // files is never read as one.
+  if (limits_.ShortUpTo > 0 && size > limits_.ShortFile && regular_ <= limits_.ShortUpTo)
+    larger_.emplace_back(NameHash(limits_.Seed, name), size);
   if (limits_.UpTo <= 0 || regular_ > limits_.UpTo) return;  // no draws kept: none made
   const double share = static_cast<double>(size) / static_cast<double>(regular_);
   // The uniform numbers that decide a file's draws come from its name: the same file in the
@@ -88,6 +93,11 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
     const auto shorts = static_cast<std::size_t>(short_.end() - firstShort);
     if (shorts > sample) std::nth_element(firstShort, firstShort + static_cast<std::ptrdiff_t>(sample), short_.end());
     const auto skippedFrom = shorts > sample ? firstShort + static_cast<std::ptrdiff_t>(sample) : short_.end();
+    if (!larger_.empty()) {
+      if (!draws) draws = std::make_shared<FileDraws>();
+      draws->Larger = larger_;
+      std::sort(draws->Larger.begin(), draws->Larger.end());
+    }
     if (!short_.empty()) {
       if (!draws) draws = std::make_shared<FileDraws>();
       for (auto it = short_.begin(); it != firstShort; ++it) draws->Skipped.push_back(it->first);

@@ -35,6 +35,10 @@ struct FileDraws {
   // The sample's files by NameHash and size, lowest hash first: any first few of them are a
   // simple random sample too, so a reader may read fewer where the folder needs fewer.
   std::vector<std::pair<std::uint64_t, std::int64_t>> Sample;
+  // The larger files (over ShortFile bytes) by NameHash and size, lowest hash first: any
+  // first few of them are a simple random sample of them, which a reader of a folder of many
+  // may read instead of them all (survey/saving_small_larger.h).
+  std::vector<std::pair<std::uint64_t, std::int64_t>> Larger;
   bool Skips(std::string_view name, std::uint64_t seed) const;
 };
 
@@ -75,8 +79,8 @@ class FileDrawer {
   std::int64_t regular_ = 0, other_ = 0;
   std::string names_[FileDraws::kCount];
   std::int64_t sizes_[FileDraws::kCount] = {};
-  // Empty and short files of the folder so far: name hash and size.
-  std::vector<std::pair<std::uint64_t, std::int64_t>> short_;
+  // Empty and short files of the folder so far, and larger ones: name hash and size.
+  std::vector<std::pair<std::uint64_t, std::int64_t>> short_, larger_;
   bool shortOverflow_ = false;  // too many to keep: the folder is read whole
 };
 

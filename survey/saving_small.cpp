@@ -57,14 +57,14 @@ SavingEstimate SmallFolderInterval(const SmallSums& s) {
   SavingEstimate est;
   const std::int64_t read = s.exactBytes + s.modelBytes + s.storedBytes;
   est.Unreadable = s.missing;
-  if (read <= 0 && (s.missing > 0 || s.unreadShortBytes > 0)) return est;
+  if (read <= 0 && (s.missing > 0 || s.unreadShortBytes > 0 || s.unreadLargerBytes > 0)) return est;
   est.Known = true;
 
   // The compressible files' deflate sizes: their fast sizes times the calibrated ratio.
   double point = static_cast<double>(s.exactSaving), low = point, high = point;
+  double ratio = kPriorRatio, half = kPriorRatioRange;
   if (s.modelBytes > 0) {
     const double n = static_cast<double>(s.ratios.size());
-    double ratio = kPriorRatio, half = kPriorRatioRange;
     if (!s.ratios.empty()) {
       double sum = 0;
       for (double r : s.ratios) sum += r;
@@ -114,6 +114,13 @@ SavingEstimate SmallFolderInterval(const SmallSums& s) {
   // Short files left unread: what the sample of them saved, per byte.
   if (s.unreadShortBytes > 0) {
     const UnreadShortPart part = UnreadShortSaving(s, readRate);
+    point += part.point;
+    low += part.low;
+    high += part.high;
+  }
+  // Larger files left unread: what the sample of them saved, per byte.
+  if (s.unreadLargerBytes > 0) {
+    const UnreadLargerPart part = UnreadLargerSaving(s, ratio, half);
     point += part.point;
     low += part.low;
     high += part.high;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "survey/saving_estimate.h"
+#include "survey/saving_small_larger.h"
 
 namespace orbelan {
 
@@ -85,6 +86,11 @@ struct SmallSums {
   // short files left unread, which the sample stands for.
   std::vector<std::pair<std::int64_t, std::int64_t>> shortSample;
   std::int64_t unreadShortFiles = 0, unreadShortBytes = 0;
+  // The larger files read as a sample (each also in the parts above), and those left
+  // unread, which the sample stands for (survey/saving_small_larger.h).
+  std::vector<LargerRead> largerSample;
+  std::int64_t unreadLargerFiles = 0, unreadLargerBytes = 0;
+  double unreadLargerSquares = 0;  // the sum of their sizes squared
 };
 
 // What the unread short files save: point and 95% interval (see below). fallbackRate is
@@ -122,7 +128,8 @@ int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, doubl
 //   unread short files: their bytes times the sample's ratio of saving to bytes (the ratio
 //     estimator), +- t(n-1) N sqrt((1 - n/N)/n) max(s_e, kShortSpread * mean size), s_e the
 //     spread of the sample's savings about that ratio, N the short files read and unread;
-//     with fewer than two read, between nothing and all of their bytes.
+//     with fewer than two read, between nothing and all of their bytes;
+//   unread larger files: UnreadLargerSaving with the calibrated ratio and its range.
 // Each part is clipped to [0, its bytes]. Not Known when nothing could be read.
 SavingEstimate SmallFolderInterval(const SmallSums& s);
 

@@ -264,14 +264,17 @@ struct CalibrationDraw {
 // A folder the scan found small (up to SmallLimit) is read whole as it is listed, each
 // regular file opened once and sized by its own descriptor: small files deflated exactly,
 // larger ones sized by the fast codec, then a few slices of those compressed both ways to
-// calibrate it (survey/saving_small.h). Returns false, having stopped reading, when its
-// files now come to more than limit bytes: it has grown since the scan and is sampled.
+// calibrate it (survey/saving_small.h). With the scan's draws, only a sample of its short
+// files, and of its larger ones when it holds many, is read. Returns false, having stopped
+// reading, when its files now come to more than limit bytes: it has grown since the scan
+// and is sampled.
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          std::uint64_t seed, const FileDraws* draws, std::int64_t allocated,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   // The short files the scan left out of its sample, and empty files, are not opened; nor
-  // those of its sample that the folder does not need (ShortSampleToRead).
-  const bool skipping = draws != nullptr && (!draws->Skipped.empty() || !draws->Sample.empty());
+  // those of its sample that the folder does not need (ShortSampleToRead), nor the larger
+  // files beyond the sample of them it reads (PlanLargerSample).
+  const bool skipping = draws != nullptr && (!draws->Skipped.empty() || !draws->Sample.empty() || !draws->Larger.empty());
   std::int64_t regularBytes = skipping ? draws->SkippedShortBytes : 0;
   std::size_t sampleRead = skipping ? draws->Sample.size() : 0;
   SmallSums sums;
@@ -284,17 +287,23 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // order of the directory does not change which files win.
   std::array<CalibrationDraw, kSmallCalibrationDraws> slices;
   // The file that measures the slices' bias (survey/slice_bias.h), drawn by a race of its
-  // own: its bytes (kBiasSpan of them at most) kept while it leads.
+  // own: its bytes (kBiasSpan of them at most) kept while it leads, and its record in the
+  // larger sample (or -1).
   double biasKey = kNoKey;
   std::vector<unsigned char> biasBytes;
   std::int64_t biasSize = 0, biasFast = 0;
+  std::ptrdiff_t biasRecord = -1;
+  // The larger sample's record the file being measured will have, or -1.
+  std::ptrdiff_t current = -1;
   // The compressible larger files' bytes while they come to at most wholeModel: then they
-  // are deflated whole at the end instead of the slices (ends of each in modelEnds).
+  // are deflated whole at the end instead of the slices (ends of each in modelEnds, and the
+  // larger sample's record of each, or -1, in modelRecords).
   const std::int64_t wholeModel = static_cast<std::int64_t>(slices.size()) * kSmallWholeModelPerDraw;
   std::vector<unsigned char> modelCopy;
   std::vector<std::size_t> modelEnds;
+  std::vector<std::ptrdiff_t> modelRecords;
   std::int64_t otherBytes = 0, read = 0;
-  std::string skippedNames;  // each ended by a NUL
+  std::string skippedNames, skippedLarger;  // each ended by a NUL
   if (skipping) {
     sums.unreadShortFiles = draws->SkippedShortFiles;
     sums.unreadShortBytes = draws->SkippedShortBytes;
@@ -309,26 +318,45 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       regularBytes = AddSat(regularBytes, draws->Sample[j].second);
     }
   }
-  // Whether an entry is one of those not to be opened: their sizes are counted above.
-  auto leftOut = [&](std::string_view name) {
-    if (draws->Skips(name, seed)) return true;
-    if (sampleRead == draws->Sample.size()) return false;
-    const std::uint64_t hash = NameHash(seed, name);
+  // The larger files: the first plan.sampled of the scan's (lowest hashes first) below the
+  // census size are read as a sample when that is fewer than all of them (their hashes in
+  // largerSampled), the rest of them not opened.
+  std::vector<std::uint64_t> largerSampled, largerLeft;
+  if (skipping) {
+    const LargerPlan plan = PlanLargerSample(draws->Larger, static_cast<double>(allocated));
+    int taken = 0;
+    for (const auto& [hash, size] : draws->Larger) {
+      if (plan.sampled == plan.others || size > plan.census) continue;
+      if (taken++ < plan.sampled) {
+        largerSampled.push_back(hash);
+        continue;
+      }
+      largerLeft.push_back(hash);
+      ++sums.unreadLargerFiles;
+      sums.unreadLargerBytes += size;
+      sums.unreadLargerSquares += static_cast<double>(size) * static_cast<double>(size);
+      regularBytes = AddSat(regularBytes, size);
+    }
+    std::sort(largerSampled.begin(), largerSampled.end());
+    std::sort(largerLeft.begin(), largerLeft.end());
+  }
+  auto among = [](const std::vector<std::uint64_t>& hashes, std::uint64_t hash) {
+    return !hashes.empty() && std::binary_search(hashes.begin(), hashes.end(), hash);
+  };
+  // Whether an entry is one of the short files not to be opened: their sizes are counted above.
+  auto leftOut = [&](std::uint64_t hash) {
+    if (among(draws->Skipped, hash)) return true;
     for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j)
       if (draws->Sample[j].first == hash) return true;
     return false;
   };
-  DirEntry entry;
-  while (NextCountedEntry(reader, rules, stop, entry)) {
-    if (skipping && leftOut(entry.NameView())) {
-      skippedNames.append(entry.Name, entry.NameLength);
-      skippedNames.push_back('\0');
-      continue;
-    }
-    const std::int64_t room = limit - regularBytes;
-    ListedFile f = ReadListed(reader, entry, room, kSmallHead, ws, noAtimeRefused);
+
+  // Measures one entry as ReadListed found it, under its name; false when the folder has
+  // grown past its limit since the scan.
+  auto measure = [&](ListedFile f, std::string_view name) {
     if (f.kind == ListedFile::kLonger) {
       Fd fd(f.fd);
+      const std::int64_t room = limit - regularBytes;
       // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
       // block zstd cannot shrink is taken as such throughout: the rest is not read.
       struct stat st;
@@ -339,7 +367,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         regularBytes = AddSat(regularBytes, f.size);
         sums.storedBytes += f.size;
         sums.storedFast += f.size;
-        continue;
+        return true;
       }
       // The rest, up to one byte past the room left.
       if (ws.in.size() < static_cast<std::size_t>(room + 1)) ws.in.resize(static_cast<std::size_t>(room + 1));
@@ -355,14 +383,14 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       case ListedFile::kLonger:
         return false;
       case ListedFile::kSkip:
-        continue;
+        return true;
       case ListedFile::kOther:
         otherBytes = AddSat(otherBytes, f.size);
-        continue;
+        return true;
       case ListedFile::kUnreadable:
         regularBytes = AddSat(regularBytes, f.size);
         sums.missing += f.size;
-        continue;
+        return true;
       case ListedFile::kRead:
         break;
     }
@@ -370,7 +398,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     const std::int64_t n = f.got;
     read += n;
     sums.missing += f.size - n;
-    if (n == 0) continue;
+    if (n == 0) return true;
     if (n <= kSmallExactFile) {
       const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(n));
       if (screened.noise) {
@@ -381,12 +409,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         sums.exactSaving += screened.saving;
       }
       if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
-      continue;
+      return true;
     }
     if (LooksCompressed(ws)) {
       sums.storedBytes += n;
       sums.storedFast += n;
-      continue;
+      return true;
     }
     const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
     if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
@@ -401,16 +429,17 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         sums.exactBytes += n;
         sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
       }
-      continue;
+      return true;
     }
     sums.modelBytes += n;
     sums.modelFast += fast;
     if (sums.modelBytes <= wholeModel) {
       modelCopy.insert(modelCopy.end(), ws.in.data(), ws.in.data() + n);
       modelEnds.push_back(modelCopy.size());
+      modelRecords.push_back(current);
     }
     std::uint64_t state = FnvStart(seed);
-    for (const char c : entry.NameView()) state = FnvAdd(state, static_cast<unsigned char>(c));
+    for (const char c : name) state = FnvAdd(state, static_cast<unsigned char>(c));
     state = FnvAdd(state, static_cast<std::uint64_t>(fast));
     for (CalibrationDraw& d : slices) {
       const double u = UnitInterval(SplitMix64(state));
@@ -428,59 +457,112 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       biasKey = key;
       biasSize = n;
       biasFast = fast;
+      biasRecord = current;
       const std::int64_t span = std::min(n, kBiasSpan);
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
       biasBytes.assign(ws.in.data() + start, ws.in.data() + start + span);
+    }
+    return true;
+  };
+  // measure for a larger file of the sample, keeping what it added to each part.
+  auto measureSampled = [&](ListedFile f, std::string_view name) {
+    auto parts = [&] {
+      return LargerRead{regularBytes, sums.exactSaving, sums.modelBytes, sums.modelFast,
+                        sums.storedBytes, sums.storedFast, sums.missing};
+    };
+    const LargerRead before = parts();
+    current = static_cast<std::ptrdiff_t>(sums.largerSample.size());
+    const bool grown = !measure(f, name);
+    current = -1;
+    if (grown) return false;
+    LargerRead r = parts();
+    r.size -= before.size;
+    r.exactSaving -= before.exactSaving;
+    r.modelBytes -= before.modelBytes;
+    r.modelFast -= before.modelFast;
+    r.storedBytes -= before.storedBytes;
+    r.storedFast -= before.storedFast;
+    r.missing -= before.missing;
+    if (r.size > 0) sums.largerSample.push_back(r);  // else gone, or not a regular file after all
+    return true;
+  };
+
+  DirEntry entry;
+  while (NextCountedEntry(reader, rules, stop, entry)) {
+    const std::string_view name = entry.NameView();
+    const std::uint64_t hash = skipping ? NameHash(seed, name) : 0;
+    if (skipping && leftOut(hash)) {
+      skippedNames.append(name);
+      skippedNames.push_back('\0');
+      continue;
+    }
+    if (among(largerLeft, hash)) {
+      skippedLarger.append(name);
+      skippedLarger.push_back('\0');
+      continue;
+    }
+    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused);
+    if (!(among(largerSampled, hash) ? measureSampled(f, name) : measure(f, name))) return false;
+  }
+  if (Stopped(stop)) {
+    out = {};
+    return true;
+  }
+  // Reads again, by name, files the scan saw as regular and that were passed over; false
+  // when the folder has grown past its limit.
+  auto readAfterAll = [&](const std::string& names, std::int64_t head) {
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+      if (Stopped(stop)) return true;
+      DirEntry skipped;
+      skipped.Name = names.c_str() + at;
+      skipped.NameLength = std::strlen(skipped.Name);
+      skipped.Type = DT_UNKNOWN;  // a regular file when the scan saw it: its descriptor tells now
+      ListedFile f = ReadListed(reader, skipped, limit - regularBytes, head, ws, noAtimeRefused);
+      if (head == kShortFile + 1 && f.kind == ListedFile::kLonger) {
+        close(f.fd);  // grown well past a short file since the scan: sampled afresh
+        return false;
+      }
+      if (!measure(f, skipped.NameView())) return false;
+    }
+    return true;
+  };
+  const double folder = static_cast<double>(std::max(allocated, regularBytes));
+  // A sample of larger files that shows them unlike each other, or any of them shrinking:
+  // the rest is read after all.
+  if (sums.unreadLargerBytes > 0 && !LargerSampleTrusted(sums, folder)) {
+    regularBytes -= sums.unreadLargerBytes;
+    sums.unreadLargerBytes = sums.unreadLargerFiles = 0;
+    sums.unreadLargerSquares = 0;
+    sums.largerSample.clear();
+    std::fill(modelRecords.begin(), modelRecords.end(), -1);
+    biasRecord = -1;
+    if (!readAfterAll(skippedLarger, kSmallHead)) return false;
+  }
+  // A sample that leaves the short files too uncertain: they are read after all, exactly.
+  if (skipping && sums.unreadShortBytes > 0) {
+    const UnreadShortPart part = UnreadShortSaving(sums, 0.5);
+    if (part.high - part.low > kShortWidthShare * folder) {
+      regularBytes -= sums.unreadShortBytes;
+      sums.unreadShortBytes = sums.unreadShortFiles = 0;
+      sums.shortSample.clear();
+      if (!readAfterAll(skippedNames, kShortFile + 1)) return false;
     }
   }
   if (Stopped(stop)) {
     out = {};
     return true;
   }
-  // A sample that leaves the short files too uncertain: they are read after all, exactly.
-  if (skipping && sums.unreadShortBytes > 0) {
-    const UnreadShortPart part = UnreadShortSaving(sums, 0.5);
-    const double folder = static_cast<double>(std::max(allocated, regularBytes));
-    if (part.high - part.low > kShortWidthShare * folder) {
-      regularBytes -= sums.unreadShortBytes;
-      sums.unreadShortBytes = sums.unreadShortFiles = 0;
-      sums.shortSample.clear();
-      for (std::size_t at = 0; at < skippedNames.size(); at = skippedNames.find('\0', at) + 1) {
-        if (Stopped(stop)) {
-          out = {};
-          return true;
-        }
-        DirEntry skipped;
-        skipped.Name = skippedNames.c_str() + at;
-        skipped.NameLength = std::strlen(skipped.Name);
-        skipped.Type = DT_UNKNOWN;  // a regular file when the scan saw it: its descriptor tells now
-        ListedFile f = ReadListed(reader, skipped, limit - regularBytes, kShortFile + 1, ws, noAtimeRefused);
-        if (f.kind == ListedFile::kLonger) {
-          close(f.fd);  // grown well past a short file since the scan: sampled afresh
-          return false;
-        }
-        if (f.kind == ListedFile::kGrown) return false;
-        if (f.kind == ListedFile::kOther) otherBytes = AddSat(otherBytes, f.size);
-        if (f.kind == ListedFile::kUnreadable) {
-          regularBytes = AddSat(regularBytes, f.size);
-          sums.missing += f.size;
-        }
-        if (f.kind != ListedFile::kRead) continue;
-        regularBytes = AddSat(regularBytes, f.size);
-        read += f.got;
-        sums.missing += f.size - f.got;
-        const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(f.got));
-        (screened.noise ? sums.storedBytes : sums.exactBytes) += f.got;
-        if (screened.noise) sums.storedFast += f.got;
-        sums.exactSaving += screened.saving;
-      }
-    }
-  }
   if (sums.modelBytes > 0 && sums.modelBytes <= wholeModel) {
     for (std::size_t j = 0, start = 0; j < modelEnds.size(); start = modelEnds[j++]) {
       const auto n = static_cast<std::int64_t>(modelEnds[j] - start);
+      const std::int64_t saving = std::max<std::int64_t>(0, n - ws.Compressed(modelCopy.data() + start, modelEnds[j] - start));
       sums.exactBytes += n;
-      sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(modelCopy.data() + start, modelEnds[j] - start));
+      sums.exactSaving += saving;
+      if (modelRecords[j] >= 0) {
+        LargerRead& r = sums.largerSample[static_cast<std::size_t>(modelRecords[j])];
+        r.modelBytes = r.modelFast = 0;
+        r.exactSaving += saving;
+      }
     }
     sums.modelBytes = sums.modelFast = 0;
   }
@@ -494,10 +576,17 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.biasCover = static_cast<double>(biasBytes.size()) / static_cast<double>(biasSize);
     if (bias.measured && static_cast<std::int64_t>(biasBytes.size()) == biasSize) {
       // The whole file: deflated, it is exact.
+      const std::int64_t saving = std::max<std::int64_t>(0, biasSize - bias.deflated);
       sums.modelBytes -= biasSize;
       sums.modelFast -= biasFast;
       sums.exactBytes += biasSize;
-      sums.exactSaving += std::max<std::int64_t>(0, biasSize - bias.deflated);
+      sums.exactSaving += saving;
+      if (biasRecord >= 0) {
+        LargerRead& r = sums.largerSample[static_cast<std::size_t>(biasRecord)];
+        r.modelBytes -= biasSize;
+        r.modelFast -= biasFast;
+        r.exactSaving += saving;
+      }
     }
   }
   for (const CalibrationDraw& d : slices) {
@@ -511,7 +600,6 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   out.Bytes = AddSat(regularBytes, otherBytes);
   return true;
 }
-
 
 }  // namespace saving
 }  // namespace orbelan

@@ -168,6 +168,7 @@ TEST(FileDrawer, ScansDrawTheCountedFilesAlikeOnAnyThreads) {
 // A small folder keeps which files need not be read: every empty file, and the short files
 // beyond a sample of them; the sample is the same whatever the order of the directory, and
 // over many seeds every short file is in it about equally often (a simple random sample).
+// It keeps its larger files' hashes and sizes too, lowest hash first, in any order.
 TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   FileDrawLimits limits;
   limits.ShortAbove = 16 << 10;
@@ -178,12 +179,14 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   for (int i = 0; i < 12; ++i) files.emplace_back(Numbered("short", i), 100 + 300 * i);  // 12 short ones
   files.emplace_back("empty", 0);
   files.emplace_back("long", 50000);
+  files.emplace_back("longer", 90000);
+  files.emplace_back("just over", 4097);
   std::map<std::string, int> sampled;
   constexpr int kSeeds = 3000;
   for (int seed = 1; seed <= kSeeds; ++seed) {
     limits.Seed = static_cast<std::uint64_t>(seed);
     std::vector<std::uint64_t> skippedBy[2];
-    std::vector<std::pair<std::uint64_t, std::int64_t>> sampleBy[2];
+    std::vector<std::pair<std::uint64_t, std::int64_t>> sampleBy[2], largerBy[2];
     for (bool reversed : {false, true}) {
       const auto draws = Draw(limits, files, reversed);
       ASSERT_NE(draws, nullptr);
@@ -205,6 +208,12 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
       // The sample as read: lowest name hash first (any first few of it are the lowest
       // hashes of all), each with its size, none of them skipped.
       sampleBy[reversed] = draws->Sample;
+      largerBy[reversed] = draws->Larger;
+      std::vector<std::pair<std::uint64_t, std::int64_t>> larger;
+      for (const char* name : {"long", "longer", "just over"})
+        larger.emplace_back(NameHash(limits.Seed, name), name[0] == 'j' ? 4097 : name[4] == 'e' ? 90000 : 50000);
+      std::sort(larger.begin(), larger.end());
+      EXPECT_EQ(draws->Larger, larger);
       ASSERT_EQ(draws->Sample.size(), 4u);
       EXPECT_TRUE(std::is_sorted(draws->Sample.begin(), draws->Sample.end()));
       for (const auto& [name, size] : files) {
@@ -220,6 +229,7 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
     }
     EXPECT_EQ(skippedBy[0], skippedBy[1]) << seed;
     EXPECT_EQ(sampleBy[0], sampleBy[1]) << seed;
+    EXPECT_EQ(largerBy[0], largerBy[1]) << seed;
   }
   ASSERT_EQ(sampled.size(), 12u);
   for (const auto& [name, hits] : sampled) EXPECT_NEAR(hits, kSeeds / 3.0, kSeeds * 0.04) << name;
@@ -237,6 +247,8 @@ TEST(FileDrawer, SmallFoldersKeepASampleOfTheirShortFiles) {
   EXPECT_EQ(fewDraws->SkippedShortFiles, 0);
   ASSERT_EQ(fewDraws->Sample.size(), 1u);
   EXPECT_EQ(fewDraws->Sample[0], std::make_pair(NameHash(limits.Seed, "a"), std::int64_t{3000}));
+  ASSERT_EQ(fewDraws->Larger.size(), 1u);
+  EXPECT_EQ(fewDraws->Larger[0], std::make_pair(NameHash(limits.Seed, "b"), std::int64_t{20000}));
   FileDrawer big(limits);
   big.Begin();
   for (int i = 0; i < 20; ++i) big.Offer(Numbered("s", i), 1000);

@@ -1164,6 +1164,79 @@ TEST(SavingEstimateSmall, FewCompressibleBytesAreDeflatedWhole) {
   EXPECT_GE(est.High, truth);
 }
 
+// The larger files of a folder of many: a sample of them is read, by their names' hashes,
+// when it finds them all noise (a tree of downloads or caches), and the interval carries
+// what the unread ones may hold; a sample that finds files that shrink has them all read,
+// and a file over twice their mean size is read whatever the sample. Over several seeds
+// the truth lies inside the interval, the figure within three points of the folder's
+// allocated bytes, and the width says that files went unread.
+TEST(SavingEstimateSmall, LargerFilesOfNoiseAreReadAsASample) {
+  constexpr int kSeeds = 8;
+  struct Figures {
+    int readAll = 0, covered = 0, within = 0;
+    double mostRead = 0, leastWidth = 1, mostWidth = 0;  // shares of bytes and allocated
+  };
+  auto estimate = [&](const TempTree& tree, std::int64_t truth, std::int64_t bytes) {
+    Figures f;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+      EstimateOptions options;
+      options.Seed = static_cast<std::uint64_t>(seed);
+      const FolderRec rec = DrawnRec(tree, options);
+      const SavingEstimate est = EstimateFolderSaving(rec, TestRules(), options);
+      EXPECT_TRUE(est.Known);
+      EXPECT_EQ(est.Bytes, bytes);
+      const double allocated = static_cast<double>(rec.Disk.Allocated);
+      if (est.Sampled == bytes) ++f.readAll;
+      if (est.Low <= truth && truth <= est.High) ++f.covered;
+      if (std::abs(static_cast<double>(est.Saving - truth)) <= 0.03 * allocated) ++f.within;
+      f.mostRead = std::max(f.mostRead, static_cast<double>(est.Sampled) / static_cast<double>(bytes));
+      f.leastWidth = std::min(f.leastWidth, static_cast<double>(est.High - est.Low) / allocated);
+      f.mostWidth = std::max(f.mostWidth, static_cast<double>(est.High - est.Low) / allocated);
+    }
+    return f;
+  };
+  auto size = [](int i, int span) { return static_cast<std::size_t>(4200 + (i * 7919) % span); };
+
+  TempTree noise;
+  std::int64_t truth = 0, bytes = 0;
+  auto add = Adder(noise, truth, bytes);
+  for (int i = 0; i < 40; ++i) add(Numbered("cache", i, ".bin"), RandomBytes(size(i, 36000), 1000 + static_cast<std::uint64_t>(i)));
+  Figures f = estimate(noise, truth, bytes);
+  EXPECT_EQ(f.readAll, 0);
+  EXPECT_LE(f.mostRead, 0.75);
+  EXPECT_EQ(f.covered, kSeeds);
+  EXPECT_EQ(f.within, kSeeds);
+  // The 3% that noise read whole may save, and the sample's half-width (at most 2% of the
+  // folder) on top: wider than the noise alone, never wide.
+  EXPECT_GE(f.leastWidth, 0.03 * static_cast<double>(bytes) / static_cast<double>(bytes + 40 * 2048) + 0.01);
+  EXPECT_LE(f.mostWidth, 0.055);
+
+  // A third of them text: a sample finds some, and every file is read.
+  TempTree mixed;
+  truth = bytes = 0;
+  auto mix = Adder(mixed, truth, bytes);
+  for (int i = 0; i < 28; ++i) mix(Numbered("cache", i, ".bin"), RandomBytes(size(i, 30000), 1100 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 14; ++i) mix(Numbered("page", i, ".txt"), Text(size(i, 20000), 1200 + static_cast<std::uint64_t>(i)));
+  f = estimate(mixed, truth, bytes);
+  EXPECT_GE(f.readAll, kSeeds - 1);
+  EXPECT_GE(f.covered, kSeeds - 1);
+  EXPECT_EQ(f.within, kSeeds);
+
+  // A large text file among small noise: always read, whatever the sample leaves out.
+  TempTree outsized;
+  truth = bytes = 0;
+  auto one = Adder(outsized, truth, bytes);
+  for (int i = 0; i < 30; ++i) one(Numbered("cache", i, ".bin"), RandomBytes(size(i, 12000), 1300 + static_cast<std::uint64_t>(i)));
+  const std::string log = Text(150000, 1400);
+  one("big.log", log);
+  ASSERT_GT(TrueSaving(log), 100000);
+  f = estimate(outsized, truth, bytes);
+  EXPECT_EQ(f.readAll, 0);
+  EXPECT_EQ(f.covered, kSeeds);
+  EXPECT_EQ(f.within, kSeeds);
+  EXPECT_LE(f.mostWidth, 0.08);
+}
+
 // Base64 and hex: the fast codec at its fastest level codes literals as they are and keeps
 // them whole, but deflate takes a quarter and a half off. They are deflated, not taken for
 // stored; noise beside them saves nothing, within a sliver.

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "survey/noise_screen.h"
 #include "survey/saving_io.h"
@@ -136,6 +138,99 @@ TEST(ShortSampleToRead, TheFewestWhoseWidthFitsTheFolder) {
   EXPECT_EQ(ShortSampleToRead(7, 18'000, 7, 82'000), 7);
   EXPECT_EQ(ShortSampleToRead(7, 18'000, 7, 1'800'000), 0);
   EXPECT_EQ(ShortSampleToRead(0, 0, 0, 100'000), 0);
+}
+
+// The larger files' sample, worked by hand for ten files of 20,000 bytes (root mean square
+// 20,000, least spread 1,000 a file): reading k of them gives a half-width of
+// t(k-1) 10 sqrt((1 - k/10)/k) 1,000, that is 12,324 for 4, 8,779 for 5, 6,638 for 6 and
+// 5,066 for 7, against 2% of the folder's allocated bytes; 8 would leave fewer than a
+// quarter unread.
+std::vector<std::pair<std::uint64_t, std::int64_t>> Larger(std::vector<std::int64_t> sizes) {
+  std::vector<std::pair<std::uint64_t, std::int64_t>> out;
+  for (std::size_t i = 0; i < sizes.size(); ++i) out.emplace_back(i, sizes[i]);
+  return out;
+}
+
+TEST(PlanLargerSample, TheFewestWhoseHalfWidthFitsAndNeverTheOutsizedOnes) {
+  const auto ten = Larger(std::vector<std::int64_t>(10, 20'000));
+  EXPECT_EQ(PlanLargerSample(ten, 616'200).sampled, 4);
+  EXPECT_EQ(PlanLargerSample(ten, 616'100).sampled, 5);
+  EXPECT_EQ(PlanLargerSample(ten, 439'000).sampled, 5);
+  EXPECT_EQ(PlanLargerSample(ten, 438'900).sampled, 6);
+  EXPECT_EQ(PlanLargerSample(ten, 332'000).sampled, 6);
+  EXPECT_EQ(PlanLargerSample(ten, 331'800).sampled, 7);
+  EXPECT_EQ(PlanLargerSample(ten, 253'300).sampled, 7);
+  EXPECT_EQ(PlanLargerSample(ten, 253'200).sampled, 10);  // no sample that spares a quarter
+  EXPECT_EQ(PlanLargerSample(ten, 253'200).others, 10);
+  // A file of 100,000 beside them is over twice their mean (27,273): read whatever the
+  // sample, which is drawn from the other ten as before.
+  std::vector<std::int64_t> sizes(10, 20'000);
+  sizes.push_back(100'000);
+  const LargerPlan plan = PlanLargerSample(Larger(sizes), 616'200);
+  EXPECT_EQ(plan.census, 54'545);
+  EXPECT_EQ(plan.others, 10);
+  EXPECT_EQ(plan.sampled, 4);
+  // Seven files: too few to sample.
+  EXPECT_EQ(PlanLargerSample(Larger(std::vector<std::int64_t>(7, 20'000)), 1e9).sampled, 7);
+  EXPECT_EQ(PlanLargerSample({}, 1e9).sampled, 0);
+}
+
+// Four files of 10,000 bytes read out of ten: the other six (60,000 bytes) save the sample's
+// saving per byte, +- t(3) 10 sqrt((1 - 4/10)/4) s = 12.3255 s, s the spread of the
+// savings about that rate but at least 500 (5% of the sizes' root mean square); t(3) is
+// 3.182, so 12.3248 s.
+SmallSums LargerSample(std::vector<LargerRead> read) {
+  SmallSums s;
+  s.largerSample = std::move(read);
+  s.unreadLargerFiles = 6;
+  s.unreadLargerBytes = 60'000;
+  s.unreadLargerSquares = 6 * 1e8;
+  return s;
+}
+
+TEST(UnreadLargerSaving, TheSamplesRateWidenedByItsSpread) {
+  // Noise: nothing saved, up to 3% of it, and the least spread: half 6,162.
+  LargerRead noise;
+  noise.size = noise.storedBytes = noise.storedFast = 10'000;
+  SmallSums s = LargerSample({noise, noise, noise, noise});
+  UnreadLargerPart part = UnreadLargerSaving(s, 0.75, 0.05);
+  EXPECT_NEAR(part.half, 6'162, 1);
+  EXPECT_EQ(part.point, 0);
+  EXPECT_EQ(part.low, 0);
+  EXPECT_NEAR(part.high, 1'800 + 6'162, 1);
+  EXPECT_TRUE(LargerSampleTrusted(s, 6'162 / 0.02 + 100));
+  EXPECT_FALSE(LargerSampleTrusted(s, 6'162 / 0.02 - 100));  // too wide for the folder
+
+  // Calibrated files of fast sizes 5,000, 5,000, 6,000 and 4,000 at R = 0.75 save 6,250,
+  // 6,250, 5,500 and 7,000: rate 0.625, residuals 0, 0, -750, 750, spread 612.37 (half
+  // 7,547). The ends take R 0.80 (rate 0.6) and 0.70 (rate 0.65).
+  std::vector<LargerRead> read;
+  for (const std::int64_t fast : {5'000, 5'000, 6'000, 4'000}) {
+    LargerRead f;
+    f.size = f.modelBytes = 10'000;
+    f.modelFast = fast;
+    read.push_back(f);
+  }
+  s = LargerSample(read);
+  part = UnreadLargerSaving(s, 0.75, 0.05);
+  EXPECT_NEAR(part.half, 7'547, 1);
+  EXPECT_NEAR(part.point, 37'500, 1);
+  EXPECT_NEAR(part.low, 36'000 - 7'547, 1);
+  EXPECT_NEAR(part.high, 39'000 + 7'547, 1);
+  EXPECT_FALSE(LargerSampleTrusted(s, 1e9));  // its files shrink: the folder reads them all
+  // Through the folder's interval: the read files' own figures plus the unread part, with
+  // the slices' ratio (four of 0.727: R 0.75, half t(3) 0.04 / 2).
+  s.modelBytes = 40'000;
+  s.modelFast = 20'000;
+  s.ratios = {0.727, 0.727, 0.727, 0.727};
+  const SavingEstimate e = SmallFolderInterval(s);
+  EXPECT_NEAR(e.Saving, 25'000 + 37'500, 2);
+  EXPECT_NEAR(e.High - e.Low, 2 * (0.0636 * 20'000 + 200) + (0.0636 * 60'000 + 2 * 7'547), 4);
+
+  // One file read: nothing to tell a spread by, so anything from none to all.
+  part = UnreadLargerSaving(LargerSample({noise}), 0.75, 0.05);
+  EXPECT_EQ(part.low, 0);
+  EXPECT_EQ(part.high, 60'000);
 }
 
 // Bytes of few values (base64, hex) that the fast codec at its fastest level cannot shrink,
