@@ -51,7 +51,7 @@ void FileDrawer::Offer(std::string_view name, std::int64_t size) {
   AddSize(regular_, size);
   // Larger files are kept only while the folder may still be small: a folder of a million
   // files is never read as one.
-  if (limits_.ShortUpTo > 0 && size > limits_.ShortFile && regular_ <= limits_.ShortUpTo)
+  if (limits_.LargerFrom > 0 && limits_.ShortUpTo > 0 && size > limits_.ShortFile && regular_ <= limits_.ShortUpTo)
     larger_.emplace_back(NameHash(limits_.Seed, name), size);
   if (limits_.UpTo <= 0 || regular_ > limits_.UpTo) return;  // no draws kept: none made
   const double share = static_cast<double>(size) / static_cast<double>(regular_);
@@ -93,7 +93,7 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
     const auto shorts = static_cast<std::size_t>(short_.end() - firstShort);
     if (shorts > sample) std::nth_element(firstShort, firstShort + static_cast<std::ptrdiff_t>(sample), short_.end());
     const auto skippedFrom = shorts > sample ? firstShort + static_cast<std::ptrdiff_t>(sample) : short_.end();
-    if (!larger_.empty()) {
+    if (limits_.LargerFrom > 0 && larger_.size() >= static_cast<std::size_t>(limits_.LargerFrom)) {
       if (!draws) draws = std::make_shared<FileDraws>();
       draws->Larger = larger_;
       std::sort(draws->Larger.begin(), draws->Larger.end());

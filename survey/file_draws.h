@@ -59,6 +59,9 @@ struct FileDrawLimits {
   std::int64_t ShortUpTo = 0;
   std::int64_t ShortFile = 0;
   int ShortSample = 0;
+  // Those folders keep their larger files (FileDraws::Larger) when they have at least this
+  // many: a reader reads fewer whole anyway. 0: never.
+  int LargerFrom = 0;
 };
 
 // One per counting thread, reused folder after folder.

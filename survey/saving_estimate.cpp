@@ -83,6 +83,7 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
     limits.ShortUpTo = options.SmallLimit;
     limits.ShortFile = kShortFile;
     limits.ShortSample = kShortSample;
+    limits.LargerFrom = kLargerSampleFrom;
   }
   limits.UpTo = options.DrawnLimit > limits.Above ? options.DrawnLimit : 0;
   limits.Seed = options.Seed;
