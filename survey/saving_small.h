@@ -41,8 +41,8 @@ inline constexpr double kIncompressibleShare = 0.98;
 inline constexpr double kIncompressibleSlack = 0.03;
 // A cold 4 KiB slice gives a deflate/fast ratio 0.023 below its whole file's (both codecs
 // lose their history at its start; mean over 2,300 files of 32 KiB or more), though one
-// file's lies anywhere from 0.15 below to 0.06 above: a folder measures its own
-// (survey/slice_bias.h), and this mean stands only when it could not. One file's ratio
+// file's lies anywhere from 0.15 below to 0.06 above: a folder over kFewBlocks measures its
+// own (survey/slice_bias.h); this mean stands in folders of few blocks. One file's ratio
 // spreads about 0.04 around its folder's, the least spread the interval assumes.
 inline constexpr double kSliceRatioBias = 0.023;
 inline constexpr double kRatioSpread = 0.04;
