@@ -41,11 +41,11 @@ int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, doubl
   if (sampled <= 0 || files <= 0 || bytes <= 0) return std::max(sampled, 0);
   const double room = kShortReadShare * allocated;
   if (static_cast<double>(bytes) <= room) return 0;
-  // A sample of every short file is read whole: all but a few of them would trade what
-  // is exact for an estimate, and a block of the folder's figure for a few opens.
-  if (sampled >= files) return sampled;
+  // A sample of every short file is read whole unless fewer leave at least two unread:
+  // all but one would trade what is exact for an estimate to spare a single open.
+  const int most = sampled >= files ? sampled - 2 : sampled - 1;
   const double all = static_cast<double>(files), mean = static_cast<double>(bytes) / all;
-  for (int k = 2; k < sampled; ++k) {  // one file tells no spread: as good as none
+  for (int k = 2; k <= most; ++k) {  // one file tells no spread: as good as none
     const double n = static_cast<double>(k);
     const double half = TwoSided95(k - 1) * all * std::sqrt(std::max(0.0, 1.0 - n / all) / n) * kShortSpread * mean;
     if (2 * half <= room) return k;

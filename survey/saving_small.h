@@ -107,7 +107,8 @@ inline constexpr double kShortWidthShare = 0.06;
 // first): the fewest whose interval, were the short files alike (spread kShortSpread of
 // their mean size), would be within kShortReadShare of the folder's allocated bytes; none
 // when all their bytes are within it (they save between nothing and all of them); a
-// sample that holds every short file is read whole or not at all. Each
+// sample that holds every short file is read whole unless that leaves at least two of
+// them unread (one open is not worth an exact figure). Each
 // short file takes a whole block however it compresses, so in a folder of a few larger
 // files their bytes are a sliver of its disk space, and opening them cost more than the
 // rest of its estimate. files and bytes: all its short files, read or not.
