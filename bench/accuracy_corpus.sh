@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the corpus for accuracy_bench in DIR (which must not exist yet):
 #   made/     tiny files, a sparse disk image, hard links inside and across folders, text,
-#             binaries and compressed media, in folders of 16 KiB to over 8 MiB
+#             binaries and compressed media, in folders of 16 KiB to over 8 MiB, and folders
+#             of many files of 4-64 KiB (random bytes, text, and random bytes with some text)
 #   btrfs/    a btrfs image mounted with compress=zstd through a loop device (root only;
 #             skipped with a note otherwise) holding logs, sources and binaries
 #   real/     a real tree's small folders: copies of /usr/include, /usr/share/doc and part of
