@@ -182,9 +182,10 @@ WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws, Deflater de
   return result;
 }
 
-WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws, Deflater deflater) {
+WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws, Deflater deflater,
+                        bool* noAtimeRefused) {
   struct stat st;
-  Fd fd(OpenRegular(dirFd, name, st));
+  Fd fd(OpenRegular(dirFd, name, st, noAtimeRefused));
   if (fd.get() < 0) {
     WholeFile none;
     none.missing = size;

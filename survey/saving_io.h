@@ -125,9 +125,10 @@ enum class Deflater { kEstimate, kZipper };
 // Compresses an open file whole, at most size bytes of it.
 WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws, Deflater deflater = Deflater::kEstimate);
 
-// Compresses one file whole, at most its listed size.
+// Compresses one file whole, at most its listed size. A caller reading several files of one
+// folder passes noAtimeRefused, as to OpenRegular.
 WholeFile CompressWhole(int dirFd, const char* name, std::int64_t size, Workspace& ws,
-                        Deflater deflater = Deflater::kEstimate);
+                        Deflater deflater = Deflater::kEstimate, bool* noAtimeRefused = nullptr);
 
 // est with its Bytes set to the listing's (regular and other) bytes.
 SavingEstimate FinishOthers(SavingEstimate est, const Listing& listing);

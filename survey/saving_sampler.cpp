@@ -218,7 +218,7 @@ class Sampler {
       const FileEntry& file = listing_.files[i];
       if (state_[i] == kKnown) continue;  // empty
       const WholeFile whole =
-          CompressWhole(dirFd_, listing_.names.c_str() + file.nameOffset, file.size, ws_, Deflater::kZipper);
+          CompressWhole(dirFd_, listing_.names.c_str() + file.nameOffset, file.size, ws_, Deflater::kZipper, &noAtimeRefused_);
       read_ += whole.read;
       if (!whole.readable || whole.read <= 0) {
         unreadableBytes_ = AddSat(unreadableBytes_, file.size);
