@@ -266,7 +266,6 @@ TEST_F(TrashTest, OrphanRecordsOfOursGoAndEverythingElseStays) {
     WriteAll(work_ + name, name);
     ASSERT_TRUE(MoveToTrash(work_ + name, home_, nullptr, nullptr));
   }
-  const std::time_t now = std::time(nullptr);
   // The file of "orphan" never arrived; "fresh" is a move that may still be finishing;
   // "linked" is a link where a record should be.
   for (const char* name : {"orphan", "fresh", "linked"})
@@ -275,6 +274,12 @@ TEST_F(TrashTest, OrphanRecordsOfOursGoAndEverythingElseStays) {
   ASSERT_EQ(::symlink((home_ + "/linked.trashinfo").c_str(), (home_ + "/info/linked.trashinfo").c_str()), 0);
   WriteAll(home_ + "/info/theirs.trashinfo", "[Trash Info]\nPath=/x/theirs\nDeletionDate=2026-12-01T10:00:00\n");
   WriteAll(home_ + "/info/mark-inside.trashinfo", "[Trash Info]\nPath=/x/a\nComment=X-Orbelan=1\n");
+  // Every record written at one pinned second: the writes above may straddle a second's
+  // turn, and a record of the second before would already be a minute old at now + 59.
+  const std::time_t now = std::time(nullptr);
+  const timespec written[2] = {{now, 0}, {now, 0}};
+  for (const std::string& record : Names(home_ + "/info"))
+    ASSERT_EQ(::utimensat(AT_FDCWD, (home_ + "/info/" + record).c_str(), written, AT_SYMLINK_NOFOLLOW), 0);
   EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 59), 0);
   EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 3600), 2);  // orphan and fresh, now both old
   EXPECT_EQ(Names(home_ + "/info"),
