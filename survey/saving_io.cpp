@@ -99,18 +99,18 @@ Fd::~Fd() {
   if (fd_ >= 0) close(fd_);
 }
 
-int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRefused) {
+int OpenForReading(int dirFd, const char* name, bool* noAtimeRefused) {
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int fd = -1;
   if (noAtimeRefused == nullptr || !*noAtimeRefused) {
-    fd = openat(dirFd, name, kFlags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) {  // not the owner
-      if (noAtimeRefused != nullptr) *noAtimeRefused = true;
-      fd = openat(dirFd, name, kFlags);
-    }
-  } else {
-    fd = openat(dirFd, name, kFlags);
+    const int fd = openat(dirFd, name, kFlags | O_NOATIME);
+    if (fd >= 0 || errno != EPERM) return fd;
+    if (noAtimeRefused != nullptr) *noAtimeRefused = true;  // not the owner
   }
+  return openat(dirFd, name, kFlags);
+}
+
+int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRefused) {
+  const int fd = OpenForReading(dirFd, name, noAtimeRefused);
   if (fd < 0) return -1;
   if (fstat(fd, &stOut) != 0 || !S_ISREG(stOut.st_mode)) {
     close(fd);

@@ -72,12 +72,17 @@ class Fd {
   int fd_;
 };
 
-// A regular file of the folder, read-only, without following a link, never blocking;
-// -1 for anything else, with errno EACCES when it may not be read and EINVAL when it is
-// not a regular file. stOut receives its fstat. O_NOATIME is refused on files the user does
-// not own; a caller opening several files of one folder passes noAtimeRefused (false at
-// first), so that once refused it is not asked for again there: a folder's files mostly
-// share their owner, and asking would cost every such file a second open.
+// A file of the folder opened read-only, without following a link, never blocking, and
+// without touching its access time where the user may ask that; -1 when it cannot be
+// opened. O_NOATIME is refused on files the user does not own; a caller opening several
+// files of one folder passes noAtimeRefused (false at first), so that once refused it is
+// not asked for again there: a folder's files mostly share their owner, and asking would
+// cost every such file a second open.
+int OpenForReading(int dirFd, const char* name, bool* noAtimeRefused = nullptr);
+
+// A regular file of the folder, opened as OpenForReading opens it; -1 for anything else,
+// with errno EACCES when it may not be read and EINVAL when it is not a regular file.
+// stOut receives its fstat.
 int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRefused = nullptr);
 
 // Reads up to size bytes at offset; what a short file gives. -1 on a read error.

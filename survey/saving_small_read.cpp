@@ -65,28 +65,17 @@ SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
 SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
                              Workspace& ws) {
   WholeSums sums;
+  bool noAtimeRefused = false;  // in this folder (OpenForReading)
   for (const FileEntry& file : listing.files) {
     if (Stopped(stop)) return {};
-    sums.Add(CompressWhole(dirFd, listing.names.c_str() + file.nameOffset, file.size, ws), file.size);
+    sums.Add(CompressWhole(dirFd, listing.names.c_str() + file.nameOffset, file.size, ws, Deflater::kEstimate,
+                           &noAtimeRefused),
+             file.size);
   }
   return WholeResult(sums, listing);
 }
 
 namespace {
-
-// A listed file opened for reading as OpenRegular opens it, without the stat. O_NOATIME is
-// refused (EPERM) on a file the user does not own; a folder's files mostly share their
-// owner, so once refused it is not asked for again in that folder (noAtimeRefused, the
-// folder's), which would cost a second open of every file of a folder of someone else's.
-int OpenForReading(int dirFd, const char* name, bool& noAtimeRefused) {
-  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  if (!noAtimeRefused) {
-    const int fd = openat(dirFd, name, kFlags | O_NOATIME);
-    if (fd >= 0 || errno != EPERM) return fd;
-    noAtimeRefused = true;
-  }
-  return openat(dirFd, name, kFlags);
-}
 
 // What one listed entry turned out to be once opened and read.
 struct ListedFile {
@@ -125,7 +114,7 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
   const std::int64_t want = std::min(room + 1, std::max<std::int64_t>(head, 1));
   if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
   if (entry.Type == DT_REG) {
-    const int fd = OpenForReading(reader.Fd(), entry.Name, noAtimeRefused);
+    const int fd = OpenForReading(reader.Fd(), entry.Name, &noAtimeRefused);
     const std::int64_t n = fd >= 0 ? ReadOnce(fd, ws.in.data(), want, 0) : -1;
     if (n == want && want <= room) {
       f.kind = ListedFile::kLonger;
@@ -146,7 +135,7 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
     // Not readable as a file after all (a folder or pipe swapped in, an error): told below.
   } else if (entry.Type == DT_UNKNOWN) {  // the file system does not say: its descriptor does
     struct stat st;
-    const int fd = OpenRegular(reader.Fd(), entry.Name, st);
+    const int fd = OpenRegular(reader.Fd(), entry.Name, st, &noAtimeRefused);
     if (fd >= 0) {
       f.size = std::max<std::int64_t>(st.st_size, 0);
       if (f.size > room) {
