@@ -38,11 +38,15 @@ bool BytesLookLikeNoise(const unsigned char* data, std::size_t size) {
   return true;
 }
 
+bool IsNoise(Workspace& ws, const unsigned char* data, std::size_t size) {
+  return BytesLookLikeNoise(data, size) &&
+         static_cast<double>(ws.FastSize(data, size)) >= kIncompressibleShare * static_cast<double>(size);
+}
+
 ScreenedSaving DeflateSaving(Workspace& ws, const unsigned char* data, std::size_t size) {
   ScreenedSaving out;
   if (size == 0) return out;
-  if (BytesLookLikeNoise(data, size) &&
-      static_cast<double>(ws.FastSize(data, size)) >= kIncompressibleShare * static_cast<double>(size)) {
+  if (IsNoise(ws, data, size)) {
     out.noise = true;
     return out;
   }

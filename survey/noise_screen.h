@@ -26,6 +26,9 @@ inline constexpr std::size_t kNoiseLeast = 64;
 bool BytesLookLikeNoise(const unsigned char* data, std::size_t size);
 
 struct Workspace;
+// Whether bytes are noise: both tests above passed. The zipper would store them.
+bool IsNoise(Workspace& ws, const unsigned char* data, std::size_t size);
+
 // What deflate saves on these bytes, a file's whole content; noise (both tests passed) is
 // not deflated: it saves 0, up to kIncompressibleSlack of its bytes.
 struct ScreenedSaving {

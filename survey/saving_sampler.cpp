@@ -253,10 +253,7 @@ class Sampler {
   // text (1.3 ms for 64 KiB), and a folder of random or compressed files spent most of its
   // draws' time on it; the interval allows them up to kIncompressibleSlack.
   bool Noise(const unsigned char* data, std::int64_t size) {
-    if (!BytesLookLikeNoise(data, static_cast<std::size_t>(size)) ||
-        static_cast<double>(ws_.FastSize(data, static_cast<std::size_t>(size))) <
-            kIncompressibleShare * static_cast<double>(size))
-      return false;
+    if (!IsNoise(ws_, data, static_cast<std::size_t>(size))) return false;
     ++noiseCalibrated_;
     return true;
   }
