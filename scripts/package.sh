@@ -33,6 +33,7 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 
 # The library dependencies were computed, not left out.
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
+dpkg-deb --field "$deb" Depends | grep -q 'liburing2' || fail "Depends lacks liburing"
 
 for f in usr/bin/orbelan usr/bin/orbelan-report usr/bin/orbelan-zip usr/share/orbelan/orbelan.hlp \
          usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1.gz \

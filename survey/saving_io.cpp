@@ -134,6 +134,13 @@ std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64
   return done;
 }
 
+std::int64_t ReadOnce(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset) {
+  for (;;) {
+    const ssize_t n = pread(fd, buffer, static_cast<std::size_t>(size), offset);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
 bool NextCountedEntry(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
                       DirEntry& entry) {
   while (reader.Next(entry)) {

@@ -87,6 +87,9 @@ int OpenRegular(int dirFd, const char* name, struct stat& stOut, bool* noAtimeRe
 
 // Reads up to size bytes at offset; what a short file gives. -1 on a read error.
 std::int64_t ReadAt(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset);
+// One read of up to size bytes at offset (a read interrupted by a signal is made again);
+// -1 on an error.
+std::int64_t ReadOnce(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset);
 
 struct FileEntry {
   std::size_t nameOffset;  // into the folder's name arena, NUL-terminated

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/dir_reader.h"
+#include "survey/batch_reader.h"
 #include "survey/figures.h"
 #include "survey/noise_screen.h"
 #include "survey/random_bits.h"
@@ -92,30 +93,45 @@ struct ListedFile {
   int fd = -1;  // kLonger: the caller closes it
 };
 
-// One read of up to size bytes at offset (a read interrupted by a signal is made again);
-// -1 on an error.
-std::int64_t ReadOnce(int fd, unsigned char* buffer, std::int64_t size, std::int64_t offset) {
-  for (;;) {
-    const ssize_t n = pread(fd, buffer, static_cast<std::size_t>(size), offset);
-    if (n >= 0 || errno != EINTR) return n;
-  }
+// How much of a file ReadListed reads at first: at most head bytes and never more than
+// room + 1.
+std::int64_t FirstRead(std::int64_t room, std::int64_t head) {
+  return std::min(std::max<std::int64_t>(room, 0) + 1, std::max<std::int64_t>(head, 1));
 }
+
+// A batch's buffers that grew for a large file are not kept in every slot.
+constexpr std::size_t kBatchBufferKept = 256 << 10;
 
 // Opens and reads a listed entry the scan counts into Unzipped, reading at most head bytes
 // and never more than room + 1, so that a file that would take the folder past its limit
 // is told without reading it all. The directory's own word that an entry is a regular file
 // spares the stat of its descriptor: opened without following links and without blocking,
 // it is read once into a buffer one byte larger than it may be, and a short read gives its
-// size. Whatever fails to open or read is stat'ed by name to tell what it is.
+// size. Whatever fails to open or read is stat'ed by name to tell what it is. A regular
+// file may have been read already in a batch (BatchReader, read as far as FirstRead of a
+// room at least this one): its bytes move into ws.in, and a file longer than the head is
+// opened once more for the rest.
 ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t room, std::int64_t head,
-                      Workspace& ws, bool& noAtimeRefused) {
+                      Workspace& ws, bool& noAtimeRefused, BatchReader::File* batched = nullptr) {
   ListedFile f;
   room = std::max<std::int64_t>(room, 0);
-  const std::int64_t want = std::min(room + 1, std::max<std::int64_t>(head, 1));
+  const std::int64_t want = FirstRead(room, head);
   if (ws.in.size() < static_cast<std::size_t>(want)) ws.in.resize(static_cast<std::size_t>(want));
   if (entry.Type == DT_REG) {
-    const int fd = OpenForReading(reader.Fd(), entry.Name, &noAtimeRefused);
-    const std::int64_t n = fd >= 0 ? ReadOnce(fd, ws.in.data(), want, 0) : -1;
+    int fd = -1;
+    std::int64_t n = -1;
+    if (batched != nullptr) {
+      n = batched->got < 0 ? -1 : std::min(batched->got, want);  // what one read of want gives
+      ws.in.swap(batched->bytes);
+      if (batched->bytes.size() > kBatchBufferKept) std::vector<unsigned char>().swap(batched->bytes);
+      if (n == want && want <= room) {
+        fd = OpenForReading(reader.Fd(), entry.Name, &noAtimeRefused);
+        if (fd < 0) n = -1;
+      }
+    } else {
+      fd = OpenForReading(reader.Fd(), entry.Name, &noAtimeRefused);
+      n = fd >= 0 ? ReadOnce(fd, ws.in.data(), want, 0) : -1;
+    }
     if (n == want && want <= room) {
       f.kind = ListedFile::kLonger;
       f.got = n;
@@ -166,6 +182,53 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
   return f;
 }
 
+// Listed entries waiting to be read together (BatchReader), in the order of the directory:
+// their names are kept, as the directory reader's buffer moves on.
+class PendingEntries {
+ public:
+  bool Full() const { return count_ == BatchReader::kMaxFiles; }
+  void Add(const DirEntry& entry, std::uint64_t hash) {
+    at_[count_] = names_.size();
+    types_[count_] = entry.Type;
+    hashes_[count_++] = hash;
+    names_.append(entry.Name, entry.NameLength);
+    names_.push_back('\0');
+  }
+  // Reads the regular files among them in one batch, as far as FirstRead(room, head), then
+  // hands each entry to measure(entry, hash, its batched read or nullptr) in order; false
+  // as soon as measure is.
+  template <typename Measure>
+  bool Flush(DirReader& reader, BatchReader& batch, std::int64_t room, std::int64_t head,
+             bool& noAtimeRefused, Measure&& measure) {
+    BatchReader::File* files = batch.Files();
+    std::size_t regular = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (types_[i] != DT_REG) continue;
+      files[regular].name = names_.c_str() + at_[i];
+      files[regular++].want = FirstRead(room, head);
+    }
+    if (regular > 0) batch.Read(reader.Fd(), files, regular, &noAtimeRefused);
+    const std::size_t count = count_;
+    count_ = 0;
+    for (std::size_t i = 0, next = 0; i < count; ++i) {
+      DirEntry entry;
+      entry.Name = names_.c_str() + at_[i];
+      entry.NameLength = (i + 1 < count ? at_[i + 1] : names_.size()) - at_[i] - 1;
+      entry.Type = types_[i];
+      if (!measure(entry, hashes_[i], types_[i] == DT_REG ? &files[next++] : nullptr)) return false;
+    }
+    names_.clear();
+    return true;
+  }
+
+ private:
+  std::string names_;
+  std::array<std::size_t, BatchReader::kMaxFiles> at_{};
+  std::array<unsigned char, BatchReader::kMaxFiles> types_{};
+  std::array<std::uint64_t, BatchReader::kMaxFiles> hashes_{};
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
 // A folder the scan found small is compressed whole as it is listed, each regular file
@@ -176,26 +239,26 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   WholeSums sums;
   bool noAtimeRefused = false;  // in this folder (OpenForReading)
   Listing listing;  // only its byte counts are kept
-  DirEntry entry;
-  while (NextCountedEntry(reader, rules, stop, entry)) {
+  // Measures one entry; false when the folder has grown past its limit.
+  auto measure = [&](const DirEntry& entry, std::uint64_t, BatchReader::File* batched) {
     const std::int64_t room = limit - listing.regularBytes;
-    const ListedFile f = ReadListed(reader, entry, room, room + 1, ws, noAtimeRefused);
+    const ListedFile f = ReadListed(reader, entry, room, room + 1, ws, noAtimeRefused, batched);
     switch (f.kind) {
       case ListedFile::kGrown:
       case ListedFile::kLonger:  // cannot be: the head is the whole room
         if (f.fd >= 0) close(f.fd);
         return false;
       case ListedFile::kSkip:
-        continue;
+        return true;
       case ListedFile::kOther:
         listing.otherBytes = AddSat(listing.otherBytes, f.size);
-        continue;
+        return true;
       case ListedFile::kUnreadable: {
         listing.regularBytes = AddSat(listing.regularBytes, f.size);
         WholeFile unreadable;
         unreadable.missing = f.size;
         sums.Add(unreadable, f.size);
-        continue;
+        return true;
       }
       case ListedFile::kRead: {
         listing.regularBytes = AddSat(listing.regularBytes, f.size);
@@ -206,10 +269,28 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         if (f.got > 0)
           whole.saving = std::max<std::int64_t>(0, f.got - ws.Compressed(ws.in.data(), static_cast<std::size_t>(f.got)));
         sums.Add(whole, f.size);
-        continue;
+        return true;
       }
     }
+    return true;
+  };
+  BatchReader& batch = ThreadBatchReader();
+  const bool batching = batch.Batching();
+  PendingEntries pending;
+  auto flush = [&] {
+    const std::int64_t room = limit - listing.regularBytes;
+    return pending.Flush(reader, batch, room, room + 1, noAtimeRefused, measure);
+  };
+  DirEntry entry;
+  while (NextCountedEntry(reader, rules, stop, entry)) {
+    if (!batching) {
+      if (!measure(entry, 0, nullptr)) return false;
+      continue;
+    }
+    pending.Add(entry, 0);
+    if (pending.Full() && !flush()) return false;
   }
+  if (!Stopped(stop) && !flush()) return false;
   if (Stopped(stop)) {
     out = {};
     return true;
@@ -476,6 +557,19 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return true;
   };
 
+  // Reads and measures one entry (batched: its read in a batch, or nullptr).
+  auto readAndMeasure = [&](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
+    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused, batched);
+    return among(largerSampled, hash) ? measureSampled(f, entry.NameView()) : measure(f, entry.NameView());
+  };
+  // The files to read are read a batch at a time where the kernel lets us (BatchReader),
+  // each measured in the order of the directory as before.
+  BatchReader& batch = ThreadBatchReader();
+  const bool batching = batch.Batching();
+  PendingEntries pending;
+  auto flush = [&] {
+    return pending.Flush(reader, batch, limit - regularBytes, kSmallHead, noAtimeRefused, readAndMeasure);
+  };
   DirEntry entry;
   while (NextCountedEntry(reader, rules, stop, entry)) {
     const std::string_view name = entry.NameView();
@@ -490,9 +584,14 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       skippedLarger.push_back('\0');
       continue;
     }
-    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused);
-    if (!(among(largerSampled, hash) ? measureSampled(f, name) : measure(f, name))) return false;
+    if (!batching) {
+      if (!readAndMeasure(entry, hash, nullptr)) return false;
+      continue;
+    }
+    pending.Add(entry, hash);
+    if (pending.Full() && !flush()) return false;
   }
+  if (!Stopped(stop) && !flush()) return false;
   if (Stopped(stop)) {
     out = {};
     return true;

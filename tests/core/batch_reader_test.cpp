@@ -1,0 +1,230 @@
+#include "survey/batch_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/day_number.h"
+#include "platform/dir_reader.h"
+#include "scan_tree_fixture.h"
+#include "survey/counting_crew.h"
+#include "survey/file_draws.h"
+#include "survey/random_bits.h"
+#include "survey/saving_estimate.h"
+#include "survey/scan_rules.h"
+
+namespace orbelan {
+namespace {
+
+using saving::AllowBatchReading;
+using saving::BatchReader;
+using saving::BatchReadingWorks;
+using testing::TempTree;
+
+std::string Bytes(std::size_t size, std::uint64_t seed, bool text) {
+  std::string out(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint64_t r = SplitMix64(seed);
+    out[i] = text ? "abcdefgh ij\n"[r % 12] : static_cast<char>(r >> 56);
+  }
+  return out;
+}
+
+void Write(const std::string& path, const std::string& data, mode_t mode = 0644) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  close(fd);
+  ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+// Restores batching for the tests that follow, however a test ends.
+struct BatchingAllowed {
+  ~BatchingAllowed() { AllowBatchReading(true); }
+};
+
+// What a child process that became "nobody" (when run as root) finds; the parent gets its
+// bytes through a pipe. Root reads any file and may ask for O_NOATIME on any, so refusals
+// are only seen as another user.
+std::string AsNobody(const std::function<std::string()>& work) {
+  if (geteuid() != 0) return work();
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    std::string out = "setuid failed";
+    if (setgid(65534) == 0 && setuid(65534) == 0) out = work();
+    const ssize_t n = write(fds[1], out.data(), out.size());
+    _exit(n == static_cast<ssize_t>(out.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return out;
+}
+
+// Reads names of the folder dir through the thread's reader; each file as a line
+// "name got hash-of-its-bytes".
+std::string ReadAll(const std::string& dir, const std::vector<std::string>& names, std::int64_t want,
+                    bool* noAtimeRefused) {
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return "no folder";
+  BatchReader& reader = saving::ThreadBatchReader();
+  BatchReader::File* files = reader.Files();
+  std::string out;
+  for (std::size_t at = 0; at < names.size(); at += BatchReader::kMaxFiles) {
+    std::size_t count = 0;
+    for (std::size_t i = at; i < names.size() && count < BatchReader::kMaxFiles; ++i, ++count) {
+      files[count].name = names[i].c_str();
+      files[count].want = want;
+    }
+    reader.Read(dirFd, files, count, noAtimeRefused);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint64_t hash = FnvStart(1);
+      for (std::int64_t j = 0; j < files[i].got; ++j) hash = FnvAdd(hash, files[i].bytes[static_cast<std::size_t>(j)]);
+      out += names[at + i] + " " + std::to_string(files[i].got) + " " + std::to_string(hash) + "\n";
+    }
+  }
+  close(dirFd);
+  return out;
+}
+
+// Through the ring and through plain calls, every kind of entry reads alike: files shorter
+// and longer than the read, empty ones, more of them than one batch holds, and what cannot
+// be read as a file (a link, a folder, a name that is gone). As another user, a file
+// they may not read is refused both ways, and files they do not own are read all the same
+// (O_NOATIME refused, then not asked for again in the folder).
+TEST(BatchReader, ReadsWhatPlainCallsRead) {
+  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
+  BatchingAllowed restore;
+  TempTree tree;
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  std::vector<std::string> names;
+  for (int i = 0; i < 21; ++i) {
+    names.push_back("file" + std::to_string(i));
+    Write(tree.PathOf(names.back()), Bytes(static_cast<std::size_t>(i * i * 250), 10 + static_cast<std::uint64_t>(i), i % 3 != 0));
+  }
+  tree.Dir("folder");
+  tree.Link("file3", "link");
+  Write(tree.PathOf("closed"), Bytes(5000, 7, true), 0600);
+  for (const char* name : {"folder", "link", "gone", "closed"}) names.push_back(name);
+  constexpr std::int64_t kWant = 40000;
+
+  bool refused = false;
+  const std::string batched = ReadAll(tree.Root(), names, kWant, &refused);
+  AllowBatchReading(false);
+  const std::string plain = ReadAll(tree.Root(), names, kWant, &refused);
+  AllowBatchReading(true);
+  EXPECT_EQ(batched, plain);
+  EXPECT_NE(batched.find("file20 40000 "), std::string::npos);  // cut at the read's length
+  EXPECT_NE(batched.find("file0 0 "), std::string::npos);
+  for (const char* name : {"folder", "link", "gone"}) EXPECT_NE(batched.find(std::string(name) + " -1 "), std::string::npos) << name;
+
+  auto asNobody = [&](bool batching) {
+    return AsNobody([&] {
+      AllowBatchReading(batching);
+      bool refusedHere = false;
+      std::string out = ReadAll(tree.Root(), names, kWant, &refusedHere);
+      return out + (refusedHere ? "refused" : "asked");
+    });
+  };
+  const std::string nobodyBatched = asNobody(true), nobodyPlain = asNobody(false);
+  EXPECT_EQ(nobodyBatched, nobodyPlain);
+  EXPECT_NE(nobodyBatched.find("file20 40000 "), std::string::npos);
+  if (geteuid() == 0) {
+    EXPECT_NE(nobodyBatched.find("closed -1 "), std::string::npos);
+    EXPECT_EQ(nobodyBatched.substr(nobodyBatched.size() - 7), "refused");
+  }
+}
+
+// The folder's record as a scan drawing files for the estimate leaves it.
+FolderRec ScannedRec(const std::string& path, const ScanRules& rules) {
+  FolderRec rec;
+  rec.SetPath(path + "/");
+  DirReader opener;
+  EXPECT_TRUE(opener.OpenPath(path));
+  DirReader counter;
+  LocalDayClock clock;
+  FileDrawer drawer(ScanDrawLimits({}));
+  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; }, &drawer);
+  return rec;
+}
+
+std::string Figures(const SavingEstimate& e) {
+  std::string out;
+  for (std::int64_t v : {e.Saving, e.Low, e.High, e.Sampled, e.Unreadable, e.Bytes, e.Disk, e.DiskLow, e.DiskHigh})
+    out += std::to_string(v) + " ";
+  return out + (e.Known ? "known" : "unknown");
+}
+
+// Small and tiny folders give the same figures, to the byte, read in batches or one file at
+// a time: folders of more files than a batch, files past the first read, short files the
+// sample leaves unread, noise, a link, a file grown since the scan past the folder's class,
+// and, as another user, files that may not be read.
+TEST(BatchReader, EstimatesAreTheSameEitherWay) {
+  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
+  BatchingAllowed restore;
+  TempTree tree;
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  ScanRules rules;
+  rules.ZipExts.Append(".zip");
+  struct Case {
+    std::string folder;
+    std::vector<std::pair<std::size_t, bool>> files;  // size, text
+  };
+  const std::vector<Case> cases = {
+      {"tiny", {{3000, true}, {9000, true}, {100, false}, {0, true}}},
+      {"notes", {}},
+      {"mixed", {{200000, true}, {70000, true}, {65536, true}, {65537, false}, {30000, false}, {1200, true}, {900, true}}},
+      {"many", {}},
+  };
+  std::uint64_t seed = 100;
+  for (const Case& c : cases) {
+    tree.Dir(c.folder);
+    ASSERT_EQ(chmod(tree.PathOf(c.folder).c_str(), 0755), 0);
+    std::vector<std::pair<std::size_t, bool>> files = c.files;
+    if (c.folder == "notes")
+      for (int i = 0; i < 60; ++i) files.push_back({static_cast<std::size_t>(300 + 61 * i), i % 7 != 0});
+    if (c.folder == "many")
+      for (int i = 0; i < 40; ++i) files.push_back({static_cast<std::size_t>(5000 + 500 * i), i % 5 != 0});
+    for (std::size_t i = 0; i < files.size(); ++i)
+      Write(tree.PathOf(c.folder + "/f" + std::to_string(i) + ".txt"), Bytes(files[i].first, ++seed, files[i].second));
+  }
+  tree.Link("f1.txt", "mixed/link.txt");
+  Write(tree.PathOf("many/closed.txt"), Bytes(20000, 5, true), 0600);
+
+  std::vector<FolderRec> recs;
+  for (const Case& c : cases) recs.push_back(ScannedRec(tree.PathOf(c.folder), rules));
+  // Grown since the scan past twice the small class: listed afresh and sampled.
+  Write(tree.PathOf("notes/grown.txt"), Bytes(5 << 19, 3, true));
+
+  auto estimates = [&](bool batching) {
+    AllowBatchReading(batching);
+    std::string out;
+    for (const FolderRec& rec : recs) out += rec.Path() + " " + Figures(EstimateFolderSaving(rec, rules, {})) + "\n";
+    return out;
+  };
+  const std::string batched = estimates(true);
+  EXPECT_EQ(batched, estimates(false));
+  EXPECT_EQ(batched.find("unknown"), std::string::npos) << batched;
+  const std::string nobodyBatched = AsNobody([&] { return estimates(true); });
+  EXPECT_EQ(nobodyBatched, AsNobody([&] { return estimates(false); }));
+  if (geteuid() == 0) {
+    EXPECT_NE(nobodyBatched, batched);  // the closed file could not be read
+  }
+}
+
+}  // namespace
+}  // namespace orbelan
