@@ -51,7 +51,7 @@ bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules
                  stat.Device);
       if (drawing && unzipped) {
         if (stat.Kind == EntryKind::File)
-          drawer->Offer(entry.NameView(), stat.Size);
+          drawer->Offer(entry.NameView(), stat.Size, stat.Allocated);
         else
           drawer->Other(stat.Size);
       }

@@ -33,14 +33,36 @@ void FileDrawer::Begin() {
   larger_.clear();
   shortOverflow_ = false;
   regular_ = other_ = 0;
+  listedNames_.clear();
+  listed_.clear();
+  entries_ = 0;
+  listOverflow_ = false;
   for (int j = 0; j < FileDraws::kCount; ++j) {
     names_[j].clear();
     sizes_[j] = 0;
   }
 }
 
-void FileDrawer::Offer(std::string_view name, std::int64_t size) {
+// Keeps the folder's listing while it may still be one to keep; past that, lets it go.
+void FileDrawer::List(std::string_view name, std::int64_t size, std::int64_t allocated) {
+  if (limits_.ListUpTo <= 0 || listOverflow_) return;
+  std::int64_t all = regular_;
+  AddSize(all, other_);
+  if (++entries_ > limits_.ListMostFiles || all > limits_.ListUpTo) {
+    listOverflow_ = true;
+    std::string().swap(listedNames_);
+    std::vector<FileDraws::ListedFile>().swap(listed_);
+    return;
+  }
+  if (size < 0) return;  // another entry: its bytes are other_
+  listedNames_.append(name);
+  listedNames_.push_back('\0');
+  listed_.push_back({size, allocated});
+}
+
+void FileDrawer::Offer(std::string_view name, std::int64_t size, std::int64_t allocated) {
   if (!On()) return;
+  List(name, std::max<std::int64_t>(size, 0), allocated);
   if (limits_.ShortUpTo > 0 && size <= limits_.ShortFile && !shortOverflow_) {
     if (short_.size() < kMostShortFiles)
       short_.emplace_back(NameHash(limits_.Seed, name), std::max<std::int64_t>(size, 0));
@@ -68,7 +90,9 @@ void FileDrawer::Offer(std::string_view name, std::int64_t size) {
 }
 
 void FileDrawer::Other(std::int64_t size) {
-  if (On()) AddSize(other_, size);
+  if (!On()) return;
+  AddSize(other_, size);
+  List({}, -1, -1);
 }
 
 std::shared_ptr<const FileDraws> FileDrawer::Finish() {
@@ -84,6 +108,13 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
     }
     draws->RegularBytes = regular_;
     draws->OtherBytes = other_;
+  }
+  if (limits_.ListUpTo > 0 && !listOverflow_ && all > limits_.ListAbove && all <= limits_.ListUpTo) {
+    if (!draws) draws = std::make_shared<FileDraws>();
+    draws->HasListing = true;
+    draws->ListedNames.swap(listedNames_);
+    draws->Listed.swap(listed_);
+    draws->ListedOtherBytes = other_;
   }
   if (limits_.ShortUpTo > 0 && !shortOverflow_ && all > limits_.ShortAbove && all <= limits_.ShortUpTo) {
     // The sample: the short files with the lowest name hashes, a simple random sample of

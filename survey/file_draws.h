@@ -40,6 +40,18 @@ struct FileDraws {
   // may read instead of them all (survey/saving_small_larger.h).
   std::vector<std::pair<std::uint64_t, std::int64_t>> Larger;
   bool Skips(std::string_view name, std::uint64_t seed) const;
+
+  // Folders the estimate samples (FileDrawLimits::ListAbove to ListUpTo): every counted
+  // regular file as the scan stat'ed it, in the order of the directory (names each ended by
+  // a NUL; sizes and allocated bytes), and the bytes of the other entries, so that the
+  // estimate need not list the folder and stat every file again. HasListing false: none kept.
+  struct ListedFile {
+    std::int64_t Size = 0, Allocated = -1;
+  };
+  bool HasListing = false;
+  std::string ListedNames;
+  std::vector<ListedFile> Listed;
+  std::int64_t ListedOtherBytes = 0;
 };
 
 // The hash of a file's name that its draws and its place in the sample of short files come
@@ -62,16 +74,21 @@ struct FileDrawLimits {
   // Those folders keep their larger files (FileDraws::Larger) when they have at least this
   // many: a reader reads fewer whole anyway. 0: never.
   int LargerFrom = 0;
+  // Folders whose bytes lie in (ListAbove, ListUpTo] and that hold at most ListMostFiles
+  // counted entries keep their listing (FileDraws::Listed). ListUpTo 0: none.
+  std::int64_t ListAbove = 0;
+  std::int64_t ListUpTo = 0;
+  std::size_t ListMostFiles = 0;
 };
 
 // One per counting thread, reused folder after folder.
 class FileDrawer {
  public:
   explicit FileDrawer(const FileDrawLimits& limits) : limits_(limits) {}
-  bool On() const { return limits_.UpTo > 0 || limits_.ShortUpTo > 0; }
+  bool On() const { return limits_.UpTo > 0 || limits_.ShortUpTo > 0 || limits_.ListUpTo > 0; }
   void Begin();
-  // A regular file counted into the folder's unzipped bytes.
-  void Offer(std::string_view name, std::int64_t size);
+  // A regular file counted into the folder's unzipped bytes, with its allocated bytes.
+  void Offer(std::string_view name, std::int64_t size, std::int64_t allocated = -1);
   // Any other entry counted there (a link, a pipe): its bytes, never read.
   void Other(std::int64_t size);
   // The folder's draws, or nothing when it is outside the limits or has no bytes to draw.
@@ -85,6 +102,12 @@ class FileDrawer {
   // Empty and short files of the folder so far, and larger ones: name hash and size.
   std::vector<std::pair<std::uint64_t, std::int64_t>> short_, larger_;
   bool shortOverflow_ = false;  // too many to keep: the folder is read whole
+  void List(std::string_view name, std::int64_t size, std::int64_t allocated);
+  // The folder's listing while it may still be kept.
+  std::string listedNames_;
+  std::vector<FileDraws::ListedFile> listed_;
+  std::size_t entries_ = 0;
+  bool listOverflow_ = false;
 };
 
 }  // namespace orbelan

@@ -66,6 +66,11 @@ bool OpenFolder(DirReader& reader, const FolderRec& rec, const EstimateOptions& 
   return reader.OpenChild(AT_FDCWD, plain.c_str());
 }
 
+// Sampled folders whose listing the scan keeps: up to this many bytes and entries (some
+// 40 bytes of memory an entry while the records live).
+constexpr std::int64_t kListedUpTo = 8 << 20;
+constexpr std::size_t kListedMostFiles = 4096;
+
 // Folders a record may lie below its nearest kept ancestor before one more is kept, and
 // how many descriptors one opener keeps at most.
 constexpr int kKeepStride = 64;
@@ -86,6 +91,11 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
     limits.LargerFrom = kLargerSampleFrom;
   }
   limits.UpTo = options.DrawnLimit > limits.Above ? options.DrawnLimit : 0;
+  // The sampled folders up to kListedUpTo keep their listing: listing and stating their
+  // files again cost more than the rest of their estimate on a tree of many small files.
+  limits.ListAbove = std::max(limits.Above, limits.UpTo);
+  limits.ListUpTo = std::max(kListedUpTo, limits.ListAbove);
+  limits.ListMostFiles = kListedMostFiles;
   limits.Seed = options.Seed;
   return limits;
 }
@@ -189,7 +199,7 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
       return Stopped(stop) ? SavingEstimate{} : est;
     if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;
-  } else if (rec.Draws != nullptr && UnzippedBytes(rec) > options.WholeLimit) {
+  } else if (rec.Draws != nullptr && rec.Draws->RegularBytes > 0 && UnzippedBytes(rec) > options.WholeLimit) {
     SavingEstimate est;
     if (EstimateFromDraws(reader.Fd(), *rec.Draws, options, stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
@@ -203,7 +213,10 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
     listed = &again;
   }
   Listing listing;
-  if (!ListFolder(*listed, rules, stop, listing)) return {};
+  if (listed == &reader && rec.Draws != nullptr && rec.Draws->HasListing)
+    ListingOfScan(*rec.Draws, listing);
+  else if (!ListFolder(*listed, rules, stop, listing))
+    return {};
   SavingEstimate est;
   if (listing.regularBytes <= options.WholeLimit) {
     est = EstimateWhole(listed->Fd(), listing, stop, ws);

@@ -13,6 +13,7 @@
 
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
+#include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
 
@@ -167,6 +168,20 @@ bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<boo
     out.regularBytes = AddSat(out.regularBytes, size);
   }
   return !Stopped(stop);
+}
+
+void ListingOfScan(const FileDraws& draws, Listing& out) {
+  out.names = draws.ListedNames;
+  out.files.clear();
+  out.files.reserve(draws.Listed.size());
+  out.regularBytes = 0;
+  out.otherBytes = draws.ListedOtherBytes;
+  std::size_t at = 0;
+  for (const FileDraws::ListedFile& f : draws.Listed) {
+    out.files.push_back({at, f.Size, f.Allocated});
+    out.regularBytes = AddSat(out.regularBytes, f.Size);
+    at = out.names.find('\0', at) + 1;
+  }
 }
 
 WholeFile CompressOpenFile(int fd, std::int64_t size, Workspace& ws, Deflater deflater) {
