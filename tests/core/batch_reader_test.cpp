@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -50,18 +55,32 @@ struct BatchingAllowed {
   ~BatchingAllowed() { AllowBatchReading(true); }
 };
 
-// What a child process that became "nobody" (when run as root) finds; the parent gets its
-// bytes through a pipe. Root reads any file and may ask for O_NOATIME on any, so refusals
-// are only seen as another user.
-std::string AsNobody(const std::function<std::string()>& work) {
-  if (geteuid() != 0) return work();
+// Forbids io_uring_setup to this process, as a container's seccomp profile does.
+bool ForbidRings() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+enum class Child { kNobody, kNoRings };
+
+// What a child process finds that became "nobody" (when run as root: root reads any file
+// and may ask for O_NOATIME on any, so refusals are only seen as another user), or that may
+// not set up a ring; the parent gets its bytes through a pipe.
+std::string InChild(Child kind, const std::function<std::string()>& work) {
+  if (kind == Child::kNobody && geteuid() != 0) return work();
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
-    std::string out = "setuid failed";
-    if (setgid(65534) == 0 && setuid(65534) == 0) out = work();
+    std::string out = "could not become what was asked";
+    if (kind == Child::kNobody ? setgid(65534) == 0 && setuid(65534) == 0 : ForbidRings()) out = work();
     const ssize_t n = write(fds[1], out.data(), out.size());
     _exit(n == static_cast<ssize_t>(out.size()) ? 0 : 1);
   }
@@ -74,6 +93,8 @@ std::string AsNobody(const std::function<std::string()>& work) {
   waitpid(child, &status, 0);
   return out;
 }
+
+std::string AsNobody(const std::function<std::string()>& work) { return InChild(Child::kNobody, work); }
 
 // Reads names of the folder dir through the thread's reader; each file as a line
 // "name got hash-of-its-bytes".
@@ -170,9 +191,9 @@ std::string Figures(const SavingEstimate& e) {
 }
 
 // Small and tiny folders give the same figures, to the byte, read in batches or one file at
-// a time: folders of more files than a batch, files past the first read, short files the
-// sample leaves unread, noise, a link, a file grown since the scan past the folder's class,
-// and, as another user, files that may not be read.
+// a time, or where rings are forbidden: folders of more files than a batch, files past the
+// first read, short files the sample leaves unread, noise, a link, a file grown since the
+// scan past the folder's class, and, as another user, files that may not be read.
 TEST(BatchReader, EstimatesAreTheSameEitherWay) {
   if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
   BatchingAllowed restore;
@@ -221,6 +242,9 @@ TEST(BatchReader, EstimatesAreTheSameEitherWay) {
   EXPECT_EQ(batched.find("unknown"), std::string::npos) << batched;
   const std::string nobodyBatched = AsNobody([&] { return estimates(true); });
   EXPECT_EQ(nobodyBatched, AsNobody([&] { return estimates(false); }));
+  // Where no ring may be set up, plain calls are chosen, and the figures stay.
+  EXPECT_EQ(InChild(Child::kNoRings, [&] { return estimates(true) + (BatchReadingWorks() ? "ring" : "plain"); }),
+            batched + "plain");
   if (geteuid() == 0) {
     EXPECT_NE(nobodyBatched, batched);  // the closed file could not be read
   }
