@@ -368,7 +368,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // The compressible larger files' bytes while they come to at most wholeModel: then they
   // are deflated whole at the end instead of the slices (ends of each in modelEnds, and the
   // larger sample's record of each, or -1, in modelRecords).
-  const std::int64_t wholeModel = static_cast<std::int64_t>(slices.size()) * kSmallWholeModelPerDraw;
+  const std::int64_t wholeModel = kSmallWholeModel;
   std::vector<unsigned char> modelCopy;
   std::vector<std::size_t> modelEnds;
   std::vector<std::ptrdiff_t> modelRecords;
@@ -486,20 +486,27 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       sums.storedFast += n;
       return true;
     }
-    const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n));
-    if (static_cast<double>(fast) >= kIncompressibleShare * static_cast<double>(n)) {
-      // The fast codec at its fastest level finds no repeats and codes literals as they
+    const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n), kSmallFastLevel);
+    const auto unshrunk = [n](std::int64_t size) {
+      return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
+    };
+    if (unshrunk(fast)) {
+      // The fast codec at a negative level finds no repeats and codes literals as they
       // are: bytes of few values (base64, hex) that deflate's Huffman codes shrink by a
       // quarter to a half look stored to it. Only noise is taken as stored; the rest is
-      // deflated exactly.
+      // deflated exactly. Text of short repeats (tables of numbers) that only -1 finds
+      // stays with the other files: deflated exactly with the estimate's deflate it came
+      // out two blocks over the zipper's on a folder of Perl-like tables.
       if (BytesLookLikeNoise(ws.in.data(), static_cast<std::size_t>(n))) {
         sums.storedBytes += n;
         sums.storedFast += fast;
-      } else {
+        return true;
+      }
+      if (unshrunk(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n)))) {
         sums.exactBytes += n;
         sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+        return true;
       }
-      return true;
     }
     sums.modelBytes += n;
     sums.modelFast += fast;
@@ -680,7 +687,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   for (const CalibrationDraw& d : slices) {
     if (d.key == kNoKey || sums.modelBytes == 0) continue;
     const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size()));
-    const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size()));
+    const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size(), kSmallFastLevel));
     sums.ratios.push_back(deflated / std::max(fast, 1.0));
   }
   out = SmallFolderInterval(sums);

@@ -1166,7 +1166,7 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
 // estimate and its interval. (Read directly: a folder of few blocks whose archive's block
 // count is left open would be deflated again as the zipper does, exact either way.)
 TEST(SavingEstimateSmall, FewCompressibleBytesAreDeflatedWhole) {
-  const std::int64_t wholeModel = kSmallCalibrationDraws * kSmallWholeModelPerDraw;
+  const std::int64_t wholeModel = kSmallWholeModel;
   auto estimate = [](int files, std::size_t size, std::int64_t& truth) {
     TempTree tree;
     truth = 0;

@@ -98,9 +98,9 @@ TEST(SmallFolderInterval, WithoutSlicesThePriorRatioAndItsWholeRange) {
   s.ratios.clear();
   s.unreadableDraws = 4;
   const SavingEstimate e = SmallFolderInterval(s);
-  EXPECT_EQ(e.Saving, 1000 + 100'000 - 38'250);         // 0.765
-  EXPECT_EQ(e.Low, 1000 + 100'000 - 45'750 - 500);      // 0.915
-  EXPECT_EQ(e.High, 1000 + 100'000 - 30'750 + 500);     // 0.615
+  EXPECT_EQ(e.Saving, 1000 + 100'000 - 32'750);         // 0.655
+  EXPECT_EQ(e.Low, 1000 + 100'000 - 40'250 - 500);      // 0.805
+  EXPECT_EQ(e.High, 1000 + 100'000 - 25'250 + 500);     // 0.505
 }
 
 TEST(SmallFolderInterval, EndsStayWithinTheBytes) {
