@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 
 #include "survey/saving_io.h"
@@ -224,7 +225,12 @@ void BatchReader::Read(int dirFd, File* files, std::size_t count, bool* noAtimeR
   }
   std::vector<int>& errors = ring_->errors;
   const bool noAtime = noAtimeRefused == nullptr || !*noAtimeRefused;
+  const auto start = std::chrono::steady_clock::now();
   ReadThroughRing(dirFd, files, count, noAtime, errors);
+  const auto perFile = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count() /
+                       static_cast<std::int64_t>(std::max<std::size_t>(count, 1));
+  limit_ = static_cast<std::size_t>(std::clamp<std::int64_t>(kBatchTimeNs / std::max<std::int64_t>(perFile, 1), 1,
+                                                               static_cast<std::int64_t>(kMaxFiles)));
   // O_NOATIME refused: the files are not the user's. Once more without it, as
   // OpenForReading does, and not asked for again in this folder.
   std::array<File*, kMaxFiles> again{};

@@ -39,6 +39,13 @@ class BatchReader {
   // Whether the ring is set up (it is tried once a thread, and not again once it failed).
   bool Ready();
 
+  // How many files the next batch should take: as many as the last batch read in
+  // kBatchTime, within [1, kMaxFiles]. A batch is waited for whole and a stop is seen only
+  // between batches, so on a cold disk or a slow network file system (milliseconds a file)
+  // batches shrink to a file or two, as plain calls read them; a few at first.
+  static constexpr std::int64_t kBatchTimeNs = 20'000'000;
+  std::size_t Limit() const { return limit_; }
+
   // The reader's own files, whose buffers are kept from batch to batch.
   File* Files() { return files_; }
 
@@ -56,6 +63,7 @@ class BatchReader {
   File files_[kMaxFiles];
   unsigned generation_ = 0;  // the fork generation the ring was set up in
   bool tried_ = false;
+  std::size_t limit_ = 4;
 };
 
 // The calling thread's reader (one ring per thread: a ring is not shared between threads).

@@ -186,7 +186,7 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
 // their names are kept, as the directory reader's buffer moves on.
 class PendingEntries {
  public:
-  bool Full() const { return count_ == BatchReader::kMaxFiles; }
+  bool Full(const BatchReader& batch) const { return count_ >= std::min(batch.Limit(), BatchReader::kMaxFiles); }
   void Add(const DirEntry& entry, std::uint64_t hash) {
     at_[count_] = names_.size();
     types_[count_] = entry.Type;
@@ -288,7 +288,7 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       continue;
     }
     pending.Add(entry, 0);
-    if (pending.Full() && !flush()) return false;
+    if (pending.Full(batch) && !flush()) return false;
   }
   if (!Stopped(stop) && !flush()) return false;
   if (Stopped(stop)) {
@@ -596,7 +596,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       continue;
     }
     pending.Add(entry, hash);
-    if (pending.Full() && !flush()) return false;
+    if (pending.Full(batch) && !flush()) return false;
   }
   if (!Stopped(stop) && !flush()) return false;
   if (Stopped(stop)) {
