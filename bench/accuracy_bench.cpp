@@ -1,6 +1,7 @@
 // Hand-run bench of the disk saving against real zips (never a timed test).
 //
 //   accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--no-zip]
+//   accuracy_bench DIR --bytes [--above B] [--up-to B] [--seed S] [--threads N]
 //
 // Every folder below DIR that has files is counted as the scan counts it and estimated as
 // the program estimates it; then each is zipped with Zip folder's own code (the originals
@@ -11,10 +12,16 @@
 // folder in points of the folder's allocated bytes, then the figures of the targets per
 // size class. DIR is consumed: build it with bench/accuracy_corpus.sh and remove it after.
 // --no-zip prints the estimates only (for timing).
+// --bytes leaves DIR as it is (a real tree such as /usr/share): it sets each folder's byte
+// estimate against what the zipper's own deflate (zlib, raw, level 6, a member stored when
+// it does not shrink) saves on every counted file, in points of the folder's unzipped bytes,
+// for the folders of unzipped bytes in (--above, --up-to]: the sampler's accuracy without
+// the file system and the archive's blocks, on trees that may not be consumed.
 
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -131,6 +138,53 @@ bool OnBtrfs(const std::string& folder) {
   return statfs(folder.c_str(), &fs) == 0 && fs.f_type == kBtrfsMagic;
 }
 
+// What the zipper saves on the folder's counted regular files: each deflated whole as
+// libarchive's zip writer deflates it, stored when that does not shrink it. -1 when a file
+// cannot be read whole.
+std::int64_t ZipperSaving(const std::string& folder, const orbelan::ScanRules& rules) {
+  orbelan::DirReader reader;
+  if (!reader.OpenPath(folder)) return -1;
+  z_stream z{};
+  if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return -1;
+  std::vector<unsigned char> in, out(1 << 16);
+  std::int64_t saving = 0;
+  orbelan::DirEntry entry;
+  orbelan::EntryStat stat;
+  while (reader.Next(entry) && saving >= 0) {
+    if (entry.Hidden() || entry.TypeIsDirectory() || !orbelan::IsUnzippedFile(entry.NameView(), rules)) continue;
+    if (!reader.Stat(entry.Name, stat) || stat.Kind != orbelan::EntryKind::File || stat.Size == 0) continue;
+    FILE* f = std::fopen((folder + std::string(entry.NameView())).c_str(), "rb");
+    if (f == nullptr) {
+      saving = -1;
+      break;
+    }
+    in.resize(static_cast<std::size_t>(stat.Size));
+    const std::size_t n = std::fread(in.data(), 1, in.size(), f);
+    std::fclose(f);
+    if (n != in.size()) {
+      saving = -1;
+      break;
+    }
+    deflateReset(&z);
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(n);
+    std::int64_t written = 0;
+    int status;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      status = deflate(&z, Z_FINISH);
+      written += static_cast<std::int64_t>(out.size() - z.avail_out);
+    } while (status == Z_OK);
+    saving += std::max<std::int64_t>(0, static_cast<std::int64_t>(n) - written);
+  }
+  deflateEnd(&z);
+  return saving;
+}
+
+int Bytes(const std::string& root, const orbelan::ScanRules& rules, orbelan::EstimateOptions options, int argc,
+          char** argv);
+
 struct Row {
   std::string path;
   orbelan::FolderRec rec;
@@ -139,6 +193,22 @@ struct Row {
   std::int64_t archive = 0;  // the zip's bytes as written
   bool refused = false, failed = false, btrfs = false;
 };
+
+// Every row's folder estimated as the program estimates it, on threads workers.
+void EstimateRows(std::vector<Row>& rows, const orbelan::ScanRules& rules, const orbelan::EstimateOptions& options,
+                  int threads) {
+  std::vector<const orbelan::FolderRec*> order;
+  for (const Row& row : rows) order.push_back(&row.rec);
+  std::mutex lock;
+  orbelan::SavingEstimateRunner runner;
+  runner.Start(order, rules, options,
+               [&](std::size_t i, const orbelan::SavingEstimate& e) {
+                 std::lock_guard<std::mutex> guard(lock);
+                 rows[i].est = e;
+               },
+               threads);
+  runner.Wait();
+}
 
 struct Class {
   const char* name;
@@ -170,33 +240,22 @@ int main(int argc, char** argv) {
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
   const bool zip = !Flag(argc, argv, "--no-zip");
+  if (Flag(argc, argv, "--bytes")) return Bytes(root, rules, options, argc, argv);
 
   std::vector<std::string> paths;
   Folders(root, paths);
   std::vector<Row> rows(paths.size());
   orbelan::FileDrawer drawer(orbelan::ScanDrawLimits(options));
   orbelan::LocalDayClock clock;
-  std::vector<const orbelan::FolderRec*> order;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     rows[i].path = paths[i];
     rows[i].rec.SetPath(paths[i]);
     orbelan::DirReader opener, counter;
     if (opener.OpenPath(paths[i]))
       orbelan::CountFolderFiles(counter, opener.Fd(), rows[i].rec, rules, clock, [] { return false; }, &drawer);
-    order.push_back(&rows[i].rec);
   }
   const auto start = Clock::now();
-  {
-    std::mutex lock;
-    orbelan::SavingEstimateRunner runner;
-    runner.Start(order, rules, options,
-                 [&](std::size_t i, const orbelan::SavingEstimate& e) {
-                   std::lock_guard<std::mutex> guard(lock);
-                   rows[i].est = e;
-                 },
-                 threads);
-    runner.Wait();
-  }
+  EstimateRows(rows, rules, options, threads);
   const double took = std::chrono::duration<double>(Clock::now() - start).count();
   std::fprintf(stderr, "estimated %zu folders in %.2f s on %d threads\n", rows.size(), took, threads);
 
@@ -282,3 +341,63 @@ int main(int argc, char** argv) {
   std::printf("estimate of %zu folders: %.2f s on %d threads\n", rows.size(), took, threads);
   return 0;
 }
+
+namespace {
+
+int Bytes(const std::string& root, const orbelan::ScanRules& rules, orbelan::EstimateOptions options, int argc,
+          char** argv) {
+  const std::int64_t above = Arg(argc, argv, "--above", 1 << 20);
+  const std::int64_t upTo = Arg(argc, argv, "--up-to", 8 << 20);
+  const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
+  std::vector<std::string> paths;
+  Folders(root, paths);
+  std::vector<Row> rows;
+  orbelan::FileDrawer drawer(orbelan::ScanDrawLimits(options));
+  orbelan::LocalDayClock clock;
+  for (const std::string& path : paths) {
+    Row row;
+    row.path = path;
+    row.rec.SetPath(path);
+    orbelan::DirReader opener, counter;
+    if (opener.OpenPath(path))
+      orbelan::CountFolderFiles(counter, opener.Fd(), row.rec, rules, clock, [] { return false; }, &drawer);
+    const std::int64_t unzipped = orbelan::UnzippedBytes(row.rec);
+    if (unzipped > above && unzipped <= upTo) rows.push_back(std::move(row));
+  }
+  EstimateRows(rows, rules, options, threads);
+  std::printf("%-60s %10s %7s %7s %7s %7s %6s %8s\n", "folder", "unzipped", "truth%", "est%", "low%", "high%", "err",
+              "read");
+  int n = 0, within3 = 0, covered = 0;
+  double width = 0, squares = 0, estimated = 0, truth = 0, read = 0;
+  for (Row& row : rows) {
+    const std::int64_t unzipped = orbelan::UnzippedBytes(row.rec);
+    row.truth = ZipperSaving(row.path, rules);
+    const orbelan::SavingEstimate& e = row.est;
+    if (row.truth < 0 || !e.Known) continue;
+    const double base = static_cast<double>(unzipped);
+    auto pct = [&](std::int64_t v) { return 100.0 * static_cast<double>(v) / base; };
+    const double err = pct(e.Saving) - pct(row.truth);
+    const bool inside = e.Low <= row.truth && row.truth <= e.High;
+    std::string shown = row.path.substr(root.size());
+    if (shown.size() > 60) shown = "..." + shown.substr(shown.size() - 57);
+    std::printf("%-60s %10lld %7.1f %7.1f %7.1f %7.1f %6.1f %8lld %s\n", shown.c_str(),
+                static_cast<long long>(unzipped), pct(row.truth), pct(e.Saving), pct(e.Low), pct(e.High), err,
+                static_cast<long long>(e.Sampled), inside ? "" : "OUTSIDE");
+    ++n;
+    within3 += std::fabs(err) <= 3.0;
+    covered += inside;
+    width += pct(e.High) - pct(e.Low);
+    squares += err * err;
+    estimated += static_cast<double>(e.Saving);
+    truth += static_cast<double>(row.truth);
+    read += static_cast<double>(e.Sampled);
+  }
+  if (n == 0) return 0;
+  std::printf("\nfolders %d: within 3 points %.1f%%, covered %.1f%%, rms %.2f, mean width %.1f, total est/truth %+.2f%%, "
+              "read %.1f MiB\n",
+              n, 100.0 * within3 / n, 100.0 * covered / n, std::sqrt(squares / n), width / n,
+              truth > 0 ? 100.0 * (estimated / truth - 1) : 0.0, read / 1048576.0);
+  return 0;
+}
+
+}  // namespace
