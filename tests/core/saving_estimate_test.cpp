@@ -290,11 +290,11 @@ TEST(SavingEstimate, FoldersOfAFewMiBLandNearTheTruthOnASmallBudget) {
   EXPECT_LT(width / kSeeds, 0.25);
 }
 
-// A few hundred KiB of text that the sampler would spend as much on as on deflating it all
-// (its fewest draws, several of them deflated with their history): deflated whole, exact.
+// Some 90 KiB of text that the sampler would spend as much on as on deflating it all (its
+// fewest draws, four of them deflated with their history): deflated whole, exact.
 TEST(SavingEstimate, AFolderNoDearerWholeThanSampledIsDeflatedWhole) {
   TempTree tree;
-  const std::string a = Text(128 << 10, 40), b = Text(100 << 10, 41);
+  const std::string a = Text(56 << 10, 40), b = Text(36 << 10, 41);
   Write(tree, "a.log", a);
   Write(tree, "b.log", b);
   EstimateOptions options;
@@ -363,8 +363,8 @@ TEST(SavingEstimate, UnseenSmallFilesKeepTheMarginOpen) {
 
 // Hundreds of small files that all compress alike (here not at all): once enough deflated
 // draws agree, the sampler stops instead of spending its budget on the allowance for files
-// no draw has seen; that allowance still widens the interval. Files of up to 64 KiB are one
-// unit each, and the fast codec reads one 16 KiB piece of them, not the whole file.
+// no draw has seen; that allowance still widens the interval. Files over 16 KiB are drawn
+// in 8 KiB blocks, and the fast codec reads the block drawn, not the whole file.
 TEST(SavingEstimate, ManySmallFilesThatAgreeStopOnTheirSpread) {
   TempTree tree;
   std::int64_t bytes = 0;
@@ -378,8 +378,8 @@ TEST(SavingEstimate, ManySmallFilesThatAgreeStopOnTheirSpread) {
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Low, 0);
   EXPECT_LE(est.Saving, bytes / 200);
-  // Eight deflated files of up to 56 KiB and some twenty 16 KiB pieces; the budget would
-  // have read over 1.5 MiB.
+  // Ten deflated blocks with up to 24 KiB of history before them and some thirty 8 KiB
+  // pieces; the budget would have read over 1.5 MiB.
   EXPECT_LT(est.Sampled, 3 << 18);
   EXPECT_GT(static_cast<double>(est.High), 0.06 * static_cast<double>(bytes));  // 3/m for m near 30
 }
@@ -406,7 +406,9 @@ TEST(SavingEstimate, ManySmallFilesThatDisagreeKeepDrawing) {
     options.Seed = static_cast<std::uint64_t>(seed);
     const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
     ASSERT_TRUE(est.Known);
-    EXPECT_GT(est.Sampled, 1 << 20);  // not stopped after its first deflated draws
+    // Not stopped after its first deflated draws: ten of them and their pieces read some
+    // 560 KiB.
+    EXPECT_GT(est.Sampled, 3 << 18);
     Tally(est, truth, bytes, 0.07, covered, close);
   }
   EXPECT_EQ(covered, kSeeds);
@@ -416,7 +418,10 @@ TEST(SavingEstimate, ManySmallFilesThatDisagreeKeepDrawing) {
 // Text on which libdeflate and the zipper's zlib part ways, both at level 6: numbers counting
 // up, one a line (libdeflate saves 7 points of the bytes more), and pairs of hex numbers
 // (zlib saves more on files of tens of KiB). A sampled folder of either lands near what the
-// zipper saves, in small files drawn whole and in blocks of a large one alike.
+// zipper saves, in small files drawn whole and in blocks of a large one alike. So does text
+// that repeats from 24 KiB back (generated code, licences), which the member's stream finds
+// in its 32 KiB window and a block given too short a history does not (16 KiB blocks after
+// 16 KiB put this folder 6-8 points low, the truth above their interval).
 TEST(SavingEstimate, SampledFoldersMeasureWhatTheZipperSaves) {
   auto counting = [](std::size_t size, int from) {
     std::string out;
@@ -438,13 +443,18 @@ TEST(SavingEstimate, SampledFoldersMeasureWhatTheZipperSaves) {
     const char* name;
     std::vector<std::string> files;
   };
-  std::vector<Case> cases(3);
+  std::vector<Case> cases(4);
   cases[0].name = "counting, files of 50-64 KiB";
   for (int i = 0; i < 24; ++i) cases[0].files.push_back(counting(50000 + 600 * static_cast<std::size_t>(i), 40000 * i));
   cases[1].name = "hex pairs, files of 20-40 KiB";
   for (int i = 0; i < 60; ++i) cases[1].files.push_back(hexPairs(20000 + 330 * static_cast<std::size_t>(i), 977 * i));
   cases[2].name = "counting, one file of 3 MB";
   cases[2].files.push_back(counting(3000000, 0));
+  cases[3].name = "24 KiB of text five times over, files of 120 KiB";
+  for (int i = 0; i < 30; ++i) {
+    const std::string once = Text(24 << 10, 700 + static_cast<std::uint64_t>(i));
+    cases[3].files.push_back(once + once + once + once + once);
+  }
   for (const Case& c : cases) {
     TempTree tree;
     std::int64_t truth = 0, bytes = 0;
@@ -649,7 +659,7 @@ TEST(SavingEstimate, UnreadableFilesWidenTheMarginOrLeaveNoEstimate) {
   // Sampled: the unreadable file's share of the draws counts nothing low and all high.
   EstimateOptions sampled = FullBudget();
   sampled.WholeLimit = 1000;
-  sampled.BlockBytes = 8192;  // files up to four blocks are read whole
+  sampled.BlockBytes = 32 << 10;  // files up to a block are read whole
   est = EstimateUnprivileged(Rec(tree.RootSlash()), sampled);
   ASSERT_TRUE(est.Known);
   EXPECT_EQ(est.Unreadable, 30000);
