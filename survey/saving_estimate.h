@@ -97,6 +97,10 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options);
 // rather than from the top: a tree thousands of levels deep costs time by its folders, not
 // by the square of its depth. The records must outlive it (their addresses key what it
 // keeps). Not for sharing between threads.
+// It does not keep every record's parent: folders come largest first, so the next one's
+// parent is seldom kept, and an open by one name (about 4.5 us with its close on a
+// hypervisor) costs most of an open by ten (about 6.3 us): keeping parents would spend more
+// calls than the shorter walks save.
 class FolderOpener {
  public:
   explicit FolderOpener(const EstimateOptions& options);
