@@ -35,6 +35,7 @@ namespace {
 // The sums of a folder whose every file is compressed whole.
 struct WholeSums {
   std::int64_t saving = 0, readBytes = 0, missing = 0;
+  std::int64_t noiseBytes = 0;  // of readBytes, files the noise screen took as stored
   bool anyFile = false, anyReadable = false;
   void Add(const WholeFile& whole, std::int64_t size) {
     anyFile = true;
@@ -58,6 +59,12 @@ SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
   est.Low = saving;
   est.High = AddSat(saving, missing);
   est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(missing)));
+  if (sums.noiseBytes > 0) {
+    // No longer exact, so the disk figure will not allow for zlib's stream on the deflated
+    // files: allow for it here. Noise saves 0, up to kIncompressibleSlack of its bytes.
+    WidenForTheZipper(est, readBytes - sums.noiseBytes - saving);
+    est.High = AddSat(est.High, ToBytes(kIncompressibleSlack * static_cast<double>(sums.noiseBytes)));
+  }
   return FinishOthers(est, listing);
 }
 
@@ -266,8 +273,10 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         whole.readable = true;
         whole.read = f.got;
         whole.missing = f.size - f.got;
-        if (f.got > 0)
-          whole.saving = std::max<std::int64_t>(0, f.got - ws.Compressed(ws.in.data(), static_cast<std::size_t>(f.got)));
+        // Deflating noise costs more than screening it and saves nothing; the rest exactly.
+        const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(f.got));
+        whole.saving = screened.saving;
+        if (screened.noise) sums.noiseBytes += f.got;
         sums.Add(whole, f.size);
         return true;
       }

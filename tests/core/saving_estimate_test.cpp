@@ -163,10 +163,17 @@ TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   const ScanRules settings = TestRules();
   const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), settings, WholeUpTo64K());
   ASSERT_TRUE(est.Known);
-  EXPECT_TRUE(est.Exact());
+  // The random file is screened, not deflated: it saves 0, up to 3% of its bytes, and the
+  // deflated files are allowed zlib's difference from the estimate's deflate.
+  EXPECT_FALSE(est.Exact());
   const std::int64_t expected = TrueSaving(text) + TrueSaving(noise) + TrueSaving(zeros);
   EXPECT_EQ(est.Saving, expected);
   EXPECT_EQ(TrueSaving(noise), 0);
+  const std::int64_t zipped = ZippedSaving(text) + ZippedSaving(noise) + ZippedSaving(zeros);
+  EXPECT_LE(est.Low, zipped);
+  EXPECT_GE(est.High, zipped);
+  const std::int64_t deflated = 45000 - (TrueSaving(text) + TrueSaving(zeros));
+  EXPECT_LE(est.High - est.Low, static_cast<std::int64_t>(0.11 * static_cast<double>(deflated) + 0.03 * 15000) + 2);
   EXPECT_EQ(est.Sampled, 60000);
   EXPECT_EQ(est.Unreadable, 0);
   EXPECT_EQ(est.Bytes, 60000 + 5);  // the link's own size ("a.txt") counts, unread
@@ -181,6 +188,45 @@ TEST(SavingEstimate, SmallFolderIsCompressedWholeAndExact) {
   EXPECT_TRUE(viaSamples.Exact());
   EXPECT_TRUE(viaSamples.AsZipped);  // drawn whole with the zipper's deflate
   EXPECT_EQ(viaSamples.Saving, ZippedSaving(text) + ZippedSaving(noise) + ZippedSaving(zeros));
+}
+
+// A tiny folder's random files are told by the noise screen instead of deflated: they save
+// 0, and the interval leaves open only what the screen does (3% of their bytes). Its text
+// files are still deflated whole, exactly.
+TEST(SavingEstimate, TinyFolderScreensNoiseAndDeflatesTextExactly) {
+  TempTree noisy;
+  std::int64_t noiseBytes = 0, zipped = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::string bytes = RandomBytes(600 + static_cast<std::size_t>(i) * 900, static_cast<std::uint32_t>(40 + i));
+    std::string name = "r";
+    name.append(std::to_string(i)).append(".bin");
+    Write(noisy, name, bytes);
+    noiseBytes += static_cast<std::int64_t>(bytes.size());
+    zipped += ZippedSaving(bytes);
+  }
+  const ScanRules settings = TestRules();
+  const SavingEstimate random = EstimateFolderSaving(Rec(noisy.RootSlash()), settings, EstimateOptions{});
+  ASSERT_TRUE(random.Known);
+  EXPECT_EQ(random.Saving, 0);
+  EXPECT_EQ(random.Low, 0);
+  EXPECT_GT(random.High, 0);
+  EXPECT_LE(random.High, static_cast<std::int64_t>(0.03 * static_cast<double>(noiseBytes)) + 1);
+  EXPECT_GE(random.High, zipped);
+  EXPECT_EQ(random.Sampled, noiseBytes);
+
+  TempTree texts;
+  std::int64_t expected = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::string text = Text(500 + static_cast<std::size_t>(i) * 1000, static_cast<std::uint32_t>(60 + i));
+    std::string name = "t";
+    name.append(std::to_string(i)).append(".txt");
+    Write(texts, name, text);
+    expected += TrueSaving(text);
+  }
+  const SavingEstimate text = EstimateFolderSaving(Rec(texts.RootSlash()), settings, EstimateOptions{});
+  ASSERT_TRUE(text.Known);
+  EXPECT_TRUE(text.Exact());
+  EXPECT_EQ(text.Saving, expected);
 }
 
 TEST(SavingEstimate, FoldersWithNothingToReadAreKnownToSaveNothing) {
