@@ -197,7 +197,14 @@ TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   for (const char* name : {"Text", "Mixed", "Noise", "Packed"}) {
     const SavingEstimate* estimate = EstimateOf(name);
     ASSERT_NE(estimate, nullptr) << name;
-    EXPECT_TRUE(estimate->Exact()) << name;  // small folders are compressed whole
+    // Small folders are compressed whole; random bytes are screened, not deflated: they
+    // save 0, up to 3% of their bytes.
+    if (std::string(name) == "Mixed" || std::string(name) == "Noise") {
+      EXPECT_FALSE(estimate->Exact()) << name;
+      EXPECT_LE(estimate->High - estimate->Saving, 20'000 / 10) << name;
+    } else {
+      EXPECT_TRUE(estimate->Exact()) << name;
+    }
     EXPECT_EQ(Cell(RowOf(name), 6), QString::fromStdString(SizeText(estimate->Disk))) << name;
   }
   EXPECT_GT(EstimateOf("Text")->Saving, 40'000 * 9 / 10);
