@@ -190,31 +190,35 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
 }
 
 // Listed entries waiting to be read together (BatchReader), in the order of the directory:
-// their names are kept, as the directory reader's buffer moves on.
+// their names are kept, as the directory reader's buffer moves on. Where the thread's reader
+// does not batch, each entry is measured at once, as it comes.
 class PendingEntries {
  public:
-  bool Full(const BatchReader& batch) const { return count_ >= std::min(batch.Limit(), BatchReader::kMaxFiles); }
-  void Add(const DirEntry& entry, std::uint64_t hash) {
-    at_[count_] = names_.size();
-    types_[count_] = entry.Type;
-    hashes_[count_++] = hash;
-    names_.append(entry.Name, entry.NameLength);
-    names_.push_back('\0');
-  }
-  // Reads the regular files among them in one batch, as far as FirstRead(room, head), then
-  // hands each entry to measure(entry, hash, its batched read or nullptr) in order; false
-  // as soon as measure is.
+  PendingEntries(DirReader& reader, bool& noAtimeRefused)
+      : reader_(reader), noAtimeRefused_(noAtimeRefused), batch_(ThreadBatchReader()),
+        batching_(batch_.Batching()) {}
+  // Hands the entry to measure(entry, hash, its batched read or nullptr): at once where
+  // files are not batched, else when a batch is gathered (read as far as FirstRead(room,
+  // head)); false as soon as measure is.
   template <typename Measure>
-  bool Flush(DirReader& reader, BatchReader& batch, std::int64_t room, std::int64_t head,
-             bool& noAtimeRefused, Measure&& measure) {
-    BatchReader::File* files = batch.Files();
+  bool Take(const DirEntry& entry, std::uint64_t hash, std::int64_t room, std::int64_t head, Measure&& measure) {
+    if (!batching_) return measure(entry, hash, nullptr);
+    Add(entry, hash);
+    return count_ < std::min(batch_.Limit(), BatchReader::kMaxFiles) || Flush(room, head, measure);
+  }
+  // Reads the regular files among the entries gathered in one batch, as far as
+  // FirstRead(room, head), then hands each entry to measure in order; false as soon as
+  // measure is.
+  template <typename Measure>
+  bool Flush(std::int64_t room, std::int64_t head, Measure&& measure) {
+    BatchReader::File* files = batch_.Files();
     std::size_t regular = 0;
     for (std::size_t i = 0; i < count_; ++i) {
       if (types_[i] != DT_REG) continue;
       files[regular].name = names_.c_str() + at_[i];
       files[regular++].want = FirstRead(room, head);
     }
-    if (regular > 0) batch.Read(reader.Fd(), files, regular, &noAtimeRefused);
+    if (regular > 0) batch_.Read(reader_.Fd(), files, regular, &noAtimeRefused_);
     const std::size_t count = count_;
     count_ = 0;
     for (std::size_t i = 0, next = 0; i < count; ++i) {
@@ -229,6 +233,18 @@ class PendingEntries {
   }
 
  private:
+  void Add(const DirEntry& entry, std::uint64_t hash) {
+    at_[count_] = names_.size();
+    types_[count_] = entry.Type;
+    hashes_[count_++] = hash;
+    names_.append(entry.Name, entry.NameLength);
+    names_.push_back('\0');
+  }
+
+  DirReader& reader_;
+  bool& noAtimeRefused_;
+  BatchReader& batch_;
+  const bool batching_;
   std::string names_;
   std::array<std::size_t, BatchReader::kMaxFiles> at_{};
   std::array<unsigned char, BatchReader::kMaxFiles> types_{};
@@ -283,23 +299,12 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     return true;
   };
-  BatchReader& batch = ThreadBatchReader();
-  const bool batching = batch.Batching();
-  PendingEntries pending;
-  auto flush = [&] {
-    const std::int64_t room = limit - listing.regularBytes;
-    return pending.Flush(reader, batch, room, room + 1, noAtimeRefused, measure);
-  };
+  PendingEntries pending(reader, noAtimeRefused);
+  const auto room = [&] { return limit - listing.regularBytes; };
   DirEntry entry;
-  while (NextCountedEntry(reader, rules, stop, entry)) {
-    if (!batching) {
-      if (!measure(entry, 0, nullptr)) return false;
-      continue;
-    }
-    pending.Add(entry, 0);
-    if (pending.Full(batch) && !flush()) return false;
-  }
-  if (!Stopped(stop) && !flush()) return false;
+  while (NextCountedEntry(reader, rules, stop, entry))
+    if (!pending.Take(entry, 0, room(), room() + 1, measure)) return false;
+  if (!Stopped(stop) && !pending.Flush(room(), room() + 1, measure)) return false;
   if (Stopped(stop)) {
     out = {};
     return true;
@@ -580,12 +585,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   };
   // The files to read are read a batch at a time where the kernel lets us (BatchReader),
   // each measured in the order of the directory as before.
-  BatchReader& batch = ThreadBatchReader();
-  const bool batching = batch.Batching();
-  PendingEntries pending;
-  auto flush = [&] {
-    return pending.Flush(reader, batch, limit - regularBytes, kSmallHead, noAtimeRefused, readAndMeasure);
-  };
+  PendingEntries pending(reader, noAtimeRefused);
   DirEntry entry;
   while (NextCountedEntry(reader, rules, stop, entry)) {
     const std::string_view name = entry.NameView();
@@ -600,14 +600,9 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       skippedLarger.push_back('\0');
       continue;
     }
-    if (!batching) {
-      if (!readAndMeasure(entry, hash, nullptr)) return false;
-      continue;
-    }
-    pending.Add(entry, hash);
-    if (pending.Full(batch) && !flush()) return false;
+    if (!pending.Take(entry, hash, limit - regularBytes, kSmallHead, readAndMeasure)) return false;
   }
-  if (!Stopped(stop) && !flush()) return false;
+  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, kSmallHead, readAndMeasure)) return false;
   if (Stopped(stop)) {
     out = {};
     return true;
