@@ -230,23 +230,24 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   std::map<std::pair<dev_t, ino_t>, std::int64_t> restoredFiles;  // names put back, by file
   for (const ManifestMember& m : manifest->Members) {
     const std::string place = folder + m.Name;
+    // A file that never went (it was in use) and is still as zipped needs nothing. Asked
+    // first: an older zip's trash may hold the same bytes under the same path, and taking
+    // that entry would call the file that stayed a stranger in its own place.
+    std::int64_t size = 0;
+    std::uint32_t crc = 0;
+    if (Checksum(place, size, crc) && size == m.Size && crc == m.Crc) {
+      ++result.InPlace;
+      continue;
+    }
     // The entry in the trash whose record names this place and whose bytes are the member's.
     std::optional<TrashEntry> chosen;
     const auto [first, last] = entries.equal_range(place);
     for (auto it = first; it != last && !chosen; ++it) {
-      std::int64_t size = 0;
-      std::uint32_t crc = 0;
       const std::string inTrash = it->second.Trash + "/files/" + it->second.Name;
       if (Checksum(inTrash, size, crc) && size == m.Size && crc == m.Crc) chosen = it->second;
     }
     if (!chosen) {
-      // A file that never went (it was in use) and is still as zipped needs nothing.
-      std::int64_t size = 0;
-      std::uint32_t crc = 0;
-      if (Checksum(place, size, crc) && size == m.Size && crc == m.Crc)
-        ++result.InPlace;
-      else
-        result.Missing.push_back(m.Name);
+      result.Missing.push_back(m.Name);
       continue;
     }
     if (::lstat(place.c_str(), &st) == 0 || !MakeFoldersOnTheWay(folder, m.Name, modes, made)) {

@@ -117,6 +117,24 @@ TEST_F(UndoTest, WhatStandsThereNowIsNeverReplacedAndTheArchiveStays) {
   EXPECT_EQ(ReadAll(folder + zipped.ArchiveName).substr(0, 2), "PK");
 }
 
+// A file that stayed (it was in use) while an older zip's trash holds the same bytes under
+// the same path: the file in place is the one zipped, not a stranger blocking the entry.
+TEST_F(UndoTest, AFileStillInPlaceIsNotBlockedByAnOlderTrashEntryOfItsBytes) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  WriteAll(folder + "b.txt", Text(20000, "b"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  WriteAll(folder + "a.txt", Text(20000, "a"));  // as it was: the trash's copy is now a stale twin
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.InPlace, 1);
+  EXPECT_EQ(r.Restored, 1);
+  EXPECT_TRUE(r.Blocked.empty());
+  EXPECT_TRUE(r.ArchiveTrashed) << r.ArchiveNotTrashedWhy;
+  EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+  EXPECT_EQ(ReadAll(folder + "b.txt"), Text(20000, "b"));
+}
+
 TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
   // A file of the parent's in the trash, and archives that claim it.
   WriteAll(tree.PathOf("secret"), "the parent's");
