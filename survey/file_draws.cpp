@@ -109,11 +109,16 @@ std::shared_ptr<const FileDraws> FileDrawer::Finish() {
     draws->RegularBytes = regular_;
     draws->OtherBytes = other_;
   }
-  if (limits_.ListUpTo > 0 && !listOverflow_ && all > limits_.ListAbove && all <= limits_.ListUpTo) {
+  const bool keepListing = all > limits_.ListAbove && all <= limits_.ListUpTo;
+  const bool keepNames = all > 0 && all <= std::min(limits_.NamesUpTo, limits_.ListUpTo);
+  if (limits_.ListUpTo > 0 && !listOverflow_ && (keepListing || keepNames)) {
     if (!draws) draws = std::make_shared<FileDraws>();
-    draws->HasListing = true;
-    draws->ListedNames.swap(listedNames_);
-    draws->Listed.swap(listed_);
+    draws->HasListing = keepListing;
+    draws->HasNames = true;
+    // Copied to their own size (the drawer's buffers grow by doubling and are reused):
+    // thousands of folders keep these while the records live.
+    draws->ListedNames.assign(listedNames_.data(), listedNames_.size());
+    if (keepListing) draws->Listed.assign(listed_.begin(), listed_.end());
     draws->ListedOtherBytes = other_;
   }
   if (limits_.ShortUpTo > 0 && !shortOverflow_ && all > limits_.ShortAbove && all <= limits_.ShortUpTo) {

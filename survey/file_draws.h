@@ -45,10 +45,14 @@ struct FileDraws {
   // regular file as the scan stat'ed it, in the order of the directory (names each ended by
   // a NUL; sizes and allocated bytes), and the bytes of the other entries, so that the
   // estimate need not list the folder and stat every file again. HasListing false: none kept.
+  // Folders the estimate reads as they are listed (up to FileDrawLimits::NamesUpTo) keep
+  // the names alone (HasNames, Listed empty): their reader learns each file's size from
+  // reading it, and needs only to be spared listing the folder again.
   struct ListedFile {
     std::int64_t Size = 0, Allocated = -1;
   };
   bool HasListing = false;
+  bool HasNames = false;  // ListedNames and ListedOtherBytes hold (also when HasListing)
   std::string ListedNames;
   std::vector<ListedFile> Listed;
   std::int64_t ListedOtherBytes = 0;
@@ -79,6 +83,9 @@ struct FileDrawLimits {
   std::int64_t ListAbove = 0;
   std::int64_t ListUpTo = 0;
   std::size_t ListMostFiles = 0;
+  // Folders of some bytes up to NamesUpTo (at most ListUpTo) and at most ListMostFiles
+  // counted entries keep the names of their regular files (FileDraws::HasNames). 0: none.
+  std::int64_t NamesUpTo = 0;
 };
 
 // One per counting thread, reused folder after folder.

@@ -96,6 +96,10 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
   limits.ListAbove = std::max(limits.Above, limits.UpTo);
   limits.ListUpTo = std::max(kListedUpTo, limits.ListAbove);
   limits.ListMostFiles = kListedMostFiles;
+  // The tiny and small folders keep their files' names: listing each again cost the
+  // estimate two getdents64 a folder, on a tree of thousands of them.
+  limits.NamesUpTo = std::max(options.WholeLimit, options.SmallLimit);
+  limits.ListUpTo = std::max(limits.ListUpTo, limits.NamesUpTo);
   limits.Seed = options.Seed;
   return limits;
 }
@@ -207,7 +211,7 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
     listed = &again;
   } else if (UnzippedBytes(rec) <= options.WholeLimit) {
     SavingEstimate est;
-    if (EstimateWholeDirect(reader, rules, options.WholeLimit, stop, ws, est))
+    if (EstimateWholeDirect(reader, rules, options.WholeLimit, rec.Draws.get(), stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
     if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;

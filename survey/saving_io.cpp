@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/dir_reader.h"
 #include "survey/figures.h"
@@ -149,6 +150,24 @@ bool NextCountedEntry(DirReader& reader, const ScanRules& rules, const std::atom
     if (!entry.Hidden() && !entry.TypeIsDirectory() && IsUnzippedFile(entry.NameView(), rules)) return true;
   }
   return false;
+}
+
+CountedEntries::CountedEntries(DirReader& reader, const ScanRules& rules, const FileDraws* draws)
+    : reader_(reader), rules_(rules) {
+  if (draws != nullptr && draws->HasNames) {
+    names_ = &draws->ListedNames;
+    keptOther_ = draws->ListedOtherBytes;
+  }
+}
+
+bool CountedEntries::Next(const std::atomic<bool>* stop, DirEntry& entry) {
+  if (names_ == nullptr) return NextCountedEntry(reader_, rules_, stop, entry);
+  if (at_ >= names_->size() || Stopped(stop)) return false;
+  entry.Name = names_->c_str() + at_;
+  entry.NameLength = std::strlen(entry.Name);
+  entry.Type = DT_REG;
+  at_ += entry.NameLength + 1;
+  return true;
 }
 
 bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,

@@ -116,6 +116,27 @@ inline bool Stopped(const std::atomic<bool>* stop) {
 bool NextCountedEntry(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
                       DirEntry& entry);
 
+// The entries the scan would count into Unzipped, one by one in the order of the directory:
+// listed from the folder (NextCountedEntry), or, where the scan kept the folder's names
+// (FileDraws::HasNames), taken from those, each a regular file (DT_REG) as the scan found
+// it. The other entries (links, pipes) then come as their bytes alone (KeptOtherBytes),
+// not one by one.
+class CountedEntries {
+ public:
+  CountedEntries(DirReader& reader, const ScanRules& rules, const FileDraws* draws);
+  // False at the folder's end, or once stop is set (polled at every entry).
+  bool Next(const std::atomic<bool>* stop, DirEntry& entry);
+  // The other entries' bytes as the scan found them when its names are used, else 0.
+  std::int64_t KeptOtherBytes() const { return keptOther_; }
+
+ private:
+  DirReader& reader_;
+  const ScanRules& rules_;
+  const std::string* names_ = nullptr;  // the scan's, when kept
+  std::size_t at_ = 0;
+  std::int64_t keptOther_ = 0;
+};
+
 // The entries the scan would count into Unzipped, as they stand now.
 bool ListFolder(DirReader& reader, const ScanRules& rules, const std::atomic<bool>* stop,
                 Listing& out);

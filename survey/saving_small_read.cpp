@@ -257,7 +257,7 @@ class PendingEntries {
 // A folder the scan found small is compressed whole as it is listed, each regular file
 // opened and read once (ReadListed). Returns false, having stopped reading, when its files
 // now come to more than limit bytes: it has grown since the scan and is sampled instead.
-bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
+bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit, const FileDraws* draws,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   WholeSums sums;
   bool noAtimeRefused = false;  // in this folder (OpenForReading)
@@ -301,8 +301,10 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   };
   PendingEntries pending(reader, noAtimeRefused);
   const auto room = [&] { return limit - listing.regularBytes; };
+  CountedEntries entries(reader, rules, draws);
+  listing.otherBytes = entries.KeptOtherBytes();
   DirEntry entry;
-  while (NextCountedEntry(reader, rules, stop, entry))
+  while (entries.Next(stop, entry))
     if (!pending.Take(entry, 0, room(), room() + 1, measure)) return false;
   if (!Stopped(stop) && !pending.Flush(room(), room() + 1, measure)) return false;
   if (Stopped(stop)) {
@@ -586,8 +588,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // The files to read are read a batch at a time where the kernel lets us (BatchReader),
   // each measured in the order of the directory as before.
   PendingEntries pending(reader, noAtimeRefused);
+  CountedEntries entries(reader, rules, draws);
+  otherBytes = entries.KeptOtherBytes();
   DirEntry entry;
-  while (NextCountedEntry(reader, rules, stop, entry)) {
+  while (entries.Next(stop, entry)) {
     const std::string_view name = entry.NameView();
     const std::uint64_t hash = skipping ? NameHash(seed, name) : 0;
     if (skipping && leftOut(hash)) {

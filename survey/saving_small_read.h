@@ -21,12 +21,14 @@ namespace saving {
 SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomic<bool>* stop,
                              Workspace& ws);
 
-// A tiny folder compressed whole as it is listed. False, having stopped reading, when its
-// files now come to more than limit bytes (grown since the scan: it is sampled instead).
-bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
+// A tiny folder compressed whole as it is listed (by the scan's names where it kept them:
+// CountedEntries). False, having stopped reading, when its files now come to more than
+// limit bytes (grown since the scan: it is sampled instead).
+bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit, const FileDraws* draws,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
 
-// A small folder read as it is listed (survey/saving_small.h). With the scan's draws, the
+// A small folder read as it is listed (survey/saving_small.h; by the scan's names where it
+// kept them: CountedEntries). With the scan's draws, the
 // files they skip are not opened (FileDraws::Skipped) unless the sample of short files
 // leaves an interval wider than kShortWidthShare of allocated (the folder's allocated bytes
 // as the scan found them). False, having stopped reading, when its files now come to more

@@ -1,5 +1,5 @@
-// The listing the scan keeps of the folders the estimate samples, in place of listing and
-// stating them again.
+// The listing the scan keeps of the folders the estimate samples, and the names it keeps of
+// those it reads whole, in place of listing and stating them again.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -57,6 +57,16 @@ std::string Describe(const saving::Listing& l) {
   return out;
 }
 
+void ExpectSame(const SavingEstimate& a, const SavingEstimate& b) {
+  EXPECT_EQ(a.Known, b.Known);
+  EXPECT_EQ(a.Saving, b.Saving);
+  EXPECT_EQ(a.Low, b.Low);
+  EXPECT_EQ(a.High, b.High);
+  EXPECT_EQ(a.Sampled, b.Sampled);
+  EXPECT_EQ(a.Bytes, b.Bytes);
+  EXPECT_EQ(a.Disk, b.Disk);
+}
+
 // A sampled folder of a few MiB keeps what listing it again would give, name for name in
 // the directory's order (empty files, a sparse file, a link counted as another entry; hidden
 // files, archives and folders left out as the scan leaves them), and its estimate comes out
@@ -90,14 +100,8 @@ TEST(ScanListing, IsWhatListingAgainGivesAndTheEstimateIsTheSame) {
   FolderRec relisted = rec;
   relisted.Draws = nullptr;
   const SavingEstimate fromScan = EstimateFolderSaving(rec, Rules(), {});
-  const SavingEstimate listedAgain = EstimateFolderSaving(relisted, Rules(), {});
   ASSERT_TRUE(fromScan.Known);
-  EXPECT_EQ(fromScan.Saving, listedAgain.Saving);
-  EXPECT_EQ(fromScan.Low, listedAgain.Low);
-  EXPECT_EQ(fromScan.High, listedAgain.High);
-  EXPECT_EQ(fromScan.Sampled, listedAgain.Sampled);
-  EXPECT_EQ(fromScan.Bytes, listedAgain.Bytes);
-  EXPECT_EQ(fromScan.Disk, listedAgain.Disk);
+  ExpectSame(fromScan, EstimateFolderSaving(relisted, Rules(), {}));
 
   // Past the entries kept: listed again when estimated.
   for (int i = 0; i < 4100; ++i) tree.Link("page0.txt", std::to_string(i) + ".link");
@@ -108,6 +112,55 @@ TEST(ScanListing, IsWhatListingAgainGivesAndTheEstimateIsTheSame) {
   ASSERT_EQ(truncate(tree.PathOf("disk.img").c_str(), 9 << 20), 0);
   const FolderRec large = Scanned(tree);
   EXPECT_TRUE(large.Draws == nullptr || !large.Draws->HasListing);
+}
+
+// The folders read as they are listed (tiny ones compressed whole, small ones read file by
+// file) keep their names alone: read by those, they come out as listing them again gives,
+// links counted by the scan's bytes, hidden files, archives and folders left out. A file
+// gone since the scan is passed over, and one grown past the folder's class has it
+// measured afresh, as listing again would.
+TEST(ScanListing, ReadFoldersKeepTheirNamesAndEstimateAsListingAgain) {
+  for (const std::size_t size : {std::size_t{1200}, std::size_t{21000}}) {  // tiny, small
+    SCOPED_TRACE(size);
+    TempTree tree;
+    for (int i = 0; i < 12; ++i) Write(tree.PathOf("note" + std::to_string(i) + ".txt"), size + 7 * static_cast<std::size_t>(i), 60 + static_cast<std::uint64_t>(i));
+    Write(tree.PathOf("empty.txt"), 0, 1);
+    Write(tree.PathOf(".hidden"), 900, 2);
+    Write(tree.PathOf("old.zip"), 700, 3);
+    tree.Dir("sub");
+    tree.Link("note1.txt", "link.txt");
+
+    const FolderRec rec = Scanned(tree);
+    ASSERT_NE(rec.Draws, nullptr);
+    EXPECT_TRUE(rec.Draws->HasNames);
+    EXPECT_FALSE(rec.Draws->HasListing);
+    EXPECT_TRUE(rec.Draws->Listed.empty());
+    std::string names;
+    for (std::size_t at = 0; at < rec.Draws->ListedNames.size(); at = rec.Draws->ListedNames.find('\0', at) + 1)
+      names += std::string(rec.Draws->ListedNames.c_str() + at) + " ";
+    EXPECT_EQ(names.find(".hidden"), std::string::npos);
+    EXPECT_EQ(names.find("old.zip"), std::string::npos);
+    EXPECT_EQ(names.find("link.txt"), std::string::npos);  // another entry: its bytes alone
+    EXPECT_NE(names.find("empty.txt"), std::string::npos);
+    EXPECT_EQ(rec.Draws->ListedOtherBytes, static_cast<std::int64_t>(std::string("note1.txt").size()));
+
+    FolderRec relisted = rec;
+    relisted.Draws = nullptr;
+    const SavingEstimate fromNames = EstimateFolderSaving(rec, Rules(), {});
+    ASSERT_TRUE(fromNames.Known);
+    EXPECT_GT(fromNames.Saving, 0);
+    ExpectSame(fromNames, EstimateFolderSaving(relisted, Rules(), {}));
+
+    // Gone since the scan: passed over, as listing again passes it over.
+    tree.Remove("note3.txt");
+    ExpectSame(EstimateFolderSaving(rec, Rules(), {}), EstimateFolderSaving(relisted, Rules(), {}));
+    // Grown past its class since the scan: measured afresh from a new listing.
+    Write(tree.PathOf("note5.txt"), 3 << 20, 77);
+    const SavingEstimate grown = EstimateFolderSaving(rec, Rules(), {});
+    ASSERT_TRUE(grown.Known);
+    EXPECT_GT(grown.Bytes, 3 << 20);
+    ExpectSame(grown, EstimateFolderSaving(relisted, Rules(), {}));
+  }
 }
 
 }  // namespace
