@@ -330,11 +330,11 @@ bool IsCompressedFormat(const unsigned char* d, std::size_t n) {
          starts({'O', 'g', 'g', 'S'}) || starts({'f', 'L', 'a', 'C'}) || starts({'P', 'K', 3, 4});
 }
 
-// Whether the file at the start of ws.in, larger than an exactly deflated one, starts as a
-// compressed format whose first slice zstd cannot shrink.
-bool LooksCompressed(Workspace& ws) {
-  return IsCompressedFormat(ws.in.data(), static_cast<std::size_t>(kSmallSlice)) &&
-         static_cast<double>(ws.FastSize(ws.in.data(), static_cast<std::size_t>(kSmallSlice))) >=
+// Whether a file's bytes, more than an exactly deflated file holds, start as a compressed
+// format whose first slice zstd cannot shrink.
+bool LooksCompressed(Workspace& ws, const unsigned char* data) {
+  return IsCompressedFormat(data, static_cast<std::size_t>(kSmallSlice)) &&
+         static_cast<double>(ws.FastSize(data, static_cast<std::size_t>(kSmallSlice))) >=
              kIncompressibleShare * static_cast<double>(kSmallSlice);
 }
 
@@ -439,14 +439,19 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
 
   // Measures one entry as ReadListed found it, under its name; false when the folder has
   // grown past its limit since the scan.
+  // A file longer than the head is read whole into a buffer kept from file to file: ws.in
+  // changes hands with a batch's buffers, which are not kept that large, so growing it to
+  // the room left cleared and reallocated up to a megabyte for every such file.
+  static thread_local std::vector<unsigned char> longFile;
   auto measure = [&](ListedFile f, std::string_view name) {
+    const unsigned char* data = ws.in.data();
     if (f.kind == ListedFile::kLonger) {
       Fd fd(f.fd);
       const std::int64_t room = limit - regularBytes;
       // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
       // block zstd cannot shrink is taken as such throughout: the rest is not read.
       struct stat st;
-      if (LooksCompressed(ws) && fstat(fd.get(), &st) == 0) {
+      if (LooksCompressed(ws, data) && fstat(fd.get(), &st) == 0) {
         f.size = std::max<std::int64_t>(st.st_size, 0);
         if (f.size > room) return false;
         read += f.got;
@@ -456,8 +461,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         return true;
       }
       // The rest, up to one byte past the room left.
-      if (ws.in.size() < static_cast<std::size_t>(room + 1)) ws.in.resize(static_cast<std::size_t>(room + 1));
-      const std::int64_t more = ReadAt(fd.get(), ws.in.data() + f.got, room + 1 - f.got, f.got);
+      if (longFile.size() < static_cast<std::size_t>(room + 1)) longFile.resize(static_cast<std::size_t>(room + 1));
+      std::copy_n(ws.in.data(), f.got, longFile.data());
+      data = longFile.data();
+      const std::int64_t more = ReadAt(fd.get(), longFile.data() + f.got, room + 1 - f.got, f.got);
       const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
       if (got > room) return false;
       f.kind = ListedFile::kRead;
@@ -486,7 +493,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.missing += f.size - n;
     if (n == 0) return true;
     if (n <= kSmallExactFile) {
-      const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(n));
+      const ScreenedSaving screened = DeflateSaving(ws, data, static_cast<std::size_t>(n));
       if (screened.noise) {
         sums.storedBytes += n;
         sums.storedFast += n;
@@ -497,12 +504,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
       return true;
     }
-    if (LooksCompressed(ws)) {
+    if (LooksCompressed(ws, data)) {
       sums.storedBytes += n;
       sums.storedFast += n;
       return true;
     }
-    const std::int64_t fast = ws.FastSize(ws.in.data(), static_cast<std::size_t>(n), kSmallFastLevel);
+    const std::int64_t fast = ws.FastSize(data, static_cast<std::size_t>(n), kSmallFastLevel);
     const auto unshrunk = [n](std::int64_t size) {
       return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
     };
@@ -513,21 +520,21 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       // deflated exactly. Text of short repeats (tables of numbers) that only -1 finds
       // stays with the other files: deflated exactly with the estimate's deflate it came
       // out two blocks over the zipper's on a folder of Perl-like tables.
-      if (BytesLookLikeNoise(ws.in.data(), static_cast<std::size_t>(n))) {
+      if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
         sums.storedBytes += n;
         sums.storedFast += fast;
         return true;
       }
-      if (unshrunk(ws.FastSize(ws.in.data(), static_cast<std::size_t>(n)))) {
+      if (unshrunk(ws.FastSize(data, static_cast<std::size_t>(n)))) {
         sums.exactBytes += n;
-        sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(ws.in.data(), static_cast<std::size_t>(n)));
+        sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(data, static_cast<std::size_t>(n)));
         return true;
       }
     }
     sums.modelBytes += n;
     sums.modelFast += fast;
     if (sums.modelBytes <= wholeModel) {
-      modelCopy.insert(modelCopy.end(), ws.in.data(), ws.in.data() + n);
+      modelCopy.insert(modelCopy.end(), data, data + n);
       modelEnds.push_back(modelCopy.size());
       modelRecords.push_back(current);
     }
@@ -541,7 +548,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       if (key <= d.key) continue;
       d.key = key;
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
-      std::copy_n(ws.in.data() + start, kSmallSlice, d.slice.data());
+      std::copy_n(data + start, kSmallSlice, d.slice.data());
     }
     const double u = UnitInterval(SplitMix64(state));
     const double at = UnitInterval(SplitMix64(state));
@@ -553,7 +560,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       biasRecord = current;
       const std::int64_t span = std::min(n, kBiasSpan);
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
-      biasBytes.assign(ws.in.data() + start, ws.in.data() + start + span);
+      biasBytes.assign(data + start, data + start + span);
     }
     return true;
   };
@@ -670,14 +677,15 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     sums.modelBytes = sums.modelFast = 0;
   }
   if (biasKey != kNoKey && sums.modelBytes > 0 && WantsSliceBias(allocated)) {
-    const SliceBias bias = MeasureSliceBias(ws, biasBytes.data(), biasBytes.size());
+    const bool wholeFile = static_cast<std::int64_t>(biasBytes.size()) == biasSize;
+    const SliceBias bias = MeasureSliceBias(ws, biasBytes.data(), biasBytes.size(), wholeFile ? biasFast : -1);
     sums.biasMeasured = bias.measured;
     sums.biasWhole = bias.whole;
     sums.biasCold = bias.cold;
     sums.biasColdSpread = bias.coldSpread;
     sums.biasTiles = bias.tiles;
     sums.biasCover = static_cast<double>(biasBytes.size()) / static_cast<double>(biasSize);
-    if (bias.measured && static_cast<std::int64_t>(biasBytes.size()) == biasSize) {
+    if (bias.measured && wholeFile) {
       // The whole file: deflated, it is exact.
       const std::int64_t saving = std::max<std::int64_t>(0, biasSize - bias.deflated);
       sums.modelBytes -= biasSize;

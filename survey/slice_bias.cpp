@@ -7,7 +7,7 @@
 
 namespace orbelan::saving {
 
-SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_t size) {
+SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_t size, std::int64_t fast) {
   SliceBias b;
   const auto slice = static_cast<std::size_t>(kSmallSlice);
   if (bytes == nullptr || size < slice) return b;
@@ -27,7 +27,8 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   b.cold = sum / n;
   b.tiles = static_cast<int>(count);
   b.deflated = ws.ZipperSize(bytes, size);
-  b.whole = static_cast<double>(b.deflated) / static_cast<double>(std::max<std::int64_t>(ws.FastSize(bytes, size, kSmallFastLevel), 1));
+  if (fast < 0) fast = ws.FastSize(bytes, size, kSmallFastLevel);
+  b.whole = static_cast<double>(b.deflated) / static_cast<double>(std::max<std::int64_t>(fast, 1));
   b.measured = true;
   return b;
 }

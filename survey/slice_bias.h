@@ -39,7 +39,8 @@ struct SliceBias {
 };
 
 // Measures bytes (at least one slice of kSmallSlice) as above. Not measured when they
-// hold less than a slice.
-SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_t size);
+// hold less than a slice. fast: their fast-codec size when already known (a whole file's),
+// else negative.
+SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_t size, std::int64_t fast = -1);
 
 }  // namespace orbelan::saving
