@@ -7,6 +7,7 @@ packages=(
   python3  # tools/make-tree.py: the trees the benches and the timing test scan
   qt6-base-dev libgtest-dev libgmock-dev nlohmann-json3-dev
   libdeflate-dev libarchive-dev zlib1g-dev libzstd-dev liblzo2-dev
+  liblz4-dev  # small folders' yardstick over every byte
   liburing-dev  # small folders' files opened and read in batches
   btrfs-progs
   fonts-liberation fonts-dejavu-core

@@ -2,9 +2,10 @@
 // Folders of up to a megabyte or so, most folders of a real tree: every file is read, but
 // deflating every byte at the zipper's level would cost several times a plain read of them.
 // Files of at most kSmallExactFile bytes are deflated exactly (they hold few bytes). A larger
-// file is compressed whole with a fast codec (zstd at kSmallFastLevel, several times quicker
-// than deflate), whose size deflate's follows closely: on compressible data deflate at level
-// 6 gives 0.60-0.75 of it, on data the fast codec cannot shrink it saves nothing either. A few 4 KiB slices, drawn with probability proportional to the files' fast-codec
+// file is compressed whole with a fast codec (the yardstick, survey/small_yardstick.h, many
+// times quicker than deflate), whose size deflate's follows closely: on compressible data
+// deflate at level 6 gives 0.55-0.65 of it, on data the fast codec cannot shrink it saves
+// nothing either. A few 4 KiB slices, drawn with probability proportional to the files' fast-codec
 // sizes, are compressed with both; the mean ratio of the two (Hansen-Hurwitz under those
 // draws, so unbiased for the folder's own ratio) turns the fast sizes into deflate sizes.
 // Cold slices lie off their whole files by an amount that depends on the text, so one more
@@ -26,12 +27,6 @@ inline constexpr std::int64_t kSmallExactFile = 4096;
 // Files are read this far at first, in one read: a compressed format is told from its start
 // and not read further; most files end within it.
 inline constexpr std::int64_t kSmallHead = 64 * 1024;
-// The fast codec's level. Its only use is as a yardstick that the slices turn into deflate's
-// sizes, so the cheapest level that still follows deflate as closely is taken: zstd's
-// negative levels all store literals as they are, and -4 skips ahead faster where it finds
-// no match, for a fifth to a third less time than -1 on the files of /usr's small folders.
-// Against real zips the class lost nothing by it (docs/saving-estimate.md); -8 did.
-inline constexpr int kSmallFastLevel = -4;
 // The calibration slice, and how many are drawn in a folder: three, with the slices' bias
 // measured in the folder, hold its figure as close as four did for a quarter less deflating.
 inline constexpr std::int64_t kSmallSlice = 4096;
@@ -45,12 +40,14 @@ inline constexpr std::int64_t kSmallWholeModel = 20 * 1024;
 // files deflate to 0.994-1.000 of the fast codec's size).
 inline constexpr double kIncompressibleShare = 0.98;
 inline constexpr double kIncompressibleSlack = 0.03;
-// A cold 4 KiB slice gives a deflate/fast ratio 0.023 below its whole file's (both codecs
-// lose their history at its start; mean over 2,300 files of 32 KiB or more), though one
-// file's lies anywhere from 0.15 below to 0.06 above: a folder over kFewBlocks measures its
-// own (survey/slice_bias.h); this mean stands in folders of few blocks. One file's ratio
+// A cold 4 KiB slice gives a deflate/fast ratio 0.003 above its whole file's (both codecs
+// lose their history at its start; 0.007 over 4,800 files of 32 KiB or more in /usr's small
+// folders, on which zstd -4's slices came 0.019 below where 2,300 others put them 0.023
+// below), though one file's lies anywhere from 0.08 below to 0.08 above (2.5% and 97.5%
+// of them): a folder over kFewBlocks measures its own
+// (survey/slice_bias.h); this mean stands in folders of few blocks. One file's ratio
 // spreads about 0.04 around its folder's, the least spread the interval assumes.
-inline constexpr double kSliceRatioBias = 0.023;
+inline constexpr double kSliceRatioBias = -0.003;
 inline constexpr double kRatioSpread = 0.04;
 // When one of the folder's files measures the slices' bias: the least spread of the files'
 // ratios about one another the weighing of the slices assumes, and how far that file's bias
@@ -58,9 +55,9 @@ inline constexpr double kRatioSpread = 0.04;
 inline constexpr double kFileRatioSpread = 0.02;
 inline constexpr double kBiasSpread = 0.015;
 // With no readable calibration slice: the ratio measured over those files, with its range
-// (at kSmallFastLevel: 0.644 over the compressible files of over 4 KiB in /usr/share's small
-// folders, 0.674 over /usr/lib's; -1 gave 0.757 and 0.786).
-inline constexpr double kPriorRatio = 0.655;
+// (0.575 over the compressible files of over 4 KiB in /usr/share's small folders, 0.615 over
+// /usr/lib's).
+inline constexpr double kPriorRatio = 0.595;
 inline constexpr double kPriorRatioRange = 0.15;
 
 // Short files: in a folder of many, the scan picks a simple random sample of those of 1 to

@@ -27,6 +27,7 @@
 #include "survey/saving_small.h"
 #include "survey/scan_rules.h"
 #include "survey/slice_bias.h"
+#include "survey/small_yardstick.h"
 
 namespace orbelan {
 namespace saving {
@@ -509,7 +510,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       sums.storedFast += n;
       return true;
     }
-    const std::int64_t fast = ws.FastSize(data, static_cast<std::size_t>(n), kSmallFastLevel);
+    const std::int64_t fast = YardstickSize(data, static_cast<std::size_t>(n));
     const auto unshrunk = [n](std::int64_t size) {
       return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
     };
@@ -522,7 +523,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       // out two blocks over the zipper's on a folder of Perl-like tables.
       if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
         sums.storedBytes += n;
-        sums.storedFast += fast;
+        sums.storedFast += std::min(fast, n);
         return true;
       }
       if (unshrunk(ws.FastSize(data, static_cast<std::size_t>(n)))) {
@@ -703,7 +704,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   for (const CalibrationDraw& d : slices) {
     if (d.key == kNoKey || sums.modelBytes == 0) continue;
     const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size()));
-    const double fast = static_cast<double>(ws.FastSize(d.slice.data(), d.slice.size(), kSmallFastLevel));
+    const double fast = static_cast<double>(YardstickSize(d.slice.data(), d.slice.size()));
     sums.ratios.push_back(deflated / std::max(fast, 1.0));
   }
   out = SmallFolderInterval(sums);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "survey/saving_small.h"
+#include "survey/small_yardstick.h"
 
 namespace orbelan::saving {
 
@@ -18,7 +19,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t at = std::min(k * slice, size - slice);
     const double r = static_cast<double>(ws.Compressed(bytes + at, slice)) /
-                     static_cast<double>(std::max<std::int64_t>(ws.FastSize(bytes + at, slice, kSmallFastLevel), 1));
+                     static_cast<double>(std::max<std::int64_t>(YardstickSize(bytes + at, slice), 1));
     sum += r;
     squares += r * r;
   }
@@ -27,7 +28,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   b.cold = sum / n;
   b.tiles = static_cast<int>(count);
   b.deflated = ws.ZipperSize(bytes, size);
-  if (fast < 0) fast = ws.FastSize(bytes, size, kSmallFastLevel);
+  if (fast < 0) fast = YardstickSize(bytes, size);
   b.whole = static_cast<double>(b.deflated) / static_cast<double>(std::max<std::int64_t>(fast, 1));
   b.measured = true;
   return b;

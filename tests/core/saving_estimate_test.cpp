@@ -1038,8 +1038,9 @@ namespace {
 
 // A folder the scan counted at up to a megabyte is read whole: every file once, small ones
 // deflated exactly (those of the scan's sample of short files), the rest sized by the fast
-// codec and calibrated by four slices of them. Its
-// figure lands within two points of the truth and its interval is a few points wide.
+// codec and calibrated by slices of them. Its figure lands within two points of the truth
+// and its interval is a few points wide (up to 11: the least spread the slices' ratio is
+// allowed applies to the fast codec's sizes, which run well above deflate's).
 TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   TempTree tree;
   std::int64_t truth = 0, bytes = 0;
@@ -1078,7 +1079,7 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
     for (std::size_t j = static_cast<std::size_t>(k); j < rec.Draws->Sample.size(); ++j) sampleTail += rec.Draws->Sample[j].second;
     EXPECT_EQ(est.Sampled, bytes - rec.Draws->SkippedShortBytes - sampleTail);
     EXPECT_LE(std::abs(est.Saving - truth), bytes / 50) << seed;
-    EXPECT_LE(est.High - est.Low, bytes / 10) << seed;
+    EXPECT_LE(est.High - est.Low, bytes * 11 / 100) << seed;
     EXPECT_GE(est.High - est.Low, bytes / 100) << seed;  // an estimate, not a measurement
     if (est.Low <= truth && truth <= est.High) ++covered;
   }

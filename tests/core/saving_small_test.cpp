@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "survey/noise_screen.h"
 #include "survey/saving_io.h"
+#include "survey/small_yardstick.h"
 #include "tests/core/file_helpers.h"
 
 namespace orbelan {
@@ -19,7 +21,7 @@ namespace {
 // 3,000 bytes deflated exactly (1,000 saved) and 100,000 bytes the fast codec took to
 // 50,000, four slices with ratios 0.70, 0.74, 0.72, 0.76: mean 0.73, their spread 0.0258 is
 // below the least assumed (0.04), so the half-width is t(3) 0.04 / 2 = 3.182 * 0.02 = 0.06364;
-// R = 0.73 + 0.023 = 0.753.
+// R = 0.73 - 0.003 = 0.727.
 SmallSums Calibrated() {
   SmallSums s;
   s.exactBytes = 3000;
@@ -33,12 +35,12 @@ SmallSums Calibrated() {
 TEST(SmallFolderInterval, EndsFollowFromEachTerm) {
   const SavingEstimate e = SmallFolderInterval(Calibrated());
   ASSERT_TRUE(e.Known);
-  // 1,000 + 100,000 - 0.753 * 50,000
-  EXPECT_EQ(e.Saving, 63'350);
-  // 1,000 + 100,000 - (0.753 + 0.06364) * 50,000 - 0.005 * 100,000
-  EXPECT_EQ(e.Low, 59'668);
-  // 1,000 + 100,000 - (0.753 - 0.06364) * 50,000 + 0.005 * 100,000
-  EXPECT_EQ(e.High, 67'032);
+  // 1,000 + 100,000 - 0.727 * 50,000
+  EXPECT_EQ(e.Saving, 64'650);
+  // 1,000 + 100,000 - (0.727 + 0.06364) * 50,000 - 0.005 * 100,000
+  EXPECT_EQ(e.Low, 60'968);
+  // 1,000 + 100,000 - (0.727 - 0.06364) * 50,000 + 0.005 * 100,000
+  EXPECT_EQ(e.High, 68'332);
   // The width: about 7 points of the folder's bytes, where four draws of the plain sampler
   // gave several tens.
   EXPECT_LT(static_cast<double>(e.High - e.Low) / 103'000, 0.075);
@@ -48,9 +50,9 @@ TEST(SmallFolderInterval, SpreadOfTheSlicesWidensIt) {
   SmallSums s = Calibrated();
   s.ratios = {0.5, 0.9, 0.6, 0.8};  // mean 0.7, spread 0.18257: half 3.182 * 0.18257 / 2 = 0.29047
   const SavingEstimate e = SmallFolderInterval(s);
-  EXPECT_EQ(e.Saving, 1000 + 100'000 - 36'150);                 // R = 0.723
-  EXPECT_EQ(e.Low, 1000 + 100'000 - 50'674 - 500);              // (0.723 + 0.29047) * 50,000
-  EXPECT_EQ(e.High, 1000 + 100'000 - 21'626 + 500);             // (0.723 - 0.29047) * 50,000
+  EXPECT_EQ(e.Saving, 1000 + 100'000 - 34'850);                 // R = 0.697
+  EXPECT_EQ(e.Low, 1000 + 100'000 - 49'374 - 500);              // (0.697 + 0.29047) * 50,000
+  EXPECT_EQ(e.High, 1000 + 100'000 - 20'326 + 500);             // (0.697 - 0.29047) * 50,000
 }
 
 // One of the folder's files measured whole (ratio 0.62) and cut into cold slices (mean 0.60,
@@ -86,10 +88,10 @@ TEST(SmallFolderInterval, IncompressibleFilesAndMissingBytesWidenOnlyUpwards) {
   s.storedFast = 9'990;  // at most 10,000 - 0.97 * 9,990 = 309.7 more
   s.missing = 5'000;     // between nothing and all of it; the point gives it the rate read
   const SavingEstimate e = SmallFolderInterval(s);
-  EXPECT_EQ(e.Low, 59'668);
-  EXPECT_EQ(e.High, 67'032 + 310 + 5'000);
-  // 63,350 read out of 113,000, then 5,000 more at that rate
-  EXPECT_EQ(e.Saving, 63'350 + 2'803);
+  EXPECT_EQ(e.Low, 60'968);
+  EXPECT_EQ(e.High, 68'332 + 310 + 5'000);
+  // 64,650 read out of 113,000, then 5,000 more at that rate
+  EXPECT_EQ(e.Saving, 64'650 + 2'861);
   EXPECT_EQ(e.Unreadable, 5'000);
 }
 
@@ -98,9 +100,9 @@ TEST(SmallFolderInterval, WithoutSlicesThePriorRatioAndItsWholeRange) {
   s.ratios.clear();
   s.unreadableDraws = 4;
   const SavingEstimate e = SmallFolderInterval(s);
-  EXPECT_EQ(e.Saving, 1000 + 100'000 - 32'750);         // 0.655
-  EXPECT_EQ(e.Low, 1000 + 100'000 - 40'250 - 500);      // 0.805
-  EXPECT_EQ(e.High, 1000 + 100'000 - 25'250 + 500);     // 0.505
+  EXPECT_EQ(e.Saving, 1000 + 100'000 - 29'750);         // 0.595
+  EXPECT_EQ(e.Low, 1000 + 100'000 - 37'250 - 500);      // 0.745
+  EXPECT_EQ(e.High, 1000 + 100'000 - 22'250 + 500);     // 0.445
 }
 
 TEST(SmallFolderInterval, EndsStayWithinTheBytes) {
@@ -224,10 +226,10 @@ TEST(UnreadLargerSaving, TheSamplesRateWidenedByItsSpread) {
   EXPECT_NEAR(part.high, 39'000 + 7'547, 1);
   EXPECT_FALSE(LargerSampleTrusted(s, 1e9));  // its files shrink: the folder reads them all
   // Through the folder's interval: the read files' own figures plus the unread part, with
-  // the slices' ratio (four of 0.727: R 0.75, half t(3) 0.04 / 2).
+  // the slices' ratio (four of 0.753: R 0.75, half t(3) 0.04 / 2).
   s.modelBytes = 40'000;
   s.modelFast = 20'000;
-  s.ratios = {0.727, 0.727, 0.727, 0.727};
+  s.ratios = {0.753, 0.753, 0.753, 0.753};
   const SavingEstimate e = SmallFolderInterval(s);
   EXPECT_NEAR(e.Saving, 25'000 + 37'500, 2);
   EXPECT_NEAR(e.High - e.Low, 2 * (0.0636 * 20'000 + 200) + (0.0636 * 60'000 + 2 * 7'547), 4);
@@ -284,6 +286,33 @@ TEST(NoiseScreen, NoiseIsNotDeflatedAndTheRestIsExactly) {
   EXPECT_EQ(h.saving, 3000 - ws.Compressed(Bytes(hex), hex.size()));
   EXPECT_GT(h.saving, 1000);
   EXPECT_EQ(saving::DeflateSaving(ws, Bytes(hex), 0).saving, 0);
+}
+
+// The yardstick every byte of a small folder goes through: noise stays whole to it (so the
+// folder stores it rather than modelling it), and on text deflate's size lies within the
+// prior's range of it, whole or as a cold slice, so that a folder whose slices cannot be read
+// still has the truth inside its interval.
+TEST(SmallYardstick, KeepsNoiseWholeAndDeflateFollowsItOnText) {
+  saving::Workspace ws;
+  for (const std::size_t n : {5'000u, 64'000u, 900'000u}) {
+    const std::string noise = testing::Noise(n, static_cast<unsigned>(n));
+    EXPECT_GE(static_cast<double>(saving::YardstickSize(Bytes(noise), n)), kIncompressibleShare * static_cast<double>(n)) << n;
+  }
+  EXPECT_EQ(saving::YardstickSize(nullptr, 0), 0);
+  // Lines of words and numbers, as logs and notes are.
+  const char* words[] = {"disk", "folder", "saving", "zip", "block", "error", "user", "value", "line", "start",
+                         "stop", "read", "write", "time", "level", "file", "space", "mount", "link", "sparse"};
+  std::mt19937 gen(7);
+  std::string text;
+  while (text.size() < 200'000) {
+    for (int w = 0; w < 8; ++w) text += std::string(words[gen() % 20]) + ' ';
+    text += std::to_string(gen() % 100'000) + '\n';
+  }
+  for (const std::size_t n : {4'096u, 60'000u, 200'000u}) {
+    const double ratio = static_cast<double>(ws.Compressed(Bytes(text), n)) / static_cast<double>(saving::YardstickSize(Bytes(text), n));
+    EXPECT_GT(ratio, kPriorRatio - kPriorRatioRange) << n;
+    EXPECT_LT(ratio, kPriorRatio + kPriorRatioRange) << n;
+  }
 }
 
 }  // namespace
