@@ -106,6 +106,13 @@ void DirReader::Close() {
   parkedSize_ = 0;
 }
 
+int DirReader::Release() {
+  const int fd = owned_ ? fd_ : -1;
+  owned_ = false;  // Close forgets it
+  Close();
+  return fd;
+}
+
 void DirReader::Park() {
   if (parked_ || !buffer_) return;
   parkedSize_ = filled_ - pos_;

@@ -63,6 +63,9 @@ class DirReader {
   // Reads the folder open at fd, which the reader now owns.
   void Take(int fd);
   void Close();
+  // Gives up the folder's descriptor without closing it: the caller closes what it returns
+  // (-1 when none is open, or the descriptor is not the reader's: ReadFrom).
+  int Release();
 
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }

@@ -79,6 +79,7 @@ void Abandon(std::vector<unsigned char>& bytes) {
 BatchReader::BatchReader() = default;
 
 BatchReader::~BatchReader() {
+  CloseWaiting();
   if (ring_ != nullptr) io_uring_queue_exit(&ring_->ring);
   delete ring_;
 }
@@ -120,6 +121,7 @@ bool BatchReader::Batching() { return gAllowed.load(std::memory_order_relaxed) &
 bool BatchReader::Ready() {
   const unsigned generation = gForkGeneration.load(std::memory_order_relaxed);
   if (ring_ != nullptr && generation_ != generation) {
+    CloseWaiting();  // the child's copies
     io_uring_queue_exit(&ring_->ring);  // the child's own mapping of its parent's ring
     delete ring_;
     ring_ = nullptr;
@@ -140,6 +142,20 @@ bool BatchReader::ReadThroughRing(int dirFd, File* files, std::size_t count, boo
                                   std::vector<int>& errors) {
   io_uring& ring = ring_->ring;
   errors.assign(count, ECANCELED);
+  // The descriptors waiting to be closed go first, unlinked; their completions are not
+  // looked at (tagged past the files). Once taken by the ring they are its: a ring that
+  // fails after that leaves them open rather than risk closing a number used again.
+  const std::size_t closing = laterCount_;
+  for (std::size_t j = 0; j < closing; ++j) {
+    io_uring_sqe* shut = io_uring_get_sqe(&ring);
+    if (shut == nullptr) {  // cannot be: the ring holds four a file and kMaxLater more
+      ring_->broken = true;
+      return false;
+    }
+    io_uring_prep_close(shut, later_[j]);
+    io_uring_sqe_set_data64(shut, Tag(kMaxFiles + j, kClose));
+  }
+  laterCount_ = 0;
   for (std::size_t i = 0; i < count; ++i) {
     File& f = files[i];
     f.got = -1;
@@ -160,7 +176,7 @@ bool BatchReader::ReadThroughRing(int dirFd, File* files, std::size_t count, boo
     io_uring_prep_close_direct(shut, slot);
     io_uring_sqe_set_data64(shut, Tag(i, kClose));
   }
-  const auto expected = static_cast<unsigned>(3 * count);
+  const auto expected = static_cast<unsigned>(3 * count + closing);
   int submitted = 0;
   for (;;) {
     const int n = io_uring_submit_and_wait(&ring, expected);
@@ -257,6 +273,20 @@ void BatchReader::Read(int dirFd, File* files, std::size_t count, bool* noAtimeR
   }
   for (std::size_t i = 0; i < count; ++i)
     if (files[i].got < 0 && !FileSaysSo(errors[i])) ReadPlain(dirFd, files[i], noAtimeRefused);
+}
+
+void BatchReader::CloseLater(int fd) {
+  if (fd < 0) return;
+  if (laterCount_ == kMaxLater || !Batching()) {
+    close(fd);
+    return;
+  }
+  later_[laterCount_++] = fd;
+}
+
+void BatchReader::CloseWaiting() {
+  for (std::size_t j = 0; j < laterCount_; ++j) close(later_[j]);
+  laterCount_ = 0;
 }
 
 BatchReader& ThreadBatchReader() {

@@ -55,11 +55,21 @@ class BatchReader {
   // cannot do are done with plain calls, so the results never differ from theirs.
   void Read(int dirFd, File* files, std::size_t count, bool* noAtimeRefused);
 
+  // Closes fd (the caller's no longer) along with the next batch, not with a call of its
+  // own: a folder whose files were just read has its close ride on the next folder's
+  // reads. At once where the reader does not batch or kMaxLater already wait; those left
+  // when the reader goes are closed then.
+  static constexpr std::size_t kMaxLater = 4;
+  void CloseLater(int fd);
+
  private:
   struct Ring;
   bool Setup();
   bool ReadThroughRing(int dirFd, File* files, std::size_t count, bool noAtime, std::vector<int>& errors);
+  void CloseWaiting();  // with plain calls
   Ring* ring_ = nullptr;
+  int later_[kMaxLater] = {};
+  std::size_t laterCount_ = 0;
   File files_[kMaxFiles];
   unsigned generation_ = 0;  // the fork generation the ring was set up in
   bool tried_ = false;
