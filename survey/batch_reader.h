@@ -58,15 +58,17 @@ class BatchReader {
   // Closes fd (the caller's no longer) along with the next batch, not with a call of its
   // own: a folder whose files were just read has its close ride on the next folder's
   // reads. At once where the reader does not batch or kMaxLater already wait; those left
-  // when the reader goes are closed then.
+  // are closed by CloseWaiting, or when the reader goes.
   static constexpr std::size_t kMaxLater = 4;
   void CloseLater(int fd);
+  // Closes at once, with plain calls, the descriptors that wait (a run that ends: none is
+  // held open past it).
+  void CloseWaiting();
 
  private:
   struct Ring;
   bool Setup();
   bool ReadThroughRing(int dirFd, File* files, std::size_t count, bool noAtime, std::vector<int>& errors);
-  void CloseWaiting();  // with plain calls
   Ring* ring_ = nullptr;
   int later_[kMaxLater] = {};
   std::size_t laterCount_ = 0;

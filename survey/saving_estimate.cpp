@@ -107,7 +107,10 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
 
 FolderOpener::FolderOpener(const EstimateOptions& options) : options_(options) {}
 
-FolderOpener::~FolderOpener() { Forget(); }
+FolderOpener::~FolderOpener() {
+  Forget();
+  ThreadBatchReader().CloseWaiting();  // the folders a run's reads closed along
+}
 
 void FolderOpener::Forget() {
   for (const Kept& k : kept_) close(k.fd);
@@ -193,15 +196,20 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
   auto open = [&](DirReader& reader) {
     return opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options);
   };
-  // The folder's descriptor is closed along with the next folder's batch of reads, not by a
-  // call of its own (thousands of folders: a close each is dear under a hypervisor).
+  // In a run (an opener), the folder's descriptor is closed along with the next folder's
+  // batch of reads, not by a call of its own (thousands of folders: a close each is dear
+  // under a hypervisor); the opener closes what still waits when it goes, so that no
+  // folder is held open past the run (a mount the user wants to unmount).
   struct ClosedAlong : DirReader {
-    ~ClosedAlong() { ThreadBatchReader().CloseLater(Release()); }
+    bool later = false;
+    ~ClosedAlong() {
+      if (later) ThreadBatchReader().CloseLater(Release());
+    }
   };
-  ClosedAlong reader;
+  ClosedAlong reader, again;
+  reader.later = again.later = opener != nullptr;
   if (!open(reader)) return {};
   Workspace& ws = ThreadWorkspace();
-  ClosedAlong again;
   DirReader* listed = &reader;
   if (UnzippedBytes(rec) > options.WholeLimit && UnzippedBytes(rec) <= options.SmallLimit) {
     SavingEstimate est;

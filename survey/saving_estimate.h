@@ -96,7 +96,9 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options);
 // folders it passed on the way so that the next record is reached from a near ancestor
 // rather than from the top: a tree thousands of levels deep costs time by its folders, not
 // by the square of its depth. The records must outlive it (their addresses key what it
-// keeps). Not for sharing between threads.
+// keeps). Not for sharing between threads: the folders it opened are closed along the
+// thread's later batches of reads (BatchReader::CloseLater), and what still waits is closed
+// when it goes.
 // It does not keep every record's parent: folders come largest first, so the next one's
 // parent is seldom kept, and an open by one name (about 4.5 us with its close on a
 // hypervisor) costs most of an open by ten (about 6.3 us): keeping parents would spend more

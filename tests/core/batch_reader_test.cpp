@@ -170,54 +170,6 @@ TEST(BatchReader, ReadsWhatPlainCallsRead) {
   }
 }
 
-// A descriptor handed over (a folder's, given up by its reader) is closed with the next
-// batch and not before; at once where the reader does not batch or enough already wait;
-// those still waiting when the reader goes, then.
-TEST(BatchReader, ClosesHandedDescriptorsAlongTheNextBatch) {
-  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
-  BatchingAllowed restore;
-  TempTree tree;
-  Write(tree.PathOf("a"), Bytes(3000, 1, true));
-  auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
-  auto given = [&] {
-    DirReader folder;
-    EXPECT_TRUE(folder.OpenPath(tree.Root()));
-    const int fd = folder.Release();
-    EXPECT_FALSE(folder.IsOpen());
-    return fd;
-  };
-  DirReader dir;
-  ASSERT_TRUE(dir.OpenPath(tree.Root()));
-  int last = -1;
-  {
-    BatchReader reader;
-    std::vector<int> waiting;
-    for (std::size_t i = 0; i < BatchReader::kMaxLater; ++i) {
-      waiting.push_back(given());
-      reader.CloseLater(waiting.back());
-    }
-    for (int fd : waiting) EXPECT_TRUE(isOpen(fd));  // the reader that gave it up did not close it
-    const int extra = given();
-    reader.CloseLater(extra);
-    EXPECT_FALSE(isOpen(extra));
-    BatchReader::File file;
-    file.name = "a";
-    file.want = 5000;
-    reader.Read(dir.Fd(), &file, 1, nullptr);
-    EXPECT_EQ(file.got, 3000);
-    for (int fd : waiting) EXPECT_FALSE(isOpen(fd));
-    last = given();
-    reader.CloseLater(last);
-    EXPECT_TRUE(isOpen(last));
-  }
-  EXPECT_FALSE(isOpen(last));
-  AllowBatchReading(false);
-  BatchReader plain;
-  last = given();
-  plain.CloseLater(last);
-  EXPECT_FALSE(isOpen(last));
-}
-
 // The folder's record as a scan drawing files for the estimate leaves it.
 FolderRec ScannedRec(const std::string& path, const ScanRules& rules) {
   FolderRec rec;
@@ -296,6 +248,75 @@ TEST(BatchReader, EstimatesAreTheSameEitherWay) {
   if (geteuid() == 0) {
     EXPECT_NE(nobodyBatched, batched);  // the closed file could not be read
   }
+}
+
+// A descriptor handed over (a folder's, given up by its reader) is closed with the next
+// batch and not before; at once where the reader does not batch or enough already wait;
+// those still waiting when the reader goes, then; and a run's opener leaves no folder open
+// once it goes (a mount the user wants to unmount).
+TEST(BatchReader, ClosesHandedDescriptorsAlongTheNextBatch) {
+  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
+  BatchingAllowed restore;
+  TempTree tree;
+  Write(tree.PathOf("a"), Bytes(3000, 1, true));
+  auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
+  auto given = [&] {
+    DirReader folder;
+    EXPECT_TRUE(folder.OpenPath(tree.Root()));
+    const int fd = folder.Release();
+    EXPECT_FALSE(folder.IsOpen());
+    return fd;
+  };
+  DirReader dir;
+  ASSERT_TRUE(dir.OpenPath(tree.Root()));
+  int last = -1;
+  {
+    BatchReader reader;
+    std::vector<int> waiting;
+    for (std::size_t i = 0; i < BatchReader::kMaxLater; ++i) {
+      waiting.push_back(given());
+      reader.CloseLater(waiting.back());
+    }
+    for (int fd : waiting) EXPECT_TRUE(isOpen(fd));  // the reader that gave it up did not close it
+    const int extra = given();
+    reader.CloseLater(extra);
+    EXPECT_FALSE(isOpen(extra));
+    BatchReader::File file;
+    file.name = "a";
+    file.want = 5000;
+    reader.Read(dir.Fd(), &file, 1, nullptr);
+    EXPECT_EQ(file.got, 3000);
+    for (int fd : waiting) EXPECT_FALSE(isOpen(fd));
+    last = given();
+    reader.CloseLater(last);
+    EXPECT_TRUE(isOpen(last));
+  }
+  EXPECT_FALSE(isOpen(last));
+
+  auto openCount = [] {
+    DirReader fds;
+    EXPECT_TRUE(fds.OpenPath("/proc/self/fd"));
+    int n = 0;
+    DirEntry entry;
+    while (fds.Next(entry)) ++n;
+    return n;
+  };
+  tree.Dir("sub");
+  Write(tree.PathOf("sub/b"), Bytes(20000, 2, true));
+  const FolderRec rec = ScannedRec(tree.PathOf("sub"), ScanRules{});
+  const int before = openCount();
+  {
+    EstimateOptions options;
+    FolderOpener opener(options);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(EstimateFolderSaving(rec, ScanRules{}, options, nullptr, &opener).Known);
+  }
+  EXPECT_EQ(openCount(), before);
+
+  AllowBatchReading(false);
+  BatchReader plain;
+  last = given();
+  plain.CloseLater(last);
+  EXPECT_FALSE(isOpen(last));
 }
 
 }  // namespace
