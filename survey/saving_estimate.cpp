@@ -67,10 +67,11 @@ bool OpenFolder(DirReader& reader, const FolderRec& rec, const EstimateOptions& 
   return reader.OpenChild(AT_FDCWD, plain.c_str());
 }
 
-// Sampled folders whose listing the scan keeps: up to this many bytes and entries (some
-// 40 bytes of memory an entry while the records live).
-constexpr std::int64_t kListedUpTo = 8 << 20;
-constexpr std::size_t kListedMostFiles = 4096;
+// Sampled folders whose listing the scan keeps: of any bytes, up to this many entries (some
+// 40 bytes of memory an entry while the records live: what it costs is by the entry, so the
+// folders over 8 MiB, few and of few entries for their bytes, keep theirs too).
+constexpr std::int64_t kListedUpTo = std::numeric_limits<std::int64_t>::max();
+constexpr std::size_t kListedMostFiles = 16384;
 
 // Folders a record may lie below its nearest kept ancestor before one more is kept, and
 // how many descriptors one opener keeps at most.
@@ -92,8 +93,8 @@ FileDrawLimits ScanDrawLimits(const EstimateOptions& options) {
     limits.LargerFrom = kLargerSampleFrom;
   }
   limits.UpTo = options.DrawnLimit > limits.Above ? options.DrawnLimit : 0;
-  // The sampled folders up to kListedUpTo keep their listing: listing and stating their
-  // files again cost more than the rest of their estimate on a tree of many small files.
+  // The sampled folders keep their listing: listing and stating their files again cost
+  // more than the rest of their estimate on a tree of many small files.
   limits.ListAbove = std::max(limits.Above, limits.UpTo);
   limits.ListUpTo = std::max(kListedUpTo, limits.ListAbove);
   limits.ListMostFiles = kListedMostFiles;

@@ -70,8 +70,8 @@ void ExpectSame(const SavingEstimate& a, const SavingEstimate& b) {
 // A sampled folder of a few MiB keeps what listing it again would give, name for name in
 // the directory's order (empty files, a sparse file, a link counted as another entry; hidden
 // files, archives and folders left out as the scan leaves them), and its estimate comes out
-// the same from either; a folder of more entries than are kept, or past the bytes kept, is
-// listed again.
+// the same from either, whatever its bytes; a folder of more entries than are kept is listed
+// again.
 TEST(ScanListing, IsWhatListingAgainGivesAndTheEstimateIsTheSame) {
   TempTree tree;
   for (int i = 0; i < 40; ++i) Write(tree.PathOf("page" + std::to_string(i) + ".txt"), static_cast<std::size_t>(20000 + 1500 * i), 30 + static_cast<std::uint64_t>(i));
@@ -104,14 +104,25 @@ TEST(ScanListing, IsWhatListingAgainGivesAndTheEstimateIsTheSame) {
   ExpectSame(fromScan, EstimateFolderSaving(relisted, Rules(), {}));
 
   // Past the entries kept: listed again when estimated.
-  for (int i = 0; i < 4100; ++i) tree.Link("page0.txt", std::to_string(i) + ".link");
+  for (int i = 0; i < 16400; ++i) tree.Link("page0.txt", std::to_string(i) + ".link");
   const FolderRec many = Scanned(tree);
   EXPECT_TRUE(many.Draws == nullptr || !many.Draws->HasListing);
-  for (int i = 0; i < 4100; ++i) tree.Remove(std::to_string(i) + ".link");
-  // Past the bytes kept.
-  ASSERT_EQ(truncate(tree.PathOf("disk.img").c_str(), 9 << 20), 0);
-  const FolderRec large = Scanned(tree);
-  EXPECT_TRUE(large.Draws == nullptr || !large.Draws->HasListing);
+  for (int i = 0; i < 16400; ++i) tree.Remove(std::to_string(i) + ".link");
+  // Of any bytes (a sparse file far past the sampled folders' class), kept all the same:
+  // what it costs is by the entry.
+  ASSERT_EQ(truncate(tree.PathOf("disk.img").c_str(), std::int64_t{5} << 40), 0);
+  FolderRec large = Scanned(tree);
+  ASSERT_NE(large.Draws, nullptr);
+  ASSERT_TRUE(large.Draws->HasListing);
+  saving::ListingOfScan(*large.Draws, kept);
+  again = {};
+  ASSERT_TRUE(reader.OpenPath(tree.Root()));
+  ASSERT_TRUE(saving::ListFolder(reader, Rules(), nullptr, again));
+  EXPECT_EQ(Describe(kept), Describe(again));
+  const SavingEstimate largeFromScan = EstimateFolderSaving(large, Rules(), {});
+  ASSERT_TRUE(largeFromScan.Known);
+  large.Draws = nullptr;
+  ExpectSame(largeFromScan, EstimateFolderSaving(large, Rules(), {}));
 }
 
 // The folders read as they are listed (tiny ones compressed whole, small ones read file by
