@@ -438,13 +438,14 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return false;
   };
 
-  // Measures one entry as ReadListed found it, under its name; false when the folder has
-  // grown past its limit since the scan.
   // A file longer than the head is read whole into a buffer kept from file to file: ws.in
   // changes hands with a batch's buffers, which are not kept that large, so growing it to
   // the room left cleared and reallocated up to a megabyte for every such file.
   static thread_local std::vector<unsigned char> longFile;
-  auto measure = [&](ListedFile f, std::string_view name) {
+  // Measures a file read whole: 0 when the folder has grown past its limit, else kNoise for
+  // a file screened as noise, kNotNoise for one with bytes that was not, 1 for the rest.
+  constexpr int kNoise = 2, kNotNoise = 3;
+  auto measureWhole = [&](ListedFile f, std::string_view name) -> int {
     const unsigned char* data = ws.in.data();
     if (f.kind == ListedFile::kLonger) {
       Fd fd(f.fd);
@@ -454,12 +455,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       struct stat st;
       if (LooksCompressed(ws, data) && fstat(fd.get(), &st) == 0) {
         f.size = std::max<std::int64_t>(st.st_size, 0);
-        if (f.size > room) return false;
+        if (f.size > room) return 0;
         read += f.got;
         regularBytes = AddSat(regularBytes, f.size);
         sums.storedBytes += f.size;
         sums.storedFast += f.size;
-        return true;
+        return kNotNoise;
       }
       // The rest, up to one byte past the room left.
       if (longFile.size() < static_cast<std::size_t>(room + 1)) longFile.resize(static_cast<std::size_t>(room + 1));
@@ -467,7 +468,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       data = longFile.data();
       const std::int64_t more = ReadAt(fd.get(), longFile.data() + f.got, room + 1 - f.got, f.got);
       const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
-      if (got > room) return false;
+      if (got > room) return 0;
       f.kind = ListedFile::kRead;
       if (f.size < got) f.size = got;  // the directory's word alone: the size is what was read
       f.got = got;
@@ -475,16 +476,16 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     switch (f.kind) {
       case ListedFile::kGrown:
       case ListedFile::kLonger:
-        return false;
+        return 0;
       case ListedFile::kSkip:
-        return true;
+        return 1;
       case ListedFile::kOther:
         otherBytes = AddSat(otherBytes, f.size);
-        return true;
+        return 1;
       case ListedFile::kUnreadable:
         regularBytes = AddSat(regularBytes, f.size);
         sums.missing += f.size;
-        return true;
+        return 1;
       case ListedFile::kRead:
         break;
     }
@@ -492,7 +493,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     const std::int64_t n = f.got;
     read += n;
     sums.missing += f.size - n;
-    if (n == 0) return true;
+    if (n == 0) return 1;
     if (n <= kSmallExactFile) {
       const ScreenedSaving screened = DeflateSaving(ws, data, static_cast<std::size_t>(n));
       if (screened.noise) {
@@ -503,12 +504,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         sums.exactSaving += screened.saving;
       }
       if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
-      return true;
+      return screened.noise ? kNoise : kNotNoise;
     }
     if (LooksCompressed(ws, data)) {
       sums.storedBytes += n;
       sums.storedFast += n;
-      return true;
+      return kNotNoise;
     }
     const std::int64_t fast = YardstickSize(data, static_cast<std::size_t>(n));
     const auto unshrunk = [n](std::int64_t size) {
@@ -524,12 +525,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
         sums.storedBytes += n;
         sums.storedFast += std::min(fast, n);
-        return true;
+        return kNoise;
       }
       if (unshrunk(ws.FastSize(data, static_cast<std::size_t>(n)))) {
         sums.exactBytes += n;
         sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(data, static_cast<std::size_t>(n)));
-        return true;
+        return kNotNoise;
       }
     }
     sums.modelBytes += n;
@@ -563,7 +564,45 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
       biasBytes.assign(data + start, data + start + span);
     }
-    return true;
+    return kNotNoise;
+  };
+  // The noise run (kNoiseHead): how many files read so far all screened as noise, until one
+  // did not. Not where the larger files are read as a sample: each of those stands for
+  // several unread ones, so is read whole.
+  int noiseFiles = 0;
+  bool noiseRun = largerSampled.empty();
+  const auto byHead = [&] { return noiseRun && noiseFiles > 0; };
+  // Measures one entry as ReadListed found it, under its name; false when the folder has
+  // grown past its limit since the scan. In a noise run, a file past kNoiseHead whose head
+  // is noise is taken as noise whole: its size from its descriptor where not all was read.
+  auto measure = [&](ListedFile f, std::string_view name) {
+    const bool longer = f.kind == ListedFile::kLonger;
+    const bool whole = f.kind == ListedFile::kRead && f.got == f.size && f.size > kNoiseHead;
+    if (byHead() && (whole || (longer && f.got >= kNoiseHead))) {
+      const unsigned char* head = ws.in.data();
+      struct stat st;
+      if (BytesLookLikeNoise(head, static_cast<std::size_t>(kNoiseHead)) &&
+          static_cast<double>(YardstickSize(head, static_cast<std::size_t>(kNoiseHead))) >=
+              kIncompressibleShare * static_cast<double>(kNoiseHead) &&
+          (whole || fstat(f.fd, &st) == 0)) {
+        if (longer) {
+          Fd fd(f.fd);
+          f.size = std::max<std::int64_t>(st.st_size, f.got);
+        }
+        if (f.size > limit - regularBytes) return false;
+        read += kNoiseHead;
+        regularBytes = AddSat(regularBytes, f.size);
+        // As noise read whole: its fast size is taken as its bytes (the yardstick adds to noise).
+        sums.storedBytes += f.size;
+        sums.storedFast += f.size;
+        ++noiseFiles;
+        return true;
+      }
+    }
+    const int outcome = measureWhole(f, name);
+    if (outcome == kNoise) ++noiseFiles;
+    if (outcome == kNotNoise) noiseRun = false;
+    return outcome != 0;
   };
   // measure for a larger file of the sample, keeping what it added to each part.
   auto measureSampled = [&](ListedFile f, std::string_view name) {
@@ -588,9 +627,13 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return true;
   };
 
-  // Reads and measures one entry (batched: its read in a batch, or nullptr).
+  // How far a file is read at first: its head alone in a noise run.
+  const auto head = [&] { return byHead() ? kNoiseHead : kSmallHead; };
+  // Reads and measures one entry (batched: its read in a batch, as far as that batch read,
+  // or nullptr).
   auto readAndMeasure = [&](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
-    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused, batched);
+    const std::int64_t first = batched != nullptr ? batched->want : head();
+    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, first, ws, noAtimeRefused, batched);
     return among(largerSampled, hash) ? measureSampled(f, entry.NameView()) : measure(f, entry.NameView());
   };
   // The files to read are read a batch at a time where the kernel lets us (BatchReader),
@@ -612,9 +655,9 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       skippedLarger.push_back('\0');
       continue;
     }
-    if (!pending.Take(entry, hash, limit - regularBytes, kSmallHead, readAndMeasure)) return false;
+    if (!pending.Take(entry, hash, limit - regularBytes, head(), readAndMeasure)) return false;
   }
-  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, kSmallHead, readAndMeasure)) return false;
+  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, head(), readAndMeasure)) return false;
   if (Stopped(stop)) {
     out = {};
     return true;

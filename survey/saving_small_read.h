@@ -27,6 +27,15 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit, const FileDraws* draws,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
 
+// A folder of noise (random or encrypted bytes, archives of them) holds more of it, as a
+// folder of text holds more text: once the files read so far in a small folder all screened
+// as noise, a later file larger than this is screened by its head alone and, noise too,
+// taken as noise whole (as if read) without reading or compressing the rest; its head is
+// what counts as sampled. The first file of a folder is read whole, and so are the files of
+// a folder whose larger files are read as a sample. The head is the same bytes however much
+// of the file a batch happened to read, so the figures do not depend on that.
+inline constexpr std::int64_t kNoiseHead = 16 * 1024;
+
 // A small folder read as it is listed (survey/saving_small.h; by the scan's names where it
 // kept them: CountedEntries). With the scan's draws, the
 // files they skip are not opened (FileDraws::Skipped) unless the sample of short files

@@ -171,7 +171,7 @@ TEST(BatchReader, ReadsWhatPlainCallsRead) {
 }
 
 // The folder's record as a scan drawing files for the estimate leaves it.
-FolderRec ScannedRec(const std::string& path, const ScanRules& rules) {
+FolderRec ScannedRec(const std::string& path, const ScanRules& rules, bool drawn = true) {
   FolderRec rec;
   rec.SetPath(path + "/");
   DirReader opener;
@@ -179,7 +179,7 @@ FolderRec ScannedRec(const std::string& path, const ScanRules& rules) {
   DirReader counter;
   LocalDayClock clock;
   FileDrawer drawer(ScanDrawLimits({}));
-  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; }, &drawer);
+  CountFolderFiles(counter, opener.Fd(), rec, rules, clock, [] { return false; }, drawn ? &drawer : nullptr);
   return rec;
 }
 
@@ -210,6 +210,7 @@ TEST(BatchReader, EstimatesAreTheSameEitherWay) {
       {"notes", {}},
       {"mixed", {{200000, true}, {70000, true}, {65536, true}, {65537, false}, {30000, false}, {1200, true}, {900, true}}},
       {"many", {}},
+      {"noise", {}},
   };
   std::uint64_t seed = 100;
   for (const Case& c : cases) {
@@ -218,6 +219,10 @@ TEST(BatchReader, EstimatesAreTheSameEitherWay) {
     std::vector<std::pair<std::size_t, bool>> files = c.files;
     if (c.folder == "notes")
       for (int i = 0; i < 60; ++i) files.push_back({static_cast<std::size_t>(300 + 61 * i), i % 7 != 0});
+    // Noise past its head, with text among it: heads alone once a run of noise is read, more
+    // files than a batch.
+    if (c.folder == "noise")
+      for (int i = 0; i < 30; ++i) files.push_back({static_cast<std::size_t>(17000 + (i * 7919) % 20000), i % 10 == 7});
     if (c.folder == "many")
       for (int i = 0; i < 40; ++i) files.push_back({static_cast<std::size_t>(5000 + 500 * i), i % 5 != 0});
     for (std::size_t i = 0; i < files.size(); ++i)
@@ -228,6 +233,7 @@ TEST(BatchReader, EstimatesAreTheSameEitherWay) {
 
   std::vector<FolderRec> recs;
   for (const Case& c : cases) recs.push_back(ScannedRec(tree.PathOf(c.folder), rules));
+  recs.push_back(ScannedRec(tree.PathOf("noise"), rules, false));  // every file read, none drawn
   // Grown since the scan past twice the small class: listed afresh and sampled.
   Write(tree.PathOf("notes/grown.txt"), Bytes(5 << 19, 3, true));
 

@@ -1218,6 +1218,45 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(est.Low, 0);
 }
 
+// Once a small folder's files read so far all screened as noise, a later noise file is
+// taken by its head alone: the figures are those of noise read whole, and what was read is
+// one whole file and the others' heads. A text file among noise breaks the run and is
+// measured whole, as are the files after it, however far they were read at first.
+TEST(SavingEstimateSmall, NoiseAfterNoiseIsTakenByItsHead) {
+  const std::vector<std::size_t> sizes = {17000, 60000, 23000, 41000, 33000, 52000, 26000};
+  TempTree noise;
+  std::int64_t truth = 0, bytes = 0;
+  auto add = Adder(noise, truth, bytes);
+  for (std::size_t i = 0; i < sizes.size(); ++i) add(Numbered("blob", static_cast<int>(i), ".bin"), RandomBytes(sizes[i], 500 + i));
+  ASSERT_EQ(truth, 0);
+  const SavingEstimate est = EstimateFolderSaving(DrawnRec(noise, {}), TestRules(), {});
+  ASSERT_TRUE(est.Known);
+  EXPECT_EQ(est.Saving, 0);
+  EXPECT_EQ(est.Low, 0);
+  EXPECT_LE(est.High, bytes * 3 / 100);
+  EXPECT_EQ(est.Bytes, bytes);
+  const std::int64_t first = est.Sampled - static_cast<std::int64_t>(sizes.size() - 1) * saving::kNoiseHead;
+  EXPECT_NE(std::find(sizes.begin(), sizes.end(), static_cast<std::size_t>(std::max<std::int64_t>(first, 0))), sizes.end())
+      << est.Sampled;
+
+  // Text among the noise, at either end of the directory's order in some of the folders.
+  for (int t = 0; t < 4; ++t) {
+    TempTree mixed;
+    truth = bytes = 0;
+    auto mix = Adder(mixed, truth, bytes);
+    for (std::size_t i = 0; i < 5; ++i) mix(Numbered("blob", static_cast<int>(i + 7 * t), ".bin"), RandomBytes(sizes[i + 1], 600 + i + 10 * t));
+    mix("notes" + std::to_string(t) + ".txt", Text(45000, 700 + t));
+    mix("readme" + std::to_string(t) + ".txt", Text(20000, 720 + t));
+    const FolderRec rec = DrawnRec(mixed, {});
+    const SavingEstimate m = EstimateFolderSaving(rec, TestRules(), {});
+    ASSERT_TRUE(m.Known);
+    EXPECT_LE(m.Low, truth);
+    EXPECT_GE(m.High, truth);
+    EXPECT_LE(std::abs(static_cast<double>(m.Saving - truth)), 0.03 * static_cast<double>(rec.Disk.Allocated));
+    EXPECT_GE(m.Sampled, 65000 + 5 * saving::kNoiseHead);
+  }
+}
+
 // A folder whose compressible larger files are few bytes has them deflated whole, exactly,
 // in place of the calibration slices that would cost as much; past that, the slices'
 // estimate and its interval. (Read directly: a folder of few blocks whose archive's block
