@@ -574,7 +574,8 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   const auto byHead = [&] { return noiseRun && noiseFiles > 0; };
   // Measures one entry as ReadListed found it, under its name; false when the folder has
   // grown past its limit since the scan. In a noise run, a file past kNoiseHead whose head
-  // is noise is taken as noise whole: its size from its descriptor where not all was read.
+  // is noise is taken as noise whole, the rest neither compressed nor, past the first read,
+  // read: its size from its descriptor then (one call in place of the read of the rest).
   auto measure = [&](ListedFile f, std::string_view name) {
     const bool longer = f.kind == ListedFile::kLonger;
     const bool whole = f.kind == ListedFile::kRead && f.got == f.size && f.size > kNoiseHead;
@@ -627,13 +628,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return true;
   };
 
-  // How far a file is read at first: its head alone in a noise run.
-  const auto head = [&] { return byHead() ? kNoiseHead : kSmallHead; };
-  // Reads and measures one entry (batched: its read in a batch, as far as that batch read,
-  // or nullptr).
+  // Reads and measures one entry (batched: its read in a batch, or nullptr). Files are read
+  // as far as kSmallHead at first even in a noise run: a shorter read would leave the file's
+  // size untold, and another call to tell it costs more than the bytes it spares.
   auto readAndMeasure = [&](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
-    const std::int64_t first = batched != nullptr ? batched->want : head();
-    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, first, ws, noAtimeRefused, batched);
+    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused, batched);
     return among(largerSampled, hash) ? measureSampled(f, entry.NameView()) : measure(f, entry.NameView());
   };
   // The files to read are read a batch at a time where the kernel lets us (BatchReader),
@@ -655,9 +654,9 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       skippedLarger.push_back('\0');
       continue;
     }
-    if (!pending.Take(entry, hash, limit - regularBytes, head(), readAndMeasure)) return false;
+    if (!pending.Take(entry, hash, limit - regularBytes, kSmallHead, readAndMeasure)) return false;
   }
-  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, head(), readAndMeasure)) return false;
+  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, kSmallHead, readAndMeasure)) return false;
   if (Stopped(stop)) {
     out = {};
     return true;

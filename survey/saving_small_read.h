@@ -30,8 +30,8 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
 // A folder of noise (random or encrypted bytes, archives of them) holds more of it, as a
 // folder of text holds more text: once the files read so far in a small folder all screened
 // as noise, a later file larger than this is screened by its head alone and, noise too,
-// taken as noise whole (as if read) without reading or compressing the rest; its head is
-// what counts as sampled. The first file of a folder is read whole, and so are the files of
+// taken as noise whole (as if read) without compressing the rest, nor reading it past the
+// first read (kSmallHead); its head is what counts as sampled. The first file of a folder is read whole, and so are the files of
 // a folder whose larger files are read as a sample. The head is the same bytes however much
 // of the file a batch happened to read, so the figures do not depend on that.
 inline constexpr std::int64_t kNoiseHead = 16 * 1024;

@@ -1219,11 +1219,12 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
 }
 
 // Once a small folder's files read so far all screened as noise, a later noise file is
-// taken by its head alone: the figures are those of noise read whole, and what was read is
-// one whole file and the others' heads. A text file among noise breaks the run and is
-// measured whole, as are the files after it, however far they were read at first.
+// taken by its head alone: the figures are those of noise read whole (a file past the first
+// read sized by its descriptor), and what counts as sampled is one whole file and the
+// others' heads. A text file among noise breaks the run and is measured whole, as are the
+// files after it.
 TEST(SavingEstimateSmall, NoiseAfterNoiseIsTakenByItsHead) {
-  const std::vector<std::size_t> sizes = {17000, 60000, 23000, 41000, 33000, 52000, 26000};
+  const std::vector<std::size_t> sizes = {17000, 60000, 23000, 41000, 33000, 52000, 90000};
   TempTree noise;
   std::int64_t truth = 0, bytes = 0;
   auto add = Adder(noise, truth, bytes);
