@@ -566,34 +566,30 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     }
     return kNotNoise;
   };
-  // The noise run (kNoiseHead): how many files read so far all screened as noise, until one
+  // The noise run (kNoiseSample): how many files read so far all screened as noise, until one
   // did not. Not where the larger files are read as a sample: each of those stands for
   // several unread ones, so is read whole.
   int noiseFiles = 0;
   bool noiseRun = largerSampled.empty();
-  const auto byHead = [&] { return noiseRun && noiseFiles > 0; };
+  const auto bySample = [&] { return noiseRun && noiseFiles > 0; };
   // Measures one entry as ReadListed found it, under its name; false when the folder has
-  // grown past its limit since the scan. In a noise run, a file past kNoiseHead whose head
-  // is noise is taken as noise whole, the rest neither compressed nor, past the first read,
-  // read: its size from its descriptor then (one call in place of the read of the rest).
+  // grown past its limit since the scan. In a noise run, a file read whole that is longer
+  // than kNoiseSample and whose sample (its head, middle and end) is noise is taken as noise
+  // whole, the rest not compressed.
+  static thread_local std::array<unsigned char, kNoiseSample> sample;
   auto measure = [&](ListedFile f, std::string_view name) {
-    const bool longer = f.kind == ListedFile::kLonger;
-    const bool whole = f.kind == ListedFile::kRead && f.got == f.size && f.size > kNoiseHead;
-    if (byHead() && (whole || (longer && f.got >= kNoiseHead))) {
-      const unsigned char* head = ws.in.data();
-      struct stat st;
-      if (BytesLookLikeNoise(head, static_cast<std::size_t>(kNoiseHead)) &&
-          static_cast<double>(YardstickSize(head, static_cast<std::size_t>(kNoiseHead))) >=
-              kIncompressibleShare * static_cast<double>(kNoiseHead) &&
-          (whole || fstat(f.fd, &st) == 0)) {
-        if (longer) {
-          Fd fd(f.fd);
-          f.size = std::max<std::int64_t>(st.st_size, f.got);
-        }
-        if (f.size > limit - regularBytes) return false;
-        read += kNoiseHead;
+    if (bySample() && f.kind == ListedFile::kRead && f.got == f.size && f.size > kNoiseSample) {
+      const unsigned char* data = ws.in.data();
+      const std::int64_t middle = f.size / 2 - kNoisePiece / 2, end = f.size - kNoisePiece;
+      std::copy_n(data, kNoiseHead, sample.data());
+      std::copy_n(data + middle, kNoisePiece, sample.data() + kNoiseHead);
+      std::copy_n(data + end, kNoisePiece, sample.data() + kNoiseHead + kNoisePiece);
+      if (BytesLookLikeNoise(sample.data(), sample.size()) &&
+          static_cast<double>(YardstickSize(sample.data(), sample.size())) >=
+              kIncompressibleShare * static_cast<double>(kNoiseSample)) {
+        read += kNoiseSample;
         regularBytes = AddSat(regularBytes, f.size);
-        // As noise read whole: its fast size is taken as its bytes (the yardstick adds to noise).
+        // As noise measured whole: its fast size (more than its bytes) counts as its bytes.
         sums.storedBytes += f.size;
         sums.storedFast += f.size;
         ++noiseFiles;

@@ -29,12 +29,15 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
 
 // A folder of noise (random or encrypted bytes, archives of them) holds more of it, as a
 // folder of text holds more text: once the files read so far in a small folder all screened
-// as noise, a later file larger than this is screened by its head alone and, noise too,
-// taken as noise whole (as if read) without compressing the rest, nor reading it past the
-// first read (kSmallHead); its head is what counts as sampled. The first file of a folder is read whole, and so are the files of
-// a folder whose larger files are read as a sample. The head is the same bytes however much
-// of the file a batch happened to read, so the figures do not depend on that.
+// as noise, a later file read whole in its first read and longer than kNoiseSample is
+// screened on a sample alone (its first kNoiseHead bytes, and kNoisePiece from its middle
+// and from its end, where archives keep their text-like directories) and, noise there too,
+// taken as noise whole without compressing the rest; the sample is what counts as read.
+// The first file of a folder is measured whole, and so are the files of a folder whose
+// larger files are read as a sample (each stands for unread ones).
 inline constexpr std::int64_t kNoiseHead = 16 * 1024;
+inline constexpr std::int64_t kNoisePiece = 4 * 1024;
+inline constexpr std::int64_t kNoiseSample = kNoiseHead + 2 * kNoisePiece;
 
 // A small folder read as it is listed (survey/saving_small.h; by the scan's names where it
 // kept them: CountedEntries). With the scan's draws, the
