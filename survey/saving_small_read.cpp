@@ -438,14 +438,13 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return false;
   };
 
+  // Measures one entry as ReadListed found it, under its name; false when the folder has
+  // grown past its limit since the scan.
   // A file longer than the head is read whole into a buffer kept from file to file: ws.in
   // changes hands with a batch's buffers, which are not kept that large, so growing it to
   // the room left cleared and reallocated up to a megabyte for every such file.
   static thread_local std::vector<unsigned char> longFile;
-  // Measures a file read whole: 0 when the folder has grown past its limit, else kNoise for
-  // a file screened as noise, kNotNoise for one with bytes that was not, 1 for the rest.
-  constexpr int kNoise = 2, kNotNoise = 3;
-  auto measureWhole = [&](ListedFile f, std::string_view name) -> int {
+  auto measure = [&](ListedFile f, std::string_view name) {
     const unsigned char* data = ws.in.data();
     if (f.kind == ListedFile::kLonger) {
       Fd fd(f.fd);
@@ -455,12 +454,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       struct stat st;
       if (LooksCompressed(ws, data) && fstat(fd.get(), &st) == 0) {
         f.size = std::max<std::int64_t>(st.st_size, 0);
-        if (f.size > room) return 0;
+        if (f.size > room) return false;
         read += f.got;
         regularBytes = AddSat(regularBytes, f.size);
         sums.storedBytes += f.size;
         sums.storedFast += f.size;
-        return kNotNoise;
+        return true;
       }
       // The rest, up to one byte past the room left.
       if (longFile.size() < static_cast<std::size_t>(room + 1)) longFile.resize(static_cast<std::size_t>(room + 1));
@@ -468,7 +467,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       data = longFile.data();
       const std::int64_t more = ReadAt(fd.get(), longFile.data() + f.got, room + 1 - f.got, f.got);
       const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
-      if (got > room) return 0;
+      if (got > room) return false;
       f.kind = ListedFile::kRead;
       if (f.size < got) f.size = got;  // the directory's word alone: the size is what was read
       f.got = got;
@@ -476,16 +475,16 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     switch (f.kind) {
       case ListedFile::kGrown:
       case ListedFile::kLonger:
-        return 0;
+        return false;
       case ListedFile::kSkip:
-        return 1;
+        return true;
       case ListedFile::kOther:
         otherBytes = AddSat(otherBytes, f.size);
-        return 1;
+        return true;
       case ListedFile::kUnreadable:
         regularBytes = AddSat(regularBytes, f.size);
         sums.missing += f.size;
-        return 1;
+        return true;
       case ListedFile::kRead:
         break;
     }
@@ -493,7 +492,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     const std::int64_t n = f.got;
     read += n;
     sums.missing += f.size - n;
-    if (n == 0) return 1;
+    if (n == 0) return true;
     if (n <= kSmallExactFile) {
       const ScreenedSaving screened = DeflateSaving(ws, data, static_cast<std::size_t>(n));
       if (screened.noise) {
@@ -504,12 +503,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         sums.exactSaving += screened.saving;
       }
       if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
-      return screened.noise ? kNoise : kNotNoise;
+      return true;
     }
     if (LooksCompressed(ws, data)) {
       sums.storedBytes += n;
       sums.storedFast += n;
-      return kNotNoise;
+      return true;
     }
     const std::int64_t fast = YardstickSize(data, static_cast<std::size_t>(n));
     const auto unshrunk = [n](std::int64_t size) {
@@ -525,12 +524,12 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
         sums.storedBytes += n;
         sums.storedFast += std::min(fast, n);
-        return kNoise;
+        return true;
       }
       if (unshrunk(ws.FastSize(data, static_cast<std::size_t>(n)))) {
         sums.exactBytes += n;
         sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(data, static_cast<std::size_t>(n)));
-        return kNotNoise;
+        return true;
       }
     }
     sums.modelBytes += n;
@@ -564,42 +563,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
       biasBytes.assign(data + start, data + start + span);
     }
-    return kNotNoise;
-  };
-  // The noise run (kNoiseSample): how many files read so far all screened as noise, until one
-  // did not. Not where the larger files are read as a sample: each of those stands for
-  // several unread ones, so is read whole.
-  int noiseFiles = 0;
-  bool noiseRun = largerSampled.empty();
-  const auto bySample = [&] { return noiseRun && noiseFiles > 0; };
-  // Measures one entry as ReadListed found it, under its name; false when the folder has
-  // grown past its limit since the scan. In a noise run, a file read whole that is longer
-  // than kNoiseSample and whose sample (its head, middle and end) is noise is taken as noise
-  // whole, the rest not compressed.
-  static thread_local std::array<unsigned char, kNoiseSample> sample;
-  auto measure = [&](ListedFile f, std::string_view name) {
-    if (bySample() && f.kind == ListedFile::kRead && f.got == f.size && f.size > kNoiseSample) {
-      const unsigned char* data = ws.in.data();
-      const std::int64_t middle = f.size / 2 - kNoisePiece / 2, end = f.size - kNoisePiece;
-      std::copy_n(data, kNoiseHead, sample.data());
-      std::copy_n(data + middle, kNoisePiece, sample.data() + kNoiseHead);
-      std::copy_n(data + end, kNoisePiece, sample.data() + kNoiseHead + kNoisePiece);
-      if (BytesLookLikeNoise(sample.data(), sample.size()) &&
-          static_cast<double>(YardstickSize(sample.data(), sample.size())) >=
-              kIncompressibleShare * static_cast<double>(kNoiseSample)) {
-        read += kNoiseSample;
-        regularBytes = AddSat(regularBytes, f.size);
-        // As noise measured whole: its fast size (more than its bytes) counts as its bytes.
-        sums.storedBytes += f.size;
-        sums.storedFast += f.size;
-        ++noiseFiles;
-        return true;
-      }
-    }
-    const int outcome = measureWhole(f, name);
-    if (outcome == kNoise) ++noiseFiles;
-    if (outcome == kNotNoise) noiseRun = false;
-    return outcome != 0;
+    return true;
   };
   // measure for a larger file of the sample, keeping what it added to each part.
   auto measureSampled = [&](ListedFile f, std::string_view name) {
@@ -624,9 +588,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     return true;
   };
 
-  // Reads and measures one entry (batched: its read in a batch, or nullptr). Files are read
-  // as far as kSmallHead at first even in a noise run: a shorter read would leave the file's
-  // size untold, and another call to tell it costs more than the bytes it spares.
+  // Reads and measures one entry (batched: its read in a batch, or nullptr).
   auto readAndMeasure = [&](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
     const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused, batched);
     return among(largerSampled, hash) ? measureSampled(f, entry.NameView()) : measure(f, entry.NameView());

@@ -27,18 +27,6 @@ SavingEstimate EstimateWhole(int dirFd, const Listing& listing, const std::atomi
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit, const FileDraws* draws,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out);
 
-// A folder of noise (random or encrypted bytes, archives of them) holds more of it, as a
-// folder of text holds more text: once the files read so far in a small folder all screened
-// as noise, a later file read whole in its first read and longer than kNoiseSample is
-// screened on a sample alone (its first kNoiseHead bytes, and kNoisePiece from its middle
-// and from its end, where archives keep their text-like directories) and, noise there too,
-// taken as noise whole without compressing the rest; the sample is what counts as read.
-// The first file of a folder is measured whole, and so are the files of a folder whose
-// larger files are read as a sample (each stands for unread ones).
-inline constexpr std::int64_t kNoiseHead = 16 * 1024;
-inline constexpr std::int64_t kNoisePiece = 4 * 1024;
-inline constexpr std::int64_t kNoiseSample = kNoiseHead + 2 * kNoisePiece;
-
 // A small folder read as it is listed (survey/saving_small.h; by the scan's names where it
 // kept them: CountedEntries). With the scan's draws, the
 // files they skip are not opened (FileDraws::Skipped) unless the sample of short files

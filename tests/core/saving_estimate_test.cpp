@@ -1218,58 +1218,6 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   EXPECT_EQ(est.Low, 0);
 }
 
-// Once a small folder's files read so far all screened as noise, a later noise file read
-// whole is taken by a sample of it (head, middle, end): the figures are those of noise
-// measured whole, and what counts as read is the sample of each such file and the others
-// whole. Text among the noise breaks the run, and so does a file of noise that ends in
-// text (as archives end in their directories): both are measured whole.
-TEST(SavingEstimateSmall, NoiseAfterNoiseIsTakenByASample) {
-  const std::int64_t sampleBytes = saving::kNoiseSample;
-  const std::vector<std::int64_t> sizes = {17000, 60000, 23000, 41000, 33000, 52000, 90000};
-  TempTree noise;
-  std::int64_t truth = 0, bytes = 0, allTaken = 0;
-  auto add = Adder(noise, truth, bytes);
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    add(Numbered("blob", static_cast<int>(i), ".bin"), RandomBytes(static_cast<std::size_t>(sizes[i]), 500 + i));
-    const bool taken = sizes[i] > sampleBytes && sizes[i] <= kSmallHead;
-    allTaken += taken ? sampleBytes : sizes[i];
-  }
-  ASSERT_EQ(truth, 0);
-  const SavingEstimate est = EstimateFolderSaving(DrawnRec(noise, {}), TestRules(), {});
-  ASSERT_TRUE(est.Known);
-  EXPECT_EQ(est.Saving, 0);
-  EXPECT_EQ(est.Low, 0);
-  EXPECT_LE(est.High, bytes * 3 / 100);
-  EXPECT_EQ(est.Bytes, bytes);
-  // Every file that may be taken by its sample is, but for the first in the directory's order.
-  bool oneWhole = est.Sampled == allTaken;
-  for (const std::int64_t size : sizes)
-    if (size > sampleBytes && size <= kSmallHead && est.Sampled == allTaken + size - sampleBytes) oneWhole = true;
-  EXPECT_TRUE(oneWhole) << est.Sampled;
-
-  for (int t = 0; t < 6; ++t) {
-    TempTree mixed;
-    truth = bytes = 0;
-    auto mix = Adder(mixed, truth, bytes);
-    for (std::size_t i = 0; i < 5; ++i)
-      mix(Numbered("blob", static_cast<int>(i + 7 * t), ".bin"), RandomBytes(static_cast<std::size_t>(sizes[i + 1]), 600 + i + 10 * t));
-    if (t < 2) {
-      mix("notes" + std::to_string(t) + ".txt", Text(45000, 700 + t));
-    } else {
-      mix(Numbered("pack", t, ".jar"), RandomBytes(44000, 800 + t) + Text(16000, 820 + t));
-    }
-    const FolderRec rec = DrawnRec(mixed, {});
-    const SavingEstimate m = EstimateFolderSaving(rec, TestRules(), {});
-    ASSERT_TRUE(m.Known);
-    EXPECT_LE(m.Low, truth) << t;
-    EXPECT_GE(m.High, truth) << t;
-    // (Files of noise and text are calibrated as any file with text: covered, not always close.)
-    if (t < 2) {
-      EXPECT_LE(std::abs(static_cast<double>(m.Saving - truth)), 0.03 * static_cast<double>(rec.Disk.Allocated)) << t;
-    }
-  }
-}
-
 // A folder whose compressible larger files are few bytes has them deflated whole, exactly,
 // in place of the calibration slices that would cost as much; past that, the slices'
 // estimate and its interval. (Read directly: a folder of few blocks whose archive's block
