@@ -25,7 +25,7 @@ std::int64_t AddSat(std::int64_t a, std::int64_t b) {
   return a;
 }
 
-Workspace::Workspace() : compressor(libdeflate_alloc_compressor(6)), fast(ZSTD_createCCtx()), zipper(new z_stream{}) {
+Workspace::Workspace() : fast(ZSTD_createCCtx()), zipper(new z_stream{}) {
   if (deflateInit2(zipper, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     delete zipper;
     zipper = nullptr;
@@ -33,13 +33,16 @@ Workspace::Workspace() : compressor(libdeflate_alloc_compressor(6)), fast(ZSTD_c
 }
 
 Workspace::~Workspace() {
-  libdeflate_free_compressor(compressor);
+  for (libdeflate_compressor* c : compressors) libdeflate_free_compressor(c);
   ZSTD_freeCCtx(fast);
   if (zipper != nullptr) deflateEnd(zipper);
   delete zipper;
 }
 
-std::int64_t Workspace::Compressed(const unsigned char* data, std::size_t size) {
+std::int64_t Workspace::Compressed(const unsigned char* data, std::size_t size, int level) {
+  level = std::clamp(level, 1, static_cast<int>(compressors.size()) - 1);
+  libdeflate_compressor*& compressor = compressors[static_cast<std::size_t>(level)];
+  if (compressor == nullptr) compressor = libdeflate_alloc_compressor(level);
   if (compressor == nullptr) return static_cast<std::int64_t>(size);
   const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
   if (out.size() < bound) out.resize(bound);

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -30,15 +31,16 @@ namespace saving {
 // Sums of sizes stop at the largest value instead of wrapping (sparse files on tmpfs).
 std::int64_t AddSat(std::int64_t a, std::int64_t b);
 
-// One deflate compressor and the buffers a worker reuses from folder to folder.
+// The compressors and the buffers a worker reuses from folder to folder.
 struct Workspace {
   Workspace();
   ~Workspace();
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
-  // Raw deflate size of data at level 6; size + 5 per 64 KiB (stored) should it fail.
-  std::int64_t Compressed(const unsigned char* data, std::size_t size);
+  // Raw deflate size of data at level (libdeflate's, 1-12; 6 as the zipper's); size should
+  // it fail.
+  std::int64_t Compressed(const unsigned char* data, std::size_t size, int level = 6);
   // The fast codec's size of data (zstd, by default at its fastest level); size should it
   // fail.
   std::int64_t FastSize(const unsigned char* data, std::size_t size, int level = -1);
@@ -54,7 +56,7 @@ struct Workspace {
   std::int64_t ZipperSizeAfter(const unsigned char* history, std::size_t historySize,
                                const unsigned char* data, std::size_t size);
 
-  libdeflate_compressor* compressor;
+  std::array<libdeflate_compressor*, 13> compressors{};  // by level, made when first asked
   ZSTD_CCtx_s* fast;
   z_stream_s* zipper;
   std::vector<unsigned char> in, out;

@@ -703,8 +703,8 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   }
   for (const CalibrationDraw& d : slices) {
     if (d.key == kNoKey || sums.modelBytes == 0) continue;
-    const double deflated = static_cast<double>(sums.biasMeasured ? MeasuredSliceDeflated(d.slice.data(), d.slice.size())
-                                                                   : ws.Compressed(d.slice.data(), d.slice.size()));
+    const int level = sums.biasMeasured ? kMeasuredSliceLevel : 6;  // else the zipper's
+    const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size(), level));
     const double fast = static_cast<double>(YardstickSize(d.slice.data(), d.slice.size()));
     sums.ratios.push_back(deflated / std::max(fast, 1.0));
   }

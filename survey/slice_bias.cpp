@@ -1,29 +1,12 @@
 #include "survey/slice_bias.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "survey/saving_small.h"
 #include "survey/small_yardstick.h"
 
 namespace orbelan::saving {
-
-std::int64_t MeasuredSliceDeflated(const unsigned char* data, std::size_t size) {
-  struct Compressor {
-    libdeflate_compressor* c = libdeflate_alloc_compressor(kMeasuredSliceLevel);
-    std::vector<unsigned char> out;
-    ~Compressor() { libdeflate_free_compressor(c); }
-  };
-  static thread_local Compressor slice;
-  if (slice.c == nullptr) return static_cast<std::int64_t>(size);
-  const std::size_t bound = libdeflate_deflate_compress_bound(slice.c, size);
-  if (slice.out.size() < bound) slice.out.resize(bound);
-  const std::size_t n = libdeflate_deflate_compress(slice.c, data, size, slice.out.data(), slice.out.size());
-  return n == 0 ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
-}
 
 SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_t size, std::int64_t fast) {
   SliceBias b;
@@ -35,7 +18,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   double sum = 0, squares = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t at = std::min(k * slice, size - slice);
-    const double r = static_cast<double>(MeasuredSliceDeflated(bytes + at, slice)) /
+    const double r = static_cast<double>(ws.Compressed(bytes + at, slice, kMeasuredSliceLevel)) /
                      static_cast<double>(std::max<std::int64_t>(YardstickSize(bytes + at, slice), 1));
     sum += r;
     squares += r * r;

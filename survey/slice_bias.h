@@ -34,8 +34,6 @@ inline bool WantsSliceBias(std::int64_t allocated) { return allocated > kFewBloc
 // level's own offset cancels, and level 1 takes 18 us on a 4 KiB slice where level 6 takes
 // 43. Folders of few blocks, which add a mean bias instead, keep level 6.
 inline constexpr int kMeasuredSliceLevel = 1;
-// A cold slice's deflated size at kMeasuredSliceLevel.
-std::int64_t MeasuredSliceDeflated(const unsigned char* data, std::size_t size);
 
 // Ratios are deflate's size to the fast codec's, as the slices' are.
 struct SliceBias {
