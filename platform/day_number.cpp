@@ -77,13 +77,19 @@ std::int32_t LocalDayClock::LearnDay(std::int64_t day, std::size_t at) {
 }
 
 double LocalDayClock::DayNumber(std::int64_t unixSeconds) {
+  if (converted_ && unixSeconds == lastSecond_) return lastDayNumber_;
+  const std::int64_t asked = unixSeconds;
   // Some file systems (tmpfs) store any 64-bit time; beyond a hundred billion years the
   // day arithmetic below would overflow, and no day there differs in meaning anyway.
   constexpr std::int64_t kFarthest = std::int64_t{1} << 62;
   unixSeconds = std::clamp(unixSeconds, -kFarthest, kFarthest);
   std::int32_t offset = OffsetOfDay(FloorDiv(unixSeconds, kSecondsPerDay));
   if (offset == kMixed) offset = UtcOffsetAt(unixSeconds);
-  return DayNumberOfLocal(unixSeconds + offset);
+  const double day = DayNumberOfLocal(unixSeconds + offset);
+  converted_ = true;
+  lastSecond_ = asked;
+  lastDayNumber_ = day;
+  return day;
 }
 
 double TodayDayNumber() {

@@ -17,8 +17,11 @@ double DayNumberOfLocal(std::int64_t localSeconds);
 // runs of such days with one offset are merged into spans, so that a few dozen spans held
 // in a small sorted table cover years of file dates. Times on a day that holds an offset
 // change are converted one by one by the C library. Reads the time zone (tzset) when
-// constructed, so make one per scan.
-class LocalDayClock {
+// constructed, so make one per scan. The files of a folder mostly share one time (a
+// package's install), so the last second's answer is kept. Each counting thread has a
+// clock of its own: a cache line each, or two threads' clocks would share one that both
+// write.
+class alignas(64) LocalDayClock {
  public:
   LocalDayClock();
 
@@ -36,6 +39,9 @@ class LocalDayClock {
   std::int32_t OffsetOfDay(std::int64_t day);
   std::int32_t LearnDay(std::int64_t day, std::size_t at);
 
+  bool converted_ = false;  // a time converted already: the last one, and its day number
+  std::int64_t lastSecond_ = 0;
+  double lastDayNumber_ = 0.0;
   std::vector<Span> spans_;  // sorted, disjoint
   std::size_t last_ = 0;     // the span that answered last
 };
