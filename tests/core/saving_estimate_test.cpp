@@ -934,7 +934,9 @@ TEST(SavingEstimateRunner, AVeryDeepTreeIsReachedFromNearbyFolders) {
       const int next = openat(fd, "dddddddd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       close(fd);
       ASSERT_GE(fd = next, 0);
-      texts.push_back(Text(200 + static_cast<std::size_t>(level), 500 + level));
+      // Over a block, stored: each folder is read (one whose archive keeps one block
+      // whatever it saves is not even opened).
+      texts.push_back(Text(5000 + static_cast<std::size_t>(level), 500 + level));
       const int file = openat(fd, "notes.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
       ASSERT_EQ(write(file, texts.back().data(), texts.back().size()),
                 static_cast<ssize_t>(texts.back().size()));
