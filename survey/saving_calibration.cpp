@@ -56,7 +56,11 @@ TwoPhaseMean CalibratedMean(const std::vector<RateDraw>& draws) {
   std::vector<double> x;
   for (const RateDraw* d : all) x.push_back(d->fast);
   out.mean = std::clamp(y2 + b * (x1 - x2), 0.0, 1.0);
-  out.variance = b * b * SuccessiveVariance(x) / n1 + SuccessiveVariance(e) / n2;
+  const double se2 = SuccessiveVariance(e);
+  out.variance = b * b * SuccessiveVariance(x) / n1 + se2 / n2;
+  // The slope is itself estimated from the few deflated draws: its error moves the mean by
+  // (xbar1 - xbar2) times as much, which the large-sample formula above leaves out.
+  if (b > 0 && sxx > 1e-12) out.variance += se2 * (x1 - x2) * (x1 - x2) / sxx;
   if (sub.size() < 2) out.variance = 0.25;  // one calibrated draw tells nothing of the spread
   out.calibrated = static_cast<int>(sub.size());
   out.slope = b;

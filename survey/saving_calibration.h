@@ -1,15 +1,17 @@
 #pragma once
 // Two-phase sampling of a folder's saving rate: every draw is measured with a fast codec
-// (zstd at its fastest level, several times cheaper than deflate), a regular subset of the
+// (lz4 after the draw's history, several times cheaper than deflate), a regular subset of the
 // draws with deflate as the zipper compresses (primed with the history before the block).
 // The fast rate x is not the saving, but it follows it closely within one folder; the
 // regression estimator of double sampling turns the many cheap x into the deflate rate y:
 //   mean = ybar2 + b (xbar1 - xbar2) = b xbar1 + ebar2,  e = y - b x,
 //   var(mean) = b^2 Sx^2 / n1 + Se^2 / n2,
 // b the least-squares slope of y on x in the subset, n1 all readable draws, n2 the subset's
-// (the residuals of a least-squares line do not covary with x). Sx^2 comes from successive
-// differences of all draws sorted by position, Se^2 from those of the subset, as for the
-// single-phase systematic sample: neighbours lie in the same file or in files of similar size.
+// (the residuals of a least-squares line do not covary with x); plus the slope's own error,
+// Se^2 (xbar1 - xbar2)^2 / Sxx2, which few deflated draws make worth counting. Sx^2 comes
+// from successive differences of all draws sorted by position, Se^2 from those of the
+// subset, as for the single-phase systematic sample: neighbours lie in the same file or in
+// files of similar size.
 // Apart from the reading so that the arithmetic can be checked number by number.
 
 #include <vector>

@@ -33,11 +33,12 @@ TEST(CalibratedMean, AnExactLineLeavesOnlyTheFirstPhaseVariance) {
 TEST(CalibratedMean, ResidualsAddTheSecondPhaseTerm) {
   // y = 0.3, 0.55, 0.65, 0.9: Sxy = 0.19, Sxx = 0.2, b = 0.95; mean = 0.6 + 0.95 * 0.2 = 0.79.
   // Residuals y - 0.95 x in position order 0.11, 0.17, 0.08, 0.14: Se^2 = 0.0153 / 6 = 0.00255.
-  // var = 0.9025 * 0.085 / 8 + 0.00255 / 4 = 0.0095890625 + 0.0006375.
+  // var = 0.9025 * 0.085 / 8 + 0.00255 / 4 = 0.0095890625 + 0.0006375, and the slope's own
+  // error Se^2 (xbar1 - xbar2)^2 / Sxx = 0.00255 * 0.04 / 0.2 = 0.00051.
   const TwoPhaseMean m = CalibratedMean(Draws(0.3, 0.55, 0.65, 0.9));
   EXPECT_NEAR(m.slope, 0.95, 1e-12);
   EXPECT_NEAR(m.mean, 0.79, 1e-12);
-  EXPECT_NEAR(m.variance, 0.0102265625, 1e-12);
+  EXPECT_NEAR(m.variance, 0.0107365625, 1e-12);
 }
 
 TEST(CalibratedMean, FallingOrUnfoundSlopesLeaveThePlainMean) {
