@@ -207,11 +207,6 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
       if (later) ThreadBatchReader().CloseLater(Release());
     }
   };
-  // A tiny folder whose archive's blocks its files' saving cannot move is not opened.
-  if (UnzippedBytes(rec) <= options.WholeLimit) {
-    SavingEstimate settled;
-    if (TinyFolderSettledUnread(rec.Disk, UnzippedBytes(rec), settled)) return settled;
-  }
   ClosedAlong reader, again;
   reader.later = again.later = opener != nullptr;
   if (!open(reader)) return {};
@@ -231,7 +226,7 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
     listed = &again;
   } else if (UnzippedBytes(rec) <= options.WholeLimit) {
     SavingEstimate est;
-    if (EstimateWholeDirect(reader, rules, options.WholeLimit, rec.Draws.get(), &rec.Disk, stop, ws, est))
+    if (EstimateWholeDirect(reader, rules, options.WholeLimit, rec.Draws.get(), stop, ws, est))
       return Stopped(stop) ? SavingEstimate{} : est;
     if (!open(again)) return {};  // grown since the scan: listed afresh
     listed = &again;
@@ -266,7 +261,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
     Listing listing;
     if ((opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options)) &&
         ListFolder(reader, rules, stop, listing)) {
-      SavingEstimate settled = SettleFewBlocks(reader.Fd(), listing, rec.Disk, stop, ThreadWorkspace());
+      SavingEstimate settled = SettleFewBlocks(reader.Fd(), listing, stop, ThreadWorkspace());
       if (settled.Known) {
         settled.AsZipped = true;
         settled.Sampled = AddSat(settled.Sampled, est.Sampled);

@@ -26,8 +26,6 @@
 #include "survey/saving_interval.h"
 #include "survey/saving_small.h"
 #include "survey/scan_rules.h"
-#include "survey/saving_settle.h"
-#include "survey/settled_blocks.h"
 #include "survey/slice_bias.h"
 #include "survey/small_yardstick.h"
 
@@ -39,9 +37,6 @@ namespace {
 struct WholeSums {
   std::int64_t saving = 0, readBytes = 0, missing = 0;
   std::int64_t noiseBytes = 0;  // of readBytes, files the noise screen took as stored
-  // Of readBytes, files left undeflated: the archive's block count was settled without
-  // them (survey/settled_blocks.h). They save anything from nothing to all of their bytes.
-  std::int64_t undeflated = 0;
   bool anyFile = false, anyReadable = false;
   void Add(const WholeFile& whole, std::int64_t size) {
     anyFile = true;
@@ -59,26 +54,17 @@ SavingEstimate WholeResult(const WholeSums& sums, const Listing& listing) {
   est.Known = true;
   est.Sampled = readBytes;
   est.Unreadable = missing;
-  // What could not be read, or was left undeflated, saves between nothing and all of it;
-  // the point estimate gives it the rate of what was deflated (of none: the middle).
-  const std::int64_t measured = readBytes - sums.undeflated;
-  const std::int64_t unknown = AddSat(missing, sums.undeflated);
-  const double rate = measured > 0 ? static_cast<double>(saving) / static_cast<double>(measured)
-                                   : sums.undeflated > 0 ? 0.5 : 0.0;
+  // What could not be read saves between nothing and all of it; the point estimate gives
+  // it the rate of what was read.
+  const double rate = readBytes > 0 ? static_cast<double>(saving) / static_cast<double>(readBytes) : 0.0;
   est.Low = saving;
-  est.High = AddSat(saving, unknown);
-  est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(unknown)));
-  if (sums.noiseBytes > 0 || sums.undeflated > 0) {
+  est.High = AddSat(saving, missing);
+  est.Saving = AddSat(saving, ToBytes(rate * static_cast<double>(missing)));
+  if (sums.noiseBytes > 0) {
     // No longer exact, so the disk figure will not allow for zlib's stream on the deflated
-    // files: allow for it here (on the undeflated ones too, as if they saved nothing: the
-    // widest it could be once they were deflated). Noise saves 0, up to
-    // kIncompressibleSlack of its bytes.
+    // files: allow for it here. Noise saves 0, up to kIncompressibleSlack of its bytes.
     WidenForTheZipper(est, readBytes - sums.noiseBytes - saving);
     est.High = AddSat(est.High, ToBytes(kIncompressibleSlack * static_cast<double>(sums.noiseBytes)));
-    if (sums.undeflated > 0) {  // never more than all of the bytes
-      est.High = std::min(est.High, AddSat(readBytes, missing));
-      est.Saving = std::clamp(est.Saving, est.Low, est.High);
-    }
   }
   return FinishOthers(est, listing);
 }
@@ -273,19 +259,10 @@ class PendingEntries {
 // opened and read once (ReadListed). Returns false, having stopped reading, when its files
 // now come to more than limit bytes: it has grown since the scan and is sampled instead.
 bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit, const FileDraws* draws,
-                         const DiskUse* disk, const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
+                         const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
   WholeSums sums;
   bool noAtimeRefused = false;  // in this folder (OpenForReading)
   Listing listing;  // only its byte counts are kept
-  // The bytes read, file after file (at most limit of them, kept from folder to folder).
-  struct Held {
-    std::size_t at;
-    std::int64_t size;
-  };
-  static thread_local std::vector<unsigned char> bytes;
-  static thread_local std::vector<Held> held;
-  bytes.clear();
-  held.clear();
   // Measures one entry; false when the folder has grown past its limit.
   auto measure = [&](const DirEntry& entry, std::uint64_t, BatchReader::File* batched) {
     const std::int64_t room = limit - listing.regularBytes;
@@ -313,13 +290,11 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         whole.readable = true;
         whole.read = f.got;
         whole.missing = f.size - f.got;
+        // Deflating noise costs more than screening it and saves nothing; the rest exactly.
+        const ScreenedSaving screened = DeflateSaving(ws, ws.in.data(), static_cast<std::size_t>(f.got));
+        whole.saving = screened.saving;
+        if (screened.noise) sums.noiseBytes += f.got;
         sums.Add(whole, f.size);
-        // Held, undeflated so far: deflated below, largest first, while it can still matter.
-        if (f.got > 0) {
-          held.push_back({bytes.size(), f.got});
-          bytes.insert(bytes.end(), ws.in.data(), ws.in.data() + f.got);
-          sums.undeflated += f.got;
-        }
         return true;
       }
     }
@@ -337,41 +312,7 @@ bool EstimateWholeDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     out = {};
     return true;
   }
-  // Largest first, each file deflated exactly (noise screened rather than deflated) until
-  // the files left could no longer move the archive's block count.
-  std::stable_sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.size > b.size; });
-  for (const Held& file : held) {
-    if (disk != nullptr) {
-      const SavingEstimate sofar = WholeResult(sums, listing);
-      if (ArchiveBlocksSettled(*disk, sofar.Low, sofar.High)) break;
-    }
-    const ScreenedSaving screened = DeflateSaving(ws, bytes.data() + file.at, static_cast<std::size_t>(file.size));
-    sums.saving += screened.saving;
-    if (screened.noise) sums.noiseBytes += file.size;
-    sums.undeflated -= file.size;
-  }
   out = WholeResult(sums, listing);
-  // A block count libdeflate's figure leaves open: settled as the zipper deflates, from the
-  // bytes held (not read again).
-  if (disk != nullptr && ArchiveBlocksInDoubt(*disk, out)) {
-    std::vector<HeldFile> files;
-    files.reserve(held.size());
-    for (const Held& file : held) files.push_back({bytes.data() + file.at, file.size});
-    SavingEstimate settled = SettleHeld(std::move(files), out.Bytes, *disk, ws);
-    settled.Sampled = out.Sampled;
-    out = settled;
-  }
-  return true;
-}
-
-bool TinyFolderSettledUnread(const DiskUse& use, std::int64_t bytes, SavingEstimate& out) {
-  if (!ArchiveBlocksSettled(use, 0, use.Bytes)) return false;
-  out = {};
-  out.Known = true;
-  out.Low = 0;
-  out.High = use.Bytes;
-  out.Saving = use.Bytes / 2;  // none read: the middle
-  out.Bytes = bytes;
   return true;
 }
 
