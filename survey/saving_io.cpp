@@ -26,7 +26,7 @@ std::int64_t AddSat(std::int64_t a, std::int64_t b) {
   return a;
 }
 
-Workspace::Workspace() : fast(ZSTD_createCCtx()), zipper(new z_stream{}), fastAfter(LZ4_createStream()) {
+Workspace::Workspace() : fast(ZSTD_createCCtx()), zipper(new z_stream{}), lz4(LZ4_createStream()) {
   if (deflateInit2(zipper, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     delete zipper;
     zipper = nullptr;
@@ -36,7 +36,7 @@ Workspace::Workspace() : fast(ZSTD_createCCtx()), zipper(new z_stream{}), fastAf
 Workspace::~Workspace() {
   for (libdeflate_compressor* c : compressors) libdeflate_free_compressor(c);
   ZSTD_freeCCtx(fast);
-  LZ4_freeStream(fastAfter);
+  LZ4_freeStream(lz4);
   if (zipper != nullptr) deflateEnd(zipper);
   delete zipper;
 }
@@ -63,20 +63,20 @@ std::int64_t Workspace::FastSize(const unsigned char* data, std::size_t size, in
 std::int64_t Workspace::FastSizeAfter(const unsigned char* history, std::size_t historySize,
                                       const unsigned char* data, std::size_t size) {
   const auto whole = static_cast<std::int64_t>(size);
-  if (fastAfter == nullptr || size == 0 || size > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return whole;
+  if (lz4 == nullptr || size == 0 || size > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return whole;
   // lz4 keeps at most 64 KiB of a dictionary.
   constexpr std::size_t kWindow = 64 << 10;
   if (historySize > kWindow) {
     history += historySize - kWindow;
     historySize = kWindow;
   }
-  LZ4_resetStream_fast(fastAfter);
+  LZ4_resetStream_fast(lz4);
   if (historySize > 0)
-    LZ4_loadDict(fastAfter, reinterpret_cast<const char*>(history), static_cast<int>(historySize));
+    LZ4_loadDict(lz4, reinterpret_cast<const char*>(history), static_cast<int>(historySize));
   const int n = static_cast<int>(size);
   const auto bound = static_cast<std::size_t>(LZ4_compressBound(n));
   if (out.size() < bound) out.resize(bound);
-  const int written = LZ4_compress_fast_continue(fastAfter, reinterpret_cast<const char*>(data),
+  const int written = LZ4_compress_fast_continue(lz4, reinterpret_cast<const char*>(data),
                                                  reinterpret_cast<char*>(out.data()), n, static_cast<int>(bound), 1);
   return written <= 0 ? whole : written;
 }

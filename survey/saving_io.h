@@ -66,8 +66,12 @@ struct Workspace {
   std::array<libdeflate_compressor*, 13> compressors{};  // by level, made when first asked
   ZSTD_CCtx_s* fast;
   z_stream_s* zipper;
-  LZ4_stream_u* fastAfter;  // FastSizeAfter's state
+  // lz4's state: FastSizeAfter's, and the small folders' yardstick's (YardstickSize).
+  LZ4_stream_u* lz4;
   std::vector<unsigned char> in, out;
+  // A small folder's file longer than its head, read whole: kept from file to file, as in
+  // changes hands with a batch's buffers, which are not kept that large.
+  std::vector<unsigned char> longFile;
 };
 
 Workspace& ThreadWorkspace();

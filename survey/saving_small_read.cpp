@@ -440,10 +440,6 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
 
   // Measures one entry as ReadListed found it, under its name; false when the folder has
   // grown past its limit since the scan.
-  // A file longer than the head is read whole into a buffer kept from file to file: ws.in
-  // changes hands with a batch's buffers, which are not kept that large, so growing it to
-  // the room left cleared and reallocated up to a megabyte for every such file.
-  static thread_local std::vector<unsigned char> longFile;
   auto measure = [&](ListedFile f, std::string_view name) {
     const unsigned char* data = ws.in.data();
     if (f.kind == ListedFile::kLonger) {
@@ -462,10 +458,13 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
         return true;
       }
       // The rest, up to one byte past the room left.
-      if (longFile.size() < static_cast<std::size_t>(room + 1)) longFile.resize(static_cast<std::size_t>(room + 1));
-      std::copy_n(ws.in.data(), f.got, longFile.data());
-      data = longFile.data();
-      const std::int64_t more = ReadAt(fd.get(), longFile.data() + f.got, room + 1 - f.got, f.got);
+      // Into ws.longFile, not ws.in: growing ws.in to the room left cleared and reallocated
+      // up to a megabyte for every such file.
+      std::vector<unsigned char>& whole = ws.longFile;
+      if (whole.size() < static_cast<std::size_t>(room + 1)) whole.resize(static_cast<std::size_t>(room + 1));
+      std::copy_n(ws.in.data(), f.got, whole.data());
+      data = whole.data();
+      const std::int64_t more = ReadAt(fd.get(), whole.data() + f.got, room + 1 - f.got, f.got);
       const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
       if (got > room) return false;
       f.kind = ListedFile::kRead;
@@ -510,7 +509,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       sums.storedFast += n;
       return true;
     }
-    const std::int64_t fast = YardstickSize(data, static_cast<std::size_t>(n));
+    const std::int64_t fast = YardstickSize(ws, data, static_cast<std::size_t>(n));
     const auto unshrunk = [n](std::int64_t size) {
       return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
     };
@@ -705,7 +704,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     if (d.key == kNoKey || sums.modelBytes == 0) continue;
     const int level = sums.biasMeasured ? kMeasuredSliceLevel : 6;  // else the zipper's
     const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size(), level));
-    const double fast = static_cast<double>(YardstickSize(d.slice.data(), d.slice.size()));
+    const double fast = static_cast<double>(YardstickSize(ws, d.slice.data(), d.slice.size()));
     sums.ratios.push_back(deflated / std::max(fast, 1.0));
   }
   out = SmallFolderInterval(sums);

@@ -19,7 +19,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t at = std::min(k * slice, size - slice);
     const double r = static_cast<double>(ws.Compressed(bytes + at, slice, kMeasuredSliceLevel)) /
-                     static_cast<double>(std::max<std::int64_t>(YardstickSize(bytes + at, slice), 1));
+                     static_cast<double>(std::max<std::int64_t>(YardstickSize(ws, bytes + at, slice), 1));
     sum += r;
     squares += r * r;
   }
@@ -28,7 +28,7 @@ SliceBias MeasureSliceBias(Workspace& ws, const unsigned char* bytes, std::size_
   b.cold = sum / n;
   b.tiles = static_cast<int>(count);
   b.deflated = ws.ZipperSize(bytes, size);
-  if (fast < 0) fast = YardstickSize(bytes, size);
+  if (fast < 0) fast = YardstickSize(ws, bytes, size);
   b.whole = static_cast<double>(b.deflated) / static_cast<double>(std::max<std::int64_t>(fast, 1));
   b.measured = true;
   return b;

@@ -2,30 +2,20 @@
 
 #include <lz4.h>
 
-#include <memory>
-#include <vector>
+#include "survey/saving_io.h"
 
 namespace orbelan::saving {
 
-namespace {
-
-// lz4's state and output, kept per thread rather than set up on every call.
-struct Yardstick {
-  std::unique_ptr<char[]> state{new char[static_cast<std::size_t>(LZ4_sizeofState())]};
-  std::vector<char> out;
-};
-
-}  // namespace
-
-std::int64_t YardstickSize(const unsigned char* data, std::size_t size) {
+std::int64_t YardstickSize(Workspace& ws, const unsigned char* data, std::size_t size) {
   const auto whole = static_cast<std::int64_t>(size);
-  if (size == 0 || size > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return whole;
-  static thread_local Yardstick y;
+  if (ws.lz4 == nullptr || size == 0 || size > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return whole;
   const int n = static_cast<int>(size);
   const auto bound = static_cast<std::size_t>(LZ4_compressBound(n));
-  if (y.out.size() < bound) y.out.resize(bound);
-  const int written = LZ4_compress_fast_extState(y.state.get(), reinterpret_cast<const char*>(data), y.out.data(), n,
-                                                 static_cast<int>(y.out.size()), kYardstickAcceleration);
+  if (ws.out.size() < bound) ws.out.resize(bound);
+  // The workspace's lz4 stream serves as the state: each call starts it afresh.
+  const int written = LZ4_compress_fast_extState(ws.lz4, reinterpret_cast<const char*>(data),
+                                                 reinterpret_cast<char*>(ws.out.data()), n,
+                                                 static_cast<int>(ws.out.size()), kYardstickAcceleration);
   return written > 0 ? written : whole;
 }
 

@@ -8,6 +8,8 @@
 
 namespace orbelan::saving {
 
+struct Workspace;
+
 // lz4 skips ahead this many times faster where it finds no match. Over the compressible
 // files of over 4 KiB in /usr's small folders (24,000 files) it took 1.1 ns a byte where
 // zstd at -4 took 1.6, and deflate's size follows it at least as closely: deflate/yardstick
@@ -16,6 +18,6 @@ namespace orbelan::saving {
 inline constexpr int kYardstickAcceleration = 4;
 
 // The yardstick's size of data: what lz4 makes of it, or size when it cannot.
-std::int64_t YardstickSize(const unsigned char* data, std::size_t size);
+std::int64_t YardstickSize(Workspace& ws, const unsigned char* data, std::size_t size);
 
 }  // namespace orbelan::saving

@@ -296,9 +296,9 @@ TEST(SmallYardstick, KeepsNoiseWholeAndDeflateFollowsItOnText) {
   saving::Workspace ws;
   for (const std::size_t n : {5'000u, 64'000u, 900'000u}) {
     const std::string noise = testing::Noise(n, static_cast<unsigned>(n));
-    EXPECT_GE(static_cast<double>(saving::YardstickSize(Bytes(noise), n)), kIncompressibleShare * static_cast<double>(n)) << n;
+    EXPECT_GE(static_cast<double>(saving::YardstickSize(ws, Bytes(noise), n)), kIncompressibleShare * static_cast<double>(n)) << n;
   }
-  EXPECT_EQ(saving::YardstickSize(nullptr, 0), 0);
+  EXPECT_EQ(saving::YardstickSize(ws, nullptr, 0), 0);
   // Lines of words and numbers, as logs and notes are.
   const char* words[] = {"disk", "folder", "saving", "zip", "block", "error", "user", "value", "line", "start",
                          "stop", "read", "write", "time", "level", "file", "space", "mount", "link", "sparse"};
@@ -309,7 +309,7 @@ TEST(SmallYardstick, KeepsNoiseWholeAndDeflateFollowsItOnText) {
     text += std::to_string(gen() % 100'000) + '\n';
   }
   for (const std::size_t n : {4'096u, 60'000u, 200'000u}) {
-    const double ratio = static_cast<double>(ws.Compressed(Bytes(text), n)) / static_cast<double>(saving::YardstickSize(Bytes(text), n));
+    const double ratio = static_cast<double>(ws.Compressed(Bytes(text), n)) / static_cast<double>(saving::YardstickSize(ws, Bytes(text), n));
     EXPECT_GT(ratio, kPriorRatio - kPriorRatioRange) << n;
     EXPECT_LT(ratio, kPriorRatio + kPriorRatioRange) << n;
   }
