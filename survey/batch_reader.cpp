@@ -66,9 +66,9 @@ struct BatchReader::Ring {
 namespace {
 
 // Buffers the kernel may still write into once the ring has failed: given up for good.
-void Abandon(std::vector<unsigned char>& bytes) {
+void Abandon(ByteBuffer& bytes) {
   static std::mutex lock;
-  static std::vector<std::vector<unsigned char>>* abandoned = new std::vector<std::vector<unsigned char>>;
+  static std::vector<ByteBuffer>* abandoned = new std::vector<ByteBuffer>;
   const std::lock_guard<std::mutex> hold(lock);
   abandoned->push_back(std::move(bytes));
   bytes = {};

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "survey/byte_buffer.h"
+
 namespace orbelan::saving {
 
 class BatchReader {
@@ -24,8 +26,8 @@ class BatchReader {
     std::int64_t want = 0;       // in: bytes to read from its start
     std::int64_t got = -1;       // out: bytes read (fewer: the file is shorter); -1 when it
                                  // could not be opened or read
-    std::vector<unsigned char> bytes;  // out: got bytes of it (at least want long); a caller
-                                       // may swap it for a buffer of its own
+    ByteBuffer bytes;  // out: got bytes of it (at least want long); a caller may swap it
+                       // for a buffer of its own
   };
 
   BatchReader();

@@ -245,8 +245,8 @@ SavingEstimate EstimateFolderBytes(const FolderRec& rec, const ScanRules& rules,
   if (Stopped(stop)) return {};
   // Buffers grown for one big file are not kept for the rest of the run.
   constexpr std::size_t kKeep = 2 << 20;
-  if (ws.in.size() > kKeep) std::vector<unsigned char>().swap(ws.in);
-  if (ws.out.size() > kKeep) std::vector<unsigned char>().swap(ws.out);
+  if (ws.in.size() > kKeep) ByteBuffer().swap(ws.in);
+  if (ws.out.size() > kKeep) ByteBuffer().swap(ws.out);
   return est;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "survey/byte_buffer.h"
 #include "survey/saving_estimate.h"
 
 struct libdeflate_compressor;
@@ -68,10 +69,10 @@ struct Workspace {
   z_stream_s* zipper;
   // lz4's state: FastSizeAfter's, and the small folders' yardstick's (YardstickSize).
   LZ4_stream_u* lz4;
-  std::vector<unsigned char> in, out;
+  ByteBuffer in, out;  // never cleared: always written before they are read
   // A small folder's file longer than its head, read whole: kept from file to file, as in
   // changes hands with a batch's buffers, which are not kept that large.
-  std::vector<unsigned char> longFile;
+  ByteBuffer longFile;
 };
 
 Workspace& ThreadWorkspace();

@@ -131,7 +131,7 @@ ListedFile ReadListed(DirReader& reader, const DirEntry& entry, std::int64_t roo
     if (batched != nullptr) {
       n = batched->got < 0 ? -1 : std::min(batched->got, want);  // what one read of want gives
       ws.in.swap(batched->bytes);
-      if (batched->bytes.size() > kBatchBufferKept) std::vector<unsigned char>().swap(batched->bytes);
+      if (batched->bytes.size() > kBatchBufferKept) ByteBuffer().swap(batched->bytes);
       if (n == want && want <= room) {
         fd = OpenForReading(reader.Fd(), entry.Name, &noAtimeRefused);
         if (fd < 0) n = -1;
@@ -460,8 +460,10 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       // The rest, up to one byte past the room left.
       // Into ws.longFile, not ws.in: growing ws.in to the room left cleared and reallocated
       // up to a megabyte for every such file.
-      std::vector<unsigned char>& whole = ws.longFile;
-      if (whole.size() < static_cast<std::size_t>(room + 1)) whole.resize(static_cast<std::size_t>(room + 1));
+      // Sized once for the largest room a folder can leave, and never cleared: only the pages
+      // read into are touched.
+      ByteBuffer& whole = ws.longFile;
+      GrowUnkept(whole, static_cast<std::size_t>(room + 1), static_cast<std::size_t>(std::max<std::int64_t>(limit, room) + 1));
       std::copy_n(ws.in.data(), f.got, whole.data());
       data = whole.data();
       const std::int64_t more = ReadAt(fd.get(), whole.data() + f.got, room + 1 - f.got, f.got);

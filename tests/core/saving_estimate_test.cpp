@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scan_tree_fixture.h"
@@ -1168,6 +1169,40 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
     if (est.Low <= truth && truth <= est.High) ++covered;
   }
   EXPECT_GE(covered, kSeeds - 1);
+}
+
+// A worker's buffers are reused from folder to folder and never cleared: a folder's figures
+// must not depend on what its thread read before (longer files, noise, another folder's
+// long file of a larger room).
+TEST(SavingEstimateSmall, FiguresDoNotDependOnWhatTheThreadReadBefore) {
+  TempTree tree;
+  tree.Dir("before");
+  tree.Dir("folder");
+  Write(tree, "before/noise.bin", RandomBytes(700 << 10, 301));
+  Write(tree, "before/text.txt", Text(200 << 10, 302));
+  for (int i = 0; i < 6; ++i) Write(tree, Numbered("folder/part", i, ".txt"), Text(static_cast<std::size_t>(3000 + 9000 * i), 310 + static_cast<std::uint64_t>(i)));
+  Write(tree, "folder/long.txt", Text(2 * kSmallHead + 5, 320));  // past the first read
+  EstimateOptions options;
+  auto estimate = [&](const char* folder) {
+    FolderRec rec = Rec(tree.RootSlash() + folder);
+    DirReader opener, counter;
+    EXPECT_TRUE(opener.OpenPath(rec.Path()));
+    LocalDayClock clock;
+    FileDrawer drawer(ScanDrawLimits(options));
+    CountFolderFiles(counter, opener.Fd(), rec, TestRules(), clock, [] { return false; }, &drawer);
+    return EstimateFolderSaving(rec, TestRules(), options);
+  };
+  SavingEstimate fresh, after;
+  std::thread([&] { fresh = estimate("folder/"); }).join();
+  std::thread([&] {
+    estimate("before/");
+    after = estimate("folder/");
+  }).join();
+  ASSERT_TRUE(fresh.Known);
+  EXPECT_EQ(after.Saving, fresh.Saving);
+  EXPECT_EQ(after.Low, fresh.Low);
+  EXPECT_EQ(after.High, fresh.High);
+  EXPECT_EQ(after.Sampled, fresh.Sampled);
 }
 
 // Small folders of many short files: only the scan's sample of them is read and the others
