@@ -390,7 +390,16 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   std::vector<std::size_t> modelEnds;
   std::vector<std::ptrdiff_t> modelRecords;
   std::int64_t otherBytes = 0, read = 0;
-  std::string skippedNames, skippedLarger;  // each ended by a NUL
+  // Entries passed over, each name ended by a NUL, with the type the directory gave it.
+  struct PassedOver {
+    std::string names;
+    std::string types;
+    void Add(const DirEntry& entry) {
+      names.append(entry.Name, entry.NameLength);
+      names.push_back('\0');
+      types.push_back(static_cast<char>(entry.Type));
+    }
+  } skippedNames, skippedLarger;
   if (skipping) {
     sums.unreadShortFiles = draws->SkippedShortFiles;
     sums.unreadShortBytes = draws->SkippedShortBytes;
@@ -604,13 +613,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     const std::string_view name = entry.NameView();
     const std::uint64_t hash = skipping ? NameHash(seed, name) : 0;
     if (skipping && leftOut(hash)) {
-      skippedNames.append(name);
-      skippedNames.push_back('\0');
+      skippedNames.Add(entry);
       continue;
     }
     if (among(largerLeft, hash)) {
-      skippedLarger.append(name);
-      skippedLarger.push_back('\0');
+      skippedLarger.Add(entry);
       continue;
     }
     if (!pending.Take(entry, hash, limit - regularBytes, kSmallHead, readAndMeasure)) return false;
@@ -620,23 +627,28 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     out = {};
     return true;
   }
-  // Reads again, by name, files the scan saw as regular and that were passed over; false
-  // when the folder has grown past its limit.
-  auto readAfterAll = [&](const std::string& names, std::int64_t head) {
-    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
-      if (Stopped(stop)) return true;
-      DirEntry skipped;
-      skipped.Name = names.c_str() + at;
-      skipped.NameLength = std::strlen(skipped.Name);
-      skipped.Type = DT_UNKNOWN;  // a regular file when the scan saw it: its descriptor tells now
-      ListedFile f = ReadListed(reader, skipped, limit - regularBytes, head, ws, noAtimeRefused);
+  // Reads the entries passed over after all, as the listing would have (in its order and a
+  // batch at a time, the directory's word on each one's type); false when the folder has
+  // grown past its limit.
+  auto readAfterAll = [&](const PassedOver& passed, std::int64_t head) {
+    auto readOne = [&](const DirEntry& again, std::uint64_t, BatchReader::File* batched) {
+      ListedFile f = ReadListed(reader, again, limit - regularBytes, head, ws, noAtimeRefused, batched);
       if (head == kShortFile + 1 && f.kind == ListedFile::kLonger) {
         close(f.fd);  // grown well past a short file since the scan: sampled afresh
         return false;
       }
-      if (!measure(f, skipped.NameView())) return false;
+      return measure(f, again.NameView());
+    };
+    PendingEntries again(reader, noAtimeRefused);
+    for (std::size_t at = 0, k = 0; at < passed.names.size(); at = passed.names.find('\0', at) + 1, ++k) {
+      if (Stopped(stop)) return true;
+      DirEntry entry;
+      entry.Name = passed.names.c_str() + at;
+      entry.NameLength = std::strlen(entry.Name);
+      entry.Type = static_cast<unsigned char>(passed.types[k]);
+      if (!again.Take(entry, 0, limit - regularBytes, head, readOne)) return false;
     }
-    return true;
+    return Stopped(stop) || again.Flush(limit - regularBytes, head, readOne);
   };
   const double folder = static_cast<double>(std::max(allocated, regularBytes));
   // A sample of larger files that shows them unlike each other, or any of them shrinking:

@@ -31,6 +31,7 @@
 #include "survey/random_bits.h"
 #include "survey/saving_io.h"
 #include "survey/saving_small.h"
+#include "survey/saving_small_larger.h"
 #include "survey/saving_small_read.h"
 #include "survey/scanner.h"
 
@@ -1446,6 +1447,33 @@ TEST(SavingEstimateSmall, LargerFilesOfNoiseAreReadAsASample) {
   EXPECT_EQ(f.covered, kSeeds);
   EXPECT_EQ(f.within, kSeeds);
   EXPECT_LE(f.mostWidth, 0.08);
+}
+
+// Larger files passed over for a sample that then shows them shrinking are read after all,
+// a batch at a time, the longer ones past their first read: the figures are those of reading
+// every file as the folder is listed.
+TEST(SavingEstimateSmall, FilesReadAfterAllGiveTheFiguresOfReadingThemAtOnce) {
+  TempTree tree;
+  for (int i = 0; i < 14; ++i)
+    Write(tree, Numbered("page", i, ".txt"), Text(static_cast<std::size_t>(40000 + 3700 * i), 1500 + static_cast<std::uint64_t>(i)));
+  ASSERT_GT(40000 + 3700 * 13, kSmallHead);
+  EstimateOptions options;
+  options.Seed = 3;
+  const FolderRec drawn = DrawnRec(tree, options);
+  ASSERT_NE(drawn.Draws, nullptr);
+  const LargerPlan plan = PlanLargerSample(drawn.Draws->Larger, static_cast<double>(drawn.Disk.Allocated));
+  ASSERT_GT(plan.sampled, 0);
+  ASSERT_LT(plan.sampled, plan.others);  // some are passed over at first
+  const SavingEstimate afterAll = EstimateFolderSaving(drawn, TestRules(), options);
+  FolderRec listed = DrawnRec(tree, options);
+  listed.Draws = nullptr;  // nothing passed over: every file read as the folder is listed
+  const SavingEstimate atOnce = EstimateFolderSaving(listed, TestRules(), options);
+  ASSERT_TRUE(afterAll.Known);
+  EXPECT_EQ(afterAll.Sampled, afterAll.Bytes);
+  EXPECT_EQ(afterAll.Saving, atOnce.Saving);
+  EXPECT_EQ(afterAll.Low, atOnce.Low);
+  EXPECT_EQ(afterAll.High, atOnce.High);
+  EXPECT_EQ(afterAll.Sampled, atOnce.Sampled);
 }
 
 // Base64 and hex: the fast codec at its fastest level codes literals as they are and keeps
