@@ -49,6 +49,22 @@ bool FileSaysSo(int error) {
   }
 }
 
+// Rings are set up and closed one at a time. A thread's ring is closed when the thread
+// ends, and the kernel may give its addresses to the ring the next thread sets up; liburing
+// maps and unmaps rings with system calls of its own, which the thread sanitizer does not
+// see, so without this order it takes the two rings for one memory shared without a lock.
+std::mutex gRingMapping;
+
+int OpenRing(io_uring& ring, io_uring_params& params) {
+  const std::lock_guard<std::mutex> hold(gRingMapping);
+  return io_uring_queue_init_params(4 * BatchReader::kMaxFiles, &ring, &params);
+}
+
+void CloseRing(io_uring& ring) {
+  const std::lock_guard<std::mutex> hold(gRingMapping);
+  io_uring_queue_exit(&ring);
+}
+
 void ReadPlain(int dirFd, BatchReader::File& file, bool* noAtimeRefused) {
   const int fd = OpenForReading(dirFd, file.name, noAtimeRefused);
   file.got = fd >= 0 ? ReadOnce(fd, file.bytes.data(), file.want, 0) : -1;
@@ -80,14 +96,14 @@ BatchReader::BatchReader() = default;
 
 BatchReader::~BatchReader() {
   CloseWaiting();
-  if (ring_ != nullptr) io_uring_queue_exit(&ring_->ring);
+  if (ring_ != nullptr) CloseRing(ring_->ring);
   delete ring_;
 }
 
 bool BatchReader::Setup() {
   std::call_once(gAtFork, [] { pthread_atfork(nullptr, nullptr, [] { gForkGeneration.fetch_add(1); }); });
   auto fail = [this] {
-    if (ring_ != nullptr) io_uring_queue_exit(&ring_->ring);
+    if (ring_ != nullptr) CloseRing(ring_->ring);
     delete ring_;
     ring_ = nullptr;
     return false;
@@ -97,9 +113,9 @@ bool BatchReader::Setup() {
   // One thread submits and reaps, and only when it waits: the cheapest way where the kernel
   // knows it (6.1), the plain ring where it does not.
   params.flags = IORING_SETUP_SUBMIT_ALL | IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN;
-  if (io_uring_queue_init_params(4 * kMaxFiles, &ring_->ring, &params) < 0) {
+  if (OpenRing(ring_->ring, params) < 0) {
     params = {};
-    if (io_uring_queue_init_params(4 * kMaxFiles, &ring_->ring, &params) < 0) {
+    if (OpenRing(ring_->ring, params) < 0) {
       delete ring_;
       ring_ = nullptr;
       return false;
@@ -122,7 +138,9 @@ bool BatchReader::Ready() {
   const unsigned generation = gForkGeneration.load(std::memory_order_relaxed);
   if (ring_ != nullptr && generation_ != generation) {
     CloseWaiting();  // the child's copies
-    io_uring_queue_exit(&ring_->ring);  // the child's own mapping of its parent's ring
+    // The child's own mapping of its parent's ring. Not under the lock: another thread of
+    // the parent may have held it at the fork, and the child has no other thread.
+    io_uring_queue_exit(&ring_->ring);
     delete ring_;
     ring_ = nullptr;
     tried_ = false;

@@ -10,10 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/day_number.h"
@@ -324,6 +328,41 @@ TEST(BatchReader, ClosesHandedDescriptorsAlongTheNextBatch) {
   last = given();
   plain.CloseLater(last);
   EXPECT_FALSE(isOpen(last));
+}
+
+
+// A thread's ring is closed when the thread ends, and the next thread's ring may be given
+// the same addresses. Two threads that follow one another without any order between them
+// (the first not yet joined, the second started once it is gone) each read through a ring
+// of their own and get the files' bytes; under the thread sanitizer the two rings' memory
+// must not pass for one memory shared without a lock.
+TEST(SavingEstimateThreads, RingsOfThreadsThatFollowOneAnotherAreKeptApart) {
+  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
+  TempTree tree;
+  std::vector<std::string> names;
+  for (int i = 0; i < 5; ++i) {
+    names.push_back("f" + std::to_string(i));
+    Write(tree.PathOf(names.back()), Bytes(static_cast<std::size_t>(1000 + 700 * i), 40 + static_cast<std::uint64_t>(i), true));
+  }
+  bool refused = false;
+  const std::string expected = ReadAll(tree.Root(), names, 8000, &refused);
+  std::string first, second;
+  std::atomic<long> firstTask{0};
+  std::thread a([&] {
+    first = ReadAll(tree.Root(), names, 8000, nullptr);
+    firstTask.store(syscall(SYS_gettid), std::memory_order_relaxed);  // orders nothing
+  });
+  // Gone from the kernel (its ring closed by then), seen without any lock or join.
+  long task = 0;
+  while ((task = firstTask.load(std::memory_order_relaxed)) == 0) std::this_thread::yield();
+  const std::string entry = "/proc/self/task/" + std::to_string(task);
+  struct stat st {};
+  for (int i = 0; i < 5000 && stat(entry.c_str(), &st) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::thread b([&] { second = ReadAll(tree.Root(), names, 8000, nullptr); });
+  b.join();
+  a.join();
+  EXPECT_EQ(first, expected);
+  EXPECT_EQ(second, expected);
 }
 
 }  // namespace
