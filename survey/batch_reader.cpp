@@ -101,7 +101,15 @@ BatchReader::~BatchReader() {
 }
 
 bool BatchReader::Setup() {
-  std::call_once(gAtFork, [] { pthread_atfork(nullptr, nullptr, [] { gForkGeneration.fetch_add(1); }); });
+  // A fork waits for a ring being set up or closed, so that the child is not left with the
+  // lock held by a thread it does not have.
+  std::call_once(gAtFork, [] {
+    pthread_atfork([] { gRingMapping.lock(); }, [] { gRingMapping.unlock(); },
+                   [] {
+                     gRingMapping.unlock();
+                     gForkGeneration.fetch_add(1);
+                   });
+  });
   auto fail = [this] {
     if (ring_ != nullptr) CloseRing(ring_->ring);
     delete ring_;
@@ -138,9 +146,7 @@ bool BatchReader::Ready() {
   const unsigned generation = gForkGeneration.load(std::memory_order_relaxed);
   if (ring_ != nullptr && generation_ != generation) {
     CloseWaiting();  // the child's copies
-    // The child's own mapping of its parent's ring. Not under the lock: another thread of
-    // the parent may have held it at the fork, and the child has no other thread.
-    io_uring_queue_exit(&ring_->ring);
+    CloseRing(ring_->ring);  // the child's own mapping of its parent's ring
     delete ring_;
     ring_ = nullptr;
     tried_ = false;

@@ -1,6 +1,8 @@
 #include "survey/batch_reader.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -363,6 +365,59 @@ TEST(SavingEstimateThreads, RingsOfThreadsThatFollowOneAnotherAreKeptApart) {
   a.join();
   EXPECT_EQ(first, expected);
   EXPECT_EQ(second, expected);
+}
+
+
+// Rings are set up and closed under one lock; a fork while another thread holds it must not
+// leave the child with a lock nobody will release: the child still sets up a ring of its
+// own (and closes its copy of the parent's) and reads. Threads set up and close rings
+// without pause while the test forks.
+TEST(BatchReader, AChildForkedWhileRingsComeAndGoStillReads) {
+  if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
+  TempTree tree;
+  std::vector<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    names.push_back("g" + std::to_string(i));
+    Write(tree.PathOf(names.back()), Bytes(static_cast<std::size_t>(500 + 300 * i), 60 + static_cast<std::uint64_t>(i), true));
+  }
+  const std::string expected = ReadAll(tree.Root(), names, 4000, nullptr);  // this thread's ring
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    while (!done.load()) std::thread([&] { ReadAll(tree.Root(), names, 4000, nullptr); }).join();
+  });
+  int stuck = 0, wrong = 0;
+  for (int i = 0; i < 40; ++i) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      const std::string out = ReadAll(tree.Root(), names, 4000, nullptr);
+      const ssize_t n = write(fds[1], out.data(), out.size());
+      _exit(n == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string out;
+    pollfd wait{fds[0], POLLIN, 0};
+    char buffer[4096];
+    while (poll(&wait, 1, 10000) > 0) {
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    if (out.empty()) {
+      ++stuck;
+      kill(child, SIGKILL);
+    } else if (out != expected) {
+      ++wrong;
+    }
+    waitpid(child, nullptr, 0);
+  }
+  done = true;
+  churn.join();
+  EXPECT_EQ(stuck, 0);
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
