@@ -333,6 +333,17 @@ TEST(BatchReader, ClosesHandedDescriptorsAlongTheNextBatch) {
 }
 
 
+// count text files "t0", "t1"... in the tree, of first, first + step... bytes; their names.
+std::vector<std::string> TextFiles(TempTree& tree, int count, std::size_t first, std::size_t step, std::uint64_t seed) {
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back("t" + std::to_string(i));
+    const auto k = static_cast<std::size_t>(i);
+    Write(tree.PathOf(names.back()), Bytes(first + step * k, seed + k, true));
+  }
+  return names;
+}
+
 // A thread's ring is closed when the thread ends, and the next thread's ring may be given
 // the same addresses. Two threads that follow one another without any order between them
 // (the first not yet joined, the second started once it is gone) each read through a ring
@@ -341,11 +352,7 @@ TEST(BatchReader, ClosesHandedDescriptorsAlongTheNextBatch) {
 TEST(SavingEstimateThreads, RingsOfThreadsThatFollowOneAnotherAreKeptApart) {
   if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
   TempTree tree;
-  std::vector<std::string> names;
-  for (int i = 0; i < 5; ++i) {
-    names.push_back("f" + std::to_string(i));
-    Write(tree.PathOf(names.back()), Bytes(static_cast<std::size_t>(1000 + 700 * i), 40 + static_cast<std::uint64_t>(i), true));
-  }
+  const std::vector<std::string> names = TextFiles(tree, 5, 1000, 700, 40);
   bool refused = false;
   const std::string expected = ReadAll(tree.Root(), names, 8000, &refused);
   std::string first, second;
@@ -375,11 +382,7 @@ TEST(SavingEstimateThreads, RingsOfThreadsThatFollowOneAnotherAreKeptApart) {
 TEST(BatchReader, AChildForkedWhileRingsComeAndGoStillReads) {
   if (!BatchReadingWorks()) GTEST_SKIP() << "io_uring cannot be set up here (kernel, sysctl or seccomp): plain calls only";
   TempTree tree;
-  std::vector<std::string> names;
-  for (int i = 0; i < 3; ++i) {
-    names.push_back("g" + std::to_string(i));
-    Write(tree.PathOf(names.back()), Bytes(static_cast<std::size_t>(500 + 300 * i), 60 + static_cast<std::uint64_t>(i), true));
-  }
+  const std::vector<std::string> names = TextFiles(tree, 3, 500, 300, 60);
   const std::string expected = ReadAll(tree.Root(), names, 4000, nullptr);  // this thread's ring
   std::atomic<bool> done{false};
   std::thread churn([&] {
