@@ -52,11 +52,11 @@ std::int64_t Workspace::Compressed(const unsigned char* data, std::size_t size, 
   return n == 0 ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
 }
 
-std::int64_t Workspace::FastSize(const unsigned char* data, std::size_t size, int level) {
+std::int64_t Workspace::FastSize(const unsigned char* data, std::size_t size) {
   if (fast == nullptr) return static_cast<std::int64_t>(size);
   const std::size_t bound = ZSTD_compressBound(size);
   if (out.size() < bound) out.resize(bound);
-  const std::size_t n = ZSTD_compressCCtx(fast, out.data(), out.size(), data, size, level);
+  const std::size_t n = ZSTD_compressCCtx(fast, out.data(), out.size(), data, size, -1);
   return ZSTD_isError(n) ? static_cast<std::int64_t>(size) : static_cast<std::int64_t>(n);
 }
 

@@ -43,9 +43,9 @@ struct Workspace {
   // Raw deflate size of data at level (libdeflate's, 1-12; 6 as the zipper's); size should
   // it fail.
   std::int64_t Compressed(const unsigned char* data, std::size_t size, int level = 6);
-  // The fast codec's size of data (zstd, by default at its fastest level); size should it
-  // fail.
-  std::int64_t FastSize(const unsigned char* data, std::size_t size, int level = -1);
+  // The fast codec's size of data (zstd at its fastest level, -1: the noise screen's and the
+  // small folders' test of bytes that cannot shrink); size should it fail.
+  std::int64_t FastSize(const unsigned char* data, std::size_t size);
   // The bytes data takes as a zip member, to the byte: the zipper's own deflate (zlib, raw,
   // level 6, as libarchive's zip writer sets it), or size when that does not shrink it
   // (the zipper then stores it). About twice libdeflate's time; libdeflate's stream at the

@@ -404,7 +404,7 @@ class Sampler {
   }
 
   // The fast codec's saving rate of the unit's piece after the history before it in its
-  // file (up to prime_ bytes), from the bytes just read for the unit when they hold both;
+  // file (up to kFastHistory bytes), from the bytes just read for the unit when they hold both;
   // -1 when it cannot be read.
   double PieceRate(std::size_t i, const Unit& unit) {
     auto [known, fresh] = pieces_.try_emplace({i, unit.pieceStart}, -1.0f);
