@@ -102,6 +102,7 @@ void DirReader::Close() {
   owned_ = true;
   filled_ = pos_ = 0;
   ended_ = false;
+  failed_ = false;
   parked_.reset();
   parkedSize_ = 0;
 }
@@ -178,6 +179,7 @@ bool DirReader::Next(DirEntry& entry) {
     const ssize_t n = getdents64(fd_, buffer_.get(), bufferSize_);
     if (n <= 0) {
       ended_ = true;
+      failed_ = n < 0;
       return false;
     }
     filled_ = static_cast<std::size_t>(n);

@@ -72,6 +72,9 @@ class DirReader {
 
   // The next entry, "." and ".." included; false at the end or when reading fails.
   bool Next(DirEntry& entry);
+  // Next has returned false because the folder had no more entries, not because reading it
+  // failed.
+  bool ReadToEnd() const { return ended_ && !failed_; }
 
   // While the caller is busy elsewhere (a folder of a deep walk whose subfolder is being
   // walked): the entries read ahead and not yet delivered move to memory of their own size
@@ -100,6 +103,7 @@ class DirReader {
   std::size_t filled_ = 0;
   std::size_t pos_ = 0;
   bool ended_ = false;
+  bool failed_ = false;
 };
 
 // Opens relative (components joined by "/", no trailing "/") below baseFd as a folder,

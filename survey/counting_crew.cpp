@@ -15,9 +15,10 @@ constexpr std::int64_t kLongestRun = 64;
 }  // namespace
 
 CountingCrew::CountingCrew(const RecordLinks& links, const ScanRules& rules, int startFd,
-                           DescriptorPressure& pressure, int threads, const FileDrawLimits& draws)
+                           DescriptorPressure& pressure, int threads, const FileDrawLimits& draws,
+                           ListingHandoff* handoff)
     : links_(links), rules_(rules), startFd_(startFd), pressure_(pressure),
-      threadCount_(std::max(1, threads)), draws_(draws) {
+      threadCount_(std::max(1, threads)), draws_(draws), handoff_(handoff) {
   threads_.reserve(static_cast<std::size_t>(threadCount_));
   busy_.store(threadCount_);
   // The clocks read the time zone when made: here, not on several threads at once.
@@ -135,8 +136,10 @@ void CountingCrew::Work(LocalDayClock& clock) {
       if (Interrupted()) return;
       FolderRec& rec = *links_[i].Rec;
       const int fd = chain.Reach(i);
+      const std::unique_ptr<std::string> listed = handoff_ != nullptr ? handoff_->Take(i) : nullptr;
       if (fd >= 0) {
-        if (!CountFolderFiles(reader, fd, rec, rules_, clock, [&] { return Interrupted(); }, &drawer))
+        if (!CountFolderFiles(reader, fd, rec, rules_, clock, [&] { return Interrupted(); }, &drawer,
+                              listed.get()))
           return;  // stopped part way: the record keeps its partial counts
       } else if (OutOfDescriptors(errno)) {
         std::lock_guard lock(mutex_);

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "survey/figures.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
+#include "survey/listing_handoff.h"
 #include "survey/scan_rules.h"
 
 namespace orbelan {
@@ -30,18 +32,22 @@ struct DescriptorPressure;
 
 // Counts the files of the folder open at fd (the caller's) into rec. stop() is asked after
 // every entry; true ends the count there. False when stopped. With a drawer that is on, the
-// record also gets its draws (or none) when the count completes.
+// record also gets its draws (or none) when the count completes. With listed (the folder's
+// entries as read a moment before, survey/listing_handoff.h) the folder is not read again.
 template <typename Stop>
 bool CountFolderFiles(DirReader& reader, int fd, FolderRec& rec, const ScanRules& rules,
-                      LocalDayClock& clock, Stop&& stop, FileDrawer* drawer = nullptr) {
+                      LocalDayClock& clock, Stop&& stop, FileDrawer* drawer = nullptr,
+                      const std::string* listed = nullptr) {
   reader.ReadFrom(fd);
+  std::optional<FolderEntries::Cursor> cursor;
+  if (listed != nullptr) cursor.emplace(*listed);
   DirEntry entry;
   EntryStat stat;
   bool stopped = false;
   const bool drawing = drawer != nullptr && drawer->On();
   if (drawing) drawer->Begin();
   DiskTally disk;
-  while (reader.Next(entry)) {
+  while (cursor ? cursor->Next(entry) : reader.Next(entry)) {
     if (!entry.Hidden() && !entry.TypeIsDirectory() && reader.Stat(entry.Name, stat) &&
         stat.Kind != EntryKind::Directory) {
       const bool unzipped =
@@ -72,8 +78,10 @@ class CountingCrew {
   // startFd: the scan's start folder (record 0), or -1 to open records without a parent by
   // their path. Starts the threads at once; they wait for records.
   // draws: which folders get files drawn for the saving estimate (none by default).
+  // handoff: the folders' entries as phase 1 read them, where it offers them (or null).
   CountingCrew(const RecordLinks& links, const ScanRules& rules, int startFd,
-               DescriptorPressure& pressure, int threads, const FileDrawLimits& draws = {});
+               DescriptorPressure& pressure, int threads, const FileDrawLimits& draws = {},
+               ListingHandoff* handoff = nullptr);
   ~CountingCrew();  // stops and joins
   CountingCrew(const CountingCrew&) = delete;
   CountingCrew& operator=(const CountingCrew&) = delete;
@@ -111,6 +119,7 @@ class CountingCrew {
   DescriptorPressure& pressure_;
   int threadCount_;
   FileDrawLimits draws_;
+  ListingHandoff* handoff_;
 
   std::mutex mutex_;
   std::condition_variable wake_;      // workers: records, resume or stop

@@ -17,6 +17,7 @@
 #include "survey/descriptor_chain.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
+#include "survey/listing_handoff.h"
 #include "survey/record_links.h"
 
 namespace orbelan {
@@ -58,9 +59,15 @@ struct Scanner::Level {
   std::uint32_t skipped = 0;
   int fd = -1;  // the folder reopened while shed
 
+  // The folder's entries, gathered as they pass for phase 2 (the listing handoff).
+  bool collecting = false;
+  FolderEntries entries;
+
   int Fd() const { return shed ? fd : reader.Fd(); }
   void Reset() {
     reader.Close();
+    collecting = false;
+    entries.Clear();
     if (fd >= 0) close(fd);
     fd = -1;
     shed = false;
@@ -78,6 +85,7 @@ Scanner::Scanner(FolderList& folders, const ScanRules& rules, ScanObserver& obse
       fileReader_(std::make_unique<DirReader>()),
       pseudoFs_(std::make_unique<PseudoFsDetector>()),
       links_(std::make_unique<RecordLinks>()),
+      handoff_(std::make_unique<ListingHandoff>()),
       pressure_(std::make_unique<DescriptorPressure>()) {}
 
 Scanner::~Scanner() {
@@ -86,6 +94,8 @@ Scanner::~Scanner() {
 }
 
 bool Scanner::WorkersAtRest() const { return !crew_ || crew_->AtRest(); }
+
+void Scanner::SetHandoffBound(std::size_t bytes) { handoff_ = std::make_unique<ListingHandoff>(bytes); }
 
 void Scanner::SetThreads(int threads) { threads_ = std::clamp(threads, 1, kMaxThreads); }
 
@@ -115,6 +125,10 @@ bool Scanner::Run(std::string_view startPath) {
   unscanned_.clear();
   CancelRequested = false;
   CancelNoticeShown = false;
+  // Both phases run here, one after the other: phase 2 may count folders from the entries
+  // phase 1 read.
+  handoff_->Clear();
+  handingOff_ = true;
   FindFolders(AbsoluteFolderPath(startPath));
   if (!CancelRequested) {
     if (!folders_.Empty()) {
@@ -129,6 +143,8 @@ bool Scanner::Run(std::string_view startPath) {
   StopCrew();
   CloseBase();
   links_->Clear();
+  handingOff_ = false;
+  handoff_->Clear();
   // A folder phase 1 could not enter may have failed phase 2 as well: name it once.
   std::set<std::string> named;
   std::erase_if(unscanned_, [&](const std::string& path) { return !named.insert(path).second; });
@@ -163,6 +179,7 @@ bool Scanner::AddRecord(const std::string& path, std::int64_t parent, std::size_
   const FolderRec* parentRec = parent >= 0 ? (*links_)[parent].Rec : nullptr;
   if (!folders_.AddFolder(path, rules_, parentRec)) return false;
   links_->Append(RecordLink{folders_.Tail(), parent, static_cast<std::uint32_t>(depth)});
+  if (handingOff_) handoff_->Grow(links_->Size());
   if (crew_) crew_->Publish(links_->Size());
   return true;
 }
@@ -195,8 +212,9 @@ void Scanner::FindFolders(std::string path) {
   start.pathLength = path_.size();
   pseudoFs_->Begin(start.reader.Fd());
   start.mountsBelow = pseudoFs_->MountsBelow("");
+  start.collecting = handingOff_;
   if (threads_ > 1 && baseFd_ >= 0 && start.record == 0) {
-    crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_);
+    crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_, Handoff());
     crew_->Publish(links_->Size());
   }
   WalkFolders();
@@ -206,6 +224,13 @@ bool Scanner::NextEntry(Level& level, DirEntry& entry, bool& folder) {
   if (!level.shed) {
     if (!level.reader.Next(entry)) return false;
     folder = !entry.Hidden() && level.reader.KindOf(entry) == EntryKind::Directory;
+    if (level.collecting) {
+      level.entries.Add(entry);
+      if (!handoff_->Room(level.entries.Bytes())) {  // too many to hold: phase 2 lists it
+        level.collecting = false;
+        level.entries.Clear();
+      }
+    }
     return true;
   }
   if (level.skipped < level.restSkips[level.restAt]) {  // an entry that is not a subfolder
@@ -249,6 +274,8 @@ void Scanner::WalkFolders() {
     DirEntry entry;
     bool folder = false;
     if (!NextEntry(level, entry, folder)) {
+      if (level.collecting && !level.shed && level.reader.ReadToEnd())
+        handoff_->Offer(level.record, level.entries);
       if (!leaveFolder()) return;
       continue;
     }
@@ -269,6 +296,8 @@ void Scanner::ShedLevel(Level& level) {
   }
   level.restNames.clear();
   level.restSkips.clear();
+  level.collecting = false;  // what it gathered is lost with the buffer: phase 2 lists it
+  level.entries.Clear();
   std::uint32_t skipped = 0;
   DirEntry entry;
   while (level.reader.Next(entry)) {
@@ -379,6 +408,7 @@ bool Scanner::EnterSubfolder(std::size_t parentDepth, const DirEntry& entry) {
     return false;
   }
   child.record = folders_.Count() - 1;
+  child.collecting = handingOff_;
   observer_.FoldersFound(folders_.Count());
   if (!opened) {  // unreadable: recorded, with nothing below it
     if (OutOfDescriptors(openErrno)) unscanned_.push_back(path_);
@@ -413,16 +443,18 @@ void Scanner::ScanFilesHere() {
   LocalDayClock clock;
   DescriptorChain chain(*links_, baseFd_, *pressure_, /*alone=*/true);
   FileDrawer drawer(draws_);
+  ListingHandoff* handoff = Handoff();
   for (std::int64_t index = 0; index < total; ++index) {
     observer_.FolderProgress(index + 1, total);
     FolderRec& rec = *(*links_)[index].Rec;
     const int fd = chain.Reach(index);
+    const std::unique_ptr<std::string> listed = handoff != nullptr ? handoff->Take(index) : nullptr;
     if (fd >= 0) {
       CountFolderFiles(*fileReader_, fd, rec, rules_, clock, [&] {
         if (!CheckCancel()) return false;
         observer_.ShowMsg(kCanceledText, kPhase2Caption);
         return true;
-      }, &drawer);
+      }, &drawer, listed.get());
     } else if (OutOfDescriptors(errno)) {
       unscanned_.push_back(rec.Path());
     }  // a folder gone since phase 1 keeps zero counts
@@ -432,7 +464,8 @@ void Scanner::ScanFilesHere() {
 
 void Scanner::ScanFilesWithCrew() {
   const std::int64_t total = links_->Size();
-  if (!crew_) crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_);
+  if (!crew_)
+    crew_ = std::make_unique<CountingCrew>(*links_, rules_, baseFd_, *pressure_, threads_, draws_, Handoff());
   crew_->Close(total);
   std::int64_t reported = 0;
   for (;;) {

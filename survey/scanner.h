@@ -20,6 +20,7 @@ namespace orbelan {
 class CountingCrew;
 class DirReader;
 class FolderList;
+class ListingHandoff;
 class RecordLinks;
 struct DescriptorPressure;
 class PseudoFsDetector;
@@ -81,6 +82,9 @@ class Scanner {
   // Folders within limits get a few files drawn for the saving estimate while their files
   // are counted (FolderRec::Draws). Off unless set.
   void SetFileDraws(const FileDrawLimits& limits) { draws_ = limits; }
+  // The bytes of folders' entries phase 1 may hold at once for phase 2 (survey/
+  // listing_handoff.h); past them phase 2 lists the folders itself.
+  void SetHandoffBound(std::size_t bytes);
 
   // Makes the start absolute and tidy by its text (links unresolved), resets the list and
   // both flags, runs phase 1 and, unless cancelled, phase 2. Returns true when both phases
@@ -120,6 +124,8 @@ class Scanner {
   void ScanFilesWithCrew();
   void StopCrew();
   void CloseBase();
+  // The entries phase 1 hands to phase 2, while Run runs both; null otherwise.
+  ListingHandoff* Handoff() const { return handingOff_ ? handoff_.get() : nullptr; }
 
   FolderList& folders_;
   ScanRules rules_;
@@ -132,6 +138,8 @@ class Scanner {
   std::unique_ptr<DirReader> fileReader_;       // phase 2
   std::unique_ptr<PseudoFsDetector> pseudoFs_;
   std::unique_ptr<RecordLinks> links_;          // each record's parent, for phase 2
+  std::unique_ptr<ListingHandoff> handoff_;     // folders' entries from phase 1 to phase 2
+  bool handingOff_ = false;
   std::unique_ptr<DescriptorPressure> pressure_;
   std::unique_ptr<CountingCrew> crew_;          // phase 2's workers, when threads_ > 1
   std::vector<std::string> unscanned_;

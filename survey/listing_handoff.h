@@ -1,0 +1,93 @@
+#pragma once
+// A folder's entries as phase 1 of a scan read them, handed to whoever counts the folder's
+// files in phase 2, so that the folder is not listed a second time (listing costs a scan
+// about as much as stating its files). Phase 1 offers a folder's entries once it has read
+// them all; a counter that reaches the folder first lists it itself, and the entries offered
+// after that are dropped. The entries held at once are bounded: past the bound phase 1
+// offers nothing and its folders are listed again, as they would be without a handoff.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/dir_reader.h"
+
+namespace orbelan {
+
+// A folder's entries in the order the folder gave them, each stored as its d_type byte, its
+// name and a NUL. All of them, "." and ".." too: phase 2 then passes the same entries, and
+// looks for a cancel after each, as when it lists the folder.
+class FolderEntries {
+ public:
+  void Add(const DirEntry& entry) {
+    bytes_.push_back(static_cast<char>(entry.Type));
+    bytes_.append(entry.Name, entry.NameLength);
+    bytes_.push_back('\0');
+  }
+  std::size_t Bytes() const { return bytes_.size(); }
+  void Clear() { bytes_.clear(); }
+  std::string& Storage() { return bytes_; }
+
+  // Walks the entries in the order they were added.
+  class Cursor {
+   public:
+    explicit Cursor(const std::string& bytes) : bytes_(bytes) {}
+    bool Next(DirEntry& entry) {
+      if (at_ >= bytes_.size()) return false;
+      entry.Type = static_cast<unsigned char>(bytes_[at_]);
+      entry.Name = bytes_.data() + at_ + 1;
+      entry.NameLength = std::char_traits<char>::length(entry.Name);
+      at_ += entry.NameLength + 2;
+      return true;
+    }
+
+   private:
+    const std::string& bytes_;
+    std::size_t at_ = 0;
+  };
+
+ private:
+  std::string bytes_;
+};
+
+class ListingHandoff {
+ public:
+  static constexpr std::size_t kDefaultBudget = 16u << 20;
+  explicit ListingHandoff(std::size_t budgetBytes = kDefaultBudget);
+  ~ListingHandoff();
+  ListingHandoff(const ListingHandoff&) = delete;
+  ListingHandoff& operator=(const ListingHandoff&) = delete;
+
+  // The writer, with no reader about: drops every offer and every mark of a taken record.
+  void Clear();
+  // The writer: records below count may be offered and taken. Called before a record is
+  // handed to a reader.
+  void Grow(std::int64_t count);
+  // Whether an offer of about this many more bytes would be kept now.
+  bool Room(std::size_t bytes) const;
+  // The writer: the complete entries of record index (moved from when kept). False when the
+  // record was taken already or the bound would be passed.
+  bool Offer(std::int64_t index, FolderEntries& entries);
+  // Any thread, at most once per record: the entries offered for it, or null when none were
+  // (the record is then marked taken, so that no later offer is kept).
+  std::unique_ptr<std::string> Take(std::int64_t index);
+
+ private:
+  using Slot = std::atomic<std::string*>;
+  Slot& At(std::int64_t index) const;
+
+  static constexpr std::size_t kChunkBits = 12;
+  static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
+  static constexpr std::size_t kMaxChunks = std::size_t{1} << 20;
+
+  const std::size_t budget_;
+  std::atomic<std::size_t> held_{0};
+  // A fixed table of chunk pointers, never reallocated, so readers need no lock.
+  std::unique_ptr<Slot*[]> chunks_;
+  std::size_t chunkCount_ = 0;
+};
+
+}  // namespace orbelan
