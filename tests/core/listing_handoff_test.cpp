@@ -149,13 +149,6 @@ std::vector<Figures> FiguresOf(const FolderList& folders) {
   return out;
 }
 
-ScanRules Lists() {
-  ScanRules rules;
-  rules.ZipExts.Append(".zip");
-  rules.IgnoreExts.Append(".tmp");
-  return rules;
-}
-
 // Folders of a few to a few hundred entries: files of each kind the scan tells apart, hidden
 // files and folders, links, subfolders among the files.
 void MakeTree(const TempTree& tree, int width) {
@@ -185,7 +178,7 @@ TEST(ListingHandoff, AScanCountingFromHandedEntriesGivesTheFiguresOfListingAgain
   // Phase 2 alone lists every folder itself: the figures to match.
   auto Relisted = [](const TempTree& t) {
     Scan scan(1);
-    scan.scanner.SetRules(Lists());
+    scan.scanner.SetRules(testing::ZipAndTmpRules());
     scan.scanner.FindFolders(t.Root());
     scan.scanner.ScanFiles();
     return FiguresOf(scan.folders);
@@ -199,7 +192,7 @@ TEST(ListingHandoff, AScanCountingFromHandedEntriesGivesTheFiguresOfListingAgain
   for (std::size_t bound : {std::size_t{0}, std::size_t{100}, std::size_t{5000}, ListingHandoff::kDefaultBudget}) {
     for (int threads : {1, 2, 4}) {
       Scan scan(threads);
-      scan.scanner.SetRules(Lists());
+      scan.scanner.SetRules(testing::ZipAndTmpRules());
       scan.scanner.SetHandoffBound(bound);
       ASSERT_TRUE(scan.scanner.Run(tree.Root()));
       EXPECT_EQ(FiguresOf(scan.folders), expected) << bound << " " << threads;

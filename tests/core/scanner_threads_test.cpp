@@ -51,13 +51,6 @@ void ZeroCounts(FolderRec& rec) {
   rec.Recent = 0;
 }
 
-ScanRules Lists() {
-  ScanRules rules;
-  rules.ZipExts.Append(".zip");
-  rules.IgnoreExts.Append(".tmp");
-  return rules;
-}
-
 // prefix followed by n (built step by step: GCC 12 warns wrongly about "x" + to_string(n)).
 std::string Numbered(const char* prefix, int n) {
   std::string name = prefix;
@@ -108,7 +101,7 @@ TEST(ScannerThreads, EveryThreadCountGivesTheRecordsOrderAndFiguresOfTheOneThrea
   TempTree tree;
   MakeMixedTree(tree);
   Scan one(1);
-  one.scanner.SetRules(Lists());
+  one.scanner.SetRules(testing::ZipAndTmpRules());
   ASSERT_TRUE(one.scanner.Run(tree.Root()));
   const std::vector<Figures> expected = FiguresOf(one.folders);
   ASSERT_EQ(expected.size(), 1u + 12 + 96 + 48);
@@ -116,7 +109,7 @@ TEST(ScannerThreads, EveryThreadCountGivesTheRecordsOrderAndFiguresOfTheOneThrea
 
   for (int threads : {2, 3, 16}) {
     Scan many(threads);
-    many.scanner.SetRules(Lists());
+    many.scanner.SetRules(testing::ZipAndTmpRules());
     ASSERT_TRUE(many.scanner.Run(tree.Root())) << threads;
     EXPECT_EQ(FiguresOf(many.folders), expected) << threads;
     std::vector<std::int64_t> steps(expected.size());
@@ -390,7 +383,7 @@ TEST(ScannerThreads, ADeepChainOfOddNamesKeepsEveryPathAndFigureAtAnyThreadCount
   std::sort(expectedPaths.begin(), expectedPaths.end());
 
   auto prepare = [&](Scan& scan) {
-    ScanRules rules = Lists();
+    ScanRules rules = testing::ZipAndTmpRules();
     rules.IgnorePaths.Append(LowerAscii(ignored));
     scan.scanner.SetRules(rules);
   };

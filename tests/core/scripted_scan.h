@@ -63,6 +63,14 @@ class ScriptedObserver : public ScanObserver {
   }
 };
 
+// Rules of a scan that tells archives and ignored files apart: ".zip" and ".tmp".
+inline ScanRules ZipAndTmpRules() {
+  ScanRules rules;
+  rules.ZipExts.Append(".zip");
+  rules.IgnoreExts.Append(".tmp");
+  return rules;
+}
+
 struct Scan {
   FolderList folders;
   ScriptedObserver observer;
