@@ -2,7 +2,7 @@
 # Builds the tests with a sanitizer in a folder of their own and runs them there.
 #   scripts/sanitize.sh address  the core and GUI tests under AddressSanitizer and
 #                                UndefinedBehaviorSanitizer (build-asan/)
-#   scripts/sanitize.sh thread   the threaded core tests (scanner threads, counting crew,
+#   scripts/sanitize.sh thread   the threaded core tests (scanner threads, listing handoff, counting crew,
 #                                estimate runner, report) under ThreadSanitizer (build-tsan/)
 # Any finding stops the test that made it, and the script fails.
 set -euo pipefail
@@ -45,5 +45,5 @@ if [ "$kind" = address ]; then
 else
   # The tests that start threads of their own or drive the scan, estimate or zip with them.
   ./tests/orbelan_core_tests \
-    --gtest_filter='ScannerThreads.*:Scanner.*:CountingCrew*:SavingEstimate*:ReportCommand.*:ReportSubtree.*:SurveySessionTest.*:SubtreeRescan.*:ZipCommandTest.*:SubtreeZipCommandTest.*:FileDrawer.*'
+    --gtest_filter='ScannerThreads.*:Scanner.*:ListingHandoff.*:CountingCrew*:SavingEstimate*:ReportCommand.*:ReportSubtree.*:SurveySessionTest.*:SubtreeRescan.*:ZipCommandTest.*:SubtreeZipCommandTest.*:FileDrawer.*'
 fi
