@@ -11,47 +11,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
-#include "platform/dir_reader.h"
+#include "survey/folder_entries.h"
 
 namespace orbelan {
-
-// A folder's entries in the order the folder gave them, each stored as its d_type byte, its
-// name and a NUL. All of them, "." and ".." too: phase 2 then passes the same entries, and
-// looks for a cancel after each, as when it lists the folder.
-class FolderEntries {
- public:
-  void Add(const DirEntry& entry) {
-    bytes_.push_back(static_cast<char>(entry.Type));
-    bytes_.append(entry.Name, entry.NameLength);
-    bytes_.push_back('\0');
-  }
-  std::size_t Bytes() const { return bytes_.size(); }
-  void Clear() { bytes_.clear(); }
-  std::string& Storage() { return bytes_; }
-
-  // Walks the entries in the order they were added.
-  class Cursor {
-   public:
-    explicit Cursor(const std::string& bytes) : bytes_(bytes) {}
-    bool Next(DirEntry& entry) {
-      if (at_ >= bytes_.size()) return false;
-      entry.Type = static_cast<unsigned char>(bytes_[at_]);
-      entry.Name = bytes_.data() + at_ + 1;
-      entry.NameLength = std::char_traits<char>::length(entry.Name);
-      at_ += entry.NameLength + 2;
-      return true;
-    }
-
-   private:
-    const std::string& bytes_;
-    std::size_t at_ = 0;
-  };
-
- private:
-  std::string bytes_;
-};
 
 class ListingHandoff {
  public:

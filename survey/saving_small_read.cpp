@@ -21,6 +21,7 @@
 #include "platform/dir_reader.h"
 #include "survey/batch_reader.h"
 #include "survey/figures.h"
+#include "survey/folder_entries.h"
 #include "survey/noise_screen.h"
 #include "survey/random_bits.h"
 #include "survey/saving_interval.h"
@@ -390,16 +391,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   std::vector<std::size_t> modelEnds;
   std::vector<std::ptrdiff_t> modelRecords;
   std::int64_t otherBytes = 0, read = 0;
-  // Entries passed over, each name ended by a NUL, with the type the directory gave it.
-  struct PassedOver {
-    std::string names;
-    std::string types;
-    void Add(const DirEntry& entry) {
-      names.append(entry.Name, entry.NameLength);
-      names.push_back('\0');
-      types.push_back(static_cast<char>(entry.Type));
-    }
-  } skippedNames, skippedLarger;
+  FolderEntries skippedNames, skippedLarger;  // passed over, with the type the directory gave
   if (skipping) {
     sums.unreadShortFiles = draws->SkippedShortFiles;
     sums.unreadShortBytes = draws->SkippedShortBytes;
@@ -630,7 +622,7 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
   // Reads the entries passed over after all, as the listing would have (in its order and a
   // batch at a time, the directory's word on each one's type); false when the folder has
   // grown past its limit.
-  auto readAfterAll = [&](const PassedOver& passed, std::int64_t head) {
+  auto readAfterAll = [&](const FolderEntries& passed, std::int64_t head) {
     auto readOne = [&](const DirEntry& again, std::uint64_t, BatchReader::File* batched) {
       ListedFile f = ReadListed(reader, again, limit - regularBytes, head, ws, noAtimeRefused, batched);
       if (head == kShortFile + 1 && f.kind == ListedFile::kLonger) {
@@ -640,12 +632,9 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
       return measure(f, again.NameView());
     };
     PendingEntries again(reader, noAtimeRefused);
-    for (std::size_t at = 0, k = 0; at < passed.names.size(); at = passed.names.find('\0', at) + 1, ++k) {
+    FolderEntries::Cursor cursor = passed.Walk();
+    for (DirEntry entry; cursor.Next(entry);) {
       if (Stopped(stop)) return true;
-      DirEntry entry;
-      entry.Name = passed.names.c_str() + at;
-      entry.NameLength = std::strlen(entry.Name);
-      entry.Type = static_cast<unsigned char>(passed.types[k]);
       if (!again.Take(entry, 0, limit - regularBytes, head, readOne)) return false;
     }
     return Stopped(stop) || again.Flush(limit - regularBytes, head, readOne);

@@ -59,7 +59,9 @@ struct Scanner::Level {
   std::uint32_t skipped = 0;
   int fd = -1;  // the folder reopened while shed
 
-  // The folder's entries, gathered as they pass for phase 2 (the listing handoff).
+  // The folder's entries, gathered as they pass for phase 2 (the listing handoff). All of
+  // them, "." and ".." too: phase 2 then passes the same entries, and looks for a cancel
+  // after each, as when it lists the folder.
   bool collecting = false;
   FolderEntries entries;
 
