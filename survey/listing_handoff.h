@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "survey/chunked_table.h"
 #include "survey/folder_entries.h"
 
 namespace orbelan {
@@ -39,18 +40,9 @@ class ListingHandoff {
   std::unique_ptr<std::string> Take(std::int64_t index);
 
  private:
-  using Slot = std::atomic<std::string*>;
-  Slot& At(std::int64_t index) const;
-
-  static constexpr std::size_t kChunkBits = 12;
-  static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
-  static constexpr std::size_t kMaxChunks = std::size_t{1} << 20;
-
   const std::size_t budget_;
   std::atomic<std::size_t> held_{0};
-  // A fixed table of chunk pointers, never reallocated, so readers need no lock.
-  std::unique_ptr<Slot*[]> chunks_;
-  std::size_t chunkCount_ = 0;
+  ChunkedTable<std::atomic<std::string*>> slots_;
 };
 
 }  // namespace orbelan

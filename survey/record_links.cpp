@@ -1,6 +1,5 @@
 #include "survey/record_links.h"
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -8,23 +7,19 @@
 
 namespace orbelan {
 
-RecordLinks::RecordLinks() : chunks_(new RecordLink*[kMaxChunks]) {}
+RecordLinks::RecordLinks() = default;
 
-RecordLinks::~RecordLinks() { Clear(); }
+RecordLinks::~RecordLinks() = default;
 
 void RecordLinks::Clear() {
-  for (std::size_t i = 0; i < chunkCount_; ++i) delete[] chunks_[i];
-  chunkCount_ = 0;
+  table_.Clear();
   size_ = 0;
 }
 
 void RecordLinks::Append(const RecordLink& link) {
   const auto at = static_cast<std::size_t>(size_);
-  if ((at >> kChunkBits) >= chunkCount_) {
-    if (chunkCount_ == kMaxChunks) throw std::length_error("too many folders");
-    chunks_[chunkCount_++] = new RecordLink[kChunk];
-  }
-  chunks_[at >> kChunkBits][at & (kChunk - 1)] = link;
+  table_.Grow(at + 1);
+  table_[at] = link;
   ++size_;
 }
 

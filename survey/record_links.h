@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "survey/chunked_table.h"
+
 namespace orbelan {
 
 class FolderList;
@@ -29,10 +31,7 @@ class RecordLinks {
   void Append(const RecordLink& link);
   std::int64_t Size() const { return size_; }
   // Any thread, for an index whose entry was handed over with release/acquire ordering.
-  const RecordLink& operator[](std::int64_t index) const {
-    return chunks_[static_cast<std::size_t>(index) >> kChunkBits]
-                  [static_cast<std::size_t>(index) & (kChunk - 1)];
-  }
+  const RecordLink& operator[](std::int64_t index) const { return table_[static_cast<std::size_t>(index)]; }
 
   // Links for a list made elsewhere: a record that names its parent hangs from it; one that
   // holds its whole path hangs from the nearest record before it whose path its own path
@@ -40,14 +39,7 @@ class RecordLinks {
   void BuildFrom(FolderList& folders);
 
  private:
-  static constexpr std::size_t kChunkBits = 12;
-  static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
-  static constexpr std::size_t kMaxChunks = std::size_t{1} << 20;  // four billion records
-
-  // A fixed table of chunk pointers, never reallocated, so readers need no lock; only the
-  // pages of it that are used are ever touched.
-  std::unique_ptr<RecordLink*[]> chunks_;
-  std::size_t chunkCount_ = 0;
+  ChunkedTable<RecordLink> table_;
   std::int64_t size_ = 0;
 };
 
