@@ -1,6 +1,6 @@
 // Hand-run bench of the disk saving against real zips (never a timed test).
 //
-//   accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--no-zip]
+//   accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--large B] [--no-zip]
 //   accuracy_bench DIR --bytes [--above B] [--up-to B] [--seed S] [--threads N]
 //
 // Every folder below DIR that has files is counted as the scan counts it and estimated as
@@ -221,7 +221,7 @@ struct Class {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--no-zip]\n");
+    std::fprintf(stderr, "usage: accuracy_bench DIR [--threads N] [--small B] [--whole B] [--seed S] [--calibrate-every N] [--budget B] [--ramp B] [--large B] [--no-zip]\n");
     return 2;
   }
   std::string root = argv[1];
@@ -238,6 +238,7 @@ int main(int argc, char** argv) {
   options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
+  options.LargeFrom = Arg(argc, argv, "--large", options.LargeFrom);
   const int threads = static_cast<int>(Arg(argc, argv, "--threads", 2));
   const bool zip = !Flag(argc, argv, "--no-zip");
   if (Flag(argc, argv, "--bytes")) return Bytes(root, rules, options, argc, argv);

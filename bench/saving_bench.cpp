@@ -6,12 +6,12 @@
 //                                     sparse files and disk images (about 4 GiB written at
 //                                     scale 1; sparse files cost little disk)
 //   saving_bench run DIR [--threads N] [--whole B] [--prime B] [--block B] [--budget B] [--seed S]
-//                    [--ramp B] [--calibrate-every N] [--drawn B]
+//                    [--ramp B] [--large B] [--calibrate-every N] [--drawn B]
 //                                     true saving of every folder (every file compressed
 //                                     whole, raw deflate level 6; kept in DIR/.truth) beside
 //                                     its estimate, then the accuracy and cost targets
 //   saving_bench bias [--block B]     cold against primed blocks, per kind of data
-//   saving_bench tree DIR [--threads N] [--whole B] [--drawn B] [--budget B] [--ramp B]
+//   saving_bench tree DIR [--threads N] [--whole B] [--drawn B] [--budget B] [--ramp B] [--large B]
 //                    [--calibrate-every N] [--min-size N] [--all] [--above B] [--up-to B]
 //                                     scan time against estimate time of a whole tree
 //                                     (warm cache; the folders the list shows, by default
@@ -461,6 +461,7 @@ int Run(const std::string& root, int argc, char** argv) {
   options.BlockBytes = Arg(argc, argv, "--block", options.BlockBytes);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
+  options.LargeFrom = Arg(argc, argv, "--large", options.LargeFrom);
   options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
   options.DrawnLimit = Arg(argc, argv, "--drawn", options.DrawnLimit);
   options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
@@ -610,6 +611,7 @@ int Tree(const std::string& root, int argc, char** argv) {
   options.SmallLimit = Arg(argc, argv, "--small", options.SmallLimit);
   options.MinBudget = Arg(argc, argv, "--budget", options.MinBudget);
   options.RampBytes = Arg(argc, argv, "--ramp", options.RampBytes);
+  options.LargeFrom = Arg(argc, argv, "--large", options.LargeFrom);
   options.CalibrateEvery = static_cast<int>(Arg(argc, argv, "--calibrate-every", options.CalibrateEvery));
   // The scan alone, and the scan drawing files for the estimate as the window and the
   // report do when they estimate; rounds alternate, the best of each counts, the last

@@ -73,9 +73,12 @@ struct EstimateOptions {
   // also with deflate; the deflated draws calibrate the fast ones (regression estimator of
   // two-phase sampling). A byte deflated cold costs 1, a byte of history given to deflate a
   // quarter, a fast one a quarter: a sampled folder of U bytes spends at most
-  // max(BudgetShare * U, MinBudget * min(1, U / RampBytes)), at least enough for its fewest
-  // draws, so that a folder of a few MiB still gets some hundred draws and a huge one a
-  // share that keeps its margin narrow.
+  // max(BudgetShare * U, MinBudget * (min(1, U / RampBytes) + clamp(U / LargeFrom - 1, 0, 1))),
+  // at least enough for its fewest draws, so that a folder of a few MiB still gets some
+  // hundred draws and a huge one a share that keeps its margin narrow. Folders past
+  // LargeFrom stop on the budget, not on the margin (binaries and libraries, whose blocks
+  // differ far more than text's), so their floor grows to twice MinBudget at twice
+  // LargeFrom: that brings /usr/lib's folders over 8 MiB within 3 points from 92% to 98%.
   int CalibrateEvery = 4;
   // The fast codec measures the aligned piece of at most this many bytes (and at most a
   // block) of the unit that holds a draw, not a whole file of up to 16 KiB: the deflated
@@ -84,6 +87,7 @@ struct EstimateOptions {
   std::int64_t MinBudget = 384 << 10;
   double BudgetShare = 0.0032;
   std::int64_t RampBytes = 2 << 20;
+  std::int64_t LargeFrom = 8 << 20;
   // The block measured (cold) in a drawn file larger than it, for folders estimated from
   // the scan's draws; smaller drawn files are compressed whole.
   std::int64_t DrawnBlockBytes = 2 * 1024;

@@ -128,7 +128,9 @@ class Sampler {
     holes_ = std::max<std::int64_t>(0, regular - total_);
     const double sampledBytes = static_cast<double>(AddSat(total_, listing_.otherBytes));
     const double ramp = std::min(1.0, sampledBytes / static_cast<double>(std::max<std::int64_t>(options.RampBytes, 1)));
-    budget_ = std::max(options.BudgetShare * sampledBytes, static_cast<double>(options.MinBudget) * ramp);
+    const double large =
+        std::clamp(sampledBytes / static_cast<double>(std::max<std::int64_t>(options.LargeFrom, 1)) - 1.0, 0.0, 1.0);
+    budget_ = std::max(options.BudgetShare * sampledBytes, static_cast<double>(options.MinBudget) * (ramp + large));
     state_.assign(files.size(), kUntouched);
     rate_.assign(files.size(), 0.0f);
     unseen_ = total_;

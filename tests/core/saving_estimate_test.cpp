@@ -413,6 +413,41 @@ TEST(SavingEstimate, FoldersOfAFewMiBLandNearTheTruthOnASmallBudget) {
   EXPECT_LT(width / kSeeds, 0.25);
 }
 
+// A folder past twice LargeFrom (here some 18 MiB of noise, text, zeros and small files)
+// gets twice the floor of a folder of a few MiB: it reads about twice as much and its
+// interval is narrower by about 1/√2, still holding the truth.
+TEST(SavingEstimate, FoldersPastTheLargeSizeGetTwiceTheFloor) {
+  TempTree tree;
+  const auto [truth, bytes] = MixedFolder(tree, 7);
+  ASSERT_GT(bytes, 16 << 20);
+  struct Run {
+    double width = 0, read = 0;
+    int covered = 0, close = 0;
+  };
+  auto run = [&](std::int64_t largeFrom) {
+    Run r;
+    constexpr int kSeeds = 6;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+      EstimateOptions options;
+      options.Seed = static_cast<std::uint64_t>(seed);
+      options.LargeFrom = largeFrom;
+      const SavingEstimate est = EstimateFolderSaving(Rec(tree.RootSlash()), TestRules(), options);
+      EXPECT_TRUE(est.Known);
+      Tally(est, truth, bytes, 0.05, r.covered, r.close);
+      r.width += static_cast<double>(est.High - est.Low) / kSeeds;
+      r.read += static_cast<double>(est.Sampled) / kSeeds;
+    }
+    EXPECT_EQ(r.covered, kSeeds);
+    return r;
+  };
+  const Run grown = run(EstimateOptions{}.LargeFrom);
+  const Run flat = run(std::int64_t{1} << 40);  // the floor of a folder of a few MiB
+  EXPECT_GT(grown.read, 1.6 * flat.read);
+  EXPECT_LT(grown.width, 0.85 * flat.width);
+  EXPECT_GT(grown.width, 0.55 * flat.width);
+  EXPECT_GE(grown.close, flat.close);
+}
+
 // Some 90 KiB of text that the sampler would spend as much on as on deflating it all (its
 // fewest draws, four of them deflated with their history): deflated whole, exact.
 TEST(SavingEstimate, AFolderNoDearerWholeThanSampledIsDeflatedWhole) {
