@@ -37,6 +37,19 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
   return part;
 }
 
+bool ShortSampleStandsForUnread(const SmallSums& s) {
+  if (s.unreadShortFiles <= 0 || s.shortSample.empty()) return true;
+  double bytes = 0, saved = 0;
+  for (const auto& [size, saving] : s.shortSample) {
+    bytes += static_cast<double>(size);
+    saved += static_cast<double>(saving);
+  }
+  if (saved <= 0) return true;
+  const double readMean = bytes / static_cast<double>(s.shortSample.size());
+  const double unreadMean = static_cast<double>(s.unreadShortBytes) / static_cast<double>(s.unreadShortFiles);
+  return unreadMean <= kShortSizeGap * readMean && readMean <= kShortSizeGap * unreadMean;
+}
+
 int ShortSampleToRead(std::int64_t files, std::int64_t bytes, int sampled, double allocated) {
   if (sampled <= 0 || files <= 0 || bytes <= 0) return std::max(sampled, 0);
   const double room = kShortReadShare * allocated;

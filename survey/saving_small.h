@@ -107,6 +107,16 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate);
 // A small folder whose unread short files leave an interval wider than this share of the
 // folder's allocated bytes has them read after all.
 inline constexpr double kShortWidthShare = 0.06;
+// Whether the short files read can stand for those left unread: not when the unread ones'
+// mean size is over kShortSizeGap times the read ones' or under its inverse. Deflate's
+// share grows with a file's size (a file of 200 bytes saves some 35%, one of 3 KiB 70%),
+// so a sample of the smallest cannot speak for the largest, and its spread about its own
+// ratio does not show it: such folders have their short files read after all. A sample
+// none of whose files shrank (noise, compressed data) shows no such trend and stands for
+// any sizes; text so short that it saves nothing (under some 60 bytes) is then taken for
+// noise too, as it was before this rule.
+inline constexpr double kShortSizeGap = 2.0;
+bool ShortSampleStandsForUnread(const SmallSums& s);
 
 // How many of the scan's sample of short files to read (its first ones, lowest name hashes
 // first): the fewest whose interval, were the short files alike (spread kShortSpread of

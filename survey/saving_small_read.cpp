@@ -651,10 +651,11 @@ bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t
     biasRecord = -1;
     if (!readAfterAll(skippedLarger, kSmallHead)) return false;
   }
-  // A sample that leaves the short files too uncertain: they are read after all, exactly.
+  // A sample that leaves the short files too uncertain, or that is unlike them in size:
+  // they are read after all, exactly.
   if (skipping && sums.unreadShortBytes > 0) {
     const UnreadShortPart part = UnreadShortSaving(sums, 0.5);
-    if (part.high - part.low > kShortWidthShare * folder) {
+    if (part.high - part.low > kShortWidthShare * folder || !ShortSampleStandsForUnread(sums)) {
       regularBytes -= sums.unreadShortBytes;
       sums.unreadShortBytes = sums.unreadShortFiles = 0;
       sums.shortSample.clear();

@@ -1172,7 +1172,7 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
   add("long.txt", Text(3 * kSmallHead + 17, 260));  // past the first read: read on to its end
   add("empty.txt", "");
   tree.Link("page1.txt", "link.txt");
-  int covered = 0;
+  int covered = 0, readAll = 0;
   constexpr int kSeeds = 20;
   for (int seed = 1; seed <= kSeeds; ++seed) {
     EstimateOptions options;
@@ -1198,13 +1198,17 @@ TEST(SavingEstimateSmall, ReadsEveryFileOnceAndLandsNearTheTruth) {
     EXPECT_GE(k, 2);
     EXPECT_LT(k, kShortSample);
     for (std::size_t j = static_cast<std::size_t>(k); j < rec.Draws->Sample.size(); ++j) sampleTail += rec.Draws->Sample[j].second;
-    EXPECT_EQ(est.Sampled, bytes - rec.Draws->SkippedShortBytes - sampleTail);
+    // Unless the files read happened to be far smaller or larger than those left (their
+    // sizes run from 200 to 2,860 bytes): then every short file is read after all.
+    if (est.Sampled == bytes) ++readAll;
+    else EXPECT_EQ(est.Sampled, bytes - rec.Draws->SkippedShortBytes - sampleTail);
     EXPECT_LE(std::abs(est.Saving - truth), bytes / 50) << seed;
     EXPECT_LE(est.High - est.Low, bytes * 11 / 100) << seed;
     EXPECT_GE(est.High - est.Low, bytes / 100) << seed;  // an estimate, not a measurement
     if (est.Low <= truth && truth <= est.High) ++covered;
   }
   EXPECT_GE(covered, kSeeds - 1);
+  EXPECT_LE(readAll, kSeeds / 4);
 }
 
 // A worker's buffers are reused from folder to folder and never cleared: a folder's figures
@@ -1307,6 +1311,46 @@ TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
   EXPECT_GE(f.covered, kSeeds * 95 / 100);
   EXPECT_GE(f.within, kSeeds * 90 / 100);
   EXPECT_LE(f.meanWidth, 0.06);
+
+  // Short texts of a few hundred bytes beside a few tables of 2-3.5 KB, as in a folder of
+  // keyboard descriptions: the small ones save some 40%, the tables 90%. A sample that
+  // happened on the small ones alone put the tables at 40% too, inside a narrow interval
+  // (the truth 3,000 bytes outside it at 2 of these 40 seeds): such seeds have every short
+  // file read.
+  TempTree unlike;
+  truth = bytes = 0;
+  auto table = [](std::size_t size, int from) {
+    std::string out;
+    for (int k = from; out.size() < size; ++k) out += "    key <AE" + std::to_string(k % 13) + "> { [ exclam, onesuperior ] };\n";
+    out.resize(size);
+    return out;
+  };
+  // Read whole, such a folder of few blocks is settled with the zipper's own deflate, which
+  // here saves 80 bytes more than libdeflate: the truth is either.
+  std::int64_t zipped = 0;
+  auto addUnlike = [&](const std::string& name, const std::string& data) {
+    add(unlike, name, data);
+    zipped += ZippedSaving(data);
+  };
+  const int sizes[] = {178, 179, 214, 231, 246, 302, 429, 607};
+  for (int i = 0; i < 8; ++i) addUnlike(Numbered("type", i, ""), Text(static_cast<std::size_t>(sizes[i]), 900 + static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < 3; ++i) addUnlike(Numbered("table", i, ""), table(static_cast<std::size_t>(1900 + 700 * i), i));
+  for (int i = 0; i < 3; ++i) addUnlike(Numbered("level", i, ""), Text(static_cast<std::size_t>(4600 + 1800 * i), 950 + static_cast<std::uint64_t>(i)));
+  const std::int64_t least = std::min(truth, zipped), most = std::max(truth, zipped);
+  f = {};
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    EstimateOptions options;
+    options.Seed = static_cast<std::uint64_t>(seed);
+    const SavingEstimate est = EstimateFolderSaving(DrawnRec(unlike, options), TestRules(), options);
+    ASSERT_TRUE(est.Known);
+    if (est.Sampled >= bytes) ++f.readAll;
+    if (est.Low <= most && least <= est.High) ++f.covered;
+    if (std::abs(est.Saving - zipped) <= bytes * 3 / 100) ++f.within;
+  }
+  EXPECT_GE(f.readAll, 2);
+  EXPECT_LT(f.readAll, kSeeds);
+  EXPECT_EQ(f.covered, kSeeds);
+  EXPECT_EQ(f.within, kSeeds);
 }
 
 // Short files that are a sliver of the folder's disk space are not opened at all, not even
