@@ -78,7 +78,7 @@ struct EstimateOptions {
   // hundred draws and a huge one a share that keeps its margin narrow. Folders past
   // LargeFrom stop on the budget, not on the margin (binaries and libraries, whose blocks
   // differ far more than text's), so their floor grows to twice MinBudget at twice
-  // LargeFrom: that brings /usr/lib's folders over 8 MiB within 3 points from 92% to 98%.
+  // LargeFrom: that brings /usr/lib's folders over 8 MiB within 3 points from 92% to 97%.
   int CalibrateEvery = 4;
   // The fast codec measures the aligned piece of at most this many bytes (and at most a
   // block) of the unit that holds a draw, not a whole file of up to 16 KiB: the deflated
