@@ -4,7 +4,6 @@
 // them while phase 1 goes on appending, so entries never move once written.
 
 #include <cstdint>
-#include <memory>
 
 #include "survey/chunked_table.h"
 

@@ -8,16 +8,29 @@
 
 namespace orbelan {
 
+namespace {
+
+// The bytes of the short files read as a sample, and what they saved.
+struct SampleTotals {
+  double bytes = 0, saved = 0;
+};
+SampleTotals ShortSampleTotals(const SmallSums& s) {
+  SampleTotals t;
+  for (const auto& [size, saving] : s.shortSample) {
+    t.bytes += static_cast<double>(size);
+    t.saved += static_cast<double>(saving);
+  }
+  return t;
+}
+
+}  // namespace
+
 UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
   UnreadShortPart part;
   const double unread = static_cast<double>(s.unreadShortBytes);
   if (unread <= 0) return part;
   const std::size_t n = s.shortSample.size();
-  double bytes = 0, saved = 0;
-  for (const auto& [size, saving] : s.shortSample) {
-    bytes += static_cast<double>(size);
-    saved += static_cast<double>(saving);
-  }
+  const auto [bytes, saved] = ShortSampleTotals(s);
   part.high = unread;
   part.point = std::clamp(fallbackRate, 0.0, 1.0) * unread;
   if (n < 2 || bytes <= 0) return part;  // nothing to tell their spread by
@@ -39,11 +52,7 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
 
 bool ShortSampleStandsForUnread(const SmallSums& s) {
   if (s.unreadShortFiles <= 0 || s.shortSample.empty()) return true;
-  double bytes = 0, saved = 0;
-  for (const auto& [size, saving] : s.shortSample) {
-    bytes += static_cast<double>(size);
-    saved += static_cast<double>(saving);
-  }
+  const auto [bytes, saved] = ShortSampleTotals(s);
   if (saved <= 0) return true;
   const double readMean = bytes / static_cast<double>(s.shortSample.size());
   const double unreadMean = static_cast<double>(s.unreadShortBytes) / static_cast<double>(s.unreadShortFiles);
