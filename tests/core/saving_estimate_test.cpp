@@ -1312,7 +1312,7 @@ TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
   EXPECT_GE(f.within, kSeeds * 90 / 100);
   EXPECT_LE(f.meanWidth, 0.06);
 
-  // Short texts of a few hundred bytes beside a few tables of 2-3.5 KB, as in a folder of
+  // Short texts of a few hundred bytes beside a few tables of 1.9-3.3 KB, as in a folder of
   // keyboard descriptions: the small ones save some 40%, the tables 90%. A sample that
   // happened on the small ones alone put the tables at 40% too, inside a narrow interval
   // (the truth 3,000 bytes outside it at 2 of these 40 seeds): such seeds have every short
