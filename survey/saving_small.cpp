@@ -34,17 +34,30 @@ UnreadShortPart UnreadShortSaving(const SmallSums& s, double fallbackRate) {
   part.high = unread;
   part.point = std::clamp(fallbackRate, 0.0, 1.0) * unread;
   if (n < 2 || bytes <= 0) return part;  // nothing to tell their spread by
-  const double ratio = saved / bytes;
+  const double dn = static_cast<double>(n), unreadFiles = static_cast<double>(s.unreadShortFiles);
+  const double all = dn + unreadFiles;
+  const double meanSize = bytes / dn, meanSaving = saved / dn;
+  double sxx = 0, sxy = 0;
+  for (const auto& [size, saving] : s.shortSample) {
+    sxx += (static_cast<double>(size) - meanSize) * (static_cast<double>(size) - meanSize);
+    sxy += (static_cast<double>(size) - meanSize) * (static_cast<double>(saving) - meanSaving);
+  }
+  // The line through the sample when it tells one, else the ratio through nothing.
+  const bool line = n >= static_cast<std::size_t>(kShortLine) && sxx > 0;
+  const double slope = line ? std::clamp(sxy / sxx, 0.0, 1.0) : saved / bytes;
+  const double intercept = line ? meanSaving - slope * meanSize : 0.0;
   double spread = 0;
   for (const auto& [size, saving] : s.shortSample) {
-    const double e = static_cast<double>(saving) - ratio * static_cast<double>(size);
+    const double e = static_cast<double>(saving) - intercept - slope * static_cast<double>(size);
     spread += e * e;
   }
-  const double dn = static_cast<double>(n);
-  spread = std::max(std::sqrt(spread / (dn - 1)), kShortSpread * bytes / dn);
-  const double all = dn + static_cast<double>(s.unreadShortFiles);
-  const double half = TwoSided95(static_cast<int>(n) - 1) * all * std::sqrt(std::max(0.0, 1.0 - dn / all) / dn) * spread;
-  part.point = ratio * unread;
+  const int freedom = static_cast<int>(n) - (line ? 2 : 1);
+  spread = std::max(std::sqrt(spread / freedom), kShortSpread * meanSize);
+  // How far the sample's mean size lies from all short files' adds the line's own error.
+  const double mean = (bytes + unread) / all;
+  const double reach = line ? std::sqrt(1.0 / dn + (mean - meanSize) * (mean - meanSize) / sxx) : 1.0 / std::sqrt(dn);
+  const double half = TwoSided95(freedom) * all * std::sqrt(std::max(0.0, 1.0 - dn / all)) * reach * spread;
+  part.point = std::clamp(slope * unread + intercept * unreadFiles, 0.0, unread);
   part.low = std::max(0.0, part.point - half);
   part.high = std::min(unread, part.point + half);
   return part;

@@ -1293,21 +1293,23 @@ TEST(SavingEstimateSmall, ShortFilesAreReadAsASample) {
   for (int i = 0; i < 120; ++i) add(notes, Numbered("note", i, ".txt"), Text(static_cast<std::size_t>(300 + 29 * i), 400 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 3; ++i) add(notes, Numbered("log", i, ".txt"), Text(20000, 700 + static_cast<std::uint64_t>(i)));
   ShortFolderFigures f = EstimateShortFolder(notes, truth, bytes, 120, kSeeds);
-  EXPECT_EQ(f.readAll, 0);
+  // A sample whose sizes lie far from the rest's mean leaves the line through it uncertain
+  // that far out: at a seed or two the rest is read after all.
+  EXPECT_LE(f.readAll, kSeeds / 20);
   EXPECT_GE(f.covered, kSeeds * 95 / 100);
   EXPECT_GE(f.within, kSeeds * 95 / 100);
   EXPECT_LE(f.meanWidth, 0.06);
   EXPECT_GE(f.meanWidth, 0.005);  // an estimate from a sample, not a measurement
 
-  // Text and noise mixed: a sample that shows the spread has them all read.
+  // Text and noise mixed: a sample that shows the spread has them all read (noise saves
+  // nothing whatever its size, so no line through both stands for the rest).
   TempTree mixed;
   truth = bytes = 0;
   for (int i = 0; i < 100; ++i) add(mixed, Numbered("note", i, ".txt"), Text(static_cast<std::size_t>(200 + 37 * i), 400 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 40; ++i) add(mixed, Numbered("blob", i, ".bin"), RandomBytes(static_cast<std::size_t>(500 + 61 * i), 600 + static_cast<std::uint64_t>(i)));
   for (int i = 0; i < 3; ++i) add(mixed, Numbered("log", i, ".txt"), Text(20000, 700 + static_cast<std::uint64_t>(i)));
   f = EstimateShortFolder(mixed, truth, bytes, 140, kSeeds);
-  EXPECT_GE(f.readAll, kSeeds / 2);
-  EXPECT_LT(f.readAll, kSeeds);
+  EXPECT_GE(f.readAll, kSeeds * 3 / 4);
   EXPECT_GE(f.covered, kSeeds * 95 / 100);
   EXPECT_GE(f.within, kSeeds * 90 / 100);
   EXPECT_LE(f.meanWidth, 0.06);

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "survey/noise_screen.h"
+#include "survey/saving_interval.h"
 #include "survey/saving_io.h"
 #include "survey/small_yardstick.h"
 #include "tests/core/file_helpers.h"
@@ -145,6 +147,48 @@ TEST(ShortSampleToRead, TheFewestWhoseWidthFitsTheFolder) {
   EXPECT_EQ(ShortSampleToRead(7, 18'000, 7, 190'000), 4);
   EXPECT_EQ(ShortSampleToRead(7, 18'000, 7, 1'800'000), 0);
   EXPECT_EQ(ShortSampleToRead(0, 0, 0, 100'000), 0);
+}
+
+// The unread short files, worked by hand. Four read, of 400, 800, 1,200 and 1,600 bytes,
+// saving 100, 340, 580 and 820: the line 0.6 x - 140 through them exactly, so the spread is
+// the least assumed, 5% of their mean size (50). Six unread, 9,000 bytes: 0.6 * 9,000 -
+// 140 * 6 = 4,560 (the ratio through nothing, 1,840 / 4,000, would say 4,140: short files
+// save a smaller share than longer ones). All ten average 1,300 bytes against the sample's
+// 1,000, Sxx 800,000: +- t(2) 10 sqrt(1 - 0.4) sqrt(1/4 + 300^2 / 800,000) 50 = 1,003.
+TEST(UnreadShortSaving, ALineThroughTheSampleStandsForTheRest) {
+  SmallSums s;
+  s.shortSample = {{400, 100}, {800, 340}, {1200, 580}, {1600, 820}};
+  s.unreadShortFiles = 6;
+  s.unreadShortBytes = 9000;
+  UnreadShortPart part = UnreadShortSaving(s, 0.5);
+  const double half = TwoSided95(2) * 10 * std::sqrt(0.6) * std::sqrt(0.25 + 90'000.0 / 800'000.0) * 50;
+  EXPECT_NEAR(half, 1003, 1);
+  EXPECT_NEAR(part.point, 4560, 1e-6);
+  EXPECT_NEAR(part.low, 4560 - half, 1e-6);
+  EXPECT_NEAR(part.high, 4560 + half, 1e-6);
+
+  // Three read are too few to tell a line's spread: the ratio, +- t(2) 9 sqrt((1 - 3/9)/3)
+  // max(spread about it, 5% of 800).
+  s.shortSample = {{400, 100}, {800, 340}, {1200, 580}};
+  part = UnreadShortSaving(s, 0.5);
+  const double ratio = 1020.0 / 2400.0;
+  double squares = 0;
+  for (const auto& [size, saving] : s.shortSample) squares += std::pow(saving - ratio * size, 2);
+  const double spread = std::max(std::sqrt(squares / 2), 40.0);
+  EXPECT_NEAR(part.point, ratio * 9000, 1e-6);
+  EXPECT_NEAR(part.high - part.point, TwoSided95(2) * 9 * std::sqrt((1 - 3.0 / 9) / 3) * spread, 1e-6);
+
+  // A slope past what deflate can do is held within [0, 1], and the rest within their bytes.
+  s.shortSample = {{400, 300}, {800, 100}, {1200, 0}, {1600, 0}};
+  part = UnreadShortSaving(s, 0.5);
+  EXPECT_NEAR(part.point, 6 * 100, 1e-6);  // slope 0 through their mean saving, 100
+  EXPECT_GE(part.low, 0);
+  s.shortSample = {{400, 0}, {800, 390}, {1200, 780}, {1600, 1170}};  // 0.975 x - 390
+  s.unreadShortBytes = 1000;  // six files of 167 bytes: the line says less than nothing
+  part = UnreadShortSaving(s, 0.5);
+  EXPECT_EQ(part.point, 0);
+  EXPECT_EQ(part.low, 0);
+  EXPECT_LE(part.high, 1000);
 }
 
 // The larger files' sample, worked by hand for ten files of 20,000 bytes (root mean square
