@@ -1423,19 +1423,21 @@ TEST(SavingEstimateSmall, IncompressibleAndUnreadableFiles) {
   const std::string pngs[] = {skewed(magic, 20000, 290), skewed(magic + RandomBytes(6000, 292), 26000, 293)};
   // A folder this small is deflated again by the zipper's own zlib when its block count is
   // in doubt, so either deflate's figure is the truth.
-  std::int64_t truth = TrueSaving(Text(12000, 291)), zipped = ZippedSaving(Text(12000, 291)), bytes = 12000;
+  const std::string notes = Text(12000, 291);
+  std::int64_t truth = TrueSaving(notes), zipped = ZippedSaving(notes), bytes = static_cast<std::int64_t>(notes.size());
   for (const std::string& png : pngs) {
     saving::Workspace ws;
     ASSERT_GE(static_cast<double>(ws.FastSize(reinterpret_cast<const unsigned char*>(png.data()), kSmallSlice)),
               kIncompressibleShare * static_cast<double>(kSmallSlice));
-    ASSERT_GT(ZippedSaving(png), static_cast<std::int64_t>(png.size()) / 10);
+    const std::int64_t pngZipped = ZippedSaving(png);
+    ASSERT_GT(pngZipped, static_cast<std::int64_t>(png.size()) / 10);
     truth += TrueSaving(png);
-    zipped += ZippedSaving(png);
+    zipped += pngZipped;
     bytes += static_cast<std::int64_t>(png.size());
   }
   Write(icons, "icon.png", pngs[0]);
   Write(icons, "photo.png", pngs[1]);
-  Write(icons, "notes.txt", Text(12000, 291));
+  Write(icons, "notes.txt", notes);
   const SavingEstimate images = EstimateFolderSaving(DrawnRec(icons, {}), TestRules(), {});
   ASSERT_TRUE(images.Known);
   const std::int64_t nearest = std::abs(images.Saving - truth) < std::abs(images.Saving - zipped) ? truth : zipped;
