@@ -118,11 +118,12 @@ inline constexpr double kShortWidthShare = 0.06;
 // Whether the short files read can stand for those left unread: not when the unread ones'
 // mean size is over kShortSizeGap times the read ones' or under its inverse. Deflate's
 // share grows with a file's size (a file of 200 bytes saves some 35%, one of 3 KiB 70%),
-// so a sample of the smallest cannot speak for the largest, and its spread about its own
-// ratio does not show it: such folders have their short files read after all. A sample
-// none of whose files shrank (noise, compressed data) shows no such trend and stands for
-// any sizes; text so short that it saves nothing (under some 60 bytes) is then taken for
-// noise too, as it was before this rule.
+// so a sample of the smallest cannot speak for the largest: the line fitted to a few of
+// them (or the ratio, with fewer than kShortLine) would be carried far past the sizes it
+// saw. Such folders have their short files read after all. A sample none of whose files
+// shrank (noise, compressed data) shows no such trend and stands for any sizes; text so
+// short that it saves nothing (under some 60 bytes) is then taken for noise too, as it was
+// before this rule.
 inline constexpr double kShortSizeGap = 2.0;
 bool ShortSampleStandsForUnread(const SmallSums& s);
 
