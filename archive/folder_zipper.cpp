@@ -28,6 +28,7 @@
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
+#include "survey/fs_compression.h"
 #include "platform/dir_reader.h"
 #include "platform/start_path.h"
 #include "platform/trash_orphans.h"
@@ -601,9 +602,22 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   std::sort(plan.Members.begin(), plan.Members.end(),
             [](const ZipMember& a, const ZipMember& b) { return a.Name < b.Name; });
   std::sort(plan.WithMetadata.begin(), plan.WithMetadata.end());
+  // Where files may share extents (reflinked copies, snapshots), what each shares stays
+  // when it goes. A figure only: the run asks again of the file it reads.
+  struct stat folder {};
+  plan.SharesExtents = ::fstat(dirFd, &folder) == 0 &&
+                       MountFactsOfFolder(static_cast<std::uint64_t>(folder.st_dev), plan.Folder).SharesExtents;
+  if (plan.SharesExtents) {
+    for (ZipMember& m : plan.Members) {
+      if (CancelRequested) return Cancelled();
+      UniqueFd file(::openat(dirFd, m.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      if (file.Get() >= 0) m.Shared = SharedBytesOfFile(file.Get(), m.Size);
+    }
+  }
   // Hard links are settled once every member is known: a file's names may lie anywhere in it.
   const LinkTally links = TallyLinks(plan.Members);
   plan.Allocated = links.Allocated;
+  plan.SharedBlocks = links.Shared;
   plan.HardLinked = links.Elsewhere;
   plan.LinkedTogether = links.Together;
   if (plan.Members.empty())
@@ -626,6 +640,9 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
                   (plan.HardLinked > 0 ? " (" + std::to_string(plan.HardLinked) +
                                              " with hard links outside these files free nothing)"
                                        : std::string()) +
+                  (plan.SharedBlocks > 0 ? " (not counting " + GroupedNumber(plan.SharedBlocks) +
+                                               " bytes that other files or snapshots share)"
+                                         : std::string()) +
                   ", less than one block." + kNothingChanged);
 
   struct stat st {};
@@ -769,6 +786,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       if (pass == 1) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
+        if (plan.SharesExtents) m.Shared = SharedBytesOfFile(file.Get(), m.Size);
         m.Stored = m.Size == 0;
       } else if (!StillAsTaken(m, before)) {
         return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
@@ -933,6 +951,9 @@ ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
   if (links.Elsewhere > 0)
     text += " (not counting " + std::to_string(links.Elsewhere) +
             " with hard links outside these files, which free nothing)";
+  if (links.Shared > 0)
+    text += " (not counting " + GroupedNumber(links.Shared) +
+            " bytes that other files or snapshots share, which stay in use)";
   text += ", the archive would take " + GroupedNumber(archive) +
           " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
           " bytes) must come back." + kNothingChanged;
@@ -1014,6 +1035,7 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   // Blocks come back only for the files whose every name went.
   const LinkTally links = TallyLinks(trashed);
   result.TrashedHeld = links.Elsewhere;
+  result.TrashedShared = links.Shared;
   result.Freed = links.Allocated - result.ArchiveAllocated;
 }
 

@@ -29,6 +29,9 @@ struct ZipMember {
   std::int64_t CtimeNsec = 0;
   std::int64_t Allocated = 0;  // disk space its blocks take (st_blocks * 512)
   std::uint64_t Links = 1;     // hard links: its blocks go only with the last of its names
+  // Of Allocated, blocks in extents shared with other files or snapshots (reflinked copies
+  // on btrfs or XFS): they stay in use when the file goes. Asked only where they can be.
+  std::int64_t Shared = 0;
   std::uint64_t Inode = 0;
   std::uint64_t Device = 0;
   std::uint32_t Mode = 0;  // permission bits
@@ -59,6 +62,8 @@ struct ZipPlan {
   std::int64_t Allocated = 0;
   std::int64_t HardLinked = 0;    // members whose file has a name that is no member: they free nothing
   std::int64_t LinkedTogether = 0;  // members whose file has several names, all members: counted once
+  std::int64_t SharedBlocks = 0;    // left out of Allocated: extents shared with other files or snapshots
+  bool SharesExtents = false;       // on a file system whose files may share extents
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
   std::int64_t StaleRecords = 0;   // trash records of ours without their file taken away
@@ -100,6 +105,8 @@ struct ZipResult {
   // Trashed members that give back nothing: their file keeps a name outside the trash (one
   // that was never a member, or one that stayed because it changed or the trash refused it).
   std::int64_t TrashedHeld = 0;
+  // Blocks of the trashed files that other files or snapshots share: they stay in use.
+  std::int64_t TrashedShared = 0;
   std::vector<TrashEntry> Trashed;      // where each trashed original went
   std::vector<std::string> Changed;     // changed since read, or in use: left where they are
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are

@@ -5,15 +5,25 @@
 #include "survey/figures.h"
 
 namespace orbelan {
+namespace {
+
+// What a member's file gives back once it goes: its blocks less those it shares.
+std::int64_t Unshared(const ZipMember& m) {
+  return std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
+}
+
+}  // namespace
 
 LinkTally TallyLinks(const std::vector<const ZipMember*>& members) {
   LinkTally tally;
   std::vector<const ZipMember*> linked;
   for (const ZipMember* m : members) {
-    if (m->Links > 1)
+    if (m->Links > 1) {
       linked.push_back(m);
-    else
-      AddSize(tally.Allocated, std::max<std::int64_t>(m->Allocated, 0));
+    } else {
+      AddSize(tally.Allocated, Unshared(*m));
+      AddSize(tally.Shared, std::max<std::int64_t>(m->Shared, 0));
+    }
   }
   std::sort(linked.begin(), linked.end(), [](const ZipMember* a, const ZipMember* b) {
     return a->Device != b->Device ? a->Device < b->Device : a->Inode < b->Inode;
@@ -21,14 +31,16 @@ LinkTally TallyLinks(const std::vector<const ZipMember*>& members) {
   for (std::size_t i = 0; i < linked.size();) {
     std::size_t j = i;
     std::uint64_t links = 0;
-    std::int64_t allocated = 0;
+    std::int64_t allocated = 0, shared = 0;
     for (; j < linked.size() && linked[j]->Device == linked[i]->Device && linked[j]->Inode == linked[i]->Inode; ++j) {
       links = std::max(links, linked[j]->Links);
-      allocated = std::max(allocated, linked[j]->Allocated);
+      allocated = std::max(allocated, Unshared(*linked[j]));
+      shared = std::max(shared, linked[j]->Shared);
     }
     const std::int64_t names = static_cast<std::int64_t>(j - i);
     if (static_cast<std::uint64_t>(names) >= links) {
       AddSize(tally.Allocated, allocated);
+      AddSize(tally.Shared, shared);
       tally.Together += names;
     } else {
       tally.Elsewhere += names;

@@ -17,6 +17,9 @@ struct LinkTally {
   std::int64_t Allocated = 0;
   std::int64_t Elsewhere = 0;  // members whose file keeps a name outside them: they free nothing
   std::int64_t Together = 0;   // members whose file has several names, every one among them
+  // Blocks of the members' files in extents shared with other files or snapshots: left out
+  // of Allocated, they stay in use (each file once).
+  std::int64_t Shared = 0;
 };
 
 // members: each at most once. A file is told by its device and inode, its names by the

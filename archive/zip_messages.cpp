@@ -35,7 +35,14 @@ std::string ZipDiskSpaceText(const ZipPlan& plan) {
   if (plan.HardLinked > 0)
     links.push_back("not counting " + Files(plan.HardLinked) +
                     " with hard links outside these files, which give back nothing");
-  if (!links.empty()) text += " (" + links.front() + (links.size() > 1 ? "; " + links.back() : std::string()) + ")";
+  if (plan.SharedBlocks > 0)
+    links.push_back("not counting " + GroupedNumber(plan.SharedBlocks) +
+                    " bytes they share with other files or snapshots, which stay in use");
+  if (!links.empty()) {
+    text += " (";
+    for (std::size_t i = 0; i < links.size(); ++i) text += (i > 0 ? "; " : "") + links[i];
+    text += ")";
+  }
   text += "; that space, less the archive's own, comes back only when the trash is emptied.";
   return text;
 }
@@ -83,6 +90,9 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
     text.append("\n\n") += Files(r.TrashedHeld) + " in the trash " + (r.TrashedHeld == 1 ? "gives" : "give") +
             " back nothing: another hard link outside the trash keeps " + (r.TrashedHeld == 1 ? "its" : "their") +
             " disk space.";
+  if (r.TrashedShared > 0)
+    text.append("\n\n") += GroupedNumber(r.TrashedShared) +
+            " bytes of the files in the trash stay in use after it is emptied: other files or snapshots share them.";
   if (r.FoldersRemoved > 0)
     text.append("\n\n") += Subfolders(r.FoldersRemoved) + " left empty " +
             (r.FoldersRemoved == 1 ? "was" : "were") + " removed; undo makes them again.";

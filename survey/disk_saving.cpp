@@ -89,10 +89,14 @@ void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing) 
   est.Allocated = use.Allocated;
   est.Held = use.Held;
   if (!est.Known) return;
-  // The files' space now: allocated blocks, less what other names keep, with the extents
-  // the file system compresses at what they are estimated to really take.
-  const std::int64_t base = use.Allocated - use.Held - std::min(est.FsCompressed, use.Allocated);
-  const std::int64_t nowLow = base + est.FsStoredLow, now = base + est.FsStored, nowHigh = base + est.FsStoredHigh;
+  // The files' space now: allocated blocks, less what other names and shared extents keep,
+  // with the extents the file system compresses at what they are estimated to really take.
+  // Extents the folder's own files share may go with it (nothing outside sharing them).
+  const std::int64_t own = std::max<std::int64_t>(use.Allocated - use.Held, 0);
+  const std::int64_t unshared = own - std::clamp<std::int64_t>(est.Shared, 0, own);
+  const std::int64_t base = unshared - std::min(est.FsCompressed, unshared);
+  const std::int64_t nowLow = base + est.FsStoredLow, now = base + est.FsStored;
+  const std::int64_t nowHigh = Sum(base + est.FsStoredHigh, std::clamp<std::int64_t>(est.SharedWithin, 0, own - unshared));
   // What the archive takes for a given byte saving of the regular files, its manifest
   // taken at most (slack 1) or least (-1) as large as it may be.
   const std::int64_t slack = ManifestSlack(use.Members, use.NameBytes);

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <unordered_set>
 
 #include "platform/dir_reader.h"
 #include "survey/random_bits.h"
@@ -82,7 +83,7 @@ constexpr int kMountLookPeriodMs = 20;
 struct MountTable {
   std::mutex mutex;
   std::vector<MountCompression> mounts;
-  std::vector<std::pair<std::uint64_t, FsCompression>> known;  // by device, as found
+  std::vector<std::pair<std::uint64_t, MountFacts>> known;  // by device, as found
   int watch = -1;  // /proc/self/mountinfo kept open: poll tells when a mount came or went
   std::chrono::steady_clock::time_point looked{};
 
@@ -119,6 +120,10 @@ MountTable& Table() {
 std::int64_t RoundUp(std::int64_t n, std::int64_t sector) { return (n + sector - 1) / sector * sector; }
 
 }  // namespace
+
+bool SharesExtents(std::string_view fsType) {
+  return fsType == "btrfs" || fsType == "xfs" || fsType == "bcachefs" || fsType == "ocfs2";
+}
 
 FsCompression CompressionFromOptions(std::string_view fsType, std::string_view superOptions) {
   FsCompression result;
@@ -171,18 +176,19 @@ std::vector<MountCompression> ParseMountCompression(std::string_view mountinfo) 
         m.Point.push_back(point[i]);
       }
     }
-    m.Compression = CompressionFromOptions(dash[1], dash[3]);
+    m.Facts.Compression = CompressionFromOptions(dash[1], dash[3]);
+    m.Facts.SharesExtents = SharesExtents(dash[1]);
     out.push_back(m);
   }
   return out;
 }
 
-FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path) {
+MountFacts MountFactsOfFolder(std::uint64_t device, std::string_view path) {
   MountTable& table = Table();
   std::lock_guard<std::mutex> lock(table.mutex);
   table.ForgetIfChanged();
-  for (const auto& [dev, compression] : table.known) {
-    if (dev == device) return compression;
+  for (const auto& [dev, facts] : table.known) {
+    if (dev == device) return facts;
   }
   table.Reread();
   const MountCompression* found = nullptr;
@@ -202,9 +208,9 @@ FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path) {
       }
     }
   }
-  const FsCompression compression = found != nullptr ? found->Compression : FsCompression{};
-  table.known.emplace_back(device, compression);
-  return compression;
+  const MountFacts facts = found != nullptr ? found->Facts : MountFacts{};
+  table.known.emplace_back(device, facts);
+  return facts;
 }
 
 std::int64_t StoredChunkBytes(const FsCompression& c, const unsigned char* data, std::size_t size,
@@ -286,12 +292,19 @@ std::int64_t SumSat(std::int64_t a, std::int64_t b) {
   return b > 0 && a > INT64_MAX - b ? INT64_MAX : a + b;
 }
 
-// The extents of an open file of size bytes the file system stores compressed, cut at its
-// end (an extent's length counts whole blocks); false when FIEMAP is refused. Extents not
-// yet written (delayed allocation) are compressed when they are: their bytes go to unknown.
-// A layout that changes between requests ends the walk where it stops moving forward.
-bool CompressedExtents(int fd, std::uint32_t file, std::int64_t size, std::vector<Extent>& out,
-                       std::int64_t& unknown) {
+// Extents the file shares with others (or with itself), where they lie on the disk.
+struct SharedExtent {
+  std::uint64_t physical;
+  std::int64_t length;
+};
+
+// The extents of an open file of size bytes the file system stores compressed (when it
+// compresses), cut at its end (an extent's length counts whole blocks), and those it
+// shares, whatever they store; false when FIEMAP is refused. Extents not yet written
+// (delayed allocation) are compressed when they are: their bytes go to unknown. A layout
+// that changes between requests ends the walk where it stops moving forward.
+bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses, std::vector<Extent>& out,
+                 std::int64_t& unknown, std::vector<SharedExtent>& shared) {
   alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kFiemapBatch * sizeof(struct fiemap_extent)];
   auto* map = reinterpret_cast<struct fiemap*>(buffer);
   std::uint64_t start = 0;
@@ -312,8 +325,10 @@ bool CompressedExtents(int fd, std::uint32_t file, std::int64_t size, std::vecto
       const auto length = static_cast<std::int64_t>(std::min<std::uint64_t>(end - e.fe_logical, INT64_MAX));
       if (inFile > 0) {
         if (e.fe_flags & (FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_UNKNOWN)) unknown = SumSat(unknown, length);
-        else if (e.fe_flags & FIEMAP_EXTENT_ENCODED) out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length, inFile,
-                                                   (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) != 0});
+        else if (e.fe_flags & FIEMAP_EXTENT_SHARED) shared.push_back({e.fe_physical, length});
+        else if (compresses && (e.fe_flags & FIEMAP_EXTENT_ENCODED))
+          out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length, inFile,
+                         (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) != 0});
       }
       next = std::max<std::uint64_t>(next, end);
       if (e.fe_flags & FIEMAP_EXTENT_LAST) return true;
@@ -327,14 +342,27 @@ bool CompressedExtents(int fd, std::uint32_t file, std::int64_t size, std::vecto
 
 }  // namespace
 
+std::int64_t SharedBytesOfFile(int fd, std::int64_t size) {
+  std::vector<Extent> none;
+  std::vector<SharedExtent> shared;
+  std::int64_t unknown = 0, bytes = 0;
+  if (!WalkExtents(fd, 0, size, false, none, unknown, shared)) return 0;
+  for (const SharedExtent& e : shared) bytes = SumSat(bytes, e.length);
+  return bytes;
+}
+
 FiemapRequest SetFiemapRequest(FiemapRequest request) {
   return fiemapRequest.exchange(request != nullptr ? request : &KernelFiemap);
 }
 
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
-                               const std::atomic<bool>* stop) {
+                               const std::atomic<bool>* stop, const std::vector<std::uint64_t>& heldInodes) {
   FsMeasure m;
+  std::vector<std::uint64_t> held = heldInodes;
+  std::sort(held.begin(), held.end());
+  std::unordered_set<std::uint64_t> linked;  // inodes of several names met so far
+  std::vector<SharedExtent> shared;  // to tell the extents met twice, while not too many
   DirReader reader;
   if (!reader.OpenBelow(dirFd, "")) return m;
   std::vector<std::string> names;
@@ -356,13 +384,26 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
       close(fd);
       continue;
     }
+    // Blocks of a file with several names count once in the folder, and not at all when
+    // names outside it keep them: the folder's figures have them as held already.
+    if (st.st_nlink > 1) {
+      const auto inode = static_cast<std::uint64_t>(st.st_ino);
+      if (std::binary_search(held.begin(), held.end(), inode) || !linked.insert(inode).second) {
+        close(fd);
+        continue;
+      }
+    }
     const auto file = static_cast<std::uint32_t>(names.size());
     std::vector<Extent> extents;
     std::int64_t delayed = 0;
-    if (!CompressedExtents(fd, file, static_cast<std::int64_t>(st.st_size), extents, delayed)) {
+    const std::size_t sharedBefore = shared.size();
+    if (!WalkExtents(fd, file, static_cast<std::int64_t>(st.st_size), c.Compresses(), extents, delayed, shared)) {
+      shared.resize(sharedBefore);
       unknown = SumSat(unknown, static_cast<std::int64_t>(st.st_blocks) * 512);  // EOPNOTSUPP, EPERM: not measured
     } else {
       unknown = SumSat(unknown, delayed);
+      for (std::size_t k = sharedBefore; k < shared.size(); ++k) m.Shared = SumSat(m.Shared, shared[k].length);
+      if (shared.size() > kMostListed) shared.resize(sharedBefore);  // counted, no longer matched
       for (const Extent& e : extents) {
         m.Compressed = SumSat(m.Compressed, e.length);
         draws.Offer(e);
@@ -371,6 +412,19 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
     }
     close(fd);
     names.emplace_back(entry.Name, entry.NameLength);
+  }
+  // An extent met in two or more of the folder's files (a copy reflinked beside its
+  // original) is counted by each; once, it may go with the folder.
+  std::sort(shared.begin(), shared.end(),
+            [](const SharedExtent& a, const SharedExtent& b) { return a.physical < b.physical; });
+  for (std::size_t i = 0; i < shared.size();) {
+    std::size_t j = i + 1;
+    std::int64_t longest = shared[i].length;
+    // Physical 0: not told (inline data); such an extent stands alone.
+    while (j < shared.size() && shared[i].physical != 0 && shared[j].physical == shared[i].physical)
+      longest = std::max(longest, shared[j++].length);
+    if (j - i > 1) m.SharedWithin = SumSat(m.SharedWithin, longest);
+    i = j;
   }
   const std::int64_t compressed = m.Compressed;
   const bool even = compressed > budget && all.size() <= kMostListed;

@@ -7,6 +7,9 @@
 // extent of at most 128 KiB on its own, with the mount's codec and level, rounded up to the
 // sector. On file systems whose st_blocks already tell compressed space (ZFS and others),
 // nothing of this is needed.
+// The same walk of the extents tells which of them the file shares with other files or
+// snapshots (btrfs and XFS reflinks, btrfs snapshots): those blocks stay in use when the
+// file goes, so they give nothing back.
 
 #include <atomic>
 #include <cstdint>
@@ -30,20 +33,31 @@ struct FsCompression {
 // The compression one mount's options ask for ("compress=zstd:3", "compress-force=lzo", ...).
 FsCompression CompressionFromOptions(std::string_view fsType, std::string_view superOptions);
 
+// Whether a file system of this type lets files share extents (reflinked copies, snapshots).
+bool SharesExtents(std::string_view fsType);
+
+// What a mount does with its files' blocks.
+struct MountFacts {
+  FsCompression Compression;
+  bool SharesExtents = false;
+  // Whether its files' extents must be asked for to tell what they take and give back.
+  bool AskExtents() const { return Compression.Compresses() || SharesExtents; }
+};
+
 struct MountCompression {
   std::uint64_t Device = 0;  // as mountinfo tells it (btrfs gives its files other st_dev)
   std::string Point;         // unescaped
-  FsCompression Compression;
+  MountFacts Facts;
 };
-// Every mount of a /proc/self/mountinfo text, with what it compresses.
+// Every mount of a /proc/self/mountinfo text, with what it compresses and shares.
 std::vector<MountCompression> ParseMountCompression(std::string_view mountinfo);
 
-// The compression of the mount a folder lies on, from /proc/self/mountinfo: the mount of its
+// The facts of the mount a folder lies on, from /proc/self/mountinfo: the mount of its
 // files' st_dev, else (btrfs gives each subvolume a device of its own, which mountinfo does
 // not show) the mount whose point is the longest prefix of its path. Remembered by device;
 // the table is read again for a device not seen before (a mount that appeared since).
 // Thread-safe.
-FsCompression CompressionOfFolder(std::uint64_t device, std::string_view path);
+MountFacts MountFactsOfFolder(std::uint64_t device, std::string_view path);
 
 // The bytes a chunk of data takes on disk once the file system has compressed it: the
 // codec's output rounded up to sector bytes, or the chunk itself when that is no smaller.
@@ -56,18 +70,30 @@ using FiemapRequest = int (*)(int fd, struct ::fiemap* map);
 // Replaces it for every thread (nullptr: the ioctl again); returns the one it replaced.
 FiemapRequest SetFiemapRequest(FiemapRequest request);
 
-// What the counted files of one folder take on disk where the file system compresses them.
+// What the counted files of one folder take on disk where the file system compresses them,
+// and what of it they share.
 struct FsMeasure {
   std::int64_t Compressed = 0;  // logical bytes in extents stored compressed, plus Unmeasured
   std::int64_t Stored = 0, StoredLow = 0, StoredHigh = 0;  // what those take, with a 95% interval
   std::int64_t Unmeasured = 0;  // allocated bytes of files FIEMAP or reading refused
   std::int64_t Read = 0;        // bytes read to measure
+  // Allocated bytes in extents shared with other files or snapshots (not in Compressed),
+  // each file's own; of them, the extents found in two or more of the folder's own files,
+  // once each: those go too if nothing outside the folder shares them, which cannot be told.
+  std::int64_t Shared = 0, SharedWithin = 0;
 };
 
+// Allocated bytes of the open file fd (size bytes) in extents it shares with other files or
+// snapshots; 0 when FIEMAP is refused (none known to be shared).
+std::int64_t SharedBytesOfFile(int fd, std::int64_t size);
+
 // Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
-// mount with compression c. Reads at most about budget bytes of compressed extents.
+// mount with compression c (none: only what they share is told). Each inode once; the
+// inodes held (other names outside the folder keep all their blocks) are skipped. Reads at
+// most about budget bytes of compressed extents.
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
-                               const std::atomic<bool>* stop);
+                               const std::atomic<bool>* stop,
+                               const std::vector<std::uint64_t>& heldInodes = {});
 
 }  // namespace orbelan

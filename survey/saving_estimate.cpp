@@ -270,21 +270,27 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
     }
     if (Stopped(stop)) return {};
   }
-  // Only folders on a mount that compresses have their files' extents asked for.
+  // Only folders on a mount that compresses or shares extents have their files' extents
+  // asked for.
   if (est.Known && rec.Disk.Members > 0) {
-    const FsCompression compression = CompressionOfFolder(rec.Disk.Device, rec.Path());
-    if (compression.Compresses()) {
+    const MountFacts mount = MountFactsOfFolder(rec.Disk.Device, rec.Path());
+    if (mount.AskExtents()) {
       DirReader reader;
       if (opener != nullptr ? opener->Open(reader, rec) : OpenFolder(reader, rec, options)) {
+        std::vector<std::uint64_t> held;
+        if (rec.Disk.HeldFiles)
+          for (const HeldFile& file : *rec.Disk.HeldFiles) held.push_back(file.Inode);
         const FsMeasure fs = MeasureFsCompression(
             reader.Fd(), [&](std::string_view name) { return IsUnzippedFile(name, rules); },
-            compression, options.Seed, kFsBudget, stop);
+            mount.Compression, options.Seed, kFsBudget, stop, held);
         if (Stopped(stop)) return {};
         est.FsCompressed = fs.Compressed;
         est.FsStored = fs.Stored;
         est.FsStoredLow = fs.StoredLow;
         est.FsStoredHigh = fs.StoredHigh;
         est.FsUnmeasured = fs.Unmeasured;
+        est.Shared = fs.Shared;
+        est.SharedWithin = fs.SharedWithin;
         est.Sampled += fs.Read;
       } else {
         // Gone or swapped since the scan: what its blocks hold cannot be told.

@@ -45,6 +45,10 @@ struct SavingEstimate {
   std::int64_t FsCompressed = 0;
   std::int64_t FsStored = 0, FsStoredLow = 0, FsStoredHigh = 0;
   std::int64_t FsUnmeasured = 0;  // of FsCompressed, what FIEMAP or reading refused to tell
+  // Allocated bytes of the zipped files in extents they share with other files or snapshots
+  // (reflinked copies): still in use when they go. Of those, the extents two or more of the
+  // folder's own files share, once each: given back if nothing outside shares them too.
+  std::int64_t Shared = 0, SharedWithin = 0;
 };
 
 struct EstimateOptions {

@@ -198,3 +198,57 @@ TEST(FsBadInput, AFileShrunkAfterItsExtentsWereListedIsUnmeasuredNotMisread) {
 
 }  // namespace
 }  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// Shared extents as FIEMAP tells them, on a mount that shares but does not compress: each
+// file counts what it shares; an extent met in two of the folder's files (a copy beside its
+// original) is also counted once as what may go with the folder; an extent whose place is
+// not told (inline data, physical 0) never matches another; a second name of one file is
+// not counted again; compressed extents are not measured where the mount does not compress.
+TEST(FsBadInput, SharedExtentsCountForEachFileAndOnceWithin) {
+  TempTree tree;
+  WriteText(tree.PathOf("original.log"), 10000);
+  WriteText(tree.PathOf("copy.log"), 20000);
+  WriteText(tree.PathOf("tiny.log"), 3000);
+  WriteText(tree.PathOf("inline.log"), 4000);
+  WriteText(tree.PathOf("inline2.log"), 4001);
+  WriteText(tree.PathOf("packed.log"), 60000);
+  ASSERT_EQ(link(tree.PathOf("original.log").c_str(), tree.PathOf("second-name.log").c_str()), 0);
+  FiemapAnswer answer(+[](int fd, struct fiemap* map) {
+    struct stat st {};
+    fstat(fd, &st);
+    const std::uint32_t last = FIEMAP_EXTENT_LAST;
+    switch (st.st_size) {
+      case 10000: Extent(map, 0, 12288, FIEMAP_EXTENT_SHARED | last); break;
+      case 20000: Extent(map, 0, 12288, FIEMAP_EXTENT_SHARED); Extent(map, 12288, 8192, last); break;
+      case 3000: Extent(map, 0, 4096, FIEMAP_EXTENT_SHARED | last); break;
+      case 4000:
+      case 4001: Extent(map, 0, 4096, FIEMAP_EXTENT_SHARED | FIEMAP_EXTENT_DATA_INLINE | last); break;
+      default: Extent(map, 0, 61440, FIEMAP_EXTENT_ENCODED | last); break;
+    }
+    // The copy's first extent and the original's are one on the disk; so are the two of
+    // unknown place, and the tiny file's lies elsewhere.
+    for (std::uint32_t i = 0; i < map->fm_mapped_extents; ++i) {
+      struct fiemap_extent& e = map->fm_extents[i];
+      e.fe_physical = (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) ? 0
+                      : st.st_size == 3000                   ? (7u << 20)
+                      : e.fe_logical == 0                    ? (1u << 20)
+                                                             : (2u << 20);
+    }
+    return 0;
+  });
+  const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, {FsCodec::None, 0}, 1, 1 << 20, nullptr);
+  close(fd);
+  EXPECT_EQ(m.Shared, 12288 + 12288 + 4096 + 2 * 4096);
+  EXPECT_EQ(m.SharedWithin, 12288);
+  EXPECT_EQ(m.Compressed, 0);
+  EXPECT_EQ(m.Unmeasured, 0);
+  EXPECT_EQ(m.Read, 0);
+}
+
+}  // namespace
+}  // namespace orbelan

@@ -21,10 +21,14 @@
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
 #include "survey/saving_estimate.h"
+#include "tests/core/btrfs_mount.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {
 namespace {
+
+using testing::BtrfsMount;
+using testing::WriteFile;
 
 TEST(FsCompression, MountOptionsNameTheCodecAndLevel) {
   EXPECT_EQ(CompressionFromOptions("btrfs", "rw,relatime,compress=zstd:3,space_cache=v2").Codec, FsCodec::Zstd);
@@ -45,17 +49,26 @@ TEST(FsCompression, MountInfoLinesGiveDevicesAndTheirCompression) {
       "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
       "35 22 0:45 / /mnt/data rw,relatime shared:20 - btrfs /dev/loop0 rw,compress=zstd:5,space_cache=v2\n"
       "36 22 0:46 / /mnt/odd\\040name rw - btrfs /dev/loop1 rw,compress-force=lzo\n"
+      "37 22 259:2 / /home rw,relatime - xfs /dev/nvme0n1p2 rw,attr2,inode64\n"
+      "38 22 0:47 / /mnt/plain rw - btrfs /dev/loop2 rw,ssd\n"
       "garbage line\n"
       "\n";
   const std::vector<MountCompression> mounts = ParseMountCompression(info);
-  ASSERT_EQ(mounts.size(), 3u);
+  ASSERT_EQ(mounts.size(), 5u);
   EXPECT_EQ(mounts[0].Device, makedev(8, 1));
-  EXPECT_FALSE(mounts[0].Compression.Compresses());
+  EXPECT_FALSE(mounts[0].Facts.Compression.Compresses());
   EXPECT_EQ(mounts[1].Device, makedev(0, 45));
-  EXPECT_EQ(mounts[1].Compression.Codec, FsCodec::Zstd);
-  EXPECT_EQ(mounts[1].Compression.Level, 5);
-  EXPECT_EQ(mounts[2].Compression.Codec, FsCodec::Lzo);
+  EXPECT_EQ(mounts[1].Facts.Compression.Codec, FsCodec::Zstd);
+  EXPECT_EQ(mounts[1].Facts.Compression.Level, 5);
+  EXPECT_EQ(mounts[2].Facts.Compression.Codec, FsCodec::Lzo);
   EXPECT_EQ(mounts[2].Point, "/mnt/odd name");
+  // Whose extents are asked for: those that compress, and those whose files may share
+  // blocks (reflinks, snapshots) whether they compress or not; never ext4's.
+  EXPECT_FALSE(mounts[0].Facts.AskExtents());
+  EXPECT_TRUE(mounts[1].Facts.AskExtents());
+  EXPECT_TRUE(mounts[3].Facts.SharesExtents);
+  EXPECT_FALSE(mounts[3].Facts.Compression.Compresses());
+  EXPECT_TRUE(mounts[4].Facts.AskExtents());
 }
 
 std::string Text(std::size_t n, std::uint32_t seed) {
@@ -90,67 +103,6 @@ TEST(FsCompression, ChunksShrinkToWholeSectorsAndNeverGrow) {
   EXPECT_EQ(StoredChunkBytes({FsCodec::None, 0}, t, 5000), 8192);
 }
 
-// A btrfs image mounted through a loop device with the given options; Ready() false (with
-// Why()) when that cannot be had here. Unmounts and frees the loop device even on failure.
-class BtrfsMount {
- public:
-  explicit BtrfsMount(const std::string& options) {
-    if (geteuid() != 0) {
-      why_ = "needs root to mount a loop device";
-      return;
-    }
-    if (std::system("command -v mkfs.btrfs >/dev/null 2>&1") != 0) {
-      why_ = "mkfs.btrfs is not installed (btrfs-progs)";
-      return;
-    }
-    char dir[] = "/tmp/orbelan-btrfs-XXXXXX";
-    if (mkdtemp(dir) == nullptr) {
-      why_ = "no temporary folder";
-      return;
-    }
-    base_ = dir;
-    image_ = base_ + "/image";
-    mount_ = base_ + "/mnt";
-    mkdir(mount_.c_str(), 0755);
-    const std::string make = "truncate -s 200M " + image_ + " && mkfs.btrfs -q -f " + image_ + " >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) {
-      why_ = "mkfs.btrfs failed";
-      return;
-    }
-    const std::string mount = "mount -o loop," + options + " " + image_ + " " + mount_ + " 2>/dev/null";
-    if (std::system(mount.c_str()) != 0) {
-      why_ = "the loop mount failed (no loop devices or no btrfs in this kernel)";
-      return;
-    }
-    mounted_ = true;
-  }
-  ~BtrfsMount() {
-    if (mounted_) {
-      // umount -d frees the loop device as well.
-      if (std::system(("umount -d " + mount_).c_str()) != 0) umount2(mount_.c_str(), MNT_DETACH);
-    }
-    if (!base_.empty()) {
-      unlink(image_.c_str());
-      rmdir(mount_.c_str());
-      rmdir(base_.c_str());
-    }
-  }
-  bool Ready() const { return mounted_; }
-  const std::string& Why() const { return why_; }
-  const std::string& Root() const { return mount_; }
-
- private:
-  std::string base_, image_, mount_, why_;
-  bool mounted_ = false;
-};
-
-void WriteFile(const std::string& path, const std::string& data) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
-  ASSERT_EQ(fsync(fd), 0);
-  close(fd);
-}
 
 // What compsize says the folder's files take on disk, or -1 without compsize.
 std::int64_t CompsizeDiskBytes(const std::string& folder) {
@@ -184,7 +136,7 @@ void CheckCompressingMount(const std::string& options) {
   FolderRec rec;
   rec.SetPath(folder + "/");
   RecountFolder(rec, settings);
-  ASSERT_TRUE(CompressionOfFolder(rec.Disk.Device, rec.Path()).Compresses()) << options;
+  ASSERT_TRUE(MountFactsOfFolder(rec.Disk.Device, rec.Path()).Compression.Compresses()) << options;
   const SavingEstimate est = EstimateFolderSaving(rec, settings, EstimateOptions{});
   ASSERT_TRUE(est.Known);
   // st_blocks counts the bytes before compression; FIEMAP finds them stored compressed.
@@ -216,6 +168,9 @@ TEST(FsCompression, BtrfsWithZlibStoresLessThanItsBlocksSay) { CheckCompressingM
 namespace orbelan {
 namespace {
 
+using testing::BtrfsMount;
+using testing::WriteFile;
+
 // Mounts come and go between the scan and the estimate: a folder counted on a compressing
 // mount that is gone by the estimate, and a folder a new mount covers. Neither crashes,
 // nothing outside the folder is read, and the figures stay within what the folder had.
@@ -231,7 +186,7 @@ TEST(FsCompression, AMountComingOrGoingBetweenScanAndEstimate) {
   FolderRec gone;
   gone.SetPath(folder + "/");
   RecountFolder(gone, settings);
-  ASSERT_TRUE(CompressionOfFolder(gone.Disk.Device, gone.Path()).Compresses());
+  ASSERT_TRUE(MountFactsOfFolder(gone.Disk.Device, gone.Path()).Compression.Compresses());
   // The mount goes (its point stays, empty): only what is there now is read.
   ASSERT_EQ(std::system(("umount -d " + btrfs.Root()).c_str()), 0);
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);  // the same path on the file system below

@@ -1,0 +1,80 @@
+#pragma once
+// A btrfs image on a loop device for tests of what file systems do with their blocks
+// (compression, shared extents). Needs root and btrfs-progs; tests skip with Why() otherwise.
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace orbelan::testing {
+
+// A btrfs image mounted through a loop device with the given options; Ready() false (with
+// Why()) when that cannot be had here. Unmounts and frees the loop device even on failure.
+class BtrfsMount {
+ public:
+  explicit BtrfsMount(const std::string& options) {
+    if (geteuid() != 0) {
+      why_ = "needs root to mount a loop device";
+      return;
+    }
+    if (std::system("command -v mkfs.btrfs >/dev/null 2>&1") != 0) {
+      why_ = "mkfs.btrfs is not installed (btrfs-progs)";
+      return;
+    }
+    char dir[] = "/tmp/orbelan-btrfs-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+      why_ = "no temporary folder";
+      return;
+    }
+    base_ = dir;
+    image_ = base_ + "/image";
+    mount_ = base_ + "/mnt";
+    mkdir(mount_.c_str(), 0755);
+    const std::string make = "truncate -s 200M " + image_ + " && mkfs.btrfs -q -f " + image_ + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) {
+      why_ = "mkfs.btrfs failed";
+      return;
+    }
+    const std::string mount = "mount -o loop," + options + " " + image_ + " " + mount_ + " 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) {
+      why_ = "the loop mount failed (no loop devices or no btrfs in this kernel)";
+      return;
+    }
+    mounted_ = true;
+  }
+  ~BtrfsMount() {
+    if (mounted_) {
+      // umount -d frees the loop device as well.
+      if (std::system(("umount -d " + mount_).c_str()) != 0) umount2(mount_.c_str(), MNT_DETACH);
+    }
+    if (!base_.empty()) {
+      unlink(image_.c_str());
+      rmdir(mount_.c_str());
+      rmdir(base_.c_str());
+    }
+  }
+  bool Ready() const { return mounted_; }
+  const std::string& Why() const { return why_; }
+  const std::string& Root() const { return mount_; }
+
+ private:
+  std::string base_, image_, mount_, why_;
+  bool mounted_ = false;
+};
+
+// Writes data to path and syncs it, so that its extents are on the disk when asked for.
+inline void WriteFile(const std::string& path, const std::string& data) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  ASSERT_EQ(fsync(fd), 0);
+  close(fd);
+}
+
+}  // namespace orbelan::testing
