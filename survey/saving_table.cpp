@@ -50,6 +50,9 @@ std::string SavingSentence(const SavingEstimate* estimate, std::int64_t /*unzipp
   // What could not be read or measured is inside the interval; say how much it was.
   const std::int64_t unmeasured = estimate->Unreadable + estimate->FsUnmeasured;
   if (unmeasured > 0) text += "; " + DecimalSize(unmeasured) + " could not be measured";
+  // Why blocks the files take come back smaller or not at all.
+  const std::int64_t kept = estimate->Held + estimate->Shared;
+  if (kept > 0) text += "; " + DecimalSize(kept) + " stays in use by other links, copies or snapshots";
   return text + ")";
 }
 

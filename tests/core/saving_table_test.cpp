@@ -77,6 +77,13 @@ TEST_F(SavingTableTest, SentenceForEveryState) {
   // Nothing comes back (a hard link elsewhere keeps the blocks), and what a sample leaves open.
   EXPECT_EQ(sentence(DiskEstimate(0, 0, 0, 970'000)),
             "Gives back no disk space (file contents shrink by 970.0 kB)");
+  // ...and says why, once the blocks kept are known: other names, reflinked copies, snapshots.
+  SavingEstimate kept = DiskEstimate(0, 0, 0, 970'000);
+  kept.Held = 1'000'000;
+  kept.Shared = 3'000'000;
+  EXPECT_EQ(sentence(kept),
+            "Gives back no disk space (file contents shrink by 970.0 kB; 4.0 MB stays in use by other links, "
+            "copies or snapshots)");
   EXPECT_EQ(sentence(DiskEstimate(0, 0, 12'288, 5000)),
             "Gives back no disk space, at most 12.3 kB (file contents shrink by 5.0 kB)");
   // What could not be read or measured is named.
