@@ -608,11 +608,25 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   plan.SharesExtents = ::fstat(dirFd, &folder) == 0 &&
                        MountFactsOfFolder(static_cast<std::uint64_t>(folder.st_dev), plan.Folder).SharesExtents;
   if (plan.SharesExtents) {
-    for (ZipMember& m : plan.Members) {
+    // Data kept inline is shared as its metadata is, which FIEMAP does not tell: where most
+    // of the other blocks are shared, a snapshot holds it too.
+    std::int64_t shared = 0, other = 0;
+    std::vector<std::int64_t> inlined(plan.Members.size(), 0);
+    for (std::size_t i = 0; i < plan.Members.size(); ++i) {
       if (CancelRequested) return Cancelled();
+      ZipMember& m = plan.Members[i];
       UniqueFd file(::openat(dirFd, m.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-      if (file.Get() >= 0) m.Shared = SharedBytesOfFile(file.Get(), m.Size);
+      if (file.Get() < 0) continue;
+      const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
+      m.Shared = sharing.Shared;
+      inlined[i] = sharing.Inline;
+      AddSize(shared, sharing.Shared);
+      AddSize(other, std::max<std::int64_t>(m.Allocated - sharing.Shared - sharing.Inline, 0));
     }
+    plan.InlineShared = shared > 0 && shared >= other;
+    if (plan.InlineShared)
+      for (std::size_t i = 0; i < plan.Members.size(); ++i)
+        if (inlined[i] > 0) plan.Members[i].Shared = plan.Members[i].Allocated;
   }
   // Hard links are settled once every member is known: a file's names may lie anywhere in it.
   const LinkTally links = TallyLinks(plan.Members);
@@ -786,7 +800,10 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       if (pass == 1) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
-        if (plan.SharesExtents) m.Shared = SharedBytesOfFile(file.Get(), m.Size);
+        if (plan.SharesExtents) {
+          const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
+          m.Shared = plan.InlineShared && sharing.Inline > 0 ? m.Allocated : sharing.Shared;
+        }
         m.Stored = m.Size == 0;
       } else if (!StillAsTaken(m, before)) {
         return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);

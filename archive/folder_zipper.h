@@ -64,6 +64,8 @@ struct ZipPlan {
   std::int64_t LinkedTogether = 0;  // members whose file has several names, all members: counted once
   std::int64_t SharedBlocks = 0;    // left out of Allocated: extents shared with other files or snapshots
   bool SharesExtents = false;       // on a file system whose files may share extents
+  // Most of the members' blocks are shared (a snapshot holds them): so is their inline data.
+  bool InlineShared = false;
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
   std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
   std::int64_t StaleRecords = 0;   // trash records of ours without their file taken away

@@ -95,7 +95,10 @@ void AddDiskFigures(const DiskUse& use, SavingEstimate& est, bool belowNothing) 
   const std::int64_t own = std::max<std::int64_t>(use.Allocated - use.Held, 0);
   const std::int64_t unshared = own - std::clamp<std::int64_t>(est.Shared, 0, own);
   const std::int64_t base = unshared - std::min(est.FsCompressed, unshared);
-  const std::int64_t nowLow = base + est.FsStoredLow, now = base + est.FsStored;
+  // Inline data a snapshot may share: off the low end, and off the point where most of the
+  // rest is shared.
+  const std::int64_t nowLow = std::max<std::int64_t>(base + est.FsStoredLow - std::max<std::int64_t>(est.InlineUnsure, 0), 0);
+  const std::int64_t now = std::max(base + est.FsStored - std::max<std::int64_t>(est.InlineShared, 0), nowLow);
   const std::int64_t nowHigh = Sum(base + est.FsStoredHigh, std::clamp<std::int64_t>(est.SharedWithin, 0, own - unshared));
   // What the archive takes for a given byte saving of the regular files, its manifest
   // taken at most (slack 1) or least (-1) as large as it may be.

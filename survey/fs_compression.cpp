@@ -303,8 +303,14 @@ struct SharedExtent {
 // shares, whatever they store; false when FIEMAP is refused. Extents not yet written
 // (delayed allocation) are compressed when they are: their bytes go to unknown. A layout
 // that changes between requests ends the walk where it stops moving forward.
+// Bytes of extents FIEMAP does not call shared: kept inline in the metadata (btrfs never
+// says whether a snapshot shares those) and the others.
+struct Unshared {
+  std::int64_t inlineBytes = 0, otherBytes = 0;
+};
+
 bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses, std::vector<Extent>& out,
-                 std::int64_t& unknown, std::vector<SharedExtent>& shared) {
+                 std::int64_t& unknown, std::vector<SharedExtent>& shared, Unshared& unshared) {
   alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kFiemapBatch * sizeof(struct fiemap_extent)];
   auto* map = reinterpret_cast<struct fiemap*>(buffer);
   std::uint64_t start = 0;
@@ -326,9 +332,13 @@ bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses,
       if (inFile > 0) {
         if (e.fe_flags & (FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_UNKNOWN)) unknown = SumSat(unknown, length);
         else if (e.fe_flags & FIEMAP_EXTENT_SHARED) shared.push_back({e.fe_physical, length});
-        else if (compresses && (e.fe_flags & FIEMAP_EXTENT_ENCODED))
-          out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length, inFile,
-                         (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) != 0});
+        else {
+          if (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) unshared.inlineBytes = SumSat(unshared.inlineBytes, length);
+          else unshared.otherBytes = SumSat(unshared.otherBytes, length);
+          if (compresses && (e.fe_flags & FIEMAP_EXTENT_ENCODED))
+            out.push_back({file, static_cast<std::int64_t>(e.fe_logical), length, inFile,
+                           (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) != 0});
+        }
       }
       next = std::max<std::uint64_t>(next, end);
       if (e.fe_flags & FIEMAP_EXTENT_LAST) return true;
@@ -342,13 +352,16 @@ bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses,
 
 }  // namespace
 
-std::int64_t SharedBytesOfFile(int fd, std::int64_t size) {
+FileSharing SharingOfFile(int fd, std::int64_t size) {
   std::vector<Extent> none;
   std::vector<SharedExtent> shared;
-  std::int64_t unknown = 0, bytes = 0;
-  if (!WalkExtents(fd, 0, size, false, none, unknown, shared)) return 0;
-  for (const SharedExtent& e : shared) bytes = SumSat(bytes, e.length);
-  return bytes;
+  std::int64_t unknown = 0;
+  Unshared unshared;
+  FileSharing sharing;
+  if (!WalkExtents(fd, 0, size, false, none, unknown, shared, unshared)) return sharing;
+  for (const SharedExtent& e : shared) sharing.Shared = SumSat(sharing.Shared, e.length);
+  sharing.Inline = unshared.inlineBytes;
+  return sharing;
 }
 
 FiemapRequest SetFiemapRequest(FiemapRequest request) {
@@ -357,12 +370,14 @@ FiemapRequest SetFiemapRequest(FiemapRequest request) {
 
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
-                               const std::atomic<bool>* stop, const std::vector<std::uint64_t>& heldInodes) {
+                               const std::atomic<bool>* stop, const std::vector<std::uint64_t>& heldInodes,
+                               bool sharing) {
   FsMeasure m;
   std::vector<std::uint64_t> held = heldInodes;
   std::sort(held.begin(), held.end());
   std::unordered_set<std::uint64_t> linked;  // inodes of several names met so far
   std::vector<SharedExtent> shared;  // to tell the extents met twice, while not too many
+  Unshared unshared;
   DirReader reader;
   if (!reader.OpenBelow(dirFd, "")) return m;
   std::vector<std::string> names;
@@ -397,12 +412,15 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
     std::vector<Extent> extents;
     std::int64_t delayed = 0;
     const std::size_t sharedBefore = shared.size();
-    if (!WalkExtents(fd, file, static_cast<std::int64_t>(st.st_size), c.Compresses(), extents, delayed, shared)) {
+    Unshared layout;
+    if (!WalkExtents(fd, file, static_cast<std::int64_t>(st.st_size), c.Compresses(), extents, delayed, shared, layout)) {
       shared.resize(sharedBefore);
       unknown = SumSat(unknown, static_cast<std::int64_t>(st.st_blocks) * 512);  // EOPNOTSUPP, EPERM: not measured
     } else {
       unknown = SumSat(unknown, delayed);
       for (std::size_t k = sharedBefore; k < shared.size(); ++k) m.Shared = SumSat(m.Shared, shared[k].length);
+      unshared.inlineBytes = SumSat(unshared.inlineBytes, layout.inlineBytes);
+      unshared.otherBytes = SumSat(unshared.otherBytes, layout.otherBytes);
       if (shared.size() > kMostListed) shared.resize(sharedBefore);  // counted, no longer matched
       for (const Extent& e : extents) {
         m.Compressed = SumSat(m.Compressed, e.length);
@@ -425,6 +443,14 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
       longest = std::max(longest, shared[j++].length);
     if (j - i > 1) m.SharedWithin = SumSat(m.SharedWithin, longest);
     i = j;
+  }
+  // Data kept inline is shared with a snapshot as its metadata is, which FIEMAP does not
+  // tell. Where some of the folder's other blocks are shared, or there are none to tell by,
+  // it may give back nothing; where most of them are shared (a snapshot holds them) it is
+  // taken as shared too.
+  if (sharing && (m.Shared > 0 || unshared.otherBytes == 0)) {
+    m.InlineUnsure = unshared.inlineBytes;
+    if (m.Shared > 0 && m.Shared >= unshared.otherBytes) m.InlineShared = unshared.inlineBytes;
   }
   const std::int64_t compressed = m.Compressed;
   const bool even = compressed > budget && all.size() <= kMostListed;

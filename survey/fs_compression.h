@@ -81,19 +81,27 @@ struct FsMeasure {
   // each file's own; of them, the extents found in two or more of the folder's own files,
   // once each: those go too if nothing outside the folder shares them, which cannot be told.
   std::int64_t Shared = 0, SharedWithin = 0;
+  // Bytes kept inline in the metadata, whose sharing FIEMAP does not tell (on a mount that
+  // shares); of them, what is taken as shared (all, where most of the rest is).
+  std::int64_t InlineUnsure = 0, InlineShared = 0;
 };
 
 // Allocated bytes of the open file fd (size bytes) in extents it shares with other files or
-// snapshots; 0 when FIEMAP is refused (none known to be shared).
-std::int64_t SharedBytesOfFile(int fd, std::int64_t size);
+// snapshots, and those of its data kept inline in the metadata (whose sharing FIEMAP does
+// not tell); nothing when FIEMAP is refused.
+struct FileSharing {
+  std::int64_t Shared = 0, Inline = 0;
+};
+FileSharing SharingOfFile(int fd, std::int64_t size);
 
 // Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
-// mount with compression c (none: only what they share is told). Each inode once; the
+// mount with compression c (none: only what they share is told), which shares extents when
+// sharing says so. Each inode once; the
 // inodes held (other names outside the folder keep all their blocks) are skipped. Reads at
 // most about budget bytes of compressed extents.
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
                                const std::atomic<bool>* stop,
-                               const std::vector<std::uint64_t>& heldInodes = {});
+                               const std::vector<std::uint64_t>& heldInodes = {}, bool sharing = false);
 
 }  // namespace orbelan

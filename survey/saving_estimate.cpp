@@ -282,7 +282,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
           for (const HeldFile& file : *rec.Disk.HeldFiles) held.push_back(file.Inode);
         const FsMeasure fs = MeasureFsCompression(
             reader.Fd(), [&](std::string_view name) { return IsUnzippedFile(name, rules); },
-            mount.Compression, options.Seed, kFsBudget, stop, held);
+            mount.Compression, options.Seed, kFsBudget, stop, held, mount.SharesExtents);
         if (Stopped(stop)) return {};
         est.FsCompressed = fs.Compressed;
         est.FsStored = fs.Stored;
@@ -291,6 +291,8 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
         est.FsUnmeasured = fs.Unmeasured;
         est.Shared = fs.Shared;
         est.SharedWithin = fs.SharedWithin;
+        est.InlineUnsure = fs.InlineUnsure;
+        est.InlineShared = fs.InlineShared;
         est.Sampled += fs.Read;
       } else {
         // Gone or swapped since the scan: what its blocks hold cannot be told.
