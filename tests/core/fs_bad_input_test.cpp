@@ -47,10 +47,10 @@ std::int64_t AllocatedOf(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
 }
 
-FsMeasure Measure(const TempTree& tree) {
+FsMeasure Measure(const TempTree& tree, FsCompression c = {FsCodec::Zstd, 3}) {
   const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   EXPECT_GE(fd, 0);
-  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, {FsCodec::Zstd, 3}, 1, 1 << 20, nullptr);
+  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, c, 1, 1 << 20, nullptr);
   close(fd);
   return m;
 }
@@ -239,10 +239,7 @@ TEST(FsBadInput, SharedExtentsCountForEachFileAndOnceWithin) {
     }
     return 0;
   });
-  const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, {FsCodec::None, 0}, 1, 1 << 20, nullptr);
-  close(fd);
+  const FsMeasure m = Measure(tree, {FsCodec::None, 0});
   EXPECT_EQ(m.Shared, 12288 + 12288 + 4096 + 2 * 4096);
   EXPECT_EQ(m.SharedWithin, 12288);
   EXPECT_EQ(m.Compressed, 0);
