@@ -605,8 +605,11 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   // Where files may share extents (reflinked copies, snapshots), what each shares stays
   // when it goes. A figure only: the run asks again of the file it reads.
   struct stat folder {};
-  plan.SharesExtents = ::fstat(dirFd, &folder) == 0 &&
-                       MountFactsOfFolder(static_cast<std::uint64_t>(folder.st_dev), plan.Folder).SharesExtents;
+  if (::fstat(dirFd, &folder) == 0) {
+    const MountFacts mount = MountFactsOfFolder(static_cast<std::uint64_t>(folder.st_dev), plan.Folder);
+    plan.SharesExtents = mount.SharesExtents;
+    plan.Compression = mount.Compression;
+  }
   if (plan.SharesExtents) {
     // Data kept inline is shared as its metadata is, which FIEMAP does not tell: where most
     // of the other blocks are shared, a snapshot holds it too.
@@ -800,9 +803,10 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       if (pass == 1) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
-        if (plan.SharesExtents) {
-          const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
+        if (plan.SharesExtents || plan.Compression.Compresses()) {
+          const FileSharing sharing = SharingOfFile(file.Get(), m.Size, plan.Compression);
           m.Shared = plan.InlineShared && sharing.Inline > 0 ? m.Allocated : sharing.Shared;
+          m.FsSaved = m.Shared < m.Allocated ? sharing.FsSaved : 0;
         }
         m.Stored = m.Size == 0;
       } else if (!StillAsTaken(m, before)) {
@@ -971,6 +975,7 @@ ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
   if (links.Shared > 0)
     text += " (not counting " + GroupedNumber(links.Shared) +
             " bytes that other files or snapshots share, which stay in use)";
+  if (links.FsSaved > 0) text += " as the file system stores them compressed";
   text += ", the archive would take " + GroupedNumber(archive) +
           " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
           " bytes) must come back." + kNothingChanged;
@@ -1053,6 +1058,7 @@ void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   const LinkTally links = TallyLinks(trashed);
   result.TrashedHeld = links.Elsewhere;
   result.TrashedShared = links.Shared;
+  result.FreedEstimated = links.FsSaved > 0;
   result.Freed = links.Allocated - result.ArchiveAllocated;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/trash.h"
+#include "survey/fs_compression.h"
 
 namespace orbelan {
 
@@ -32,6 +33,10 @@ struct ZipMember {
   // Of Allocated, blocks in extents shared with other files or snapshots (reflinked copies
   // on btrfs or XFS): they stay in use when the file goes. Asked only where they can be.
   std::int64_t Shared = 0;
+  // Of Allocated, what the file system's own compression spares (btrfs counts blocks before
+  // compressing them), estimated by compressing its data as the file system does. Known
+  // once the file has been read for the archive; 0 before and elsewhere.
+  std::int64_t FsSaved = 0;
   std::uint64_t Inode = 0;
   std::uint64_t Device = 0;
   std::uint32_t Mode = 0;  // permission bits
@@ -64,6 +69,7 @@ struct ZipPlan {
   std::int64_t LinkedTogether = 0;  // members whose file has several names, all members: counted once
   std::int64_t SharedBlocks = 0;    // left out of Allocated: extents shared with other files or snapshots
   bool SharesExtents = false;       // on a file system whose files may share extents
+  FsCompression Compression;        // and what it compresses, and how
   // Most of the members' blocks are shared (a snapshot holds them): so is their inline data.
   bool InlineShared = false;
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
@@ -109,6 +115,9 @@ struct ZipResult {
   std::int64_t TrashedHeld = 0;
   // Blocks of the trashed files that other files or snapshots share: they stay in use.
   std::int64_t TrashedShared = 0;
+  // Freed counts the trashed files' blocks as the file system stores them compressed:
+  // estimated, not told.
+  bool FreedEstimated = false;
   std::vector<TrashEntry> Trashed;      // where each trashed original went
   std::vector<std::string> Changed;     // changed since read, or in use: left where they are
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are

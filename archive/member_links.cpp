@@ -7,9 +7,16 @@
 namespace orbelan {
 namespace {
 
-// What a member's file gives back once it goes: its blocks less those it shares.
+// What a member's file gives back once it goes: its blocks less those it shares, as the file
+// system stores them.
 std::int64_t Unshared(const ZipMember& m) {
-  return std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
+  const std::int64_t own = std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
+  return own - std::clamp<std::int64_t>(m.FsSaved, 0, own);
+}
+
+std::int64_t Spared(const ZipMember& m) {
+  const std::int64_t own = std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
+  return std::clamp<std::int64_t>(m.FsSaved, 0, own);
 }
 
 }  // namespace
@@ -23,6 +30,7 @@ LinkTally TallyLinks(const std::vector<const ZipMember*>& members) {
     } else {
       AddSize(tally.Allocated, Unshared(*m));
       AddSize(tally.Shared, std::max<std::int64_t>(m->Shared, 0));
+      AddSize(tally.FsSaved, Spared(*m));
     }
   }
   std::sort(linked.begin(), linked.end(), [](const ZipMember* a, const ZipMember* b) {
@@ -31,16 +39,18 @@ LinkTally TallyLinks(const std::vector<const ZipMember*>& members) {
   for (std::size_t i = 0; i < linked.size();) {
     std::size_t j = i;
     std::uint64_t links = 0;
-    std::int64_t allocated = 0, shared = 0;
+    std::int64_t allocated = 0, shared = 0, spared = 0;
     for (; j < linked.size() && linked[j]->Device == linked[i]->Device && linked[j]->Inode == linked[i]->Inode; ++j) {
       links = std::max(links, linked[j]->Links);
       allocated = std::max(allocated, Unshared(*linked[j]));
       shared = std::max(shared, linked[j]->Shared);
+      spared = std::max(spared, Spared(*linked[j]));
     }
     const std::int64_t names = static_cast<std::int64_t>(j - i);
     if (static_cast<std::uint64_t>(names) >= links) {
       AddSize(tally.Allocated, allocated);
       AddSize(tally.Shared, shared);
+      AddSize(tally.FsSaved, spared);
       tally.Together += names;
     } else {
       tally.Elsewhere += names;

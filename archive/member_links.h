@@ -20,6 +20,9 @@ struct LinkTally {
   // Blocks of the members' files in extents shared with other files or snapshots: left out
   // of Allocated, they stay in use (each file once).
   std::int64_t Shared = 0;
+  // Of the blocks that come back, what the file system's compression already spared: left
+  // out of Allocated as well.
+  std::int64_t FsSaved = 0;
 };
 
 // members: each at most once. A file is told by its device and inode, its names by the

@@ -35,6 +35,8 @@ std::string ZipDiskSpaceText(const ZipPlan& plan) {
   if (plan.HardLinked > 0)
     links.push_back("not counting " + Files(plan.HardLinked) +
                     " with hard links outside these files, which give back nothing");
+  // btrfs counts blocks before compressing them; what they take is known once read.
+  if (plan.Compression.Compresses()) links.push_back("fewer where the file system stores them compressed");
   if (plan.SharedBlocks > 0)
     links.push_back("not counting " + GroupedNumber(plan.SharedBlocks) +
                     " bytes they share with other files or snapshots, which stay in use");
@@ -80,7 +82,8 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
     text += ": no original went to the trash";
   } else if (r.Freed > 0) {
     // Disk space, not file sizes: the originals' blocks less the archive's.
-    text += ": " + GroupedNumber(r.Freed) + " bytes of disk space come back when the trash is emptied";
+    text += std::string(": ") + (r.FreedEstimated ? "about " : "") + GroupedNumber(r.Freed) +
+            " bytes of disk space come back when the trash is emptied";
   } else {
     text += ": no disk space comes back when the trash is emptied";
   }

@@ -352,15 +352,25 @@ bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses,
 
 }  // namespace
 
-FileSharing SharingOfFile(int fd, std::int64_t size) {
-  std::vector<Extent> none;
+FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c) {
+  std::vector<Extent> compressed;
   std::vector<SharedExtent> shared;
   std::int64_t unknown = 0;
   Unshared unshared;
   FileSharing sharing;
-  if (!WalkExtents(fd, 0, size, false, none, unknown, shared, unshared)) return sharing;
+  if (!WalkExtents(fd, 0, size, c.Compresses(), compressed, unknown, shared, unshared)) return sharing;
   for (const SharedExtent& e : shared) sharing.Shared = SumSat(sharing.Shared, e.length);
   sharing.Inline = unshared.inlineBytes;
+  // Each compressed extent by its first chunk, as the estimate measures a folder's.
+  std::vector<unsigned char> buffer;
+  for (const Extent& e : compressed) {
+    const std::int64_t length = std::min(e.inFile, kChunkBytes);
+    buffer.resize(static_cast<std::size_t>(length));
+    if (pread(fd, buffer.data(), buffer.size(), e.logical) != static_cast<ssize_t>(length)) continue;  // changed: spares nothing known
+    const double stored = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size(), e.inline_ ? 1 : 4096)) *
+                          static_cast<double>(e.inFile) / static_cast<double>(length);
+    sharing.FsSaved = SumSat(sharing.FsSaved, e.length - std::min(e.length, static_cast<std::int64_t>(stored)));
+  }
   return sharing;
 }
 

@@ -88,11 +88,14 @@ struct FsMeasure {
 
 // Allocated bytes of the open file fd (size bytes) in extents it shares with other files or
 // snapshots, and those of its data kept inline in the metadata (whose sharing FIEMAP does
-// not tell); nothing when FIEMAP is refused.
+// not tell); where the mount compresses (c), also what of its other blocks the file
+// system's compression spares, its compressed extents read and compressed as the file
+// system does. Nothing when FIEMAP is refused.
 struct FileSharing {
   std::int64_t Shared = 0, Inline = 0;
+  std::int64_t FsSaved = 0;
 };
-FileSharing SharingOfFile(int fd, std::int64_t size);
+FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c = {});
 
 // Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
 // mount with compression c (none: only what they share is told), which shares extents when
