@@ -9,7 +9,7 @@ packages=(
   libdeflate-dev libarchive-dev zlib1g-dev libzstd-dev liblzo2-dev
   liblz4-dev  # small folders' yardstick over every byte
   liburing-dev  # small folders' files opened and read in batches
-  btrfs-progs
+  btrfs-progs xfsprogs  # loop-mounted images: compression, reflinks, snapshots
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
   dpkg-dev desktop-file-utils appstream

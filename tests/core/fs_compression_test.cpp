@@ -21,7 +21,7 @@
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
 #include "survey/saving_estimate.h"
-#include "tests/core/btrfs_mount.h"
+#include "tests/core/loop_mount.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {

@@ -21,7 +21,7 @@
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
 #include "survey/saving_estimate.h"
-#include "tests/core/btrfs_mount.h"
+#include "tests/core/loop_mount.h"
 
 namespace orbelan {
 namespace {
@@ -317,6 +317,45 @@ TEST(SharedExtents, ZippingOnACompressingMountCountsWhatTheFilesReallyTake) {
     EXPECT_NEAR(static_cast<double>(r.Freed), static_cast<double>(truth), 0.1 * static_cast<double>(before));
     EXPECT_NE(ZipSummaryText(r, std::nullopt).find(": about "), std::string::npos) << ZipSummaryText(r, std::nullopt);
   }
+}
+
+}  // namespace
+}  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// XFS shares extents by reflink too (mkfs.xfs makes reflink-capable file systems by
+// default): a folder of copies gives back nothing, a copy beside its original at most the
+// blocks once, and the zipper refuses the first.
+TEST(SharedExtents, XfsReflinksGiveBackNothing) {
+  testing::LoopMount xfs("xfs", "noatime");
+  if (!xfs.Ready()) GTEST_SKIP() << "xfs loop mount skipped: " << xfs.Why();
+  const std::string root = xfs.Root();
+  for (const char* name : {"/orig", "/copy", "/pair", "/home"}) ASSERT_EQ(mkdir((root + name).c_str(), 0755), 0);
+  WriteFile(root + "/orig/a.log", Text(400000, 70));
+  WriteFile(root + "/pair/p.log", Text(400000, 71));
+  if (!Shell("cp --reflink=always " + root + "/orig/a.log " + root + "/copy/") ||
+      !Shell("cp --reflink=always " + root + "/pair/p.log " + root + "/pair/q.log"))
+    GTEST_SKIP() << "this xfs makes no reflinks (made without reflink=1)";
+  ASSERT_TRUE(Shell("sync"));
+  const std::int64_t blocks = AllocatedOf(root + "/orig/a.log");
+
+  FolderRec copy;
+  const SavingEstimate copied = Estimate(root + "/copy", copy);
+  ASSERT_TRUE(copied.Known);
+  EXPECT_EQ(copied.Shared, blocks);
+  EXPECT_EQ(copied.DiskHigh, 0);
+  FolderZipper zipper(ZipperOn(root));
+  ZipPlan plan;
+  EXPECT_EQ(zipper.Plan(root + "/copy/", Defaults(), plan).Outcome, ZipOutcome::Refused);
+
+  FolderRec pair;
+  const SavingEstimate both = Estimate(root + "/pair", pair);
+  EXPECT_EQ(both.Shared, 2 * blocks);
+  EXPECT_EQ(both.SharedWithin, blocks);
+  EXPECT_EQ(both.Disk, 0);
+  EXPECT_GT(both.DiskHigh, blocks / 4);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// A btrfs image on a loop device for tests of what file systems do with their blocks
-// (compression, shared extents). Needs root and btrfs-progs; tests skip with Why() otherwise.
+// A file-system image on a loop device for tests of what file systems do with their blocks
+// (compression, shared extents). Needs root and the file system's tools; tests skip with
+// Why() otherwise.
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -14,20 +15,21 @@
 
 namespace orbelan::testing {
 
-// A btrfs image mounted through a loop device with the given options; Ready() false (with
-// Why()) when that cannot be had here. Unmounts and frees the loop device even on failure.
-class BtrfsMount {
+// An image of type ("btrfs", "xfs") mounted through a loop device with the given options;
+// Ready() false (with Why()) when that cannot be had here. Unmounts and frees the loop
+// device even on failure.
+class LoopMount {
  public:
-  explicit BtrfsMount(const std::string& options) {
+  LoopMount(const std::string& type, const std::string& options) {
     if (geteuid() != 0) {
       why_ = "needs root to mount a loop device";
       return;
     }
-    if (std::system("command -v mkfs.btrfs >/dev/null 2>&1") != 0) {
-      why_ = "mkfs.btrfs is not installed (btrfs-progs)";
+    if (std::system(("command -v mkfs." + type + " >/dev/null 2>&1").c_str()) != 0) {
+      why_ = "mkfs." + type + " is not installed (" + (type == "xfs" ? "xfsprogs" : type + "-progs") + ")";
       return;
     }
-    char dir[] = "/tmp/orbelan-btrfs-XXXXXX";
+    char dir[] = "/tmp/orbelan-loop-XXXXXX";
     if (mkdtemp(dir) == nullptr) {
       why_ = "no temporary folder";
       return;
@@ -36,19 +38,21 @@ class BtrfsMount {
     image_ = base_ + "/image";
     mount_ = base_ + "/mnt";
     mkdir(mount_.c_str(), 0755);
-    const std::string make = "truncate -s 200M " + image_ + " && mkfs.btrfs -q -f " + image_ + " >/dev/null 2>&1";
+    // XFS takes no image under 300 MB.
+    const std::string make = "truncate -s " + std::string(type == "xfs" ? "320M " : "200M ") + image_ + " && mkfs." +
+                             type + " -q -f " + image_ + " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) {
-      why_ = "mkfs.btrfs failed";
+      why_ = "mkfs." + type + " failed";
       return;
     }
     const std::string mount = "mount -o loop," + options + " " + image_ + " " + mount_ + " 2>/dev/null";
     if (std::system(mount.c_str()) != 0) {
-      why_ = "the loop mount failed (no loop devices or no btrfs in this kernel)";
+      why_ = "the loop mount failed (no loop devices or no " + type + " in this kernel)";
       return;
     }
     mounted_ = true;
   }
-  ~BtrfsMount() {
+  ~LoopMount() {
     if (mounted_) {
       // umount -d frees the loop device as well.
       if (std::system(("umount -d " + mount_).c_str()) != 0) umount2(mount_.c_str(), MNT_DETACH);
@@ -66,6 +70,11 @@ class BtrfsMount {
  private:
   std::string base_, image_, mount_, why_;
   bool mounted_ = false;
+};
+
+class BtrfsMount : public LoopMount {
+ public:
+  explicit BtrfsMount(const std::string& options) : LoopMount("btrfs", options) {}
 };
 
 // Writes data to path and syncs it, so that its extents are on the disk when asked for.
