@@ -46,6 +46,8 @@ constexpr int kMostExtentDraws = 256;
 constexpr std::int64_t kBytesPerDraw = 1 << 20;
 // Extents listed for even draws; a folder of more is drawn from independently.
 constexpr std::size_t kMostListed = 1 << 20;
+// Shared extents a folder keeps by place for the folders above it to match.
+constexpr std::size_t kMostPlaces = 1 << 14;
 // The kernel's codecs are not the libraries' builds (versions, zstd's window, zlib fed page by
 // page): what they store may differ from what the libraries make of the same chunk. Against
 // compsize, zstd matched to the sector on logs; the kernel's zlib stored 7.6% more than
@@ -445,6 +447,7 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
   // original) is counted by each; once, it may go with the folder.
   std::sort(shared.begin(), shared.end(),
             [](const SharedExtent& a, const SharedExtent& b) { return a.physical < b.physical; });
+  std::vector<SharedPlace> places;
   for (std::size_t i = 0; i < shared.size();) {
     std::size_t j = i + 1;
     std::int64_t longest = shared[i].length;
@@ -452,8 +455,11 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
     while (j < shared.size() && shared[i].physical != 0 && shared[j].physical == shared[i].physical)
       longest = std::max(longest, shared[j++].length);
     if (j - i > 1) m.SharedWithin = SumSat(m.SharedWithin, longest);
+    if (shared[i].physical != 0 && places.size() < kMostPlaces) places.push_back({shared[i].physical, longest, j - i > 1});
     i = j;
   }
+  if (!places.empty() && places.size() < kMostPlaces)
+    m.Places = std::make_shared<const std::vector<SharedPlace>>(std::move(places));
   // Data kept inline is shared with a snapshot as its metadata is, which FIEMAP does not
   // tell. Where some of the folder's other blocks are shared, or there are none to tell by,
   // it may give back nothing; where most of them are shared (a snapshot holds them) it is

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,14 @@ using FiemapRequest = int (*)(int fd, struct ::fiemap* map);
 // Replaces it for every thread (nullptr: the ioctl again); returns the one it replaced.
 FiemapRequest SetFiemapRequest(FiemapRequest request);
 
+// One extent a folder's files share, where it lies on the disk: a folder above it may hold
+// every file that shares it (a copy in one subfolder, its original in another).
+struct SharedPlace {
+  std::uint64_t Physical = 0;
+  std::int64_t Length = 0;
+  bool Within = false;  // met twice in this folder already: counted in its SharedWithin
+};
+
 // What the counted files of one folder take on disk where the file system compresses them,
 // and what of it they share.
 struct FsMeasure {
@@ -81,6 +90,8 @@ struct FsMeasure {
   // each file's own; of them, the extents found in two or more of the folder's own files,
   // once each: those go too if nothing outside the folder shares them, which cannot be told.
   std::int64_t Shared = 0, SharedWithin = 0;
+  // The shared extents by place, each once (none when there are more than some thousands).
+  std::shared_ptr<const std::vector<SharedPlace>> Places;
   // Bytes kept inline in the metadata, whose sharing FIEMAP does not tell (on a mount that
   // shares); of them, what is taken as shared (all, where most of the rest is).
   std::int64_t InlineUnsure = 0, InlineShared = 0;

@@ -291,6 +291,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
         est.FsUnmeasured = fs.Unmeasured;
         est.Shared = fs.Shared;
         est.SharedWithin = fs.SharedWithin;
+        est.SharedPlaces = fs.Places;
         est.InlineUnsure = fs.InlineUnsure;
         est.InlineShared = fs.InlineShared;
         est.Sampled += fs.Read;

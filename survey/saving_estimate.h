@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "survey/file_draws.h"
+#include "survey/fs_compression.h"
 
 namespace orbelan {
 
@@ -49,6 +50,7 @@ struct SavingEstimate {
   // (reflinked copies): still in use when they go. Of those, the extents two or more of the
   // folder's own files share, once each: given back if nothing outside shares them too.
   std::int64_t Shared = 0, SharedWithin = 0;
+  std::shared_ptr<const std::vector<SharedPlace>> SharedPlaces;  // by place, for subtrees
   // Bytes kept inline in the metadata whose sharing cannot be told; of them, taken as shared.
   std::int64_t InlineUnsure = 0, InlineShared = 0;
 };

@@ -57,6 +57,12 @@ void SavingSum::AddDiskChange(std::int64_t saving, std::int64_t low, std::int64_
   AddSize(High, high);
 }
 
+void SavingSum::AddPossibleGain(std::int64_t bytes) {
+  if (bytes <= 0) return;
+  AddSize(High, bytes);
+  AboveSquares += static_cast<double>(bytes) * static_cast<double>(bytes);
+}
+
 std::int64_t SavingSum::QuadratureLow() const {
   return std::clamp(ToBytes(static_cast<double>(Saving) - std::sqrt(BelowSquares)), Low, Saving);
 }

@@ -42,6 +42,8 @@ struct SavingSum {
   void Add(const SavingSum& other);
   // A change to the disk figures of folders already added (hard links the sum gives back).
   void AddDiskChange(std::int64_t saving, std::int64_t low, std::int64_t high);
+  // Bytes that may come back too, or not: the high end only (shared extents that all go).
+  void AddPossibleGain(std::int64_t bytes);
 
   bool Any() const { return Estimated > 0; }
   bool Complete() const { return Missing == 0; }

@@ -104,7 +104,51 @@ void SubtreeTotals::Build(const FolderList& folders) {
   }
 
   std::sort(byAddress_.begin(), byAddress_.end());
+  // Records come parents first, so each depth is known before its children's.
+  depth_.assign(n, 0);
+  for (std::size_t i = 0; i < n; ++i)
+    if (parent_[i] != 0) depth_[i] = depth_[parent_[i] - 1] + 1;
   FindLinksAcross();
+}
+
+std::int64_t SubtreeTotals::Common(std::int64_t a, std::int64_t b) const {
+  while (a != b && a >= 0 && b >= 0) {
+    if (depth_[static_cast<std::size_t>(a)] >= depth_[static_cast<std::size_t>(b)])
+      a = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(a)]) - 1;
+    else
+      b = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(b)]) - 1;
+  }
+  return a == b ? a : -1;
+}
+
+void SubtreeTotals::AddSharedAcross(const EstimateOf& estimateOf) {
+  // An extent two or more folders' files share: held by each folder alone, it may come
+  // back once from the smallest subtree holding them all, if nothing outside shares it too,
+  // which cannot be asked. Only the high end counts it, as a folder's own copies are counted.
+  struct Place {
+    SharedPlace place;
+    std::uint32_t folder;
+  };
+  std::vector<Place> places;
+  for (std::size_t i = 0; i < figures_.size(); ++i) {
+    const SavingEstimate* known = estimateOf((*folders_)[static_cast<std::int64_t>(i)]);
+    if (known != nullptr && known->Known && known->SharedPlaces)
+      for (const SharedPlace& p : *known->SharedPlaces) places.push_back({p, static_cast<std::uint32_t>(i)});
+  }
+  std::sort(places.begin(), places.end(),
+            [](const Place& a, const Place& b) { return a.place.Physical < b.place.Physical; });
+  for (std::size_t i = 0; i < places.size();) {
+    std::size_t j = i;
+    std::int64_t within = places[i].folder, longest = 0;
+    bool counted = false;
+    for (; j < places.size() && places[j].place.Physical == places[i].place.Physical; ++j) {
+      within = within < 0 ? -1 : Common(within, places[j].folder);
+      longest = std::max(longest, places[j].place.Length);
+      counted = counted || places[j].place.Within;
+    }
+    if (j - i > 1 && within >= 0 && !counted) savings_[static_cast<std::size_t>(within)].AddPossibleGain(longest);
+    i = j;
+  }
 }
 
 void SubtreeTotals::FindLinksAcross() {
@@ -118,20 +162,6 @@ void SubtreeTotals::FindLinksAcross() {
     if (const auto& held = (*folders_)[static_cast<std::int64_t>(i)].Disk.HeldFiles)
       for (const HeldFile& file : *held) names.push_back({file, static_cast<std::uint32_t>(i)});
   if (names.empty()) return;
-  // Records come parents first, so each depth is known before its children's.
-  std::vector<std::uint32_t> depth(n, 0);
-  for (std::size_t i = 0; i < n; ++i)
-    if (parent_[i] != 0) depth[i] = depth[parent_[i] - 1] + 1;
-  // The smallest subtree holding both folders, or -1 when they share no top.
-  auto common = [&](std::int64_t a, std::int64_t b) {
-    while (a != b && a >= 0 && b >= 0) {
-      if (depth[static_cast<std::size_t>(a)] >= depth[static_cast<std::size_t>(b)])
-        a = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(a)]) - 1;
-      else
-        b = static_cast<std::int64_t>(parent_[static_cast<std::size_t>(b)]) - 1;
-    }
-    return a == b ? a : -1;
-  };
   std::sort(names.begin(), names.end(), [](const Name& a, const Name& b) {
     if (a.file.Device != b.file.Device) return a.file.Device < b.file.Device;
     if (a.file.Inode != b.file.Inode) return a.file.Inode < b.file.Inode;
@@ -145,11 +175,11 @@ void SubtreeTotals::FindLinksAcross() {
          ++j) {
       seen += names[j].file.Names;
       links = std::max(links, names[j].file.Links);
-      within = within < 0 ? -1 : common(within, names[j].folder);
+      within = within < 0 ? -1 : Common(within, names[j].folder);
     }
     // A name outside every recorded folder keeps the blocks in every subtree.
     if (seen >= links && within >= 0) {
-      linkedAcross_.push_back({static_cast<std::uint32_t>(within), depth[static_cast<std::size_t>(within)],
+      linkedAcross_.push_back({static_cast<std::uint32_t>(within), depth_[static_cast<std::size_t>(within)],
                                names[i].file.Allocated, holders_.size(), j - i});
       for (std::size_t k = i; k < j; ++k) holders_.push_back(names[k].folder);
     }
@@ -215,6 +245,7 @@ void SubtreeTotals::SumSavings(const EstimateOf& estimateOf) {
     }
     if (given) savings_[linked.Within].AddDiskChange(after - before, afterLow - beforeLow, afterHigh - beforeHigh);
   }
+  AddSharedAcross(estimateOf);
   for (std::size_t i = n; i-- > 0;) {
     if (parent_[i] != 0) savings_[parent_[i] - 1].Add(savings_[i]);
   }

@@ -77,6 +77,10 @@ class SubtreeTotals {
   std::vector<std::uint32_t> child_;
   std::vector<std::uint32_t> roots_;
   std::vector<std::pair<const FolderRec*, std::uint32_t>> byAddress_;  // sorted, for IndexOf
+  std::vector<std::uint32_t> depth_;        // 0 at the top
+  // The smallest subtree holding both folders, or -1 when they share no top.
+  std::int64_t Common(std::int64_t a, std::int64_t b) const;
+  void AddSharedAcross(const EstimateOf& estimateOf);
 
   // A hard-linked file whose names all lie in the subtree of Within but in no smaller one:
   // from there up, one of the folders holding its names no longer counts it as held.

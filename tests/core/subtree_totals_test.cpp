@@ -272,5 +272,44 @@ TEST(SubtreeTotals, AFileLinkedAcrossFoldersIsGivenBackFromTheSubtreeHoldingAllI
   EXPECT_EQ(totals.SavingOf(1)->Saving, alone(1) + alone(2) + alone(3) + g);
 }
 
+// Extents shared by files of several folders (a copy reflinked into another folder): each
+// folder alone holds them; the smallest subtree holding every copy may give them back once,
+// if nothing outside shares them too, which cannot be asked: its high end counts them, and
+// those above, not the point. An extent a folder's own copies already count is not counted
+// again, nor one only a single folder holds.
+TEST(SubtreeTotals, AnExtentSharedAcrossFoldersMayComeBackFromTheSubtreeHoldingEveryCopy) {
+  const ScanRules rules;
+  FolderList folders;
+  for (const char* path : {"/s/", "/s/a/", "/s/a/x/", "/s/a/y/", "/s/b/"}) folders.AddFolder(path, rules);
+  auto places = [](std::vector<SharedPlace> p) { return std::make_shared<const std::vector<SharedPlace>>(std::move(p)); };
+  const std::map<std::int64_t, std::vector<SharedPlace>> shared = {
+      {2, {{1 << 20, 40960, false}}},
+      {3, {{1 << 20, 40960, false}, {2 << 20, 8192, true}}},
+      {4, {{2 << 20, 8192, false}, {3 << 20, 4096, false}}},
+  };
+  std::map<const FolderRec*, SavingEstimate> estimates;
+  std::int64_t high = 0, point = 0, low = 0;
+  for (std::int64_t i = 0; i < folders.Count(); ++i) {
+    folders[i].SzFiles = 100'000;
+    SavingEstimate e = Estimate(1000 * (i + 1), 900 * (i + 1), 1200 * (i + 1));
+    if (const auto found = shared.find(i); found != shared.end()) e.SharedPlaces = places(found->second);
+    estimates[&folders[i]] = e;
+    high += e.DiskHigh;
+    point += e.Disk;
+    low += e.DiskLow;
+  }
+  SubtreeTotals totals;
+  totals.Build(folders);
+  totals.SumSavings([&](const FolderRec& rec) -> const SavingEstimate* { return &estimates.at(&rec); });
+  auto own = [&](std::int64_t i) { return estimates.at(&folders[i]).DiskHigh; };
+  EXPECT_EQ(totals.SavingOf(2)->High, own(2));
+  EXPECT_EQ(totals.SavingOf(1)->High, own(1) + own(2) + own(3) + 40960);
+  const SavingSum& top = *totals.SavingOf(0);
+  EXPECT_EQ(top.High, high + 40960);
+  EXPECT_EQ(top.Saving, point);
+  EXPECT_EQ(top.Low, low);
+  EXPECT_GE(top.QuadratureHigh(), top.Saving + 40960);
+}
+
 }  // namespace
 }  // namespace orbelan
