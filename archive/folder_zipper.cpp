@@ -969,13 +969,13 @@ ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
   if (gain >= plan.BlockBytes && gain * 100 >= held) return ZipResult{};
   std::string text = "Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
                      GroupedNumber(held) + " bytes";
+  if (links.FsSaved > 0) text += " as the file system stores them compressed";
   if (links.Elsewhere > 0)
     text += " (not counting " + std::to_string(links.Elsewhere) +
             " with hard links outside these files, which free nothing)";
   if (links.Shared > 0)
     text += " (not counting " + GroupedNumber(links.Shared) +
             " bytes that other files or snapshots share, which stay in use)";
-  if (links.FsSaved > 0) text += " as the file system stores them compressed";
   text += ", the archive would take " + GroupedNumber(archive) +
           " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
           " bytes) must come back." + kNothingChanged;
