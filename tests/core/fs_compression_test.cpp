@@ -28,6 +28,7 @@ namespace orbelan {
 namespace {
 
 using testing::BtrfsMount;
+using testing::CompsizeDiskBytes;
 using testing::WriteFile;
 
 TEST(FsCompression, MountOptionsNameTheCodecAndLevel) {
@@ -103,22 +104,6 @@ TEST(FsCompression, ChunksShrinkToWholeSectorsAndNeverGrow) {
   EXPECT_EQ(StoredChunkBytes({FsCodec::None, 0}, t, 5000), 8192);
 }
 
-
-// What compsize says the folder's files take on disk, or -1 without compsize.
-std::int64_t CompsizeDiskBytes(const std::string& folder) {
-  if (std::system("command -v compsize >/dev/null 2>&1") != 0) return -1;
-  FILE* p = popen(("compsize -b " + folder + " 2>/dev/null").c_str(), "r");
-  if (p == nullptr) return -1;
-  char line[512];
-  long long disk = -1;
-  while (fgets(line, sizeof line, p) != nullptr) {
-    long long d = 0, u = 0, r = 0;
-    unsigned pct = 0;
-    if (std::sscanf(line, "TOTAL %u%% %lld %lld %lld", &pct, &d, &u, &r) == 4) disk = d;
-  }
-  pclose(p);
-  return disk;
-}
 
 void CheckCompressingMount(const std::string& options) {
   BtrfsMount btrfs(options);

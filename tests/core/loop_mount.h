@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -84,6 +86,22 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
   ASSERT_EQ(fsync(fd), 0);
   close(fd);
+}
+
+// What compsize says the folder's files take on disk, or -1 without compsize.
+inline std::int64_t CompsizeDiskBytes(const std::string& folder) {
+  if (std::system("command -v compsize >/dev/null 2>&1") != 0) return -1;
+  FILE* p = popen(("compsize -b " + folder + " 2>/dev/null").c_str(), "r");
+  if (p == nullptr) return -1;
+  char line[512];
+  long long disk = -1;
+  while (fgets(line, sizeof line, p) != nullptr) {
+    long long d = 0, u = 0, r = 0;
+    unsigned pct = 0;
+    if (std::sscanf(line, "TOTAL %u%% %lld %lld %lld", &pct, &d, &u, &r) == 4) disk = d;
+  }
+  pclose(p);
+  return disk;
 }
 
 }  // namespace orbelan::testing

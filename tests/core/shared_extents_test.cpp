@@ -27,6 +27,7 @@ namespace orbelan {
 namespace {
 
 using testing::BtrfsMount;
+using testing::CompsizeDiskBytes;
 using testing::WriteFile;
 
 std::string Text(std::size_t n, std::uint32_t seed) {
@@ -251,21 +252,6 @@ TEST(SharedExtents, HardLinksOnACompressingMountCountOnce) {
 namespace orbelan {
 namespace {
 
-// What compsize says a path's files take on disk, or -1 without compsize.
-std::int64_t CompsizeDisk(const std::string& path) {
-  FILE* p = popen(("compsize -b " + path + " 2>/dev/null").c_str(), "r");
-  if (p == nullptr) return -1;
-  char line[512];
-  long long disk = -1;
-  while (fgets(line, sizeof line, p) != nullptr) {
-    long long d = 0, u = 0, r = 0;
-    unsigned pct = 0;
-    if (std::sscanf(line, "TOTAL %u%% %lld %lld %lld", &pct, &d, &u, &r) == 4) disk = d;
-  }
-  pclose(p);
-  return disk;
-}
-
 // Where the file system compresses, Zip folder counts what the files really take: where it
 // gives back, the figure it reports is what compsize says the originals took less what the
 // archive takes; a zip of letters that repeat from further back than deflate can see,
@@ -293,7 +279,7 @@ TEST(SharedExtents, ZippingOnACompressingMountCountsWhatTheFilesReallyTake) {
       }
       WriteFile(folder + "/day" + std::to_string(i) + ".log", text);
     }
-    const std::int64_t before = CompsizeDisk(folder);
+    const std::int64_t before = CompsizeDiskBytes(folder);
     FolderZipper zipper(ZipperOn(btrfs.Root()));
     ZipPlan plan;
     ASSERT_EQ(zipper.Plan(folder + "/", rules, plan).Outcome, ZipOutcome::Done);
@@ -306,7 +292,7 @@ TEST(SharedExtents, ZippingOnACompressingMountCountsWhatTheFilesReallyTake) {
     }
     ASSERT_EQ(r.Outcome, ZipOutcome::Done) << options << ": " << r.Message;
     EXPECT_TRUE(r.FreedEstimated);
-    const std::int64_t archive = CompsizeDisk(folder + "/" + r.ArchiveName);
+    const std::int64_t archive = CompsizeDiskBytes(folder + "/" + r.ArchiveName);
     const std::int64_t truth = before - archive;
     std::printf("%s: originals %lld, archive %lld, given back %lld, zipper says %lld\n", options.c_str(),
                 static_cast<long long>(before), static_cast<long long>(archive), static_cast<long long>(truth),
