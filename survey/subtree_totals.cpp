@@ -37,6 +37,7 @@ void SubtreeTotals::Clear() {
   byAddress_ = {};
   linkedAcross_ = {};
   holders_ = {};
+  depth_ = {};
 }
 
 void SubtreeTotals::Build(const FolderList& folders) {
@@ -121,22 +122,12 @@ std::int64_t SubtreeTotals::Common(std::int64_t a, std::int64_t b) const {
   return a == b ? a : -1;
 }
 
-void SubtreeTotals::AddSharedAcross(const EstimateOf& estimateOf) {
+void SubtreeTotals::AddSharedAcross(std::vector<FolderPlace>& places) {
   // An extent two or more folders' files share: held by each folder alone, it may come
   // back once from the smallest subtree holding them all, if nothing outside shares it too,
   // which cannot be asked. Only the high end counts it, as a folder's own copies are counted.
-  struct Place {
-    SharedPlace place;
-    std::uint32_t folder;
-  };
-  std::vector<Place> places;
-  for (std::size_t i = 0; i < figures_.size(); ++i) {
-    const SavingEstimate* known = estimateOf((*folders_)[static_cast<std::int64_t>(i)]);
-    if (known != nullptr && known->Known && known->SharedPlaces)
-      for (const SharedPlace& p : *known->SharedPlaces) places.push_back({p, static_cast<std::uint32_t>(i)});
-  }
   std::sort(places.begin(), places.end(),
-            [](const Place& a, const Place& b) { return a.place.Physical < b.place.Physical; });
+            [](const FolderPlace& a, const FolderPlace& b) { return a.place.Physical < b.place.Physical; });
   for (std::size_t i = 0; i < places.size();) {
     std::size_t j = i;
     std::int64_t within = places[i].folder, longest = 0;
@@ -190,9 +181,13 @@ void SubtreeTotals::FindLinksAcross() {
 void SubtreeTotals::SumSavings(const EstimateOf& estimateOf) {
   const std::size_t n = figures_.size();
   savings_.assign(n, SavingSum{});
+  std::vector<FolderPlace> places;  // the shared extents of every folder, for AddSharedAcross
   for (std::size_t i = 0; i < n; ++i) {
     const FolderRec& rec = (*folders_)[static_cast<std::int64_t>(i)];
-    savings_[i].AddFolder(estimateOf(rec), UnzippedBytes(rec));
+    const SavingEstimate* known = estimateOf(rec);
+    savings_[i].AddFolder(known, UnzippedBytes(rec));
+    if (known != nullptr && known->Known && known->SharedPlaces)
+      for (const SharedPlace& p : *known->SharedPlaces) places.push_back({p, static_cast<std::uint32_t>(i)});
   }
   // A file held by each folder alone but given back by a subtree. From the smallest
   // subtree holding all its names up, the blocks count once, and the folders holding its
@@ -245,7 +240,7 @@ void SubtreeTotals::SumSavings(const EstimateOf& estimateOf) {
     }
     if (given) savings_[linked.Within].AddDiskChange(after - before, afterLow - beforeLow, afterHigh - beforeHigh);
   }
-  AddSharedAcross(estimateOf);
+  AddSharedAcross(places);
   for (std::size_t i = n; i-- > 0;) {
     if (parent_[i] != 0) savings_[parent_[i] - 1].Add(savings_[i]);
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "survey/folder_list.h"
+#include "survey/fs_compression.h"
 #include "survey/saving_sum.h"
 
 namespace orbelan {
@@ -80,7 +81,11 @@ class SubtreeTotals {
   std::vector<std::uint32_t> depth_;        // 0 at the top
   // The smallest subtree holding both folders, or -1 when they share no top.
   std::int64_t Common(std::int64_t a, std::int64_t b) const;
-  void AddSharedAcross(const EstimateOf& estimateOf);
+  struct FolderPlace {
+    SharedPlace place;
+    std::uint32_t folder;
+  };
+  void AddSharedAcross(std::vector<FolderPlace>& places);
 
   // A hard-linked file whose names all lie in the subtree of Within but in no smaller one:
   // from there up, one of the folders holding its names no longer counts it as held.
