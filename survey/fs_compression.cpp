@@ -300,17 +300,17 @@ struct SharedExtent {
   std::int64_t length;
 };
 
-// The extents of an open file of size bytes the file system stores compressed (when it
-// compresses), cut at its end (an extent's length counts whole blocks), and those it
-// shares, whatever they store; false when FIEMAP is refused. Extents not yet written
-// (delayed allocation) are compressed when they are: their bytes go to unknown. A layout
-// that changes between requests ends the walk where it stops moving forward.
 // Bytes of extents FIEMAP does not call shared: kept inline in the metadata (btrfs never
 // says whether a snapshot shares those) and the others.
 struct Unshared {
   std::int64_t inlineBytes = 0, otherBytes = 0;
 };
 
+// The extents of an open file of size bytes the file system stores compressed (when it
+// compresses), cut at its end (an extent's length counts whole blocks), and those it
+// shares, whatever they store; false when FIEMAP is refused. Extents not yet written
+// (delayed allocation) are compressed when they are: their bytes go to unknown. A layout
+// that changes between requests ends the walk where it stops moving forward.
 bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses, std::vector<Extent>& out,
                  std::int64_t& unknown, std::vector<SharedExtent>& shared, Unshared& unshared) {
   alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kFiemapBatch * sizeof(struct fiemap_extent)];
@@ -352,6 +352,19 @@ bool WalkExtents(int fd, std::uint32_t file, std::int64_t size, bool compresses,
   return true;
 }
 
+// What a compressed extent of the open file fd takes on disk, at most its blocks: an extent
+// longer than a chunk is measured by its first chunk, its data up to the file's end (its
+// last block is only partly the file's), and what that stores set against all its blocks.
+// -1 when the chunk could not be read (gone or changed since).
+double StoredExtentBytes(int fd, const Extent& e, const FsCompression& c, std::vector<unsigned char>& buffer) {
+  const std::int64_t length = std::min(e.inFile, kChunkBytes);
+  buffer.resize(static_cast<std::size_t>(length));
+  if (fd < 0 || pread(fd, buffer.data(), buffer.size(), e.logical) != static_cast<ssize_t>(length)) return -1;
+  const double stored = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size(), e.inline_ ? 1 : 4096)) *
+                        static_cast<double>(e.inFile) / static_cast<double>(length);
+  return std::min(stored, static_cast<double>(e.length));
+}
+
 }  // namespace
 
 FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c) {
@@ -363,15 +376,12 @@ FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c) {
   if (!WalkExtents(fd, 0, size, c.Compresses(), compressed, unknown, shared, unshared)) return sharing;
   for (const SharedExtent& e : shared) sharing.Shared = SumSat(sharing.Shared, e.length);
   sharing.Inline = unshared.inlineBytes;
-  // Each compressed extent by its first chunk, as the estimate measures a folder's.
+  // Each compressed extent as the estimate measures a folder's; one changed since spares
+  // nothing known.
   std::vector<unsigned char> buffer;
   for (const Extent& e : compressed) {
-    const std::int64_t length = std::min(e.inFile, kChunkBytes);
-    buffer.resize(static_cast<std::size_t>(length));
-    if (pread(fd, buffer.data(), buffer.size(), e.logical) != static_cast<ssize_t>(length)) continue;  // changed: spares nothing known
-    const double stored = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size(), e.inline_ ? 1 : 4096)) *
-                          static_cast<double>(e.inFile) / static_cast<double>(length);
-    sharing.FsSaved = SumSat(sharing.FsSaved, e.length - std::min(e.length, static_cast<std::int64_t>(stored)));
+    const double stored = StoredExtentBytes(fd, e, c, buffer);
+    if (stored >= 0) sharing.FsSaved = SumSat(sharing.FsSaved, e.length - static_cast<std::int64_t>(stored));
   }
   return sharing;
 }
@@ -494,22 +504,15 @@ FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_v
   for (const Extent& e : measure) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
     const int fd = openat(reader.Fd(), names[e.file].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    // The extent's data up to the file's end (its last block is only partly the file's).
-    const std::int64_t length = std::min(e.inFile, kChunkBytes);
-    buffer.resize(static_cast<std::size_t>(length));
-    const ssize_t n = fd >= 0 ? pread(fd, buffer.data(), buffer.size(), e.logical) : -1;
+    const double stored = StoredExtentBytes(fd, e, c, buffer);
     if (fd >= 0) close(fd);
-    if (n != static_cast<ssize_t>(length)) {  // gone or changed since: not measured
+    if (stored < 0) {  // gone or changed since: not measured
       missed += e.length;
       continue;
     }
-    m.Read += n;
-    // An extent longer than a chunk is measured by its first chunk; what it stores, as a
-    // share of the blocks it allocates.
-    const double stored = static_cast<double>(StoredChunkBytes(c, buffer.data(), buffer.size(), e.inline_ ? 1 : 4096)) *
-                          static_cast<double>(e.inFile) / static_cast<double>(length);
-    const double ratio = stored / static_cast<double>(e.length);
-    ratios.push_back(std::min(ratio, 1.0));
+    m.Read += std::min(e.inFile, kChunkBytes);
+    // What it stores, as a share of the blocks it allocates.
+    ratios.push_back(stored / static_cast<double>(e.length));
     exactStored += static_cast<std::int64_t>(ratios.back() * static_cast<double>(e.length));
     exactLength += e.length;
   }

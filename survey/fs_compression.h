@@ -110,9 +110,8 @@ FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c = {}
 
 // Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
 // mount with compression c (none: only what they share is told), which shares extents when
-// sharing says so. Each inode once; the
-// inodes held (other names outside the folder keep all their blocks) are skipped. Reads at
-// most about budget bytes of compressed extents.
+// sharing says so. Each inode once; the inodes held (other names outside the folder keep all
+// their blocks) are skipped. Reads at most about budget bytes of compressed extents.
 FsMeasure MeasureFsCompression(int dirFd, const std::function<bool(std::string_view)>& counted,
                                const FsCompression& c, std::uint64_t seed, std::int64_t budget,
                                const std::atomic<bool>* stop,
