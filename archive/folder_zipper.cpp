@@ -806,7 +806,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
         if (plan.SharesExtents || plan.Compression.Compresses()) {
           const FileSharing sharing = SharingOfFile(file.Get(), m.Size, plan.Compression);
           m.Shared = plan.InlineShared && sharing.Inline > 0 ? m.Allocated : sharing.Shared;
-          m.FsSaved = m.Shared < m.Allocated ? sharing.FsSaved : 0;
+          m.FsSaved = sharing.FsSaved;  // nothing of it counts where all is shared
         }
         m.Stored = m.Size == 0;
       } else if (!StillAsTaken(m, before)) {

@@ -7,17 +7,16 @@
 namespace orbelan {
 namespace {
 
-// What a member's file gives back once it goes: its blocks less those it shares, as the file
-// system stores them.
-std::int64_t Unshared(const ZipMember& m) {
-  const std::int64_t own = std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
-  return own - std::clamp<std::int64_t>(m.FsSaved, 0, own);
+// A member's blocks that no other file or snapshot shares.
+std::int64_t Own(const ZipMember& m) {
+  return std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
 }
 
-std::int64_t Spared(const ZipMember& m) {
-  const std::int64_t own = std::max<std::int64_t>(m.Allocated - std::clamp<std::int64_t>(m.Shared, 0, m.Allocated), 0);
-  return std::clamp<std::int64_t>(m.FsSaved, 0, own);
-}
+// Of those, what the file system's compression already spares.
+std::int64_t Spared(const ZipMember& m) { return std::clamp<std::int64_t>(m.FsSaved, 0, Own(m)); }
+
+// What a member's file gives back once it goes: its own blocks as the file system stores them.
+std::int64_t Unshared(const ZipMember& m) { return Own(m) - Spared(m); }
 
 }  // namespace
 
