@@ -23,7 +23,8 @@
 #include "survey/batch_reader.h"
 #include "survey/disk_saving.h"
 #include "survey/file_draws.h"
-#include "survey/fs_compression.h"
+#include "survey/folder_extents.h"
+#include "survey/mount_facts.h"
 #include "survey/folder_list.h"
 #include "survey/random_bits.h"
 #include "survey/saving_interval.h"
@@ -280,7 +281,7 @@ SavingEstimate EstimateFolderSaving(const FolderRec& rec, const ScanRules& rules
         std::vector<std::uint64_t> held;
         if (rec.Disk.HeldFiles)
           for (const HeldFile& file : *rec.Disk.HeldFiles) held.push_back(file.Inode);
-        const FsMeasure fs = MeasureFsCompression(
+        const FolderExtents fs = MeasureFolderExtents(
             reader.Fd(), [&](std::string_view name) { return IsUnzippedFile(name, rules); },
             mount.Compression, options.Seed, kFsBudget, stop, held, mount.SharesExtents);
         if (Stopped(stop)) return {};

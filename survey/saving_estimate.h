@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "survey/file_draws.h"
-#include "survey/fs_compression.h"
+#include "survey/folder_extents.h"
 
 namespace orbelan {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "survey/folder_list.h"
-#include "survey/fs_compression.h"
+#include "survey/folder_extents.h"
 #include "survey/saving_sum.h"
 
 namespace orbelan {

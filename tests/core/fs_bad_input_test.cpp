@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "survey/fs_compression.h"
+#include "survey/folder_extents.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {
@@ -47,10 +47,10 @@ std::int64_t AllocatedOf(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
 }
 
-FsMeasure Measure(const TempTree& tree, FsCompression c = {FsCodec::Zstd, 3}) {
+FolderExtents Measure(const TempTree& tree, FsCompression c = {FsCodec::Zstd, 3}) {
   const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   EXPECT_GE(fd, 0);
-  const FsMeasure m = MeasureFsCompression(fd, [](std::string_view) { return true; }, c, 1, 1 << 20, nullptr);
+  const FolderExtents m = MeasureFolderExtents(fd, [](std::string_view) { return true; }, c, 1, 1 << 20, nullptr);
   close(fd);
   return m;
 }
@@ -78,7 +78,7 @@ TEST(FsBadInput, RefusedFiemapLeavesTheBlocksUnmeasured) {
   for (FiemapRequest refuse : {+[](int, struct fiemap*) { return Refuse(EOPNOTSUPP); },
                                +[](int, struct fiemap*) { return Refuse(EPERM); }}) {
     FiemapAnswer answer(refuse);
-    const FsMeasure m = Measure(tree);
+    const FolderExtents m = Measure(tree);
     EXPECT_EQ(m.Unmeasured, blocks);
     EXPECT_EQ(m.Compressed, blocks);
     EXPECT_EQ(m.StoredLow, 0);
@@ -105,7 +105,7 @@ TEST(FsBadInput, ALayoutChangingBetweenRequestsEndsTheWalk) {
     Extent(map, 0, 4096, FIEMAP_EXTENT_ENCODED);  // behind the walk: moved since
     return 0;
   });
-  const FsMeasure m = Measure(tree);
+  const FolderExtents m = Measure(tree);
   EXPECT_LE(requests, 2);
   EXPECT_EQ(m.Compressed, 32768 + (1 << 30));  // as allocated, never read past the end
   // Past the budget the extents are drawn (256 draws for a GiB): each draw reads the extent's
@@ -146,12 +146,12 @@ TEST(FsBadInput, DrawsSpreadEvenlyOverTheExtents) {
   const int fd = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   auto measure = [&](std::int64_t budget, std::uint64_t seed) {
-    return MeasureFsCompression(fd, [](std::string_view) { return true; }, {FsCodec::Zstd, 3}, seed, budget, nullptr);
+    return MeasureFolderExtents(fd, [](std::string_view) { return true; }, {FsCodec::Zstd, 3}, seed, budget, nullptr);
   };
-  const FsMeasure every = measure(std::int64_t{1} << 40, 1);
+  const FolderExtents every = measure(std::int64_t{1} << 40, 1);
   EXPECT_EQ(every.Read, static_cast<std::int64_t>(2 * kHalf));
   for (std::uint64_t seed = 1; seed <= 4; ++seed) {
-    const FsMeasure drawn = measure(1 << 20, seed);
+    const FolderExtents drawn = measure(1 << 20, seed);
     EXPECT_EQ(drawn.Read, 16 * (128 << 10)) << seed;
     EXPECT_NEAR(drawn.Stored, every.Stored, 0.02 * static_cast<double>(drawn.Compressed)) << seed;
     EXPECT_LE(drawn.StoredLow, every.Stored) << seed;
@@ -171,7 +171,7 @@ TEST(FsBadInput, AbsurdExtentsNeitherWrapNorLoop) {
     Extent(map, UINT64_MAX - 10, UINT64_MAX, FIEMAP_EXTENT_ENCODED);
     return 0;
   });
-  const FsMeasure m = Measure(tree);
+  const FolderExtents m = Measure(tree);
   EXPECT_EQ(m.Unmeasured, INT64_MAX);
   EXPECT_EQ(m.Compressed, INT64_MAX);
   EXPECT_GE(m.StoredHigh, m.Stored);
@@ -189,7 +189,7 @@ TEST(FsBadInput, AFileShrunkAfterItsExtentsWereListedIsUnmeasuredNotMisread) {
     Extent(map, 0, 61440, FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_LAST);
     return truncate(path.c_str(), 1000) == 0 ? 0 : -1;  // shrinks as it is answered
   });
-  const FsMeasure m = Measure(tree);
+  const FolderExtents m = Measure(tree);
   EXPECT_EQ(m.Compressed, 61440);
   EXPECT_EQ(m.Read, 0);
   EXPECT_LE(m.StoredLow, 4096);
@@ -239,7 +239,7 @@ TEST(FsBadInput, SharedExtentsCountForEachFileAndOnceWithin) {
     }
     return 0;
   });
-  const FsMeasure m = Measure(tree, {FsCodec::None, 0});
+  const FolderExtents m = Measure(tree, {FsCodec::None, 0});
   EXPECT_EQ(m.Shared, 12288 + 12288 + 4096 + 2 * 4096);
   EXPECT_EQ(m.SharedWithin, 12288);
   EXPECT_EQ(m.Compressed, 0);

@@ -3,6 +3,7 @@
 // compressed are found and measured.
 
 #include "survey/fs_compression.h"
+#include "survey/mount_facts.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -54,7 +55,7 @@ TEST(FsCompression, MountInfoLinesGiveDevicesAndTheirCompression) {
       "38 22 0:47 / /mnt/plain rw - btrfs /dev/loop2 rw,ssd\n"
       "garbage line\n"
       "\n";
-  const std::vector<MountCompression> mounts = ParseMountCompression(info);
+  const std::vector<MountEntry> mounts = ParseMounts(info);
   ASSERT_EQ(mounts.size(), 5u);
   EXPECT_EQ(mounts[0].Device, makedev(8, 1));
   EXPECT_FALSE(mounts[0].Facts.Compression.Compresses());
