@@ -346,6 +346,41 @@ std::string LibError(archive* a) {
   return error > 0 ? std::strerror(error) : "the archive library gave no reason";
 }
 
+// The folder holding a member of a subtree's plan, opened below the plan's folder without
+// following a link on the way (a folder swapped for a link after the plan leads nowhere);
+// kept open for the next member, which is most often in the same folder.
+class MemberFolders {
+ public:
+  explicit MemberFolders(int topFd) : top_(topFd) {}
+  // The descriptor (-1, errno set, when it cannot be opened) and the member's own name.
+  int Of(const std::string& name, std::string& leaf) {
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos) {
+      leaf = name;
+      return top_;
+    }
+    leaf = name.substr(slash + 1);
+    const std::string_view folder(name.data(), slash);
+    if (fd_.Get() < 0 || folder != open_) {
+      fd_.Reset(OpenFolderBelow(top_, folder));
+      open_.assign(folder);
+    }
+    return fd_.Get();
+  }
+  // The member's file opened for reading, never through a link (-1, errno set, when it
+  // cannot be).
+  int OpenFile(const std::string& name) {
+    std::string leaf;
+    const int at = Of(name, leaf);
+    return at < 0 ? -1 : ::openat(at, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
+
+ private:
+  int top_;
+  UniqueFd fd_;
+  std::string open_;
+};
+
 }  // namespace
 
 bool IsValidUtf8(const std::string& text) {
@@ -616,10 +651,11 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
     // of the other blocks are shared, a snapshot holds it too.
     std::int64_t shared = 0, other = 0;
     std::vector<std::int64_t> inlined(plan.Members.size(), 0);
+    MemberFolders folders(dirFd);
     for (std::size_t i = 0; i < plan.Members.size(); ++i) {
       if (CancelRequested) return Cancelled();
       ZipMember& m = plan.Members[i];
-      UniqueFd file(::openat(dirFd, m.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      UniqueFd file(folders.OpenFile(m.Name));
       if (file.Get() < 0) continue;
       const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
       m.Shared = sharing.Shared;
@@ -675,34 +711,6 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   ok.ArchiveName = plan.ArchiveName;
   return ok;
 }
-
-// The folder holding a member of a subtree's plan, opened below the plan's folder without
-// following a link on the way (a folder swapped for a link after the plan leads nowhere);
-// kept open for the next member, which is most often in the same folder.
-class MemberFolders {
- public:
-  explicit MemberFolders(int topFd) : top_(topFd) {}
-  // The descriptor (-1, errno set, when it cannot be opened) and the member's own name.
-  int Of(const std::string& name, std::string& leaf) {
-    const std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos) {
-      leaf = name;
-      return top_;
-    }
-    leaf = name.substr(slash + 1);
-    const std::string_view folder(name.data(), slash);
-    if (fd_.Get() < 0 || folder != open_) {
-      fd_.Reset(OpenFolderBelow(top_, folder));
-      open_.assign(folder);
-    }
-    return fd_.Get();
-  }
-
- private:
-  int top_;
-  UniqueFd fd_;
-  std::string open_;
-};
 
 struct FolderZipper::Work {
   Work(ZipPlan& p, int fd) : plan(p), dirFd(fd), temp(fd), folders(fd), buffer(new unsigned char[kBlock]) {}
@@ -791,10 +799,7 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       if (CancelRequested) return Cancelled();
       if (options_.BeforeRead) options_.BeforeRead(m);
       const std::string shown = plan.Folder + m.Name;
-      std::string leaf;
-      const int at = work.folders.Of(m.Name, leaf);
-      UniqueFd file(at < 0 ? -1
-                           : ::openat(at, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      UniqueFd file(work.folders.OpenFile(m.Name));
       if (file.Get() < 0)
         return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
       struct stat before {};
