@@ -647,8 +647,7 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
     plan.Compression = mount.Compression;
   }
   if (plan.SharesExtents) {
-    // Data kept inline is shared as its metadata is, which FIEMAP does not tell: where most
-    // of the other blocks are shared, a snapshot holds it too.
+    // Inline data, whose sharing FIEMAP does not tell, by the estimate's rule.
     std::int64_t shared = 0, other = 0;
     std::vector<std::int64_t> inlined(plan.Members.size(), 0);
     MemberFolders folders(dirFd);
@@ -663,7 +662,7 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
       AddSize(shared, sharing.Shared);
       AddSize(other, std::max<std::int64_t>(m.Allocated - sharing.Shared - sharing.Inline, 0));
     }
-    plan.InlineShared = shared > 0 && shared >= other;
+    plan.InlineShared = InlineTakenAsShared(shared, other);
     if (plan.InlineShared)
       for (std::size_t i = 0; i < plan.Members.size(); ++i)
         if (inlined[i] > 0) plan.Members[i].Shared = plan.Members[i].Allocated;

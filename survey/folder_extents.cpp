@@ -256,13 +256,11 @@ FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::stri
   }
   if (!places.empty() && places.size() < kMostPlaces)
     m.Places = std::make_shared<const std::vector<SharedPlace>>(std::move(places));
-  // Data kept inline is shared with a snapshot as its metadata is, which FIEMAP does not
-  // tell. Where some of the folder's other blocks are shared, or there are none to tell by,
-  // it may give back nothing; where most of them are shared (a snapshot holds them) it is
-  // taken as shared too.
+  // Inline data may give back nothing where some of the folder's other blocks are shared,
+  // or there are none to tell by.
   if (sharing && (m.Shared > 0 || unshared.otherBytes == 0)) {
     m.InlineUnsure = unshared.inlineBytes;
-    if (m.Shared > 0 && m.Shared >= unshared.otherBytes) m.InlineShared = unshared.inlineBytes;
+    if (InlineTakenAsShared(m.Shared, unshared.otherBytes)) m.InlineShared = unshared.inlineBytes;
   }
   const std::int64_t compressed = m.Compressed;
   const bool even = compressed > budget && all.size() <= kMostListed;

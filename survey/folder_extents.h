@@ -60,6 +60,11 @@ struct FileSharing {
 };
 FileSharing SharingOfFile(int fd, std::int64_t size, const FsCompression& c = {});
 
+// Data kept inline in the metadata is shared with a snapshot as its metadata is, which
+// FIEMAP does not tell: it is taken as shared where most of the other blocks (shared
+// against other) are shared, as a snapshot's are.
+inline bool InlineTakenAsShared(std::int64_t shared, std::int64_t other) { return shared > 0 && shared >= other; }
+
 // Measures the regular files of the folder open at dirFd that counted(name) accepts, on a
 // mount with compression c (none: only what they share is told), which shares extents when
 // sharing says so. Each inode once; the inodes held (other names outside the folder keep all
