@@ -19,11 +19,13 @@
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
 #include "survey/saving_estimate.h"
+#include "tests/core/file_helpers.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {
 namespace {
 
+using testing::AllocatedOf;
 using testing::TempTree;
 
 void Write(const std::string& path, const std::string& data, off_t at = 0) {
@@ -34,12 +36,7 @@ void Write(const std::string& path, const std::string& data, off_t at = 0) {
 }
 
 std::string Text(std::size_t n, std::uint32_t seed) {
-  static const char* const kWords[] = {"disk ", "zip ", "folder ", "block ", "saving ", "line\n", "of ", "the "};
-  std::mt19937 gen(seed);
-  std::string s;
-  while (s.size() < n) s += kWords[gen() % 8];
-  s.resize(n);
-  return s;
+  return testing::WordText(n, seed, {"disk ", "zip ", "folder ", "block ", "saving ", "line\n", "of ", "the "});
 }
 
 std::string Random(std::size_t n, std::uint32_t seed) {
@@ -47,11 +44,6 @@ std::string Random(std::size_t n, std::uint32_t seed) {
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(gen());
   return s;
-}
-
-std::int64_t AllocatedOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : -1;
 }
 
 struct Truth {

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstddef>
 #include <fstream>
 #include <iterator>
@@ -50,6 +52,23 @@ inline std::string Text(std::size_t n, const std::string& seed = "") {
   while (s.size() < n) s += seed + "Sphinx of black quartz, judge my vow. ";
   s.resize(n);
   return s;
+}
+
+// n bytes of words drawn from an eight-word vocabulary: text deflate shrinks well, and
+// different for each seed.
+inline std::string WordText(std::size_t n, std::uint32_t seed, const std::array<const char*, 8>& words) {
+  std::mt19937 gen(seed);
+  std::string s;
+  while (s.size() < n) s += words[gen() % 8];
+  s.resize(n);
+  return s;
+}
+
+// The disk space a file's blocks take (st_blocks * 512), not following a link; -1 when
+// nothing stands there.
+inline std::int64_t AllocatedOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : -1;
 }
 
 // n random bytes that no compressor shrinks, the same for the same seed.

@@ -1,5 +1,6 @@
-// Measuring file-system compression when the extents misbehave: FIEMAP refused, a layout
-// that changes between requests, extents reaching past the file's end or of absurd length.
+// Measuring a folder's extents when they misbehave: FIEMAP refused, a layout that changes
+// between requests, extents reaching past the file's end or of absurd length; and shared
+// extents as FIEMAP tells them.
 // The requests are answered through the FIEMAP seam, so these run on any file system.
 
 #include <fcntl.h>
@@ -14,11 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "survey/folder_extents.h"
+#include "tests/core/file_helpers.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {
 namespace {
 
+using testing::AllocatedOf;
 using testing::TempTree;
 
 // Puts a FIEMAP answer in place for one test and the ioctl back after it.
@@ -40,11 +43,6 @@ void WriteText(const std::string& path, std::size_t size) {
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   ASSERT_EQ(fsync(fd), 0);
   close(fd);
-}
-
-std::int64_t AllocatedOf(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : 0;
 }
 
 FolderExtents Measure(const TempTree& tree, FsCompression c = {FsCodec::Zstd, 3}) {
@@ -195,12 +193,6 @@ TEST(FsBadInput, AFileShrunkAfterItsExtentsWereListedIsUnmeasuredNotMisread) {
   EXPECT_LE(m.StoredLow, 4096);
   EXPECT_EQ(m.StoredHigh, 61440);
 }
-
-}  // namespace
-}  // namespace orbelan
-
-namespace orbelan {
-namespace {
 
 // Shared extents as FIEMAP tells them, on a mount that shares but does not compress: each
 // file counts what it shares; an extent met in two of the folder's files (a copy beside its

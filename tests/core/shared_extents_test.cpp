@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,30 +20,22 @@
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
 #include "survey/saving_estimate.h"
+#include "tests/core/file_helpers.h"
 #include "tests/core/loop_mount.h"
 
 namespace orbelan {
 namespace {
 
+using testing::AllocatedOf;
 using testing::BtrfsMount;
 using testing::CompsizeDiskBytes;
 using testing::WriteFile;
 
 std::string Text(std::size_t n, std::uint32_t seed) {
-  static const char* const kWords[] = {"copy ", "snapshot ", "extent ", "block ", "shared ", "line\n", "of ", "the "};
-  std::mt19937 gen(seed);
-  std::string s;
-  while (s.size() < n) s += kWords[gen() % 8];
-  s.resize(n);
-  return s;
+  return testing::WordText(n, seed, {"copy ", "snapshot ", "extent ", "block ", "shared ", "line\n", "of ", "the "});
 }
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::int64_t AllocatedOf(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : -1;
-}
 
 // What btrfs itself says of a folder's files: all their bytes, those no other file or
 // snapshot shares, and those shared among them alone (once). Exclusive -1 without the tool.
