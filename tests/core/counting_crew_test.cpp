@@ -75,8 +75,10 @@ bool Within(std::chrono::seconds limit, const std::function<bool()>& done) {
 TEST(CountingCrew, PausedWorkersRestUntilResumedThenCountEverything) {
   CrewTree t;
   CountingCrew crew(t.links, t.settings, t.startFd, t.pressure, kThreads);
-  crew.Publish(t.Total());
+  // Paused before the records are published: paused after, a loaded machine could let the
+  // workers count the whole small tree first.
   crew.Pause();
+  crew.Publish(t.Total());
   crew.Close(t.Total());
   ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return crew.AtRest(); }));
   EXPECT_LT(crew.Finished(), t.Total()) << "the workers did not pause";
@@ -97,10 +99,15 @@ TEST(CountingCrew, PausedWorkersRestUntilResumedThenCountEverything) {
 TEST(CountingCrew, StoppedWorkersEndAtOnceLeavingOneFolderEachAtMostPartCounted) {
   CrewTree t;
   CountingCrew crew(t.links, t.settings, t.startFd, t.pressure, kThreads);
+  // Held first, so the stop falls while work is left (as above).
+  crew.Pause();
   crew.Publish(t.Total());
   crew.Close(t.Total());
+  ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return crew.AtRest(); }));
+  const std::int64_t held = crew.Finished();
   crew.Stop();
   crew.Join();
+  EXPECT_EQ(crew.Finished(), held) << "stopped workers went on counting";
   EXPECT_LT(crew.Finished(), t.Total());
   int partial = 0;
   for (const FolderRec& rec : t.folders) partial += rec.NFiles != 0 && rec.NFiles != kFiles ? 1 : 0;
