@@ -10,6 +10,7 @@ packages=(
   liblz4-dev  # small folders' yardstick over every byte
   liburing-dev  # small folders' files opened and read in batches
   btrfs-progs xfsprogs  # loop-mounted images: compression, reflinks, snapshots
+  btrfs-compsize  # what a compressing btrfs really stores, the tests' truth
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
   dpkg-dev desktop-file-utils appstream
