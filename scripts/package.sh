@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Orbelan's Debian package (cpack -G DEB in ./build), unpacks it into a scratch root
-# and checks what it installed: the programs run from there, the help file lies where the
-# program looks for it, the desktop files validate, and apt can resolve its dependencies.
+# Builds Orbelan's Debian packages (cpack -G DEB in ./build: orbelan-cli with the commands,
+# orbelan with the window), unpacks them into a scratch root and checks what they installed:
+# the commands need no Qt, the programs run from there, the help file lies where the program
+# looks for it, the desktop files validate, and apt can resolve their dependencies.
 # Usage: bash scripts/package.sh [SCRATCH_ROOT]   (default: a temporary folder, removed after)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,11 +10,16 @@ bash "$here/scripts/install-deps.sh"
 bash "$here/scripts/build.sh"
 
 cd "$here/build"
-rm -f orbelan_*.deb
+rm -f orbelan_*.deb orbelan-cli_*.deb
 cpack -G DEB
 debs=(orbelan_*_amd64.deb)
+clis=(orbelan-cli_*_amd64.deb)
 [ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package.sh: no orbelan_*_amd64.deb made" >&2; exit 1; }
+[ "${#clis[@]}" -eq 1 ] && [ -f "${clis[0]}" ] || { echo "package.sh: no orbelan-cli_*_amd64.deb made" >&2; exit 1; }
 deb="$here/build/${debs[0]}"
+cli="$here/build/${clis[0]}"
+echo "== $cli"
+dpkg-deb --info "$cli"
 echo "== $deb"
 dpkg-deb --info "$deb"
 
@@ -26,14 +32,25 @@ else
   trap 'rm -rf "$tree" "$root"' EXIT
 fi
 mkdir -p "$root"
+dpkg-deb --extract "$cli" "$root"
 dpkg-deb --extract "$deb" "$root"
 echo "== unpacked into $root"
 
 fail() { echo "package.sh: $*" >&2; exit 1; }
 
-# The library dependencies were computed, not left out.
+# The library dependencies were computed, not left out; a server installs the commands
+# without Qt, and the window comes with the very same commands.
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
-dpkg-deb --field "$deb" Depends | grep -q 'liburing2' || fail "Depends lacks liburing"
+dpkg-deb --field "$cli" Depends | grep -q 'liburing2' || fail "orbelan-cli's Depends lacks liburing"
+! dpkg-deb --field "$cli" Depends | grep -qi 'qt' || fail "orbelan-cli depends on Qt"
+dpkg-deb --field "$deb" Depends | grep -qF "orbelan-cli (= $(dpkg-deb --field "$cli" Version))" ||
+  fail "orbelan does not depend on the same version of orbelan-cli"
+cli_files=$(dpkg-deb --contents "$cli")
+deb_files=$(dpkg-deb --contents "$deb")
+for f in usr/bin/orbelan-report usr/bin/orbelan-zip; do
+  grep -q " ./$f\$" <<< "$cli_files" || fail "$f is not in orbelan-cli"
+  ! grep -q " ./$f\$" <<< "$deb_files" || fail "$f is in both packages"
+done
 
 for f in usr/bin/orbelan usr/bin/orbelan-report usr/bin/orbelan-zip usr/share/orbelan/orbelan.hlp \
          usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1.gz \
@@ -80,7 +97,9 @@ fi
 
 # apt can install it here: every dependency resolves (a simulation; nothing changes).
 if command -v apt-get > /dev/null; then
-  apt-get install --simulate --no-install-recommends "$deb" | grep -q '^Inst orbelan' ||
-    fail "apt-get cannot resolve the package's dependencies"
+  apt-get install --simulate --no-install-recommends "$cli" | grep -q '^Inst orbelan-cli' ||
+    fail "apt-get cannot resolve orbelan-cli's dependencies"
+  apt-get install --simulate --no-install-recommends "$cli" "$deb" | grep -q '^Inst orbelan ' ||
+    fail "apt-get cannot resolve the packages' dependencies"
 fi
-echo "== package checked: $deb"
+echo "== packages checked: $cli $deb"
