@@ -15,6 +15,7 @@
 #include "platform/start_path.h"
 #include "settings/settings.h"
 #include "survey/folder_list.h"
+#include "cli/empty_report.h"
 #include "cli/report_format.h"
 #include "cli/tree_json.h"
 #include "survey/figures.h"
@@ -326,6 +327,11 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     if (subtree && options->Estimate && !estimateSubtrees()) return kReportCanceled;
     // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
     ResultRows rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, false, subtree);
+    // An empty list says why, where the cause is one the user can change.
+    if (rows.Rows.empty()) {
+      const std::string why = EmptyResultReason(root, session.Folders().Count(), context.settings->Rules());
+      if (!why.empty()) err << "orbelan-report: " << TerminalSafe(why) << "\n";
+    }
     // Built only for subtree rows: a plain report does without them.
     const SubtreeTotals* totals = subtree ? &session.Totals() : nullptr;
     std::vector<SavingEstimate> estimates;

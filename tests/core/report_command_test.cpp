@@ -304,6 +304,23 @@ TEST(ReportCommand, AFolderWithNothingListedGivesHeadersAndZero) {
   Report table;
   ASSERT_EQ(table.Run({tree.Root()}), kReportOk);
   EXPECT_EQ(Lines(table.out.str()).back(), "% Zipped: 0");
+  // Said on stderr, each with what the user can change.
+  EXPECT_NE(table.err.str().find("None of the 1 folder found holds 1 KiB or more"), std::string::npos)
+      << table.err.str();
+  table.settings.MinSize = 5;
+  tree.File("small", 3000);
+  table.err.str("");
+  ASSERT_EQ(table.Run({tree.Root()}), kReportOk);
+  EXPECT_NE(table.err.str().find("more than 5 KiB of ordinary files, the minimum size. To list smaller folders, lower it"),
+            std::string::npos)
+      << table.err.str();
+  Report ignored;
+  std::string lowered = tree.RootSlash();
+  for (char& c : lowered) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  ignored.settings.IgnorePaths.Append(lowered);
+  ASSERT_EQ(ignored.Run({tree.Root()}), kReportOk);
+  EXPECT_NE(ignored.err.str().find(tree.RootSlash() + " is one of the paths to ignore"), std::string::npos)
+      << ignored.err.str();
 }
 
 // What zipping size zero bytes frees: compressed whole with raw deflate at level 6.
