@@ -33,9 +33,11 @@ bool TakeExtentCensus(int fd, bool sync, ExtentCensus& census) {
       if (e.fe_flags & FIEMAP_EXTENT_UNWRITTEN) continue;  // preallocated: reads as zeros
       const auto length = static_cast<std::int64_t>(e.fe_length);
       census.Data += length;
-      if (e.fe_flags & FIEMAP_EXTENT_ENCODED) census.Encoded += length;
       if (e.fe_flags & FIEMAP_EXTENT_SHARED) census.Shared += length;
-      if (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE) census.Inline += length;
+      if (e.fe_flags & FIEMAP_EXTENT_DATA_INLINE)
+        census.Inline += length;
+      else if (e.fe_flags & FIEMAP_EXTENT_ENCODED)
+        census.Encoded += length;
     }
     sync = false;  // written out once is enough
     if (last) return true;

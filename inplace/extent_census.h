@@ -9,10 +9,11 @@ namespace orbelan {
 
 struct ExtentCensus {
   std::int64_t Data = 0;     // logical bytes in written extents (holes and preallocation not)
-  std::int64_t Encoded = 0;  // of them, in extents stored compressed
+  std::int64_t Encoded = 0;  // of them, in extents stored compressed (inline ones not: no
+                             // rewrite moves those)
   std::int64_t Shared = 0;   // of them, in extents shared with other files or snapshots
   std::int64_t Inline = 0;   // of them, kept inline in the metadata
-  bool AllEncoded() const { return Data > 0 && Encoded + Inline >= Data && Encoded > 0; }
+  bool AllEncoded() const { return Encoded > 0 && Encoded + Inline >= Data; }
   bool InlineOnly() const { return Data > 0 && Inline >= Data; }
 };
 

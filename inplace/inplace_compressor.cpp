@@ -85,6 +85,7 @@ std::int64_t InplaceCompressor::SpaceNeeded(const InplacePlan& plan) {
 
 InplaceResult InplaceCompressor::Open(const std::string& folderPath, InplaceMode mode, InplacePlan& plan, int& topFd) {
   plan = InplacePlan{};
+  seen_.clear();
   plan.Mode = mode;
   plan.Level = options_.Level;
   plan.IncludeShared = options_.IncludeShared;
@@ -125,6 +126,8 @@ void InplaceCompressor::ListFolder(int dirFd, std::size_t folder, const InplaceN
     struct stat st {};
     if (::fstatat(dirFd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
       continue;
+    // A file with several names here is rewritten once, by the first.
+    if (!seen_.insert({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}).second) continue;
     InplaceFile file;
     file.Name.assign(name);
     file.Folder = folder;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -96,6 +97,7 @@ class InplaceCompressor {
   InplaceResult Finish(InplacePlan& plan, int topFd);
 
   InplaceOptions options_;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;  // files listed, by device and inode
 };
 
 }  // namespace orbelan
