@@ -19,6 +19,9 @@ namespace orbelan {
 namespace {
 
 constexpr std::uint8_t kZstd = 3;  // BTRFS_COMPRESS_ZSTD, as the ioctl numbers codecs
+// Writeback starts with each range, so the kernel compresses while the next one is read,
+// and little is left in memory to write when the run ends or is stopped.
+constexpr std::uint64_t kStartIo = BTRFS_DEFRAG_RANGE_START_IO;
 
 int Defrag(int fd, btrfs_ioctl_defrag_range_args& args) {
   for (;;) {
@@ -39,7 +42,7 @@ int RewriteRange(int fd, std::uint64_t start, std::uint64_t length, const Rewrit
   // compressed that way; uncompressed, every compressed one.
   if (!way.Compress) {
     if (support.UncompressRefused) return EOPNOTSUPP;
-    args.flags = BTRFS_DEFRAG_RANGE_NOCOMPRESS;
+    args.flags = kStartIo | BTRFS_DEFRAG_RANGE_NOCOMPRESS;
     const int error = Defrag(fd, args);
     // Older kernels refuse a flag they do not know with EOPNOTSUPP (or EINVAL).
     if (error == EOPNOTSUPP || error == EINVAL) {
@@ -49,7 +52,7 @@ int RewriteRange(int fd, std::uint64_t start, std::uint64_t length, const Rewrit
     return error;
   }
   if (!support.LevelRefused) {
-    args.flags = BTRFS_DEFRAG_RANGE_COMPRESS | BTRFS_DEFRAG_RANGE_COMPRESS_LEVEL;
+    args.flags = kStartIo | BTRFS_DEFRAG_RANGE_COMPRESS | BTRFS_DEFRAG_RANGE_COMPRESS_LEVEL;
     // The type in the first byte of the compression field, the signed level in the second.
     unsigned char* field = reinterpret_cast<unsigned char*>(&args.compress_type);
     field[0] = kZstd;
@@ -58,7 +61,7 @@ int RewriteRange(int fd, std::uint64_t start, std::uint64_t length, const Rewrit
     if (error != EOPNOTSUPP && error != EINVAL) return error;
     support.LevelRefused = true;
   }
-  args.flags = BTRFS_DEFRAG_RANGE_COMPRESS;
+  args.flags = kStartIo | BTRFS_DEFRAG_RANGE_COMPRESS;
   args.compress_type = kZstd;
   return Defrag(fd, args);
 }
