@@ -106,6 +106,11 @@ std::string InplaceSummaryText(const InplacePlan& plan, const InplaceResult& res
     text += std::string("The compression property could not be ") + (compress ? "set" : "cleared") + " on " +
             std::to_string(result.PropertyFailed.size()) +
             (result.PropertyFailed.size() == 1 ? " folder" : " folders") + ".\n";
+  if (!plan.OtherFileSystems.empty()) {
+    text += "Left out with everything below them, on another file system or subvolume:";
+    for (const std::string& name : plan.OtherFileSystems) text.append(" ").append(QuotedName(name));
+    text += "\n";
+  }
   if (!result.Skipped.empty() || !result.Failed.empty())
     text += Files(static_cast<std::int64_t>(result.Skipped.size())) + " left as they were, " +
             std::to_string(result.Failed.size()) + " failed; each is named with why.\n";

@@ -212,6 +212,31 @@ TEST_F(InplaceTest, AKillLeavesEveryFileWholeAndARerunFinishes) {
   for (int i = 0; i < 12; ++i) EXPECT_TRUE(CensusOf(dir_ + "/part" + std::to_string(i) + ".log").AllEncoded()) << i;
 }
 
+// A subtree: the files of the folders below are compressed too, a subvolume below is left
+// out and named, and hidden files and archives stay as they are.
+TEST_F(InplaceTest, ASubtreeLeavesOutSubvolumes) {
+  ASSERT_EQ(::mkdir((dir_ + "/sub").c_str(), 0755), 0);
+  WriteFile(dir_ + "/sub/deep.log", Text(1 << 20, 1));
+  WriteFile(dir_ + "/sub/.hidden.log", Text(1 << 20, 2));
+  WriteFile(dir_ + "/sub/old.gz", Text(1 << 20, 3));
+  ASSERT_TRUE(Shell("btrfs subvolume create " + dir_ + "/vol"));
+  WriteFile(dir_ + "/vol/own.log", Text(1 << 20, 4));
+  Remember();
+  Settings settings;
+  settings.SetDefaults();
+  std::istringstream in;
+  std::ostringstream out, err;
+  CompressCommandContext context;
+  context.settings = &settings;
+  context.in = &in;
+  context.out = &out;
+  context.err = &err;
+  EXPECT_EQ(RunCompressCommand({"--yes", "--subtree", dir_}, context), kCompressDone) << err.str();
+  EXPECT_NE(out.str().find("on another file system or subvolume: \"vol\""), std::string::npos) << out.str();
+  EXPECT_TRUE(CensusOf(dir_ + "/sub/deep.log").AllEncoded());
+  for (const char* name : {"/sub/.hidden.log", "/sub/old.gz", "/vol/own.log"}) EXPECT_EQ(CensusOf(dir_ + name).Encoded, 0) << name;
+}
+
 // Undo refuses when the space it needs back is not free, and changes nothing.
 TEST_F(InplaceTest, UndoRefusesWithoutTheSpace) {
   WriteFile(dir_ + "/a.log", Text(1 << 20, 1));
