@@ -42,8 +42,8 @@ set(CPACK_DEBIAN_CLI_DESCRIPTION
     "${ORBELAN_WHAT}
 
 This package holds the commands, which need no desktop: orbelan-report prints the
-survey in a terminal as a table, CSV or JSON, and orbelan-zip zips a folder and undoes
-such a zip.")
+survey in a terminal as a table, CSV or JSON, orbelan-zip zips a folder and undoes such
+a zip, and orbelan-compress has btrfs compress a folder's files in place.")
 set(CPACK_DEBIAN_DESKTOP_DESCRIPTION
     "${ORBELAN_WHAT}
 

@@ -47,12 +47,13 @@ dpkg-deb --field "$deb" Depends | grep -qF "orbelan-cli (= $(dpkg-deb --field "$
   fail "orbelan does not depend on the same version of orbelan-cli"
 cli_files=$(dpkg-deb --contents "$cli")
 deb_files=$(dpkg-deb --contents "$deb")
-for f in usr/bin/orbelan-report usr/bin/orbelan-zip; do
+for f in usr/bin/orbelan-report usr/bin/orbelan-zip usr/bin/orbelan-compress; do
   grep -q " ./$f\$" <<< "$cli_files" || fail "$f is not in orbelan-cli"
   ! grep -q " ./$f\$" <<< "$deb_files" || fail "$f is in both packages"
 done
 
-for f in usr/bin/orbelan usr/bin/orbelan-report usr/bin/orbelan-zip usr/share/orbelan/orbelan.hlp \
+for f in usr/bin/orbelan usr/bin/orbelan-report usr/bin/orbelan-zip usr/bin/orbelan-compress \
+         usr/share/man/man1/orbelan-compress.1.gz usr/share/orbelan/orbelan.hlp \
          usr/share/applications/orbelan.desktop usr/share/man/man1/orbelan.1.gz \
          usr/share/man/man1/orbelan-report.1.gz usr/share/man/man1/orbelan-zip.1.gz \
          usr/share/icons/hicolor/scalable/apps/orbelan.svg; do
@@ -75,6 +76,7 @@ report=$("$root/usr/bin/orbelan-report" --csv "$tree")
 echo "$report"
 echo "$report" | grep -qi "^$tree/a/,1,300000," || fail "the report misses $tree/a/"
 "$root/usr/bin/orbelan-zip" --help | grep -q -- '--undo' || fail "orbelan-zip --help"
+"$root/usr/bin/orbelan-compress" --help | grep -q -- '--undo' || fail "orbelan-compress --help"
 
 # The window starts (offscreen) and stays up until it is stopped.
 status=0
