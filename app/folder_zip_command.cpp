@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "archive/zip_messages.h"
+#include "platform/quoted_name.h"
 #include "ui/interaction.h"
 
 namespace orbelan {
@@ -102,7 +103,7 @@ void FolderZipCommand::UndoFound() {
     interaction().ShowMessage(
         window_,
         QStringLiteral("The folder %1 holds no archive that Orbelan made, so there is no zip to undo.")
-            .arg(Shown(plan_.Folder)),
+            .arg(Shown(QuotedName(plan_.Folder))),
         caption);
     End(false);
     return;

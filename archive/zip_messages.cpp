@@ -1,5 +1,6 @@
 #include "archive/zip_messages.h"
 
+#include "platform/quoted_name.h"
 #include "survey/figures.h"
 
 namespace orbelan {
@@ -15,13 +16,32 @@ std::string Subfolders(std::int64_t n) { return n == 1 ? std::string("1 subfolde
 // "1 file was", "2 files were".
 std::string FilesWere(std::int64_t n) { return Files(n) + (n == 1 ? " was" : " were"); }
 
+// Names each with its cause, as far as the causes go: "name (cause)".
+std::vector<std::string> WithCauses(const std::vector<std::string>& names, const std::vector<std::string>& causes) {
+  std::vector<std::string> named;
+  for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i)
+    named.push_back(i < causes.size() && !causes[i].empty() ? QuotedName(names[i]) + " (" + VisibleText(causes[i]) + ")"
+                                                            : QuotedName(names[i]));
+  return named;
+}
+
+std::string Joined(const std::vector<std::string>& shown, std::size_t total) {
+  std::string text;
+  for (std::size_t i = 0; i < shown.size() && i < kNamesListed; ++i) {
+    if (i > 0) text += ", ";
+    text += shown[i];
+  }
+  if (total > kNamesListed) text += ", \u2026";
+  return text;
+}
+
 }  // namespace
 
 std::string NameList(const std::vector<std::string>& names) {
   std::string text;
   for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) {
     if (i > 0) text += ", ";
-    text += names[i];
+    text += QuotedName(names[i]);
   }
   if (names.size() > kNamesListed) text += ", \u2026";
   return text;
@@ -51,10 +71,10 @@ std::string ZipDiskSpaceText(const ZipPlan& plan) {
 
 std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> estimate) {
   const std::int64_t files = static_cast<std::int64_t>(plan.Members.size());
-  std::string text = plan.Subtree ? "Zip this folder and everything below it?\n" + plan.Folder + "\n\n" +
+  std::string text = plan.Subtree ? "Zip this folder and everything below it?\n" + QuotedName(plan.Folder) + "\n\n" +
                                         Files(files) + " in " + Folders(plan.Folders) + ", "
-                                  : "Zip the files of this folder?\n" + plan.Folder + "\n\n" + Files(files) + ", ";
-  text += GroupedNumber(plan.Bytes) + " bytes, go into the archive \u201c" + plan.ArchiveName + "\u201d in that folder";
+                                  : "Zip the files of this folder?\n" + QuotedName(plan.Folder) + "\n\n" + Files(files) + ", ";
+  text += GroupedNumber(plan.Bytes) + " bytes, go into the archive " + QuotedName(plan.ArchiveName) + " in that folder";
   if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
   if (plan.Subtree)
     text += ".\nHidden and ignored files and folders, archives and symbolic links stay as they are; subfolders "
@@ -76,7 +96,7 @@ std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> est
 
 std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
   std::string text = "Zipped " + Files(r.Files) + (r.Subtree ? " from " + Folders(r.Folders) : std::string()) + ", " +
-                     GroupedNumber(r.Bytes) + " bytes into " + r.ArchiveName + " (" + GroupedNumber(r.ArchiveBytes) +
+                     GroupedNumber(r.Bytes) + " bytes into " + QuotedName(r.ArchiveName) + " (" + GroupedNumber(r.ArchiveBytes) +
                      " bytes)";
   if (r.TrashedFiles == 0) {
     text += ": no original went to the trash";
@@ -110,47 +130,64 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.WithMetadata.size())) +
             " with extended attributes or ACLs, which a zip cannot hold, stayed in the folder: " +
             NameList(r.WithMetadata);
-  if (!r.NotTrashed.empty()) {
-    // Each with the trash's reason, as far as the list goes.
-    std::vector<std::string> named;
-    for (std::size_t i = 0; i < r.NotTrashed.size(); ++i)
-      named.push_back(i < r.NotTrashedWhy.size() && !r.NotTrashedWhy[i].empty()
-                          ? r.NotTrashed[i] + " (" + r.NotTrashedWhy[i] + ")"
-                          : r.NotTrashed[i]);
+  if (!r.NotTrashed.empty())
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.NotTrashed.size())) +
-            " could not be moved to the trash and stayed in the folder: " + NameList(named);
-  }
+            " could not be moved to the trash and stayed in the folder: " +
+            Joined(WithCauses(r.NotTrashed, r.NotTrashedWhy), r.NotTrashed.size());
   return text;
 }
 
 std::string UndoQuestionText(const std::string& folder, const std::string& archiveName) {
-  return "Undo the zip of this folder?\n" + folder + "\n\nThe files of \u201c" + archiveName +
-         "\u201d that are still in the trash go back to their places (nothing that stands there now "
+  return "Undo the zip of this folder?\n" + QuotedName(folder) + "\n\nThe files of " + QuotedName(archiveName) +
+         " that are still in the trash go back to their places (nothing that stands there now "
          "is replaced); once all are back, the archive goes to the trash.";
 }
 
+std::string UndoDetailsText(const UndoResult& r) {
+  std::string text;
+  auto paragraph = [&text](const std::string& p) { text += (text.empty() ? "" : "\n\n") + p; };
+  const auto count = [](const std::vector<std::string>& names) { return static_cast<std::int64_t>(names.size()); };
+  if (!r.MadeIn.empty())
+    paragraph("The archive was made in " + QuotedName(r.MadeIn) + " and now lies in " + QuotedName(r.Folder) +
+              "; undo puts back only the files that the trash records for the folder the archive lies in.");
+  if (!r.Blocked.empty())
+    paragraph(Files(count(r.Blocked)) + " stayed in the trash because another file now stands at their place: " +
+              NameList(r.Blocked));
+  if (!r.NotRestored.empty())
+    paragraph(Files(count(r.NotRestored)) + " stayed in the trash because " +
+              (r.NotRestored.size() == 1 ? "it" : "they") + " could not be moved back: " +
+              Joined(WithCauses(r.NotRestored, r.NotRestoredWhy), r.NotRestored.size()));
+  if (!r.RecordedElsewhere.empty())
+    paragraph(Files(count(r.RecordedElsewhere)) + (r.RecordedElsewhere.size() == 1 ? " is" : " are") +
+              " in the trash, recorded for " + QuotedName(r.MadeIn) +
+              ": move the archive back there and undo it there to put them back: " + NameList(r.RecordedElsewhere));
+  if (!r.Missing.empty())
+    paragraph(Files(count(r.Missing)) + (r.Missing.size() == 1 ? " is" : " are") +
+              " no longer in the trash as zipped (the archive still holds them): " + NameList(r.Missing));
+  if (r.MissingLikeAnother)
+    paragraph("Unzipped from the archive, a file that was a hard link of another comes back as a copy of "
+              "its own: a zip keeps no hard links.");
+  return text;
+}
+
 std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName) {
-  if (r.Outcome != ZipOutcome::Done) return r.Message;
-  std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + r.Folder;
+  if (r.Outcome != ZipOutcome::Done) {
+    const std::string details = r.Members > 0 ? UndoDetailsText(r) : std::string();
+    return details.empty() ? r.Message : r.Message + "\n\n" + details;
+  }
+  std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + QuotedName(r.Folder);
   if (r.InPlace > 0) text += " (" + GroupedNumber(r.InPlace) + " had never left)";
   if (r.FoldersMade > 0) text += ", making " + Subfolders(r.FoldersMade) + " again";
   if (r.Relinked > 0) text += ", " + GroupedNumber(r.Relinked) + " of them hard links of one another again";
+  const std::string archive = QuotedName(archiveName);
   if (r.ArchiveTrashed)
-    text += "; the archive " + archiveName + " went to the trash.";
-  else if (r.Blocked.empty() && r.Missing.empty())
-    text += "; the archive " + archiveName + " could not be moved to the trash (" + r.ArchiveNotTrashedWhy + ").";
+    text += "; the archive " + archive + " went to the trash.";
+  else if (r.Blocked.empty() && r.Missing.empty() && r.NotRestored.empty() && r.RecordedElsewhere.empty())
+    text += "; the archive " + archive + " could not be moved to the trash (" + VisibleText(r.ArchiveNotTrashedWhy) + ").";
   else
-    text += "; the archive " + archiveName + " stays, as it holds files that did not come back.";
-  if (!r.Blocked.empty())
-    text.append("\n\n") += Files(static_cast<std::int64_t>(r.Blocked.size())) +
-            " stayed in the trash because another file now stands at their place: " + NameList(r.Blocked);
-  if (!r.Missing.empty())
-    text.append("\n\n") += Files(static_cast<std::int64_t>(r.Missing.size())) +
-            (r.Missing.size() == 1 ? " is" : " are") +
-            " no longer in the trash as zipped (the archive still holds them): " + NameList(r.Missing);
-  if (r.MissingLikeAnother)
-    text += "\n\nUnzipped from the archive, a file that was a hard link of another comes back as a copy of "
-            "its own: a zip keeps no hard links.";
+    text += "; the archive " + archive + " stays, as it holds files that did not come back.";
+  const std::string details = UndoDetailsText(r);
+  if (!details.empty()) text += "\n\n" + details;
   return text;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What Zip folder and Undo zip say, in the window and on the command line alike: the
-// question before zipping and the summaries after. Texts hold names as their bytes; the
-// window decodes them for display, the command line writes them as they are.
+// question before zipping and the summaries after. Every name and path in them is quoted
+// (QuotedName), so that no name can forge a line or pass for another.
 
 #include <cstdint>
 #include <optional>
@@ -25,9 +25,12 @@ inline constexpr const char* kZipCancelledText =
 
 // Undo: the question and the summary.
 std::string UndoQuestionText(const std::string& folder, const std::string& archiveName);
+// A refusal's summary is its message, with what became of each file when undo tried.
 std::string UndoSummaryText(const UndoResult& result, const std::string& archiveName);
+// The paragraphs on files that did not come back and why (empty when all came back).
+std::string UndoDetailsText(const UndoResult& result);
 
-// At most ten names, comma-separated, "…" after them when there are more.
+// At most ten names, each quoted, comma-separated, "…" after them when there are more.
 std::string NameList(const std::vector<std::string>& names);
 
 }  // namespace orbelan

@@ -4,27 +4,89 @@
 #include <archive_entry.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 
+#include "archive/folder_lock.h"
 #include "archive/zip_directory.h"
+#include "platform/open_beneath.h"
+#include "platform/quoted_name.h"
 #include "platform/trash.h"
 
 namespace orbelan {
 namespace {
 
 constexpr std::int64_t kManifestMost = 256 << 20;
+// Trash records removed in one go, once the folders their files went back to are on the
+// disk: a kill leaves every file either back with a record to spare, or in the trash with
+// the record that restores it, never without one.
+constexpr std::size_t kRecordBatch = 256;
+constexpr const char* kLinkOnTheWay = "a link now stands on the way to its place";
+
+// A descriptor closed when it goes.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() const { return fd_; }
+  bool Ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+struct FileId {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  bool operator<(const FileId& other) const {
+    return Device != other.Device ? Device < other.Device : Inode < other.Inode;
+  }
+  bool operator==(const FileId& other) const { return Device == other.Device && Inode == other.Inode; }
+};
+
+FileId IdOf(const struct stat& st) { return FileId{st.st_dev, st.st_ino}; }
 
 std::string Parent(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string Cause(int error) { return std::strerror(error); }
+
+// The folders on the way to a member's place ("a", "b" for "a/b/file") and its leaf.
+std::vector<std::string> FoldersOnTheWay(const std::string& name, std::string& leaf) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', start)) {
+    parts.push_back(name.substr(start, slash - start));
+    start = slash + 1;
+  }
+  leaf = name.substr(start);
+  return parts;
 }
 
 // A member name undo may write: relative, no empty, "." or ".." parts, no NUL. Subfolders
@@ -44,49 +106,31 @@ bool AcceptableName(const std::string& name, bool subtree) {
   return name != kManifestName;
 }
 
-// No folder between folder and the member's place is a link. One may be missing (the zip
-// removed it once empty; it is made again) or be a file now (the member then stays).
-bool NoLinksOnTheWay(const std::string& folder, const std::string& name) {
-  std::size_t slash = name.find('/');
-  while (slash != std::string::npos) {
+// Whether a link stands between the folder and the member's place now. A folder missing on
+// the way (the zip removed it; it is made again) or a file standing there (the member then
+// stays) is no link.
+bool LinkOnTheWay(int folderFd, const std::string& name) {
+  std::string leaf;
+  Fd held;
+  int at = folderFd;
+  for (const std::string& part : FoldersOnTheWay(name, leaf)) {
     struct stat st {};
-    if (::lstat((folder + name.substr(0, slash)).c_str(), &st) != 0) return errno == ENOENT;
-    if (S_ISLNK(st.st_mode)) return false;
-    if (!S_ISDIR(st.st_mode)) return true;  // a file stands on the way now: that member stays in the trash
-    slash = name.find('/', slash + 1);
-  }
-  return true;
-}
-
-// Makes the missing folders on the way to the member's place, owner-writable until the
-// files are back (made records each with the permissions to give it then). False when one
-// cannot be made or something other than a folder stands there now.
-bool MakeFoldersOnTheWay(const std::string& folder, const std::string& name,
-                         const std::map<std::string, std::uint32_t>& modes,
-                         std::vector<std::pair<std::string, std::uint32_t>>& made) {
-  std::size_t slash = name.find('/');
-  while (slash != std::string::npos) {
-    const std::string part = name.substr(0, slash);
-    const std::string path = folder + part;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-      if (errno != ENOENT) return false;
-      const auto known = modes.find(part);
-      const std::uint32_t mode = known == modes.end() ? 0755 : known->second;
-      if (::mkdir(path.c_str(), 0700) != 0 || ::lstat(path.c_str(), &st) != 0) return false;
-      made.emplace_back(path, mode);
-    }
+    if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;
     if (!S_ISDIR(st.st_mode)) return false;
-    slash = name.find('/', slash + 1);
+    Fd next(OpenBeneath(at, part, O_PATH | O_DIRECTORY));
+    if (!next.Ok()) return errno == ELOOP || errno == ENOTDIR;
+    held = std::move(next);
+    at = held.Get();
   }
-  return true;
+  return false;
 }
 
-// The CRC-32 and size of a file, read without following a link; false when unreadable.
-bool Checksum(const std::string& path, std::int64_t& size, std::uint32_t& crc) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+// The CRC-32 and size of the file name in the folder open at dirFd, read without following
+// a link, and its fstat; false when it is unreadable or no ordinary file.
+bool ChecksumAt(int dirFd, const std::string& name, std::int64_t& size, std::uint32_t& crc, struct stat& st) {
+  const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
   size = 0;
@@ -101,6 +145,12 @@ bool Checksum(const std::string& path, std::int64_t& size, std::uint32_t& crc) {
   }
   ::close(fd);
   return ok;
+}
+
+bool IsMember(int dirFd, const std::string& name, const ManifestMember& m, struct stat& st) {
+  std::int64_t size = 0;
+  std::uint32_t crc = 0;
+  return ChecksumAt(dirFd, name, size, crc, st) && size == m.Size && crc == m.Crc;
 }
 
 // The trash entries whose records name a path under folder, by that path.
@@ -122,11 +172,88 @@ std::multimap<std::string, TrashEntry> EntriesUnder(const std::string& folder, c
   return found;
 }
 
-std::optional<std::string> ReadLastMember(const std::string& archivePath, std::size_t index, std::string* error) {
+// A trash's files/ and info/ folders, held open for the moves out of it.
+struct TrashFolders {
+  Fd Files;
+  Fd Info;
+};
+
+// A folder undo made again: its name, the permissions to give it once its files are back,
+// and which folder it is, so that only that folder gets them.
+struct MadeFolder {
+  std::string Name;
+  std::uint32_t Mode = 0755;
+  FileId Id;
+};
+
+// Opens the folder of a member's place beneath the archive's folder, one folder at a time
+// and through no link, making the folders the zip removed (owner-writable until their
+// files are back; each is added to made). On failure returns no descriptor and either sets
+// taken (a file stands on the way: the place is taken) or says why.
+Fd OpenFolderOfPlace(int folderFd, const std::string& name, const std::map<std::string, std::uint32_t>& modes,
+                     std::vector<MadeFolder>& made, bool& taken, std::string& why) {
+  std::string leaf;
+  const std::vector<std::string> parts = FoldersOnTheWay(name, leaf);
+  if (parts.empty()) return Fd(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+  Fd held;
+  int at = folderFd;
+  std::string sofar;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
+    sofar += (i > 0 ? "/" : "") + part;
+    bool madeNow = false;
+    struct stat st {};
+    if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT || ::mkdirat(at, part.c_str(), 0700) != 0) {
+        why = "its folder could not be made again (" + Cause(errno) + ")";
+        return Fd();
+      }
+      madeNow = true;
+    }
+    // The last folder is opened for reading too, so that it can be flushed to the disk.
+    const bool last = i + 1 == parts.size();
+    Fd next(OpenBeneath(at, part, last ? O_RDONLY | O_DIRECTORY : O_PATH | O_DIRECTORY));
+    if (!next.Ok() && last && errno == EACCES) next = Fd(OpenBeneath(at, part, O_PATH | O_DIRECTORY));
+    if (!next.Ok()) {
+      const int error = errno;
+      if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        why = kLinkOnTheWay;
+      else if (error == ENOTDIR)
+        taken = true;
+      else
+        why = "its folder could not be opened (" + Cause(error) + ")";
+      return Fd();
+    }
+    if (madeNow && ::fstat(next.Get(), &st) == 0) {
+      const auto known = modes.find(sofar);
+      made.push_back(MadeFolder{sofar, known == modes.end() ? 0755u : known->second, IdOf(st)});
+    }
+    held = std::move(next);
+    at = held.Get();
+  }
+  return held;
+}
+
+// Moves name out of the trash's files/ into the place's folder, never over anything:
+// renameat2 with RENAME_NOREPLACE, else (a file system without it) a hard link and an
+// unlink, which refuse to replace just the same. 0, or the error.
+int MoveBack(int filesFd, const std::string& name, int placeFd, const std::string& leaf) {
+  if (::renameat2(filesFd, name.c_str(), placeFd, leaf.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::linkat(filesFd, name.c_str(), placeFd, leaf.c_str(), 0) != 0) return errno;
+  if (::unlinkat(filesFd, name.c_str(), 0) != 0) {
+    const int error = errno;
+    ::unlinkat(placeFd, leaf.c_str(), 0);
+    return error;
+  }
+  return 0;
+}
+
+std::optional<std::string> ReadLastMember(int fd, std::size_t index, std::string* error) {
   archive* a = ::archive_read_new();
   ::archive_read_support_format_zip_seekable(a);
   std::optional<std::string> text;
-  if (::archive_read_open_filename(a, archivePath.c_str(), 64 * 1024) == ARCHIVE_OK) {
+  if (::lseek(fd, 0, SEEK_SET) == 0 && ::archive_read_open_fd(a, fd, 64 * 1024) == ARCHIVE_OK) {
     archive_entry* e = nullptr;
     // A warning is a name the locale cannot spell; only the manifest's bytes matter here.
     for (std::size_t i = 0; ::archive_read_next_header(a, &e) >= ARCHIVE_WARN; ++i) {
@@ -145,25 +272,44 @@ std::optional<std::string> ReadLastMember(const std::string& archivePath, std::s
   return text;
 }
 
+// The manifest of the archive open at fd (shown: its path, for the reasons).
+std::optional<ZipManifest> ReadManifestAt(int fd, const std::string& shown, std::string* error) {
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const std::optional<std::vector<std::string>> names = regular ? CentralDirectoryNames(fd, nullptr) : std::nullopt;
+  if (!names || names->empty() || names->back() != kManifestName) {
+    if (error) *error = QuotedName(shown) + " is not an archive Orbelan made";
+    return std::nullopt;
+  }
+  const std::optional<std::string> text = ReadLastMember(fd, names->size() - 1, error);
+  if (!text) return std::nullopt;
+  return ParseManifest(*text, error);
+}
+
+// The real path of the folder open at fd, named path by the caller: nullopt when the name
+// no longer leads to that folder.
+std::optional<std::string> RealFolder(int fd, const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string text = real;
+  std::free(real);
+  struct stat named {}, held {};
+  if (::stat(text.c_str(), &named) != 0 || ::fstat(fd, &held) != 0 || !(IdOf(named) == IdOf(held)))
+    return std::nullopt;
+  return text == "/" ? text : text + "/";
+}
+
 }  // namespace
 
 std::optional<ZipManifest> ReadZipManifest(const std::string& archivePath, std::string* error) {
   const int fd = ::open(archivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    if (error) *error = archivePath + " could not be opened (" + std::strerror(errno) + ")";
+    if (error) *error = QuotedName(archivePath) + " could not be opened (" + Cause(errno) + ")";
     return std::nullopt;
   }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const std::optional<std::vector<std::string>> names = regular ? CentralDirectoryNames(fd, nullptr) : std::nullopt;
+  std::optional<ZipManifest> manifest = ReadManifestAt(fd, archivePath, error);
   ::close(fd);
-  if (!names || names->empty() || names->back() != kManifestName) {
-    if (error) *error = archivePath + " is not an archive Orbelan made";
-    return std::nullopt;
-  }
-  const std::optional<std::string> text = ReadLastMember(archivePath, names->size() - 1, error);
-  if (!text) return std::nullopt;
-  return ParseManifest(*text, error);
+  return manifest;
 }
 
 std::optional<std::string> FindUndoableArchive(const std::string& folder) {
@@ -175,11 +321,15 @@ std::optional<std::string> FindUndoableArchive(const std::string& folder) {
     const std::string name = e->d_name;
     if (name.size() < 5 || name.front() == '.' || !name.ends_with(".zip")) continue;
     struct stat st {};
-    if (::lstat((folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
     if (newest && (st.st_mtim.tv_sec < newestTime.tv_sec ||
                    (st.st_mtim.tv_sec == newestTime.tv_sec && st.st_mtim.tv_nsec <= newestTime.tv_nsec)))
       continue;
-    if (!ReadZipManifest(folder + name, nullptr)) continue;
+    const int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    const bool ours = ReadManifestAt(fd, folder + name, nullptr).has_value();
+    ::close(fd);
+    if (!ours) continue;
     newest = name;
     newestTime = st.st_mtim;
   }
@@ -200,16 +350,34 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     return result;
   };
   if (archivePath.empty() || archivePath.front() != '/') return refuse("The archive must be named by its absolute path");
-  std::string why;
-  const std::optional<ZipManifest> manifest = ReadZipManifest(archivePath, &why);
-  if (!manifest) return refuse("The zip cannot be undone: " + why);
-  // The archive's own folder, whatever the manifest says it was.
-  result.Folder = Parent(archivePath) + "/";
-  if (result.Folder == "//") result.Folder = "/";
+  const std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
+  if (archiveName.empty() || archiveName == "." || archiveName == "..")
+    return refuse("The zip cannot be undone: " + QuotedName(archivePath) + " names no archive");
+  // The folder as the user named it, links on the way to it included: that folder is where
+  // the archive lies. From here on it is reached only through this descriptor.
+  const Fd folderFd(::open(Parent(archivePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folderFd.Ok())
+    return refuse("The folder of " + QuotedName(archivePath) + " could not be opened (" + Cause(errno) + ")");
+  const std::optional<std::string> real = RealFolder(folderFd.Get(), Parent(archivePath));
+  if (!real) return refuse("The folder of " + QuotedName(archivePath) + " changed while it was being opened");
+  result.Folder = *real;
   const std::string& folder = result.Folder;
+  std::string why;
+  const std::optional<FolderLock> lock = FolderLock::Take(folderFd.Get(), &why);
+  if (!lock) return refuse("The zip cannot be undone now: " + QuotedName(folder) + " " + why);
+
+  const Fd archiveFd(::openat(folderFd.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!archiveFd.Ok())
+    return refuse("The zip cannot be undone: " + QuotedName(archivePath) + " could not be opened (" + Cause(errno) + ")");
   struct stat st {};
-  if (::lstat(Parent(archivePath).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return refuse("The folder of " + archivePath + " is not a folder");
+  if (::fstat(archiveFd.Get(), &st) != 0) return refuse("The zip cannot be undone: " + Cause(errno));
+  const FileId archiveId = IdOf(st);
+  const std::optional<ZipManifest> manifest = ReadManifestAt(archiveFd.Get(), archivePath, &why);
+  if (!manifest) return refuse("The zip cannot be undone: " + why);
+  // Moved since it was made: the trash records name the old folder. Only places in the
+  // archive's own folder are ever written; the others are named.
+  if (manifest->Folder != folder) result.MadeIn = manifest->Folder;
+
   bool subtree = false;
   for (const ManifestMember& m : manifest->Members) subtree = subtree || m.Name.find('/') != std::string::npos;
   subtree = subtree || !manifest->Subfolders.empty();
@@ -217,50 +385,133 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   std::map<std::string, std::uint32_t> modes;
   for (const ManifestFolder& f : manifest->Subfolders) {
     if (!AcceptableName(f.Name, true))
-      return refuse("The zip cannot be undone: its manifest names a place outside " + folder + " (" + f.Name + ")");
+      return refuse("The zip cannot be undone: its manifest names a place outside " + QuotedName(folder) + " (" +
+                    QuotedName(f.Name) + ")");
     modes[f.Name] = f.Mode & 0777;  // no set-id bits from an untrusted manifest
   }
-  std::vector<std::pair<std::string, std::uint32_t>> made;
   for (const ManifestMember& m : manifest->Members)
-    if (!AcceptableName(m.Name, subtree) || !NoLinksOnTheWay(folder, m.Name))
-      return refuse("The zip cannot be undone: its manifest names a place outside " + folder + " (" + m.Name + ")");
+    if (!AcceptableName(m.Name, subtree) || LinkOnTheWay(folderFd.Get(), m.Name))
+      return refuse("The zip cannot be undone: its manifest names a place outside " + QuotedName(folder) + " (" +
+                    QuotedName(m.Name) + ")");
   result.Members = static_cast<std::int64_t>(manifest->Members.size());
 
   const std::multimap<std::string, TrashEntry> entries = EntriesUnder(folder, options.HomeTrash);
-  std::map<std::pair<dev_t, ino_t>, std::int64_t> restoredFiles;  // names put back, by file
+  std::multimap<std::string, TrashEntry> elsewhere;
+  if (!result.MadeIn.empty()) elsewhere = EntriesUnder(result.MadeIn, options.HomeTrash);
+  std::map<std::string, TrashFolders> trashes;
+  auto foldersOf = [&trashes](const std::string& trash) -> TrashFolders& {
+    auto it = trashes.find(trash);
+    if (it == trashes.end()) {
+      TrashFolders opened;
+      opened.Files = Fd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      opened.Info = Fd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      it = trashes.emplace(trash, std::move(opened)).first;
+    }
+    return it->second;
+  };
+  // The trash entry among [first, last) that holds the member's bytes, and which file it is.
+  auto holding = [&foldersOf](auto first, auto last, const ManifestMember& m, FileId& id) -> std::optional<TrashEntry> {
+    for (auto it = first; it != last; ++it) {
+      const TrashFolders& trash = foldersOf(it->second.Trash);
+      struct stat seen {};
+      if (trash.Files.Ok() && trash.Info.Ok() && IsMember(trash.Files.Get(), it->second.Name, m, seen)) {
+        id = IdOf(seen);
+        return it->second;
+      }
+    }
+    return std::nullopt;
+  };
+
+  // Records of the files back, removed once the folders they went to are on the disk.
+  std::vector<std::pair<int, std::string>> records;
+  std::vector<Fd> placesToFlush;
+  std::set<FileId> placesHeld;
+  auto flush = [&] {
+    for (const Fd& place : placesToFlush) ::fsync(place.Get());
+    placesToFlush.clear();
+    placesHeld.clear();
+    std::set<int> infos;
+    for (const auto& [infoFd, record] : records) {
+      ::unlinkat(infoFd, record.c_str(), 0);
+      infos.insert(infoFd);
+    }
+    for (const int info : infos) ::fsync(info);
+    records.clear();
+  };
+  auto notRestored = [&result](const std::string& name, const std::string& cause) {
+    result.NotRestored.push_back(name);
+    result.NotRestoredWhy.push_back(cause);
+  };
+
+  std::vector<MadeFolder> made;
+  std::map<FileId, std::int64_t> restoredFiles;  // names put back, by file
   for (const ManifestMember& m : manifest->Members) {
-    const std::string place = folder + m.Name;
+    std::string leaf;
+    FoldersOnTheWay(m.Name, leaf);
+    const std::size_t slash = m.Name.rfind('/');
     // A file that never went (it was in use) and is still as zipped needs nothing. Asked
     // first: an older zip's trash may hold the same bytes under the same path, and taking
     // that entry would call the file that stayed a stranger in its own place.
-    std::int64_t size = 0;
-    std::uint32_t crc = 0;
-    if (Checksum(place, size, crc) && size == m.Size && crc == m.Crc) {
-      ++result.InPlace;
-      continue;
+    {
+      const Fd at(slash == std::string::npos ? ::fcntl(folderFd.Get(), F_DUPFD_CLOEXEC, 0)
+                                             : OpenBeneath(folderFd.Get(), m.Name.substr(0, slash), O_PATH | O_DIRECTORY));
+      if (at.Ok() && IsMember(at.Get(), leaf, m, st)) {
+        ++result.InPlace;
+        continue;
+      }
     }
     // The entry in the trash whose record names this place and whose bytes are the member's.
-    std::optional<TrashEntry> chosen;
-    const auto [first, last] = entries.equal_range(place);
-    for (auto it = first; it != last && !chosen; ++it) {
-      const std::string inTrash = it->second.Trash + "/files/" + it->second.Name;
-      if (Checksum(inTrash, size, crc) && size == m.Size && crc == m.Crc) chosen = it->second;
-    }
+    FileId checked;
+    const auto [first, last] = entries.equal_range(folder + m.Name);
+    const std::optional<TrashEntry> chosen = holding(first, last, m, checked);
     if (!chosen) {
-      result.Missing.push_back(m.Name);
+      const auto [otherFirst, otherLast] = elsewhere.equal_range(result.MadeIn + m.Name);
+      FileId unused;
+      (holding(otherFirst, otherLast, m, unused) ? result.RecordedElsewhere : result.Missing).push_back(m.Name);
       continue;
     }
-    if (::lstat(place.c_str(), &st) == 0 || !MakeFoldersOnTheWay(folder, m.Name, modes, made)) {
+    if (options.BeforePlace) options.BeforePlace(m.Name);
+    bool taken = false;
+    const Fd place = OpenFolderOfPlace(folderFd.Get(), m.Name, modes, made, taken, why);
+    if (!place.Ok()) {
+      if (taken) result.Blocked.push_back(m.Name);
+      else notRestored(m.Name, why);
+      continue;
+    }
+    if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       result.Blocked.push_back(m.Name);
       continue;
     }
-    if (!RestoreFromTrash(*chosen, &why)) {
-      (errno == EEXIST ? result.Blocked : result.Missing).push_back(m.Name);
+    const TrashFolders& trash = foldersOf(chosen->Trash);
+    // The record is read again: it must still name this very place.
+    const std::optional<std::string> recorded = ReadTrashRecord(chosen->Trash, chosen->Name, nullptr);
+    if (recorded != chosen->Original) {
+      result.Missing.push_back(m.Name);
+      continue;
+    }
+    if (const int error = MoveBack(trash.Files.Get(), chosen->Name, place.Get(), leaf); error != 0) {
+      if (error == EEXIST) result.Blocked.push_back(m.Name);
+      else if (error == ENOENT) result.Missing.push_back(m.Name);  // it left the trash meanwhile
+      else notRestored(m.Name, Cause(error));
+      continue;
+    }
+    // What arrived must be the file whose bytes were checked; anything else goes back.
+    if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !(IdOf(st) == checked)) {
+      const bool returned = MoveBack(place.Get(), leaf, trash.Files.Get(), chosen->Name) == 0;
+      notRestored(m.Name, returned ? "it was replaced in the trash while being put back; the trash keeps it"
+                                   : "it was replaced in the trash while being put back, and the file that came "
+                                     "in its stead stands at its place");
       continue;
     }
     ++result.Restored;
-    if (::lstat(place.c_str(), &st) == 0 && st.st_nlink > 1) ++restoredFiles[{st.st_dev, st.st_ino}];
+    if (st.st_nlink > 1) ++restoredFiles[checked];
+    records.emplace_back(trash.Info.Get(), chosen->Name + ".trashinfo");
+    struct stat placeSt {};
+    if (::fstat(place.Get(), &placeSt) == 0 && placesHeld.insert(IdOf(placeSt)).second)
+      placesToFlush.push_back(Fd(::fcntl(place.Get(), F_DUPFD_CLOEXEC, 0)));
+    if (records.size() >= kRecordBatch) flush();
   }
+  flush();
   for (const auto& [file, names] : restoredFiles)
     if (names > 1) result.Relinked += names;
   if (!result.Missing.empty()) {
@@ -272,21 +523,35 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
       if (m.Size > 0 && contents[{m.Size, m.Crc}] > 1 && missing.count(m.Name)) result.MissingLikeAnother = true;
   }
   // The folders made again get their own permissions once their files are in them, the
-  // deepest first.
-  for (auto it = made.rbegin(); it != made.rend(); ++it) ::chmod(it->first.c_str(), it->second);
-  result.FoldersMade = static_cast<std::int64_t>(made.size());
-  if (result.Restored == 0 && result.InPlace < result.Members) {
+  // deepest first; when no file came back they go again, so that nothing was changed.
+  const bool noneBack = result.Restored == 0 && result.InPlace < result.Members;
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    const std::size_t slash = it->Name.rfind('/');
+    const Fd parent(slash == std::string::npos ? ::fcntl(folderFd.Get(), F_DUPFD_CLOEXEC, 0)
+                                               : OpenBeneath(folderFd.Get(), it->Name.substr(0, slash), O_PATH | O_DIRECTORY));
+    const std::string base = it->Name.substr(slash == std::string::npos ? 0 : slash + 1);
+    const Fd self(parent.Ok() ? OpenBeneath(parent.Get(), base, O_RDONLY | O_DIRECTORY) : -1);
+    if (!self.Ok() || ::fstat(self.Get(), &st) != 0 || !(IdOf(st) == it->Id)) continue;
+    if (noneBack) ::unlinkat(parent.Get(), base.c_str(), AT_REMOVEDIR);
+    else ::fchmod(self.Get(), it->Mode);
+  }
+  result.FoldersMade = noneBack ? 0 : static_cast<std::int64_t>(made.size());
+  if (noneBack) {
     result.Outcome = ZipOutcome::Refused;
-    result.Message = "None of the archive's files could be put back";
-    if (!result.Blocked.empty()) result.Message += ": other files now stand at their places";
-    else result.Message += ": they are no longer in the trash";
-    result.Message += ". Nothing was changed.";
+    result.Message = "None of the archive's files could be put back. Nothing was changed.";
     return result;
   }
   // The archive holds the only copy of anything that did not come back: it stays then.
-  if (result.Blocked.empty() && result.Missing.empty()) {
-    TrashEntry entry;
-    result.ArchiveTrashed = options.Trash(archivePath, &entry, &result.ArchiveNotTrashedWhy);
+  if (result.Blocked.empty() && result.Missing.empty() && result.NotRestored.empty() &&
+      result.RecordedElsewhere.empty()) {
+    // Trashed by its path: only while that path still leads to the archive that was read.
+    const std::string path = folder + archiveName;
+    if (::lstat(path.c_str(), &st) != 0 || !(IdOf(st) == archiveId)) {
+      result.ArchiveNotTrashedWhy = "it was moved or replaced while the files were being put back";
+    } else {
+      TrashEntry entry;
+      result.ArchiveTrashed = options.Trash(path, &entry, &result.ArchiveNotTrashedWhy);
+    }
   }
   return result;
 }

@@ -4,10 +4,15 @@
 // archive itself go to the trash. The manifest is untrusted input: only places inside the
 // archive's own folder (and below it, for an archive of a folder's subtree) are written,
 // only from trash entries whose record names that very place, never over anything that
-// stands there now, never through a link. A subfolder the zip removed once it was empty is
-// made again, with its permissions, for the files that go back into it. No Qt.
+// stands there now, never through a link. Every move goes through descriptors: the
+// archive's folder is opened once, each folder on the way beneath it without following a
+// link, and the file moves from the trash's folder held open into the folder so opened;
+// a folder swapped for a link meanwhile leaves the file in the trash, named. A subfolder
+// the zip removed once it was empty is made again, with its permissions, for the files
+// that go back into it. The folder's lock keeps a zip or another undo out meanwhile. No Qt.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +34,14 @@ struct UndoResult {
   std::int64_t Relinked = 0;
   std::vector<std::string> Blocked;       // something else stands there now: left in the trash
   std::vector<std::string> Missing;       // not in the trash any more, or not as zipped
+  // In the trash, but the move back failed: left there, each with its cause (the system's
+  // error text, or what changed on the way).
+  std::vector<std::string> NotRestored;
+  std::vector<std::string> NotRestoredWhy;
+  // The folder the manifest names, when the archive now lies in another (Folder): only
+  // files the trash records for Folder are put back. Those recorded for MadeIn are named.
+  std::string MadeIn;
+  std::vector<std::string> RecordedElsewhere;
   // A missing member has the bytes of another member: perhaps once a hard link of it,
   // which unzipping the archive cannot make again (a zip holds each name as its own file).
   bool MissingLikeAnother = false;
@@ -42,6 +55,9 @@ struct UndoOptions {
   std::string HomeTrash;  // default HomeTrashFolder()
   // Moves the archive to the trash at the end; default the freedesktop.org trash.
   std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)> Trash;
+  // Test seam: called with a member's name once its trash entry is chosen, before the
+  // folders on the way to its place are opened.
+  std::function<void(const std::string& name)> BeforePlace = nullptr;
 };
 
 // The archive's manifest when the file at archivePath is an archive Orbelan made.
@@ -50,6 +66,8 @@ std::optional<ZipManifest> ReadZipManifest(const std::string& archivePath, std::
 // The newest archive Orbelan made directly in folder (its name), if any.
 std::optional<std::string> FindUndoableArchive(const std::string& folder);
 
+// archivePath may pass through links to the archive's folder (the folder is where the
+// link leads); the archive itself is never a link.
 UndoResult UndoZip(const std::string& archivePath, UndoOptions options = {});
 
 }  // namespace orbelan

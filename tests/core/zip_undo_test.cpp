@@ -8,9 +8,11 @@
 #include <archive_entry.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -18,13 +20,17 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "archive/folder_lock.h"
 #include "archive/zip_manifest.h"
+#include "archive/zip_messages.h"
 #include "cli/zip_command.h"
+#include "platform/quoted_name.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {
 namespace {
 
+using testing::Exists;
 using testing::ReadAll;
 using testing::Text;
 using testing::WriteAll;
@@ -194,6 +200,128 @@ TEST_F(UndoTest, FilesOfSubfoldersZipAndComeBackToTheirSubfolders) {
   for (const std::string& bad : {std::string("../x"), std::string("a/../top.txt"), std::string("link/mid.txt"),
                                  std::string("/etc/passwd"), std::string("a/")})
     EXPECT_EQ(zipper.PlanFiles(folder, {bad}, plan).Outcome, ZipOutcome::Refused) << bad;
+}
+
+// Zips top.txt and a/x.txt (a subfolder's file) of the folder.
+class UndoSubfolderTest : public UndoTest {
+ protected:
+  ZipResult ZipWithSubfolder() {
+    tree.Dir("Work/a");
+    WriteAll(folder + "top.txt", Text(15000, "top"));
+    WriteAll(folder + "a/x.txt", Text(15000, "x"));
+    FolderZipper zipper(options);
+    ZipPlan plan;
+    if (zipper.PlanFiles(folder, {"a/x.txt", "top.txt"}, plan).Outcome != ZipOutcome::Done) return {};
+    return zipper.Run(plan);
+  }
+};
+
+// The folder on the way checked, then swapped for a link to a folder outside: the file
+// stays in the trash, named with the cause, and nothing lands outside.
+TEST_F(UndoSubfolderTest, ASubfolderSwappedForALinkMidUndoSteersNothingOutside) {
+  const ZipResult zipped = ZipWithSubfolder();
+  ASSERT_EQ(zipped.TrashedFiles, 2) << zipped.Message;
+  tree.Dir("outside");
+  undo.BeforePlace = [&](const std::string& name) {
+    if (name != "a/x.txt") return;
+    ::rename((folder + "a").c_str(), (folder + "a.old").c_str());
+    ::symlink(tree.PathOf("outside").c_str(), (folder + "a").c_str());
+  };
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_EQ(r.Restored, 1);
+  ASSERT_EQ(r.NotRestored, std::vector<std::string>{"a/x.txt"});
+  EXPECT_NE(r.NotRestoredWhy[0].find("link"), std::string::npos) << r.NotRestoredWhy[0];
+  EXPECT_FALSE(Exists(tree.PathOf("outside/x.txt")));
+  EXPECT_EQ(ReadAll(home + "/files/x.txt"), Text(15000, "x"));
+  EXPECT_FALSE(r.ArchiveTrashed);
+}
+
+// The trash's file checked, then replaced there by another: what arrived is not the file
+// checked, so it goes back to the trash and the member is named.
+TEST_F(UndoSubfolderTest, AFileReplacedInTheTrashAfterItsCheckGoesBack) {
+  const ZipResult zipped = ZipWithSubfolder();
+  ASSERT_EQ(zipped.TrashedFiles, 2) << zipped.Message;
+  undo.BeforePlace = [&](const std::string& name) {
+    if (name != "top.txt") return;
+    ::rename((home + "/files/top.txt").c_str(), tree.PathOf("checked").c_str());
+    WriteAll(home + "/files/top.txt", "a stranger");
+  };
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  EXPECT_EQ(r.NotRestored, std::vector<std::string>{"top.txt"});
+  EXPECT_FALSE(Exists(folder + "top.txt"));
+  EXPECT_EQ(ReadAll(home + "/files/top.txt"), "a stranger");
+  EXPECT_EQ(ReadAll(folder + "a/x.txt"), Text(15000, "x"));
+}
+
+TEST_F(UndoTest, AnArchiveNamedThroughALinkToItsFolderUndoes) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  WriteAll(folder + "b.txt", Text(20000, "b"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  ASSERT_EQ(::symlink(folder.c_str(), tree.PathOf("WorkLink").c_str()), 0);
+  const UndoResult r = UndoZip(tree.PathOf("WorkLink/") + zipped.ArchiveName, undo);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << UndoSummaryText(r, zipped.ArchiveName);
+  EXPECT_EQ(r.Folder, folder);
+  EXPECT_EQ(r.Restored, 2);
+  EXPECT_TRUE(r.ArchiveTrashed) << r.ArchiveNotTrashedWhy;
+  EXPECT_EQ(ReadAll(folder + "a.txt"), Text(20000, "a"));
+}
+
+// Moved to another folder: the files are in the trash, recorded for the old folder; undo
+// says where the archive was made and changes nothing, rather than call them gone.
+TEST_F(UndoTest, AnArchiveMovedElsewhereSaysWhereItWasMade) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  tree.Dir("Other");
+  const std::string other = tree.PathOf("Other/");
+  ASSERT_EQ(::rename((folder + zipped.ArchiveName).c_str(), (other + zipped.ArchiveName).c_str()), 0);
+  const UndoResult r = UndoZip(other + zipped.ArchiveName, undo);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_EQ(r.MadeIn, folder);
+  EXPECT_EQ(r.RecordedElsewhere, std::vector<std::string>{"a.txt"});
+  EXPECT_TRUE(r.Missing.empty());
+  const std::string text = UndoSummaryText(r, zipped.ArchiveName);
+  EXPECT_NE(text.find("was made in " + folder + " and now lies in " + other), std::string::npos) << text;
+  EXPECT_EQ(text.find("no longer in the trash"), std::string::npos) << text;
+  EXPECT_FALSE(Exists(other + "a.txt"));
+}
+
+// A read-only mount: the cause the system gives is told, not "no longer in the trash".
+TEST_F(UndoTest, AFailedMoveBackTellsItsTrueCause) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount the tree read-only";
+  const std::string root = tree.Root();
+  if (::mount(root.c_str(), root.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "a bind mount cannot be made here";
+  const bool readOnly = ::mount(nullptr, root.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+  const UndoResult r = readOnly ? UndoZip(folder + zipped.ArchiveName, undo) : UndoResult{};
+  ::umount2(root.c_str(), MNT_DETACH);
+  ASSERT_TRUE(readOnly);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_EQ(r.NotRestored, std::vector<std::string>{"a.txt"});
+  const std::string text = UndoSummaryText(r, zipped.ArchiveName);
+  EXPECT_NE(text.find("a.txt (Read-only file system)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("no longer in the trash"), std::string::npos) << text;
+}
+
+TEST_F(UndoTest, AFolderLockedByAnotherRunIsLeftAlone) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.Outcome, ZipOutcome::Done) << zipped.Message;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::optional<FolderLock> other = FolderLock::Take(fd, nullptr);
+  ASSERT_TRUE(other);
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_NE(r.Message.find(kFolderBusy), std::string::npos) << r.Message;
+  EXPECT_FALSE(Exists(folder + "a.txt"));
+  other.reset();
+  ::close(fd);
+  EXPECT_EQ(UndoZip(folder + zipped.ArchiveName, undo).Restored, 1);
 }
 
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
