@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "archive/zip_messages.h"
+#include "platform/quoted_name.h"
 #include "platform/start_path.h"
 #include "settings/settings.h"
 
@@ -22,7 +23,8 @@ constexpr const char* kUsage =
     "  --subtree  zip FOLDER with the folders below it into one archive in FOLDER\n"
     "  --help     show this text\n"
     "Exit status: 0 done, 1 nothing changed (refused, failed, cancelled or declined),\n"
-    "2 usage error, 3 done but some files stayed where they were (listed on stderr).\n";
+    "2 usage error, 3 done but some files stayed where they were (listed on stderr).\n"
+    "Names are shown as a shell would take them: '...' or $'...' when not plain.\n";
 
 // The path made absolute and tidied by its text ("." and repeated slashes dropped), as
 // orbelan-report takes its folder: "." must not become an archive named ".-<date>.zip".
@@ -72,7 +74,7 @@ int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree)
       subtree ? zipper.PlanSubtree(path, RecordedSubfolders(path, c.settings->Rules()), c.settings->Rules(), plan)
               : zipper.Plan(path, c.settings->Rules(), plan);
   if (planned.Outcome != ZipOutcome::Done) {
-    *c.err << planned.Message << "\n";
+    *c.err << VisibleText(planned.Message) << "\n";
     return kZipNothingChanged;
   }
   if (!yes) {
@@ -95,16 +97,20 @@ int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree)
       return kZipNothingChanged;
     case ZipOutcome::Refused:
     case ZipOutcome::Failed:
-      *c.err << result.Message << "\n";
+      *c.err << VisibleText(result.Message) << "\n";
       return kZipNothingChanged;
   }
   *c.out << ZipSummaryText(result, std::nullopt) << "\n";
-  if (result.Changed.empty() && result.NotTrashed.empty()) return kZipDone;
-  // Every file that stayed, one a line, for scripts.
-  for (const std::string& name : result.Changed) *c.err << "stayed (changed or in use): " << plan.Folder << name << "\n";
+  if (result.Changed.empty() && result.NotTrashed.empty() && result.WithMetadata.empty()) return kZipDone;
+  // Every file that stayed, one a line with its cause, for scripts.
+  auto stayed = [&](const std::string& why, const std::string& name) {
+    *c.err << "stayed (" << VisibleText(why) << "): " << QuotedName(plan.Folder + name) << "\n";
+  };
+  for (const std::string& name : result.Changed) stayed("changed or in use", name);
   for (std::size_t i = 0; i < result.NotTrashed.size(); ++i)
-    *c.err << "stayed (" << (i < result.NotTrashedWhy.size() ? result.NotTrashedWhy[i] : "the trash refused it")
-           << "): " << plan.Folder << result.NotTrashed[i] << "\n";
+    stayed(i < result.NotTrashedWhy.size() ? result.NotTrashedWhy[i] : "the trash refused it", result.NotTrashed[i]);
+  for (const std::string& name : result.WithMetadata)
+    stayed("extended attributes or ACLs, which a zip cannot hold", name);
   return kZipSomeStayed;
 }
 
@@ -115,7 +121,7 @@ int Undo(ZipCommandContext& c, const std::string& archive, bool yes) {
   if (!yes) {
     std::string why;
     if (!ReadZipManifest(path, &why)) {
-      *c.err << "The zip cannot be undone: " << why << ". Nothing was changed.\n";
+      *c.err << "The zip cannot be undone: " << VisibleText(why) << ". Nothing was changed.\n";
       return kZipNothingChanged;
     }
     if (!c.terminal) {
@@ -128,15 +134,24 @@ int Undo(ZipCommandContext& c, const std::string& archive, bool yes) {
     }
   }
   const UndoResult result = UndoZip(path, c.undo);
-  if (result.Outcome != ZipOutcome::Done) {
-    *c.err << result.Message << "\n";
-    return kZipNothingChanged;
-  }
-  *c.out << UndoSummaryText(result, name) << "\n";
+  const bool done = result.Outcome == ZipOutcome::Done;
+  (done ? *c.out : *c.err) << UndoSummaryText(result, name) << "\n";
   if (result.ArchiveTrashed) return kZipDone;
-  for (const std::string& stayed : result.Blocked) *c.err << "stayed in the trash (its place is taken): " << result.Folder << stayed << "\n";
-  for (const std::string& gone : result.Missing) *c.err << "not in the trash: " << result.Folder << gone << "\n";
-  if (result.Blocked.empty() && result.Missing.empty()) *c.err << "stayed: " << path << "\n";
+  // Every file that did not come back, one a line with its cause, for scripts.
+  auto line = [&](const std::string& what, const std::string& path) {
+    *c.err << what << ": " << QuotedName(path) << "\n";
+  };
+  for (const std::string& file : result.Blocked) line("stayed in the trash (its place is taken)", result.Folder + file);
+  for (std::size_t i = 0; i < result.NotRestored.size(); ++i)
+    line("stayed in the trash (" + VisibleText(i < result.NotRestoredWhy.size() ? result.NotRestoredWhy[i] : "") + ")",
+         result.Folder + result.NotRestored[i]);
+  for (const std::string& file : result.RecordedElsewhere)
+    line("stayed in the trash (recorded for the folder the archive was made in)", result.MadeIn + file);
+  for (const std::string& file : result.Missing) line("not in the trash", result.Folder + file);
+  if (!done) return kZipNothingChanged;
+  if (result.Blocked.empty() && result.Missing.empty() && result.NotRestored.empty() &&
+      result.RecordedElsewhere.empty())
+    line("stayed (" + VisibleText(result.ArchiveNotTrashedWhy) + ")", path);
   return kZipSomeStayed;
 }
 
@@ -159,7 +174,7 @@ int RunZipCommand(const std::vector<std::string>& args, ZipCommandContext& c) {
       *c.out << kUsage;
       return kZipDone;
     } else if (options && arg.size() > 1 && arg.front() == '-') {
-      *c.err << "orbelan-zip: unknown option " << arg << "\n" << kUsage;
+      *c.err << "orbelan-zip: unknown option " << QuotedName(arg) << "\n" << kUsage;
       return kZipUsage;
     } else {
       operands.push_back(arg);

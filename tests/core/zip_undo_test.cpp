@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -430,6 +431,25 @@ TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
   EXPECT_EQ(Run({"--yes", "--undo", folder + *again}), kZipDone);
   EXPECT_EQ(ReadAll(folder + "b.txt"), Text(20000, "b"));
   EXPECT_EQ(Run({"--yes", "--undo", folder + *again}), kZipNothingChanged);
+}
+
+// A file left out for what a zip cannot hold is named with its cause: status 3.
+TEST_F(ZipCommandTest, AFileKeptBackForItsAttributesGivesStatus3AndItsLine) {
+  WriteAll(folder + "plain.txt", Text(20000, "p"));
+  WriteAll(folder + "tagged.txt", Text(20000, "t"));
+  if (::setxattr((folder + "tagged.txt").c_str(), "user.origin", "camera", 6, 0) != 0)
+    GTEST_SKIP() << "this file system takes no user extended attributes";
+  EXPECT_EQ(Run({"--yes", folder}), kZipSomeStayed);
+  EXPECT_EQ(err.str(), "stayed (extended attributes or ACLs, which a zip cannot hold): " + folder + "tagged.txt\n");
+}
+
+TEST_F(ZipCommandTest, ANameCannotForgeALineOnStandardError) {
+  WriteAll(folder + "plain.txt", Text(20000, "p"));
+  WriteAll(folder + "in\nuse.txt", Text(20000, "u"));
+  const int writer = ::open((folder + "in\nuse.txt").c_str(), O_WRONLY);
+  EXPECT_EQ(Run({"--yes", folder}), kZipSomeStayed);
+  ::close(writer);
+  EXPECT_EQ(err.str(), "stayed (changed or in use): " + QuotedName(folder + "in\nuse.txt") + "\n");
 }
 
 }  // namespace
