@@ -374,9 +374,19 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   const FileId archiveId = IdOf(st);
   const std::optional<ZipManifest> manifest = ReadManifestAt(archiveFd.Get(), archivePath, &why);
   if (!manifest) return refuse("The zip cannot be undone: " + why);
-  // Moved since it was made: the trash records name the old folder. Only places in the
-  // archive's own folder are ever written; the others are named.
-  if (manifest->Folder != folder) result.MadeIn = manifest->Folder;
+  // Another path to this very folder (it was zipped through a link): the trash records
+  // may name places by that path. Another folder: the archive was moved since it was made,
+  // and the records name the old folder. Only places in the archive's own folder are ever
+  // written; files recorded for the old one are named.
+  std::string alias;
+  if (manifest->Folder != folder) {
+    struct stat there {}, here {};
+    if (::stat(manifest->Folder.c_str(), &there) == 0 && ::fstat(folderFd.Get(), &here) == 0 &&
+        IdOf(there) == IdOf(here))
+      alias = manifest->Folder;
+    else
+      result.MadeIn = manifest->Folder;
+  }
 
   bool subtree = false;
   for (const ManifestMember& m : manifest->Members) subtree = subtree || m.Name.find('/') != std::string::npos;
@@ -395,7 +405,8 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
                     QuotedName(m.Name) + ")");
   result.Members = static_cast<std::int64_t>(manifest->Members.size());
 
-  const std::multimap<std::string, TrashEntry> entries = EntriesUnder(folder, options.HomeTrash);
+  std::multimap<std::string, TrashEntry> entries = EntriesUnder(folder, options.HomeTrash);
+  if (!alias.empty()) entries.merge(EntriesUnder(alias, options.HomeTrash));
   std::multimap<std::string, TrashEntry> elsewhere;
   if (!result.MadeIn.empty()) elsewhere = EntriesUnder(result.MadeIn, options.HomeTrash);
   std::map<std::string, TrashFolders> trashes;
@@ -463,7 +474,11 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     // The entry in the trash whose record names this place and whose bytes are the member's.
     FileId checked;
     const auto [first, last] = entries.equal_range(folder + m.Name);
-    const std::optional<TrashEntry> chosen = holding(first, last, m, checked);
+    std::optional<TrashEntry> chosen = holding(first, last, m, checked);
+    if (!chosen && !alias.empty()) {
+      const auto [aliasFirst, aliasLast] = entries.equal_range(alias + m.Name);
+      chosen = holding(aliasFirst, aliasLast, m, checked);
+    }
     if (!chosen) {
       const auto [otherFirst, otherLast] = elsewhere.equal_range(result.MadeIn + m.Name);
       FileId unused;
