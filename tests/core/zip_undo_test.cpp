@@ -8,8 +8,10 @@
 #include <archive_entry.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -331,6 +333,48 @@ TEST_F(UndoTest, AFolderLockedByAnotherRunIsLeftAlone) {
   other.reset();
   ::close(fd);
   EXPECT_EQ(UndoZip(folder + zipped.ArchiveName, undo).Restored, 1);
+}
+
+// Killed between two moves back, its records not yet removed: every file is in its place
+// or in the trash with the record that restores it, and undo run again finishes the work.
+TEST_F(UndoTest, KilledBetweenMovesLosesNothingAndUndoFinishes) {
+  std::map<std::string, std::string> originals;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "file " + std::to_string(i) + ".txt";
+    originals[name] = Text(12000, name);
+    WriteAll(folder + name, originals[name]);
+  }
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.TrashedFiles, 8) << zipped.Message;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    UndoOptions dying = undo;
+    int placed = 0;
+    dying.BeforePlace = [&placed](const std::string&) {
+      if (++placed == 5) ::raise(SIGKILL);
+    };
+    UndoZip(folder + zipped.ArchiveName, dying);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  int back = 0;
+  for (const auto& [name, bytes] : originals) {
+    if (Exists(folder + name)) {
+      EXPECT_EQ(ReadAll(folder + name), bytes) << name;
+      ++back;
+      continue;
+    }
+    EXPECT_EQ(ReadAll(home + "/files/" + name), bytes) << name;
+    EXPECT_EQ(ReadTrashRecord(home, name, nullptr), folder + name) << name;
+  }
+  EXPECT_EQ(back, 4);
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  EXPECT_EQ(r.InPlace, 4);
+  EXPECT_EQ(r.Restored, 4);
+  EXPECT_TRUE(r.ArchiveTrashed) << UndoSummaryText(r, zipped.ArchiveName);
 }
 
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
