@@ -37,15 +37,7 @@ std::string Joined(const std::vector<std::string>& shown, std::size_t total) {
 
 }  // namespace
 
-std::string NameList(const std::vector<std::string>& names) {
-  std::string text;
-  for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) {
-    if (i > 0) text += ", ";
-    text += QuotedName(names[i]);
-  }
-  if (names.size() > kNamesListed) text += ", \u2026";
-  return text;
-}
+std::string NameList(const std::vector<std::string>& names) { return Joined(WithCauses(names, {}), names.size()); }
 
 std::string ZipDiskSpaceText(const ZipPlan& plan) {
   std::string text = "These files take " + GroupedNumber(plan.Allocated) + " bytes of disk space";
@@ -71,9 +63,10 @@ std::string ZipDiskSpaceText(const ZipPlan& plan) {
 
 std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> estimate) {
   const std::int64_t files = static_cast<std::int64_t>(plan.Members.size());
-  std::string text = plan.Subtree ? "Zip this folder and everything below it?\n" + QuotedName(plan.Folder) + "\n\n" +
-                                        Files(files) + " in " + Folders(plan.Folders) + ", "
-                                  : "Zip the files of this folder?\n" + QuotedName(plan.Folder) + "\n\n" + Files(files) + ", ";
+  const std::string folder = QuotedName(plan.Folder);
+  std::string text = plan.Subtree ? "Zip this folder and everything below it?\n" + folder + "\n\n" + Files(files) +
+                                        " in " + Folders(plan.Folders) + ", "
+                                  : "Zip the files of this folder?\n" + folder + "\n\n" + Files(files) + ", ";
   text += GroupedNumber(plan.Bytes) + " bytes, go into the archive " + QuotedName(plan.ArchiveName) + " in that folder";
   if (estimate) text += " (estimated saving: " + GroupedNumber(*estimate) + " bytes)";
   if (plan.Subtree)
@@ -96,8 +89,8 @@ std::string ZipQuestionText(const ZipPlan& plan, std::optional<std::int64_t> est
 
 std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estimate) {
   std::string text = "Zipped " + Files(r.Files) + (r.Subtree ? " from " + Folders(r.Folders) : std::string()) + ", " +
-                     GroupedNumber(r.Bytes) + " bytes into " + QuotedName(r.ArchiveName) + " (" + GroupedNumber(r.ArchiveBytes) +
-                     " bytes)";
+                     GroupedNumber(r.Bytes) + " bytes into " + QuotedName(r.ArchiveName) + " (" +
+                     GroupedNumber(r.ArchiveBytes) + " bytes)";
   if (r.TrashedFiles == 0) {
     text += ": no original went to the trash";
   } else if (r.Freed > 0) {
@@ -160,7 +153,8 @@ std::string UndoDetailsText(const UndoResult& r) {
   if (!r.RecordedElsewhere.empty())
     paragraph(Files(count(r.RecordedElsewhere)) + (r.RecordedElsewhere.size() == 1 ? " is" : " are") +
               " in the trash, recorded for " + QuotedName(r.MadeIn) +
-              ": move the archive back there and undo it there to put them back: " + NameList(r.RecordedElsewhere));
+              "; undo puts them back from that folder (move the archive there, or give a renamed folder its old "
+              "name again): " + NameList(r.RecordedElsewhere));
   if (!r.Missing.empty())
     paragraph(Files(count(r.Missing)) + (r.Missing.size() == 1 ? " is" : " are") +
               " no longer in the trash as zipped (the archive still holds them): " + NameList(r.Missing));
@@ -175,7 +169,8 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
     const std::string details = r.Members > 0 ? UndoDetailsText(r) : std::string();
     return details.empty() ? r.Message : r.Message + "\n\n" + details;
   }
-  std::string text = "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + QuotedName(r.Folder);
+  std::string text =
+      "Put back " + Files(r.Restored) + " of " + GroupedNumber(r.Members) + " in " + QuotedName(r.Folder);
   if (r.InPlace > 0) text += " (" + GroupedNumber(r.InPlace) + " had never left)";
   if (r.FoldersMade > 0) text += ", making " + Subfolders(r.FoldersMade) + " again";
   if (r.Relinked > 0) text += ", " + GroupedNumber(r.Relinked) + " of them hard links of one another again";
@@ -183,7 +178,8 @@ std::string UndoSummaryText(const UndoResult& r, const std::string& archiveName)
   if (r.ArchiveTrashed)
     text += "; the archive " + archive + " went to the trash.";
   else if (r.Blocked.empty() && r.Missing.empty() && r.NotRestored.empty() && r.RecordedElsewhere.empty())
-    text += "; the archive " + archive + " could not be moved to the trash (" + VisibleText(r.ArchiveNotTrashedWhy) + ").";
+    text += "; the archive " + archive + " could not be moved to the trash (" + VisibleText(r.ArchiveNotTrashedWhy) +
+            ").";
   else
     text += "; the archive " + archive + " stays, as it holds files that did not come back.";
   const std::string details = UndoDetailsText(r);

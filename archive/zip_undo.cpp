@@ -172,6 +172,13 @@ std::multimap<std::string, TrashEntry> EntriesUnder(const std::string& folder, c
   return found;
 }
 
+// The folder that holds name beneath the folder open at folderFd, opened without links.
+Fd OpenFolderHolding(int folderFd, const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return Fd(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+  return Fd(OpenBeneath(folderFd, name.substr(0, slash), O_PATH | O_DIRECTORY));
+}
+
 // A trash's files/ and info/ folders, held open for the moves out of it.
 struct TrashFolders {
   Fd Files;
@@ -194,7 +201,7 @@ Fd OpenFolderOfPlace(int folderFd, const std::string& name, const std::map<std::
                      std::vector<MadeFolder>& made, bool& taken, std::string& why) {
   std::string leaf;
   const std::vector<std::string> parts = FoldersOnTheWay(name, leaf);
-  if (parts.empty()) return Fd(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+  if (parts.empty()) return OpenFolderHolding(folderFd, name);
   Fd held;
   int at = folderFd;
   std::string sofar;
@@ -349,7 +356,8 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
     result.Message = why + ". Nothing was changed.";
     return result;
   };
-  if (archivePath.empty() || archivePath.front() != '/') return refuse("The archive must be named by its absolute path");
+  if (archivePath.empty() || archivePath.front() != '/')
+    return refuse("The archive must be named by its absolute path");
   const std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   if (archiveName.empty() || archiveName == "." || archiveName == "..")
     return refuse("The zip cannot be undone: " + QuotedName(archivePath) + " names no archive");
@@ -368,7 +376,8 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
 
   const Fd archiveFd(::openat(folderFd.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!archiveFd.Ok())
-    return refuse("The zip cannot be undone: " + QuotedName(archivePath) + " could not be opened (" + Cause(errno) + ")");
+    return refuse("The zip cannot be undone: " + QuotedName(archivePath) + " could not be opened (" + Cause(errno) +
+                  ")");
   struct stat st {};
   if (::fstat(archiveFd.Get(), &st) != 0) return refuse("The zip cannot be undone: " + Cause(errno));
   const FileId archiveId = IdOf(st);
@@ -459,13 +468,11 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   for (const ManifestMember& m : manifest->Members) {
     std::string leaf;
     FoldersOnTheWay(m.Name, leaf);
-    const std::size_t slash = m.Name.rfind('/');
     // A file that never went (it was in use) and is still as zipped needs nothing. Asked
     // first: an older zip's trash may hold the same bytes under the same path, and taking
     // that entry would call the file that stayed a stranger in its own place.
     {
-      const Fd at(slash == std::string::npos ? ::fcntl(folderFd.Get(), F_DUPFD_CLOEXEC, 0)
-                                             : OpenBeneath(folderFd.Get(), m.Name.substr(0, slash), O_PATH | O_DIRECTORY));
+      const Fd at = OpenFolderHolding(folderFd.Get(), m.Name);
       if (at.Ok() && IsMember(at.Get(), leaf, m, st)) {
         ++result.InPlace;
         continue;
@@ -541,10 +548,8 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   // deepest first; when no file came back they go again, so that nothing was changed.
   const bool noneBack = result.Restored == 0 && result.InPlace < result.Members;
   for (auto it = made.rbegin(); it != made.rend(); ++it) {
-    const std::size_t slash = it->Name.rfind('/');
-    const Fd parent(slash == std::string::npos ? ::fcntl(folderFd.Get(), F_DUPFD_CLOEXEC, 0)
-                                               : OpenBeneath(folderFd.Get(), it->Name.substr(0, slash), O_PATH | O_DIRECTORY));
-    const std::string base = it->Name.substr(slash == std::string::npos ? 0 : slash + 1);
+    const Fd parent = OpenFolderHolding(folderFd.Get(), it->Name);
+    const std::string base = it->Name.substr(it->Name.rfind('/') + 1);
     const Fd self(parent.Ok() ? OpenBeneath(parent.Get(), base, O_RDONLY | O_DIRECTORY) : -1);
     if (!self.Ok() || ::fstat(self.Get(), &st) != 0 || !(IdOf(st) == it->Id)) continue;
     if (noneBack) ::unlinkat(parent.Get(), base.c_str(), AT_REMOVEDIR);

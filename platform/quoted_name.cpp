@@ -24,12 +24,20 @@ bool Hidden(std::uint32_t cp) {
 std::size_t Utf8At(std::string_view text, std::size_t at, std::uint32_t& cp) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  std::uint32_t least = 0;
-  if (lead >= 0xc2 && lead <= 0xdf) length = 2, cp = lead & 0x1f, least = 0x80;
-  else if (lead >= 0xe0 && lead <= 0xef) length = 3, cp = lead & 0x0f, least = 0x800;
-  else if (lead >= 0xf0 && lead <= 0xf4) length = 4, cp = lead & 0x07, least = 0x10000;
-  else return 0;
+  // The sequence's length, its lead's bits and the least code point it may hold.
+  struct Form {
+    std::size_t Length;
+    unsigned char Bits;
+    std::uint32_t Least;
+  };
+  const Form form = lead >= 0xc2 && lead <= 0xdf   ? Form{2, 0x1f, 0x80}
+                    : lead >= 0xe0 && lead <= 0xef ? Form{3, 0x0f, 0x800}
+                    : lead >= 0xf0 && lead <= 0xf4 ? Form{4, 0x07, 0x10000}
+                                                   : Form{0, 0, 0};
+  const std::size_t length = form.Length;
+  const std::uint32_t least = form.Least;
+  if (length == 0) return 0;
+  cp = lead & form.Bits;
   if (text.size() - at < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(at + i) & 0xc0) != 0x80) return 0;
@@ -82,7 +90,10 @@ bool Escape(std::string_view text, bool quote, std::string& out) {
 
 std::string QuotedName(std::string_view name) {
   bool plain = !name.empty();
-  for (const char c : name) plain = plain && (Plain(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80);
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    plain = plain && (Plain(byte) || byte >= 0x80);  // non-ASCII: Escape judges it
+  }
   std::string escaped;
   if (Escape(name, true, escaped)) return "$'" + escaped + "'";
   if (plain) return std::string(name);
