@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "inplace/quoted_name.h"
+#include "platform/quoted_name.h"
 #include "survey/readable_figures.h"
 
 namespace orbelan {
