@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/system_folders.h"
+
 namespace orbelan {
 
 namespace {
@@ -57,7 +59,13 @@ std::string CurrentFolder() {
   }
 }
 
-std::array<std::string, 2> DefaultIgnoredPaths() { return {"/usr/", "/proc/"}; }
+std::vector<std::string> DefaultIgnoredPaths() {
+  // Nothing there is the user's to zip, and the zipper refuses it anyway.
+  std::vector<std::string> paths{"/usr/", "/proc/"};
+  for (std::string& tree : SystemTrees())
+    if (tree != "/usr/") paths.push_back(std::move(tree));
+  return paths;
+}
 
 bool IsWritableFolder(const std::string& folder) {
   struct stat st {};

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orbelan {
 
@@ -15,8 +16,9 @@ std::string ProgramPath();
 // The folder the process runs in, ending in "/"; "./" when it cannot be read.
 std::string CurrentFolder();
 
-// The two folders every fresh installation leaves out of a scan, lower case, ending in "/".
-std::array<std::string, 2> DefaultIgnoredPaths();
+// The folders every fresh installation leaves out of a scan, lower case, ending in "/":
+// /usr/ and /proc/ first, then the rest of the system's trees (see SystemTrees()).
+std::vector<std::string> DefaultIgnoredPaths();
 
 // Whether folder is a directory this process may create files in.
 bool IsWritableFolder(const std::string& folder);

@@ -92,9 +92,11 @@ std::string FirstSave() {
   for (std::string_view ext : kDefaultZipExts) {
     text += "Zip" + std::to_string(++n) + "=" + std::string(ext) + "\r\n";
   }
-  return text +
-         "NumPaths=2\r\nPath1=/usr/\r\nPath2=/proc/\r\nNumFav=0\r\nNumExt=0\r\n"
-         "EstimateSavings=1\r\n";
+  const std::vector<std::string> paths = DefaultIgnoredPaths();
+  text += "NumPaths=" + std::to_string(paths.size()) + "\r\n";
+  n = 0;
+  for (const std::string& path : paths) text += "Path" + std::to_string(++n) + "=" + path + "\r\n";
+  return text + "NumFav=0\r\nNumExt=0\r\nEstimateSavings=1\r\n";
 }
 
 TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
@@ -103,9 +105,13 @@ TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveWritesThemInOrder) {
   settings_.Favorites.Append("/home/");
   settings_.LoadSettings();
   EXPECT_EQ(settings_.MinSize, 0);
-  ASSERT_EQ(settings_.IgnorePaths.Count, 2);
+  // /usr/ and /proc/ first, then the rest of the system's trees.
+  ASSERT_EQ(settings_.IgnorePaths.Count, 12);
   EXPECT_EQ(settings_.IgnorePaths[0], "/usr/");
   EXPECT_EQ(settings_.IgnorePaths[1], "/proc/");
+  EXPECT_EQ(settings_.IgnorePaths[2], "/etc/");
+  EXPECT_EQ(settings_.IgnorePaths[4], "/var/lib/");
+  EXPECT_EQ(settings_.IgnorePaths[11], "/libx32/");
   EXPECT_EQ(settings_.Favorites.Count, 0);
   EXPECT_EQ(settings_.IgnoreExts.Count, 0);
   EXPECT_FALSE(fs::exists(path_)) << "loading must not create the file";
@@ -169,7 +175,7 @@ TEST_F(SettingsTest, SavedListsLoadBackAsWritten) {
   EXPECT_EQ(loaded.Favorites[1], "");
   ASSERT_EQ(loaded.IgnoreExts.Count, 1);
   EXPECT_EQ(loaded.IgnoreExts[0], ".tmp");
-  EXPECT_EQ(loaded.IgnorePaths.Count, 2);
+  EXPECT_EQ(loaded.IgnorePaths.Count, DefaultIgnoredPaths().size());
   EXPECT_NE(Contents().find("Fav2=\r\n"), std::string::npos);
 }
 

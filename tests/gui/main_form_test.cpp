@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_paths.h"
 #include "ui/desktop_interaction.h"
 #include "dialogs/frm_prop.h"
 #include "app/gui_scan_observer.h"
@@ -536,7 +537,7 @@ TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
   EXPECT_FALSE(frmProp->isVisible());
   EXPECT_EQ(RowCount(), 2);
   EXPECT_TRUE(script_.openedFolders.isEmpty());
-  EXPECT_EQ(form_->settings.IgnorePaths.Count, 2);
+  EXPECT_EQ(form_->settings.IgnorePaths.Count, DefaultIgnoredPaths().size());  // nothing ignored
   EXPECT_EQ(form_->settings.Favorites.Count, 0);
   EXPECT_FALSE(Child<QAction>("mnuFProp")->isEnabled());
   EXPECT_TRUE(Child<QAction>("mnuProperties")->isEnabled());  // the context menu is never greyed
