@@ -32,6 +32,7 @@
 #include "survey/mount_facts.h"
 #include "platform/dir_reader.h"
 #include "platform/start_path.h"
+#include "platform/system_folders.h"
 #include "platform/trash_orphans.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
@@ -116,6 +117,21 @@ int OpenFolder(const std::string& path) {
   DirReader reader;
   if (!reader.OpenPath(path)) return -1;
   return ::fcntl(reader.Fd(), F_DUPFD_CLOEXEC, 0);
+}
+
+// The real path of the folder open at fd, ending in "/", when the kernel names it and that
+// name leads to the same folder; nullopt otherwise (then the path given stands).
+std::optional<std::string> RealFolderPath(int fd, const struct stat& self) {
+  std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::string real(4096, '\0');
+  const ssize_t n = ::readlink(link.c_str(), real.data(), real.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= real.size() || real[0] != '/') return std::nullopt;
+  real.resize(static_cast<std::size_t>(n));
+  struct stat named {};
+  if (::stat(real.c_str(), &named) != 0 || named.st_dev != self.st_dev || named.st_ino != self.st_ino)
+    return std::nullopt;  // gone meanwhile, or " (deleted)", or outside this process's view
+  if (real.back() != '/') real.push_back('/');
+  return real;
 }
 
 // Switches the calling thread's locale while it lives. The zip writer marks a non-ASCII
@@ -304,17 +320,37 @@ class TempArchive {
   bool placed_ = false;
 };
 
-// Takes away a temporary archive that no run holds any more (killed, or ended by a crash).
-bool RemoveIfAbandoned(int dirFd, const char* name) {
-  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+// Moves to the trash a temporary archive that no run holds any more (killed, or ended by a
+// crash), and only one that is surely ours: unlocked, our user's, with no other name, and
+// empty or starting as a zip does (what a killed run leaves: it is linked before its first
+// byte, and the second write starts from empty). Anything else with such a name is left
+// alone. The trash, not unlink: should it be someone's file after all, it can come back.
+bool TrashIfAbandoned(int dirFd, const std::string& folder, const std::string& name, const std::string& homeTrash) {
+  UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat held {}, named {};
-  if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != ::geteuid() ||
+      held.st_nlink != 1)
+    return false;
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;  // a run is writing it
+  if (held.st_size > 0) {
+    char start[4];
+    if (::pread(fd.Get(), start, sizeof start, 0) != static_cast<ssize_t>(sizeof start) ||
+        std::memcmp(start, "PK\x03\x04", sizeof start) != 0)
+      return false;
+  }
   // Still the file that was locked, not one that took its name meanwhile.
-  if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
+  if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
       named.st_dev != held.st_dev)
     return false;
-  return ::unlinkat(dirFd, name, 0) == 0;
+  TrashEntry entry;
+  if (!MoveToTrash(folder + name, homeTrash, &entry, nullptr)) return false;
+  // Moved by its path: if another file stood there by then, it goes back.
+  struct stat arrived {};
+  if (::lstat((entry.Trash + "/files/" + entry.Name).c_str(), &arrived) == 0 && arrived.st_ino == held.st_ino &&
+      arrived.st_dev == held.st_dev)
+    return true;
+  RestoreFromTrash(entry, nullptr);
+  return false;
 }
 
 struct ArchiveWriter {
@@ -453,6 +489,7 @@ FolderZipper::FolderZipper(ZipOptions options) : options_(std::move(options)) {
       return MoveToTrash(path, home, entry, error);
     };
   }
+  if (options_.DpkgInfo.empty()) options_.DpkgInfo = kDpkgInfoFolder;
   if (!options_.HomeFolder) {
     const char* home = std::getenv("HOME");
     options_.HomeFolder = home ? std::string(home) : std::string();
@@ -497,6 +534,11 @@ ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan
   struct stat self {}, parent {};
   if (::fstat(dirFd, &self) != 0 || ::fstatat(dirFd, "..", &parent, 0) != 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  // A link is a way in, not the folder's name: the archive's record, the trash and every
+  // check below go by where the folder really is.
+  if (std::optional<std::string> real = RealFolderPath(dirFd, self)) plan.Folder = std::move(*real);
+  plan.FolderDevice = static_cast<std::uint64_t>(self.st_dev);
+  plan.FolderInode = static_cast<std::uint64_t>(self.st_ino);
   if (parent.st_dev != self.st_dev || parent.st_ino == self.st_ino)
     return Refuse("The folder " + plan.Folder +
                   " is the root of a file system; Orbelan does not zip a whole file system's top folder.");
@@ -505,6 +547,9 @@ ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan
       home.st_dev == self.st_dev && home.st_ino == self.st_ino)
     return Refuse("The folder " + plan.Folder +
                   " is your home folder; Orbelan does not zip the home folder itself.");
+  if (std::optional<std::string> why = SystemFolderReason(plan.Folder, options_.DpkgInfo))
+    return Refuse("The folder " + plan.Folder + " belongs to the system (" + *why +
+                  "); Orbelan does not zip system folders." + kNothingChanged);
   return ZipResult{};
 }
 
@@ -529,8 +574,7 @@ void FolderZipper::ListOwnFiles(DirReader& reader, const std::string& prefix, co
   while (reader.Next(entry)) {
     if (entry.Hidden()) {
       // Temporary archives live in the top folder only.
-      if (prefix.empty() && IsTemporaryArchiveName(entry.NameView()))
-        plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
+      if (prefix.empty() && IsTemporaryArchiveName(entry.NameView())) plan.Temporaries.emplace_back(entry.Name);
       continue;
     }
     if (entry.TypeIsDirectory()) continue;
@@ -565,10 +609,13 @@ ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::ve
   ListOwnFiles(reader, std::string(), rules, plan);
   plan.Folders = plan.Members.empty() ? 0 : 1;  // the folders with files to zip
 
+  // The subfolders may be named through the link the folder was given by.
+  const std::string given = folderPath.ends_with('/') ? folderPath : folderPath + '/';
   DirReader below;
   for (const std::string& path : subfolders) {
-    if (path.size() <= plan.Folder.size() + 1 || !path.starts_with(plan.Folder) || path.back() != '/') continue;
-    const std::string name = path.substr(plan.Folder.size(), path.size() - plan.Folder.size() - 1);
+    const std::string& prefix = path.starts_with(plan.Folder) ? plan.Folder : given;
+    if (path.size() <= prefix.size() + 1 || !path.starts_with(prefix) || path.back() != '/') continue;
+    const std::string name = path.substr(prefix.size(), path.size() - prefix.size() - 1);
     // Below a folder left out on another file system: left out with it.
     const bool underLeftOut = std::any_of(plan.OtherFileSystems.begin(), plan.OtherFileSystems.end(),
                                           [&](const std::string& out) {
@@ -606,8 +653,7 @@ ZipResult FolderZipper::PlanFiles(const std::string& folderPath, const std::vect
   const int dirFd = reader.Fd();
   DirEntry entry;
   while (reader.Next(entry))
-    if (entry.Hidden() && IsTemporaryArchiveName(entry.NameView()))
-      plan.StaleRemoved += RemoveIfAbandoned(dirFd, entry.Name) ? 1 : 0;
+    if (entry.Hidden() && IsTemporaryArchiveName(entry.NameView())) plan.Temporaries.emplace_back(entry.Name);
   for (const std::string& name : names) {
     // Relative, without "." or ".." parts, and through real folders only (no links).
     bool sound = !name.empty() && name.front() != '/' && name.back() != '/';
@@ -697,6 +743,23 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
                                                " bytes that other files or snapshots share)"
                                          : std::string()) +
                   ", less than one block." + kNothingChanged);
+  // Refused before deflating what cannot pay: files mostly holes (sparse disk images) take
+  // few blocks however large they are, and their archive cannot be smaller than deflate's
+  // best, one byte for every 1,032. Where the file system compresses, the archive's disk
+  // use has no such floor.
+  if (!plan.Compression.Compresses()) {
+    std::int64_t least = 22;  // the directory's end
+    for (const ZipMember& m : plan.Members)
+      least += m.Size / 1032 + 30 + 46 + 2 * static_cast<std::int64_t>(m.Name.size());  // data, two headers
+    least -= least % plan.BlockBytes;  // whole blocks only: a short tail may live inline
+    const std::int64_t most = plan.Allocated - least;
+    if (most < plan.BlockBytes || most * 100 < plan.Allocated)
+      return Refuse("Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
+                    GroupedNumber(plan.Allocated) + " bytes on the disk for " + GroupedNumber(plan.Bytes) +
+                    " bytes of data, and however well they compress the archive would take at least " +
+                    GroupedNumber(least) + " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
+                    " bytes) must come back." + kNothingChanged);
+  }
 
   struct stat st {};
   for (int number = 1; number < 1000; ++number) {
@@ -724,6 +787,19 @@ struct FolderZipper::Work {
   std::string archiveName;  // once placed
 };
 
+std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan) {
+  if (plan.Temporaries.empty()) return 0;
+  UniqueFd dir(OpenFolder(plan.Folder));
+  struct stat st {};
+  if (dir.Get() < 0 || ::fstat(dir.Get(), &st) != 0 || static_cast<std::uint64_t>(st.st_ino) != plan.FolderInode ||
+      static_cast<std::uint64_t>(st.st_dev) != plan.FolderDevice)
+    return 0;
+  std::int64_t trashed = 0;
+  for (const std::string& name : plan.Temporaries)
+    trashed += TrashIfAbandoned(dir.Get(), plan.Folder, name, *options_.HomeTrash) ? 1 : 0;
+  return trashed;
+}
+
 ZipResult FolderZipper::Run(ZipPlan& plan) {
   Stage = static_cast<int>(ZipStage::Reading);
   Done = 0;
@@ -732,7 +808,15 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   UniqueFd dir(OpenFolder(plan.Folder));
   if (dir.Get() < 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
+  struct stat opened {};
+  if (plan.FolderInode != 0 &&
+      (::fstat(dir.Get(), &opened) != 0 || static_cast<std::uint64_t>(opened.st_dev) != plan.FolderDevice ||
+       static_cast<std::uint64_t>(opened.st_ino) != plan.FolderInode))
+    return Refuse("The folder " + plan.Folder + " was moved or replaced since it was looked at." +
+                  kNothingChanged);
   if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dir.Get())) return *refused;
+  // The user said yes: now leftovers of earlier runs may go.
+  TrashAbandonedTemporaries(plan);
   Work work(plan, dir.Get());
   if (!work.locales.Usable())
     return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");

@@ -58,7 +58,9 @@ struct ZipSubfolder {
 
 // What zipping a folder will do, made before anything is written.
 struct ZipPlan {
-  std::string Folder;       // the folder's real path, ending in "/"
+  std::string Folder;       // the folder's real path, ending in "/" (links resolved)
+  std::uint64_t FolderDevice = 0;  // the folder planned: a run refuses any other at its path
+  std::uint64_t FolderInode = 0;
   std::vector<ZipMember> Members;  // sorted by name
   std::int64_t Bytes = 0;   // sum of the members' sizes
   // Disk space the members' blocks take, each file once however many of its names are
@@ -73,7 +75,9 @@ struct ZipPlan {
   // Most of the members' blocks are shared (a snapshot holds them): so is their inline data.
   bool InlineShared = false;
   std::int64_t BlockBytes = 4096;  // the file system's allocation unit
-  std::int64_t StaleRemoved = 0;   // temporary archives of earlier, ended runs taken away
+  // Hidden files in the folder named like temporary archives: the run moves to the trash
+  // those that prove to be abandoned ones of ours (TrashAbandonedTemporaries).
+  std::vector<std::string> Temporaries;
   std::int64_t StaleRecords = 0;   // trash records of ours without their file taken away
   // Files left out because a zip cannot hold what they carry besides their bytes (extended
   // attributes, ACLs): they stay in the folder, named.
@@ -151,6 +155,9 @@ struct ZipOptions {
   // Whether to prove a file unchanged by a read lease before trashing it; off, the file is
   // read again and its CRC compared instead (as where leases cannot be had).
   bool UseLeases = true;
+  // dpkg's lists of installed packages' files (system folders are refused); default
+  // /var/lib/dpkg/info.
+  std::string DpkgInfo;
   // The user's home folder, refused as a whole; default $HOME.
   std::optional<std::string> HomeFolder;
   // The date in the archive's name, "YYYY-MM-DD"; default today's local date.
@@ -163,7 +170,8 @@ class FolderZipper {
 
   // Lists the folder's own regular files that count as unzipped (not hidden, not ignored,
   // not archives; no links, pipes or devices) and checks everything that can be checked
-  // before writing: a real folder that is not a file system's root nor the home folder,
+  // before writing: a real folder that is not a file system's root, the home folder nor a
+  // system folder (platform/system_folders.h), named by its real path from then on,
   // writable, with files, and room for the archive. Refused results carry the message.
   ZipResult Plan(const std::string& folderPath, const ScanRules& rules, ZipPlan& plan);
 
@@ -185,6 +193,12 @@ class FolderZipper {
   // Writes, verifies, names the archive and trashes the originals: the stages below in
   // turn. Members get their CRC and storage filled in.
   ZipResult Run(ZipPlan& plan);
+
+  // Moves to the trash the plan's Temporaries that earlier runs left (killed, crashed):
+  // only those unlocked, owned by this user, with no other name, and empty or starting as a
+  // zip does; anything else is left alone. Run does this first, never the plan, so nothing
+  // is touched before the user agrees. The number moved.
+  std::int64_t TrashAbandonedTemporaries(const ZipPlan& plan);
 
   // Set from any thread; honoured until the archive gets its final name, within one block.
   std::atomic<bool> CancelRequested{false};
