@@ -785,6 +785,7 @@ struct FolderZipper::Work {
   ThreadLocales locales;
   std::string manifest;     // the manifest member's bytes, as written
   std::string archiveName;  // once placed
+  std::vector<std::string> unreadable, unreadableWhy;  // left out of the archive (see ZipResult)
 };
 
 std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan) {
@@ -825,6 +826,9 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
 
   if (options_.AtStage) options_.AtStage(ZipStage::Reading);
   ZipResult step = WriteArchive(work);
+  if (step.Outcome == ZipOutcome::Done && plan.Members.empty())
+    step = Refuse("No file of " + plan.Folder + " could be read (" + work.unreadable.front() + ": " +
+                  work.unreadableWhy.front() + ")." + kNothingChanged);
   if (step.Outcome == ZipOutcome::Done) step = VerifyArchive(work);
   if (step.Outcome == ZipOutcome::Done) step = RefuseWithoutGain(work);
   if (step.Outcome == ZipOutcome::Done && CancelRequested) step = Cancelled();
@@ -834,6 +838,9 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   ZipResult result;
   result.ArchiveName = work.archiveName;
   result.WithMetadata = plan.WithMetadata;
+  result.Unreadable = work.unreadable;
+  result.UnreadableWhy = work.unreadableWhy;
+  // Its blocks past the end were given back when it was written (WriteArchive).
   struct stat archiveStat {};
   if (::fstat(work.temp.Fd(), &archiveStat) == 0) {
     result.ArchiveBytes = archiveStat.st_size;
@@ -858,8 +865,10 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
   const int out = work.temp.Fd();
   unsigned char* buffer = work.buffer.get();
   for (ZipMember& m : plan.Members) m.Stored = m.Size == 0;
+  // Whether each member was read once already: read again, it must be what was read.
+  std::vector<char> taken(plan.Members.size(), 0);
   for (int pass = 1;; ++pass) {
-    if (pass == 2) {
+    if (pass > 1) {
       if (::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
         return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
       Total += plan.Bytes;
@@ -876,20 +885,35 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       return Fail("The archive could not be written: " +
                   (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + kNothingChanged);
     };
+    // A file that cannot be opened or read stays where it is, out of the archive, named
+    // with the cause; the others are zipped.
+    auto leaveOut = [&](std::size_t i, std::string why) {
+      work.unreadable.push_back(plan.Members[i].Name);
+      work.unreadableWhy.push_back(std::move(why));
+      plan.Bytes -= plan.Members[i].Size;
+      plan.Members.erase(plan.Members.begin() + static_cast<std::ptrdiff_t>(i));
+      taken.erase(taken.begin() + static_cast<std::ptrdiff_t>(i));
+    };
 
     bool rewrite = false;
-    for (ZipMember& m : plan.Members) {
+    bool restart = false;  // a read failed with part of the file written: written again without it
+    for (std::size_t i = 0; i < plan.Members.size() && !restart;) {
+      ZipMember& m = plan.Members[i];
       if (CancelRequested) return Cancelled();
       if (options_.BeforeRead) options_.BeforeRead(m);
       const std::string shown = plan.Folder + m.Name;
       UniqueFd file(work.folders.OpenFile(m.Name));
-      if (file.Get() < 0)
-        return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
+      if (file.Get() < 0) {
+        leaveOut(i, Errno(errno));
+        continue;
+      }
       struct stat before {};
-      if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode))
-        return Fail("The file " + shown + " could not be read (it is no longer an ordinary file)." +
-                    kNothingChanged);
-      if (pass == 1) {
+      if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode)) {
+        leaveOut(i, "it is no longer an ordinary file");
+        continue;
+      }
+      const bool readBefore = taken[i] != 0;
+      if (!readBefore) {
         // From here on the file is taken as it is now; the trash checks against this.
         TakeStat(m, before);
         if (plan.SharesExtents || plan.Compression.Compresses()) {
@@ -924,8 +948,11 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
       for (;;) {
         if (CancelRequested) return Cancelled();
         const ssize_t n = ::pread(file.Get(), buffer, kBlock, copied);
-        if (n < 0)
-          return Fail("The file " + shown + " could not be read (" + Errno(errno) + ")." + kNothingChanged);
+        if (n < 0) {
+          leaveOut(i, Errno(errno));
+          restart = true;
+          break;
+        }
         if (n == 0) break;
         if (copied + n > m.Size)
           return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
@@ -934,20 +961,24 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
         copied += n;
         Done += n;
       }
+      if (restart) break;
       if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0) return writeError();
       struct stat after {};
       // m holds what before showed (taken from it, or checked against it); the inode
       // cannot differ through the same descriptor.
       if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || !StillAsTaken(m, after) ||
-          (pass == 2 && crc != m.Crc))
+          (readBefore && crc != m.Crc))
         return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
       m.Crc = crc;
       m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
-      if (pass == 1 && !m.Stored && m.Packed >= m.Size) {
+      if (!readBefore && !m.Stored && m.Packed >= m.Size) {
         m.Stored = true;  // deflate did not shrink it
         rewrite = true;
       }
+      taken[i] = 1;
+      ++i;
     }
+    if (restart) continue;
     // The manifest last: what undo will check the originals against.
     ZipManifest manifest;
     manifest.Folder = plan.Folder;
@@ -970,6 +1001,11 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
     if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0) return writeError();
     if (!rewrite) break;
   }
+  // Blocks the file system reserved past the end while the archive grew (XFS does so
+  // generously) are given back, so that its disk use is what it keeps.
+  const off_t end = ::lseek(out, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(out, end) != 0)
+    return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
   if (::fsync(out) != 0)
     return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + kNothingChanged);
   return ZipResult{};

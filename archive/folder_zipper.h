@@ -127,6 +127,11 @@ struct ZipResult {
   std::vector<std::string> NotTrashed;  // the trash refused them: left where they are
   std::vector<std::string> NotTrashedWhy;  // the trash's reason, one for each of NotTrashed
   std::vector<std::string> WithMetadata;   // left out of the archive (see ZipPlan)
+  // Files that could not be opened or read (no permission, an I/O error, gone, no longer
+  // an ordinary file): left out of the archive and where they are; the others were zipped.
+  // Parallel vectors: the name (relative to the folder) and the system's reason.
+  std::vector<std::string> Unreadable;
+  std::vector<std::string> UnreadableWhy;
   // A subtree's zip: the folders whose files went in, the subfolders left empty and so
   // removed, and those left out on another file system (see ZipPlan).
   bool Subtree = false;

@@ -123,6 +123,10 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.WithMetadata.size())) +
             " with extended attributes or ACLs, which a zip cannot hold, stayed in the folder: " +
             NameList(r.WithMetadata);
+  if (!r.Unreadable.empty())
+    text.append("\n\n") += Files(static_cast<std::int64_t>(r.Unreadable.size())) +
+            " could not be read and stayed in the folder, out of the archive: " +
+            Joined(WithCauses(r.Unreadable, r.UnreadableWhy), r.Unreadable.size());
   if (!r.NotTrashed.empty())
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.NotTrashed.size())) +
             " could not be moved to the trash and stayed in the folder: " +

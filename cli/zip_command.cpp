@@ -101,7 +101,9 @@ int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree)
       return kZipNothingChanged;
   }
   *c.out << ZipSummaryText(result, std::nullopt) << "\n";
-  if (result.Changed.empty() && result.NotTrashed.empty() && result.WithMetadata.empty()) return kZipDone;
+  if (result.Changed.empty() && result.NotTrashed.empty() && result.WithMetadata.empty() &&
+      result.Unreadable.empty())
+    return kZipDone;
   // Every file that stayed, one a line with its cause, for scripts.
   auto stayed = [&](const std::string& why, const std::string& name) {
     *c.err << "stayed (" << VisibleText(why) << "): " << QuotedName(plan.Folder + name) << "\n";
@@ -111,6 +113,9 @@ int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree)
     stayed(i < result.NotTrashedWhy.size() ? result.NotTrashedWhy[i] : "the trash refused it", result.NotTrashed[i]);
   for (const std::string& name : result.WithMetadata)
     stayed("extended attributes or ACLs, which a zip cannot hold", name);
+  for (std::size_t i = 0; i < result.Unreadable.size(); ++i)
+    stayed("unreadable: " + (i < result.UnreadableWhy.size() ? result.UnreadableWhy[i] : std::string("unknown cause")),
+           result.Unreadable[i]);
   return kZipSomeStayed;
 }
 

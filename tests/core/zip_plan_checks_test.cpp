@@ -1,5 +1,6 @@
 // What the zipper checks before and around writing: system folders, the folder's real path,
-// leftovers of earlier runs, folders of holes, a folder replaced after the plan.
+// leftovers of earlier runs, folders of holes, a folder replaced after the plan, files that
+// cannot be read, and the archive's true disk use on XFS.
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -7,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -18,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_manifest.h"
+#include "archive/zip_messages.h"
+#include "tests/core/loop_mount.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {
@@ -185,6 +189,72 @@ TEST_F(ZipPlanChecksTest, AFolderOfHolesIsRefusedBeforeAnythingIsDeflated) {
   if (plan.Compression.Compresses()) GTEST_SKIP() << "the file system compresses: an archive has no floor";
   EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
   EXPECT_TRUE(Has(r.Message, "however well they compress")) << r.Message;
+}
+
+// The three files, b.txt unreadable to whoever runs the zip: the zipper's outcome as an
+// exit code (0 when as expected).
+int ZipWithOneUnreadable(const ZipOptions& options, const ScanRules& rules, const std::string& folder) {
+  FolderZipper zipper(options);
+  ZipPlan plan;
+  if (zipper.Plan(folder, rules, plan).Outcome != ZipOutcome::Done) return 1;
+  const ZipResult r = zipper.Run(plan);
+  if (r.Outcome != ZipOutcome::Done) return 2;
+  if (r.Unreadable != std::vector<std::string>{"b.txt"} || r.UnreadableWhy.size() != 1 ||
+      r.UnreadableWhy[0] != std::strerror(EACCES))
+    return 3;
+  if (r.TrashedFiles != 2 || r.Files != 2) return 4;
+  if (!Has(ZipSummaryText(r, std::nullopt), "b.txt (" + std::string(std::strerror(EACCES)) + ")")) return 5;
+  return 0;
+}
+
+TEST_F(ZipPlanChecksTest, AFileThatCannotBeReadStaysOutAndTheRestIsZipped) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteAll(At(name), Text(20000, name));
+  ASSERT_EQ(::chmod(At("b.txt").c_str(), 0), 0);
+  int outcome;
+  if (::geteuid() != 0) {
+    outcome = ZipWithOneUnreadable(options, rules, folder);
+  } else {
+    // Root reads any file: the zip runs as an ordinary user who owns all but b.txt.
+    ASSERT_EQ(::chmod(tree.Root().c_str(), 0755), 0);
+    tree.Dir("home");
+    for (const std::string& path : {tree.PathOf("home"), folder, At("a.txt"), At("c.txt")})
+      ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+      ::_exit(ZipWithOneUnreadable(options, rules, folder));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    outcome = WEXITSTATUS(status);
+  }
+  EXPECT_EQ(outcome, 0);
+  EXPECT_EQ(ReadAll(At("b.txt")), Text(20000, "b.txt"));
+  const auto members = Members(At("Work-2026-12-08.zip"));
+  EXPECT_EQ(members.size(), 3u);  // a.txt, c.txt and the manifest
+  EXPECT_EQ(members.count("b.txt"), 0u);
+  EXPECT_EQ(members.at("c.txt"), Text(20000, "c.txt"));
+}
+
+TEST_F(ZipPlanChecksTest, TheArchivesDiskUseIsWhatItKeepsOnXfs) {
+  testing::LoopMount xfs("xfs", "");
+  if (!xfs.Ready()) GTEST_SKIP() << xfs.Why();
+  const std::string work = xfs.Root() + "/Work/";
+  ASSERT_EQ(::mkdir(work.c_str(), 0755), 0);
+  // Mostly noise, stored the second time the archive is written: some 10% comes back, less
+  // than the blocks XFS reserves past the end of a growing file.
+  WriteAll(work + "noise.bin", testing::Noise(1000000, 4));
+  WriteAll(work + "text.txt", Text(100000));
+  FolderZipper zipper(options);
+  ZipPlan plan;
+  ASSERT_EQ(zipper.Plan(work, rules, plan).Outcome, ZipOutcome::Done);
+  const ZipResult r = zipper.Run(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  // Whole blocks of its bytes, nothing reserved past its end.
+  EXPECT_EQ(r.ArchiveAllocated, (r.ArchiveBytes + 4095) / 4096 * 4096) << r.ArchiveBytes;
+  EXPECT_EQ(r.ArchiveAllocated, testing::AllocatedOf(work + r.ArchiveName));
 }
 
 }  // namespace
