@@ -356,5 +356,21 @@ TEST_F(SubtreeZipCommandTest, ZipsTheSubtreeAsksWithTheWindowsQuestionAndUndoes)
   EXPECT_EQ(Snapshot(folder), before);
 }
 
+TEST_F(SubtreeZipCommandTest, AFileThatCannotBeReadIsNamedOnStderrAndTheRestIsZipped) {
+  MakeTree();
+  // A pipe in its place when it is read: it stays, out of the archive.
+  options.BeforeRead = [this](const ZipMember& m) {
+    if (m.Name != "a/b/two.txt") return;
+    ::unlink(At("a/b/two.txt").c_str());
+    ASSERT_EQ(::mkfifo(At("a/b/two.txt").c_str(), 0600), 0);
+  };
+  EXPECT_EQ(Run({"--yes", "--subtree", folder}), kZipSomeStayed) << err.str();
+  EXPECT_NE(err.str().find("stayed (unreadable: it is no longer an ordinary file): " + At("a/b/two.txt") + "\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(out.str().find("Zipped 5 files"), std::string::npos) << out.str();
+  EXPECT_TRUE(Exists(At("a/b/two.txt")));
+}
+
 }  // namespace
 }  // namespace orbelan
