@@ -519,6 +519,7 @@ std::optional<ZipResult> FolderZipper::RefuseWithoutSpace(const ZipPlan& plan, i
 ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader) {
   plan = ZipPlan{};
   plan.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
+  plan.GivenFolder = plan.Folder;
   Stage = static_cast<int>(ZipStage::Listing);
   Done = 0;
   Total = 0;
@@ -609,11 +610,10 @@ ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::ve
   ListOwnFiles(reader, std::string(), rules, plan);
   plan.Folders = plan.Members.empty() ? 0 : 1;  // the folders with files to zip
 
-  // The subfolders may be named through the link the folder was given by.
-  const std::string given = folderPath.ends_with('/') ? folderPath : folderPath + '/';
   DirReader below;
   for (const std::string& path : subfolders) {
-    const std::string& prefix = path.starts_with(plan.Folder) ? plan.Folder : given;
+    // Named through the link the folder was given by, when the scan started there.
+    const std::string& prefix = path.starts_with(plan.Folder) ? plan.Folder : plan.GivenFolder;
     if (path.size() <= prefix.size() + 1 || !path.starts_with(prefix) || path.back() != '/') continue;
     const std::string name = path.substr(prefix.size(), path.size() - prefix.size() - 1);
     // Below a folder left out on another file system: left out with it.

@@ -59,6 +59,9 @@ struct ZipSubfolder {
 // What zipping a folder will do, made before anything is written.
 struct ZipPlan {
   std::string Folder;       // the folder's real path, ending in "/" (links resolved)
+  // The path the folder was given by, ending in "/": a scan started through a link records
+  // its folders by it, so the window finds the folder's row by this one.
+  std::string GivenFolder;
   std::uint64_t FolderDevice = 0;  // the folder planned: a run refuses any other at its path
   std::uint64_t FolderInode = 0;
   std::vector<ZipMember> Members;  // sorted by name

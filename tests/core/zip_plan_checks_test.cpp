@@ -116,6 +116,7 @@ TEST_F(ZipPlanChecksTest, AFolderGivenThroughALinkOntoAnotherFileSystemIsNamedBy
   ZipPlan plan;
   ASSERT_EQ(zipper.Plan(tree.PathOf("Way in/"), rules, plan).Outcome, ZipOutcome::Done);
   EXPECT_EQ(plan.Folder, real);
+  EXPECT_EQ(plan.GivenFolder, tree.PathOf("Way in/"));
   const ZipResult r = zipper.Run(plan);
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
   EXPECT_EQ(r.TrashedFiles, 2);
@@ -123,6 +124,19 @@ TEST_F(ZipPlanChecksTest, AFolderGivenThroughALinkOntoAnotherFileSystemIsNamedBy
   const auto manifest = ParseManifest(Members(real + r.ArchiveName)[kManifestName], nullptr);
   ASSERT_TRUE(manifest);
   EXPECT_EQ(manifest->Folder, real);
+}
+
+TEST_F(ZipPlanChecksTest, ASubtreeGivenThroughALinkKeepsTheSubfoldersItsScanNamedThroughTheLink) {
+  tree.Dir("Work/sub");
+  WriteAll(At("a.txt"), Text(30000));
+  WriteAll(At("sub/b.txt"), Text(30000, "b"));
+  ASSERT_EQ(::symlink(folder.c_str(), tree.PathOf("Way in").c_str()), 0);
+  const std::string way = tree.PathOf("Way in/");
+  ZipPlan plan;
+  ASSERT_EQ(FolderZipper(options).PlanSubtree(way, RecordedSubfolders(way, rules), rules, plan).Outcome,
+            ZipOutcome::Done);
+  ASSERT_EQ(plan.Members.size(), 2u);
+  EXPECT_EQ(plan.Members[1].Name, "sub/b.txt");
 }
 
 TEST_F(ZipPlanChecksTest, ARunRefusesAFolderReplacedSinceThePlan) {
