@@ -122,7 +122,7 @@ int OpenFolder(const std::string& path) {
 // The real path of the folder open at fd, ending in "/", when the kernel names it and that
 // name leads to the same folder; nullopt otherwise (then the path given stands).
 std::optional<std::string> RealFolderPath(int fd, const struct stat& self) {
-  std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
   std::string real(4096, '\0');
   const ssize_t n = ::readlink(link.c_str(), real.data(), real.size());
   if (n <= 0 || static_cast<std::size_t>(n) >= real.size() || real[0] != '/') return std::nullopt;
@@ -1084,7 +1084,7 @@ ZipResult FolderZipper::VerifyArchive(Work& work) {
 // is not worth the risk of the originals going to the trash: refused, nothing kept.
 ZipResult FolderZipper::RefuseWithoutGain(Work& work) {
   const ZipPlan& plan = work.plan;
-  struct stat st {};
+  struct stat st {};  // nothing reserved past its end by now (WriteArchive)
   if (::fstat(work.temp.Fd(), &st) != 0)
     return Fail("The archive could not be read back (" + Errno(errno) + ")." + kNothingChanged);
   const std::int64_t archive = static_cast<std::int64_t>(st.st_blocks) * 512;
