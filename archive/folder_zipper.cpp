@@ -516,7 +516,8 @@ std::optional<ZipResult> FolderZipper::RefuseWithoutSpace(const ZipPlan& plan, i
 
 // The checks every plan starts with: a real, absolute folder that is neither a file
 // system's root nor the home folder. Open in reader on success.
-ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader) {
+ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader,
+                                    bool subtree) {
   plan = ZipPlan{};
   plan.Folder = folderPath.ends_with('/') ? folderPath : folderPath + '/';
   plan.GivenFolder = plan.Folder;
@@ -548,7 +549,8 @@ ZipResult FolderZipper::OpenForPlan(const std::string& folderPath, ZipPlan& plan
       home.st_dev == self.st_dev && home.st_ino == self.st_ino)
     return Refuse("The folder " + plan.Folder +
                   " is your home folder; Orbelan does not zip the home folder itself.");
-  if (std::optional<std::string> why = SystemFolderReason(plan.Folder, options_.DpkgInfo))
+  // A subtree takes files from every folder below: a package's file anywhere there counts.
+  if (std::optional<std::string> why = SystemFolderReason(plan.Folder, options_.DpkgInfo, subtree))
     return Refuse("The folder " + plan.Folder + " belongs to the system (" + *why +
                   "); Orbelan does not zip system folders." + kNothingChanged);
   return ZipResult{};
@@ -600,7 +602,7 @@ ZipResult FolderZipper::Plan(const std::string& folderPath, const ScanRules& rul
 ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::vector<std::string>& subfolders,
                                     const ScanRules& rules, ZipPlan& plan) {
   DirReader reader;
-  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader, true); opened.Outcome != ZipOutcome::Done)
     return opened;
   plan.Subtree = true;
   const int topFd = reader.Fd();
@@ -648,7 +650,7 @@ ZipResult FolderZipper::PlanSubtree(const std::string& folderPath, const std::ve
 ZipResult FolderZipper::PlanFiles(const std::string& folderPath, const std::vector<std::string>& names,
                                   ZipPlan& plan) {
   DirReader reader;
-  if (ZipResult opened = OpenForPlan(folderPath, plan, reader); opened.Outcome != ZipOutcome::Done)
+  if (ZipResult opened = OpenForPlan(folderPath, plan, reader, true); opened.Outcome != ZipOutcome::Done)
     return opened;
   const int dirFd = reader.Fd();
   DirEntry entry;

@@ -221,7 +221,7 @@ class FolderZipper {
   static std::int64_t SpaceNeeded(const ZipPlan& plan);
 
  private:
-  ZipResult OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader);
+  ZipResult OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader, bool subtree = false);
   ZipResult FinishPlan(ZipPlan& plan, int dirFd);
   struct Work;  // one run's folder, temporary archive and buffer
   // The stages of Run. Each returns a result whose outcome is Done to go on.

@@ -18,17 +18,17 @@ std::string PackageOf(std::string_view listName) {
 }
 
 // Whether one line of a package list is folder (without its trailing "/") or lies
-// directly in it.
-bool NamesFolderOrChild(std::string_view line, std::string_view folder) {
+// directly in it (with deep, anywhere below it).
+bool NamesFolderOrChild(std::string_view line, std::string_view folder, bool deep) {
   if (!line.starts_with(folder)) return false;
   if (line.size() == folder.size()) return true;
   if (line[folder.size()] != '/') return false;
   const std::string_view rest = line.substr(folder.size() + 1);
-  return !rest.empty() && rest != "." && rest.find('/') == std::string_view::npos;
+  return !rest.empty() && rest != "." && (deep || rest.find('/') == std::string_view::npos);
 }
 
-// Whether the list's text names the folder or something directly in it.
-bool ListNames(std::string_view text, std::string_view folder) {
+// Whether the list's text names the folder or something in it.
+bool ListNames(std::string_view text, std::string_view folder, bool deep) {
   // Every match starts a line with the folder's bytes: look for those first, cheaply.
   std::string needle(1, '\n');
   needle.append(folder);
@@ -38,7 +38,7 @@ bool ListNames(std::string_view text, std::string_view folder) {
     const std::size_t from = text[start] == '\n' ? start + 1 : start;
     std::size_t end = text.find('\n', from);
     if (end == std::string_view::npos) end = text.size();
-    if (NamesFolderOrChild(text.substr(from, end - from), folder)) return true;
+    if (NamesFolderOrChild(text.substr(from, end - from), folder, deep)) return true;
     at = end;
   }
   return false;
@@ -70,7 +70,8 @@ std::vector<std::string> SystemTrees() {
           "/lib/", "/lib32/", "/lib64/", "/libx32/"};
 }
 
-std::optional<std::string> SystemFolderReason(const std::string& folder, const std::string& dpkgInfo) {
+std::optional<std::string> SystemFolderReason(const std::string& folder, const std::string& dpkgInfo,
+                                              bool subtree) {
   for (const std::string& tree : SystemTrees())
     if (folder.starts_with(tree))
       return "it is in " + tree + ", which belongs to the operating system";
@@ -86,7 +87,7 @@ std::optional<std::string> SystemFolderReason(const std::string& folder, const s
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name(entry->d_name);
     if (name.size() <= 5 || !name.ends_with(".list")) continue;
-    if (ListNames(ReadWhole(::dirfd(dir), entry->d_name), bare))
+    if (ListNames(ReadWhole(::dirfd(dir), entry->d_name), bare, subtree))
       return "the installed package " + PackageOf(name) + " has files in it";
   }
   return std::nullopt;

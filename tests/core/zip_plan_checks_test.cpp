@@ -83,6 +83,8 @@ TEST_F(ZipPlanChecksTest, FoldersThatPackagesPutFilesInAreRefused) {
   WriteAll(tree.PathOf("dpkg/other.list"), "/.\n" + real + "2\n" + real + "2/a.txt\n" + real + "/sub/deep.txt\n");
   ZipPlan plan;
   EXPECT_EQ(FolderZipper(options).Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
+  // A subtree takes the deep one too.
+  EXPECT_EQ(FolderZipper(options).PlanSubtree(folder, {}, rules, plan).Outcome, ZipOutcome::Refused);
 
   WriteAll(tree.PathOf("dpkg/hello:amd64.list"), "/.\n" + real + "/a.txt\n");
   ZipResult r = FolderZipper(options).Plan(folder, rules, plan);
