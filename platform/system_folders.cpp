@@ -88,7 +88,7 @@ std::optional<std::string> SystemFolderReason(const std::string& folder, const s
     const std::string_view name(entry->d_name);
     if (name.size() <= 5 || !name.ends_with(".list")) continue;
     if (ListNames(ReadWhole(::dirfd(dir), entry->d_name), bare, subtree))
-      return "the installed package " + PackageOf(name) + " has files in it";
+      return "the installed package " + PackageOf(name) + " owns it or files in it";
   }
   return std::nullopt;
 }
