@@ -239,7 +239,8 @@ void FolderZipCommand::End(bool changed) {
   if (bar_) bar_->hide();
   if (label_) label_->hide();
   running_ = false;
-  const QByteArray folder = QByteArray::fromStdString(plan_.Folder);
+  // The row is found by the path the scan knows, which may lead through a link to the real one.
+  const QByteArray folder = QByteArray::fromStdString(plan_.GivenFolder.empty() ? plan_.Folder : plan_.GivenFolder);
   emit finished(folder, changed);
 }
 

@@ -240,6 +240,24 @@ TEST_F(FolderZipTest, YesZipsVerifiesTrashesSummarisesAndRecountsTheRow) {
   EXPECT_TRUE(summary.contains(QString("(%1 bytes)").arg(QString::fromStdString(GroupedNumber(archiveBytes)))));
 }
 
+// A tree scanned through a link to it: the zip works on the real folder, and the row the
+// scan recorded under the link's path is the one counted again.
+TEST_F(FolderZipTest, AFolderScannedThroughALinkGetsItsRowRecounted) {
+  const QString linked = dir_.path() + "/Linked";
+  ASSERT_TRUE(QFile::link(root_, linked));
+  work_ = linked + "/Work/";
+  form_->ScanPath(QFile::encodeName(linked + "/").toStdString());
+  Select(work_);
+  script_.yesNo = {true};
+  form_->mnuZipClick();
+  WaitForZip();
+  ASSERT_EQ(script_.shown.size(), 2u);
+  EXPECT_TRUE(script_.shown[1].text.startsWith("Zipped 2 files")) << script_.shown[1].text.toStdString();
+  const FolderRec* rec = Record(work_);
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->NZips, 2);  // the new archive beside old.zip
+}
+
 TEST_F(FolderZipTest, NoLeavesEverythingAsItWas) {
   Select(work_);
   form_->mnuZipClick();  // the script answers No
