@@ -3,6 +3,7 @@
 #include "platform/trash_orphans.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -158,9 +159,9 @@ bool ValidUtf8Lead(const std::string& text, std::size_t cut) {
   return cut >= text.size() || (static_cast<unsigned char>(text[cut]) & 0xC0) != 0x80;
 }
 
-// The name tried for the number'th attempt: the base cut (at a character boundary where
-// it can be) so that with " number" and ".trashinfo" it fits a file name.
-std::string TrashName(const std::string& base, int number) {
+}  // namespace
+
+std::string TrashNameFor(const std::string& base, int number) {
   std::string suffix;
   if (number > 1) suffix.append(1, ' ').append(std::to_string(number));
   const std::size_t room = kNameMax - kInfoSuffix.size() - suffix.size();
@@ -171,6 +172,15 @@ std::string TrashName(const std::string& base, int number) {
   name.append(suffix);
   return name;
 }
+
+std::string TrashRecordText(const std::string& recorded) {
+  // Marked as ours, so that a record a killed move leaves behind can be told from another
+  // program's (RemoveOrphanRecords).
+  return "[Trash Info]\nPath=" + PercentEncoded(recorded) + "\nDeletionDate=" + DeletionDate() + "\n" +
+         kOwnRecordLine + "\n";
+}
+
+namespace {
 
 // Renames without replacing; on file systems without the flag, a link and an unlink do
 // the same, and where neither works the rename is refused rather than risk replacing.
@@ -316,39 +326,38 @@ bool MoveToTrash(const std::string& givenPath, const std::string& homeTrash, Tra
     return Fail(error, "the trash " + trash + " is on another file system than " + shown +
                            " (it would have to be copied)");
 
-  // Marked as ours, so that a record a killed move leaves behind can be told from another
-  // program's (RemoveOrphanRecords).
-  const std::string record = "[Trash Info]\nPath=" + PercentEncoded(recorded) +
-                             "\nDeletionDate=" + DeletionDate() + "\n" + kOwnRecordLine + "\n";
+  const std::string record = TrashRecordText(recorded);
   const std::string base = BaseName(path);
   for (int number = 1; number <= kNameTries; ++number) {
-    const std::string name = TrashName(base, number);
+    const std::string name = TrashNameFor(base, number);
     const std::string infoPath = infoDir + "/" + name + std::string(kInfoSuffix);
     const std::string filesPath = filesDir + "/" + name;
     // The record is created exclusively, which claims the name, and reaches the disk
-    // before the file moves: a file in files/ always has a readable record.
+    // before the file moves: a file in files/ always has a readable record. It stays locked
+    // until the move is over, so that no clean-up takes it for one a killed move left.
     const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return Fail(error, "the trash record could not be made in " + infoDir + " (" + Cause(errno) + ")");
     }
-    const bool written = WriteAll(fd, record) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-      const int cause = written ? errno : writeError;
+    ::flock(fd, LOCK_EX);
+    if (!WriteAll(fd, record) || ::fsync(fd) != 0) {
+      const int cause = errno;
       ::unlink(infoPath.c_str());
+      ::close(fd);
       return Fail(error, "the trash record could not be written in " + infoDir + " (" + Cause(cause) + ")");
     }
     SyncFolder(infoDir);
     if (g_afterRecord) g_afterRecord(infoPath);
     if (RenameNoReplace(path, filesPath)) {
+      ::close(fd);
       SyncFolder(filesDir);
       if (entry) *entry = TrashEntry{trash, name, path};
       return true;
     }
     const int cause = errno;
     ::unlink(infoPath.c_str());
+    ::close(fd);
     if (cause == EEXIST) continue;  // files/ holds the name without a record: take another
     return Fail(error, "the file " + shown + " could not be moved into " + filesDir + " (" + Cause(cause) + ")");
   }

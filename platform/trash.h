@@ -55,6 +55,15 @@ bool RestoreFromTrash(const TrashEntry& entry, std::string* error);
 // the file moves (where a kill leaves a record without its file). Not for the program.
 void SetAfterTrashRecordForTests(std::function<void(const std::string& record)> hook);
 
+// The record of a file trashed from recorded (the Path= value before encoding: absolute,
+// or relative to the top of the trash's file system), marked as ours (kOwnRecordLine).
+std::string TrashRecordText(const std::string& recorded);
+
+// The name in the trash tried for the number'th attempt at a file named base: cut (at a
+// character boundary where it can be) so that with " number" and ".trashinfo" it fits a
+// file name.
+std::string TrashNameFor(const std::string& base, int number);
+
 // Percent-encoding of a path as the trash records it (every byte but the URI's unreserved
 // ones and "/" as %XX), and its inverse (nullopt on a malformed escape).
 std::string PercentEncoded(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +28,9 @@ int OpenOwnFolder(const std::string& path) {
   return fd;
 }
 
-// Whether the record at name in the folder open at infoFd carries our mark as a line of its own.
-bool MarkedAsOurs(int infoFd, const char* name) {
-  const int fd = ::openat(infoFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const std::string text = ReadRecordText(fd);
+// Whether the open record carries our mark as a line of its own.
+bool MarkedAsOurs(int fd) {
+  const std::string text = ReadRecordText(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   std::string line(1, '\n');
   line.append(kOwnRecordLine).push_back('\n');
   return text.starts_with("[Trash Info]\n") && text.find(line) != std::string::npos;
@@ -39,28 +38,39 @@ bool MarkedAsOurs(int infoFd, const char* name) {
 
 }  // namespace
 
-std::int64_t RemoveOrphanRecords(const std::string& trash, std::int64_t olderThan, std::time_t now) {
-  if (trash.empty()) return 0;
-  const int infoFd = OpenOwnFolder(trash + "/info");
-  if (infoFd < 0) return 0;
-  const int filesFd = OpenOwnFolder(trash + "/files");
-  DIR* dir = filesFd < 0 ? nullptr : ::fdopendir(::fcntl(infoFd, F_DUPFD_CLOEXEC, 0));
+std::int64_t RemoveOrphanRecordsAt(int infoFd, int filesFd, std::int64_t olderThan, std::time_t now) {
+  if (infoFd < 0 || filesFd < 0) return 0;
+  DIR* dir = ::fdopendir(::openat(infoFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::int64_t removed = 0;
   while (dirent* e = dir ? ::readdir(dir) : nullptr) {
     const std::string_view record(e->d_name);
     if (record.size() <= kInfoSuffix.size() || !record.ends_with(kInfoSuffix)) continue;
     const std::string name(record.substr(0, record.size() - kInfoSuffix.size()));
-    struct stat st {}, file {};
-    if (::fstatat(infoFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::getuid() || st.st_mtim.tv_sec > now - olderThan)
-      continue;  // not a record of this user's, or one a move may still be finishing
+    struct stat file {};
     if (::fstatat(filesFd, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) continue;
-    if (!MarkedAsOurs(infoFd, e->d_name)) continue;
-    if (::unlinkat(infoFd, e->d_name, 0) == 0) ++removed;
+    const int fd = ::openat(infoFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Held by a move under way (its file may be about to arrive), or not a record of
+    // this user's: not ours to judge. The lock is kept while the record goes, so the
+    // move that would claim it cannot start writing meanwhile.
+    const bool orphan = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                        st.st_uid == ::getuid() && st.st_mtim.tv_sec <= now - olderThan && MarkedAsOurs(fd) &&
+                        ::fstatat(filesFd, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    if (orphan && ::unlinkat(infoFd, e->d_name, 0) == 0) ++removed;
+    ::close(fd);
   }
   if (dir) ::closedir(dir);
+  return removed;
+}
+
+std::int64_t RemoveOrphanRecords(const std::string& trash, std::int64_t olderThan, std::time_t now) {
+  if (trash.empty()) return 0;
+  const int infoFd = OpenOwnFolder(trash + "/info");
+  const int filesFd = infoFd < 0 ? -1 : OpenOwnFolder(trash + "/files");
+  const std::int64_t removed = RemoveOrphanRecordsAt(infoFd, filesFd, olderThan, now);
   if (filesFd >= 0) ::close(filesFd);
-  ::close(infoFd);
+  if (infoFd >= 0) ::close(infoFd);
   return removed;
 }
 

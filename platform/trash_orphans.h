@@ -1,11 +1,12 @@
 #pragma once
 // Records of our own that a killed move left behind. A file goes to the trash in two steps:
 // its record is written (and reaches the disk), then the file is renamed into files/. A
-// kill between the two leaves a record without its file: trash listings show it, and no
-// restore can bring it back. Our records carry a mark of their own; one whose file is
-// missing and that is older than a minute is such a leftover and is removed. Other
-// programs' records are never touched, nor any record young enough to belong to a move
-// still under way. No Qt.
+// kill between the two leaves a record without its file: trash listings show it, and
+// restoring it fails or refuses to replace the original that never left. Our records carry
+// a mark of their own, and a move holds its record locked (flock) until the file has moved
+// or the record is gone again; the lock goes with the process, so a record of ours that
+// nobody holds and whose file is missing is such a leftover and is removed. Other
+// programs' records are never touched. No Qt.
 
 #include <cstdint>
 #include <ctime>
@@ -18,9 +19,14 @@ namespace orbelan {
 inline constexpr const char* kOwnRecordLine = "X-Orbelan=1";
 
 // Removes from trash (a trash folder: files/ and info/ below it) the records of ours whose
-// file is not in files/ and whose record was last written before now - olderThan seconds.
-// Returns how many went. A trash that is not a real folder of this user's is left alone.
-std::int64_t RemoveOrphanRecords(const std::string& trash, std::int64_t olderThan = 60,
+// file is not in files/, that no move holds, and that were last written before now -
+// olderThan seconds. Returns how many went. A trash that is not a real folder of this
+// user's is left alone.
+std::int64_t RemoveOrphanRecords(const std::string& trash, std::int64_t olderThan = 0,
                                  std::time_t now = std::time(nullptr));
+
+// The same for the trash whose info/ and files/ folders are open at infoFd and filesFd.
+std::int64_t RemoveOrphanRecordsAt(int infoFd, int filesFd, std::int64_t olderThan = 0,
+                                   std::time_t now = std::time(nullptr));
 
 }  // namespace orbelan
