@@ -25,14 +25,16 @@
 #include <unordered_map>
 
 #include "archive/member_links.h"
-#include "archive/unchanged_trash.h"
+#include "archive/trash_stage.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
 #include "survey/folder_extents.h"
 #include "survey/mount_facts.h"
 #include "platform/dir_reader.h"
+#include "platform/open_writers.h"
 #include "platform/start_path.h"
 #include "platform/system_folders.h"
+#include "platform/trash_at.h"
 #include "platform/trash_orphans.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
@@ -325,7 +327,7 @@ class TempArchive {
 // empty or starting as a zip does (what a killed run leaves: it is linked before its first
 // byte, and the second write starts from empty). Anything else with such a name is left
 // alone. The trash, not unlink: should it be someone's file after all, it can come back.
-bool TrashIfAbandoned(int dirFd, const std::string& folder, const std::string& name, const std::string& homeTrash) {
+bool TrashIfAbandoned(int dirFd, const std::string& name, const FolderTrash& trash) {
   UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat held {}, named {};
   if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != ::geteuid() ||
@@ -342,14 +344,20 @@ bool TrashIfAbandoned(int dirFd, const std::string& folder, const std::string& n
   if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
       named.st_dev != held.st_dev)
     return false;
-  TrashEntry entry;
-  if (!MoveToTrash(folder + name, homeTrash, &entry, nullptr)) return false;
-  // Moved by its path: if another file stood there by then, it goes back.
-  struct stat arrived {};
-  if (::lstat((entry.Trash + "/files/" + entry.Name).c_str(), &arrived) == 0 && arrived.st_ino == held.st_ino &&
-      arrived.st_dev == held.st_dev)
+  // Through the folder's descriptor, as the originals go; what arrived must be what was
+  // checked, else it goes back.
+  TrashClaim claim;
+  if (!trash.Claim(name, claim, nullptr)) return false;
+  if (!trash.MakeDurable({claim}, nullptr) || trash.MoveIn(dirFd, name, claim) != 0) {
+    trash.Drop(claim);
+    return false;
+  }
+  if (trash.Holds(claim, static_cast<std::uint64_t>(held.st_dev), static_cast<std::uint64_t>(held.st_ino))) {
+    trash.Keep(claim);
     return true;
-  RestoreFromTrash(entry, nullptr);
+  }
+  if (trash.MoveBack(claim, dirFd, name) == 0) trash.Drop(claim);
+  else trash.Keep(claim);  // a stranger that cannot go back keeps its record, so it can be restored
   return false;
 }
 
@@ -484,11 +492,6 @@ FolderZipper::FolderZipper(ZipOptions options) : options_(std::move(options)) {
     };
   }
   if (!options_.HomeTrash) options_.HomeTrash = HomeTrashFolder();
-  if (!options_.Trash) {
-    options_.Trash = [home = *options_.HomeTrash](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, home, entry, error);
-    };
-  }
   if (options_.DpkgInfo.empty()) options_.DpkgInfo = kDpkgInfoFolder;
   if (!options_.HomeFolder) {
     const char* home = std::getenv("HOME");
@@ -782,6 +785,7 @@ struct FolderZipper::Work {
   int dirFd;
   TempArchive temp;
   MemberFolders folders;
+  FolderTrash trash;                  // prepared before anything is written
   std::set<std::string> trashedFrom;  // a subtree's folders that gave a file to the trash
   std::unique_ptr<unsigned char[]> buffer;
   ThreadLocales locales;
@@ -790,16 +794,9 @@ struct FolderZipper::Work {
   std::vector<std::string> unreadable, unreadableWhy;  // left out of the archive (see ZipResult)
 };
 
-std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan) {
-  if (plan.Temporaries.empty()) return 0;
-  UniqueFd dir(OpenFolder(plan.Folder));
-  struct stat st {};
-  if (dir.Get() < 0 || ::fstat(dir.Get(), &st) != 0 || static_cast<std::uint64_t>(st.st_ino) != plan.FolderInode ||
-      static_cast<std::uint64_t>(st.st_dev) != plan.FolderDevice)
-    return 0;
+std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, const FolderTrash& trash) {
   std::int64_t trashed = 0;
-  for (const std::string& name : plan.Temporaries)
-    trashed += TrashIfAbandoned(dir.Get(), plan.Folder, name, *options_.HomeTrash) ? 1 : 0;
+  for (const std::string& name : plan.Temporaries) trashed += TrashIfAbandoned(folderFd, name, trash) ? 1 : 0;
   return trashed;
 }
 
@@ -818,11 +815,12 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
     return Refuse("The folder " + plan.Folder + " was moved or replaced since it was looked at." +
                   kNothingChanged);
   if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dir.Get())) return *refused;
-  // The user said yes: now leftovers of earlier runs may go.
-  TrashAbandonedTemporaries(plan);
   Work work(plan, dir.Get());
   if (!work.locales.Usable())
     return Fail("The C.UTF-8 locale is missing; names could not be written faithfully.");
+  if (ZipResult usable = PrepareTrash(plan, work.dirFd, work.trash); usable.Outcome != ZipOutcome::Done) return usable;
+  // The user said yes: now leftovers of earlier runs may go.
+  TrashAbandonedTemporaries(plan, work.dirFd, work.trash);
   if (!work.temp.Create(plan.ArchiveName))
     return Refuse("The folder " + plan.Folder + " cannot be written to (" + Errno(errno) + ").");
 
@@ -1126,63 +1124,36 @@ ZipResult FolderZipper::PlaceArchive(Work& work) {
   }
 }
 
+// Where the originals cannot go (no trash to be had, or files whose idleness nothing can
+// prove), nothing is written: the run would only add an archive.
+ZipResult FolderZipper::PrepareTrash(const ZipPlan& plan, int folderFd, FolderTrash& trash) const {
+  if (const std::optional<std::string> kind = SharedFileSystemKind(folderFd))
+    return Refuse("The folder " + plan.Folder + " is on a " + *kind +
+                  " file system, where nothing on this computer can tell whether another computer or program is "
+                  "writing a file, so no original could go to the trash." + kNothingChanged);
+  std::string why;
+  if (!trash.Prepare(folderFd, *options_.HomeTrash, &why))
+    return Refuse("The originals of " + plan.Folder + " could not go to the trash: " + why + "." + kNothingChanged);
+  return ZipResult{};
+}
+
+ZipResult FolderZipper::CheckTrash(const ZipPlan& plan, int folderFd) const {
+  FolderTrash trash;
+  return PrepareTrash(plan, folderFd, trash);
+}
+
 void FolderZipper::TrashOriginals(Work& work, ZipResult& result) {
   Stage = static_cast<int>(ZipStage::Trashing);
   Done = 0;
   Total = static_cast<std::int64_t>(work.plan.Members.size());
   if (options_.AtStage) options_.AtStage(ZipStage::Trashing);
   if (options_.BeforeTrash) options_.BeforeTrash();
-  // Moving a name to the trash changes its file's change time, which every other name of
-  // the file shares: the move of one name of a hard-linked file would make the next look
-  // changed. So the change time the file has after a move proved to be ours is what the
-  // next of its names is checked against; any other change still shows.
-  std::map<std::pair<std::uint64_t, std::uint64_t>, struct timespec> movedAt;
-  std::vector<const ZipMember*> trashed;
-  for (const ZipMember& planned : work.plan.Members) {
-    ZipMember m = planned;
-    const auto key = std::make_pair(m.Device, m.Inode);
-    if (m.Links > 1) {
-      if (const auto moved = movedAt.find(key); moved != movedAt.end()) {
-        m.CtimeSec = static_cast<std::int64_t>(moved->second.tv_sec);
-        m.CtimeNsec = static_cast<std::int64_t>(moved->second.tv_nsec);
-      }
-    }
-    TrashEntry entry;
-    std::string why;
-    std::optional<struct timespec> changedAt;
-    // A subtree's member is checked and trashed from its own folder, reached without links.
-    std::string leaf;
-    const int at = work.folders.Of(m.Name, leaf);
-    TrashCheck check = TrashCheck::Changed;
-    if (at >= 0) {
-      const std::string from = work.plan.Folder + m.Name.substr(0, m.Name.size() - leaf.size());
-      ZipMember inFolder = m;
-      inFolder.Name = leaf;
-      check = TrashIfUnchanged(at, from, inFolder, options_.UseLeases, options_.Trash, work.buffer.get(), kBlock,
-                               entry, why, m.Links > 1 ? &changedAt : nullptr);
-    }
-    switch (check) {
-      case TrashCheck::Trashed:
-        ++result.TrashedFiles;
-        result.TrashedBytes += m.Size;
-        trashed.push_back(&planned);
-        if (changedAt) movedAt[key] = *changedAt;
-        else movedAt.erase(key);  // not proved ours: its other names will show as changed
-        result.Trashed.push_back(std::move(entry));
-        if (leaf.size() != m.Name.size()) work.trashedFrom.insert(m.Name.substr(0, m.Name.size() - leaf.size() - 1));
-        break;
-      case TrashCheck::Changed:
-        result.Changed.push_back(m.Name);
-        break;
-      case TrashCheck::Refused:
-        result.NotTrashed.push_back(m.Name);
-        result.NotTrashedWhy.push_back(why);
-        break;
-    }
-    ++Done;
-  }
+  TrashStage stage{work.plan, work.dirFd, work.trash, options_, CancelRequested, Done, work.buffer.get(), kBlock,
+                   {}, {}};
+  stage.Run(result);
+  work.trashedFrom = std::move(stage.TrashedFrom);
   // Blocks come back only for the files whose every name went.
-  const LinkTally links = TallyLinks(trashed);
+  const LinkTally links = TallyLinks(stage.Trashed);
   result.TrashedHeld = links.Elsewhere;
   result.TrashedShared = links.Shared;
   result.FreedEstimated = links.FsSaved > 0;

@@ -18,6 +18,7 @@
 namespace orbelan {
 
 class DirReader;
+class FolderTrash;
 struct ScanRules;
 
 // One file to go into the archive, as it was when last seen.
@@ -141,16 +142,22 @@ struct ZipResult {
   std::int64_t Folders = 1;
   std::int64_t FoldersRemoved = 0;
   std::vector<std::string> OtherFileSystems;
+  // Why each of Changed stayed: changed since it was read, replaced, or in use (open for
+  // writing, or not provably idle where no lease can be had), one for each.
+  std::vector<std::string> ChangedWhy;
+  // Members deleted (or moved away with their folder) after they were read: in the archive,
+  // in neither the folder nor the trash.
+  std::vector<std::string> Gone;
+  // The trash stage was stopped on request (Esc, Ctrl+C) between files: those in Trashed
+  // went, NotReached members stayed in place unlooked at.
+  bool TrashStopped = false;
+  std::int64_t NotReached = 0;
 };
 
 struct ZipOptions {
-  // Moves one file (a full path) to the trash; true when it went, with where it went in
-  // entry, else false with the cause in error. Called on the worker. Default: the
-  // freedesktop.org trash (platform/trash.h).
-  std::function<bool(const std::string& path, TrashEntry* entry, std::string* error)> Trash;
-  // The home trash folder (the default Trash moves there): a plan removes the records of
-  // ours that killed moves left in it and in the folder's volume trashes. Default
-  // HomeTrashFolder().
+  // The home trash folder: originals on its file system go there, others to the trash at
+  // the top of their own (freedesktop.org Trash). A plan and each run remove the records
+  // of ours that killed moves left. Default HomeTrashFolder().
   std::optional<std::string> HomeTrash;
   // Free bytes for an unprivileged writer in the folder open at folderFd; nullopt when
   // unknown. Default: statvfs. Tests report little space through it.
@@ -160,8 +167,9 @@ struct ZipOptions {
   std::function<void()> BeforeTrash;
   // Called as each stage after listing begins (tests stop a run there).
   std::function<void(ZipStage stage)> AtStage;
-  // Whether to prove a file unchanged by a read lease before trashing it; off, the file is
-  // read again and its CRC compared instead (as where leases cannot be had).
+  // Whether to prove a file idle by a read lease before trashing it; off (as where leases
+  // cannot be had), the file is read again and its CRC compared, and it goes only where no
+  // process can be seen holding it for writing (root sees them all; others keep it).
   bool UseLeases = true;
   // dpkg's lists of installed packages' files (system folders are refused); default
   // /var/lib/dpkg/info.
@@ -170,6 +178,10 @@ struct ZipOptions {
   std::optional<std::string> HomeFolder;
   // The date in the archive's name, "YYYY-MM-DD"; default today's local date.
   std::string Date;
+  // Test seams of the trash stage, on the worker: between a member's check (its lease held)
+  // and its move into the trash, and just after it moved (where it went in entry).
+  std::function<void(const ZipMember& member)> BeforeMove;
+  std::function<void(const ZipMember& member, const TrashEntry& entry)> AfterMove;
 };
 
 class FolderZipper {
@@ -204,9 +216,14 @@ class FolderZipper {
 
   // Moves to the trash the plan's Temporaries that earlier runs left (killed, crashed):
   // only those unlocked, owned by this user, with no other name, and empty or starting as a
-  // zip does; anything else is left alone. Run does this first, never the plan, so nothing
-  // is touched before the user agrees. The number moved.
-  std::int64_t TrashAbandonedTemporaries(const ZipPlan& plan);
+  // zip does; anything else is left alone. Run does this once the trash is prepared, never
+  // the plan, so nothing is touched before the user agrees. The number moved.
+  std::int64_t TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, const FolderTrash& trash);
+
+  // Whether the originals of the plan's folder (open at folderFd) can go to the trash:
+  // the trash made and proved writable, and the folder on a file system where a file can be
+  // proved idle. Refused with the cause otherwise. Run asks before writing anything.
+  ZipResult CheckTrash(const ZipPlan& plan, int folderFd) const;
 
   // Set from any thread; honoured until the archive gets its final name, within one block.
   std::atomic<bool> CancelRequested{false};
@@ -229,7 +246,9 @@ class FolderZipper {
   ZipResult VerifyArchive(Work& work);   // read back and compared with what was read
   ZipResult RefuseWithoutGain(Work& work);  // not given back 1% and one block: refused
   ZipResult PlaceArchive(Work& work);    // its final name, never over another file
-  void TrashOriginals(Work& work, ZipResult& result);  // each only if proved unchanged
+  // The trash ready and writable for the folder open at folderFd, before anything is written.
+  ZipResult PrepareTrash(const ZipPlan& plan, int folderFd, FolderTrash& trash) const;
+  void TrashOriginals(Work& work, ZipResult& result);  // each only if proved unchanged and idle
   void RemoveEmptiedFolders(Work& work, ZipResult& result);  // a subtree's, left empty of all
   // Lists the folder open at reader's own files as Plan counts them, named prefix + name.
   void ListOwnFiles(DirReader& reader, const std::string& prefix, const ScanRules& rules, ZipPlan& plan);

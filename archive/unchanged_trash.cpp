@@ -37,7 +37,15 @@ bool SameAsRead(const ZipMember& m, const struct stat& st) {
          static_cast<std::uint64_t>(st.st_dev) == m.Device;
 }
 
-// The file's bytes give the CRC the archive holds for it.
+MemberMove Outcome(TrashCheck check, std::string why = {}) {
+  MemberMove move;
+  move.Check = check;
+  move.Why = std::move(why);
+  return move;
+}
+
+}  // namespace
+
 bool SameBytes(int fd, const ZipMember& m, unsigned char* buffer, std::size_t size) {
   std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
   std::int64_t read = 0;
@@ -53,66 +61,88 @@ bool SameBytes(int fd, const ZipMember& m, unsigned char* buffer, std::size_t si
   return read == m.Size && crc == m.Crc;
 }
 
-}  // namespace
-
-TrashCheck TrashIfUnchanged(int folderFd, const std::string& folder, const ZipMember& m,
-                            bool useLeases, const TrashFunction& trash, unsigned char* buffer,
-                            std::size_t bufferSize, TrashEntry& entry, std::string& why,
-                            std::optional<struct timespec>* changedAt) {
-  const int fd = ::openat(folderFd, m.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return TrashCheck::Changed;  // gone or replaced by a link
+MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, int folderFd,
+                            const std::string& leaf, const ZipMember& m, IdleProof& proof,
+                            unsigned char* buffer, std::size_t bufferSize,
+                            const std::function<void(const ZipMember&)>& beforeMove) {
+  const int fd = ::openat(folderFd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return Outcome(TrashCheck::Gone);
+    if (errno == ELOOP) return Outcome(TrashCheck::Changed, "replaced by a symbolic link");
+    if (errno == EWOULDBLOCK) return Outcome(TrashCheck::InUse, "open for writing (its lease is held)");
+    return Outcome(TrashCheck::Changed, std::string("it could not be opened: ") + std::strerror(errno));
+  }
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }  // releases the lease
   } closer{fd};
 
-  bool leased = false;
-  if (useLeases) {
+  MemberMove move;
+  int leaseError = 0;
+  if (proof.UseLeases) {
     IgnoreLeaseBreakSignal();
     if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-      leased = true;
+      move.Leased = true;
     } else if (errno == EAGAIN) {
-      return TrashCheck::Changed;  // open for writing, or mapped shared and writable
+      return Outcome(TrashCheck::InUse, "open for writing, or mapped shared and writable");
+    } else {
+      leaseError = errno;
     }
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !SameAsRead(m, st)) return TrashCheck::Changed;
-  if (!leased && !(SameBytes(fd, m, buffer, bufferSize) && ::fstat(fd, &st) == 0 && SameAsRead(m, st)))
-    return TrashCheck::Changed;
+  if (::fstat(fd, &st) != 0 || !SameAsRead(m, st)) return Outcome(TrashCheck::Changed, "changed since it was read");
+  if (!move.Leased) {
+    if (!proof.Writers) {
+      // Only a lease, or a look at every process, tells that nobody holds it for writing.
+      move = Outcome(TrashCheck::InUse,
+                     leaseError == EACCES
+                         ? "another user's file: whether it is open for writing cannot be told"
+                         : std::string("whether it is open for writing cannot be told (no lease: ") +
+                               std::strerror(leaseError ? leaseError : ENOLCK) + ")");
+      move.NoLease = true;
+      return move;
+    }
+    if (proof.Writers->count({m.Device, m.Inode})) return Outcome(TrashCheck::InUse, "open for writing");
+    if (!SameBytes(fd, m, buffer, bufferSize) || ::fstat(fd, &st) != 0 || !SameAsRead(m, st))
+      return Outcome(TrashCheck::Changed, "changed since it was read");
+  }
   // The name must still lead to the file that was checked.
   struct stat named {};
-  if (::fstatat(folderFd, m.Name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino ||
-      named.st_dev != st.st_dev)
-    return TrashCheck::Changed;
+  if (::fstatat(folderFd, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+    return Outcome(errno == ENOENT ? TrashCheck::Gone : TrashCheck::Changed, "replaced");
+  if (named.st_ino != st.st_ino || named.st_dev != st.st_dev) return Outcome(TrashCheck::Changed, "replaced");
 
-  if (!trash || !trash(folder + m.Name, &entry, &why)) {
-    if (why.empty()) why = "the trash refused it";
-    return TrashCheck::Refused;
+  if (beforeMove) beforeMove(m);
+  const int moved = trash.MoveIn(folderFd, leaf.c_str(), claim);
+  if (moved == EEXIST) return Outcome(TrashCheck::NameTaken);
+  if (moved == ENOENT) return Outcome(TrashCheck::Gone);
+  if (moved != 0) return Outcome(TrashCheck::Refused, std::strerror(moved));
+
+  // What arrived must be the file that was checked: a file put at its name between the
+  // look and the move goes back where it came from.
+  if (!trash.Holds(claim, m.Device, m.Inode)) {
+    if (trash.MoveBack(claim, folderFd, leaf) == 0) return Outcome(TrashCheck::Changed, "replaced just before it moved");
+    MemberMove stranger = Outcome(TrashCheck::Changed, "replaced just before it moved; the file that took its name is in the trash as " +
+                                                          trash.Path() + "/files/" + claim.Name + " and could not be put back");
+    stranger.StrangerInTrash = true;
+    return stranger;
   }
-  // Taken before the lease is looked at: with the lease still held then, no writer came
-  // between the check and this. Without a lease the bytes are read once more below.
-  struct stat moved {};
-  const bool movedSeen = ::fstat(fd, &moved) == 0;
-  // Someone opened it for writing while it was moving: their write would land in the
-  // trash, so it is put back where it was.
-  if (leased && ::fcntl(fd, F_GETLEASE) != F_RDLCK) {
-    std::string back;
-    if (RestoreFromTrash(entry, &back)) return TrashCheck::Changed;
-    why = "it was opened for writing while going to the trash and could not be put back (" + back + ")";
-    return TrashCheck::Trashed;
+  struct stat after {};
+  const bool afterSeen = ::fstat(fd, &after) == 0;
+  // Someone opened it for writing while it was moving: their writes would land in the
+  // trash, so it goes back where it was.
+  if (move.Leased && ::fcntl(fd, F_GETLEASE) != F_RDLCK) {
+    if (trash.MoveBack(claim, folderFd, leaf) == 0) return Outcome(TrashCheck::InUse, "opened for writing while it moved");
+    move.Check = TrashCheck::Trashed;
+    move.Why = "opened for writing while it moved, and it could not be put back";
+    return move;
   }
-  // Renamed into the trash, its names are as many as before; a trash that deletes (as an
-  // emptied one) took one away.
-  if (changedAt && movedSeen && static_cast<std::int64_t>(moved.st_size) == m.Size &&
-      moved.st_mtim.tv_sec == m.MtimeSec && moved.st_mtim.tv_nsec == m.MtimeNsec &&
-      moved.st_ino == st.st_ino && moved.st_dev == st.st_dev &&
-      (moved.st_nlink == st.st_nlink || moved.st_nlink + 1 == st.st_nlink)) {
-    struct stat again {};
-    if (leased || (SameBytes(fd, m, buffer, bufferSize) && ::fstat(fd, &again) == 0 &&
-                   again.st_ctim.tv_sec == moved.st_ctim.tv_sec && again.st_ctim.tv_nsec == moved.st_ctim.tv_nsec))
-      *changedAt = moved.st_ctim;
-  }
-  return TrashCheck::Trashed;
+  move.Check = TrashCheck::Trashed;
+  // Renamed into the trash, its names are as many as before.
+  if (afterSeen && static_cast<std::int64_t>(after.st_size) == m.Size && after.st_mtim.tv_sec == m.MtimeSec &&
+      after.st_mtim.tv_nsec == m.MtimeNsec && after.st_nlink == st.st_nlink)
+    move.MovedAt = after.st_ctim;
+  return move;
 }
 
 }  // namespace orbelan

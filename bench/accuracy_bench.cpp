@@ -261,14 +261,11 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "estimated %zu folders in %.2f s on %d threads\n", rows.size(), took, threads);
 
   orbelan::ZipOptions zipOptions;
-  // The originals go at once, as from an emptied trash.
-  zipOptions.Trash = [](const std::string& path, orbelan::TrashEntry* entry, std::string* error) {
-    if (::unlink(path.c_str()) != 0) {
-      if (error) *error = std::strerror(errno);
-      return false;
-    }
-    if (entry) entry->Original = path;
-    return true;
+  // The originals go at once, as from an emptied trash: each run's trashed files and their
+  // records are deleted after it.
+  std::vector<orbelan::TrashEntry> toEmpty;
+  zipOptions.AfterMove = [&toEmpty](const orbelan::ZipMember&, const orbelan::TrashEntry& entry) {
+    toEmpty.push_back(entry);
   };
   zipOptions.HomeFolder = "/nonexistent-home/";
   Class classes[] = {{"up to 16 KiB", -1, 16 << 10},
@@ -288,6 +285,11 @@ int main(int argc, char** argv) {
       orbelan::ZipPlan plan;
       orbelan::ZipResult result = zipper.Plan(row.path, rules, plan);
       if (result.Outcome == orbelan::ZipOutcome::Done) result = zipper.Run(plan);
+      for (const orbelan::TrashEntry& entry : toEmpty) {
+        ::unlink((entry.Trash + "/files/" + entry.Name).c_str());
+        ::unlink((entry.Trash + "/info/" + entry.Name + ".trashinfo").c_str());
+      }
+      toEmpty.clear();
       if (result.Outcome == orbelan::ZipOutcome::Refused) {
         row.refused = true;  // too little would come back: the zip gives back nothing
       } else if (result.Outcome != orbelan::ZipOutcome::Done || !result.NotTrashed.empty() || !result.Changed.empty()) {

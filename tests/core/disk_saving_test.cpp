@@ -61,9 +61,7 @@ Truth ZipForReal(TempTree& tree, const std::string& folder, const ScanRules& set
   ZipOptions options;
   options.Date = "2026-12-08";
   options.HomeFolder = tree.PathOf("home");
-  options.Trash = [&tree](const std::string& path, TrashEntry*, std::string*) {
-    return rename(path.c_str(), tree.PathOf(std::string("trashed-").append(std::to_string(++trashed))).c_str()) == 0;
-  };
+  options.HomeTrash = tree.PathOf("home/Trash" + std::to_string(++trashed));
   FolderZipper zipper(options);
   ZipPlan plan;
   Truth truth;

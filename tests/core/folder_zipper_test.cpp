@@ -89,17 +89,13 @@ std::map<std::string, CdEntry> CentralDirectory(const std::string& path) {
   return out;
 }
 
-// A stand-in trash that records what it was given, and the date the names below carry.
+// What went to the trash, and the date the names below carry.
 class FolderZipperTest : public testing::ZipFolderTest {
  protected:
   void SetUp() override {
     ZipFolderTest::SetUp();
     options.Date = kDate;
-    options.Trash = [this](const std::string& path, TrashEntry*, std::string*) {
-      trashed.push_back(path);
-      const std::string inTrash = tree.PathOf("trash-") + std::to_string(trashed.size());
-      return ::rename(path.c_str(), inTrash.c_str()) == 0;
-    };
+    options.AfterMove = [this](const ZipMember&, const TrashEntry& entry) { trashed.push_back(entry.Original); };
   }
   std::vector<std::string> trashed;
 };

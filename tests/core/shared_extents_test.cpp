@@ -74,9 +74,6 @@ ZipOptions ZipperOn(const std::string& root) {
   options.HomeFolder = root + "/home";
   const std::string trash = root + "/home/Trash";
   options.HomeTrash = trash;
-  options.Trash = [trash](const std::string& path, TrashEntry* entry, std::string* error) {
-    return MoveToTrash(path, trash, entry, error);
-  };
   return options;
 }
 

@@ -1,6 +1,12 @@
 #pragma once
 // A folder "Work" to zip in a temporary tree, with the default scan rules, a fixed date and
-// a real freedesktop.org trash of its own (home/Trash), for the zipper's tests.
+// a real freedesktop.org trash of its own (home/Trash) on the folder's file system, for the
+// zipper's tests.
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +20,18 @@
 
 namespace orbelan::testing {
 
+// Sets or clears a file's immutable flag (root only): such a file cannot be renamed.
+inline bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
 class ZipFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,9 +43,6 @@ class ZipFolderTest : public ::testing::Test {
     home = tree.PathOf("home/Trash");
     options.Date = "2026-12-08";
     options.HomeFolder = tree.PathOf("elsewhere");
-    options.Trash = [this](const std::string& path, TrashEntry* entry, std::string* error) {
-      return MoveToTrash(path, home, entry, error);
-    };
     options.HomeTrash = home;
   }
   std::string At(const std::string& name) const { return folder + name; }

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_undo.h"
+#include "platform/trash_at.h"
 #include "platform/trash_orphans.h"
 #include "tests/core/zip_fixture.h"
 
@@ -98,7 +99,11 @@ class ZipKillTest : public testing::ZipFolderTest {
     FolderZipper zipper(options);
     ZipPlan plan;
     PlanIt(zipper, plan);
-    zipper.TrashAbandonedTemporaries(plan);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FolderTrash trash;
+    ASSERT_TRUE(trash.Prepare(fd, home, nullptr));
+    zipper.TrashAbandonedTemporaries(plan, fd, trash);
+    ::close(fd);
     for (const std::string& name : Names(folder)) EXPECT_FALSE(IsTemporaryArchive(name)) << name;
     for (const std::string& name : Names(home + "/files"))
       if (IsTemporaryArchive(name)) {
@@ -151,13 +156,10 @@ TEST_F(ZipKillTest, KilledInEachStageLosesNothing) {
   ExpectEveryByteSafe();
   ExpectNoTemporaryArchiveAfterThePlan();
 
-  ZipAndDie([this](ZipOptions& o) {
-    auto real = o.Trash;
+  ZipAndDie([](ZipOptions& o) {
     int trashed = 0;
-    o.Trash = [real, trashed](const std::string& path, TrashEntry* entry, std::string* error) mutable {
-      const bool ok = real(path, entry, error);
+    o.AfterMove = [trashed](const ZipMember&, const TrashEntry&) mutable {
       if (++trashed == 4) ::raise(SIGKILL);
-      return ok;
     };
   });
   ExpectEveryByteSafe();
@@ -180,13 +182,10 @@ TEST_F(ZipKillTest, ASubtreeKilledInEachStageLosesNothingAndUndoes) {
   ExpectNoTemporaryArchiveAfterThePlan();  // else the next run trashes it beside the originals
   // Killed after the last file went to the trash, before the emptied folders go.
   ZipAndDie([this](ZipOptions& o) {
-    auto real = o.Trash;
     int trashed = 0;
     const int all = static_cast<int>(originals.size());
-    o.Trash = [real, trashed, all](const std::string& path, TrashEntry* entry, std::string* error) mutable {
-      const bool ok = real(path, entry, error);
+    o.AfterMove = [trashed, all](const ZipMember&, const TrashEntry&) mutable {
       if (++trashed == all) ::raise(SIGKILL);
-      return ok;
     };
   });
   ExpectEveryByteSafe();
@@ -274,63 +273,119 @@ std::optional<std::string> TrashListed(const std::string& dataHome) {
   return out;
 }
 
-void MakeOlder(const std::string& path, int seconds) {
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  const struct timespec times[2] = {{st.st_atim.tv_sec - seconds, 0}, {st.st_mtim.tv_sec - seconds, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-TEST_F(ZipKillTest, ARecordKilledBeforeItsFileMovedIsTakenAwayByALaterPlanOnceAMinuteOld) {
-  // Killed once the third file's record is on the disk and before the file moves.
-  ZipAndDie([](ZipOptions&) {
-    int records = 0;
-    SetAfterTrashRecordForTests([records](const std::string&) mutable {
-      if (++records == 3) ::raise(SIGKILL);
-    });
+TEST_F(ZipKillTest, RecordsAKillLeftWithoutTheirFilesGoAtTheNextPlan) {
+  // Killed as the third file is about to move: the batch's records are all on the disk.
+  ZipAndDie([](ZipOptions& o) {
+    int moves = 0;
+    o.BeforeMove = [moves](const ZipMember&) mutable {
+      if (++moves == 3) ::raise(SIGKILL);
+    };
   });
   ExpectEveryByteSafe();
-  ASSERT_EQ(Names(home + "/info").size(), 3u);
   ASSERT_EQ(Names(home + "/files").size(), 2u);
-  std::string orphan;
+  ASSERT_EQ(Names(home + "/info").size(), originals.size());
+  std::string orphanPath;
   for (const std::string& info : Names(home + "/info")) {
     const std::string name = info.substr(0, info.size() - std::string(".trashinfo").size());
-    if (::access((home + "/files/" + name).c_str(), F_OK) != 0) orphan = info;
+    if (::access((home + "/files/" + name).c_str(), F_OK) != 0) orphanPath = *ReadTrashRecord(home, name, nullptr);
   }
-  ASSERT_FALSE(orphan.empty());
-  const std::string orphanPath = *ReadTrashRecord(home, orphan.substr(0, orphan.size() - 10), nullptr);
   EXPECT_TRUE(::access(orphanPath.c_str(), F_OK) == 0) << "the file itself never left";
   const std::string dataHome = tree.PathOf("home");
   if (const auto listed = TrashListed(dataHome)) {
     EXPECT_NE(listed->find(orphanPath), std::string::npos) << *listed;
   }
-
-  // Another program's record without its file, as old: not ours to judge.
+  // Another program's record without its file: not ours to judge.
   WriteAll(home + "/info/theirs.trashinfo", "[Trash Info]\nPath=/somewhere/theirs\nDeletionDate=2026-12-01T10:00:00\n");
-  MakeOlder(home + "/info/theirs.trashinfo", 3600);
 
-  // Younger than a minute, it may be a move still under way: it stays.
   FolderZipper zipper(options);
   ZipPlan plan;
   ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
-  EXPECT_EQ(plan.StaleRecords, 0);
-  EXPECT_TRUE(::access((home + "/info/" + orphan).c_str(), F_OK) == 0);
-
-  MakeOlder(home + "/info/" + orphan, 61);
-  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
-  EXPECT_EQ(plan.StaleRecords, 1);
-  EXPECT_FALSE(::access((home + "/info/" + orphan).c_str(), F_OK) == 0);
-  EXPECT_EQ(ReadAll(home + "/info/theirs.trashinfo").substr(0, 12), "[Trash Info]");
+  EXPECT_EQ(plan.StaleRecords, static_cast<std::int64_t>(originals.size()) - 2);
   EXPECT_EQ(Names(home + "/info").size(), 3u);  // the two moved files' records, and theirs
+  EXPECT_EQ(ReadAll(home + "/info/theirs.trashinfo").substr(0, 12), "[Trash Info]");
   if (const auto listed = TrashListed(dataHome)) {
     EXPECT_EQ(listed->find(orphanPath), std::string::npos) << *listed;
   }
-
   // The zip then goes through, and its records are each file's.
   const ZipResult r = zipper.Run(plan);
   ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
   ExpectEveryByteSafe();
   for (const TrashEntry& entry : r.Trashed) EXPECT_EQ(ReadTrashRecord(entry.Trash, entry.Name, nullptr), entry.Original);
+}
+
+// Many small files, killed at random moments of the trash stage (batches of records made
+// durable, then moves): every original is in place or in the trash with its record, and
+// the next run leaves no record without its file.
+TEST_F(ZipKillTest, KilledAtRandomMomentsOfTheBatchedTrashLosesNothing) {
+  for (int i = 0; i < 600; ++i) {
+    const std::string name = "small " + std::to_string(i) + ".txt";
+    originals[name] = testing::Text(300 + i, name);
+    WriteAll(folder + name, originals[name]);
+  }
+  std::mt19937 gen(17);
+  for (int round = 0; round < 8; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      ZipOptions o = options;
+      o.AtStage = [&](ZipStage s) {
+        if (s == ZipStage::Trashing) (void)!::write(ready[1], "t", 1);
+      };
+      FolderZipper zipper(o);
+      ZipPlan plan;
+      if (zipper.Plan(folder, rules, plan).Outcome == ZipOutcome::Done) zipper.Run(plan);
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool trashing = ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    if (trashing) std::this_thread::sleep_for(std::chrono::microseconds(gen() % 60000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ExpectEveryByteSafe();
+    // Records of ours without their file are gone after the next plan.
+    FolderZipper zipper(options);
+    ZipPlan plan;
+    zipper.Plan(folder, rules, plan);
+    for (const std::string& info : Names(home + "/info"))
+      EXPECT_EQ(::access((home + "/files/" + info.substr(0, info.size() - 10)).c_str(), F_OK), 0) << info;
+    // Put back what went, and take away the archive, for the next round.
+    for (const std::string& info : Names(home + "/info")) {
+      const std::string name = info.substr(0, info.size() - 10);
+      const auto original = ReadTrashRecord(home, name, nullptr);
+      ASSERT_TRUE(original);
+      ASSERT_TRUE(RestoreFromTrash(TrashEntry{home, name, *original}, nullptr));
+    }
+    for (const std::string& name : Names(folder))
+      if (name.ends_with(".zip")) ::unlink((folder + name).c_str());
+  }
+}
+
+// Esc or Ctrl+C during the trash stage: what went stays in the trash with its record, the
+// rest stays in place, and the result says how many went and that it was stopped.
+TEST_F(ZipKillTest, ACancelDuringTheTrashStageKeepsBothSidesWhole) {
+  FolderZipper* running = nullptr;
+  int moved = 0;
+  options.AfterMove = [&](const ZipMember&, const TrashEntry&) {
+    if (++moved == 5) running->CancelRequested = true;
+  };
+  FolderZipper zipper(options);
+  running = &zipper;
+  ZipPlan plan;
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
+  const ZipResult r = zipper.Run(plan);
+  ASSERT_EQ(r.Outcome, ZipOutcome::Done) << r.Message;
+  EXPECT_TRUE(r.TrashStopped);
+  EXPECT_EQ(r.TrashedFiles, 5);
+  EXPECT_EQ(r.NotReached, static_cast<std::int64_t>(originals.size()) - 5);
+  EXPECT_EQ(Names(home + "/files").size(), 5u);
+  EXPECT_EQ(Names(home + "/info").size(), 5u);
+  ExpectEveryByteSafe();
 }
 
 }  // namespace

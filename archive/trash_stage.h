@@ -1,0 +1,43 @@
+#pragma once
+// The zipper's last stage: the originals, each proved to be the file that was read and
+// idle, go to the trash in batches. A batch's records are written and made durable once,
+// then its files move one by one from the descriptors of their folders, then files/ and
+// the folders they left are made durable. After a kill at any moment every original is in
+// its folder, or in files/ with a durable record that restores it; a record a kill leaves
+// without its file is removed by the next run or undo (trash_orphans.h). A cancel is seen
+// between files: those moved stay in the trash, the rest in place. No Qt.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/folder_zipper.h"
+#include "platform/trash_at.h"
+
+namespace orbelan {
+
+struct TrashStage {
+  const ZipPlan& Plan;
+  int FolderFd;  // the plan's folder, as the archive was read from it
+  FolderTrash& Trash;
+  const ZipOptions& Options;
+  const std::atomic<bool>& Cancel;
+  std::atomic<std::int64_t>& Done;
+  unsigned char* Buffer;
+  std::size_t BufferSize;
+  // Filled: the subtree's folders (relative, without "/") that gave a file to the trash,
+  // and the members that went.
+  std::set<std::string> TrashedFrom;
+  std::vector<const ZipMember*> Trashed;
+
+  // Moves every member it can; the outcome of each goes into result.
+  void Run(ZipResult& result);
+};
+
+// Members a batch takes at most: each holds its record open until it has moved.
+std::size_t TrashBatchSize();
+
+}  // namespace orbelan
