@@ -15,6 +15,7 @@ namespace orbelan {
 namespace {
 
 constexpr std::string_view kInfoSuffix = ".trashinfo";
+constexpr std::int64_t kEmptyAge = 60;
 
 // A folder of this user's, opened without following a link; -1 otherwise.
 int OpenOwnFolder(const std::string& path) {
@@ -54,8 +55,11 @@ std::int64_t RemoveOrphanRecordsAt(int infoFd, int filesFd, std::int64_t olderTh
     // Held by a move under way (its file may be about to arrive), or not a record of
     // this user's: not ours to judge. The lock is kept while the record goes, so the
     // move that would claim it cannot start writing meanwhile.
+    // An empty one is what a kill between a record's creation and its first write leaves,
+    // ours or another program's: taken once a minute old, when no writer can still be at it.
     const bool orphan = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                        st.st_uid == ::getuid() && st.st_mtim.tv_sec <= now - olderThan && MarkedAsOurs(fd) &&
+                        st.st_uid == ::getuid() && st.st_mtim.tv_sec <= now - olderThan &&
+                        (st.st_size == 0 ? st.st_mtim.tv_sec <= now - kEmptyAge : MarkedAsOurs(fd)) &&
                         ::fstatat(filesFd, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
     if (orphan && ::unlinkat(infoFd, e->d_name, 0) == 0) ++removed;
     ::close(fd);

@@ -5,8 +5,9 @@
 // restoring it fails or refuses to replace the original that never left. Our records carry
 // a mark of their own, and a move holds its record locked (flock) until the file has moved
 // or the record is gone again; the lock goes with the process, so a record of ours that
-// nobody holds and whose file is missing is such a leftover and is removed. Other
-// programs' records are never touched. No Qt.
+// nobody holds and whose file is missing is such a leftover and is removed; so is an empty
+// record without its file once it is a minute old (a kill between a record's creation and
+// its first write). Other programs' records are never touched. No Qt.
 
 #include <cstdint>
 #include <ctime>

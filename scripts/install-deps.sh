@@ -13,6 +13,7 @@ packages=(
   btrfs-compsize  # what a compressing btrfs really stores, the tests' truth
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
+  zip bc  # bench/zip_vs_zip.sh: zip -m -r beside orbelan-zip
   dpkg-dev desktop-file-utils appstream
 )
 

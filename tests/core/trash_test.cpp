@@ -6,6 +6,7 @@
 #include "platform/trash_orphans.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -274,6 +275,14 @@ TEST_F(TrashTest, OrphanRecordsOfOursGoAndEverythingElseStays) {
   ASSERT_EQ(::symlink((home_ + "/linked.trashinfo").c_str(), (home_ + "/info/linked.trashinfo").c_str()), 0);
   WriteAll(home_ + "/info/theirs.trashinfo", "[Trash Info]\nPath=/x/theirs\nDeletionDate=2026-12-01T10:00:00\n");
   WriteAll(home_ + "/info/mark-inside.trashinfo", "[Trash Info]\nPath=/x/a\nComment=X-Orbelan=1\n");
+  // A move under way holds its record locked; a kill between a record's creation and its
+  // first write leaves it empty.
+  WriteAll(work_ + "held", "held");
+  ASSERT_TRUE(MoveToTrash(work_ + "held", home_, nullptr, nullptr));
+  ASSERT_EQ(::unlink((home_ + "/files/held").c_str()), 0);
+  const int held = ::open((home_ + "/info/held.trashinfo").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  WriteAll(home_ + "/info/empty.trashinfo", "");
   // Every record written at one pinned second: the writes above may straddle a second's
   // turn, and a record of the second before would already be a minute old at now + 59.
   const std::time_t now = std::time(nullptr);
@@ -281,9 +290,12 @@ TEST_F(TrashTest, OrphanRecordsOfOursGoAndEverythingElseStays) {
   for (const std::string& record : Names(home_ + "/info"))
     ASSERT_EQ(::utimensat(AT_FDCWD, (home_ + "/info/" + record).c_str(), written, AT_SYMLINK_NOFOLLOW), 0);
   EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 59), 0);
-  EXPECT_EQ(RemoveOrphanRecords(home_, 60, now + 3600), 2);  // orphan and fresh, now both old
-  EXPECT_EQ(Names(home_ + "/info"),
-            (std::vector<std::string>{"linked.trashinfo", "mark-inside.trashinfo", "moved.trashinfo", "theirs.trashinfo"}));
+  EXPECT_EQ(RemoveOrphanRecords(home_, 0, now + 30), 2);  // orphan and fresh: nobody holds them
+  EXPECT_EQ(RemoveOrphanRecords(home_, 0, now + 3600), 1);  // the empty one, now a minute old
+  EXPECT_EQ(Names(home_ + "/info"), (std::vector<std::string>{"held.trashinfo", "linked.trashinfo", "mark-inside.trashinfo",
+                                                              "moved.trashinfo", "theirs.trashinfo"}));
+  ::close(held);
+  EXPECT_EQ(RemoveOrphanRecords(home_, 0, now + 3600), 1);  // released: the move was killed
   EXPECT_EQ(RemoveOrphanRecords(tree_.PathOf("nowhere"), 60, now + 3600), 0);
 }
 
