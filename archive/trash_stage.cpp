@@ -103,9 +103,9 @@ void TrashStage::Run(ZipResult& result) {
       } else {
         auto it = folders.find(slot.Folder);
         if (it == folders.end()) {
-          auto fd = std::make_unique<Fd>(OpenFolderBelow(FolderFd, slot.Folder));
-          if (fd->fd < 0) folderErrors[slot.Folder] = errno;
-          it = folders.emplace(slot.Folder, std::move(fd)).first;
+          const int opened = OpenFolderBelow(FolderFd, slot.Folder);
+          if (opened < 0) folderErrors[slot.Folder] = errno;
+          it = folders.emplace(slot.Folder, std::make_unique<Fd>(opened)).first;
         }
         slot.FolderFd = it->second->fd;
       }

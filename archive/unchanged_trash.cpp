@@ -113,7 +113,7 @@ MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, i
   if (named.st_ino != st.st_ino || named.st_dev != st.st_dev) return Outcome(TrashCheck::Changed, "replaced");
 
   if (beforeMove) beforeMove(m);
-  const int moved = trash.MoveIn(folderFd, leaf.c_str(), claim);
+  const int moved = trash.MoveIn(folderFd, leaf, claim);
   if (moved == EEXIST) return Outcome(TrashCheck::NameTaken);
   if (moved == ENOENT) return Outcome(TrashCheck::Gone);
   if (moved != 0) return Outcome(TrashCheck::Refused, std::strerror(moved));

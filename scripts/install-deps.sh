@@ -14,6 +14,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
   zip bc  # bench/zip_vs_zip.sh: zip -m -r beside orbelan-zip
+  bindfs  # a FUSE mount for the zipper's test on FUSE
   dpkg-dev desktop-file-utils appstream
 )
 

@@ -3,6 +3,7 @@
 // refusal (unwritable records, a full disk) returns at once with the file where it was.
 
 #include "platform/trash.h"
+#include "platform/trash_at.h"
 #include "platform/trash_orphans.h"
 
 #include <fcntl.h>
@@ -203,6 +204,36 @@ TEST_F(TrashTest, AVolumeTrashIsChosenByTheRulesAndRecordsARelativePath) {
   ASSERT_EQ(::symlink("shared", (vol + "/.Trash").c_str()), 0);
   ASSERT_TRUE(MoveToTrash(vol + "/dir/two", home_, &entry, &error)) << error;
   EXPECT_EQ(entry.Trash, vol + "/.Trash-" + uid_);
+}
+
+// A folder reached through a link: its trash and records follow the folder's real path,
+// read from its descriptor, not the text it was given by.
+TEST_F(TrashTest, AFoldersTrashFollowsItsRealPathNotTheTextGiven) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a second file system needs root";
+  const std::string vol = tree_.PathOf("vol");
+  Tmpfs fs(vol, "size=4m");
+  ASSERT_TRUE(fs.Mounted());
+  ASSERT_EQ(::mkdir((vol + "/dir").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((vol + "/dir/sub").c_str(), 0755), 0);
+  WriteAll(vol + "/dir/sub/a", "a");
+  ASSERT_EQ(::symlink((vol + "/dir").c_str(), tree_.PathOf("link").c_str()), 0);
+  const int folder = ::open(tree_.PathOf("link/sub").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  FolderTrash trash;
+  std::string error;
+  ASSERT_TRUE(trash.Prepare(folder, home_, &error)) << error;
+  EXPECT_EQ(trash.FolderPath(), vol + "/dir/sub/");
+  EXPECT_EQ(trash.Path(), vol + "/.Trash-" + uid_);
+  TrashClaim claim;
+  ASSERT_TRUE(trash.Claim("a", claim, &error)) << error;
+  ASSERT_TRUE(trash.MakeDurable({claim}, &error)) << error;
+  ASSERT_EQ(trash.MoveIn(folder, "a", claim), 0);
+  const TrashEntry entry = trash.Keep(claim);
+  ::close(folder);
+  EXPECT_EQ(PathInRecord(ReadAll(entry.Trash + "/info/a.trashinfo")), "dir/sub/a");
+  EXPECT_EQ(ReadTrashRecord(entry.Trash, "a", nullptr), vol + "/dir/sub/a");
+  EXPECT_EQ(ReadAll(entry.Trash + "/files/a"), "a");
+  EXPECT_FALSE(Exists(home_));
 }
 
 TEST_F(TrashTest, UnwritableRecordsReturnAtOnceWithTheFileInPlace) {

@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -264,6 +265,29 @@ TEST_F(ZipSafetyTest, AFileDeletedAfterReadingIsGoneNotStayed) {
   EXPECT_EQ(r.Gone, std::vector<std::string>{"b.txt"});
   EXPECT_TRUE(r.Changed.empty());
   EXPECT_EQ(r.TrashedFiles, 1);
+}
+
+// On FUSE (as on network file systems) a lease is granted while the file behind it is open
+// for writing, and no process here shows who writes it: nothing could go to the trash, so
+// nothing is written.
+TEST_F(ZipSafetyTest, AFolderOnFuseIsRefusedBeforeAnythingIsWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a FUSE file system for the test needs root";
+  if (std::system("command -v bindfs >/dev/null 2>&1") != 0) GTEST_SKIP() << "bindfs is not installed";
+  tree.Dir("real");
+  tree.Dir("real/Work");
+  WriteAll(tree.PathOf("real/Work/a.txt"), Text(20000, "a"));
+  const std::string mount = tree.PathOf("fuse");
+  ::mkdir(mount.c_str(), 0755);
+  if (std::system(("bindfs '" + tree.PathOf("real") + "' '" + mount + "'").c_str()) != 0)
+    GTEST_SKIP() << "bindfs could not mount (no /dev/fuse?)";
+  folder = mount + "/Work/";
+  ZipPlan plan;
+  const ZipResult r = PlanAndRun(plan);
+  const std::vector<std::string> left = Names(folder);
+  ::umount2(mount.c_str(), MNT_DETACH);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_NE(r.Message.find("is on a fuse file system"), std::string::npos) << r.Message;
+  EXPECT_EQ(left, std::vector<std::string>{"a.txt"});
 }
 
 TEST_F(ZipSafetyTest, AnUnwritableTrashRefusesBeforeAnythingIsWritten) {
