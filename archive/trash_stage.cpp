@@ -213,13 +213,6 @@ void TrashStage::Run(ZipResult& result) {
       }
     }
 
-    Trash.SyncFiles();
-    bool topUsed = false;
-    for (std::size_t k = 0; k < moved; ++k) topUsed |= batch[k].Folder.empty() && batch[k].Move.Check == TrashCheck::Trashed;
-    if (topUsed) ::fsync(FolderFd);
-    for (const auto& [name, fd] : folders)
-      if (fd->fd >= 0) ::fsync(fd->fd);
-
     for (std::size_t k = 0; k < batch.size(); ++k) {
       Slot& s = batch[k];
       const ZipMember& m = members[s.Index];
@@ -264,6 +257,10 @@ void TrashStage::Run(ZipResult& result) {
       ++Done;
     }
   }
+  // The moves made durable once, at the end: the next batch's sync already carries the
+  // moves before it, and a move lost to a crash leaves its file in place (its record then
+  // goes with the next clean-up), which the promise allows.
+  if (result.TrashedFiles > 0) Trash.SyncMoves(FolderFd);
 }
 
 }  // namespace orbelan

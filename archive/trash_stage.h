@@ -1,11 +1,12 @@
 #pragma once
 // The zipper's last stage: the originals, each proved to be the file that was read and
-// idle, go to the trash in batches. A batch's records are written and made durable once,
-// then its files move one by one from the descriptors of their folders, then files/ and
-// the folders they left are made durable. After a kill at any moment every original is in
-// its folder, or in files/ with a durable record that restores it; a record a kill leaves
-// without its file is removed by the next run or undo (trash_orphans.h). A cancel is seen
-// between files: those moved stay in the trash, the rest in place. No Qt.
+// idle, go to the trash in batches. A batch's records are written and made durable at once
+// (one sync of the file system), then its files move one by one from the descriptors of
+// their folders; the moves are made durable at the end. After a kill, or a crash on a
+// journaling file system, at any moment every original is in its folder, or in files/ with
+// a durable record that restores it; a record left without its file (a kill or crash before
+// its move) is removed by the next plan or run (trash_orphans.h). A cancel is seen between
+// files: those moved stay in the trash, the rest in place. No Qt.
 
 #include <atomic>
 #include <cstddef>

@@ -299,6 +299,10 @@ void FolderTrash::Drop(TrashClaim& claim) const {
   claim.RecordFd = -1;
 }
 
-void FolderTrash::SyncFiles() const { ::fsync(filesFd_); }
+void FolderTrash::SyncMoves(int folderFd) const {
+  if (::syncfs(filesFd_) == 0) return;
+  ::fsync(filesFd_);
+  ::fsync(folderFd);
+}
 
 }  // namespace orbelan

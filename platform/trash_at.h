@@ -63,8 +63,9 @@ class FolderTrash {
   TrashEntry Keep(TrashClaim& claim) const;
   // The claim's file did not arrive (or went back): its record goes.
   void Drop(TrashClaim& claim) const;
-  // Makes the moves into files/ durable.
-  void SyncFiles() const;
+  // Makes the moves into files/, and out of the folders below the one open at folderFd,
+  // durable: one sync of the file system, else files/ and that folder.
+  void SyncMoves(int folderFd) const;
 
  private:
   std::string path_;
