@@ -225,7 +225,8 @@ class FolderZipper {
   // proved idle. Refused with the cause otherwise. Run asks before writing anything.
   ZipResult CheckTrash(const ZipPlan& plan, int folderFd) const;
 
-  // Set from any thread; honoured until the archive gets its final name, within one block.
+  // Set from any thread; honoured until the archive gets its final name, within one block,
+  // and then between files of the trash stage (see ZipResult::TrashStopped).
   std::atomic<bool> CancelRequested{false};
 
   // Published for a progress bar on another thread: the stage, and work done of total.
