@@ -127,8 +127,10 @@ MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, i
     stranger.StrangerInTrash = true;
     return stranger;
   }
+  // The change time after the move is wanted only for another name of the file, or to
+  // tell a write since the move where no lease guards it.
   struct stat after {};
-  const bool afterSeen = ::fstat(fd, &after) == 0;
+  const bool afterSeen = (m.Links > 1 || !move.Leased) && ::fstat(fd, &after) == 0;
   // Someone opened it for writing while it was moving: their writes would land in the
   // trash, so it goes back where it was.
   if (move.Leased && ::fcntl(fd, F_GETLEASE) != F_RDLCK) {
