@@ -327,7 +327,7 @@ class TempArchive {
 // empty or starting as a zip does (what a killed run leaves: it is linked before its first
 // byte, and the second write starts from empty). Anything else with such a name is left
 // alone. The trash, not unlink: should it be someone's file after all, it can come back.
-bool TrashIfAbandoned(int dirFd, const std::string& name, const FolderTrash& trash) {
+bool TrashIfAbandoned(int dirFd, const std::string& name, FolderTrash& trash) {
   UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat held {}, named {};
   if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != ::geteuid() ||
@@ -794,7 +794,7 @@ struct FolderZipper::Work {
   std::vector<std::string> unreadable, unreadableWhy;  // left out of the archive (see ZipResult)
 };
 
-std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, const FolderTrash& trash) {
+std::int64_t FolderZipper::TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, FolderTrash& trash) {
   std::int64_t trashed = 0;
   for (const std::string& name : plan.Temporaries) trashed += TrashIfAbandoned(folderFd, name, trash) ? 1 : 0;
   return trashed;

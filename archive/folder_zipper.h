@@ -218,7 +218,7 @@ class FolderZipper {
   // only those unlocked, owned by this user, with no other name, and empty or starting as a
   // zip does; anything else is left alone. Run does this once the trash is prepared, never
   // the plan, so nothing is touched before the user agrees. The number moved.
-  std::int64_t TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, const FolderTrash& trash);
+  std::int64_t TrashAbandonedTemporaries(const ZipPlan& plan, int folderFd, FolderTrash& trash);
 
   // Whether the originals of the plan's folder (open at folderFd) can go to the trash:
   // the trash made and proved writable, and the folder on a file system where a file can be
