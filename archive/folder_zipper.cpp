@@ -30,7 +30,9 @@
 #include "archive/zip_manifest.h"
 #include "survey/folder_extents.h"
 #include "survey/mount_facts.h"
+#include "archive/folder_lock.h"
 #include "platform/dir_reader.h"
+#include "platform/quoted_name.h"
 #include "platform/open_writers.h"
 #include "platform/start_path.h"
 #include "platform/system_folders.h"
@@ -814,6 +816,10 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
        static_cast<std::uint64_t>(opened.st_ino) != plan.FolderInode))
     return Refuse("The folder " + plan.Folder + " was moved or replaced since it was looked at." +
                   kNothingChanged);
+  // One run at a time in a folder, zip or undo: held until this run ends.
+  std::string busy;
+  const std::optional<FolderLock> lock = FolderLock::Take(dir.Get(), &busy);
+  if (!lock) return Refuse("The folder " + QuotedName(plan.Folder) + " " + busy + "." + kNothingChanged);
   if (std::optional<ZipResult> refused = RefuseWithoutSpace(plan, dir.Get())) return *refused;
   Work work(plan, dir.Get());
   if (!work.locales.Usable())

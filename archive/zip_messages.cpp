@@ -116,9 +116,17 @@ std::string ZipSummaryText(const ZipResult& r, std::optional<std::int64_t> estim
     text.append("\n\n") += Subfolders(static_cast<std::int64_t>(r.OtherFileSystems.size())) +
             " on another file system " + (r.OtherFileSystems.size() == 1 ? "was" : "were") +
             " left out with everything below: " + NameList(r.OtherFileSystems);
+  if (r.TrashStopped)
+    text.append("\n\n") += "Moving the originals to the trash was stopped: " + Files(r.TrashedFiles) + " went, " +
+            Files(r.NotReached) + " stayed in the folder (the archive holds them all).";
   if (!r.Changed.empty())
     text.append("\n\n") += FilesWere(static_cast<std::int64_t>(r.Changed.size())) +
-            " in use or changed after being read, and stayed in the folder: " + NameList(r.Changed);
+            " in use or changed after being read, and stayed in the folder: " +
+            Joined(WithCauses(r.Changed, r.ChangedWhy), r.Changed.size());
+  if (!r.Gone.empty())
+    text.append("\n\n") += FilesWere(static_cast<std::int64_t>(r.Gone.size())) +
+            " deleted or moved away by another program after being read; the archive holds a copy: " +
+            NameList(r.Gone);
   if (!r.WithMetadata.empty())
     text.append("\n\n") += Files(static_cast<std::int64_t>(r.WithMetadata.size())) +
             " with extended attributes or ACLs, which a zip cannot hold, stayed in the folder: " +

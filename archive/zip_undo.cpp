@@ -23,6 +23,7 @@
 #include "platform/open_beneath.h"
 #include "platform/quoted_name.h"
 #include "platform/trash.h"
+#include "platform/trash_orphans.h"
 
 namespace orbelan {
 namespace {
@@ -153,10 +154,13 @@ bool IsMember(int dirFd, const std::string& name, const ManifestMember& m, struc
   return ChecksumAt(dirFd, name, size, crc, st) && size == m.Size && crc == m.Crc;
 }
 
-// The trash entries whose records name a path under folder, by that path.
+// The trash entries whose records name a path under folder, by that path. Records of ours
+// that a killed zip or undo left without their file go first: listed, they would look like
+// files still to put back.
 std::multimap<std::string, TrashEntry> EntriesUnder(const std::string& folder, const std::string& homeTrash) {
   std::multimap<std::string, TrashEntry> found;
   for (const std::string& trash : TrashFoldersFor(folder, homeTrash)) {
+    RemoveOrphanRecords(trash);
     DIR* dir = ::opendir((trash + "/info").c_str());
     if (!dir) continue;
     while (dirent* e = ::readdir(dir)) {

@@ -102,13 +102,19 @@ int Zip(ZipCommandContext& c, const std::string& folder, bool yes, bool subtree)
   }
   *c.out << ZipSummaryText(result, std::nullopt) << "\n";
   if (result.Changed.empty() && result.NotTrashed.empty() && result.WithMetadata.empty() &&
-      result.Unreadable.empty())
+      result.Unreadable.empty() && result.Gone.empty() && !result.TrashStopped)
     return kZipDone;
   // Every file that stayed, one a line with its cause, for scripts.
   auto stayed = [&](const std::string& why, const std::string& name) {
     *c.err << "stayed (" << VisibleText(why) << "): " << QuotedName(plan.Folder + name) << "\n";
   };
-  for (const std::string& name : result.Changed) stayed("changed or in use", name);
+  for (std::size_t i = 0; i < result.Changed.size(); ++i)
+    stayed(i < result.ChangedWhy.size() && !result.ChangedWhy[i].empty() ? result.ChangedWhy[i] : "changed or in use",
+           result.Changed[i]);
+  for (const std::string& name : result.Gone)
+    *c.err << "gone (deleted after being read; the archive holds it): " << QuotedName(plan.Folder + name) << "\n";
+  if (result.TrashStopped)
+    *c.err << "stopped: " << result.NotReached << " more stayed in " << QuotedName(plan.Folder) << "\n";
   for (std::size_t i = 0; i < result.NotTrashed.size(); ++i)
     stayed(i < result.NotTrashedWhy.size() ? result.NotTrashedWhy[i] : "the trash refused it", result.NotTrashed[i]);
   for (const std::string& name : result.WithMetadata)

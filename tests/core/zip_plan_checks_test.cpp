@@ -19,6 +19,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "archive/folder_lock.h"
 #include "archive/zip_manifest.h"
 #include "archive/zip_messages.h"
 #include "tests/core/loop_mount.h"
@@ -154,6 +155,42 @@ TEST_F(ZipPlanChecksTest, ARunRefusesAFolderReplacedSinceThePlan) {
   EXPECT_TRUE(Has(r.Message, "moved or replaced")) << r.Message;
   EXPECT_EQ(Names(folder), std::vector<std::string>{"a.txt"});
   EXPECT_EQ(Names(tree.PathOf("Work.old")), std::vector<std::string>{"a.txt"});
+}
+
+// One run at a time in a folder: while another (zip or undo) holds it, a run changes nothing.
+TEST_F(ZipPlanChecksTest, ARunWhileAnotherHoldsTheFolderChangesNothing) {
+  WriteAll(At("a.txt"), Text(30000));
+  FolderZipper zipper(options);
+  ZipPlan plan;
+  ASSERT_EQ(zipper.Plan(folder, rules, plan).Outcome, ZipOutcome::Done);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::optional<FolderLock> other = FolderLock::Take(fd, nullptr);
+  ASSERT_TRUE(other);
+  const ZipResult r = zipper.Run(plan);
+  EXPECT_EQ(r.Outcome, ZipOutcome::Refused);
+  EXPECT_TRUE(Has(r.Message, kFolderBusy)) << r.Message;
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"a.txt"});
+  other.reset();
+  ::close(fd);
+  EXPECT_EQ(zipper.Run(plan).Outcome, ZipOutcome::Done);
+}
+
+// What a trash stage stopped part way, or files deleted after being read, leave is said.
+TEST(ZipSummary, NamesFilesDeletedAfterReadingAndAStoppedTrashStage) {
+  ZipResult r;
+  r.Files = 3;
+  r.ArchiveName = "w.zip";
+  r.TrashedFiles = 1;
+  r.Gone = {"gone.txt"};
+  r.TrashStopped = true;
+  r.NotReached = 1;
+  r.Changed = {"busy.log"};
+  r.ChangedWhy = {"open for writing"};
+  const std::string text = ZipSummaryText(r, std::nullopt);
+  EXPECT_TRUE(Has(text, "1 file was deleted or moved away by another program after being read; the archive holds "
+                        "a copy: gone.txt")) << text;
+  EXPECT_TRUE(Has(text, "stopped: 1 file went, 1 file stayed")) << text;
+  EXPECT_TRUE(Has(text, "busy.log (open for writing)")) << text;
 }
 
 TEST_F(ZipPlanChecksTest, OnlyOurAbandonedTemporariesGoAndOnlyToTheTrashOnceTheRunStarts) {

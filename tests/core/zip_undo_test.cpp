@@ -375,6 +375,9 @@ TEST_F(UndoTest, KilledBetweenMovesLosesNothingAndUndoFinishes) {
   EXPECT_EQ(r.InPlace, 4);
   EXPECT_EQ(r.Restored, 4);
   EXPECT_TRUE(r.ArchiveTrashed) << UndoSummaryText(r, zipped.ArchiveName);
+  // The records the killed undo left without their files are gone too: a trash listing
+  // shows only the archive.
+  EXPECT_EQ(testing::Names(home + "/info"), std::vector<std::string>{zipped.ArchiveName + ".trashinfo"});
 }
 
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
@@ -453,7 +456,7 @@ TEST_F(ZipCommandTest, ExitStatusesTellWhatHappened) {
   EXPECT_EQ(Run({"--yes", folder}), kZipSomeStayed);
   ::close(writer);
   EXPECT_NE(out.str().find("Zipped 2 files"), std::string::npos) << out.str();
-  EXPECT_NE(err.str().find("stayed (changed or in use): " + folder + "b.txt"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("stayed (open for writing, or mapped shared and writable): " + folder + "b.txt"), std::string::npos) << err.str();
   const auto archive = FindUndoableArchive(folder);
   ASSERT_TRUE(archive);
 
@@ -501,7 +504,7 @@ TEST_F(ZipCommandTest, ANameCannotForgeALineOnStandardError) {
   const int writer = ::open((folder + "in\nuse.txt").c_str(), O_WRONLY);
   EXPECT_EQ(Run({"--yes", folder}), kZipSomeStayed);
   ::close(writer);
-  EXPECT_EQ(err.str(), "stayed (changed or in use): " + QuotedName(folder + "in\nuse.txt") + "\n");
+  EXPECT_EQ(err.str(), "stayed (open for writing, or mapped shared and writable): " + QuotedName(folder + "in\nuse.txt") + "\n");
 }
 
 }  // namespace
