@@ -33,6 +33,7 @@
 #include "platform/dir_reader.h"
 #include "platform/start_path.h"
 #include "platform/trash_orphans.h"
+#include "numbers/saturating_sum.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/scan_rules.h"

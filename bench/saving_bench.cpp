@@ -44,7 +44,7 @@
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/counting_crew.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_estimate.h"
 #include "survey/scanner.h"
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <ostream>
 
+#include "numbers/saturating_sum.h"
 #include "survey/figures.h"
 #include "survey/folder_list.h"
 #include "survey/results.h"

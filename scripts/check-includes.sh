@@ -9,13 +9,14 @@ cd "$top"
 
 declare -A allowed=(
   [platform]=""
-  [survey]="platform"
-  [archive]="survey platform"
-  [settings]="survey platform"
-  [cli]="settings archive survey platform"
+  [numbers]=""
+  [survey]="numbers platform"
+  [archive]="survey numbers platform"
+  [settings]="survey numbers platform"
+  [cli]="settings archive survey numbers platform"
   [ui]="platform"
-  [dialogs]="ui settings survey platform"
-  [app]="dialogs ui settings archive survey platform"
+  [dialogs]="ui settings survey numbers platform"
+  [app]="dialogs ui settings archive survey numbers platform"
 )
 
 bad=0

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "survey/figures.h"
+#include "numbers/saturating_sum.h"
 #include "survey/saving_interval.h"
 
 namespace orbelan {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "numbers/saturating_sum.h"
 #include "platform/day_number.h"
 #include "survey/scan_rules.h"
 #include "survey/folder_list.h"
@@ -84,10 +85,6 @@ std::size_t CharCount(std::string_view text) {
 }
 
 }  // namespace
-
-void AddSize(std::int64_t& sum, std::int64_t size) {
-  if (__builtin_add_overflow(sum, size, &sum)) sum = std::numeric_limits<std::int64_t>::max();
-}
 
 std::string LowerAscii(std::string_view text) {
   std::string out(text);

@@ -25,10 +25,6 @@ bool IsUnzippedFile(std::string_view fileName, const ScanRules& rules);
 bool TallyFile(FolderRec& rec, std::string_view fileName, std::int64_t size, double modified,
                const ScanRules& rules);
 
-// Sizes are never negative; apparent sizes of sparse files (up to 2^63 - 1 each on tmpfs)
-// can still add up past 64 bits, so a sum stops at the largest value instead of wrapping.
-void AddSize(std::int64_t& sum, std::int64_t size);
-
 std::int64_t UnzippedBytes(const FolderCounts& rec);
 int ZipPercent(const FolderCounts& rec);          // rounded, halves to even; 0 when SzFiles <= 0
 std::string PercentText(const FolderCounts& rec);  // "37%", or " " when SzFiles <= 0

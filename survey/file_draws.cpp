@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "survey/figures.h"
-#include "survey/random_bits.h"
+#include "numbers/saturating_sum.h"
+#include "numbers/random_bits.h"
 
 namespace orbelan {
 

@@ -15,8 +15,8 @@
 #include <unordered_set>
 
 #include "platform/dir_reader.h"
-#include "survey/random_bits.h"
-#include "survey/saving_interval.h"
+#include "numbers/random_bits.h"
+#include "numbers/interval_math.h"
 
 namespace orbelan {
 namespace {

@@ -26,7 +26,7 @@
 #include "survey/folder_extents.h"
 #include "survey/mount_facts.h"
 #include "survey/folder_list.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_interval.h"
 #include "survey/saving_io.h"
 #include "survey/saving_sampler.h"

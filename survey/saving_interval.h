@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "numbers/interval_math.h"
 #include "survey/saving_estimate.h"
 
 namespace orbelan {
@@ -34,12 +35,6 @@ inline constexpr double kHoleRate = 1.0 - 1.0 / 1029.0;
 // measure (the bench's bias mode, largest shortfall rounded up): 16 KiB 0.5 point, 8 KiB
 // 1.2, 4 KiB 2.1; a cold block of 4 KiB or more 6.7, of 2 KiB 10.1.
 double PrimingBias(std::int64_t prime, std::int64_t block);
-
-// The 97.5% quantile of Student's t with df degrees of freedom (1.96 + 2.4/df from 30 on).
-double TwoSided95(int df);
-
-// A non-negative double rounded to bytes, saturating at the largest int64.
-std::int64_t ToBytes(double v);
 
 // What the draws of a sampled folder found.
 struct DrawSums {

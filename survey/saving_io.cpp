@@ -14,10 +14,11 @@
 #include <cstring>
 
 #include "platform/dir_reader.h"
+#include "numbers/saturating_sum.h"
 #include "survey/figures.h"
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 
 namespace orbelan::saving {
 

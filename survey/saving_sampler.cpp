@@ -18,7 +18,7 @@
 
 #include "survey/file_draws.h"
 #include "survey/noise_screen.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_calibration.h"
 #include "survey/saving_interval.h"
 #include "survey/saving_small.h"

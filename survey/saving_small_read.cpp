@@ -23,7 +23,7 @@
 #include "survey/figures.h"
 #include "survey/folder_entries.h"
 #include "survey/noise_screen.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_interval.h"
 #include "survey/saving_small.h"
 #include "survey/scan_rules.h"

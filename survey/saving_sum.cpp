@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "survey/figures.h"
+#include "numbers/saturating_sum.h"
 #include "survey/saving_estimate.h"
 
 namespace orbelan {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "survey/disk_saving.h"
+#include "numbers/saturating_sum.h"
 #include "survey/figures.h"
 #include "survey/saving_estimate.h"
 

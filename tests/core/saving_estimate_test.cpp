@@ -28,7 +28,7 @@
 #include "survey/file_draws.h"
 #include "survey/folder_list.h"
 #include "survey/folder_recount.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_io.h"
 #include "survey/saving_small.h"
 #include "survey/saving_small_larger.h"

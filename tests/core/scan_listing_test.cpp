@@ -13,7 +13,7 @@
 #include "scan_tree_fixture.h"
 #include "survey/counting_crew.h"
 #include "survey/file_draws.h"
-#include "survey/random_bits.h"
+#include "numbers/random_bits.h"
 #include "survey/saving_estimate.h"
 #include "survey/saving_io.h"
 #include "survey/scan_rules.h"

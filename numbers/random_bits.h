@@ -1,6 +1,6 @@
 #pragma once
-// The few pseudo-random and hashing steps the estimate and the scan's file draws share, so
-// that both draw from one source and a seed means the same in each.
+// The few pseudo-random and hashing steps the estimate, the scan's file draws and the
+// extents' samples share, so that all draw from one source and a seed means the same in each.
 
 #include <cstdint>
 
