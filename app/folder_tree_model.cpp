@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdlib>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 #include "survey/subtree_totals.h"
 
 namespace orbelan {

@@ -3,8 +3,8 @@
 #include <QFile>
 #include <array>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 #include "survey/readable_figures.h"
 #include "survey/saving_table.h"
 

@@ -28,16 +28,16 @@
 #include "archive/unchanged_trash.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
-#include "survey/folder_extents.h"
-#include "survey/mount_facts.h"
+#include "fsfacts/folder_extents.h"
+#include "fsfacts/mount_facts.h"
 #include "platform/dir_reader.h"
 #include "platform/start_path.h"
 #include "platform/trash_orphans.h"
 #include "numbers/saturating_sum.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/scan_rules.h"
-#include "survey/scanner.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

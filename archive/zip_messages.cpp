@@ -1,6 +1,6 @@
 #include "archive/zip_messages.h"
 
-#include "survey/figures.h"
+#include "scan/figures.h"
 
 namespace orbelan {
 namespace {

@@ -41,12 +41,12 @@
 
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/counting_crew.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
+#include "scan/counting_crew.h"
 #include "numbers/random_bits.h"
-#include "survey/saving_estimate.h"
-#include "survey/scanner.h"
+#include "estimate/saving_estimate.h"
+#include "scan/scanner.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <ostream>
 
 #include "numbers/saturating_sum.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 namespace {

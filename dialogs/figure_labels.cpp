@@ -2,8 +2,8 @@
 
 #include <QLabel>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

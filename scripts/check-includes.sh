@@ -10,13 +10,16 @@ cd "$top"
 declare -A allowed=(
   [platform]=""
   [numbers]=""
-  [survey]="numbers platform"
-  [archive]="survey numbers platform"
-  [settings]="survey numbers platform"
-  [cli]="settings archive survey numbers platform"
+  [fsfacts]="numbers platform"
+  [scan]="fsfacts numbers platform"
+  [estimate]="scan fsfacts numbers platform"
+  [survey]="estimate scan fsfacts numbers platform"
+  [archive]="survey estimate scan fsfacts numbers platform"
+  [settings]="survey estimate scan fsfacts numbers platform"
+  [cli]="settings archive survey estimate scan fsfacts numbers platform"
   [ui]="platform"
-  [dialogs]="ui settings survey numbers platform"
-  [app]="dialogs ui settings archive survey numbers platform"
+  [dialogs]="ui settings survey estimate scan fsfacts numbers platform"
+  [app]="dialogs ui settings archive survey estimate scan fsfacts numbers platform"
 )
 
 bad=0

@@ -3,8 +3,8 @@
 #include <clocale>
 #include <cmath>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"
 

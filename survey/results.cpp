@@ -5,8 +5,8 @@
 #include <limits>
 #include <utility>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/figures.h"
+#include "scan/folder_list.h"
 #include "survey/path_order.h"
 #include "survey/saving_table.h"
 #include "survey/subtree_totals.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "numbers/saturating_sum.h"
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "survey/figures.h"
+#include "scan/figures.h"
 
 namespace orbelan {
 

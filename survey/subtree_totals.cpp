@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "survey/disk_saving.h"
+#include "estimate/disk_saving.h"
 #include "numbers/saturating_sum.h"
-#include "survey/figures.h"
-#include "survey/saving_estimate.h"
+#include "scan/figures.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 namespace {

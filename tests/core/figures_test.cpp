@@ -1,4 +1,4 @@
-#include "survey/figures.h"
+#include "scan/figures.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
-#include "survey/scan_rules.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "app/list_actions.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

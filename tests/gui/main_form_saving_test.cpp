@@ -29,8 +29,8 @@
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "dialogs/frm_lists.h"
-#include "survey/figures.h"
-#include "survey/saving_small.h"
+#include "scan/figures.h"
+#include "estimate/saving_small.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
 

@@ -45,7 +45,7 @@
 #include "app/folder_tree_model.h"
 #include "dialogs/frm_lists.h"
 #include "ui/splash_window.h"
-#include "survey/figures.h"
+#include "scan/figures.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {
