@@ -5,7 +5,8 @@
 #include <array>
 #include <cstdlib>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/subtree_totals.h"
 

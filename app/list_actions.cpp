@@ -6,7 +6,7 @@
 #include "ui/interaction.h"
 #include "dialogs/entry_list_widget.h"
 #include "settings/settings.h"
-#include "scan/figures.h"
+#include "scan/scan_rules.h"
 #include "scan/folder_list.h"
 
 namespace orbelan {

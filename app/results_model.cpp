@@ -3,7 +3,8 @@
 #include <QFile>
 #include <array>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/readable_figures.h"
 #include "survey/saving_table.h"

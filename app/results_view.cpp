@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "scan/folder_list.h"
 
 #include "app/results_model.h"

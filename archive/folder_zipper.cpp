@@ -34,7 +34,7 @@
 #include "platform/start_path.h"
 #include "platform/trash_orphans.h"
 #include "numbers/saturating_sum.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "scan/scan_rules.h"
 #include "scan/scanner.h"

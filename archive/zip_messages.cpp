@@ -1,6 +1,6 @@
 #include "archive/zip_messages.h"
 
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 
 namespace orbelan {
 namespace {

@@ -38,7 +38,8 @@
 #include "settings/settings.h"
 #include "scan/counting_crew.h"
 #include "estimate/disk_saving.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
 #include "scan/folder_list.h"
 #include "estimate/saving_estimate.h"
 

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 

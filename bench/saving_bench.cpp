@@ -41,7 +41,8 @@
 
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
 #include "scan/folder_list.h"
 #include "scan/counting_crew.h"
 #include "numbers/random_bits.h"

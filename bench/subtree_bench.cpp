@@ -14,7 +14,7 @@
 #include "cli/tree_json.h"
 #include "settings/settings.h"
 #include "survey/results.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "scan/folder_list.h"
 #include "estimate/saving_estimate.h"
 #include "scan/scanner.h"

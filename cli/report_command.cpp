@@ -17,7 +17,7 @@
 #include "scan/folder_list.h"
 #include "cli/report_format.h"
 #include "cli/tree_json.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "survey/results.h"
 #include "estimate/saving_estimate.h"
 #include "survey/saving_table.h"

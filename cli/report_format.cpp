@@ -8,7 +8,8 @@
 #include <ostream>
 
 #include "numbers/saturating_sum.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 #include "estimate/saving_estimate.h"

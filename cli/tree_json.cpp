@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "cli/report_format.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "estimate/saving_estimate.h"
 #include "survey/subtree_totals.h"

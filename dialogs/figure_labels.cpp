@@ -2,7 +2,8 @@
 
 #include <QLabel>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 
 namespace orbelan {

@@ -13,7 +13,7 @@
 
 #include "dialogs/subtree_page.h"
 #include "ui/interaction.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "ui/bevel_panel.h"
 #include "ui/face_fonts.h"

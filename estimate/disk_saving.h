@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fsfacts/disk_use.h"
-#include "estimate/saving_estimate.h"
+#include "estimate/saving_figures.h"
 
 namespace orbelan {
 

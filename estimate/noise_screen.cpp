@@ -1,7 +1,7 @@
 #include "estimate/noise_screen.h"
 
 #include "estimate/saving_io.h"
-#include "estimate/saving_small.h"
+#include "estimate/small_sums.h"
 
 #include <algorithm>
 #include <array>

@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "platform/dir_reader.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
 #include "estimate/batch_reader.h"
 #include "estimate/disk_saving.h"
 #include "scan/file_draws.h"
@@ -32,6 +33,7 @@
 #include "estimate/saving_sampler.h"
 #include "estimate/saving_settle.h"
 #include "estimate/saving_small.h"
+#include "estimate/saving_small_larger.h"
 #include "estimate/saving_small_read.h"
 
 namespace orbelan {

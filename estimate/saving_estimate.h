@@ -13,93 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "estimate/estimate_options.h"
+#include "estimate/saving_figures.h"
 #include "scan/file_draws.h"
-#include "fsfacts/folder_extents.h"
 
 namespace orbelan {
 
 class DirReader;
 struct FolderRec;
 struct ScanRules;
-
-struct SavingEstimate {
-  bool Known = false;          // false: none of the folder's bytes could be read (or not run)
-  std::int64_t Saving = 0;     // point estimate, bytes
-  std::int64_t Low = 0;        // the true saving lies in [Low, High] with 95% confidence
-  std::int64_t High = 0;
-  std::int64_t Sampled = 0;    // bytes actually read and compressed
-  std::int64_t Unreadable = 0; // bytes of files that could not be read (inside the interval)
-  std::int64_t Bytes = 0;      // the folder's unzipped bytes as the estimate found them
-  bool Exact() const { return Known && Low == High; }
-  // Exact with the zipper's own deflate (zlib), to the byte. Other exact figures come from
-  // libdeflate, whose streams differ a little from zlib's: their disk figures allow for it.
-  bool AsZipped = false;
-
-  // The same in disk space given back by zipping, once the originals are gone from the
-  // disk (the trash emptied): what the files take now less what the archive will take.
-  // Never below 0 (a zip that would cost space gives back nothing).
-  std::int64_t Disk = 0, DiskLow = 0, DiskHigh = 0;
-  std::int64_t Allocated = 0;     // the zipped files' allocated bytes now, each inode once
-  std::int64_t Held = 0;          // of those, what other names outside the folder keep
-  // Bytes of those files in extents the file system already compresses, and what they are
-  // estimated to take on disk (with a 95% interval).
-  std::int64_t FsCompressed = 0;
-  std::int64_t FsStored = 0, FsStoredLow = 0, FsStoredHigh = 0;
-  std::int64_t FsUnmeasured = 0;  // of FsCompressed, what FIEMAP or reading refused to tell
-  // Allocated bytes of the zipped files in extents they share with other files or snapshots
-  // (reflinked copies): still in use when they go. Of those, the extents two or more of the
-  // folder's own files share, once each: given back if nothing outside shares them too.
-  std::int64_t Shared = 0, SharedWithin = 0;
-  std::shared_ptr<const std::vector<SharedPlace>> SharedPlaces;  // by place, for subtrees
-  // Bytes kept inline in the metadata whose sharing cannot be told; of them, taken as shared.
-  std::int64_t InlineUnsure = 0, InlineShared = 0;
-};
-
-struct EstimateOptions {
-  std::int64_t WholeLimit = 16 << 10;   // folders with at most this many bytes: compressed whole
-  // Larger folders up to this many bytes are read whole: small files deflated exactly, the
-  // rest sized by a fast codec that a few deflated slices calibrate (estimate/saving_small.h).
-  std::int64_t SmallLimit = 1 << 20;
-  // Larger folders up to this many bytes are estimated from the few files the scan drew in
-  // them (FolderRec::Draws), when it drew some; larger ones are listed again and sampled.
-  std::int64_t DrawnLimit = 1 << 20;
-  std::uint64_t Seed = 1;             // sampling is deterministic for a given seed and folder
-  // The folder the scan started from, as the user named it ("" when unknown). A record
-  // below it is reopened from it without following any link on the way, so a folder
-  // swapped for a link since the scan is not entered; links in Root itself are the user's.
-  std::string Root;
-  // The sampling unit in files larger than 16 KiB (and than this), and the history the
-  // zipper's deflate is given before a deflated block. Deflating a block costs about its
-  // own bytes plus a quarter of its history's, so small blocks after a long history are the
-  // cheapest draws that still see what the member's stream would: 8 KiB after 24 KiB take
-  // 0.6 of the time of 16 KiB after 16 KiB, and fall less short on text that repeats from
-  // far back (generated code, licences).
-  std::int64_t BlockBytes = 8 * 1024;
-  std::int64_t PrimeBytes = 24 * 1024;
-  double TargetMargin = 0.03;            // stop once the 95% margin is within this share
-  // Every draw of a sampled folder is measured with a fast codec, every CalibrateEvery-th
-  // also with deflate; the deflated draws calibrate the fast ones (regression estimator of
-  // two-phase sampling). A byte deflated cold costs 1, a byte of history given to deflate a
-  // quarter, a fast one a quarter: a sampled folder of U bytes spends at most
-  // max(BudgetShare * U, MinBudget * (min(1, U / RampBytes) + clamp(U / LargeFrom - 1, 0, 1))),
-  // at least enough for its fewest draws, so that a folder of a few MiB still gets some
-  // hundred draws and a huge one a share that keeps its margin narrow. Folders past
-  // LargeFrom stop on the budget, not on the margin (binaries and libraries, whose blocks
-  // differ far more than text's), so their floor grows to twice MinBudget at twice
-  // LargeFrom: that brings /usr/lib's folders over 8 MiB within 3 points from 92% to 97%.
-  int CalibrateEvery = 4;
-  // The fast codec measures the aligned piece of at most this many bytes (and at most a
-  // block) of the unit that holds a draw, not a whole file of up to 16 KiB: the deflated
-  // draws calibrate it all the same.
-  std::int64_t FastBytes = 8 * 1024;
-  std::int64_t MinBudget = 384 << 10;
-  double BudgetShare = 0.0032;
-  std::int64_t RampBytes = 2 << 20;
-  std::int64_t LargeFrom = 8 << 20;
-  // The block measured (cold) in a drawn file larger than it, for folders estimated from
-  // the scan's draws; smaller drawn files are compressed whole.
-  std::int64_t DrawnBlockBytes = 2 * 1024;
-};
 
 // What a scan is to draw for an estimate with these options (Scanner::SetFileDraws).
 FileDrawLimits ScanDrawLimits(const EstimateOptions& options);

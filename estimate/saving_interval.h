@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "numbers/interval_math.h"
-#include "estimate/saving_estimate.h"
+#include "estimate/saving_figures.h"
 
 namespace orbelan {
 

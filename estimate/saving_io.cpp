@@ -15,7 +15,7 @@
 
 #include "platform/dir_reader.h"
 #include "numbers/saturating_sum.h"
-#include "scan/figures.h"
+#include "scan/scan_rules.h"
 #include "scan/file_draws.h"
 #include "scan/folder_list.h"
 #include "numbers/random_bits.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "estimate/byte_buffer.h"
-#include "estimate/saving_estimate.h"
+#include "estimate/saving_figures.h"
 
 struct libdeflate_compressor;
 struct ZSTD_CCtx_s;

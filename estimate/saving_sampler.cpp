@@ -21,7 +21,7 @@
 #include "numbers/random_bits.h"
 #include "estimate/saving_calibration.h"
 #include "estimate/saving_interval.h"
-#include "estimate/saving_small.h"
+#include "estimate/small_sums.h"
 
 namespace orbelan::saving {
 namespace {

@@ -8,7 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "estimate/saving_estimate.h"
+#include "estimate/estimate_options.h"
+#include "estimate/saving_figures.h"
 #include "estimate/saving_io.h"
 
 namespace orbelan::saving {

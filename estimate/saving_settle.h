@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "estimate/disk_saving.h"
-#include "estimate/saving_estimate.h"
+#include "estimate/saving_figures.h"
 #include "estimate/saving_io.h"
 
 namespace orbelan::saving {

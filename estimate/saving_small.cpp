@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scan/figures.h"
 #include "estimate/saving_interval.h"
+#include "estimate/saving_small_larger.h"
 
 namespace orbelan {
 

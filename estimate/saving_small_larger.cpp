@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "estimate/saving_interval.h"
-#include "estimate/saving_small.h"
+#include "estimate/small_sums.h"
 
 namespace orbelan {
 

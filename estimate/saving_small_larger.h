@@ -14,20 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "estimate/small_sums.h"
+
 namespace orbelan {
-
-struct SmallSums;
-
-// What one larger file of the sample gave, in the parts the folder's sums keep (its exact
-// saving, its bytes and fast size when calibrated, its bytes the fast codec did not
-// shrink, and what could not be read).
-struct LargerRead {
-  std::int64_t size = 0;
-  std::int64_t exactSaving = 0;
-  std::int64_t modelBytes = 0, modelFast = 0;
-  std::int64_t storedBytes = 0, storedFast = 0;
-  std::int64_t missing = 0;
-};
 
 // A file more than this many times the mean size of the folder's larger files is read
 // whole whatever the sample: a sample cannot stand for a file that holds a good share of

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "scan/file_draws.h"
-#include "estimate/saving_estimate.h"
+#include "estimate/saving_figures.h"
 #include "estimate/saving_io.h"
 
 namespace orbelan {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "estimate/saving_small.h"
+#include "estimate/small_sums.h"
 #include "estimate/small_yardstick.h"
 
 namespace orbelan::saving {

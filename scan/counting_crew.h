@@ -18,7 +18,7 @@
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
 #include "fsfacts/disk_use.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "scan/file_draws.h"
 #include "scan/folder_list.h"
 #include "scan/listing_handoff.h"

@@ -1,6 +1,6 @@
 #include "scan/folder_list.h"
 
-#include "scan/figures.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 

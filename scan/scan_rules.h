@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orbelan {
 
@@ -30,5 +31,22 @@ struct ScanRules {
   EntryList IgnoreExts;       // extensions whose files are tallied apart
   std::uint16_t MinSize = 0;  // kilobytes a folder must exceed to be listed
 };
+
+// Lower-cases the letters A to Z only.
+std::string LowerAscii(std::string_view text);
+
+bool IsIgnoredPath(std::string_view folderPath, const ScanRules& rules);
+bool IsIgnoredFile(std::string_view fileName, const ScanRules& rules);
+bool IsZipExt(std::string_view lowerExt, const ScanRules& rules);
+
+// How the rules sort a file by its name: its extension ignored, an archive's (the
+// underscore rule or ZipExts, in any case), or neither: a file whose bytes are Unzipped.
+enum class FileKind { Ignored, Archive, Unzipped };
+FileKind KindOfFile(std::string_view fileName, const ScanRules& rules);
+// Whether a file by this name enters the folder's Unzipped bytes: counted (not ignored)
+// and not an archive, exactly as TallyFile sorts it.
+inline bool IsUnzippedFile(std::string_view fileName, const ScanRules& rules) {
+  return KindOfFile(fileName, rules) == FileKind::Unzipped;
+}
 
 }  // namespace orbelan

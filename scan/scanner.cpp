@@ -15,7 +15,7 @@
 #include "platform/start_path.h"
 #include "scan/counting_crew.h"
 #include "scan/descriptor_chain.h"
-#include "scan/figures.h"
+#include "scan/scan_rules.h"
 #include "scan/folder_list.h"
 #include "scan/listing_handoff.h"
 #include "scan/record_links.h"

@@ -3,7 +3,8 @@
 #include <clocale>
 #include <cmath>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"

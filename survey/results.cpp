@@ -5,7 +5,9 @@
 #include <limits>
 #include <utility>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/path_order.h"
 #include "survey/saving_table.h"

@@ -8,7 +8,7 @@
 
 #include "estimate/disk_saving.h"
 #include "numbers/saturating_sum.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "estimate/saving_estimate.h"
 
 namespace orbelan {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "scan/folder_recount.h"
 #include "scan/scanner.h"
 

@@ -1,4 +1,5 @@
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 
 namespace orbelan {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "scan/figures.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"

@@ -14,7 +14,6 @@
 #include "platform/day_number.h"
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
-#include "scan/figures.h"
 #include "scan/folder_list.h"
 #include "cli/report_format.h"
 #include "survey/results.h"

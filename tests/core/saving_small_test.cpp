@@ -2,6 +2,7 @@
 // known amount, which a test that only checks coverage would not see.
 
 #include "estimate/saving_small.h"
+#include "estimate/saving_small_larger.h"
 
 #include <gtest/gtest.h>
 

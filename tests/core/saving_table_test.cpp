@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 
 namespace orbelan {

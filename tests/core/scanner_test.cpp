@@ -17,7 +17,6 @@
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
 #include "scan/folder_list.h"
 
 namespace orbelan {

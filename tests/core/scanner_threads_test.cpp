@@ -24,7 +24,6 @@
 #include "scripted_scan.h"
 #include "settings/settings.h"
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
 #include "scan/folder_list.h"
 #include "scan/scanner.h"
 

@@ -8,7 +8,7 @@
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "estimate/disk_saving.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "survey/results.h"
 #include "estimate/saving_estimate.h"
 #include "scan/scan_rules.h"

@@ -15,7 +15,7 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "scan/figures.h"
+#include "scan/folder_figures.h"
 #include "estimate/saving_small.h"
 #include "tests/core/file_helpers.h"
 

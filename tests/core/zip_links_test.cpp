@@ -19,7 +19,7 @@
 #include "archive/zip_undo.h"
 #include "cli/zip_command.h"
 #include "settings/settings.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "scan/folder_recount.h"
 #include "estimate/saving_estimate.h"

@@ -17,7 +17,7 @@
 #include "app/folder_tree_model.h"
 #include "app/folder_tree_view.h"
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "estimate/saving_estimate.h"
 #include "survey/subtree_totals.h"

@@ -30,7 +30,7 @@
 #include "app/gui_saving_estimator.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/results.h"
 #include "estimate/saving_estimate.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/frm_prop.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "tests/gui/scripted_interaction.h"
 

@@ -7,7 +7,7 @@
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
 #include "scan/scan_rules.h"
-#include "scan/figures.h"
+#include "survey/figure_text.h"
 #include "scan/folder_list.h"
 #include "survey/saving_table.h"
 

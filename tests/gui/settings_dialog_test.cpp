@@ -25,7 +25,7 @@
 
 #include "dialogs/frm_lists.h"
 #include "settings/settings.h"
-#include "scan/figures.h"
+#include "scan/scan_rules.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {
