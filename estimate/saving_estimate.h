@@ -5,7 +5,8 @@
 // whole (exact); larger ones are sampled and given a 95% confidence interval, small ones
 // from the few files the scan drew in them.
 // Files are opened relative to the folder, never through links, read-only, never written.
-// How the sample is drawn and the interval computed is told in saving_estimate.cpp.
+// Which way each folder takes: estimate/estimate_route.cpp; how the sample is drawn and the
+// interval computed: docs/saving-estimate.md.
 
 #include <atomic>
 #include <cstdint>

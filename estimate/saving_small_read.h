@@ -1,6 +1,6 @@
 #pragma once
 // Folders the scan found small (up to SmallLimit) and tiny ones (up to WholeLimit), read as
-// they are listed: what estimate/saving_estimate.cpp dispatches to them. Internal to the
+// they are listed: what estimate/estimate_route.cpp dispatches to them. Internal to the
 // estimate.
 
 #include <atomic>
