@@ -354,6 +354,438 @@ struct CalibrationDraw {
   std::array<unsigned char, kSmallSlice> slice;
 };
 
+// Whether hash is among hashes (sorted).
+bool Among(const std::vector<std::uint64_t>& hashes, std::uint64_t hash) {
+  return !hashes.empty() && std::binary_search(hashes.begin(), hashes.end(), hash);
+}
+
+// One small folder read whole as it is listed (EstimateSmallDirect): what it has found so
+// far, and the files it passed over that it may have to read after all.
+class SmallFolderRead {
+ public:
+  SmallFolderRead(DirReader& reader, std::int64_t limit, std::uint64_t seed, const FileDraws* draws,
+                  std::int64_t allocated, const std::atomic<bool>* stop, Workspace& ws)
+      : reader_(reader), limit_(limit), seed_(seed), draws_(draws), allocated_(allocated), stop_(stop), ws_(ws),
+        skipping_(draws != nullptr &&
+                  (!draws->Skipped.empty() || !draws->Sample.empty() || !draws->Larger.empty())) {}
+
+  // False when the folder has grown past its limit since the scan.
+  bool Run(const ScanRules& rules, SavingEstimate& out) {
+    if (skipping_) {
+      PlanShortFiles();
+      PlanLargerFiles();
+    }
+    if (!ReadListing(rules)) return false;
+    if (Stopped(stop_)) {
+      out = {};
+      return true;
+    }
+    const double folder = static_cast<double>(std::max(allocated_, regularBytes_));
+    if (!ReadUntrustedLarger(folder) || !ReadUncertainShort(folder)) return false;
+    if (Stopped(stop_)) {
+      out = {};
+      return true;
+    }
+    DeflateModelWhole();
+    MeasureBias();
+    CalibrateSlices();
+    out = SmallFolderInterval(sums_);
+    out.Sampled = read_;
+    out.Bytes = AddSat(regularBytes_, otherBytes_);
+    return true;
+  }
+
+ private:
+  // The short files the scan left out of its sample, and empty files, are not opened; nor
+  // those of its sample that the folder does not need (ShortSampleToRead).
+  void PlanShortFiles() {
+    regularBytes_ = draws_->SkippedShortBytes;
+    sums_.unreadShortFiles = draws_->SkippedShortFiles;
+    sums_.unreadShortBytes = draws_->SkippedShortBytes;
+    std::int64_t sampleBytes = 0;
+    for (const auto& [hash, size] : draws_->Sample) sampleBytes += size;
+    sampleRead_ = static_cast<std::size_t>(ShortSampleToRead(
+        draws_->SkippedShortFiles + static_cast<std::int64_t>(draws_->Sample.size()),
+        draws_->SkippedShortBytes + sampleBytes, static_cast<int>(draws_->Sample.size()),
+        static_cast<double>(allocated_)));
+    for (std::size_t j = sampleRead_; j < draws_->Sample.size(); ++j) {
+      ++sums_.unreadShortFiles;
+      sums_.unreadShortBytes += draws_->Sample[j].second;
+      regularBytes_ = AddSat(regularBytes_, draws_->Sample[j].second);
+    }
+  }
+
+  // The larger files: the first plan.sampled of the scan's (lowest hashes first) below the
+  // census size are read as a sample when that is fewer than all of them (their hashes in
+  // largerSampled_), the rest of them not opened (PlanLargerSample).
+  void PlanLargerFiles() {
+    const LargerPlan plan = PlanLargerSample(draws_->Larger, static_cast<double>(allocated_));
+    int taken = 0;
+    for (const auto& [hash, size] : draws_->Larger) {
+      if (plan.sampled == plan.others || size > plan.census) continue;
+      if (taken++ < plan.sampled) {
+        largerSampled_.push_back(hash);
+        continue;
+      }
+      largerLeft_.push_back(hash);
+      ++sums_.unreadLargerFiles;
+      sums_.unreadLargerBytes += size;
+      sums_.unreadLargerSquares += static_cast<double>(size) * static_cast<double>(size);
+      regularBytes_ = AddSat(regularBytes_, size);
+    }
+    std::sort(largerSampled_.begin(), largerSampled_.end());
+    std::sort(largerLeft_.begin(), largerLeft_.end());
+  }
+
+  // Whether an entry is one of the short files not to be opened: their sizes are counted.
+  bool LeftOut(std::uint64_t hash) const {
+    if (Among(draws_->Skipped, hash)) return true;
+    for (std::size_t j = sampleRead_; j < draws_->Sample.size(); ++j)
+      if (draws_->Sample[j].first == hash) return true;
+    return false;
+  }
+
+  // Reads and measures the listed entries in the order of the directory, a batch at a time
+  // where the kernel lets us (BatchReader); the files passed over are kept by name.
+  bool ReadListing(const ScanRules& rules) {
+    auto readAndMeasure = [this](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
+      const ListedFile f = ReadListed(reader_, entry, limit_ - regularBytes_, kSmallHead, ws_, noAtimeRefused_, batched);
+      return Among(largerSampled_, hash) ? MeasureSampled(f, entry.NameView()) : Measure(f, entry.NameView());
+    };
+    PendingEntries pending(reader_, noAtimeRefused_);
+    CountedEntries entries(reader_, rules, draws_);
+    otherBytes_ = entries.KeptOtherBytes();
+    DirEntry entry;
+    while (entries.Next(stop_, entry)) {
+      const std::uint64_t hash = skipping_ ? NameHash(seed_, entry.NameView()) : 0;
+      if (skipping_ && LeftOut(hash)) {
+        skippedNames_.Add(entry);
+        continue;
+      }
+      if (Among(largerLeft_, hash)) {
+        skippedLarger_.Add(entry);
+        continue;
+      }
+      if (!pending.Take(entry, hash, limit_ - regularBytes_, kSmallHead, readAndMeasure)) return false;
+    }
+    return Stopped(stop_) || pending.Flush(limit_ - regularBytes_, kSmallHead, readAndMeasure);
+  }
+
+  // Reads the entries passed over after all, as the listing would have (in its order and a
+  // batch at a time, the directory's word on each one's type); false when the folder has
+  // grown past its limit.
+  bool ReadAfterAll(const FolderEntries& passed, std::int64_t head) {
+    auto readOne = [this, head](const DirEntry& again, std::uint64_t, BatchReader::File* batched) {
+      ListedFile f = ReadListed(reader_, again, limit_ - regularBytes_, head, ws_, noAtimeRefused_, batched);
+      if (head == kShortFile + 1 && f.kind == ListedFile::kLonger) {
+        close(f.fd);  // grown well past a short file since the scan: sampled afresh
+        return false;
+      }
+      return Measure(f, again.NameView());
+    };
+    PendingEntries again(reader_, noAtimeRefused_);
+    FolderEntries::Cursor cursor = passed.Walk();
+    for (DirEntry entry; cursor.Next(entry);) {
+      if (Stopped(stop_)) return true;
+      if (!again.Take(entry, 0, limit_ - regularBytes_, head, readOne)) return false;
+    }
+    return Stopped(stop_) || again.Flush(limit_ - regularBytes_, head, readOne);
+  }
+
+  // A sample of larger files that shows them unlike each other, or any of them shrinking:
+  // the rest is read after all.
+  bool ReadUntrustedLarger(double folder) {
+    if (sums_.unreadLargerBytes <= 0 || LargerSampleTrusted(sums_, folder)) return true;
+    regularBytes_ -= sums_.unreadLargerBytes;
+    sums_.unreadLargerBytes = sums_.unreadLargerFiles = 0;
+    sums_.unreadLargerSquares = 0;
+    sums_.largerSample.clear();
+    std::fill(modelRecords_.begin(), modelRecords_.end(), -1);
+    biasRecord_ = -1;
+    return ReadAfterAll(skippedLarger_, kSmallHead);
+  }
+
+  // A sample that leaves the short files too uncertain, or that is unlike them in size:
+  // they are read after all, exactly.
+  bool ReadUncertainShort(double folder) {
+    if (!skipping_ || sums_.unreadShortBytes <= 0) return true;
+    const UnreadShortPart part = UnreadShortSaving(sums_, 0.5);
+    if (!(part.high - part.low > kShortWidthShare * folder) && ShortSampleStandsForUnread(sums_)) return true;
+    regularBytes_ -= sums_.unreadShortBytes;
+    sums_.unreadShortBytes = sums_.unreadShortFiles = 0;
+    sums_.shortSample.clear();
+    return ReadAfterAll(skippedNames_, kShortFile + 1);
+  }
+
+  // What a file longer than the head turned out to be.
+  enum class Longer { kStored, kGrown, kRead };
+  // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first block
+  // zstd cannot shrink and whose first read looks like noise is taken as such throughout:
+  // the rest is not read. Any other is read on, up to one byte past the room left, and
+  // data then points at the whole of it.
+  Longer ReadLonger(ListedFile& f, const unsigned char*& data) {
+    Fd fd(f.fd);
+    const std::int64_t room = limit_ - regularBytes_;
+    struct stat st;
+    if (LooksCompressed(ws_, data, f.got) && fstat(fd.get(), &st) == 0) {
+      f.size = std::max<std::int64_t>(st.st_size, 0);
+      if (f.size > room) return Longer::kGrown;
+      read_ += f.got;
+      regularBytes_ = AddSat(regularBytes_, f.size);
+      sums_.storedBytes += f.size;
+      sums_.storedFast += f.size;
+      return Longer::kStored;
+    }
+    // Into ws.longFile, not ws.in: growing ws.in to the room left cleared and reallocated
+    // up to a megabyte for every such file.
+    // Sized once for the largest room a folder can leave, and never cleared: only the pages
+    // read into are touched.
+    ByteBuffer& whole = ws_.longFile;
+    GrowUnkept(whole, static_cast<std::size_t>(room + 1), static_cast<std::size_t>(std::max<std::int64_t>(limit_, room) + 1));
+    std::copy_n(ws_.in.data(), f.got, whole.data());
+    data = whole.data();
+    const std::int64_t more = ReadAt(fd.get(), whole.data() + f.got, room + 1 - f.got, f.got);
+    const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
+    if (got > room) return Longer::kGrown;
+    f.kind = ListedFile::kRead;
+    if (f.size < got) f.size = got;  // the directory's word alone: the size is what was read
+    f.got = got;
+    return Longer::kRead;
+  }
+
+  // Measures one entry as ReadListed found it, under its name; false when the folder has
+  // grown past its limit since the scan.
+  bool Measure(ListedFile f, std::string_view name) {
+    const unsigned char* data = ws_.in.data();
+    if (f.kind == ListedFile::kLonger) {
+      const Longer longer = ReadLonger(f, data);
+      if (longer != Longer::kRead) return longer == Longer::kStored;
+    }
+    switch (f.kind) {
+      case ListedFile::kGrown:
+      case ListedFile::kLonger:
+        return false;
+      case ListedFile::kSkip:
+        return true;
+      case ListedFile::kOther:
+        otherBytes_ = AddSat(otherBytes_, f.size);
+        return true;
+      case ListedFile::kUnreadable:
+        regularBytes_ = AddSat(regularBytes_, f.size);
+        sums_.missing += f.size;
+        return true;
+      case ListedFile::kRead:
+        break;
+    }
+    regularBytes_ = AddSat(regularBytes_, f.size);
+    const std::int64_t n = f.got;
+    read_ += n;
+    sums_.missing += f.size - n;
+    if (n == 0) return true;
+    if (n <= kSmallExactFile) {
+      MeasureExact(data, n, f.size);
+      return true;
+    }
+    if (LooksCompressed(ws_, data, n)) {
+      sums_.storedBytes += n;
+      sums_.storedFast += n;
+      return true;
+    }
+    const std::int64_t fast = YardstickSize(ws_, data, static_cast<std::size_t>(n));
+    if (!MeasureUnshrunk(data, n, fast)) Model(data, n, fast, name);
+    return true;
+  }
+
+  // A file of at most kSmallExactFile bytes: deflated exactly, unless it is noise.
+  void MeasureExact(const unsigned char* data, std::int64_t n, std::int64_t size) {
+    const ScreenedSaving screened = DeflateSaving(ws_, data, static_cast<std::size_t>(n));
+    if (screened.noise) {
+      sums_.storedBytes += n;
+      sums_.storedFast += n;
+    } else {
+      sums_.exactBytes += n;
+      sums_.exactSaving += screened.saving;
+    }
+    if (skipping_ && n <= kShortFile && size == n) sums_.shortSample.emplace_back(n, screened.saving);
+  }
+
+  // A larger file the yardstick did not shrink (fast): true when it is measured so, as
+  // stored or deflated exactly. The fast codec at a negative level finds no repeats and
+  // codes literals as they are: bytes of few values (base64, hex) that deflate's Huffman
+  // codes shrink by a quarter to a half look stored to it. Only noise is taken as stored;
+  // the rest is deflated exactly. Text of short repeats (tables of numbers) that only -1
+  // finds stays with the other files: deflated exactly with the estimate's deflate it came
+  // out two blocks over the zipper's on a folder of Perl-like tables.
+  bool MeasureUnshrunk(const unsigned char* data, std::int64_t n, std::int64_t fast) {
+    const auto unshrunk = [n](std::int64_t size) {
+      return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
+    };
+    if (!unshrunk(fast)) return false;
+    if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
+      sums_.storedBytes += n;
+      sums_.storedFast += std::min(fast, n);
+      return true;
+    }
+    if (!unshrunk(ws_.FastSize(data, static_cast<std::size_t>(n)))) return false;
+    sums_.exactBytes += n;
+    sums_.exactSaving += std::max<std::int64_t>(0, n - ws_.Compressed(data, static_cast<std::size_t>(n)));
+    return true;
+  }
+
+  // A compressible larger file: sized by the yardstick, copied while the folder's such
+  // files are few enough to deflate whole, and entered in the slices' and the bias file's
+  // races.
+  void Model(const unsigned char* data, std::int64_t n, std::int64_t fast, std::string_view name) {
+    sums_.modelBytes += n;
+    sums_.modelFast += fast;
+    if (sums_.modelBytes <= kSmallWholeModel) {
+      modelCopy_.insert(modelCopy_.end(), data, data + n);
+      modelEnds_.push_back(modelCopy_.size());
+      modelRecords_.push_back(current_);
+    }
+    std::uint64_t state = FnvStart(seed_);
+    for (const char c : name) state = FnvAdd(state, static_cast<unsigned char>(c));
+    state = FnvAdd(state, static_cast<std::uint64_t>(fast));
+    for (CalibrationDraw& d : slices_) {
+      const double u = UnitInterval(SplitMix64(state));
+      const double at = UnitInterval(SplitMix64(state));
+      const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
+      if (key <= d.key) continue;
+      d.key = key;
+      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
+      std::copy_n(data + start, kSmallSlice, d.slice.data());
+    }
+    const double u = UnitInterval(SplitMix64(state));
+    const double at = UnitInterval(SplitMix64(state));
+    const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
+    if (key > biasKey_) {
+      biasKey_ = key;
+      biasSize_ = n;
+      biasFast_ = fast;
+      biasRecord_ = current_;
+      const std::int64_t span = std::min(n, kBiasSpan);
+      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
+      biasBytes_.assign(data + start, data + start + span);
+    }
+  }
+
+  // Measure for a larger file of the sample, keeping what it added to each part.
+  bool MeasureSampled(ListedFile f, std::string_view name) {
+    auto parts = [&] {
+      return LargerRead{regularBytes_, sums_.exactSaving, sums_.modelBytes, sums_.modelFast,
+                        sums_.storedBytes, sums_.storedFast, sums_.missing};
+    };
+    const LargerRead before = parts();
+    current_ = static_cast<std::ptrdiff_t>(sums_.largerSample.size());
+    const bool grown = !Measure(f, name);
+    current_ = -1;
+    if (grown) return false;
+    LargerRead r = parts();
+    r.size -= before.size;
+    r.exactSaving -= before.exactSaving;
+    r.modelBytes -= before.modelBytes;
+    r.modelFast -= before.modelFast;
+    r.storedBytes -= before.storedBytes;
+    r.storedFast -= before.storedFast;
+    r.missing -= before.missing;
+    if (r.size > 0) sums_.largerSample.push_back(r);  // else gone, or not a regular file after all
+    return true;
+  }
+
+  // The compressible larger files, when they come to at most kSmallWholeModel: deflated
+  // whole, exactly, instead of calibrated by slices.
+  void DeflateModelWhole() {
+    if (sums_.modelBytes <= 0 || sums_.modelBytes > kSmallWholeModel) return;
+    for (std::size_t j = 0, start = 0; j < modelEnds_.size(); start = modelEnds_[j++]) {
+      const auto n = static_cast<std::int64_t>(modelEnds_[j] - start);
+      const std::int64_t saving = std::max<std::int64_t>(0, n - ws_.Compressed(modelCopy_.data() + start, modelEnds_[j] - start));
+      sums_.exactBytes += n;
+      sums_.exactSaving += saving;
+      if (modelRecords_[j] >= 0) {
+        LargerRead& r = sums_.largerSample[static_cast<std::size_t>(modelRecords_[j])];
+        r.modelBytes = r.modelFast = 0;
+        r.exactSaving += saving;
+      }
+    }
+    sums_.modelBytes = sums_.modelFast = 0;
+  }
+
+  // The slices' bias, measured on the file its race drew (estimate/slice_bias.h); when its
+  // bytes were the whole file, that file is deflated and so exact.
+  void MeasureBias() {
+    if (biasKey_ == kNoKey || sums_.modelBytes <= 0 || !WantsSliceBias(allocated_)) return;
+    const bool wholeFile = static_cast<std::int64_t>(biasBytes_.size()) == biasSize_;
+    const SliceBias bias = MeasureSliceBias(ws_, biasBytes_.data(), biasBytes_.size(), wholeFile ? biasFast_ : -1);
+    sums_.biasMeasured = bias.measured;
+    sums_.biasWhole = bias.whole;
+    sums_.biasCold = bias.cold;
+    sums_.biasColdSpread = bias.coldSpread;
+    sums_.biasTiles = bias.tiles;
+    sums_.biasCover = static_cast<double>(biasBytes_.size()) / static_cast<double>(biasSize_);
+    if (!bias.measured || !wholeFile) return;
+    const std::int64_t saving = std::max<std::int64_t>(0, biasSize_ - bias.deflated);
+    sums_.modelBytes -= biasSize_;
+    sums_.modelFast -= biasFast_;
+    sums_.exactBytes += biasSize_;
+    sums_.exactSaving += saving;
+    if (biasRecord_ >= 0) {
+      LargerRead& r = sums_.largerSample[static_cast<std::size_t>(biasRecord_)];
+      r.modelBytes -= biasSize_;
+      r.modelFast -= biasFast_;
+      r.exactSaving += saving;
+    }
+  }
+
+  // Each calibration slice compressed both ways: their ratios turn fast sizes into deflate's.
+  void CalibrateSlices() {
+    for (const CalibrationDraw& d : slices_) {
+      if (d.key == kNoKey || sums_.modelBytes == 0) continue;
+      const int level = sums_.biasMeasured ? kMeasuredSliceLevel : 6;  // else the zipper's
+      const double deflated = static_cast<double>(ws_.Compressed(d.slice.data(), d.slice.size(), level));
+      const double fast = static_cast<double>(YardstickSize(ws_, d.slice.data(), d.slice.size()));
+      sums_.ratios.push_back(deflated / std::max(fast, 1.0));
+    }
+  }
+
+  DirReader& reader_;
+  const std::int64_t limit_;
+  const std::uint64_t seed_;
+  const FileDraws* const draws_;
+  const std::int64_t allocated_;
+  const std::atomic<bool>* const stop_;
+  Workspace& ws_;
+  const bool skipping_;  // the scan kept which files need not be read
+
+  SmallSums sums_;
+  std::int64_t regularBytes_ = 0, otherBytes_ = 0, read_ = 0;
+  std::size_t sampleRead_ = 0;  // of the scan's sample of short files, the first ones read
+  bool noAtimeRefused_ = false;  // in this folder (OpenForReading)
+  std::vector<std::uint64_t> largerSampled_, largerLeft_;  // larger files read as a sample, left
+  FolderEntries skippedNames_, skippedLarger_;  // passed over, with the type the directory gave
+  // The calibration slices: each of the draws ends on a compressible larger file with
+  // probability proportional to its fast size, at a uniform place in it. Every such file
+  // takes part in each draw's race as it is read (the exponential race: the file with the
+  // highest log(u) / fast wins, u uniform from the seed and the file's name and size), and a
+  // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
+  // order of the directory does not change which files win.
+  std::array<CalibrationDraw, kSmallCalibrationDraws> slices_;
+  // The file that measures the slices' bias (estimate/slice_bias.h), drawn by a race of its
+  // own: its bytes (kBiasSpan of them at most) kept while it leads, and its record in the
+  // larger sample (or -1).
+  double biasKey_ = kNoKey;
+  std::vector<unsigned char> biasBytes_;
+  std::int64_t biasSize_ = 0, biasFast_ = 0;
+  std::ptrdiff_t biasRecord_ = -1;
+  // The larger sample's record the file being measured will have, or -1.
+  std::ptrdiff_t current_ = -1;
+  // The compressible larger files' bytes while they come to at most kSmallWholeModel: then
+  // they are deflated whole at the end instead of the slices (ends of each in modelEnds_,
+  // and the larger sample's record of each, or -1, in modelRecords_).
+  std::vector<unsigned char> modelCopy_;
+  std::vector<std::size_t> modelEnds_;
+  std::vector<std::ptrdiff_t> modelRecords_;
+};
+
 }  // namespace
 
 // A folder the scan found small (up to SmallLimit) is read whole as it is listed, each
@@ -366,363 +798,8 @@ struct CalibrationDraw {
 bool EstimateSmallDirect(DirReader& reader, const ScanRules& rules, std::int64_t limit,
                          std::uint64_t seed, const FileDraws* draws, std::int64_t allocated,
                          const std::atomic<bool>* stop, Workspace& ws, SavingEstimate& out) {
-  // The short files the scan left out of its sample, and empty files, are not opened; nor
-  // those of its sample that the folder does not need (ShortSampleToRead), nor the larger
-  // files beyond the sample of them it reads (PlanLargerSample).
-  const bool skipping = draws != nullptr && (!draws->Skipped.empty() || !draws->Sample.empty() || !draws->Larger.empty());
-  std::int64_t regularBytes = skipping ? draws->SkippedShortBytes : 0;
-  std::size_t sampleRead = skipping ? draws->Sample.size() : 0;
-  SmallSums sums;
-  bool noAtimeRefused = false;  // in this folder (OpenForReading)
-  // The calibration slices: each of the draws ends on a compressible larger file with
-  // probability proportional to its fast size, at a uniform place in it. Every such file
-  // takes part in each draw's race as it is read (the exponential race: the file with the
-  // highest log(u) / fast wins, u uniform from the seed and the file's name and size), and a
-  // winner's slice is copied while its bytes are at hand: no file is opened twice, and the
-  // order of the directory does not change which files win.
-  std::array<CalibrationDraw, kSmallCalibrationDraws> slices;
-  // The file that measures the slices' bias (estimate/slice_bias.h), drawn by a race of its
-  // own: its bytes (kBiasSpan of them at most) kept while it leads, and its record in the
-  // larger sample (or -1).
-  double biasKey = kNoKey;
-  std::vector<unsigned char> biasBytes;
-  std::int64_t biasSize = 0, biasFast = 0;
-  std::ptrdiff_t biasRecord = -1;
-  // The larger sample's record the file being measured will have, or -1.
-  std::ptrdiff_t current = -1;
-  // The compressible larger files' bytes while they come to at most wholeModel: then they
-  // are deflated whole at the end instead of the slices (ends of each in modelEnds, and the
-  // larger sample's record of each, or -1, in modelRecords).
-  const std::int64_t wholeModel = kSmallWholeModel;
-  std::vector<unsigned char> modelCopy;
-  std::vector<std::size_t> modelEnds;
-  std::vector<std::ptrdiff_t> modelRecords;
-  std::int64_t otherBytes = 0, read = 0;
-  FolderEntries skippedNames, skippedLarger;  // passed over, with the type the directory gave
-  if (skipping) {
-    sums.unreadShortFiles = draws->SkippedShortFiles;
-    sums.unreadShortBytes = draws->SkippedShortBytes;
-    std::int64_t sampleBytes = 0;
-    for (const auto& [hash, size] : draws->Sample) sampleBytes += size;
-    sampleRead = static_cast<std::size_t>(ShortSampleToRead(
-        draws->SkippedShortFiles + static_cast<std::int64_t>(draws->Sample.size()), draws->SkippedShortBytes + sampleBytes,
-        static_cast<int>(draws->Sample.size()), static_cast<double>(allocated)));
-    for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j) {
-      ++sums.unreadShortFiles;
-      sums.unreadShortBytes += draws->Sample[j].second;
-      regularBytes = AddSat(regularBytes, draws->Sample[j].second);
-    }
-  }
-  // The larger files: the first plan.sampled of the scan's (lowest hashes first) below the
-  // census size are read as a sample when that is fewer than all of them (their hashes in
-  // largerSampled), the rest of them not opened.
-  std::vector<std::uint64_t> largerSampled, largerLeft;
-  if (skipping) {
-    const LargerPlan plan = PlanLargerSample(draws->Larger, static_cast<double>(allocated));
-    int taken = 0;
-    for (const auto& [hash, size] : draws->Larger) {
-      if (plan.sampled == plan.others || size > plan.census) continue;
-      if (taken++ < plan.sampled) {
-        largerSampled.push_back(hash);
-        continue;
-      }
-      largerLeft.push_back(hash);
-      ++sums.unreadLargerFiles;
-      sums.unreadLargerBytes += size;
-      sums.unreadLargerSquares += static_cast<double>(size) * static_cast<double>(size);
-      regularBytes = AddSat(regularBytes, size);
-    }
-    std::sort(largerSampled.begin(), largerSampled.end());
-    std::sort(largerLeft.begin(), largerLeft.end());
-  }
-  auto among = [](const std::vector<std::uint64_t>& hashes, std::uint64_t hash) {
-    return !hashes.empty() && std::binary_search(hashes.begin(), hashes.end(), hash);
-  };
-  // Whether an entry is one of the short files not to be opened: their sizes are counted above.
-  auto leftOut = [&](std::uint64_t hash) {
-    if (among(draws->Skipped, hash)) return true;
-    for (std::size_t j = sampleRead; j < draws->Sample.size(); ++j)
-      if (draws->Sample[j].first == hash) return true;
-    return false;
-  };
-
-  // Measures one entry as ReadListed found it, under its name; false when the folder has
-  // grown past its limit since the scan.
-  auto measure = [&](ListedFile f, std::string_view name) {
-    const unsigned char* data = ws.in.data();
-    if (f.kind == ListedFile::kLonger) {
-      Fd fd(f.fd);
-      const std::int64_t room = limit - regularBytes;
-      // A compressed format's stream (gzip, PNG, JPEG, xz, zstd, bzip2...) whose first
-      // block zstd cannot shrink and whose first read looks like noise is taken as such
-      // throughout: the rest is not read.
-      struct stat st;
-      if (LooksCompressed(ws, data, f.got) && fstat(fd.get(), &st) == 0) {
-        f.size = std::max<std::int64_t>(st.st_size, 0);
-        if (f.size > room) return false;
-        read += f.got;
-        regularBytes = AddSat(regularBytes, f.size);
-        sums.storedBytes += f.size;
-        sums.storedFast += f.size;
-        return true;
-      }
-      // The rest, up to one byte past the room left.
-      // Into ws.longFile, not ws.in: growing ws.in to the room left cleared and reallocated
-      // up to a megabyte for every such file.
-      // Sized once for the largest room a folder can leave, and never cleared: only the pages
-      // read into are touched.
-      ByteBuffer& whole = ws.longFile;
-      GrowUnkept(whole, static_cast<std::size_t>(room + 1), static_cast<std::size_t>(std::max<std::int64_t>(limit, room) + 1));
-      std::copy_n(ws.in.data(), f.got, whole.data());
-      data = whole.data();
-      const std::int64_t more = ReadAt(fd.get(), whole.data() + f.got, room + 1 - f.got, f.got);
-      const std::int64_t got = f.got + std::max<std::int64_t>(more, 0);
-      if (got > room) return false;
-      f.kind = ListedFile::kRead;
-      if (f.size < got) f.size = got;  // the directory's word alone: the size is what was read
-      f.got = got;
-    }
-    switch (f.kind) {
-      case ListedFile::kGrown:
-      case ListedFile::kLonger:
-        return false;
-      case ListedFile::kSkip:
-        return true;
-      case ListedFile::kOther:
-        otherBytes = AddSat(otherBytes, f.size);
-        return true;
-      case ListedFile::kUnreadable:
-        regularBytes = AddSat(regularBytes, f.size);
-        sums.missing += f.size;
-        return true;
-      case ListedFile::kRead:
-        break;
-    }
-    regularBytes = AddSat(regularBytes, f.size);
-    const std::int64_t n = f.got;
-    read += n;
-    sums.missing += f.size - n;
-    if (n == 0) return true;
-    if (n <= kSmallExactFile) {
-      const ScreenedSaving screened = DeflateSaving(ws, data, static_cast<std::size_t>(n));
-      if (screened.noise) {
-        sums.storedBytes += n;
-        sums.storedFast += n;
-      } else {
-        sums.exactBytes += n;
-        sums.exactSaving += screened.saving;
-      }
-      if (skipping && n <= kShortFile && f.size == n) sums.shortSample.emplace_back(n, screened.saving);
-      return true;
-    }
-    if (LooksCompressed(ws, data, n)) {
-      sums.storedBytes += n;
-      sums.storedFast += n;
-      return true;
-    }
-    const std::int64_t fast = YardstickSize(ws, data, static_cast<std::size_t>(n));
-    const auto unshrunk = [n](std::int64_t size) {
-      return static_cast<double>(size) >= kIncompressibleShare * static_cast<double>(n);
-    };
-    if (unshrunk(fast)) {
-      // The fast codec at a negative level finds no repeats and codes literals as they
-      // are: bytes of few values (base64, hex) that deflate's Huffman codes shrink by a
-      // quarter to a half look stored to it. Only noise is taken as stored; the rest is
-      // deflated exactly. Text of short repeats (tables of numbers) that only -1 finds
-      // stays with the other files: deflated exactly with the estimate's deflate it came
-      // out two blocks over the zipper's on a folder of Perl-like tables.
-      if (BytesLookLikeNoise(data, static_cast<std::size_t>(n))) {
-        sums.storedBytes += n;
-        sums.storedFast += std::min(fast, n);
-        return true;
-      }
-      if (unshrunk(ws.FastSize(data, static_cast<std::size_t>(n)))) {
-        sums.exactBytes += n;
-        sums.exactSaving += std::max<std::int64_t>(0, n - ws.Compressed(data, static_cast<std::size_t>(n)));
-        return true;
-      }
-    }
-    sums.modelBytes += n;
-    sums.modelFast += fast;
-    if (sums.modelBytes <= wholeModel) {
-      modelCopy.insert(modelCopy.end(), data, data + n);
-      modelEnds.push_back(modelCopy.size());
-      modelRecords.push_back(current);
-    }
-    std::uint64_t state = FnvStart(seed);
-    for (const char c : name) state = FnvAdd(state, static_cast<unsigned char>(c));
-    state = FnvAdd(state, static_cast<std::uint64_t>(fast));
-    for (CalibrationDraw& d : slices) {
-      const double u = UnitInterval(SplitMix64(state));
-      const double at = UnitInterval(SplitMix64(state));
-      const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
-      if (key <= d.key) continue;
-      d.key = key;
-      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - kSmallSlice);
-      std::copy_n(data + start, kSmallSlice, d.slice.data());
-    }
-    const double u = UnitInterval(SplitMix64(state));
-    const double at = UnitInterval(SplitMix64(state));
-    const double key = std::log(std::max(u, 0x1.0p-60)) / static_cast<double>(fast);
-    if (key > biasKey) {
-      biasKey = key;
-      biasSize = n;
-      biasFast = fast;
-      biasRecord = current;
-      const std::int64_t span = std::min(n, kBiasSpan);
-      const std::int64_t start = std::min(static_cast<std::int64_t>(at * static_cast<double>(n)), n - span);
-      biasBytes.assign(data + start, data + start + span);
-    }
-    return true;
-  };
-  // measure for a larger file of the sample, keeping what it added to each part.
-  auto measureSampled = [&](ListedFile f, std::string_view name) {
-    auto parts = [&] {
-      return LargerRead{regularBytes, sums.exactSaving, sums.modelBytes, sums.modelFast,
-                        sums.storedBytes, sums.storedFast, sums.missing};
-    };
-    const LargerRead before = parts();
-    current = static_cast<std::ptrdiff_t>(sums.largerSample.size());
-    const bool grown = !measure(f, name);
-    current = -1;
-    if (grown) return false;
-    LargerRead r = parts();
-    r.size -= before.size;
-    r.exactSaving -= before.exactSaving;
-    r.modelBytes -= before.modelBytes;
-    r.modelFast -= before.modelFast;
-    r.storedBytes -= before.storedBytes;
-    r.storedFast -= before.storedFast;
-    r.missing -= before.missing;
-    if (r.size > 0) sums.largerSample.push_back(r);  // else gone, or not a regular file after all
-    return true;
-  };
-
-  // Reads and measures one entry (batched: its read in a batch, or nullptr).
-  auto readAndMeasure = [&](const DirEntry& entry, std::uint64_t hash, BatchReader::File* batched) {
-    const ListedFile f = ReadListed(reader, entry, limit - regularBytes, kSmallHead, ws, noAtimeRefused, batched);
-    return among(largerSampled, hash) ? measureSampled(f, entry.NameView()) : measure(f, entry.NameView());
-  };
-  // The files to read are read a batch at a time where the kernel lets us (BatchReader),
-  // each measured in the order of the directory as before.
-  PendingEntries pending(reader, noAtimeRefused);
-  CountedEntries entries(reader, rules, draws);
-  otherBytes = entries.KeptOtherBytes();
-  DirEntry entry;
-  while (entries.Next(stop, entry)) {
-    const std::string_view name = entry.NameView();
-    const std::uint64_t hash = skipping ? NameHash(seed, name) : 0;
-    if (skipping && leftOut(hash)) {
-      skippedNames.Add(entry);
-      continue;
-    }
-    if (among(largerLeft, hash)) {
-      skippedLarger.Add(entry);
-      continue;
-    }
-    if (!pending.Take(entry, hash, limit - regularBytes, kSmallHead, readAndMeasure)) return false;
-  }
-  if (!Stopped(stop) && !pending.Flush(limit - regularBytes, kSmallHead, readAndMeasure)) return false;
-  if (Stopped(stop)) {
-    out = {};
-    return true;
-  }
-  // Reads the entries passed over after all, as the listing would have (in its order and a
-  // batch at a time, the directory's word on each one's type); false when the folder has
-  // grown past its limit.
-  auto readAfterAll = [&](const FolderEntries& passed, std::int64_t head) {
-    auto readOne = [&](const DirEntry& again, std::uint64_t, BatchReader::File* batched) {
-      ListedFile f = ReadListed(reader, again, limit - regularBytes, head, ws, noAtimeRefused, batched);
-      if (head == kShortFile + 1 && f.kind == ListedFile::kLonger) {
-        close(f.fd);  // grown well past a short file since the scan: sampled afresh
-        return false;
-      }
-      return measure(f, again.NameView());
-    };
-    PendingEntries again(reader, noAtimeRefused);
-    FolderEntries::Cursor cursor = passed.Walk();
-    for (DirEntry entry; cursor.Next(entry);) {
-      if (Stopped(stop)) return true;
-      if (!again.Take(entry, 0, limit - regularBytes, head, readOne)) return false;
-    }
-    return Stopped(stop) || again.Flush(limit - regularBytes, head, readOne);
-  };
-  const double folder = static_cast<double>(std::max(allocated, regularBytes));
-  // A sample of larger files that shows them unlike each other, or any of them shrinking:
-  // the rest is read after all.
-  if (sums.unreadLargerBytes > 0 && !LargerSampleTrusted(sums, folder)) {
-    regularBytes -= sums.unreadLargerBytes;
-    sums.unreadLargerBytes = sums.unreadLargerFiles = 0;
-    sums.unreadLargerSquares = 0;
-    sums.largerSample.clear();
-    std::fill(modelRecords.begin(), modelRecords.end(), -1);
-    biasRecord = -1;
-    if (!readAfterAll(skippedLarger, kSmallHead)) return false;
-  }
-  // A sample that leaves the short files too uncertain, or that is unlike them in size:
-  // they are read after all, exactly.
-  if (skipping && sums.unreadShortBytes > 0) {
-    const UnreadShortPart part = UnreadShortSaving(sums, 0.5);
-    if (part.high - part.low > kShortWidthShare * folder || !ShortSampleStandsForUnread(sums)) {
-      regularBytes -= sums.unreadShortBytes;
-      sums.unreadShortBytes = sums.unreadShortFiles = 0;
-      sums.shortSample.clear();
-      if (!readAfterAll(skippedNames, kShortFile + 1)) return false;
-    }
-  }
-  if (Stopped(stop)) {
-    out = {};
-    return true;
-  }
-  if (sums.modelBytes > 0 && sums.modelBytes <= wholeModel) {
-    for (std::size_t j = 0, start = 0; j < modelEnds.size(); start = modelEnds[j++]) {
-      const auto n = static_cast<std::int64_t>(modelEnds[j] - start);
-      const std::int64_t saving = std::max<std::int64_t>(0, n - ws.Compressed(modelCopy.data() + start, modelEnds[j] - start));
-      sums.exactBytes += n;
-      sums.exactSaving += saving;
-      if (modelRecords[j] >= 0) {
-        LargerRead& r = sums.largerSample[static_cast<std::size_t>(modelRecords[j])];
-        r.modelBytes = r.modelFast = 0;
-        r.exactSaving += saving;
-      }
-    }
-    sums.modelBytes = sums.modelFast = 0;
-  }
-  if (biasKey != kNoKey && sums.modelBytes > 0 && WantsSliceBias(allocated)) {
-    const bool wholeFile = static_cast<std::int64_t>(biasBytes.size()) == biasSize;
-    const SliceBias bias = MeasureSliceBias(ws, biasBytes.data(), biasBytes.size(), wholeFile ? biasFast : -1);
-    sums.biasMeasured = bias.measured;
-    sums.biasWhole = bias.whole;
-    sums.biasCold = bias.cold;
-    sums.biasColdSpread = bias.coldSpread;
-    sums.biasTiles = bias.tiles;
-    sums.biasCover = static_cast<double>(biasBytes.size()) / static_cast<double>(biasSize);
-    if (bias.measured && wholeFile) {
-      // The whole file: deflated, it is exact.
-      const std::int64_t saving = std::max<std::int64_t>(0, biasSize - bias.deflated);
-      sums.modelBytes -= biasSize;
-      sums.modelFast -= biasFast;
-      sums.exactBytes += biasSize;
-      sums.exactSaving += saving;
-      if (biasRecord >= 0) {
-        LargerRead& r = sums.largerSample[static_cast<std::size_t>(biasRecord)];
-        r.modelBytes -= biasSize;
-        r.modelFast -= biasFast;
-        r.exactSaving += saving;
-      }
-    }
-  }
-  for (const CalibrationDraw& d : slices) {
-    if (d.key == kNoKey || sums.modelBytes == 0) continue;
-    const int level = sums.biasMeasured ? kMeasuredSliceLevel : 6;  // else the zipper's
-    const double deflated = static_cast<double>(ws.Compressed(d.slice.data(), d.slice.size(), level));
-    const double fast = static_cast<double>(YardstickSize(ws, d.slice.data(), d.slice.size()));
-    sums.ratios.push_back(deflated / std::max(fast, 1.0));
-  }
-  out = SmallFolderInterval(sums);
-  out.Sampled = read;
-  out.Bytes = AddSat(regularBytes, otherBytes);
-  return true;
+  SmallFolderRead folder(reader, limit, seed, draws, allocated, stop, ws);
+  return folder.Run(rules, out);
 }
 
 }  // namespace saving
