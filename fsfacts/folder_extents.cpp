@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <unordered_set>
 
 #include "platform/dir_reader.h"
@@ -176,30 +177,57 @@ FiemapRequest SetFiemapRequest(FiemapRequest request) {
   return fiemapRequest.exchange(request != nullptr ? request : &KernelFiemap);
 }
 
-FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::string_view)>& counted,
-                               const FsCompression& c, std::uint64_t seed, std::int64_t budget,
-                               const std::atomic<bool>* stop, const std::vector<std::uint64_t>& heldInodes,
-                               bool sharing) {
-  FolderExtents m;
-  std::vector<std::uint64_t> held = heldInodes;
-  std::sort(held.begin(), held.end());
-  std::unordered_set<std::uint64_t> linked;  // inodes of several names met so far
-  std::vector<SharedExtent> shared;  // to tell the extents met twice, while not too many
+namespace {
+
+// What the walk over a folder's files gathered.
+struct FolderWalk {
+  std::vector<std::string> names;     // the files measured, by index
+  std::vector<Extent> all;            // every compressed extent, while there are not too many
+  ExtentDraws draws;
+  std::vector<SharedExtent> shared;   // to tell the extents met twice, while not too many
   Unshared unshared;
-  DirReader reader;
-  if (!reader.OpenBelow(dirFd, "")) return m;
-  std::vector<std::string> names;
-  std::vector<Extent> all;  // every compressed extent, while there are not too many
-  ExtentDraws draws(FnvStart(seed));
-  std::int64_t unknown = 0;
+  std::int64_t unknown = 0;           // allocated bytes that could not be measured
+  explicit FolderWalk(std::uint64_t seed) : draws(FnvStart(seed)) {}
+};
+
+// The extents of the open regular file fd (named file in the walk) into walk and m.
+void AddFileExtents(int fd, const struct stat& st, const FsCompression& c, FolderWalk& walk, FolderExtents& m) {
+  const auto file = static_cast<std::uint32_t>(walk.names.size());
+  std::vector<Extent> extents;
+  std::int64_t delayed = 0;
+  const std::size_t sharedBefore = walk.shared.size();
+  Unshared layout;
+  if (!WalkExtents(fd, file, static_cast<std::int64_t>(st.st_size), c.Compresses(), extents, delayed, walk.shared, layout)) {
+    walk.shared.resize(sharedBefore);
+    walk.unknown = SumSat(walk.unknown, static_cast<std::int64_t>(st.st_blocks) * 512);  // EOPNOTSUPP, EPERM: not measured
+    return;
+  }
+  walk.unknown = SumSat(walk.unknown, delayed);
+  for (std::size_t k = sharedBefore; k < walk.shared.size(); ++k) m.Shared = SumSat(m.Shared, walk.shared[k].length);
+  walk.unshared.inlineBytes = SumSat(walk.unshared.inlineBytes, layout.inlineBytes);
+  walk.unshared.otherBytes = SumSat(walk.unshared.otherBytes, layout.otherBytes);
+  if (walk.shared.size() > kMostListed) walk.shared.resize(sharedBefore);  // counted, no longer matched
+  for (const Extent& e : extents) {
+    m.Compressed = SumSat(m.Compressed, e.length);
+    walk.draws.Offer(e);
+    if (walk.all.size() <= kMostListed) walk.all.push_back(e);
+  }
+}
+
+// Walks the counted regular files of the folder open in reader, each inode once and none
+// that names outside the folder hold (held, sorted). False when stopped.
+bool WalkFolder(DirReader& reader, const std::function<bool(std::string_view)>& counted, const FsCompression& c,
+                const std::vector<std::uint64_t>& held, const std::atomic<bool>* stop, FolderWalk& walk,
+                FolderExtents& m) {
+  std::unordered_set<std::uint64_t> linked;  // inodes of several names met so far
   DirEntry entry;
   while (reader.Next(entry)) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
     if (entry.Hidden() || entry.TypeIsDirectory() || !counted(entry.NameView())) continue;
     const int fd = openat(reader.Fd(), entry.Name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
       EntryStat st;
-      if (reader.Stat(entry.Name, st) && st.Kind == EntryKind::File) unknown += st.Allocated;
+      if (reader.Stat(entry.Name, st) && st.Kind == EntryKind::File) walk.unknown += st.Allocated;
       continue;
     }
     struct stat st;
@@ -216,31 +244,17 @@ FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::stri
         continue;
       }
     }
-    const auto file = static_cast<std::uint32_t>(names.size());
-    std::vector<Extent> extents;
-    std::int64_t delayed = 0;
-    const std::size_t sharedBefore = shared.size();
-    Unshared layout;
-    if (!WalkExtents(fd, file, static_cast<std::int64_t>(st.st_size), c.Compresses(), extents, delayed, shared, layout)) {
-      shared.resize(sharedBefore);
-      unknown = SumSat(unknown, static_cast<std::int64_t>(st.st_blocks) * 512);  // EOPNOTSUPP, EPERM: not measured
-    } else {
-      unknown = SumSat(unknown, delayed);
-      for (std::size_t k = sharedBefore; k < shared.size(); ++k) m.Shared = SumSat(m.Shared, shared[k].length);
-      unshared.inlineBytes = SumSat(unshared.inlineBytes, layout.inlineBytes);
-      unshared.otherBytes = SumSat(unshared.otherBytes, layout.otherBytes);
-      if (shared.size() > kMostListed) shared.resize(sharedBefore);  // counted, no longer matched
-      for (const Extent& e : extents) {
-        m.Compressed = SumSat(m.Compressed, e.length);
-        draws.Offer(e);
-        if (all.size() <= kMostListed) all.push_back(e);
-      }
-    }
+    AddFileExtents(fd, st, c, walk, m);
     close(fd);
-    names.emplace_back(entry.Name, entry.NameLength);
+    walk.names.emplace_back(entry.Name, entry.NameLength);
   }
-  // An extent met in two or more of the folder's files (a copy reflinked beside its
-  // original) is counted by each; once, it may go with the folder.
+  return true;
+}
+
+// An extent met in two or more of the folder's files (a copy reflinked beside its
+// original) is counted by each; once, it may go with the folder. The shared extents are
+// kept by place for the folders above.
+void CountSharedWithin(std::vector<SharedExtent>& shared, FolderExtents& m) {
   std::sort(shared.begin(), shared.end(),
             [](const SharedExtent& a, const SharedExtent& b) { return a.physical < b.physical; });
   std::vector<SharedPlace> places;
@@ -256,64 +270,77 @@ FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::stri
   }
   if (!places.empty() && places.size() < kMostPlaces)
     m.Places = std::make_shared<const std::vector<SharedPlace>>(std::move(places));
-  // Inline data may give back nothing where some of the folder's other blocks are shared,
-  // or there are none to tell by.
-  if (sharing && (m.Shared > 0 || unshared.otherBytes == 0)) {
-    m.InlineUnsure = unshared.inlineBytes;
-    if (InlineTakenAsShared(m.Shared, unshared.otherBytes)) m.InlineShared = unshared.inlineBytes;
-  }
-  const std::int64_t compressed = m.Compressed;
-  const bool even = compressed > budget && all.size() <= kMostListed;
+}
+
+// The compressed extents to measure: all of them within the budget; else an even sample
+// of them when they were all listed (even), else the independent draws.
+std::vector<Extent> ChooseExtents(FolderWalk& walk, std::int64_t compressed, std::int64_t budget,
+                                  std::uint64_t seed, bool even) {
+  if (compressed <= budget) return std::move(walk.all);
+  if (!even) return std::vector<Extent>(walk.draws.chosen.begin(), walk.draws.chosen.end());
   std::vector<Extent> measure;
-  if (compressed <= budget) {
-    measure = std::move(all);
-  } else if (even) {
-    const int n = static_cast<int>(std::clamp<std::int64_t>(compressed / kBytesPerDraw, kExtentDraws, kMostExtentDraws));
-    std::uint64_t state = FnvAdd(FnvStart(seed), static_cast<std::uint64_t>(compressed));
-    const double start = UnitInterval(SplitMix64(state));
-    std::size_t at = 0;
-    std::int64_t before = 0;  // bytes of the extents ahead of all[at]
-    for (int k = 0; k < n; ++k) {
-      const auto position = static_cast<std::int64_t>((start + k) / n * static_cast<double>(compressed));
-      while (at + 1 < all.size() && before + all[at].length <= position) before += all[at++].length;
-      measure.push_back(all[at]);
-    }
-  } else {
-    measure.assign(draws.chosen.begin(), draws.chosen.end());
+  const std::vector<Extent>& all = walk.all;
+  const int n = static_cast<int>(std::clamp<std::int64_t>(compressed / kBytesPerDraw, kExtentDraws, kMostExtentDraws));
+  std::uint64_t state = FnvAdd(FnvStart(seed), static_cast<std::uint64_t>(compressed));
+  const double start = UnitInterval(SplitMix64(state));
+  std::size_t at = 0;
+  std::int64_t before = 0;  // bytes of the extents ahead of all[at]
+  for (int k = 0; k < n; ++k) {
+    const auto position = static_cast<std::int64_t>((start + k) / n * static_cast<double>(compressed));
+    while (at + 1 < all.size() && before + all[at].length <= position) before += all[at++].length;
+    measure.push_back(all[at]);
   }
-  const double drawn = static_cast<double>(measure.size());
+  return measure;
+}
+
+// What measuring the chosen extents found: the share of its blocks each stores, and the
+// blocks of those measured and of those that could not be read.
+struct ExtentRates {
   std::vector<double> ratios;
   std::int64_t exactStored = 0, exactLength = 0, missed = 0;
+};
+
+// Reads and compresses each chosen extent as the file system does. False when stopped.
+bool MeasureExtents(int dirFd, const std::vector<std::string>& names, const std::vector<Extent>& measure,
+                    const FsCompression& c, const std::atomic<bool>* stop, FolderExtents& m, ExtentRates& rates) {
   std::vector<unsigned char> buffer;
   for (const Extent& e : measure) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
-    const int fd = openat(reader.Fd(), names[e.file].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
+    const int fd = openat(dirFd, names[e.file].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     const double stored = StoredExtentBytes(fd, e, c, buffer);
     if (fd >= 0) close(fd);
     if (stored < 0) {  // gone or changed since: not measured
-      missed += e.length;
+      rates.missed += e.length;
       continue;
     }
     m.Read += std::min(e.inFile, kChunkBytes);
     // What it stores, as a share of the blocks it allocates.
-    ratios.push_back(stored / static_cast<double>(e.length));
-    exactStored += static_cast<std::int64_t>(ratios.back() * static_cast<double>(e.length));
-    exactLength += e.length;
+    rates.ratios.push_back(stored / static_cast<double>(e.length));
+    rates.exactStored += static_cast<std::int64_t>(rates.ratios.back() * static_cast<double>(e.length));
+    rates.exactLength += e.length;
   }
+  return true;
+}
+
+// m's stored bytes and their interval from the measured extents: exact but for the codec's
+// error within the budget, else the sample's mean rate with its 95% interval (the variance
+// of an even sample from successive differences, in the order drawn).
+void SetStoredFigures(const ExtentRates& rates, std::int64_t compressed, std::int64_t budget, bool even,
+                      double drawn, const FsCompression& c, FolderExtents& m) {
+  const std::vector<double>& ratios = rates.ratios;
   const double all_ = static_cast<double>(compressed);
   if (compressed <= budget) {
     // Every extent measured: only the codec's error, and what could not be read.
-    const double rate = exactLength > 0 ? static_cast<double>(exactStored) / static_cast<double>(exactLength) : 1.0;
-    m.Stored = exactStored + ToBytes(rate * static_cast<double>(missed));
-    m.StoredLow = ToBytes(static_cast<double>(exactStored) * (1 - kCodecErrorBelow));
-    m.StoredHigh = std::min(compressed, exactStored + missed + ToBytes(static_cast<double>(exactStored) * CodecErrorAbove(c.Codec)));
+    const double rate = rates.exactLength > 0 ? static_cast<double>(rates.exactStored) / static_cast<double>(rates.exactLength) : 1.0;
+    m.Stored = rates.exactStored + ToBytes(rate * static_cast<double>(rates.missed));
+    m.StoredLow = ToBytes(static_cast<double>(rates.exactStored) * (1 - kCodecErrorBelow));
+    m.StoredHigh = std::min(compressed, rates.exactStored + rates.missed + ToBytes(static_cast<double>(rates.exactStored) * CodecErrorAbove(c.Codec)));
   } else if (!ratios.empty()) {
     const double r = static_cast<double>(ratios.size());
     double mean = 0, var = 0;
     for (double y : ratios) mean += y;
     mean /= r;
     if (even) {
-      // Successive differences, in the order drawn: the variance of an even sample.
       for (std::size_t i = 1; i < ratios.size(); ++i) var += (ratios[i] - ratios[i - 1]) * (ratios[i] - ratios[i - 1]);
       var = ratios.size() > 1 ? var / (2 * (r - 1)) : 0.25;
     } else {
@@ -330,11 +357,39 @@ FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::stri
     m.StoredLow = 0;
   }
   m.Stored = std::clamp(m.Stored, m.StoredLow, m.StoredHigh);
+}
+
+}  // namespace
+
+FolderExtents MeasureFolderExtents(int dirFd, const std::function<bool(std::string_view)>& counted,
+                               const FsCompression& c, std::uint64_t seed, std::int64_t budget,
+                               const std::atomic<bool>* stop, const std::vector<std::uint64_t>& heldInodes,
+                               bool sharing) {
+  FolderExtents m;
+  std::vector<std::uint64_t> held = heldInodes;
+  std::sort(held.begin(), held.end());
+  DirReader reader;
+  if (!reader.OpenBelow(dirFd, "")) return m;
+  FolderWalk walk(seed);
+  if (!WalkFolder(reader, counted, c, held, stop, walk, m)) return {};
+  CountSharedWithin(walk.shared, m);
+  // Inline data may give back nothing where some of the folder's other blocks are shared,
+  // or there are none to tell by.
+  if (sharing && (m.Shared > 0 || walk.unshared.otherBytes == 0)) {
+    m.InlineUnsure = walk.unshared.inlineBytes;
+    if (InlineTakenAsShared(m.Shared, walk.unshared.otherBytes)) m.InlineShared = walk.unshared.inlineBytes;
+  }
+  const std::int64_t compressed = m.Compressed;
+  const bool even = compressed > budget && walk.all.size() <= kMostListed;
+  const std::vector<Extent> measure = ChooseExtents(walk, compressed, budget, seed, even);
+  ExtentRates rates;
+  if (!MeasureExtents(reader.Fd(), walk.names, measure, c, stop, m, rates)) return {};
+  SetStoredFigures(rates, compressed, budget, even, static_cast<double>(measure.size()), c, m);
   // Files that could not be measured take between nothing and all of their blocks.
-  m.Unmeasured = unknown;
-  m.Compressed = SumSat(m.Compressed, unknown);
-  m.Stored = SumSat(m.Stored, unknown);
-  m.StoredHigh = SumSat(m.StoredHigh, unknown);
+  m.Unmeasured = walk.unknown;
+  m.Compressed = SumSat(m.Compressed, walk.unknown);
+  m.Stored = SumSat(m.Stored, walk.unknown);
+  m.StoredHigh = SumSat(m.StoredHigh, walk.unknown);
   return m;
 }
 
