@@ -164,12 +164,20 @@ bool BatchReader::Ready() {
 // still). False when the ring failed as a whole; the files it did not do then have got -1.
 bool BatchReader::ReadThroughRing(int dirFd, File* files, std::size_t count, bool noAtime,
                                   std::vector<int>& errors) {
-  io_uring& ring = ring_->ring;
   errors.assign(count, ECANCELED);
+  const std::size_t closing = laterCount_;
+  if (!QueueThroughRing(dirFd, files, count, noAtime)) return false;
+  return ReapFromRing(files, count, static_cast<unsigned>(3 * count + closing), errors);
+}
+
+// Queues the closes that wait, then each file's open, read and close; false when the ring
+// has no room (it cannot be: it holds four a file and kMaxLater more).
+bool BatchReader::QueueThroughRing(int dirFd, File* files, std::size_t count, bool noAtime) {
+  io_uring& ring = ring_->ring;
+  const std::size_t closing = laterCount_;
   // The descriptors waiting to be closed go first, unlinked; their completions are not
   // looked at (tagged past the files). Once taken by the ring they are its: a ring that
   // fails after that leaves them open rather than risk closing a number used again.
-  const std::size_t closing = laterCount_;
   for (std::size_t j = 0; j < closing; ++j) {
     io_uring_sqe* shut = io_uring_get_sqe(&ring);
     if (shut == nullptr) {  // cannot be: the ring holds four a file and kMaxLater more
@@ -200,7 +208,13 @@ bool BatchReader::ReadThroughRing(int dirFd, File* files, std::size_t count, boo
     io_uring_prep_close_direct(shut, slot);
     io_uring_sqe_set_data64(shut, Tag(i, kClose));
   }
-  const auto expected = static_cast<unsigned>(3 * count + closing);
+  return true;
+}
+
+// Submits what was queued, expected operations in all, and takes their completions: each
+// file's got and error. False when the ring failed as a whole.
+bool BatchReader::ReapFromRing(File* files, std::size_t count, unsigned expected, std::vector<int>& errors) {
+  io_uring& ring = ring_->ring;
   int submitted = 0;
   for (;;) {
     const int n = io_uring_submit_and_wait(&ring, expected);

@@ -71,6 +71,8 @@ class BatchReader {
   struct Ring;
   bool Setup();
   bool ReadThroughRing(int dirFd, File* files, std::size_t count, bool noAtime, std::vector<int>& errors);
+  bool QueueThroughRing(int dirFd, File* files, std::size_t count, bool noAtime);
+  bool ReapFromRing(File* files, std::size_t count, unsigned expected, std::vector<int>& errors);
   Ring* ring_ = nullptr;
   int later_[kMaxLater] = {};
   std::size_t laterCount_ = 0;

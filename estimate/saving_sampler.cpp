@@ -632,6 +632,67 @@ SavingEstimate SampleListedFolder(int dirFd, Listing& listing, const EstimateOpt
   return sampler.Run(stop);
 }
 
+namespace {
+
+// The drawn files measured whole: when they are every file of the folder, its figure is exact.
+struct DrawnWhole {
+  std::int64_t bytes = 0, saving = 0;
+};
+
+// Measures one draw's unit of the file name (size bytes as the scan found it): the whole
+// file when start < 0, else the block of block bytes at start, cold. rate < 0: the file may
+// not be read. False when the folder has changed since the scan (the file gone, resized, no
+// longer a regular file, or shrunk while read).
+bool MeasureDrawnUnit(int dirFd, std::string_view name, std::int64_t size, std::int64_t start, std::int64_t block,
+                      Workspace& ws, bool& noAtimeRefused, DrawSums& d, DrawnWhole& whole, double& rate) {
+  struct stat st;
+  Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st, &noAtimeRefused));
+  if (fd.get() < 0 && errno != EACCES) return false;
+  if (fd.get() >= 0 && st.st_size != size) return false;
+  if (fd.get() < 0) {
+    rate = -1;
+    d.unreadableBytes = AddSat(d.unreadableBytes, size);
+  } else if (start < 0) {
+    const WholeFile file = CompressOpenFile(fd.get(), size, ws);
+    d.read += file.read;
+    if (!file.readable || file.read != size) return false;  // shrank while read
+    rate = static_cast<double>(file.saving) / static_cast<double>(size);
+    whole.bytes += size;
+    whole.saving += file.saving;
+    d.unseen -= size;
+  } else {
+    const std::int64_t length = std::min(block, size - start);
+    rate = BlockRate(fd.get(), st, start, length, 0, ws, d.read);
+    if (rate < 0) return false;
+    d.unseen -= length;
+    d.biasUp = PrimingBias(0, block);
+  }
+  return true;
+}
+
+// The folder's estimate from its draws' rates: exact when every file was drawn whole, else
+// the sampled folders' interval with the plain variance of independent draws.
+SavingEstimate DrawnInterval(DrawSums& d, const std::vector<double>& rates, const DrawnWhole& whole,
+                             std::int64_t regularBytes) {
+  if (whole.bytes == regularBytes) {
+    SavingEstimate est;
+    est.Known = true;
+    est.Saving = est.Low = est.High = whole.saving;
+    est.Sampled = d.read;
+    return est;
+  }
+  if (d.readable > 1) {
+    const double mean = d.sum / d.readable;
+    for (double y : rates) d.variance += (y - mean) * (y - mean);
+    d.variance /= d.readable - 1;
+  } else {
+    d.variance = 0.25;  // one draw tells nothing of the spread: the largest a rate can have
+  }
+  return SampledInterval(d);
+}
+
+}  // namespace
+
 // A folder whose files the scan drew (FileDraws): those files alone are read. A drawn file
 // of at most one block (DrawnBlockBytes) is compressed whole (exact for that file); a larger
 // one gives one block at a uniform offset, measured cold: the few draws of a small folder
@@ -655,7 +716,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
   d.total = draws.RegularBytes;
   d.unseen = draws.RegularBytes;
   d.biasUp = kBlockError;
-  std::int64_t wholeBytes = 0, wholeSaving = 0;
+  DrawnWhole whole;
   std::uint64_t state = options.Seed;
   bool noAtimeRefused = false;
   for (std::size_t j = 0; j < draws.Sizes.size(); ++j) {
@@ -676,28 +737,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
     if (same != measured.end()) {
       rate = same->rate;
     } else {
-      struct stat st;
-      Fd fd(OpenRegular(dirFd, std::string(name).c_str(), st, &noAtimeRefused));
-      if (fd.get() < 0 && errno != EACCES) return false;
-      if (fd.get() >= 0 && st.st_size != size) return false;
-      if (fd.get() < 0) {
-        rate = -1;
-        d.unreadableBytes = AddSat(d.unreadableBytes, size);
-      } else if (start < 0) {
-        const WholeFile whole = CompressOpenFile(fd.get(), size, ws);
-        d.read += whole.read;
-        if (!whole.readable || whole.read != size) return false;  // shrank while read
-        rate = static_cast<double>(whole.saving) / static_cast<double>(size);
-        wholeBytes += size;
-        wholeSaving += whole.saving;
-        d.unseen -= size;
-      } else {
-        const std::int64_t length = std::min(block, size - start);
-        rate = BlockRate(fd.get(), st, start, length, 0, ws, d.read);
-        if (rate < 0) return false;
-        d.unseen -= length;
-        d.biasUp = PrimingBias(0, block);
-      }
+      if (!MeasureDrawnUnit(dirFd, name, size, start, block, ws, noAtimeRefused, d, whole, rate)) return false;
       measured.push_back({name, start, rate});
     }
     if (rate < 0) {
@@ -707,21 +747,7 @@ bool EstimateFromDraws(int dirFd, const FileDraws& draws, const EstimateOptions&
     d.Readable(rate);
     rates.push_back(rate);
   }
-  if (wholeBytes == draws.RegularBytes) {  // every file was drawn whole: exact
-    out = SavingEstimate{};
-    out.Known = true;
-    out.Saving = out.Low = out.High = wholeSaving;
-    out.Sampled = d.read;
-  } else {
-    if (d.readable > 1) {
-      const double mean = d.sum / d.readable;
-      for (double y : rates) d.variance += (y - mean) * (y - mean);
-      d.variance /= d.readable - 1;
-    } else {
-      d.variance = 0.25;  // one draw tells nothing of the spread: the largest a rate can have
-    }
-    out = SampledInterval(d);
-  }
+  out = DrawnInterval(d, rates, whole, draws.RegularBytes);
   out.Bytes = AddSat(draws.RegularBytes, draws.OtherBytes);
   return true;
 }
