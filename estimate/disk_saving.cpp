@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "numbers/saturating_sum.h"
 #include "estimate/saving_interval.h"
+#include "numbers/saturating_sum.h"
 
 namespace orbelan {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "fsfacts/disk_use.h"
 #include "estimate/saving_figures.h"
+#include "fsfacts/disk_use.h"
 
 namespace orbelan {
 

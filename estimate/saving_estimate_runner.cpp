@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "scan/scan_rules.h"
 #include "estimate/saving_estimate.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 

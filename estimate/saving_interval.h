@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "numbers/interval_math.h"
 #include "estimate/saving_figures.h"
+#include "numbers/interval_math.h"
 
 namespace orbelan {
 

@@ -13,12 +13,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/dir_reader.h"
+#include "numbers/random_bits.h"
 #include "numbers/saturating_sum.h"
-#include "scan/scan_rules.h"
+#include "platform/dir_reader.h"
 #include "scan/file_draws.h"
 #include "scan/folder_list.h"
-#include "numbers/random_bits.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan::saving {
 

@@ -16,12 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "scan/file_draws.h"
 #include "estimate/noise_screen.h"
-#include "numbers/random_bits.h"
 #include "estimate/saving_calibration.h"
 #include "estimate/saving_interval.h"
 #include "estimate/small_sums.h"
+#include "numbers/random_bits.h"
+#include "scan/file_draws.h"
 
 namespace orbelan::saving {
 namespace {

@@ -18,17 +18,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/dir_reader.h"
 #include "estimate/batch_reader.h"
-#include "scan/folder_entries.h"
 #include "estimate/noise_screen.h"
-#include "numbers/random_bits.h"
 #include "estimate/saving_interval.h"
 #include "estimate/saving_small.h"
 #include "estimate/saving_small_larger.h"
-#include "scan/scan_rules.h"
 #include "estimate/slice_bias.h"
 #include "estimate/small_yardstick.h"
+#include "numbers/random_bits.h"
+#include "platform/dir_reader.h"
+#include "scan/folder_entries.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace saving {

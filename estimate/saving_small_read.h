@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "scan/file_draws.h"
 #include "estimate/saving_figures.h"
 #include "estimate/saving_io.h"
+#include "scan/file_draws.h"
 
 namespace orbelan {
 

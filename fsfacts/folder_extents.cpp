@@ -15,9 +15,9 @@
 #include <string>
 #include <unordered_set>
 
-#include "platform/dir_reader.h"
-#include "numbers/random_bits.h"
 #include "numbers/interval_math.h"
+#include "numbers/random_bits.h"
+#include "platform/dir_reader.h"
 
 namespace orbelan {
 namespace {

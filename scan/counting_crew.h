@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "fsfacts/disk_use.h"
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
-#include "fsfacts/disk_use.h"
-#include "scan/folder_figures.h"
 #include "scan/file_draws.h"
+#include "scan/folder_figures.h"
 #include "scan/folder_list.h"
 #include "scan/listing_handoff.h"
 #include "scan/scan_rules.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "numbers/saturating_sum.h"
 #include "numbers/random_bits.h"
+#include "numbers/saturating_sum.h"
 
 namespace orbelan {
 

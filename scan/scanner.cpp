@@ -15,10 +15,10 @@
 #include "platform/start_path.h"
 #include "scan/counting_crew.h"
 #include "scan/descriptor_chain.h"
-#include "scan/scan_rules.h"
 #include "scan/folder_list.h"
 #include "scan/listing_handoff.h"
 #include "scan/record_links.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace {

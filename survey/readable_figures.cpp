@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "scan/folder_figures.h"
-#include "survey/figure_text.h"
 #include "scan/folder_list.h"
+#include "survey/figure_text.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"
 

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "scan/folder_figures.h"
+#include "scan/folder_list.h"
 #include "scan/scan_rules.h"
 #include "survey/figure_text.h"
-#include "scan/folder_list.h"
 #include "survey/path_order.h"
 #include "survey/saving_table.h"
 #include "survey/subtree_totals.h"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "estimate/disk_saving.h"
+#include "estimate/saving_estimate.h"
 #include "numbers/saturating_sum.h"
 #include "scan/folder_figures.h"
-#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 namespace {
