@@ -16,7 +16,7 @@
 #include "dialogs/subtree_page.h"
 #include "platform/day_number.h"
 #include "dialogs/frm_prop.h"
-#include "survey/figures.h"
+#include "scan/folder_figures.h"
 #include "survey/results.h"
 #include "survey/saving_sum.h"
 #include "survey/subtree_totals.h"

@@ -5,8 +5,9 @@
 #include <array>
 #include <cstdlib>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "survey/subtree_totals.h"
 
 namespace orbelan {

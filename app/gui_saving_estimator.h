@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "survey/scanner.h"
+#include "scan/scanner.h"
 
 class QLabel;
 class QProgressBar;

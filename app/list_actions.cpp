@@ -6,8 +6,8 @@
 #include "ui/interaction.h"
 #include "dialogs/entry_list_widget.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 

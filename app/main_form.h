@@ -14,7 +14,7 @@
 #include "app/main_menus.h"
 #include "app/main_panels.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {

@@ -3,8 +3,9 @@
 #include <QFile>
 #include <array>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "survey/readable_figures.h"
 #include "survey/saving_table.h"
 

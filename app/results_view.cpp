@@ -12,8 +12,8 @@
 #include <limits>
 #include <vector>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "scan/folder_list.h"
 
 #include "app/results_model.h"
 

@@ -16,7 +16,7 @@
 #include "app/results_view.h"
 #include "app/subtree_views.h"
 #include "platform/day_number.h"
-#include "survey/figures.h"
+#include "survey/figure_text.h"
 #include "survey/results.h"
 #include "survey/subtree_rescan.h"
 #include "survey/survey_session.h"

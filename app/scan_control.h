@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {

@@ -10,7 +10,7 @@
 #include "app/folder_tree_model.h"
 #include "app/folder_tree_view.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"
 #include "ui/interaction.h"

@@ -28,8 +28,8 @@
 #include "archive/trash_stage.h"
 #include "archive/zip_directory.h"
 #include "archive/zip_manifest.h"
-#include "survey/folder_extents.h"
-#include "survey/mount_facts.h"
+#include "fsfacts/folder_extents.h"
+#include "fsfacts/mount_facts.h"
 #include "archive/folder_lock.h"
 #include "platform/dir_reader.h"
 #include "platform/quoted_name.h"
@@ -38,10 +38,11 @@
 #include "platform/system_folders.h"
 #include "platform/trash_at.h"
 #include "platform/trash_orphans.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/scan_rules.h"
-#include "survey/scanner.h"
+#include "numbers/saturating_sum.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

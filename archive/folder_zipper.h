@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/trash.h"
-#include "survey/fs_compression.h"
+#include "fsfacts/fs_compression.h"
 
 namespace orbelan {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "survey/figures.h"
+#include "numbers/saturating_sum.h"
 
 namespace orbelan {
 namespace {

@@ -1,7 +1,7 @@
 #include "archive/zip_messages.h"
 
 #include "platform/quoted_name.h"
-#include "survey/figures.h"
+#include "survey/figure_text.h"
 
 namespace orbelan {
 namespace {

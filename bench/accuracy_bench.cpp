@@ -36,11 +36,12 @@
 #include "archive/folder_zipper.h"
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
-#include "survey/counting_crew.h"
-#include "survey/disk_saving.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/saving_estimate.h"
+#include "scan/counting_crew.h"
+#include "estimate/disk_saving.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
+#include "estimate/saving_estimate.h"
 
 namespace {
 

@@ -9,9 +9,8 @@
 #include <random>
 #include <string>
 
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
 
 int main(int argc, char** argv) {

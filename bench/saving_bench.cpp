@@ -41,12 +41,13 @@
 
 #include "platform/dir_reader.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/counting_crew.h"
-#include "survey/random_bits.h"
-#include "survey/saving_estimate.h"
-#include "survey/scanner.h"
+#include "scan/folder_figures.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
+#include "scan/counting_crew.h"
+#include "numbers/random_bits.h"
+#include "estimate/saving_estimate.h"
+#include "scan/scanner.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <ctime>
 
-#include "survey/scan_rules.h"
-#include "survey/folder_list.h"
-#include "survey/scanner.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
+#include "scan/scanner.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include "cli/tree_json.h"
 #include "settings/settings.h"
 #include "survey/results.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/saving_estimate.h"
-#include "survey/scanner.h"
+#include "scan/folder_figures.h"
+#include "scan/folder_list.h"
+#include "estimate/saving_estimate.h"
+#include "scan/scanner.h"
 #include "survey/subtree_totals.h"
 
 int main(int argc, char** argv) {

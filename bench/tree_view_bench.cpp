@@ -14,8 +14,8 @@
 #include "app/folder_tree_model.h"
 #include "app/folder_tree_view.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
-#include "survey/scanner.h"
+#include "scan/folder_list.h"
+#include "scan/scanner.h"
 #include "survey/subtree_totals.h"
 
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include "inplace/inplace_messages.h"
 #include "platform/start_path.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace {

@@ -1,7 +1,6 @@
 #include "cli/empty_report.h"
 
-#include "survey/figures.h"
-#include "survey/scan_rules.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 

@@ -7,10 +7,12 @@
 #include <limits>
 #include <ostream>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "numbers/saturating_sum.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 namespace {

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "cli/report_format.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/saving_estimate.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
+#include "estimate/saving_estimate.h"
 #include "survey/subtree_totals.h"
 
 namespace orbelan {

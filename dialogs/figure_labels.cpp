@@ -2,8 +2,9 @@
 
 #include <QLabel>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

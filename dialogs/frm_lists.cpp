@@ -25,7 +25,7 @@
 #include "ui/face_fonts.h"
 #include "ui/readable_colour.h"
 #include "dialogs/size_spin_box.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 

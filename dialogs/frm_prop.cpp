@@ -13,8 +13,8 @@
 
 #include "dialogs/subtree_page.h"
 #include "ui/interaction.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "ui/bevel_panel.h"
 #include "ui/face_fonts.h"
 #include "ui/pictures.h"

@@ -4,7 +4,7 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "survey/figures.h"
+#include "survey/figure_text.h"
 #include "survey/saving_sum.h"
 #include "survey/subtree_totals.h"
 #include "ui/face_fonts.h"

@@ -9,14 +9,18 @@ cd "$top"
 
 declare -A allowed=(
   [platform]=""
-  [survey]="platform"
-  [archive]="survey platform"
-  [settings]="survey platform"
-  [inplace]="survey platform"
-  [cli]="settings archive inplace survey platform"
+  [numbers]=""
+  [fsfacts]="numbers platform"
+  [scan]="fsfacts numbers platform"
+  [estimate]="scan fsfacts numbers platform"
+  [survey]="estimate scan fsfacts numbers platform"
+  [archive]="survey estimate scan fsfacts numbers platform"
+  [settings]="survey estimate scan fsfacts numbers platform"
+  [inplace]="survey estimate scan fsfacts numbers platform"
+  [cli]="inplace settings archive survey estimate scan fsfacts numbers platform"
   [ui]="platform"
-  [dialogs]="ui settings survey platform"
-  [app]="dialogs ui settings archive survey platform"
+  [dialogs]="ui settings survey estimate scan fsfacts numbers platform"
+  [app]="dialogs ui settings archive survey estimate scan fsfacts numbers platform"
 )
 
 bad=0
@@ -34,6 +38,24 @@ for folder in "${!allowed[@]}"; do
       bad=1
     fi
   done < <(grep -nE '^\s*#\s*include "[^"]+/' -r "$folder" --include='*.cpp' --include='*.h' || true)
+done
+
+# Inside the engine's folders the files stand on floors too: a header and its .cpp count as
+# one unit, and no unit includes one that includes it back, however far round (tsort reports
+# such a loop). The other folders are not held to it yet.
+for folder in numbers fsfacts scan estimate survey; do
+  [ -d "$folder" ] || continue
+  edges=""
+  while IFS=: read -r file text; do
+    [[ $text =~ \#[[:space:]]*include[[:space:]]*\"$folder/([A-Za-z0-9_]+)\.h\" ]] || continue
+    unit=${file##*/}
+    unit=${unit%.*}
+    [ "$unit" = "${BASH_REMATCH[1]}" ] || edges+="$unit ${BASH_REMATCH[1]}"$'\n'
+  done < <(grep -E "^\s*#\s*include \"$folder/" -r "$folder" --include='*.cpp' --include='*.h' || true)
+  if ! loop=$(printf '%s' "$edges" | tsort 2>&1 >/dev/null); then
+    echo "$folder/: its files include each other in a loop: $(printf '%s' "$loop" | sed -n '/input contains a loop/d; s/^tsort: //p' | tr '\n' ' ')"
+    bad=1
+  fi
 done
 [ "$bad" -eq 0 ] && echo "includes point down: ok"
 exit "$bad"

@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "platform/ini_edit.h"
-#include "survey/scan_rules.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "survey/results.h"
+#include "survey/result_row.h"
 
 namespace orbelan {
 

@@ -3,8 +3,9 @@
 #include <clocale>
 #include <cmath>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "scan/folder_list.h"
+#include "survey/figure_text.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"
 

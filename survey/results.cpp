@@ -5,8 +5,10 @@
 #include <limits>
 #include <utility>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_figures.h"
+#include "scan/folder_list.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
 #include "survey/path_order.h"
 #include "survey/saving_table.h"
 #include "survey/subtree_totals.h"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "survey/result_row.h"
+
 namespace orbelan {
 
 class FolderList;
@@ -16,12 +18,6 @@ struct FolderRec;
 
 constexpr int kColumnCount = 7;  // Path, Unzipped, Zipped, %, Most Recent, Priority, Saving
 constexpr int kSavingSortColumn = 7;
-
-struct ResultRow {
-  const FolderRec* Rec = nullptr;  // not owned; valid until the next scan resets the list
-  // Every cell text, the Path column's included, is made on demand by CellText: a row
-  // holds no text of its own, so the rows of a million folders cost 8 bytes each.
-};
 
 struct ResultRows {
   std::vector<ResultRow> Rows;  // in display order

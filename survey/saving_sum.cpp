@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "survey/figures.h"
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
+#include "numbers/saturating_sum.h"
 
 namespace orbelan {
 namespace {

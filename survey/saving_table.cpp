@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "survey/figures.h"
+#include "survey/figure_text.h"
 
 namespace orbelan {
 

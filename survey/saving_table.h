@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 namespace orbelan {
 

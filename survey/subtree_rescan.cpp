@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <unordered_map>
 
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 

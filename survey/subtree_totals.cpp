@@ -6,9 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "survey/disk_saving.h"
-#include "survey/figures.h"
-#include "survey/saving_estimate.h"
+#include "estimate/disk_saving.h"
+#include "estimate/saving_estimate.h"
+#include "numbers/saturating_sum.h"
+#include "scan/folder_figures.h"
 
 namespace orbelan {
 namespace {

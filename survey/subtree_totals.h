@@ -15,8 +15,8 @@
 #include <span>
 #include <vector>
 
-#include "survey/folder_list.h"
-#include "survey/folder_extents.h"
+#include "fsfacts/folder_extents.h"
+#include "scan/folder_list.h"
 #include "survey/saving_sum.h"
 
 namespace orbelan {

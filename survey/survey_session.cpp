@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "survey/figures.h"
-#include "survey/folder_recount.h"
-#include "survey/scanner.h"
+#include "scan/folder_figures.h"
+#include "scan/folder_recount.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 

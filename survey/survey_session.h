@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 #include "survey/saving_table.h"
-#include "survey/scan_rules.h"
+#include "scan/scan_rules.h"
 #include "survey/subtree_rescan.h"
 #include "survey/subtree_totals.h"
 

@@ -1,4 +1,4 @@
-#include "survey/batch_reader.h"
+#include "estimate/batch_reader.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,11 +25,11 @@
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
 #include "scan_tree_fixture.h"
-#include "survey/counting_crew.h"
-#include "survey/file_draws.h"
-#include "survey/random_bits.h"
-#include "survey/saving_estimate.h"
-#include "survey/scan_rules.h"
+#include "scan/counting_crew.h"
+#include "scan/file_draws.h"
+#include "numbers/random_bits.h"
+#include "estimate/saving_estimate.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace {

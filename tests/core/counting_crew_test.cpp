@@ -1,7 +1,7 @@
 // The workers of phase 2 on their own: they rest while paused, go on when resumed, and
 // stop for good when told, each leaving at most the folder it was in part-counted.
 
-#include "survey/counting_crew.h"
+#include "scan/counting_crew.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "scan_tree_fixture.h"
-#include "survey/scan_rules.h"
-#include "survey/descriptor_chain.h"
-#include "survey/folder_list.h"
-#include "survey/record_links.h"
+#include "scan/scan_rules.h"
+#include "scan/descriptor_chain.h"
+#include "scan/folder_list.h"
+#include "scan/record_links.h"
 
 namespace orbelan {
 namespace {

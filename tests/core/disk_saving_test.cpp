@@ -2,7 +2,7 @@
 // estimated, then zipped by the zipper, and the estimate is held against the blocks the
 // originals held and the archive took.
 
-#include "survey/disk_saving.h"
+#include "estimate/disk_saving.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,9 +16,9 @@
 
 #include "archive/folder_zipper.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
-#include "survey/folder_recount.h"
-#include "survey/saving_estimate.h"
+#include "scan/folder_list.h"
+#include "scan/folder_recount.h"
+#include "estimate/saving_estimate.h"
 #include "tests/core/file_helpers.h"
 #include "tests/core/scan_tree_fixture.h"
 

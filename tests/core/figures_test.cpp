@@ -1,4 +1,5 @@
-#include "survey/figures.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "survey/scan_rules.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

@@ -1,7 +1,7 @@
 // Files drawn by their bytes while a folder is counted: the chance of each file, which
 // folders keep draws, and that a scan on any number of threads draws the same files.
 
-#include "survey/file_draws.h"
+#include "scan/file_draws.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/folder_list.h"
-#include "survey/folder_recount.h"
+#include "scan/folder_list.h"
+#include "scan/folder_recount.h"
 
 namespace orbelan {
 namespace {

@@ -1,12 +1,12 @@
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_figures.h"
 
 namespace orbelan {
 namespace {

@@ -1,12 +1,12 @@
 // Recounting one folder after the program changed it: the same figures a scan gives.
 
-#include "survey/folder_recount.h"
+#include "scan/folder_recount.h"
 
 #include <gtest/gtest.h>
 
 #include "settings/settings.h"
-#include "survey/folder_list.h"
-#include "survey/scanner.h"
+#include "scan/folder_list.h"
+#include "scan/scanner.h"
 #include "tests/core/scan_tree_fixture.h"
 
 namespace orbelan {

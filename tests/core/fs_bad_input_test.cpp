@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "survey/folder_extents.h"
+#include "fsfacts/folder_extents.h"
 #include "tests/core/file_helpers.h"
 #include "tests/core/scan_tree_fixture.h"
 

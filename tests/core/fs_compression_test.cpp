@@ -2,8 +2,8 @@
 // on a real btrfs image mounted through a loop device (as root) that files stored
 // compressed are found and measured.
 
-#include "survey/fs_compression.h"
-#include "survey/mount_facts.h"
+#include "fsfacts/fs_compression.h"
+#include "fsfacts/mount_facts.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -19,9 +19,9 @@
 #include <gtest/gtest.h>
 
 #include "settings/settings.h"
-#include "survey/folder_list.h"
-#include "survey/folder_recount.h"
-#include "survey/saving_estimate.h"
+#include "scan/folder_list.h"
+#include "scan/folder_recount.h"
+#include "estimate/saving_estimate.h"
 #include "tests/core/loop_mount.h"
 #include "tests/core/scan_tree_fixture.h"
 

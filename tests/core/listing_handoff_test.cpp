@@ -12,10 +12,10 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/folder_list.h"
-#include "survey/listing_handoff.h"
-#include "survey/scan_rules.h"
-#include "survey/scanner.h"
+#include "scan/folder_list.h"
+#include "scan/listing_handoff.h"
+#include "scan/scan_rules.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

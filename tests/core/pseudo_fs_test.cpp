@@ -15,9 +15,9 @@
 
 #include "platform/dir_reader.h"
 #include "scan_tree_fixture.h"
-#include "survey/scan_rules.h"
-#include "survey/folder_list.h"
-#include "survey/scanner.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "survey/results.h"
 #include "survey/saving_table.h"
 

@@ -14,12 +14,11 @@
 #include "platform/day_number.h"
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "cli/report_format.h"
 #include "survey/results.h"
-#include "survey/saving_estimate.h"
-#include "survey/saving_small.h"
+#include "estimate/saving_estimate.h"
+#include "estimate/saving_small.h"
 
 namespace orbelan {
 namespace {

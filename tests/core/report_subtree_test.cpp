@@ -9,7 +9,6 @@
 #include "cli/tree_json.h"
 #include "scan_tree_fixture.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
 
 namespace orbelan {
 namespace {

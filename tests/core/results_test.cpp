@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {

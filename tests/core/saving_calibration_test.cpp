@@ -1,7 +1,7 @@
 // The two-phase mean, pinned to numbers worked by hand: the slope, the shift the cheap draws
 // give the mean, and each variance term, which a test that only checks coverage would not see.
 
-#include "survey/saving_calibration.h"
+#include "estimate/saving_calibration.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "survey/saving_estimate.h"
+#include "estimate/saving_estimate.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,20 +20,20 @@
 #include <vector>
 
 #include "scan_tree_fixture.h"
-#include "survey/scan_rules.h"
+#include "scan/scan_rules.h"
 #include "platform/dir_reader.h"
 #include "platform/day_number.h"
-#include "survey/counting_crew.h"
-#include "survey/disk_saving.h"
-#include "survey/file_draws.h"
-#include "survey/folder_list.h"
-#include "survey/folder_recount.h"
-#include "survey/random_bits.h"
-#include "survey/saving_io.h"
-#include "survey/saving_small.h"
-#include "survey/saving_small_larger.h"
-#include "survey/saving_small_read.h"
-#include "survey/scanner.h"
+#include "scan/counting_crew.h"
+#include "estimate/disk_saving.h"
+#include "scan/file_draws.h"
+#include "scan/folder_list.h"
+#include "scan/folder_recount.h"
+#include "numbers/random_bits.h"
+#include "estimate/saving_io.h"
+#include "estimate/saving_small.h"
+#include "estimate/saving_small_larger.h"
+#include "estimate/saving_small_read.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

@@ -1,7 +1,7 @@
 // The interval's arithmetic, pinned to numbers worked by hand: a term dropped or changed
 // moves an end by a known amount, which a test that only checks coverage would not see.
 
-#include "survey/saving_interval.h"
+#include "estimate/saving_interval.h"
 
 #include <gtest/gtest.h>
 

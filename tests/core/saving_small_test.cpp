@@ -1,7 +1,8 @@
 // The small folders' interval, pinned to numbers worked by hand: each term moves an end by a
 // known amount, which a test that only checks coverage would not see.
 
-#include "survey/saving_small.h"
+#include "estimate/saving_small.h"
+#include "estimate/saving_small_larger.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "survey/noise_screen.h"
-#include "survey/saving_interval.h"
-#include "survey/saving_io.h"
-#include "survey/small_yardstick.h"
+#include "estimate/noise_screen.h"
+#include "estimate/saving_interval.h"
+#include "estimate/saving_io.h"
+#include "estimate/small_yardstick.h"
 #include "tests/core/file_helpers.h"
 
 namespace orbelan {

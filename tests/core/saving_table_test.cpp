@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

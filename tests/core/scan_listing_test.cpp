@@ -11,12 +11,12 @@
 #include "platform/day_number.h"
 #include "platform/dir_reader.h"
 #include "scan_tree_fixture.h"
-#include "survey/counting_crew.h"
-#include "survey/file_draws.h"
-#include "survey/random_bits.h"
-#include "survey/saving_estimate.h"
-#include "survey/saving_io.h"
-#include "survey/scan_rules.h"
+#include "scan/counting_crew.h"
+#include "scan/file_draws.h"
+#include "numbers/random_bits.h"
+#include "estimate/saving_estimate.h"
+#include "estimate/saving_io.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace {

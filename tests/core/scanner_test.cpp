@@ -1,4 +1,4 @@
-#include "survey/scanner.h"
+#include "scan/scanner.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,9 +16,8 @@
 #include "platform/day_number.h"
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {

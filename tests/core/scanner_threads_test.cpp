@@ -23,10 +23,9 @@
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
 #include "settings/settings.h"
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/scanner.h"
+#include "scan/scan_rules.h"
+#include "scan/folder_list.h"
+#include "scan/scanner.h"
 
 namespace orbelan {
 namespace {

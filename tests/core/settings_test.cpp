@@ -17,7 +17,7 @@
 
 #include "platform/ini_profile.h"
 #include "platform/system_paths.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
 
 #include "key_by_key_writes.h"
 #include "scan_tree_fixture.h"

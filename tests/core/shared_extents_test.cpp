@@ -17,9 +17,9 @@
 #include "archive/zip_messages.h"
 #include "platform/trash.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
-#include "survey/folder_recount.h"
-#include "survey/saving_estimate.h"
+#include "scan/folder_list.h"
+#include "scan/folder_recount.h"
+#include "estimate/saving_estimate.h"
 #include "tests/core/file_helpers.h"
 #include "tests/core/loop_mount.h"
 

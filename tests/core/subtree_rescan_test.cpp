@@ -7,8 +7,8 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/folder_list.h"
-#include "survey/scan_rules.h"
+#include "scan/folder_list.h"
+#include "scan/scan_rules.h"
 #include "survey/subtree_totals.h"
 
 namespace orbelan {

@@ -7,11 +7,11 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/disk_saving.h"
-#include "survey/figures.h"
+#include "estimate/disk_saving.h"
+#include "scan/folder_figures.h"
 #include "survey/results.h"
-#include "survey/saving_estimate.h"
-#include "survey/scan_rules.h"
+#include "estimate/saving_estimate.h"
+#include "scan/scan_rules.h"
 
 namespace orbelan {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "scan_tree_fixture.h"
 #include "scripted_scan.h"
-#include "survey/figures.h"
-#include "survey/saving_small.h"
+#include "scan/folder_figures.h"
+#include "estimate/saving_small.h"
 #include "tests/core/file_helpers.h"
 
 namespace orbelan {

@@ -27,7 +27,7 @@
 #include "dialogs/frm_prop.h"
 #include "dialogs/help_window.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "tests/gui/dark_palette.h"
 #include "tests/gui/scripted_interaction.h"
 #include "ui/about_box.h"

@@ -16,10 +16,10 @@
 
 #include "app/folder_tree_model.h"
 #include "app/folder_tree_view.h"
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
-#include "survey/saving_estimate.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
+#include "estimate/saving_estimate.h"
 #include "survey/subtree_totals.h"
 
 namespace orbelan {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/frm_prop.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

@@ -13,7 +13,7 @@
 #include "app/list_actions.h"
 #include "platform/system_paths.h"
 #include "settings/settings.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

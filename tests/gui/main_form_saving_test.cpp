@@ -29,8 +29,9 @@
 #include "app/main_form.h"
 #include "app/results_model.h"
 #include "dialogs/frm_lists.h"
-#include "survey/figures.h"
-#include "survey/saving_small.h"
+#include "scan/folder_figures.h"
+#include "survey/figure_text.h"
+#include "estimate/saving_small.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
 

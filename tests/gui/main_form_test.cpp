@@ -46,7 +46,8 @@
 #include "app/folder_tree_model.h"
 #include "dialogs/frm_lists.h"
 #include "ui/splash_window.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

@@ -6,9 +6,9 @@
 
 #include "app/percent_gauge.h"
 #include "app/results_model.h"
-#include "survey/scan_rules.h"
-#include "survey/figures.h"
-#include "survey/folder_list.h"
+#include "scan/scan_rules.h"
+#include "survey/figure_text.h"
+#include "scan/folder_list.h"
 #include "survey/saving_table.h"
 
 namespace orbelan {

@@ -25,7 +25,7 @@
 
 #include "dialogs/frm_lists.h"
 #include "settings/settings.h"
-#include "survey/figures.h"
+#include "scan/scan_rules.h"
 #include "tests/gui/scripted_interaction.h"
 
 namespace orbelan {

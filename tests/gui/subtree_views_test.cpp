@@ -25,7 +25,7 @@
 #include "dialogs/frm_prop.h"
 #include "dialogs/subtree_page.h"
 #include "survey/saving_sum.h"
-#include "survey/figures.h"
+#include "survey/figure_text.h"
 #include "survey/saving_table.h"
 #include "tests/gui/form_fixture.h"
 

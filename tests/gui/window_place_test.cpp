@@ -15,7 +15,7 @@
 
 #include "app/main_form.h"
 #include "app/results_view.h"
-#include "survey/folder_list.h"
+#include "scan/folder_list.h"
 
 namespace orbelan {
 namespace {
