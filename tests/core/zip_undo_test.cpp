@@ -380,6 +380,27 @@ TEST_F(UndoTest, KilledBetweenMovesLosesNothingAndUndoFinishes) {
   EXPECT_EQ(testing::Names(home + "/info"), std::vector<std::string>{zipped.ArchiveName + ".trashinfo"});
 }
 
+// The archive goes to the trash by its name only while the name still leads to the archive
+// that was read: one replaced while the files were being put back stays, and so does the
+// stranger at its name.
+TEST_F(UndoTest, AnArchiveReplacedDuringUndoIsNotTrashedNorIsWhatTookItsName) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.TrashedFiles, 1) << zipped.Message;
+  const std::string archive = folder + zipped.ArchiveName;
+  UndoOptions swapping = undo;
+  swapping.BeforePlace = [&](const std::string&) {
+    ASSERT_EQ(::rename(archive.c_str(), (folder + "moved.zip").c_str()), 0);
+    WriteAll(archive, "a stranger took the archive's name");
+  };
+  const UndoResult r = UndoZip(archive, swapping);
+  EXPECT_EQ(r.Restored, 1);
+  EXPECT_FALSE(r.ArchiveTrashed);
+  EXPECT_NE(r.ArchiveNotTrashedWhy.find("moved or replaced"), std::string::npos) << r.ArchiveNotTrashedWhy;
+  EXPECT_EQ(ReadAll(archive), "a stranger took the archive's name");
+  EXPECT_TRUE(Exists(folder + "moved.zip"));
+}
+
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
   ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}, {{"sub \xfe", 0750}}};
   const std::string text = ManifestText(m);
