@@ -51,23 +51,29 @@ for i in range(n):
 PY
 }
 
-now() { date +%s.%N; }
-ratios=()
+# Wall time, and processor time (user + system): on a shared machine the wall time also
+# counts waiting for the other core, and orbelan-zip's waits for the disk (the archive and
+# the trash records are made durable before any original moves; zip -m never syncs).
+timed() {
+  /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null
+  read -r wall user sys < "$work/time"
+  echo "$wall $(echo "$user + $sys" | bc)"
+}
+ratios=() cpus=()
 for round in $(seq 1 "$rounds"); do
   rm -rf "$work/ours" "$work/theirs" "$work/theirs.zip" "$work/data"
   make_copy "$work/ours"
   make_copy "$work/theirs"
   sync
-  start=$(now)
-  XDG_DATA_HOME="$work/data" HOME="$work" "$zipper" --yes ${subtree:+--subtree} "$work/ours" >/dev/null
-  ours=$(echo "$(now) - $start" | bc)
+  read -r ours oursCpu < <(XDG_DATA_HOME="$work/data" HOME="$work" timed "$zipper" --yes ${subtree:+--subtree} "$work/ours")
   sync
-  start=$(now)
-  (cd "$work" && zip -q -m -r theirs.zip theirs)
-  theirs=$(echo "$(now) - $start" | bc)
+  read -r theirs theirsCpu < <(cd "$work" && timed zip -q -m -r theirs.zip theirs)
   ratio=$(echo "scale=2; $ours / $theirs" | bc)
+  cpu=$(echo "scale=2; $oursCpu / $theirsCpu" | bc)
   ratios+=("$ratio")
-  printf 'round %d: %d files: orbelan-zip %.2f s, zip -m -r %.2f s, ratio %s\n' "$round" "$files" "$ours" "$theirs" "$ratio"
+  cpus+=("$cpu")
+  printf 'round %d: %d files: orbelan-zip %.2f s (cpu %.2f), zip -m -r %.2f s (cpu %.2f), ratio %s (cpu %s)\n' \
+    "$round" "$files" "$ours" "$oursCpu" "$theirs" "$theirsCpu" "$ratio" "$cpu"
 done
-median=$(printf '%s\n' "${ratios[@]}" | sort -n | sed -n "$(( (${#ratios[@]} + 1) / 2 ))p")
-echo "median ratio (orbelan-zip / zip): $median"
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+echo "median ratio (orbelan-zip / zip): wall $(median "${ratios[@]}"), cpu $(median "${cpus[@]}")"

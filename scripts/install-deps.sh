@@ -13,7 +13,7 @@ packages=(
   btrfs-compsize  # what a compressing btrfs really stores, the tests' truth
   fonts-liberation fonts-dejavu-core
   xdg-utils adwaita-qt6 qt6ct trash-cli
-  zip bc  # bench/zip_vs_zip.sh: zip -m -r beside orbelan-zip
+  zip bc time  # bench/zip_vs_zip.sh: zip -m -r beside orbelan-zip, timed
   bindfs  # a FUSE mount for the zipper's test on FUSE
   dpkg-dev desktop-file-utils appstream
 )
