@@ -11,12 +11,8 @@
 #include "archive/folder_lock.h"
 #include "archive/zipper_parts.h"
 #include "platform/quoted_name.h"
-#include "platform/start_path.h"
 #include "platform/system_folders.h"
 #include "platform/trash.h"
-#include "scan/folder_list.h"
-#include "scan/scan_rules.h"
-#include "scan/scanner.h"
 
 namespace orbelan {
 using namespace zipper_parts;
@@ -170,16 +166,6 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   TrashOriginals(work, result);
   if (plan.Subtree) RemoveEmptiedFolders(work, result);
   return result;
-}
-
-std::vector<std::string> RecordedSubfolders(const std::string& folderPath, const ScanRules& rules) {
-  FolderList folders;
-  SilentScanObserver quiet;
-  Scanner scanner(folders, rules, quiet);
-  scanner.FindFolders(AbsoluteFolderPath(folderPath));
-  std::vector<std::string> paths;
-  for (std::int64_t i = 1; i < folders.Count(); ++i) paths.push_back(folders[i].Path());
-  return paths;
 }
 
 }  // namespace orbelan

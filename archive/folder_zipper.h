@@ -203,7 +203,8 @@ class FolderZipper {
 
   // Plans zipping folderPath with everything below it into one archive in it: the files
   // Plan would zip in the folder and in each of subfolders, the real paths of the recorded
-  // folders below it as a scan records them (each ending in "/"; see RecordedSubfolders).
+  // folders below it as a scan records them (each ending in "/"; see RecordedSubfolders,
+  // scan/recorded_subfolders.h).
   // A subfolder on another file system than folderPath is left out with everything below
   // it and named; one that is gone or became a link is passed over. Members are named
   // "sub/file" relative to folderPath. The same checks and refusals as Plan.
@@ -263,12 +264,6 @@ class FolderZipper {
 // "<folder name>-<date>.zip", the folder name cut (at a character boundary when it is
 // UTF-8) so the whole fits a file name; number > 1 adds "-<number>" before ".zip".
 std::string ArchiveNameFor(const std::string& folderPath, const std::string& date, int number = 1);
-
-// The real paths of the folders below folderPath that a scan with rules records (hidden,
-// ignored and pseudo file system folders stay out; links are never followed), each ending
-// in "/", parents before children; without the folder itself. For the command line, which
-// has no scan's records.
-std::vector<std::string> RecordedSubfolders(const std::string& folderPath, const ScanRules& rules);
 
 // Whether text is valid UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(const std::string& text);

@@ -8,6 +8,7 @@
 #include "archive/folder_zipper.h"
 #include "inplace/inplace_messages.h"
 #include "platform/start_path.h"
+#include "scan/recorded_subfolders.h"
 #include "settings/settings.h"
 #include "scan/scan_rules.h"
 

@@ -9,6 +9,7 @@
 #include "archive/zip_messages.h"
 #include "platform/quoted_name.h"
 #include "platform/start_path.h"
+#include "scan/recorded_subfolders.h"
 #include "settings/settings.h"
 
 namespace orbelan {

@@ -22,6 +22,7 @@
 #include "archive/zip_messages.h"
 #include "archive/zip_undo.h"
 #include "cli/zip_command.h"
+#include "scan/recorded_subfolders.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {

@@ -25,6 +25,7 @@
 #include "archive/zip_undo.h"
 #include "platform/trash_at.h"
 #include "platform/trash_orphans.h"
+#include "scan/recorded_subfolders.h"
 #include "tests/core/zip_fixture.h"
 
 namespace orbelan {

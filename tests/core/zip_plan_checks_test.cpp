@@ -22,6 +22,7 @@
 #include "archive/folder_lock.h"
 #include "archive/zip_manifest.h"
 #include "archive/zip_messages.h"
+#include "scan/recorded_subfolders.h"
 #include "tests/core/loop_mount.h"
 #include "tests/core/zip_fixture.h"
 
