@@ -242,9 +242,12 @@ class FolderZipper {
  private:
   ZipResult OpenForPlan(const std::string& folderPath, ZipPlan& plan, DirReader& reader, bool subtree = false);
   ZipResult FinishPlan(ZipPlan& plan, int dirFd);
+  bool MeasureSharing(ZipPlan& plan, int dirFd);  // extents the members share; false when cancelled
   struct Work;  // one run's folder, temporary archive and buffer
   // The stages of Run. Each returns a result whose outcome is Done to go on.
   ZipResult WriteArchive(Work& work);    // under a temporary name, flushed to disk
+  struct WritePass;  // one writing of the archive from its first byte
+  ZipResult WriteMember(Work& work, WritePass& writing, std::size_t& i);  // read once or again
   ZipResult VerifyArchive(Work& work);   // read back and compared with what was read
   ZipResult RefuseWithoutGain(Work& work);  // not given back 1% and one block: refused
   ZipResult PlaceArchive(Work& work);    // its final name, never over another file

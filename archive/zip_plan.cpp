@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "archive/folder_zipper.h"
 #include "archive/member_links.h"
@@ -64,6 +65,25 @@ bool IsTemporaryArchiveName(std::string_view name) {
   for (const char c : tail.substr(kTempMark.size()))
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   return true;
+}
+
+// Refused before deflating what cannot pay: files mostly holes (sparse disk images) take
+// few blocks however large they are, and their archive cannot be smaller than deflate's
+// best, one byte for every 1,032. Where the file system compresses, the archive's disk
+// use has no such floor.
+std::optional<ZipResult> RefuseBelowDeflateFloor(const ZipPlan& plan) {
+  if (plan.Compression.Compresses()) return std::nullopt;
+  std::int64_t least = 22;  // the directory's end
+  for (const ZipMember& m : plan.Members)
+    least += m.Size / 1032 + 30 + 46 + 2 * static_cast<std::int64_t>(m.Name.size());  // data, two headers
+  least -= least % plan.BlockBytes;  // whole blocks only: a short tail may live inline
+  const std::int64_t most = plan.Allocated - least;
+  if (most >= plan.BlockBytes && most * 100 >= plan.Allocated) return std::nullopt;
+  return Refuse("Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
+                GroupedNumber(plan.Allocated) + " bytes on the disk for " + GroupedNumber(plan.Bytes) +
+                " bytes of data, and however well they compress the archive would take at least " +
+                GroupedNumber(least) + " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
+                " bytes) must come back." + kNothingChanged);
 }
 
 }  // namespace
@@ -266,27 +286,7 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
     plan.SharesExtents = mount.SharesExtents;
     plan.Compression = mount.Compression;
   }
-  if (plan.SharesExtents) {
-    // Inline data, whose sharing FIEMAP does not tell, by the estimate's rule.
-    std::int64_t shared = 0, other = 0;
-    std::vector<std::int64_t> inlined(plan.Members.size(), 0);
-    MemberFolders folders(dirFd);
-    for (std::size_t i = 0; i < plan.Members.size(); ++i) {
-      if (CancelRequested) return Cancelled();
-      ZipMember& m = plan.Members[i];
-      UniqueFd file(folders.OpenFile(m.Name));
-      if (file.Get() < 0) continue;
-      const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
-      m.Shared = sharing.Shared;
-      inlined[i] = sharing.Inline;
-      AddSize(shared, sharing.Shared);
-      AddSize(other, std::max<std::int64_t>(m.Allocated - sharing.Shared - sharing.Inline, 0));
-    }
-    plan.InlineShared = InlineTakenAsShared(shared, other);
-    if (plan.InlineShared)
-      for (std::size_t i = 0; i < plan.Members.size(); ++i)
-        if (inlined[i] > 0) plan.Members[i].Shared = plan.Members[i].Allocated;
-  }
+  if (plan.SharesExtents && !MeasureSharing(plan, dirFd)) return Cancelled();
   // Hard links are settled once every member is known: a file's names may lie anywhere in it.
   const LinkTally links = TallyLinks(plan.Members);
   plan.Allocated = links.Allocated;
@@ -317,23 +317,7 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
                                                " bytes that other files or snapshots share)"
                                          : std::string()) +
                   ", less than one block." + kNothingChanged);
-  // Refused before deflating what cannot pay: files mostly holes (sparse disk images) take
-  // few blocks however large they are, and their archive cannot be smaller than deflate's
-  // best, one byte for every 1,032. Where the file system compresses, the archive's disk
-  // use has no such floor.
-  if (!plan.Compression.Compresses()) {
-    std::int64_t least = 22;  // the directory's end
-    for (const ZipMember& m : plan.Members)
-      least += m.Size / 1032 + 30 + 46 + 2 * static_cast<std::int64_t>(m.Name.size());  // data, two headers
-    least -= least % plan.BlockBytes;  // whole blocks only: a short tail may live inline
-    const std::int64_t most = plan.Allocated - least;
-    if (most < plan.BlockBytes || most * 100 < plan.Allocated)
-      return Refuse("Zipping " + plan.Folder + " would not give back enough disk space: its files take " +
-                    GroupedNumber(plan.Allocated) + " bytes on the disk for " + GroupedNumber(plan.Bytes) +
-                    " bytes of data, and however well they compress the archive would take at least " +
-                    GroupedNumber(least) + " bytes; at least 1% and one block (" + GroupedNumber(plan.BlockBytes) +
-                    " bytes) must come back." + kNothingChanged);
-  }
+  if (std::optional<ZipResult> refused = RefuseBelowDeflateFloor(plan)) return *refused;
 
   struct stat st {};
   for (int number = 1; number < 1000; ++number) {
@@ -346,6 +330,31 @@ ZipResult FolderZipper::FinishPlan(ZipPlan& plan, int dirFd) {
   ok.Bytes = plan.Bytes;
   ok.ArchiveName = plan.ArchiveName;
   return ok;
+}
+
+// What each member shares with other files or snapshots, where files may share extents;
+// false when cancelled meanwhile.
+bool FolderZipper::MeasureSharing(ZipPlan& plan, int dirFd) {
+  // Inline data, whose sharing FIEMAP does not tell, by the estimate's rule.
+  std::int64_t shared = 0, other = 0;
+  std::vector<std::int64_t> inlined(plan.Members.size(), 0);
+  MemberFolders folders(dirFd);
+  for (std::size_t i = 0; i < plan.Members.size(); ++i) {
+    if (CancelRequested) return false;
+    ZipMember& m = plan.Members[i];
+    UniqueFd file(folders.OpenFile(m.Name));
+    if (file.Get() < 0) continue;
+    const FileSharing sharing = SharingOfFile(file.Get(), m.Size);
+    m.Shared = sharing.Shared;
+    inlined[i] = sharing.Inline;
+    AddSize(shared, sharing.Shared);
+    AddSize(other, std::max<std::int64_t>(m.Allocated - sharing.Shared - sharing.Inline, 0));
+  }
+  plan.InlineShared = InlineTakenAsShared(shared, other);
+  if (plan.InlineShared)
+    for (std::size_t i = 0; i < plan.Members.size(); ++i)
+      if (inlined[i] > 0) plan.Members[i].Shared = plan.Members[i].Allocated;
+  return true;
 }
 
 }  // namespace orbelan

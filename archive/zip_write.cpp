@@ -67,7 +67,97 @@ struct Entry {
   }
 };
 
+// From here on the file is taken as it is now, open at fd; the trash checks against this.
+void TakeAsItIsNow(ZipMember& m, int fd, const struct stat& st, const ZipPlan& plan) {
+  TakeStat(m, st);
+  if (plan.SharesExtents || plan.Compression.Compresses()) {
+    const FileSharing sharing = SharingOfFile(fd, m.Size, plan.Compression);
+    m.Shared = plan.InlineShared && sharing.Inline > 0 ? m.Allocated : sharing.Shared;
+    m.FsSaved = sharing.FsSaved;  // nothing of it counts where all is shared
+  }
+  m.Stored = m.Size == 0;
+}
+
+// The member's header, stored or deflated as it says, its name marked UTF-8 when it is.
+bool StartMember(archive* a, const ZipMember& m, ThreadLocales& locales) {
+  // The zip writer's "compression" option can only be set before the archive opens;
+  // these two calls are its way of choosing between entries.
+  if ((m.Stored ? ::archive_write_zip_set_compression_store(a)
+                : ::archive_write_zip_set_compression_deflate(a)) != ARCHIVE_OK)
+    return false;
+  Entry entry;
+  ::archive_entry_copy_pathname(entry.e, m.Name.c_str());
+  ::archive_entry_set_filetype(entry.e, AE_IFREG);
+  ::archive_entry_set_perm(entry.e, static_cast<mode_t>(m.Mode));
+  ::archive_entry_set_size(entry.e, m.Size);
+  ::archive_entry_set_mtime(entry.e, static_cast<time_t>(m.MtimeSec), static_cast<long>(m.MtimeNsec));
+  ::archive_entry_set_uid(entry.e, m.Uid);
+  ::archive_entry_set_gid(entry.e, m.Gid);
+  locales.UseUtf8(IsValidUtf8(m.Name));
+  return ::archive_write_header(a, entry.e) == ARCHIVE_OK;
+}
+
+// The manifest, the last member: what undo will check the originals against. Its bytes
+// are kept in manifest for the check after reading back.
+bool WriteManifest(archive* a, const ZipPlan& plan, ThreadLocales& locales, std::string& text) {
+  ZipManifest manifest;
+  manifest.Folder = plan.Folder;
+  for (const ZipSubfolder& f : plan.Subfolders) manifest.Subfolders.push_back({f.Name, f.Mode});
+  for (const ZipMember& m : plan.Members) manifest.Members.push_back({m.Name, m.Size, m.Crc});
+  text = ManifestText(manifest);
+  Entry entry;
+  ::archive_entry_copy_pathname(entry.e, kManifestName);
+  ::archive_entry_set_filetype(entry.e, AE_IFREG);
+  ::archive_entry_set_perm(entry.e, 0644);
+  ::archive_entry_set_size(entry.e, static_cast<la_int64_t>(text.size()));
+  ::archive_entry_set_mtime(entry.e, std::time(nullptr), 0);
+  locales.UseUtf8(false);
+  return ::archive_write_zip_set_compression_deflate(a) == ARCHIVE_OK &&
+         ::archive_write_header(a, entry.e) == ARCHIVE_OK &&
+         ::archive_write_data(a, text.data(), text.size()) == static_cast<la_ssize_t>(text.size()) &&
+         ::archive_write_finish_entry(a) == ARCHIVE_OK;
+}
+
+// The written archive, open at out, made to keep only its own bytes and flushed to disk.
+ZipResult SettleOnDisk(int out) {
+  // Blocks the file system reserved past the end while the archive grew (XFS does so
+  // generously) are given back, so that its disk use is what it keeps.
+  const off_t end = ::lseek(out, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(out, end) != 0)
+    return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
+  if (::fsync(out) != 0)
+    return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + kNothingChanged);
+  return ZipResult{};
+}
+
 }  // namespace
+
+// One writing of the archive from its first byte: the library's writer, the output it
+// counts, and what the members written so far call for.
+struct FolderZipper::WritePass {
+  WritePass(int out, std::vector<char>& readOnce) : sink{out, 0, 0}, taken(readOnce) {}
+  CountingSink sink;  // before the writer, which may still write to it as it goes
+  ArchiveWriter writer;
+  std::vector<char>& taken;  // whether each member was read once already
+  bool rewrite = false;  // a deflated member did not shrink: written again, stored
+  bool restart = false;  // a read failed with part of the file written: written again without it
+
+  // The sink's own error (ENOSPC, EIO) is the real cause when a write fails.
+  ZipResult WriteError() const {
+    return Fail("The archive could not be written: " +
+                (sink.error != 0 ? Errno(sink.error) : LibError(writer.a)) + "." + kNothingChanged);
+  }
+  // A file that cannot be opened or read stays where it is, out of the archive, named
+  // with the cause; the others are zipped.
+  void LeaveOut(Work& work, std::size_t i, std::string why) {
+    ZipPlan& plan = work.plan;
+    work.unreadable.push_back(plan.Members[i].Name);
+    work.unreadableWhy.push_back(std::move(why));
+    plan.Bytes -= plan.Members[i].Size;
+    plan.Members.erase(plan.Members.begin() + static_cast<std::ptrdiff_t>(i));
+    taken.erase(taken.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+};
 
 // Every member is first deflated (empty ones stored). The writer is unbuffered and its
 // output counted, so each member's compressed size is known as it is written; if any did
@@ -76,7 +166,6 @@ struct Entry {
 ZipResult FolderZipper::WriteArchive(Work& work) {
   ZipPlan& plan = work.plan;
   const int out = work.temp.Fd();
-  unsigned char* buffer = work.buffer.get();
   for (ZipMember& m : plan.Members) m.Stored = m.Size == 0;
   // Whether each member was read once already: read again, it must be what was read.
   std::vector<char> taken(plan.Members.size(), 0);
@@ -86,141 +175,86 @@ ZipResult FolderZipper::WriteArchive(Work& work) {
         return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
       Total += plan.Bytes;
     }
-    CountingSink sink{out, 0, 0};
-    ArchiveWriter writer;
-    archive* a = writer.a;
+    WritePass writing(out, taken);
+    archive* a = writing.writer.a;
     if (!a || ::archive_write_set_format_zip(a) != ARCHIVE_OK ||
         ::archive_write_set_bytes_per_block(a, 0) != ARCHIVE_OK ||
-        ::archive_write_open(a, &sink, nullptr, &CountingSink::Write, nullptr) != ARCHIVE_OK)
+        ::archive_write_open(a, &writing.sink, nullptr, &CountingSink::Write, nullptr) != ARCHIVE_OK)
       return Fail("The archive could not be started: " + LibError(a) + "." + kNothingChanged);
-    // The sink's own error (ENOSPC, EIO) is the real cause when a write fails.
-    auto writeError = [&] {
-      return Fail("The archive could not be written: " +
-                  (sink.error != 0 ? Errno(sink.error) : LibError(a)) + "." + kNothingChanged);
-    };
-    // A file that cannot be opened or read stays where it is, out of the archive, named
-    // with the cause; the others are zipped.
-    auto leaveOut = [&](std::size_t i, std::string why) {
-      work.unreadable.push_back(plan.Members[i].Name);
-      work.unreadableWhy.push_back(std::move(why));
-      plan.Bytes -= plan.Members[i].Size;
-      plan.Members.erase(plan.Members.begin() + static_cast<std::ptrdiff_t>(i));
-      taken.erase(taken.begin() + static_cast<std::ptrdiff_t>(i));
-    };
-
-    bool rewrite = false;
-    bool restart = false;  // a read failed with part of the file written: written again without it
-    for (std::size_t i = 0; i < plan.Members.size() && !restart;) {
-      ZipMember& m = plan.Members[i];
-      if (CancelRequested) return Cancelled();
-      if (options_.BeforeRead) options_.BeforeRead(m);
-      const std::string shown = plan.Folder + m.Name;
-      UniqueFd file(work.folders.OpenFile(m.Name));
-      if (file.Get() < 0) {
-        leaveOut(i, Errno(errno));
-        continue;
-      }
-      struct stat before {};
-      if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode)) {
-        leaveOut(i, "it is no longer an ordinary file");
-        continue;
-      }
-      const bool readBefore = taken[i] != 0;
-      if (!readBefore) {
-        // From here on the file is taken as it is now; the trash checks against this.
-        TakeStat(m, before);
-        if (plan.SharesExtents || plan.Compression.Compresses()) {
-          const FileSharing sharing = SharingOfFile(file.Get(), m.Size, plan.Compression);
-          m.Shared = plan.InlineShared && sharing.Inline > 0 ? m.Allocated : sharing.Shared;
-          m.FsSaved = sharing.FsSaved;  // nothing of it counts where all is shared
-        }
-        m.Stored = m.Size == 0;
-      } else if (!StillAsTaken(m, before)) {
-        return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
-      }
-
-      // The zip writer's "compression" option can only be set before the archive opens;
-      // these two calls are its way of choosing between entries.
-      if ((m.Stored ? ::archive_write_zip_set_compression_store(a)
-                    : ::archive_write_zip_set_compression_deflate(a)) != ARCHIVE_OK)
-        return writeError();
-      Entry entry;
-      ::archive_entry_copy_pathname(entry.e, m.Name.c_str());
-      ::archive_entry_set_filetype(entry.e, AE_IFREG);
-      ::archive_entry_set_perm(entry.e, static_cast<mode_t>(m.Mode));
-      ::archive_entry_set_size(entry.e, m.Size);
-      ::archive_entry_set_mtime(entry.e, static_cast<time_t>(m.MtimeSec), static_cast<long>(m.MtimeNsec));
-      ::archive_entry_set_uid(entry.e, m.Uid);
-      ::archive_entry_set_gid(entry.e, m.Gid);
-      work.locales.UseUtf8(IsValidUtf8(m.Name));
-      if (::archive_write_header(a, entry.e) != ARCHIVE_OK || sink.error != 0) return writeError();
-      const std::int64_t dataStart = sink.written;
-
-      std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
-      std::int64_t copied = 0;
-      for (;;) {
-        if (CancelRequested) return Cancelled();
-        const ssize_t n = ::pread(file.Get(), buffer, kBlock, copied);
-        if (n < 0) {
-          leaveOut(i, Errno(errno));
-          restart = true;
-          break;
-        }
-        if (n == 0) break;
-        if (copied + n > m.Size)
-          return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
-        crc = static_cast<std::uint32_t>(::crc32(crc, buffer, static_cast<uInt>(n)));
-        if (::archive_write_data(a, buffer, static_cast<std::size_t>(n)) != n || sink.error != 0) return writeError();
-        copied += n;
-        Done += n;
-      }
-      if (restart) break;
-      if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0) return writeError();
-      struct stat after {};
-      // m holds what before showed (taken from it, or checked against it); the inode
-      // cannot differ through the same descriptor.
-      if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || !StillAsTaken(m, after) ||
-          (readBefore && crc != m.Crc))
-        return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
-      m.Crc = crc;
-      m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
-      if (!readBefore && !m.Stored && m.Packed >= m.Size) {
-        m.Stored = true;  // deflate did not shrink it
-        rewrite = true;
-      }
-      taken[i] = 1;
-      ++i;
-    }
-    if (restart) continue;
-    // The manifest last: what undo will check the originals against.
-    ZipManifest manifest;
-    manifest.Folder = plan.Folder;
-    for (const ZipSubfolder& f : plan.Subfolders) manifest.Subfolders.push_back({f.Name, f.Mode});
-    for (const ZipMember& m : plan.Members) manifest.Members.push_back({m.Name, m.Size, m.Crc});
-    work.manifest = ManifestText(manifest);
-    Entry entry;
-    ::archive_entry_copy_pathname(entry.e, kManifestName);
-    ::archive_entry_set_filetype(entry.e, AE_IFREG);
-    ::archive_entry_set_perm(entry.e, 0644);
-    ::archive_entry_set_size(entry.e, static_cast<la_int64_t>(work.manifest.size()));
-    ::archive_entry_set_mtime(entry.e, std::time(nullptr), 0);
-    work.locales.UseUtf8(false);
-    if (::archive_write_zip_set_compression_deflate(a) != ARCHIVE_OK ||
-        ::archive_write_header(a, entry.e) != ARCHIVE_OK ||
-        ::archive_write_data(a, work.manifest.data(), work.manifest.size()) !=
-            static_cast<la_ssize_t>(work.manifest.size()) ||
-        ::archive_write_finish_entry(a) != ARCHIVE_OK)
-      return writeError();
-    if (::archive_write_close(a) != ARCHIVE_OK || sink.error != 0) return writeError();
-    if (!rewrite) break;
+    for (std::size_t i = 0; i < plan.Members.size() && !writing.restart;)
+      if (ZipResult step = WriteMember(work, writing, i); step.Outcome != ZipOutcome::Done) return step;
+    if (writing.restart) continue;
+    if (!WriteManifest(a, plan, work.locales, work.manifest)) return writing.WriteError();
+    if (::archive_write_close(a) != ARCHIVE_OK || writing.sink.error != 0) return writing.WriteError();
+    if (!writing.rewrite) break;
   }
-  // Blocks the file system reserved past the end while the archive grew (XFS does so
-  // generously) are given back, so that its disk use is what it keeps.
-  const off_t end = ::lseek(out, 0, SEEK_CUR);
-  if (end < 0 || ::ftruncate(out, end) != 0)
-    return Fail("The archive could not be written (" + Errno(errno) + ")." + kNothingChanged);
-  if (::fsync(out) != 0)
-    return Fail("The archive could not be written to disk (" + Errno(errno) + ")." + kNothingChanged);
+  return SettleOnDisk(out);
+}
+
+// Member i read and written, checked unchanged all the while, and i moved past it; left
+// out (i then names the next), or the pass to restart, when it cannot be read.
+ZipResult FolderZipper::WriteMember(Work& work, WritePass& writing, std::size_t& i) {
+  ZipPlan& plan = work.plan;
+  archive* a = writing.writer.a;
+  const CountingSink& sink = writing.sink;
+  unsigned char* buffer = work.buffer.get();
+  ZipMember& m = plan.Members[i];
+  if (CancelRequested) return Cancelled();
+  if (options_.BeforeRead) options_.BeforeRead(m);
+  const std::string shown = plan.Folder + m.Name;
+  UniqueFd file(work.folders.OpenFile(m.Name));
+  if (file.Get() < 0) {
+    writing.LeaveOut(work, i, Errno(errno));
+    return ZipResult{};
+  }
+  struct stat before {};
+  if (::fstat(file.Get(), &before) != 0 || !S_ISREG(before.st_mode)) {
+    writing.LeaveOut(work, i, "it is no longer an ordinary file");
+    return ZipResult{};
+  }
+  const bool readBefore = writing.taken[i] != 0;
+  if (!readBefore)
+    TakeAsItIsNow(m, file.Get(), before, plan);
+  else if (!StillAsTaken(m, before))
+    return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
+
+  if (!StartMember(a, m, work.locales) || sink.error != 0) return writing.WriteError();
+  const std::int64_t dataStart = sink.written;
+
+  std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
+  std::int64_t copied = 0;
+  for (;;) {
+    if (CancelRequested) return Cancelled();
+    const ssize_t n = ::pread(file.Get(), buffer, kBlock, copied);
+    if (n < 0) {
+      writing.LeaveOut(work, i, Errno(errno));
+      writing.restart = true;
+      return ZipResult{};
+    }
+    if (n == 0) break;
+    if (copied + n > m.Size)
+      return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
+    crc = static_cast<std::uint32_t>(::crc32(crc, buffer, static_cast<uInt>(n)));
+    if (::archive_write_data(a, buffer, static_cast<std::size_t>(n)) != n || sink.error != 0)
+      return writing.WriteError();
+    copied += n;
+    Done += n;
+  }
+  if (::archive_write_finish_entry(a) != ARCHIVE_OK || sink.error != 0) return writing.WriteError();
+  struct stat after {};
+  // m holds what before showed (taken from it, or checked against it); the inode
+  // cannot differ through the same descriptor.
+  if (copied != m.Size || ::fstat(file.Get(), &after) != 0 || !StillAsTaken(m, after) ||
+      (readBefore && crc != m.Crc))
+    return Fail("The file " + shown + " changed while it was being zipped." + kNothingChanged);
+  m.Crc = crc;
+  m.Packed = sink.written - dataStart - DataDescriptorBytes(m.Size, m.Stored);
+  if (!readBefore && !m.Stored && m.Packed >= m.Size) {
+    m.Stored = true;  // deflate did not shrink it
+    writing.rewrite = true;
+  }
+  writing.taken[i] = 1;
+  ++i;
   return ZipResult{};
 }
 
