@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "archive/folder_lock.h"
 #include "archive/zipper_parts.h"
@@ -32,6 +33,17 @@ std::string FolderName(const std::string& folderPath) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder open at dirFd is the one planned, not one moved or put in its place since.
+std::optional<ZipResult> RefuseIfReplaced(const ZipPlan& plan, int dirFd) {
+  struct stat opened {};
+  if (plan.FolderInode != 0 &&
+      (::fstat(dirFd, &opened) != 0 || static_cast<std::uint64_t>(opened.st_dev) != plan.FolderDevice ||
+       static_cast<std::uint64_t>(opened.st_ino) != plan.FolderInode))
+    return Refuse("The folder " + plan.Folder + " was moved or replaced since it was looked at." +
+                  kNothingChanged);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -116,12 +128,7 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   UniqueFd dir(OpenFolder(plan.Folder));
   if (dir.Get() < 0)
     return Refuse("The folder " + plan.Folder + " could not be opened (" + Errno(errno) + ").");
-  struct stat opened {};
-  if (plan.FolderInode != 0 &&
-      (::fstat(dir.Get(), &opened) != 0 || static_cast<std::uint64_t>(opened.st_dev) != plan.FolderDevice ||
-       static_cast<std::uint64_t>(opened.st_ino) != plan.FolderInode))
-    return Refuse("The folder " + plan.Folder + " was moved or replaced since it was looked at." +
-                  kNothingChanged);
+  if (std::optional<ZipResult> replaced = RefuseIfReplaced(plan, dir.Get())) return *replaced;
   // One run at a time in a folder, zip or undo: held until this run ends.
   std::string busy;
   const std::optional<FolderLock> lock = FolderLock::Take(dir.Get(), &busy);
@@ -147,14 +154,21 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   if (step.Outcome == ZipOutcome::Done) step = PlaceArchive(work);
   if (step.Outcome != ZipOutcome::Done) return step;  // the temporary archive goes with work
 
+  ZipResult result = work.PlacedResult();
+  TrashOriginals(work, result);
+  if (plan.Subtree) RemoveEmptiedFolders(work, result);
+  return result;
+}
+
+ZipResult FolderZipper::Work::PlacedResult() const {
   ZipResult result;
-  result.ArchiveName = work.archiveName;
+  result.ArchiveName = archiveName;
   result.WithMetadata = plan.WithMetadata;
-  result.Unreadable = work.unreadable;
-  result.UnreadableWhy = work.unreadableWhy;
+  result.Unreadable = unreadable;
+  result.UnreadableWhy = unreadableWhy;
   // Its blocks past the end were given back when it was written (WriteArchive).
   struct stat archiveStat {};
-  if (::fstat(work.temp.Fd(), &archiveStat) == 0) {
+  if (::fstat(temp.Fd(), &archiveStat) == 0) {
     result.ArchiveBytes = archiveStat.st_size;
     result.ArchiveAllocated = static_cast<std::int64_t>(archiveStat.st_blocks) * 512;
   }
@@ -163,8 +177,6 @@ ZipResult FolderZipper::Run(ZipPlan& plan) {
   result.Subtree = plan.Subtree;
   result.Folders = plan.Folders;
   result.OtherFileSystems = plan.OtherFileSystems;
-  TrashOriginals(work, result);
-  if (plan.Subtree) RemoveEmptiedFolders(work, result);
   return result;
 }
 

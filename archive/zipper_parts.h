@@ -250,6 +250,8 @@ struct FolderZipper::Work {
   std::string manifest;     // the manifest member's bytes, as written
   std::string archiveName;  // once placed
   std::vector<std::string> unreadable, unreadableWhy;  // left out of the archive (see ZipResult)
+  // What the run did, once the archive has its name: the trash stage adds to it.
+  ZipResult PlacedResult() const;
 };
 
 }  // namespace orbelan
