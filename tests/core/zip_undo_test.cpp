@@ -401,6 +401,24 @@ TEST_F(UndoTest, AnArchiveReplacedDuringUndoIsNotTrashedNorIsWhatTookItsName) {
   EXPECT_TRUE(Exists(folder + "moved.zip"));
 }
 
+// A file of the member's size at its place is not the member unless its CRC is: the member
+// stays in the trash, the stranger stays, and so does the archive.
+TEST_F(UndoTest, AStrangerOfTheMembersSizeAtItsPlaceIsNotTheMember) {
+  WriteAll(folder + "a.txt", Text(20000, "a"));
+  const ZipResult zipped = Zip();
+  ASSERT_EQ(zipped.TrashedFiles, 1) << zipped.Message;
+  const std::string stranger = Text(20000, "z");
+  ASSERT_EQ(stranger.size(), Text(20000, "a").size());
+  WriteAll(folder + "a.txt", stranger);
+  const UndoResult r = UndoZip(folder + zipped.ArchiveName, undo);
+  EXPECT_EQ(r.InPlace, 0);
+  EXPECT_EQ(r.Restored, 0);
+  EXPECT_EQ(r.Blocked, std::vector<std::string>{"a.txt"});
+  EXPECT_FALSE(r.ArchiveTrashed);
+  EXPECT_EQ(ReadAll(folder + "a.txt"), stranger);
+  EXPECT_EQ(ReadAll(home + "/files/a.txt"), Text(20000, "a"));
+}
+
 TEST(ZipManifestText, RoundTripsAndRejectsWhatItDidNotWrite) {
   ZipManifest m{"/a b/%/", {{"x\ny", 5, 0xdeadbeef}, {"\xff", 0, 0}}, {{"sub \xfe", 0750}}};
   const std::string text = ManifestText(m);
