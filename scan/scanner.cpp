@@ -97,6 +97,8 @@ Scanner::~Scanner() {
 
 bool Scanner::WorkersAtRest() const { return !crew_ || crew_->AtRest(); }
 
+std::int64_t Scanner::FoldersCounted() const { return crew_ ? crew_->Finished() : 0; }
+
 void Scanner::SetHandoffBound(std::size_t bytes) { handoff_ = std::make_unique<ListingHandoff>(bytes); }
 
 void Scanner::SetThreads(int threads) { threads_ = std::clamp(threads, 1, kMaxThreads); }

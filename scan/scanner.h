@@ -97,6 +97,9 @@ class Scanner {
   const std::vector<std::string>& Unscanned() const { return unscanned_; }
   // No worker thread is counting files at this moment (paused, idle or none running).
   bool WorkersAtRest() const;
+  // Records whose files the counting workers have finished (on the scan's thread; they
+  // count while phase 1 still finds folders). Zero without workers.
+  std::int64_t FoldersCounted() const;
 
   // Phase 1 from path: records it (with a trailing "/" added when missing) and every
   // folder below it, depth-first, each folder before its subfolders.

@@ -12,37 +12,67 @@ SurveySession::SurveySession(ScanObserver& observer, int threads) : observer_(ob
   threads_ = threads > 0 ? threads : Scanner::DefaultThreads();
 }
 
-SurveySession::~SurveySession() { runner_.Stop(); }
+SurveySession::~SurveySession() {
+  background_.Abandon();  // the scan writes the records
+  runner_.Stop();
+}
 
 // ---- The scan ----
 
-bool SurveySession::Scan(const std::string& path, const ScanRules& rules, bool drawForEstimate) {
+void SurveySession::BeginScan(const ScanRules& rules, bool drawForEstimate, ScanObserver& observer) {
   // The estimate's workers read the records this scan is about to free.
   StopEstimate();
   savings_.Clear();
   totals_.Clear();
   totalsStale_ = true;
   rules_ = rules;
-  estimateOptions.Root = path;
-  scanner_ = std::make_unique<Scanner>(folders_, rules_, observer_);
+  scanner_ = std::make_unique<Scanner>(folders_, rules_, observer);
   scanner_->SetThreads(threads_);
   draws_ = drawForEstimate ? ScanDrawLimits(estimateOptions) : FileDrawLimits{};
   scanner_->SetFileDraws(draws_);
-  // Run resets the folder list and both cancel flags, then runs the phases.
-  const bool completed = scanner_->Run(path);
+}
+
+bool SurveySession::EndScan(bool completed) {
   cancelRequested_ = scanner_->CancelRequested;
   unscanned_ = scanner_->Unscanned();
   scanner_.reset();
   return completed;
 }
 
+bool SurveySession::Scan(const std::string& path, const ScanRules& rules, bool drawForEstimate) {
+  estimateOptions.Root = path;
+  BeginScan(rules, drawForEstimate, observer_);
+  // Run resets the folder list and both cancel flags, then runs the phases.
+  return EndScan(scanner_->Run(path));
+}
+
+void SurveySession::StartScan(const std::string& path, const ScanRules& rules, bool drawForEstimate) {
+  estimateOptions.Root = path;
+  BeginScan(rules, drawForEstimate, background_);
+  cancelRequested_ = false;
+  background_.Start(*scanner_, [this, path] { return scanner_->Run(path); });
+}
+
+bool SurveySession::FinishScan() { return EndScan(background_.Join()); }
+
 void SurveySession::RequestCancel() {
   cancelRequested_ = true;
+  if (background_.Running()) {
+    background_.RequestCancel();
+    return;
+  }
   if (scanner_) scanner_->CancelRequested = true;
   if (rescanner_) rescanner_->CancelRequested = true;
 }
 
-bool SurveySession::CancelRequested() const { return scanner_ ? scanner_->CancelRequested : cancelRequested_; }
+bool SurveySession::CancelRequested() const {
+  return scanner_ && !background_.Running() ? scanner_->CancelRequested : cancelRequested_;
+}
+
+void SurveySession::AnswerCancel(bool yes) {
+  if (!yes) cancelRequested_ = false;
+  background_.Answer(yes);
+}
 
 const std::vector<std::string>& SurveySession::Unscanned() const { return unscanned_; }
 
@@ -64,19 +94,25 @@ void SurveySession::RecountFolder(FolderRec& rec, const ScanRules& rules) {
   totalsStale_ = true;
 }
 
-SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanStart start,
-                                                   const std::function<void()>& beforeMove) {
+bool SurveySession::PlanRescan(const FolderRec& rec, RescanStart start) {
   const SubtreeTotals& totals = Totals();
   const std::int64_t first = totals.IndexOf(rec);
-  if (first == SubtreeTotals::kNone) return Rescan::NotInTree;
-  const std::int64_t count = totals.Figures(first).NFolders;
-  const std::int64_t parent = totals.Parent(first);
+  if (first == SubtreeTotals::kNone) return false;
+  rescan_.first = first;
+  rescan_.count = totals.Figures(first).NFolders;
+  rescan_.parent = totals.Parent(first);
+  rescan_.start = start;
+  rescan_.fresh.ResetFolderList();
   // The estimate's workers read the records that are about to move.
   StopEstimate();
+  return true;
+}
 
-  FolderList fresh;
+SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanStart start,
+                                                   const std::function<void()>& beforeMove) {
+  if (!PlanRescan(rec, start)) return Rescan::NotInTree;
   if (start == RescanStart::Folder) {
-    Scanner scanner(fresh, rules_, observer_);
+    Scanner scanner(rescan_.fresh, rules_, observer_);
     scanner.SetThreads(threads_);
     scanner.SetFileDraws(draws_);
     rescanner_ = &scanner;
@@ -84,6 +120,35 @@ SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanS
     rescanner_ = nullptr;
     if (!completed) return Rescan::Cancelled;
   }
+  return PlaceRescan(beforeMove);
+}
+
+bool SurveySession::StartRescan(const FolderRec& rec, RescanStart start) {
+  if (!PlanRescan(rec, start)) return false;
+  if (start != RescanStart::Folder) return true;
+  rescan_.scanner = std::make_unique<Scanner>(rescan_.fresh, rules_, background_);
+  rescan_.scanner->SetThreads(threads_);
+  rescan_.scanner->SetFileDraws(draws_);
+  cancelRequested_ = false;
+  background_.Start(*rescan_.scanner, [this, path = rec.Path()] { return rescan_.scanner->Run(path); });
+  return true;
+}
+
+SurveySession::Rescan SurveySession::FinishRescan(const std::function<void()>& beforeMove) {
+  if (rescan_.scanner) {
+    const bool completed = background_.Join();
+    cancelRequested_ = rescan_.scanner->CancelRequested;
+    rescan_.scanner.reset();
+    if (!completed) {
+      rescan_.fresh.ResetFolderList();
+      return Rescan::Cancelled;
+    }
+  }
+  return PlaceRescan(beforeMove);
+}
+
+SurveySession::Rescan SurveySession::PlaceRescan(const std::function<void()>& beforeMove) {
+  const std::int64_t first = rescan_.first, count = rescan_.count, parent = rescan_.parent;
   // Estimates of the folders outside the subtree still hold; the subtree's are new.
   std::vector<std::pair<std::size_t, SavingEstimate>> held;
   for (std::int64_t i = 0; i < folders_.Count(); ++i) {
@@ -96,11 +161,13 @@ SurveySession::Rescan SurveySession::RescanSubtree(const FolderRec& rec, RescanS
   totals_.Clear();
   totalsStale_ = true;
   savings_.Clear();
-  const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, fresh);
+  const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, rescan_.fresh);
   for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
   // A folder that became a link or a file is now one of its parent's files.
-  if (start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone && moved[static_cast<std::size_t>(parent)])
+  if (rescan_.start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone &&
+      moved[static_cast<std::size_t>(parent)])
     orbelan::RecountFolder(*moved[static_cast<std::size_t>(parent)], rules_, draws_);
+  rescan_.fresh.ResetFolderList();
   return Rescan::Replaced;
 }
 

@@ -25,6 +25,7 @@
 #include "estimate/saving_estimate.h"
 #include "survey/saving_table.h"
 #include "scan/scan_rules.h"
+#include "survey/scan_thread.h"
 #include "survey/subtree_rescan.h"
 #include "survey/subtree_totals.h"
 
@@ -48,9 +49,20 @@ class SurveySession {
   // drawForEstimate: the scan draws the few files the estimate of small folders reads.
   // False when the scan was cancelled.
   bool Scan(const std::string& path, const ScanRules& rules, bool drawForEstimate);
-  // The running scan (or subtree rescan) stops at its next look (Esc, Ctrl+C).
+  // The running scan (or subtree rescan) stops at its next look (Esc, Ctrl+C); in the
+  // background, the scan asks its question first (ScanThread).
   void RequestCancel();
   bool CancelRequested() const;
+
+  // ---- The scan in the background (the window's way) ----
+  // Scan's work on a thread of its own: returns at once. Nothing but the background (its
+  // progress, its question, its end) may be touched until FinishScan.
+  void StartScan(const std::string& path, const ScanRules& rules, bool drawForEstimate);
+  // After the background ended: Scan's result.
+  bool FinishScan();
+  ScanThread& Background() { return background_; }
+  // The answer to the background's question: No forgets the cancel request.
+  void AnswerCancel(bool yes);
   // Folders the last scan could not read for want of descriptors.
   const std::vector<std::string>& Unscanned() const;
   // The rules the records were counted by.
@@ -74,6 +86,11 @@ class SurveySession {
   // beforeMove runs once the fresh records are in hand, before the old ones go: whatever
   // points at records drops them there.
   Rescan RescanSubtree(const FolderRec& rec, RescanStart start, const std::function<void()>& beforeMove);
+  // RescanSubtree in two halves: the subtree is scanned in the background (nothing to scan
+  // when start is not a folder); FinishRescan, once it ended, puts the records in place.
+  // False when rec is not in the tree.
+  bool StartRescan(const FolderRec& rec, RescanStart start);
+  Rescan FinishRescan(const std::function<void()>& beforeMove);
 
   // ---- The rows ----
   // The rows of the records above minSize (KB) sorted by sortColumn, with the estimates in
@@ -126,6 +143,17 @@ class SurveySession {
 
  private:
   void Arrived(std::size_t index, const SavingEstimate& estimate);  // on a worker
+  void BeginScan(const ScanRules& rules, bool drawForEstimate, ScanObserver& observer);
+  bool EndScan(bool completed);
+  // The part of the records a rescan replaces, and the fresh ones.
+  struct RescanPlan {
+    std::int64_t first = 0, count = 0, parent = 0;
+    RescanStart start = RescanStart::Folder;
+    FolderList fresh;
+    std::unique_ptr<Scanner> scanner;  // in the background, while it runs
+  };
+  bool PlanRescan(const FolderRec& rec, RescanStart start);
+  Rescan PlaceRescan(const std::function<void()>& beforeMove);
 
   FolderList folders_;
   ScanRules rules_;
@@ -139,6 +167,8 @@ class SurveySession {
   // so that its small folders are read as sparingly as the scan's.
   FileDrawLimits draws_;
   std::vector<std::string> unscanned_;
+  RescanPlan rescan_;
+  ScanThread background_;
 
   SubtreeTotals totals_;
   bool totalsStale_ = true;
