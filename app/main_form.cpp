@@ -185,6 +185,9 @@ void TForm1::ShowSortColumn() { menus_.sortMenu->ShowSortColumn(SortColumn); }
 void TForm1::ScanPath(const std::string& path) {
   if (busy_) return;  // never a scan inside a scan
   scan_->ScanPath(path);
+}
+
+void TForm1::ScanEnded() {
   // Closed during the scan: the settings were saved then; end now that the scan unwound.
   if (quitDuringScan_) close();
 }
@@ -240,7 +243,7 @@ void TForm1::SetReadableFigures(bool readable) {
 void TForm1::PreferencesAccepted() {
   scan_->SavingEstimateSettingChanged();
   const TfrmLists::Changes changes = frmLists_->LastChanges();
-  // Once the dialog has closed: a scan started from here runs the event loop itself.
+  // Once the dialog has closed, so the question does not come from inside its OK.
   QTimer::singleShot(0, this, [this, changes] {
     // A running scan counts by the lists it started with and fills with the new minimum.
     if (busy_ || Folders().Empty()) return;
@@ -321,11 +324,8 @@ void TForm1::mnuUndoZipClick() { commands_->UndoZip(); }
 // place of the old ones; the rest of the list keeps what it had (F5 still rescans it all).
 void TForm1::mnuRescanFolderClick() {
   if (busy_) return;
-  const FolderRec* rec = SelectedRecord();
-  if (!rec || !scan_->RescanFolder(*rec)) return;
-  mFolderClick();
-  if (!quitDuringScan_) scan_->EstimateListedSavings();
-  if (quitDuringScan_) close();
+  // The scan runs in the background; its end lists the records (ScanEnded follows).
+  if (const FolderRec* rec = SelectedRecord()) scan_->RescanFolder(*rec);
 }
 
 // ---- Other windows, help and the web ----
@@ -356,9 +356,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   if (busy_) {
-    // The scan sees the quit at its next entry, stops, and ScanPath closes the window;
+    // The scan sees the quit at its next entry, stops, and its end closes the window;
     // a zip stops unless its archive is already in place, and its end closes the window.
     quitDuringScan_ = true;
+    scan_->QuitScan();
     commands_->CancelZip(/*quiet=*/true);
     closeSaved_ = true;
     event->ignore();

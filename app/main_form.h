@@ -63,8 +63,9 @@ class TForm1 : public QMainWindow {
   const FolderList& Folders() const;
   FolderList& FoldersForTests();  // to fill a list without a disk
 
-  // The whole scan of one folder; the path bytes are scanned and remembered unchanged, and
-  // the banner shows them decoded.
+  // Starts the whole scan of one folder; the path bytes are scanned and remembered
+  // unchanged, and the banner shows them decoded. The scan runs in the background: the
+  // window is busy until it ends.
   void ScanPath(const std::string& path);
   // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
   void FillList();
@@ -96,6 +97,8 @@ class TForm1 : public QMainWindow {
   void SetBusy(bool busy);
   // Closed while a scan or a zip ran: the settings are saved, the window closes when it ends.
   bool ClosingAfterWork() const { return quitDuringScan_; }
+  // A scan or a rescan has ended and its results are shown.
+  void ScanEnded();
   void PlaceStatusText();
   void ShowSavingInProperties();
   void ForgetPropertiesRecord();

@@ -27,9 +27,11 @@ namespace orbelan {
 
 ScanControl::ScanControl(TForm1& form, MainPanels& panels, int threads)
     : form_(form), panels_(panels) {
-  observer_ = std::make_unique<GuiScanObserver>(&form, panels.labMsg, panels.ProgressBar1,
-                                                [&form] { return form.ClosingAfterWork(); });
-  session_ = std::make_unique<SurveySession>(*observer_, threads);
+  session_ = std::make_unique<SurveySession>(silent_, threads);
+  observer_ = std::make_unique<GuiScanObserver>(session_->Background(), panels.labMsg, panels.ProgressBar1);
+  // Runs on the scan's thread: the window's thread answers from its event loop.
+  session_->Background().SetWake(
+      [this] { QMetaObject::invokeMethod(this, [this] { ScanWoken(); }, Qt::QueuedConnection); });
   estimator_ = std::make_unique<GuiSavingEstimator>(*session_);
   connect(estimator_.get(), &GuiSavingEstimator::Progress, this, &ScanControl::SavingEstimateProgress);
   connect(estimator_.get(), &GuiSavingEstimator::Finished, panels.subtree, &SubtreeViews::SavingsSettled);
@@ -38,7 +40,10 @@ ScanControl::ScanControl(TForm1& form, MainPanels& panels, int threads)
   panels.model->SetReadableFigures(form.settings.ReadableFigures);
 }
 
-ScanControl::~ScanControl() { estimator_->Stop(); }
+ScanControl::~ScanControl() {
+  session_->Background().Abandon();  // a scan still running writes the records
+  estimator_->Stop();
+}
 
 FolderList& ScanControl::Folders() { return session_->Folders(); }
 const SavingTable& ScanControl::Savings() const { return session_->Savings(); }
@@ -59,28 +64,63 @@ void ScanControl::ScanPath(const std::string& path) {
   panels_.labPct->hide();
   panels_.Gauge1->setValue(0);
   panels_.Gauge1->hide();
+  ShowScanStatus();
+  panels_.labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+  form_.CurrentPath = path;
+
+  running_ = Running::Scan;
+  observer_->Begin();
+  // The estimate that follows reads the files the scan draws in small folders.
+  session_->StartScan(path, form_.settings.Rules(), estimating_);
+}
+
+void ScanControl::ShowScanStatus() {
   panels_.labMsg->setText(QStringLiteral("   "));
   panels_.labMsg->adjustSize();
   panels_.labMsg->show();
-  form_.repaint();
   form_.SetBusy(true);
   panels_.ProgressBar1->setRange(0, 100);
   panels_.ProgressBar1->setValue(0);
   panels_.ProgressBar1->show();
-  panels_.labPath->setText(QFile::decodeName(QByteArray::fromStdString(path)));
-  form_.CurrentPath = path;
+}
 
-  observer_->Begin();
-  // The estimate that follows reads the files the scan draws in small folders.
-  const bool completed = session_->Scan(path, form_.settings.Rules(), estimating_);
-  observer_->Flush();
+void ScanControl::HideScanStatus() {
+  panels_.ProgressBar1->hide();
+  panels_.labMsg->hide();
+  form_.SetBusy(false);
+}
+
+void ScanControl::QuitScan() {
+  if (running_ != Running::None) session_->Background().Quit();
+}
+
+void ScanControl::ScanWoken() {
+  if (running_ == Running::None || asking_) return;  // a wake-up already taken, or the box is open
+  ScanThread& scan = session_->Background();
+  if (scan.QuestionWaiting()) {
+    // Asked from the event loop; the scan waits at its entry (its workers paused) until the
+    // answer, so the records are as the user saw them when the question came.
+    asking_ = true;
+    const bool yes = interaction().AskYesNo(&form_, QStringLiteral("Do you wish to cancel the current scan?"),
+                                            QStringLiteral("Cancel scan"));
+    asking_ = false;
+    session_->AnswerCancel(yes);
+  }
+  if (!scan.Ended()) return;
+  if (running_ == Running::Scan) EndScan(); else EndRescan();
+}
+
+void ScanControl::EndScan() {
+  running_ = Running::None;
+  observer_->End();
+  const bool completed = session_->FinishScan();
+  for (const ScanThread::Notice& notice : session_->Background().TakeNotices())
+    interaction().ShowMessage(&form_, QString::fromStdString(notice.text), QString::fromStdString(notice.caption));
   for (const std::string& unread : session_->Unscanned())
     qWarning("Not read (too many open files): %s", unread.c_str());
   if (completed) ShowChangedRecords();
 
-  panels_.ProgressBar1->hide();
-  panels_.labMsg->hide();
-  form_.SetBusy(false);
+  HideScanStatus();
   panels_.LView1->show();
   panels_.subtree->ShowResults(panels_.LView1, true);
   panels_.labPct->show();
@@ -88,6 +128,7 @@ void ScanControl::ScanPath(const std::string& path) {
   if (completed) panels_.listBehaviour->FocusFirstRow();  // arrows, F4 and Ctrl+E work at once
   form_.mFolderClick();
   if (completed && !form_.ClosingAfterWork()) EstimateListedSavings();
+  form_.ScanEnded();
 }
 
 void ScanControl::ShowChangedRecords() {
@@ -138,43 +179,64 @@ FolderRec* ScanControl::RecountAfterZip(const std::string& folderPath) {
 bool ScanControl::RescanFolder(const FolderRec& rec) {
   if (session_->Totals().IndexOf(rec) == SubtreeTotals::kNone) return false;
   const std::string path = rec.Path();
-  const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
+  rescanPath_ = path;
+  rescanShown_ = QFile::decodeName(QByteArray::fromStdString(path));
   // The estimate's workers and every view read the records that are about to move.
   StopSavingEstimate();
   form_.ForgetPropertiesRecord();
 
   const RescanStart start = ExamineRescanStart(path);
-  const bool scanning = start == RescanStart::Folder;
-  if (scanning) {
-    form_.SetBusy(true);
-    panels_.labMsg->setText(QStringLiteral("   "));
-    panels_.labMsg->adjustSize();
-    panels_.labMsg->show();
-    panels_.ProgressBar1->setValue(0);
-    panels_.ProgressBar1->show();
-    observer_->Begin();
+  running_ = Running::Rescan;
+  if (start != RescanStart::Folder) {  // nothing to scan: the folder goes at once
+    session_->StartRescan(rec, start);
+    rescanStart_ = start;
+    EndRescan();
+    return true;
   }
-  const SurveySession::Rescan done = session_->RescanSubtree(rec, start, [this] {
+  rescanStart_ = start;
+  ShowScanStatus();
+  observer_->Begin();
+  session_->StartRescan(rec, start);
+  return true;
+}
+
+void ScanControl::EndRescan() {
+  running_ = Running::None;
+  const bool scanned = rescanStart_ == RescanStart::Folder;
+  if (scanned) {
+    observer_->End();
+    for (const ScanThread::Notice& notice : session_->Background().TakeNotices())
+      interaction().ShowMessage(&form_, QString::fromStdString(notice.text), QString::fromStdString(notice.caption));
+  }
+  const SurveySession::Rescan done = session_->FinishRescan([this] {
     // Nothing may point at the old records once they move.
     panels_.model->Clear();
     panels_.subtree->Clear();
   });
-  if (scanning) {
-    observer_->Flush();
-    panels_.ProgressBar1->hide();
-    panels_.labMsg->hide();
-    form_.SetBusy(false);
+  if (scanned) HideScanStatus();
+  if (done == SurveySession::Rescan::Replaced) {
+    ShowChangedRecords();
+    // The folder scanned again stays the selected row, as it was when the rescan began.
+    const std::vector<ResultRow>& rows = panels_.model->Rows().Rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].Rec->PathLength() != rescanPath_.size() || rows[i].Rec->Path() != rescanPath_) continue;
+      const QModelIndex index = panels_.model->index(static_cast<int>(i), 0);
+      panels_.LView1->setCurrentIndex(index);
+      panels_.LView1->scrollTo(index);
+      break;
+    }
   }
-  if (done == SurveySession::Rescan::Replaced) ShowChangedRecords();
-  if (start == RescanStart::Gone)
-    interaction().ShowMessage(&form_, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(shown),
+  if (rescanStart_ == RescanStart::Gone)
+    interaction().ShowMessage(&form_, QStringLiteral("%1 no longer exists; it is taken out of the list.").arg(rescanShown_),
                               QStringLiteral("Rescan this folder"));
-  else if (start == RescanStart::NotAFolder)
+  else if (rescanStart_ == RescanStart::NotAFolder)
     interaction().ShowMessage(&form_,
                               QStringLiteral("%1 is no longer a folder (a link or a file stands there now); "
-                                             "it is taken out of the list.").arg(shown),
+                                             "it is taken out of the list.").arg(rescanShown_),
                               QStringLiteral("Rescan this folder"));
-  return true;
+  form_.mFolderClick();
+  if (!form_.ClosingAfterWork()) EstimateListedSavings();
+  form_.ScanEnded();
 }
 
 // ---- Saving estimate ----

@@ -1,7 +1,9 @@
 #pragma once
 // The scan as the user lives it in the main window: the survey session (records, scan, rows,
 // estimate, subtree totals) driven from the window's thread, with the scan's progress in the
-// status panel, the rows put into the list, and the estimate's status line.
+// status panel, the rows put into the list, and the estimate's status line. The scan itself
+// runs in the background; the window's thread starts it, asks its cancel question when it
+// waits at an entry, and takes its records when it ends (one queued wake-up each).
 
 #include <QObject>
 #include <QString>
@@ -10,6 +12,8 @@
 
 #include "scan/folder_list.h"
 #include "survey/saving_table.h"
+#include "survey/scanner.h"
+#include "survey/subtree_rescan.h"
 
 namespace orbelan {
 
@@ -25,16 +29,20 @@ class ScanControl : public QObject {
   ScanControl(TForm1& form, MainPanels& panels, int threads);
   ~ScanControl() override;  // stops the estimate's workers, which read the records
 
-  // The whole scan of one folder (the window has checked it is not busy).
+  // Starts the whole scan of one folder (the window has checked it is not busy); the
+  // window is busy until it ends, and then hears of it (TForm1::ScanEnded).
   void ScanPath(const std::string& path);
+  // A quit during a scan: it stops without a question, as after Yes.
+  void QuitScan();
   // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
   void FillList();
   // Counts the folder's own files again after a zip changed it and rebuilds the rows;
   // returns the record, or nullptr when the folder is not listed.
   FolderRec* RecountAfterZip(const std::string& folderPath);
 
-  // Scans rec's subtree again and puts its records in place of the old ones, keeping the
-  // rest of the list and its estimates; false (nothing done) when rec is not in the tree.
+  // Scans rec's subtree again (in the background, like a scan) and puts its records in place
+  // of the old ones, keeping the rest of the list and its estimates; false (nothing done)
+  // when rec is not in the tree.
   bool RescanFolder(const FolderRec& rec);
 
   bool CancelRequested() const;
@@ -57,12 +65,26 @@ class ScanControl : public QObject {
 
  private:
   void SavingEstimateProgress();
+  // On the window's thread, woken by the scan: asks its question, or takes its end.
+  void ScanWoken();
+  void EndScan();
+  void EndRescan();
+  // The status controls of a scan, shown or taken away.
+  void ShowScanStatus();
+  void HideScanStatus();
 
   // The subtree views and the list after the records changed.
   void ShowChangedRecords();
 
   TForm1& form_;
   MainPanels& panels_;
+  SilentScanObserver silent_;  // the session's scans in the foreground: none here
+  enum class Running { None, Scan, Rescan };
+  Running running_ = Running::None;
+  bool asking_ = false;  // the cancel question is open
+  std::string rescanPath_;
+  QString rescanShown_;  // the rescanned folder's path as shown
+  RescanStart rescanStart_ = RescanStart::Folder;
   std::unique_ptr<GuiScanObserver> observer_;
   // The rules a scan runs with are copied from the settings at its start: the settings
   // dialog stays usable during a scan, and what it confirms then applies from the next scan on.

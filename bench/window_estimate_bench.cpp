@@ -30,6 +30,7 @@
 #include "cli/report_command.h"
 #include "platform/day_number.h"
 #include "settings/settings.h"
+#include "tests/gui/scan_wait.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ WindowTimes WindowSeconds(const std::string& tree, const Mode& mode) {
   WindowTimes times;
   const auto start = std::chrono::steady_clock::now();
   form.ScanPath(tree);
+  orbelan::testing::WaitForScan(form, 3'600'000);  // the scan runs in the background
   times.scan = Seconds(start);
   const auto estimating = std::chrono::steady_clock::now();
   if (form.SavingEstimatorForTests().Running()) loop.exec();

@@ -37,6 +37,7 @@
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
 #include "ui/desktop_interaction.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -87,7 +88,7 @@ class FolderZipTest : public ::testing::Test {
     form_->settings.MinSize = 0;
     form_->settings.ZipExts.Clear();
     form_->settings.ZipExts.Append(".zip");
-    form_->ScanPath(QFile::encodeName(root_ + "/").toStdString());
+    ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_ + "/").toStdString()));
   }
   void TearDown() override {
     form_.reset();
@@ -117,6 +118,7 @@ class FolderZipTest : public ::testing::Test {
     while (form_->ZipCommandForTests()->Running() && clock.elapsed() < 20000)
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_FALSE(form_->ZipCommandForTests()->Running());
+    ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));  // the rescan a zip of a subtree starts
   }
   QStringList WorkNames() {
     return QDir(work_).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
@@ -417,7 +419,7 @@ TEST_F(FolderZipTest, ZipSubtreeAsksNamesFoldersRescansAndUndoes) {
   }
   // A file of its own, so that the top folder is a row of the list.
   WriteFile(root_ + "/top.txt", Text(6000));
-  form_->ScanPath(QFile::encodeName(root_ + "/").toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_ + "/").toStdString()));
   QElapsedTimer wait;
   wait.start();
   while (form_->SavingEstimatorForTests().Running() && wait.elapsed() < 20000)

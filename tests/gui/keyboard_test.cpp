@@ -21,6 +21,7 @@
 #include "app/sort_menu.h"
 #include "dialogs/frm_lists.h"
 #include "tests/gui/scripted_interaction.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -68,7 +69,7 @@ TEST_F(KeyboardTest, TabGoesRoundTheBannerTheListAndTheButtons) {
   // Before a scan the filter and the list are hidden: Tab passes them over.
   EXPECT_EQ(TabRound(Child("labPath"), 4),
             (std::vector<std::string>{"butExit", "butLists", "butHelp", "labPath"}));
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   ASSERT_GT(form_->Model()->rowCount(), 0);
   EXPECT_EQ(QApplication::focusWidget(), Child("LView1"));  // a scan leaves the focus on its answer
   EXPECT_EQ(TabRound(Child("labPath"), 6),
@@ -103,7 +104,7 @@ TEST_F(KeyboardTest, TheBannerFollowsEnterAndSpaceAndTheButtonsSpace) {
 }
 
 TEST_F(KeyboardTest, SortKeysWorkWhereverTheFocusIs) {
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   ASSERT_EQ(form_->Model()->rowCount(), 2);  // Big, Small
   for (const char* focus : {"LView1", "labPath", "butHelp"}) {
     Child(focus)->setFocus(Qt::TabFocusReason);

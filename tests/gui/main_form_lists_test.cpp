@@ -21,6 +21,7 @@
 #include "app/results_model.h"
 #include "dialogs/frm_lists.h"
 #include "tests/gui/form_fixture.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -53,7 +54,7 @@ class MainFormListsTest : public testing::FormTest {
 };
 
 TEST_F(MainFormListsTest, IgnoredRowStaysUntilTheRefreshLeavesItsSubtreeOut) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(PathColumn().size(), 3);  // Docs, Docs/Old, Music; the empty root is not listed
   SelectRowOf(root_ + "/Docs/");
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_I));
@@ -64,17 +65,20 @@ TEST_F(MainFormListsTest, IgnoredRowStaysUntilTheRefreshLeavesItsSubtreeOut) {
   EXPECT_EQ(PathColumn().size(), 3);  // not refreshed yet
 
   form_->mnuRefreshClick();
+
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));
 }
 
 TEST_F(MainFormListsTest, PreferencesOkRelistsForANewMinimumAndOffersAScanForNewLists) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(PathColumn().size(), 3);
   SelectRowOf(root_ + "/Music/");
   TfrmLists* prefs = form_->frmLists();
   auto ok = [&] {
     prefs->findChild<QPushButton*>("butOK")->click();
     QCoreApplication::processEvents();  // the window applies it once the dialog is closed
+    ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));  // and a scan it starts runs in the background
   };
 
   // 3,000 bytes are 2 KiB: a minimum of 2 KiB leaves Docs out at once, without a scan.
@@ -115,7 +119,7 @@ TEST_F(MainFormListsTest, PreferencesOkRelistsForANewMinimumAndOffersAScanForNew
 }
 
 TEST_F(MainFormListsTest, NewFavoriteIsScannedInItsRealCase) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   SelectRowOf(root_ + "/Music/");
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_A));
   EXPECT_EQ(Saved().Favorites.Count, 1);
@@ -127,6 +131,7 @@ TEST_F(MainFormListsTest, NewFavoriteIsScannedInItsRealCase) {
     return chooser->result();
   };
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_F));
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(script_.Texts("modal"), QStringList({"Scan Favorite Folder"}));
   EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/Music/"));
   EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));
@@ -138,7 +143,7 @@ TEST_F(MainFormListsTest, ScanFavoriteWhileBusyShowsNoChooser) {
   form_->ScanObserverForTests().onFolderProgress = [&](std::int64_t) {
     if (visits++ == 0) form_->mnuScanFavClick();
   };
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_GT(visits, 0);
   EXPECT_TRUE(script_.Texts("modal").isEmpty());
   EXPECT_EQ(form_->CurrentPath, Bytes(root_));

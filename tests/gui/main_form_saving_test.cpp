@@ -34,6 +34,7 @@
 #include "estimate/saving_small.h"
 #include "survey/saving_table.h"
 #include "tests/gui/scripted_interaction.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -165,7 +166,7 @@ class MainFormSavingTest : public ::testing::Test {
 TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   MakeTree();
   Open();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(RowCount(), 4);  // Mixed, Noise, Packed, Text (the root holds no files)
 
   // The list is shown at once and the estimate has begun; nothing has reached the window
@@ -223,7 +224,7 @@ TEST_F(MainFormSavingTest, SmallFoldersAreReadWholeWithTheFastCodec) {
   MakeTree();
   Open();
   Estimator().options.WholeLimit = EstimateOptions{}.WholeLimit;
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
   for (const char* name : {"Text", "Mixed", "Noise"}) {
     const FolderRec* rec = RecordOf(name);
@@ -244,7 +245,7 @@ TEST_F(MainFormSavingTest, SmallFoldersAreReadWholeWithTheFastCodec) {
 TEST_F(MainFormSavingTest, SortingBySavingPutsFoldersWithoutAnEstimateLast) {
   MakeTree();
   Open(false);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(RowCount(), 4);
   // Gone between the scan and the estimate: nothing of it can be read.
   ASSERT_TRUE(QDir(root_ + "/Noise").removeRecursively());
@@ -278,7 +279,7 @@ TEST_F(MainFormSavingTest, SortingBySavingPutsFoldersWithoutAnEstimateLast) {
 TEST_F(MainFormSavingTest, PropertiesLineFollowsTheEstimateOfTheFolderShown) {
   MakeTree();
   Open();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   View()->setCurrentIndex(form_->Model()->index(RowOf("Text"), 0));
   form_->mnuPropertiesClick();
   auto* line = form_->frmProp()->findChild<QLabel*>("labSaving");
@@ -301,7 +302,7 @@ TEST_F(MainFormSavingTest, PropertiesLineFollowsTheEstimateOfTheFolderShown) {
   EXPECT_TRUE(noise.endsWith("(file contents shrink by 0 bytes)")) << noise.toStdString();
 
   // A new scan leaves the open dialog showing what it showed.
-  form_->ScanPath(Bytes(root_ + "/Text"));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_ + "/Text")));
   EXPECT_EQ(line->text(), noise);
   ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
   EXPECT_EQ(line->text(), noise);
@@ -343,7 +344,7 @@ TEST_F(MainFormSavingTest, NewScanStopsTheEstimateBeforeTheRecordsGo) {
   MakeWideTree(root_);
   Open();
   ReadEveryByte(Estimator().options);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_TRUE(Estimator().Running());
   ASSERT_TRUE(WaitFor([&] { return Estimator().Estimated() > 0; }));
 
@@ -355,7 +356,7 @@ TEST_F(MainFormSavingTest, NewScanStopsTheEstimateBeforeTheRecordsGo) {
     EXPECT_FALSE(Estimator().Running());
     EXPECT_EQ(form_->Savings().Size(), 0u);
   };
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_TRUE(checked);
   form_->ScanObserverForTests().onFolderProgress = nullptr;
   EXPECT_EQ(Estimator().Starts(), 2);
@@ -369,7 +370,7 @@ TEST_F(MainFormSavingTest, EscapeStopsTheEstimateAndKeepsWhatItFound) {
   Open();
   ReadEveryByte(Estimator().options);
   Estimator().threads = 1;
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_TRUE(WaitFor([&] { return Estimator().Estimated() > 0; }));
   QApplication::setActiveWindow(form_.get());
   QTest::keyClick(View(), Qt::Key_Escape);
@@ -388,7 +389,7 @@ TEST_F(MainFormSavingTest, EscapeStopsTheEstimateAndKeepsWhatItFound) {
   EXPECT_FALSE(Estimator().Running());
   EXPECT_EQ(form_->Savings().Size(), found);
   EXPECT_EQ(Estimator().Starts(), 1);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_TRUE(Estimator().Running());
   EXPECT_EQ(Estimator().Starts(), 2);
 }
@@ -401,7 +402,7 @@ TEST_F(MainFormSavingTest, TheEstimateLineKeepsClearOfTheZippedGauge) {
   Open();
   Estimator().threads = 1;
   const HeldResults held(&Estimator());  // the line is looked at while the run goes on
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_TRUE(Estimator().Running());
   QLabel* pct = form_->findChild<QLabel*>("labPct");
   ASSERT_TRUE(pct->isVisible());
@@ -430,7 +431,7 @@ TEST_F(MainFormSavingTest, ClosingStopsTheEstimate) {
   MakeWideTree(root_);
   Open();
   ReadEveryByte(Estimator().options);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_TRUE(Estimator().Running());
   EXPECT_TRUE(form_->close());
   EXPECT_FALSE(Estimator().Running());
@@ -443,7 +444,7 @@ TEST_F(MainFormSavingTest, TurnedOffTheWindowIsAsItWas) {
   MakeTree();
   Open(false);
   EXPECT_FALSE(form_->settings.EstimateSavings);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(RowCount(), 4);
   EXPECT_EQ(Header(6), "");
   EXPECT_FALSE(Estimator().Running());

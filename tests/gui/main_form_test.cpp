@@ -30,6 +30,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +52,7 @@
 #include "scan/scan_rules.h"
 #include "survey/figure_text.h"
 #include "tests/gui/scripted_interaction.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -129,9 +133,9 @@ class MainFormTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
   }
   // Esc as the user types it, to the window; seen whatever control has the focus.
-  void PostEscape() {
-    QCoreApplication::postEvent(form_.get(),
-                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+  void SendEscape() {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(form_.get(), &escape);
   }
 
   QTemporaryDir dir_;
@@ -190,7 +194,7 @@ TEST_F(MainFormTest, SplashTimerRunsFromStartUnlessLeftOff) {
 TEST_F(MainFormTest, ScanListsFoldersAboveMinimumWithOverallGauge) {
   MakeSmallTree();
   form_->show();
-  form_->ScanPath(Bytes(root_));  // given without the trailing slash
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));  // given without the trailing slash
 
   EXPECT_EQ(form_->CurrentPath, Bytes(root_));
   EXPECT_EQ(Child<QLabel>("labPath")->text(), root_);
@@ -230,7 +234,7 @@ TEST_F(MainFormTest, StatusDuringTheScanAndMinimumSizeAtEachFill) {
     EXPECT_EQ(Child<QLabel>("labMsg")->text(), "Scanning all folders...");
     EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->maximum(), 4);
   };
-  form_->ScanPath(Bytes(root_ + "/"));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_ + "/")));
   EXPECT_TRUE(checked);
   EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/"));
   ASSERT_EQ(RowCount(), 2);
@@ -246,7 +250,7 @@ TEST_F(MainFormTest, FoldersDifferingOnlyInCaseAreTwoRowsInTheirRealCase) {
   WriteFile(root_ + "/Photos/a.txt", 3000);
   WriteFile(root_ + "/photos/b.txt", 5000);
   form_->show();
-  form_->ScanPath(Bytes(root_ + "/"));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_ + "/")));
   const QStringList paths = PathColumn();
   ASSERT_EQ(paths.size(), 2);
   EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()),
@@ -261,41 +265,34 @@ TEST_F(MainFormTest, FoldersDifferingOnlyInCaseAreTwoRowsInTheirRealCase) {
   }
 }
 
-TEST(GuiScanObserverTest, ShowsTheFirstFolderAtOnceAndScalesAHugeBar) {
+// The bar counts folders of those found so far: it moves in phase 1, its end moving out,
+// and a huge tree is scaled to the bar's steps.
+TEST(GuiScanObserverTest, CountsFoldersOfThoseFoundAndScalesAHugeBar) {
   QLabel label;
   QProgressBar bar;
-  GuiScanObserver observer(nullptr, &label, &bar, nullptr);
-  observer.SetPumpInterval(60'000);  // nothing is written by a pump in this test
-  observer.Begin();
-  observer.FoldersFound(1);  // even a scan too short to pump says what it found
-  EXPECT_EQ(label.text(), "1 folders found");
-  observer.FoldersFound(2);
-  observer.PumpMessages();
-  EXPECT_EQ(label.text(), "1 folders found");
-  observer.Flush();
+  ScanThread scan;
+  GuiScanObserver observer(scan, &label, &bar);
+  observer.Show({2, 1, false});
   EXPECT_EQ(label.text(), "2 folders found");
+  EXPECT_EQ(bar.maximum(), 2);
+  EXPECT_EQ(bar.value(), 1);
+  observer.Show({40, 7, false});
+  EXPECT_EQ(label.text(), "40 folders found");
+  EXPECT_EQ(bar.maximum(), 40);
+  EXPECT_EQ(bar.value(), 7);
 
-  observer.ScanFilesStarted(3'000'000);
+  observer.Show({3'000'000, 1'500'000, true});
   EXPECT_EQ(label.text(), "Scanning all folders...");
   EXPECT_EQ(bar.maximum(), GuiScanObserver::kMaxBarSteps);
-  observer.FolderProgress(1'500'000, 3'000'000);
-  observer.Flush();
   EXPECT_EQ(bar.value(), GuiScanObserver::kMaxBarSteps / 2);
-  observer.FolderProgress(3'000'000, 3'000'000);
-  observer.Flush();
+  observer.Show({3'000'000, 3'000'000, true});
   EXPECT_EQ(bar.value(), bar.maximum());
-
-  observer.ScanFilesStarted(40);  // a small tree: one step per folder
-  EXPECT_EQ(bar.maximum(), 40);
-  observer.FolderProgress(7, 40);
-  observer.Flush();
-  EXPECT_EQ(bar.value(), 7);
 }
 
 TEST_F(MainFormTest, HeaderClicksSortAndReverse) {
   MakeSmallTree();
   form_->show();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   QHeaderView* header = View()->header();
   auto click = [&](int section) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -319,12 +316,22 @@ TEST_F(MainFormTest, HeaderClicksSortAndReverse) {
 TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredNoLetsTheScanFinish) {
   MakeWideTree(10);
   auto& observer = form_->ScanObserverForTests();
-  observer.SetPumpInterval(0);
+  bool inHook = false, fromTheLoop = false, scanWaiting = false;
   observer.onFolderProgress = [&](std::int64_t index) {
-    if (index == 2) PostEscape();
+    inHook = true;
+    if (index == 2) SendEscape();
+    inHook = false;
+  };
+  // Asked from the event loop, not from inside the scan, while the scan waits at its entry.
+  script_.whileShown = [&](const orbelan::testing::Shown& shown) {
+    if (shown.kind != "question") return;
+    fromTheLoop = !inHook && form_->IsBusy();
+    scanWaiting = observer.Scan().QuestionWaiting();
   };
   script_.yesNo = {false};
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
+  EXPECT_TRUE(fromTheLoop);
+  EXPECT_TRUE(scanWaiting);
 
   EXPECT_EQ(script_.Texts("question"), QStringList({"Do you wish to cancel the current scan?"}));
   EXPECT_EQ(script_.shown.front().caption, "Cancel scan");
@@ -338,12 +345,11 @@ TEST_F(MainFormTest, EscapeDuringPhaseTwoAnsweredYesKeepsRecordsAndShowsEmptyLis
   MakeForm(1);  // one thread: the records past the Esc are certain to be untouched
   form_->show();
   auto& observer = form_->ScanObserverForTests();
-  observer.SetPumpInterval(0);
   observer.onFolderProgress = [&](std::int64_t index) {
-    if (index == 2) PostEscape();
+    if (index == 2) SendEscape();
   };
   script_.yesNo = {true};
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
 
   EXPECT_EQ(script_.Texts("question").size(), 1);
   ASSERT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
@@ -383,13 +389,12 @@ TEST_F(MainFormTest, EscapeWithWorkersAsksAsEverAndYesStopsThemAll) {
     MakeForm(kThreads);
     form_->show();
     auto& observer = form_->ScanObserverForTests();
-    observer.SetPumpInterval(0);
     observer.onFolderProgress = [&](std::int64_t index) {
-      if (index == 1) PostEscape();
+      if (index == 1) SendEscape();
     };
     script_.yesNo = {yes};
     script_.shown.clear();
-    form_->ScanPath(Bytes(root_));
+    ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
 
     EXPECT_EQ(script_.Texts("question"), QStringList({"Do you wish to cancel the current scan?"}));
     ASSERT_EQ(form_->Folders().Count(), kFolders + 1);
@@ -413,12 +418,61 @@ TEST_F(MainFormTest, EscapeWithWorkersAsksAsEverAndYesStopsThemAll) {
   }
 }
 
+// ScanPath returns with the scan under way on a thread of its own, and the event loop keeps
+// turning while it walks a tree slowed down entry by entry.
+TEST_F(MainFormTest, TheScanRunsOffTheWindowsThreadAndTheLoopKeepsTurning) {
+  MakeWideTree(20);
+  form_->show();
+  const std::thread::id windowThread = std::this_thread::get_id();
+  std::atomic<bool> onWindowThread{false};
+  form_->ScanObserverForTests().Scan().onEntry = [&] {
+    if (std::this_thread::get_id() == windowThread) onWindowThread = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  int ticks = 0;
+  QTimer tick;
+  tick.setInterval(5);
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  form_->ScanPath(Bytes(root_));
+  EXPECT_TRUE(form_->IsBusy());
+  tick.start();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
+  EXPECT_FALSE(onWindowThread);
+  EXPECT_GE(ticks, 10);
+  EXPECT_EQ(RowCount(), 21);
+}
+
+// The workers count the folders phase 1 hands over as it goes: the bar moves while folders
+// are still being found, its end the folders found so far.
+TEST_F(MainFormTest, TheBarMovesWhileFoldersAreStillBeingFound) {
+  MakeWideTree(30);
+  MakeForm(2);
+  form_->show();
+  form_->ScanObserverForTests().Scan().onEntry = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+  auto* bar = Child<QProgressBar>("ProgressBar1");
+  auto* msg = Child<QLabel>("labMsg");
+  int movedWhileFinding = 0;
+  bool endIsFound = true;
+  QTimer look;
+  look.setInterval(10);
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (!form_->IsBusy() || !msg->text().endsWith(" folders found") || bar->value() == 0) return;
+    ++movedWhileFinding;
+    endIsFound = endIsFound && bar->maximum() == msg->text().section(' ', 0, 0).toInt();
+  });
+  form_->ScanPath(Bytes(root_));
+  look.start();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
+  EXPECT_GT(movedWhileFinding, 0);
+  EXPECT_TRUE(endIsFound);
+}
+
 TEST_F(MainFormTest, EscapeWhileIdleDoesNotStopTheNextScan) {
   MakeSmallTree();
   ShowActive();
   QTest::keyClick(View(), Qt::Key_Escape);
   EXPECT_TRUE(form_->CancelRequested());
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_TRUE(script_.shown.empty());
   EXPECT_EQ(RowCount(), 2);
 }
@@ -431,12 +485,11 @@ TEST_F(MainFormTest, ClickOnMainPanelCancelsOnlyWhileBusy) {
   EXPECT_FALSE(form_->CancelRequested());
 
   auto& observer = form_->ScanObserverForTests();
-  observer.SetPumpInterval(0);
   observer.onFolderProgress = [&](std::int64_t index) {
     if (index == 2) QTest::mouseClick(panMain, Qt::LeftButton, {}, QPoint(5, 5));
   };
   script_.yesNo = {true};
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
 }
 
@@ -454,7 +507,7 @@ TEST_F(MainFormTest, WhileBusyNothingStartsAScanOrResorts) {
     form_->Lview1_colclick(3);
     form_->ScanPath(Bytes(root_ + "/d01/"));
   };
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_EQ(visits, 1);  // no nested scan came back through the hook
   EXPECT_TRUE(script_.shown.empty());
   EXPECT_EQ(form_->SortColumn, 1);
@@ -484,13 +537,14 @@ TEST_F(MainFormTest, SettingsConfirmedDuringAScanApplyFromTheNextScan) {
     dialog->findChild<QPushButton*>("butOK")->click();
     ASSERT_EQ(form_->settings.ZipExts.Count, 0);
   };
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(form_->Folders().Count(), 5);
   for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
     EXPECT_EQ(form_->Folders()[i].NZips, i == 0 ? 0 : 1) << form_->Folders()[i].Path();
 
   observer.onFolderProgress = nullptr;
   form_->mnuRefreshClick();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   for (std::int64_t i = 0; i < form_->Folders().Count(); ++i)
     EXPECT_EQ(form_->Folders()[i].NZips, 0) << form_->Folders()[i].Path();
 }
@@ -500,6 +554,7 @@ TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
   EXPECT_TRUE(form_->CurrentPath.empty());
   script_.folders = {root_ + "/Docs/"};
   form_->labPath_Click();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(form_->CurrentPath, Bytes(root_ + "/Docs/"));
   EXPECT_EQ(form_->Folders()[0].Path(), (root_ + "/Docs/").toStdString());
   EXPECT_EQ(RowCount(), 1);
@@ -508,6 +563,7 @@ TEST_F(MainFormTest, BannerPicksAFolderAndScansItAsSpelt) {
 
 TEST_F(MainFormTest, RefreshBeforeAnyScanDoesNothing) {
   form_->mnuRefreshClick();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(form_->Folders().Count(), 0);
   EXPECT_FALSE(View()->isVisibleTo(form_.get()));
 }
@@ -516,7 +572,7 @@ TEST_F(MainFormTest, IgnoredStartShowsEmptyVisibleList) {
   MakeSmallTree();
   form_->settings.IgnorePaths.Append(LowerAscii((root_ + "/").toStdString()));
   form_->show();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_EQ(form_->Folders().Count(), 0);
   EXPECT_TRUE(View()->isVisible());
   EXPECT_EQ(RowCount(), 0);
@@ -526,7 +582,7 @@ TEST_F(MainFormTest, IgnoredStartShowsEmptyVisibleList) {
 TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
   MakeSmallTree();
   ShowActive();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(RowCount(), 2);
   WriteFile(root_ + "/Later/new.bin", 9000);  // shows only after a rescan
   // The scan left the first row current and selected; take that away.
@@ -550,6 +606,7 @@ TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
   QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F4));
   EXPECT_TRUE(frmProp->isVisible());
   QTest::keySequence(form_.get(), QKeySequence(Qt::Key_F5));
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(RowCount(), 3);
   EXPECT_EQ(form_->SelectedRow(), form_->Model()->RowAt(0));  // the rescan made row 1 current
   frmProp->hide();
@@ -558,7 +615,7 @@ TEST_F(MainFormTest, FolderShortcutsDoNothingWithoutASelectedRow) {
 TEST_F(MainFormTest, RightPressOverARowOpensTheContextMenu) {
   MakeSmallTree();
   ShowActive();
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   auto* popup = Child<QMenu>("PopupMenu1");
   QWidget* viewport = View()->viewport();
   const QPoint onRow1 = View()->visualRect(form_->Model()->index(1, 0)).center();
@@ -624,7 +681,7 @@ TEST_F(MainFormTest, AWindowDestroyedWhileItsTreeIsShownLeavesNothingDangling) {
   form_->settings.EstimateSavings = true;
   form_->show();
   form_->Subtrees()->SetTreeShown(true);
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   ASSERT_TRUE(form_->Subtrees()->TreeShown());
   ASSERT_GT(form_->Subtrees()->TreeModel()->rowCount(), 0);
   // Destroyed while shown: hiding lays the tree out again after the records are gone. A
@@ -674,11 +731,10 @@ TEST_F(MainFormTest, ClosingDuringAScanSavesStopsAndThenCloses) {
   MakeWideTree(6);
   form_->show();
   auto& observer = form_->ScanObserverForTests();
-  observer.SetPumpInterval(0);
   observer.onFolderProgress = [&](std::int64_t index) {
     if (index == 2) form_->close();
   };
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_TRUE(QFileInfo::exists(settingsFile_));
   EXPECT_TRUE(script_.Texts("question").isEmpty());  // a quit is not asked about
   EXPECT_EQ(script_.Texts("message"), QStringList({"Operation canceled by user."}));
@@ -761,6 +817,7 @@ TEST_F(MainFormTest, DroppedFolderIsScannedOnceTheDropIsOver) {
   QApplication::sendEvent(form_.get(), &drop);
   EXPECT_TRUE(drop.isAccepted());
   QCoreApplication::processEvents();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_TRUE(form_->CurrentPath.starts_with(Bytes(root_ + "/Music")));
   EXPECT_EQ(RowCount(), 1);
 }
@@ -811,6 +868,7 @@ TEST_F(MainFormTest, FolderNamedInBytesThatAreNotUtf8IsDroppedRefreshedAndExplor
   QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(form_.get(), &drop);
   QCoreApplication::processEvents();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
 
   // Scanned like any other folder, under its own bytes; no message about its name.
   EXPECT_TRUE(script_.shown.empty());
@@ -824,6 +882,7 @@ TEST_F(MainFormTest, FolderNamedInBytesThatAreNotUtf8IsDroppedRefreshedAndExplor
   // Refresh reads the same folder again, and sees what changed in it.
   ASSERT_TRUE(odd.AddFile("more.bin", 3000));
   form_->mnuRefreshClick();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(form_->CurrentPath, odd.Path());
   ASSERT_EQ(RowCount(), 1);
   EXPECT_EQ(form_->Folders()[0].Path(), odd.Path() + "/");
@@ -863,6 +922,7 @@ TEST_F(MainFormTest, FavoriteNamedInBytesThatAreNotUtf8IsScannedByThem) {
     return chooser->result();
   };
   form_->mnuScanFavClick();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(script_.Texts("modal"), QStringList({"Scan Favorite Folder"}));
   EXPECT_EQ(form_->CurrentPath, odd.Path() + "/");
   ASSERT_EQ(form_->Folders().Count(), 1);

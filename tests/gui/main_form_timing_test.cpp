@@ -3,6 +3,7 @@
 // made by tools/make-tree.py (or the one ORBELAN_REF_TREE names) with its longest stretch
 // between two passes of the event loop; the scan's totals must be the tree's manifest's.
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 
-#include "app/gui_scan_observer.h"
 #include "app/main_form.h"
 #include "app/results_model.h"
 // GCC 12 at -O2 sees the scripted twin's queued std::optional<QString> answers as maybe
@@ -28,6 +30,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "tests/gui/scripted_interaction.h"
 #pragma GCC diagnostic pop
+#include "tests/gui/event_loop_gaps.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -103,16 +107,40 @@ TEST(MainFormTiming, WholeScanOfTheReferenceTree) {
   testing::ScriptedInteraction script;
   TForm1 form(QuietOptions("/nonexistent-orbelan-timing/orbelan.dat"));
   form.show();
+  testing::EventLoopGapMeter gaps;
   QElapsedTimer clock;
+  gaps.Start();
   clock.start();
   form.ScanPath(QFile::encodeName(tree).toStdString());
+  testing::WaitForScan(form, 600'000);
   const qint64 scanMs = clock.elapsed();
+  gaps.Stop();
   std::printf("[timing] ScanPath to list shown: %lld ms for %lld folders, %d rows; longest gap "
-              "between event-loop passes: %lld ms\n",
+              "between event-loop passes: %.1f ms\n",
               static_cast<long long>(scanMs), static_cast<long long>(form.Folders().Count()),
-              form.Model()->rowCount(),
-              static_cast<long long>(form.ScanObserverForTests().LongestGapMs()));
+              form.Model()->rowCount(), gaps.LongestMs());
   EXPECT_TRUE(script.shown.empty());
+  const std::int64_t folders = form.Folders().Count();
+
+  // Esc half way, answered Yes: how long from the answer until the window is idle again.
+  QElapsedTimer answered;
+  script.whileShown = [&](const testing::Shown& shown) {
+    if (shown.kind == "question") answered.start();
+  };
+  script.yesNo = {true};
+  form.ScanPath(QFile::encodeName(tree).toStdString());
+  QTimer::singleShot(std::max<qint64>(scanMs / 2, 1), &form, [&form] {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &escape);
+  });
+  testing::WaitForScan(form, 600'000);
+  if (answered.isValid())
+    std::printf("[timing] cancel: %lld ms from Yes to the window idle again\n",
+                static_cast<long long>(answered.elapsed()));
+  script.whileShown = nullptr;
+  script.shown.clear();
+  testing::ScanAndWait(form, QFile::encodeName(tree).toStdString());
+  ASSERT_EQ(form.Folders().Count(), folders);
   EXPECT_GT(form.Model()->rowCount(), 0);
 
   // What the window recorded is what the tree holds: every folder a survey enters, every

@@ -25,6 +25,7 @@
 #include "app/results_view.h"
 #include "platform/day_number.h"
 #include "tests/gui/scripted_interaction.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -210,7 +211,7 @@ TEST_F(ResultsViewTest, AfterAScanTheKeyboardWorksWithoutAClick) {
   MakeTree();
   ShowActive();
   form_->settings.ZipExts.Clear();
-  form_->ScanPath(QFile::encodeName(dir_.path() + "/Tree").toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(dir_.path() + "/Tree").toStdString()));
   ASSERT_EQ(form_->Model()->rowCount(), 2);
   EXPECT_TRUE(View()->isVisible());
   EXPECT_TRUE(View()->hasFocus());

@@ -28,6 +28,7 @@
 #include "survey/figure_text.h"
 #include "survey/saving_table.h"
 #include "tests/gui/form_fixture.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -56,7 +57,7 @@ class SubtreeViewsTest : public testing::FormTest {
 };
 
 TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   auto* list = form_->findChild<QTreeView*>("LView1");
   FolderTreeView* tree = form_->Subtrees()->Tree();
   EXPECT_TRUE(list->isVisible());
@@ -90,7 +91,7 @@ TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept)
   Open();
   EXPECT_TRUE(form_->settings.View.Tree);
   EXPECT_TRUE(form_->Subtrees()->TreeAction()->isChecked());
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_TRUE(form_->Subtrees()->Tree()->isVisible());
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
   EXPECT_TRUE(form_->findChild<QTreeView*>("LView1")->isVisible());
@@ -98,7 +99,7 @@ TEST_F(SubtreeViewsTest, CtrlTSwitchesToTheTreeOpenOnTheStartAndTheChoiceIsKept)
 
 TEST_F(SubtreeViewsTest, TheTreesColumnsFillItsWidthWithoutASidewaysScroll) {
   for (int i = 0; i < 40; ++i) MakeFile(root_ + "/Many/f" + QString::number(i) + "/x.txt", 100 + i);
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
   FolderTreeView* tree = form_->Subtrees()->Tree();
   QHeaderView* head = tree->header();
@@ -127,7 +128,7 @@ TEST_F(SubtreeViewsTest, TheTreesColumnsFillItsWidthWithoutASidewaysScroll) {
 }
 
 TEST_F(SubtreeViewsTest, SubtreeTotalsListTheProjectForItsWholeAndTheMinimumSizeAppliesToThem) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   EXPECT_EQ(PathColumn(), QStringList({root_ + "/Music/"}));  // the project's folders are small
 
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
@@ -146,7 +147,7 @@ TEST_F(SubtreeViewsTest, SubtreeTotalsListTheProjectForItsWholeAndTheMinimumSize
 }
 
 TEST_F(SubtreeViewsTest, TheFilterShowsMatchingPathsInTheListAndTheWayToThemInTheTree) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
   auto* filter = form_->findChild<QLineEdit*>("edFilter");
   ASSERT_NE(filter, nullptr);
@@ -164,7 +165,7 @@ TEST_F(SubtreeViewsTest, TheFilterShowsMatchingPathsInTheListAndTheWayToThemInTh
 }
 
 TEST_F(SubtreeViewsTest, HidingSmallSavingsAsksForTheSizeAndHidesOnlyKnownSmallOnes) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   script_.inputs = {QStringLiteral("4")};
   form_->Subtrees()->HideSmallAction()->trigger();
   EXPECT_TRUE(form_->settings.View.HideSmallSavings);
@@ -196,7 +197,7 @@ TEST_F(SubtreeViewsTest, HidingSmallSavingsAsksForTheSizeAndHidesOnlyKnownSmallO
 }
 
 TEST_F(SubtreeViewsTest, PropertiesShowTheFolderAndItsSubtree) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
   FolderTreeView* tree = form_->Subtrees()->Tree();
   QTest::keyClick(tree, Qt::Key_Down);
@@ -214,7 +215,7 @@ TEST_F(SubtreeViewsTest, PropertiesShowTheFolderAndItsSubtree) {
 }
 
 TEST_F(SubtreeViewsTest, RescanThisFolderTakesInItsChangesAndLeavesTheRestAlone) {
-  form_->ScanPath(Bytes(root_));
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   QTest::keySequence(form_.get(), QKeySequence(Qt::CTRL | Qt::Key_T));
   FolderTreeView* tree = form_->Subtrees()->Tree();
   MakeFile(root_ + "/Project/b/new.txt", 10'000);
@@ -224,6 +225,7 @@ TEST_F(SubtreeViewsTest, RescanThisFolderTakesInItsChangesAndLeavesTheRestAlone)
   QTest::keyClick(tree, Qt::Key_Down);
   ASSERT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Project/"));
   QTest::keySequence(form_.get(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
 
   const SubtreeTotals& totals = form_->Subtrees()->Totals();
   EXPECT_EQ(totals.Figures(0).SzFiles, 5000 + 2100 + 11'000);
@@ -240,6 +242,7 @@ TEST_F(SubtreeViewsTest, RescanThisFolderTakesInItsChangesAndLeavesTheRestAlone)
   tree->setCurrentIndex(tree->model()->index(TreeNames(start).indexOf("Project"), 0, start));
   ASSERT_EQ(form_->SelectedRecord()->Path(), Bytes(root_ + "/Project/"));
   form_->mnuRescanFolderClick();
+  ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_EQ(script_.Texts("message").size(), 1);
   EXPECT_EQ(TreeNames(tree->model()->index(0, 0)), QStringList({"Music"}));
   EXPECT_EQ(form_->Subtrees()->Totals().Figures(0).SzFiles, 5000);

@@ -24,6 +24,7 @@
 #include "platform/ini_profile.h"
 #include "survey/readable_figures.h"
 #include "tests/gui/form_fixture.h"
+#include "tests/gui/scan_wait.h"
 
 namespace orbelan {
 namespace {
@@ -102,7 +103,7 @@ TEST_F(ViewMenuTest, EveryCommandKeyTheHelpNamesIsBound) {
 }
 
 TEST_F(ViewMenuTest, SortKeysOrderTheListAndCheckTheirItemHeaderClicksStayAsDesigned) {
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   ASSERT_EQ(Names(), QStringList({"Big", "Mid", "Small"}));
   QTest::keySequence(form_.get(), SortMenu::Shortcut(2));  // Unzipped, smallest first
   EXPECT_EQ(form_->SortColumn, 2);
@@ -129,7 +130,7 @@ TEST_F(ViewMenuTest, SortKeysOrderTheListAndCheckTheirItemHeaderClicksStayAsDesi
 }
 
 TEST_F(ViewMenuTest, ReadableFiguresShowRoundedSizesKeepExactOnesInTooltipsAndAreRemembered) {
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   ASSERT_EQ(Names().front(), "Big");
   EXPECT_EQ(Cell(0, 1).trimmed(), "7,000,000");  // the designed figures by default
   QAction* readable = Action("mnuReadable");
@@ -152,7 +153,7 @@ TEST_F(ViewMenuTest, ReadableFiguresShowRoundedSizesKeepExactOnesInTooltipsAndAr
   EXPECT_EQ(file.GetString("WINDOW", "ReadableFigures"), "1");
   MakeForm();
   EXPECT_TRUE(Action("mnuReadable")->isChecked());
-  form_->ScanPath(QFile::encodeName(root_).toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(root_).toStdString()));
   EXPECT_EQ(Cell(0, 1), "7.00 MB");
   Action("mnuReadable")->trigger();
   EXPECT_EQ(Cell(0, 1).trimmed(), "7,000,000");
