@@ -10,6 +10,7 @@
 #include <QStaticText>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <deque>
 
 #include "app/folder_tree_model.h"
 
@@ -197,6 +198,25 @@ void FolderTreeView::OpenOnStart() {
   scrollTo(start);
 }
 
+void FolderTreeView::ExpandBelow(const QModelIndex& folder) {
+  // One layout at the end instead of one per folder opened.
+  scheduleDelayedItemsLayout();
+  std::deque<QModelIndex> level{folder};
+  int added = 0;
+  while (!level.empty()) {
+    const QModelIndex next = level.front();
+    level.pop_front();
+    const int children = model_->rowCount(next);
+    if (children == 0) continue;
+    if (!isExpanded(next)) {
+      if (added + children > kMostRowsOpened) break;
+      added += children;
+      expand(next);
+    }
+    for (int row = 0; row < children; ++row) level.push_back(model_->index(row, 0, next));
+  }
+}
+
 void FolderTreeView::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     if (currentIndex().isValid()) emit propertiesRequested();
@@ -204,6 +224,10 @@ void FolderTreeView::keyPressEvent(QKeyEvent* event) {
   }
   if (event->matches(QKeySequence::Copy)) {
     if (currentIndex().isValid()) emit copyRequested();
+    return;
+  }
+  if (event->key() == Qt::Key_Asterisk) {
+    if (currentIndex().isValid()) ExpandBelow(currentIndex().siblingAtColumn(0));
     return;
   }
   if ((event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) || event->key() == Qt::Key_Menu) {

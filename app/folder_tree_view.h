@@ -20,6 +20,12 @@ class FolderTreeView : public QTreeView {
   FolderTreeModel* TreeModel() const { return model_; }
   // After new totals: the start folder current, selected and open one level.
   void OpenOnStart();
+  // Opens the folders below folder level by level, nearest first, as long as the view then
+  // holds at most kMostRowsOpened rows more ("*" does this). A view of every folder of a
+  // large tree would make the view's own lookups (End, a sort) take seconds: it finds a
+  // row's place by a search along all its rows.
+  void ExpandBelow(const QModelIndex& folder);
+  static constexpr int kMostRowsOpened = 8000;
 
  signals:
   void propertiesRequested();

@@ -2,7 +2,9 @@
 // that opens, orders, filters and keeps its open folders as the user expects.
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QImage>
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
@@ -233,6 +235,48 @@ TEST_F(FolderTreeModelTest, CellsAreDrawnWhereTheStyleWouldDrawThem) {
     EXPECT_LE(std::abs(ours[i].bottom() - styles[i].bottom()), 1) << "cell " << i;
   }
   EXPECT_GE(inked, 4 * 6);  // every folder's name and figures were drawn
+}
+
+}  // namespace
+}  // namespace orbelan
+
+namespace orbelan {
+namespace {
+
+// "*" opens level by level, nearest first, and stops before the view would hold more than
+// its bound of rows: a view of every folder of a large tree makes End and a sort take seconds.
+TEST(FolderTreeViewTest, AsteriskOpensNearestLevelsFirstWithinTheRowBound) {
+  ScanRules rules;
+  FolderList folders;
+  auto add = [&](const std::string& path) {
+    folders.AddFolder(path, rules);
+    folders.Tail()->SzFiles = 1000;
+    folders.Tail()->NFiles = 1;
+  };
+  add("/t/");
+  const int wide = FolderTreeView::kMostRowsOpened / 2 + 10;  // two of these pass the bound
+  for (const char* branch : {"a", "b"}) {
+    add(std::string("/t/") + branch + "/");
+    for (int i = 0; i < wide; ++i) {
+      add(std::string("/t/") + branch + "/" + std::to_string(i) + "/");
+      if (i == 0) add(std::string("/t/") + branch + "/0/deep/");
+    }
+  }
+  SubtreeTotals totals;
+  totals.Build(folders);
+  FolderTreeModel model;
+  model.SetTotals(&totals, kToday);
+  FolderTreeView view(&model);
+  view.setCurrentIndex(model.index(0, 0));
+  QKeyEvent asterisk(QEvent::KeyPress, Qt::Key_Asterisk, Qt::NoModifier);
+  QApplication::sendEvent(&view, &asterisk);
+
+  const QModelIndex top = model.index(0, 0);
+  ASSERT_EQ(model.rowCount(top), 2);
+  EXPECT_TRUE(view.isExpanded(top));
+  EXPECT_NE(view.isExpanded(model.index(0, 0, top)), view.isExpanded(model.index(1, 0, top)));  // one fits
+  // The deeper level waits until the nearer one is open.
+  EXPECT_FALSE(view.isExpanded(model.IndexOfRecord(2)));  // /t/a/0/, above deep/
 }
 
 }  // namespace
