@@ -12,7 +12,7 @@
 
 #include "scan/folder_list.h"
 #include "survey/saving_table.h"
-#include "survey/scanner.h"
+#include "scan/scanner.h"
 #include "survey/subtree_rescan.h"
 
 namespace orbelan {

@@ -158,7 +158,9 @@ TEST_F(UndoTest, AManifestNamingOtherPlacesIsRefused) {
     EXPECT_EQ(r.Outcome, ZipOutcome::Refused) << name;
     EXPECT_NE(r.Message.find("Nothing was changed."), std::string::npos) << r.Message;
     // Refused for the name itself, before any entry of the trash is looked at.
-    if (!name.empty()) EXPECT_NE(r.Message.find("names a place outside"), std::string::npos) << r.Message;
+    if (!name.empty()) {
+      EXPECT_NE(r.Message.find("names a place outside"), std::string::npos) << r.Message;
+    }
   }
   EXPECT_FALSE(::access(tree.PathOf("secret").c_str(), F_OK) == 0);
   EXPECT_EQ(::access((folder + "hostile.zip").c_str(), F_OK), 0);

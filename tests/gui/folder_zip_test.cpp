@@ -248,7 +248,7 @@ TEST_F(FolderZipTest, AFolderScannedThroughALinkGetsItsRowRecounted) {
   const QString linked = dir_.path() + "/Linked";
   ASSERT_TRUE(QFile::link(root_, linked));
   work_ = linked + "/Work/";
-  form_->ScanPath(QFile::encodeName(linked + "/").toStdString());
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, QFile::encodeName(linked + "/").toStdString()));
   Select(work_);
   script_.yesNo = {true};
   form_->mnuZipClick();
