@@ -310,6 +310,247 @@ std::optional<std::string> RealFolder(int fd, const std::string& path) {
   return text == "/" ? text : text + "/";
 }
 
+
+// Another path to this very folder (it was zipped through a link): the trash records
+// may name places by that path. Another folder: the archive was moved since it was made,
+// and the records name the old folder. Only places in the archive's own folder are ever
+// written; files recorded for the old one are named. Returns the other path to this folder,
+// or sets madeIn to the old folder.
+std::string AliasOrMadeIn(int folderFd, const std::string& folder, const std::string& zippedIn, std::string& madeIn) {
+  std::string alias;
+  if (zippedIn != folder) {
+    struct stat there {}, here {};
+    if (::stat(zippedIn.c_str(), &there) == 0 && ::fstat(folderFd, &here) == 0 && IdOf(there) == IdOf(here))
+      alias = zippedIn;
+    else
+      madeIn = zippedIn;
+  }
+  return alias;
+}
+
+// Whether the zip took in subfolders' files: then member names may hold slashes.
+bool IsSubtree(const ZipManifest& manifest) {
+  bool subtree = false;
+  for (const ManifestMember& m : manifest.Members) subtree = subtree || m.Name.find('/') != std::string::npos;
+  return subtree || !manifest.Subfolders.empty();
+}
+
+// Gathers the permissions of the folders the zip removed into modes, by name. The first
+// name in the manifest that leads outside the folder, if any.
+std::optional<std::string> PlaceOutside(int folderFd, const ZipManifest& manifest, bool subtree,
+                                        std::map<std::string, std::uint32_t>& modes) {
+  for (const ManifestFolder& f : manifest.Subfolders) {
+    if (!AcceptableName(f.Name, true)) return f.Name;
+    modes[f.Name] = f.Mode & 0777;  // no set-id bits from an untrusted manifest
+  }
+  for (const ManifestMember& m : manifest.Members)
+    if (!AcceptableName(m.Name, subtree) || LinkOnTheWay(folderFd, m.Name)) return m.Name;
+  return std::nullopt;
+}
+
+// Puts an archive's members back from the trash one at a time, into the archive's folder
+// held at folderFd, and counts in result what became of each.
+class MemberRestorer {
+ public:
+  MemberRestorer(int folderFd, const std::string& folder, const std::string& alias,
+                 const std::map<std::string, std::uint32_t>& modes, std::multimap<std::string, TrashEntry>& entries,
+                 std::multimap<std::string, TrashEntry>& elsewhere, const UndoOptions& options,
+                 std::vector<MadeFolder>& made, UndoResult& result)
+      : folderFd_(folderFd), folder_(folder), alias_(alias), modes_(modes), entries_(entries),
+        elsewhere_(elsewhere), options_(options), made_(made), result_(result) {}
+
+  void Restore(const ManifestMember& m);
+
+  void Flush() {
+    for (const Fd& place : placesToFlush_) ::fsync(place.Get());
+    placesToFlush_.clear();
+    placesHeld_.clear();
+    std::set<int> infos;
+    for (const auto& [infoFd, record] : records_) {
+      ::unlinkat(infoFd, record.c_str(), 0);
+      infos.insert(infoFd);
+    }
+    for (const int info : infos) ::fsync(info);
+    records_.clear();
+  }
+
+  // Files put back under more than one name: each such name counts.
+  std::int64_t Relinked() const {
+    std::int64_t relinked = 0;
+    for (const auto& [file, names] : restoredFiles_)
+      if (names > 1) relinked += names;
+    return relinked;
+  }
+
+ private:
+  TrashFolders& FoldersOf(const std::string& trash) {
+    auto it = trashes_.find(trash);
+    if (it == trashes_.end()) {
+      TrashFolders opened;
+      opened.Files = Fd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      opened.Info = Fd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      it = trashes_.emplace(trash, std::move(opened)).first;
+    }
+    return it->second;
+  }
+
+  // The trash entry among [first, last) that holds the member's bytes, and which file it is.
+  template <typename It>
+  std::optional<TrashEntry> Holding(It first, It last, const ManifestMember& m, FileId& id) {
+    for (auto it = first; it != last; ++it) {
+      const TrashFolders& trash = FoldersOf(it->second.Trash);
+      struct stat seen {};
+      if (trash.Files.Ok() && trash.Info.Ok() && IsMember(trash.Files.Get(), it->second.Name, m, seen)) {
+        id = IdOf(seen);
+        return it->second;
+      }
+    }
+    return std::nullopt;
+  }
+
+  void NotRestored(const std::string& name, const std::string& cause) {
+    result_.NotRestored.push_back(name);
+    result_.NotRestoredWhy.push_back(cause);
+  }
+
+  void MoveBackChecked(const ManifestMember& m, const std::string& leaf, const TrashEntry& chosen,
+                       const FileId& checked, const Fd& place);
+
+  const int folderFd_;
+  const std::string& folder_;
+  const std::string& alias_;
+  const std::map<std::string, std::uint32_t>& modes_;
+  std::multimap<std::string, TrashEntry>& entries_;
+  std::multimap<std::string, TrashEntry>& elsewhere_;
+  const UndoOptions& options_;
+  std::vector<MadeFolder>& made_;
+  UndoResult& result_;
+  std::map<std::string, TrashFolders> trashes_;
+  // Records of the files back, removed once the folders they went to are on the disk.
+  std::vector<std::pair<int, std::string>> records_;
+  std::vector<Fd> placesToFlush_;
+  std::set<FileId> placesHeld_;
+  std::map<FileId, std::int64_t> restoredFiles_;  // names put back, by file
+};
+
+void MemberRestorer::Restore(const ManifestMember& m) {
+  struct stat st {};
+  std::string leaf;
+  FoldersOnTheWay(m.Name, leaf);
+  // A file that never went (it was in use) and is still as zipped needs nothing. Asked
+  // first: an older zip's trash may hold the same bytes under the same path, and taking
+  // that entry would call the file that stayed a stranger in its own place.
+  {
+    const Fd at = OpenFolderHolding(folderFd_, m.Name);
+    if (at.Ok() && IsMember(at.Get(), leaf, m, st)) {
+      ++result_.InPlace;
+      return;
+    }
+  }
+  // The entry in the trash whose record names this place and whose bytes are the member's.
+  FileId checked;
+  const auto [first, last] = entries_.equal_range(folder_ + m.Name);
+  std::optional<TrashEntry> chosen = Holding(first, last, m, checked);
+  if (!chosen && !alias_.empty()) {
+    const auto [aliasFirst, aliasLast] = entries_.equal_range(alias_ + m.Name);
+    chosen = Holding(aliasFirst, aliasLast, m, checked);
+  }
+  if (!chosen) {
+    const auto [otherFirst, otherLast] = elsewhere_.equal_range(result_.MadeIn + m.Name);
+    FileId unused;
+    (Holding(otherFirst, otherLast, m, unused) ? result_.RecordedElsewhere : result_.Missing).push_back(m.Name);
+    return;
+  }
+  if (options_.BeforePlace) options_.BeforePlace(m.Name);
+  bool taken = false;
+  std::string why;
+  const Fd place = OpenFolderOfPlace(folderFd_, m.Name, modes_, made_, taken, why);
+  if (!place.Ok()) {
+    if (taken) result_.Blocked.push_back(m.Name);
+    else NotRestored(m.Name, why);
+    return;
+  }
+  if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    result_.Blocked.push_back(m.Name);
+    return;
+  }
+  MoveBackChecked(m, leaf, *chosen, checked, place);
+}
+
+// Moves the chosen entry to the member's place, open at place and found free, and keeps
+// it there only when it is the file whose bytes were checked.
+void MemberRestorer::MoveBackChecked(const ManifestMember& m, const std::string& leaf, const TrashEntry& chosen,
+                                     const FileId& checked, const Fd& place) {
+  struct stat st {};
+  const TrashFolders& trash = FoldersOf(chosen.Trash);
+  // The record is read again: it must still name this very place.
+  const std::optional<std::string> recorded = ReadTrashRecord(chosen.Trash, chosen.Name, nullptr);
+  if (recorded != chosen.Original) {
+    result_.Missing.push_back(m.Name);
+    return;
+  }
+  if (const int error = MoveBack(trash.Files.Get(), chosen.Name, place.Get(), leaf); error != 0) {
+    if (error == EEXIST) result_.Blocked.push_back(m.Name);
+    else if (error == ENOENT) result_.Missing.push_back(m.Name);  // it left the trash meanwhile
+    else NotRestored(m.Name, Cause(error));
+    return;
+  }
+  // What arrived must be the file whose bytes were checked; anything else goes back.
+  if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !(IdOf(st) == checked)) {
+    const bool returned = MoveBack(place.Get(), leaf, trash.Files.Get(), chosen.Name) == 0;
+    NotRestored(m.Name, returned ? "it was replaced in the trash while being put back; the trash keeps it"
+                                 : "it was replaced in the trash while being put back, and the file that came "
+                                   "in its stead stands at its place");
+    return;
+  }
+  ++result_.Restored;
+  if (st.st_nlink > 1) ++restoredFiles_[checked];
+  records_.emplace_back(trash.Info.Get(), chosen.Name + ".trashinfo");
+  struct stat placeSt {};
+  if (::fstat(place.Get(), &placeSt) == 0 && placesHeld_.insert(IdOf(placeSt)).second)
+    placesToFlush_.push_back(Fd(::fcntl(place.Get(), F_DUPFD_CLOEXEC, 0)));
+  if (records_.size() >= kRecordBatch) Flush();
+}
+
+// Whether some missing member has the same size and checksum as another member: its
+// bytes may have been put back at that other place.
+bool MissingLikeAnother(const ZipManifest& manifest, const std::vector<std::string>& missingNames) {
+  std::map<std::pair<std::int64_t, std::uint32_t>, int> contents;
+  for (const ManifestMember& m : manifest.Members)
+    if (m.Size > 0) ++contents[{m.Size, m.Crc}];
+  const std::set<std::string> missing(missingNames.begin(), missingNames.end());
+  bool like = false;
+  for (const ManifestMember& m : manifest.Members)
+    if (m.Size > 0 && contents[{m.Size, m.Crc}] > 1 && missing.count(m.Name)) like = true;
+  return like;
+}
+
+// The folders made again get their own permissions once their files are in them, the
+// deepest first; when no file came back (noneBack) they go again, so that nothing was changed.
+void SettleMadeFolders(int folderFd, const std::vector<MadeFolder>& made, bool noneBack) {
+  struct stat st {};
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    const Fd parent = OpenFolderHolding(folderFd, it->Name);
+    const std::string base = it->Name.substr(it->Name.rfind('/') + 1);
+    const Fd self(parent.Ok() ? OpenBeneath(parent.Get(), base, O_RDONLY | O_DIRECTORY) : -1);
+    if (!self.Ok() || ::fstat(self.Get(), &st) != 0 || !(IdOf(st) == it->Id)) continue;
+    if (noneBack) ::unlinkat(parent.Get(), base.c_str(), AT_REMOVEDIR);
+    else ::fchmod(self.Get(), it->Mode);
+  }
+}
+
+// Trashes the archive by its path, only while that path still leads to the archive that was read.
+void TrashArchive(const std::string& path, const FileId& archiveId, const UndoOptions& options,
+                  UndoResult& result) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !(IdOf(st) == archiveId)) {
+    result.ArchiveNotTrashedWhy = "it was moved or replaced while the files were being put back";
+  } else {
+    TrashEntry entry;
+    result.ArchiveTrashed = options.Trash(path, &entry, &result.ArchiveNotTrashedWhy);
+  }
+}
+
 }  // namespace
 
 std::optional<ZipManifest> ReadZipManifest(const std::string& archivePath, std::string* error) {
@@ -387,178 +628,29 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   const FileId archiveId = IdOf(st);
   const std::optional<ZipManifest> manifest = ReadManifestAt(archiveFd.Get(), archivePath, &why);
   if (!manifest) return refuse("The zip cannot be undone: " + why);
-  // Another path to this very folder (it was zipped through a link): the trash records
-  // may name places by that path. Another folder: the archive was moved since it was made,
-  // and the records name the old folder. Only places in the archive's own folder are ever
-  // written; files recorded for the old one are named.
-  std::string alias;
-  if (manifest->Folder != folder) {
-    struct stat there {}, here {};
-    if (::stat(manifest->Folder.c_str(), &there) == 0 && ::fstat(folderFd.Get(), &here) == 0 &&
-        IdOf(there) == IdOf(here))
-      alias = manifest->Folder;
-    else
-      result.MadeIn = manifest->Folder;
-  }
+  const std::string alias = AliasOrMadeIn(folderFd.Get(), folder, manifest->Folder, result.MadeIn);
 
-  bool subtree = false;
-  for (const ManifestMember& m : manifest->Members) subtree = subtree || m.Name.find('/') != std::string::npos;
-  subtree = subtree || !manifest->Subfolders.empty();
+  const bool subtree = IsSubtree(*manifest);
   result.Subtree = subtree;
   std::map<std::string, std::uint32_t> modes;
-  for (const ManifestFolder& f : manifest->Subfolders) {
-    if (!AcceptableName(f.Name, true))
-      return refuse("The zip cannot be undone: its manifest names a place outside " + QuotedName(folder) + " (" +
-                    QuotedName(f.Name) + ")");
-    modes[f.Name] = f.Mode & 0777;  // no set-id bits from an untrusted manifest
-  }
-  for (const ManifestMember& m : manifest->Members)
-    if (!AcceptableName(m.Name, subtree) || LinkOnTheWay(folderFd.Get(), m.Name))
-      return refuse("The zip cannot be undone: its manifest names a place outside " + QuotedName(folder) + " (" +
-                    QuotedName(m.Name) + ")");
+  if (const std::optional<std::string> outside = PlaceOutside(folderFd.Get(), *manifest, subtree, modes))
+    return refuse("The zip cannot be undone: its manifest names a place outside " + QuotedName(folder) + " (" +
+                  QuotedName(*outside) + ")");
   result.Members = static_cast<std::int64_t>(manifest->Members.size());
 
   std::multimap<std::string, TrashEntry> entries = EntriesUnder(folder, options.HomeTrash);
   if (!alias.empty()) entries.merge(EntriesUnder(alias, options.HomeTrash));
   std::multimap<std::string, TrashEntry> elsewhere;
   if (!result.MadeIn.empty()) elsewhere = EntriesUnder(result.MadeIn, options.HomeTrash);
-  std::map<std::string, TrashFolders> trashes;
-  auto foldersOf = [&trashes](const std::string& trash) -> TrashFolders& {
-    auto it = trashes.find(trash);
-    if (it == trashes.end()) {
-      TrashFolders opened;
-      opened.Files = Fd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      opened.Info = Fd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      it = trashes.emplace(trash, std::move(opened)).first;
-    }
-    return it->second;
-  };
-  // The trash entry among [first, last) that holds the member's bytes, and which file it is.
-  auto holding = [&foldersOf](auto first, auto last, const ManifestMember& m, FileId& id) -> std::optional<TrashEntry> {
-    for (auto it = first; it != last; ++it) {
-      const TrashFolders& trash = foldersOf(it->second.Trash);
-      struct stat seen {};
-      if (trash.Files.Ok() && trash.Info.Ok() && IsMember(trash.Files.Get(), it->second.Name, m, seen)) {
-        id = IdOf(seen);
-        return it->second;
-      }
-    }
-    return std::nullopt;
-  };
-
-  // Records of the files back, removed once the folders they went to are on the disk.
-  std::vector<std::pair<int, std::string>> records;
-  std::vector<Fd> placesToFlush;
-  std::set<FileId> placesHeld;
-  auto flush = [&] {
-    for (const Fd& place : placesToFlush) ::fsync(place.Get());
-    placesToFlush.clear();
-    placesHeld.clear();
-    std::set<int> infos;
-    for (const auto& [infoFd, record] : records) {
-      ::unlinkat(infoFd, record.c_str(), 0);
-      infos.insert(infoFd);
-    }
-    for (const int info : infos) ::fsync(info);
-    records.clear();
-  };
-  auto notRestored = [&result](const std::string& name, const std::string& cause) {
-    result.NotRestored.push_back(name);
-    result.NotRestoredWhy.push_back(cause);
-  };
 
   std::vector<MadeFolder> made;
-  std::map<FileId, std::int64_t> restoredFiles;  // names put back, by file
-  for (const ManifestMember& m : manifest->Members) {
-    std::string leaf;
-    FoldersOnTheWay(m.Name, leaf);
-    // A file that never went (it was in use) and is still as zipped needs nothing. Asked
-    // first: an older zip's trash may hold the same bytes under the same path, and taking
-    // that entry would call the file that stayed a stranger in its own place.
-    {
-      const Fd at = OpenFolderHolding(folderFd.Get(), m.Name);
-      if (at.Ok() && IsMember(at.Get(), leaf, m, st)) {
-        ++result.InPlace;
-        continue;
-      }
-    }
-    // The entry in the trash whose record names this place and whose bytes are the member's.
-    FileId checked;
-    const auto [first, last] = entries.equal_range(folder + m.Name);
-    std::optional<TrashEntry> chosen = holding(first, last, m, checked);
-    if (!chosen && !alias.empty()) {
-      const auto [aliasFirst, aliasLast] = entries.equal_range(alias + m.Name);
-      chosen = holding(aliasFirst, aliasLast, m, checked);
-    }
-    if (!chosen) {
-      const auto [otherFirst, otherLast] = elsewhere.equal_range(result.MadeIn + m.Name);
-      FileId unused;
-      (holding(otherFirst, otherLast, m, unused) ? result.RecordedElsewhere : result.Missing).push_back(m.Name);
-      continue;
-    }
-    if (options.BeforePlace) options.BeforePlace(m.Name);
-    bool taken = false;
-    const Fd place = OpenFolderOfPlace(folderFd.Get(), m.Name, modes, made, taken, why);
-    if (!place.Ok()) {
-      if (taken) result.Blocked.push_back(m.Name);
-      else notRestored(m.Name, why);
-      continue;
-    }
-    if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      result.Blocked.push_back(m.Name);
-      continue;
-    }
-    const TrashFolders& trash = foldersOf(chosen->Trash);
-    // The record is read again: it must still name this very place.
-    const std::optional<std::string> recorded = ReadTrashRecord(chosen->Trash, chosen->Name, nullptr);
-    if (recorded != chosen->Original) {
-      result.Missing.push_back(m.Name);
-      continue;
-    }
-    if (const int error = MoveBack(trash.Files.Get(), chosen->Name, place.Get(), leaf); error != 0) {
-      if (error == EEXIST) result.Blocked.push_back(m.Name);
-      else if (error == ENOENT) result.Missing.push_back(m.Name);  // it left the trash meanwhile
-      else notRestored(m.Name, Cause(error));
-      continue;
-    }
-    // What arrived must be the file whose bytes were checked; anything else goes back.
-    if (::fstatat(place.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !(IdOf(st) == checked)) {
-      const bool returned = MoveBack(place.Get(), leaf, trash.Files.Get(), chosen->Name) == 0;
-      notRestored(m.Name, returned ? "it was replaced in the trash while being put back; the trash keeps it"
-                                   : "it was replaced in the trash while being put back, and the file that came "
-                                     "in its stead stands at its place");
-      continue;
-    }
-    ++result.Restored;
-    if (st.st_nlink > 1) ++restoredFiles[checked];
-    records.emplace_back(trash.Info.Get(), chosen->Name + ".trashinfo");
-    struct stat placeSt {};
-    if (::fstat(place.Get(), &placeSt) == 0 && placesHeld.insert(IdOf(placeSt)).second)
-      placesToFlush.push_back(Fd(::fcntl(place.Get(), F_DUPFD_CLOEXEC, 0)));
-    if (records.size() >= kRecordBatch) flush();
-  }
-  flush();
-  for (const auto& [file, names] : restoredFiles)
-    if (names > 1) result.Relinked += names;
-  if (!result.Missing.empty()) {
-    std::map<std::pair<std::int64_t, std::uint32_t>, int> contents;
-    for (const ManifestMember& m : manifest->Members)
-      if (m.Size > 0) ++contents[{m.Size, m.Crc}];
-    const std::set<std::string> missing(result.Missing.begin(), result.Missing.end());
-    for (const ManifestMember& m : manifest->Members)
-      if (m.Size > 0 && contents[{m.Size, m.Crc}] > 1 && missing.count(m.Name)) result.MissingLikeAnother = true;
-  }
-  // The folders made again get their own permissions once their files are in them, the
-  // deepest first; when no file came back they go again, so that nothing was changed.
+  MemberRestorer restorer(folderFd.Get(), folder, alias, modes, entries, elsewhere, options, made, result);
+  for (const ManifestMember& m : manifest->Members) restorer.Restore(m);
+  restorer.Flush();
+  result.Relinked += restorer.Relinked();
+  if (!result.Missing.empty() && MissingLikeAnother(*manifest, result.Missing)) result.MissingLikeAnother = true;
   const bool noneBack = result.Restored == 0 && result.InPlace < result.Members;
-  for (auto it = made.rbegin(); it != made.rend(); ++it) {
-    const Fd parent = OpenFolderHolding(folderFd.Get(), it->Name);
-    const std::string base = it->Name.substr(it->Name.rfind('/') + 1);
-    const Fd self(parent.Ok() ? OpenBeneath(parent.Get(), base, O_RDONLY | O_DIRECTORY) : -1);
-    if (!self.Ok() || ::fstat(self.Get(), &st) != 0 || !(IdOf(st) == it->Id)) continue;
-    if (noneBack) ::unlinkat(parent.Get(), base.c_str(), AT_REMOVEDIR);
-    else ::fchmod(self.Get(), it->Mode);
-  }
+  SettleMadeFolders(folderFd.Get(), made, noneBack);
   result.FoldersMade = noneBack ? 0 : static_cast<std::int64_t>(made.size());
   if (noneBack) {
     result.Outcome = ZipOutcome::Refused;
@@ -567,16 +659,8 @@ UndoResult UndoZip(const std::string& archivePath, UndoOptions options) {
   }
   // The archive holds the only copy of anything that did not come back: it stays then.
   if (result.Blocked.empty() && result.Missing.empty() && result.NotRestored.empty() &&
-      result.RecordedElsewhere.empty()) {
-    // Trashed by its path: only while that path still leads to the archive that was read.
-    const std::string path = folder + archiveName;
-    if (::lstat(path.c_str(), &st) != 0 || !(IdOf(st) == archiveId)) {
-      result.ArchiveNotTrashedWhy = "it was moved or replaced while the files were being put back";
-    } else {
-      TrashEntry entry;
-      result.ArchiveTrashed = options.Trash(path, &entry, &result.ArchiveNotTrashedWhy);
-    }
-  }
+      result.RecordedElsewhere.empty())
+    TrashArchive(folder + archiveName, archiveId, options, result);
   return result;
 }
 
