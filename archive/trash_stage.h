@@ -36,6 +36,16 @@ struct TrashStage {
 
   // Moves every member it can; the outcome of each goes into result.
   void Run(ZipResult& result);
+
+ private:
+  struct Progress;  // what is left to move, and the change times the moves gave
+  struct Batch;     // the members taken at once, their claims and folders
+
+  void TakeBatch(Progress& progress, Batch& taken, ZipResult& result);
+  bool MakeClaimsDurable(Batch& taken, ZipResult& result);
+  std::size_t MoveBatch(Progress& progress, Batch& taken);
+  void CheckUnleased(Progress& progress, Batch& taken, std::size_t moved);
+  void SettleBatch(Progress& progress, Batch& taken, std::size_t moved, ZipResult& result);
 };
 
 // Members a batch takes at most: each holds its record open until it has moved.
