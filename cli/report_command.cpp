@@ -163,6 +163,123 @@ SavingEstimate AsEstimate(const SavingSum* sum) {
   return estimate;
 }
 
+// A report that did not reach its reader is a failure, not a success.
+int FinishReport(std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return kReportOk;
+  err << "orbelan-report: could not write the report\n";
+  return kReportWriteFailed;
+}
+
+// Subtree figures need every folder's estimate, listed or not: the folders with bytes to
+// zip are estimated, and the sums are made in the totals.
+bool EstimateSubtrees(SurveySession& session, const ReportContext& context) {
+  if (!EstimateFolders(session, session.FoldersWithBytes(), context)) return false;
+  session.SumSubtreeSavings(true);
+  return true;
+}
+
+// The whole tree as JSON; false when the estimate was canceled.
+bool WriteJsonReport(SurveySession& session, const ReportOptions& options, const ReportContext& context,
+                     const SavingTable& savings) {
+  std::ostream& out = *context.out;
+  const SubtreeTotals& totals = session.Totals();
+  if (options.Estimate && !EstimateSubtrees(session, context)) return false;
+  const std::function<const SavingEstimate*(const FolderRec&)> estimateOf =
+      [&](const FolderRec& rec) { return savings.Find(rec); };
+  TreeJsonOptions json;
+  json.today = context.today;
+  if (options.Estimate) json.estimateOf = &estimateOf;
+  WriteTreeJson(out, totals, json);
+  return true;
+}
+
+// The listed rows' estimates, in their order; false when the estimate was canceled.
+bool EstimateRows(SurveySession& session, const ReportOptions& options, const ReportContext& context,
+                  const SavingTable& savings, const SubtreeTotals* totals, ResultRows& rows,
+                  std::vector<SavingEstimate>& estimates) {
+  const bool subtree = options.Subtree;
+  if (!subtree) {
+    std::vector<const FolderRec*> listed;
+    listed.reserve(rows.Rows.size());
+    for (const ResultRow& row : rows.Rows) listed.push_back(row.Rec);
+    if (!EstimateFolders(session, listed, context)) return false;
+    // The Saving order is known only now: sort again by the estimates, as the window does.
+    if (std::abs(options.SortColumn) == kSavingSortColumn)
+      rows = session.Rows(context.settings->MinSize, options.SortColumn, context.today, true, false);
+  }
+  for (const ResultRow& row : rows.Rows) {
+    if (subtree) {
+      estimates.push_back(AsEstimate(totals->SavingOf(*row.Rec)));
+    } else {
+      const SavingEstimate* estimate = savings.Find(*row.Rec);
+      estimates.push_back(estimate != nullptr ? *estimate : SavingEstimate{});
+    }
+  }
+  return true;
+}
+
+// The rows as CSV; the estimated total, when there is one, goes to the error stream.
+void WriteCsvReport(const ResultRows& rows, const SubtreeTotals* totals, const std::vector<SavingEstimate>& estimates,
+                    const std::vector<SavingEstimate>& totalOf, const ReportOptions& options,
+                    const ReportContext& context) {
+  std::ostream& out = *context.out;
+  std::ostream& err = *context.err;
+  const bool subtree = options.Subtree;
+  out << CsvHeader() << (subtree ? ",folders" : "")
+      << (options.Estimate ? CsvEstimateHeader() : std::string()) << '\n';
+  for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
+    const FolderRec& rec = *rows.Rows[i].Rec;
+    if (subtree) {
+      const SubtreeFigures& figures = *totals->Of(rec);
+      out << CsvLine(rec, figures, context.today) << ',' << figures.NFolders;
+    } else {
+      out << CsvLine(rec, context.today);
+    }
+    if (options.Estimate) out << CsvEstimateFields(estimates[i]);
+    out << '\n';
+  }
+  if (options.Estimate) err << EstimateTotalLine(totalOf) << '\n';
+}
+
+// The folders worth a look as rows, a table or CSV; false when the estimate was canceled.
+bool WriteRowsReport(SurveySession& session, const ReportOptions& options, const ReportContext& context,
+                     const SavingTable& savings, const std::string& root) {
+  std::ostream& out = *context.out;
+  std::ostream& err = *context.err;
+  const bool subtree = options.Subtree;
+  if (subtree && options.Estimate && !EstimateSubtrees(session, context)) return false;
+  // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
+  ResultRows rows = session.Rows(context.settings->MinSize, options.SortColumn, context.today, false, subtree);
+  // An empty list says why, where the cause is one the user can change.
+  if (rows.Rows.empty()) {
+    const std::string why = EmptyResultReason(root, session.Folders().Count(), context.settings->Rules());
+    if (!why.empty()) err << "orbelan-report: " << TerminalSafe(why) << "\n";
+  }
+  // Built only for subtree rows: a plain report does without them.
+  const SubtreeTotals* totals = subtree ? &session.Totals() : nullptr;
+  std::vector<SavingEstimate> estimates;
+  if (options.Estimate && !EstimateRows(session, options, context, savings, totals, rows, estimates)) return false;
+  // Subtrees nest, so the rows' savings do not add up: the total is the start folder's.
+  std::vector<SavingEstimate> whole;
+  if (subtree && options.Estimate) {
+    for (std::uint32_t top : totals->Roots()) whole.push_back(AsEstimate(totals->SavingOf(top)));
+  }
+  const std::vector<SavingEstimate>& totalOf = subtree ? whole : estimates;
+  if (options.Csv) {
+    WriteCsvReport(rows, totals, estimates, totalOf, options, context);
+  } else {
+    TableExtras extras;
+    extras.subtree = totals;
+    if (options.Estimate) {
+      extras.estimates = &estimates;
+      extras.total = &totalOf;
+    }
+    WriteTable(out, rows, context.today, extras);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ReportUsage() {
@@ -268,16 +385,9 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
     err << "orbelan-report: " << error << "\n" << ReportUsage();
     return kReportUsage;
   }
-  // A report that did not reach its reader is a failure, not a success.
-  auto finish = [&]() {
-    out.flush();
-    if (out) return kReportOk;
-    err << "orbelan-report: could not write the report\n";
-    return kReportWriteFailed;
-  };
   if (options->Help) {
     out << ReportUsage();
-    return finish();
+    return FinishReport(out, err);
   }
   {
     DirReader probe(4096);
@@ -306,86 +416,12 @@ int RunReport(const std::vector<std::string>& args, const ReportContext& context
   std::string& root = session.estimateOptions.Root;
   if (root.empty() || root.back() != '/') root.push_back('/');
   const SavingTable& savings = session.Savings();
-  // Subtree figures need every folder's estimate, listed or not: the folders with bytes to
-  // zip are estimated, and the sums are made in the totals.
-  auto estimateSubtrees = [&] {
-    if (!EstimateFolders(session, session.FoldersWithBytes(), context)) return false;
-    session.SumSubtreeSavings(true);
-    return true;
-  };
   if (options->Json) {
-    const SubtreeTotals& totals = session.Totals();
-    if (options->Estimate && !estimateSubtrees()) return kReportCanceled;
-    const std::function<const SavingEstimate*(const FolderRec&)> estimateOf =
-        [&](const FolderRec& rec) { return savings.Find(rec); };
-    TreeJsonOptions json;
-    json.today = context.today;
-    if (options->Estimate) json.estimateOf = &estimateOf;
-    WriteTreeJson(out, totals, json);
+    if (!WriteJsonReport(session, *options, context, savings)) return kReportCanceled;
   } else {
-    const bool subtree = options->Subtree;
-    if (subtree && options->Estimate && !estimateSubtrees()) return kReportCanceled;
-    // Subtree savings are summed before the fill, so a Saving sort orders by them at once.
-    ResultRows rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, false, subtree);
-    // An empty list says why, where the cause is one the user can change.
-    if (rows.Rows.empty()) {
-      const std::string why = EmptyResultReason(root, session.Folders().Count(), context.settings->Rules());
-      if (!why.empty()) err << "orbelan-report: " << TerminalSafe(why) << "\n";
-    }
-    // Built only for subtree rows: a plain report does without them.
-    const SubtreeTotals* totals = subtree ? &session.Totals() : nullptr;
-    std::vector<SavingEstimate> estimates;
-    if (options->Estimate) {
-      if (!subtree) {
-        std::vector<const FolderRec*> listed;
-        listed.reserve(rows.Rows.size());
-        for (const ResultRow& row : rows.Rows) listed.push_back(row.Rec);
-        if (!EstimateFolders(session, listed, context)) return kReportCanceled;
-        // The Saving order is known only now: sort again by the estimates, as the window does.
-        if (std::abs(options->SortColumn) == kSavingSortColumn)
-          rows = session.Rows(context.settings->MinSize, options->SortColumn, context.today, true, false);
-      }
-      for (const ResultRow& row : rows.Rows) {
-        if (subtree) {
-          estimates.push_back(AsEstimate(totals->SavingOf(*row.Rec)));
-        } else {
-          const SavingEstimate* estimate = savings.Find(*row.Rec);
-          estimates.push_back(estimate != nullptr ? *estimate : SavingEstimate{});
-        }
-      }
-    }
-    // Subtrees nest, so the rows' savings do not add up: the total is the start folder's.
-    std::vector<SavingEstimate> whole;
-    if (subtree && options->Estimate) {
-      for (std::uint32_t top : totals->Roots()) whole.push_back(AsEstimate(totals->SavingOf(top)));
-    }
-    const std::vector<SavingEstimate>& totalOf = subtree ? whole : estimates;
-    if (options->Csv) {
-      out << CsvHeader() << (subtree ? ",folders" : "")
-          << (options->Estimate ? CsvEstimateHeader() : std::string()) << '\n';
-      for (std::size_t i = 0; i < rows.Rows.size(); ++i) {
-        const FolderRec& rec = *rows.Rows[i].Rec;
-        if (subtree) {
-          const SubtreeFigures& figures = *totals->Of(rec);
-          out << CsvLine(rec, figures, context.today) << ',' << figures.NFolders;
-        } else {
-          out << CsvLine(rec, context.today);
-        }
-        if (options->Estimate) out << CsvEstimateFields(estimates[i]);
-        out << '\n';
-      }
-      if (options->Estimate) err << EstimateTotalLine(totalOf) << '\n';
-    } else {
-      TableExtras extras;
-      extras.subtree = totals;
-      if (options->Estimate) {
-        extras.estimates = &estimates;
-        extras.total = &totalOf;
-      }
-      WriteTable(out, rows, context.today, extras);
-    }
+    if (!WriteRowsReport(session, *options, context, savings, root)) return kReportCanceled;
   }
-  const int status = finish();
+  const int status = FinishReport(out, err);
   if (status == kReportOk && !unscanned.empty()) {
     err << "orbelan-report: " << unscanned.size()
         << " folders could not be read; raise the open-file limit (ulimit -n)\n";
