@@ -242,87 +242,111 @@ InplaceResult InplaceCompressor::Run(const InplacePlan& plan) {
   for (std::size_t f = 0; f < plan.Folders.size() && result.Outcome == InplaceOutcome::Done; ++f) {
     const std::size_t begin = next;
     while (next < plan.Files.size() && plan.Files[next].Folder == f) ++next;
-    Fd dir(OpenPlannedFolder(topFd.Get(), plan.Folders[f]));
-    const std::string label = plan.Folder + plan.Folders[f].Name;
-    if (dir.Get() < 0) {
-      for (std::size_t i = begin; i < next; ++i) {
-        if (plan.Files[i].Skip == InplaceSkip::None) Done += plan.Files[i].Size;
-        result.Failed.emplace_back(plan.PathOf(plan.Files[i]), "its folder is gone or was replaced");
-      }
-      continue;
-    }
-    const int propertyError =
-        compress ? SetCompressionProperty(dir.Get(), plan.Level, result.Property) : ClearCompressionProperty(dir.Get());
-    if (propertyError != 0) result.PropertyFailed.emplace_back(label, Errno(propertyError));
-
-    for (std::size_t i = begin; i < next; ++i) {
-      const InplaceFile& file = plan.Files[i];
-      if (file.Skip != InplaceSkip::None) {
-        result.Skipped.emplace_back(plan.PathOf(file), file.Skip == InplaceSkip::Unreadable && !file.Detail.empty()
-                                                           ? std::string(SkipCauseText(file.Skip)) + " (" + file.Detail + ")"
-                                                           : SkipCauseText(file.Skip));
-        continue;
-      }
-      if (CancelRequested) {
-        result.Outcome = InplaceOutcome::Cancelled;
-        break;
-      }
-      if (options_.BeforeRewrite) options_.BeforeRewrite(file);
-      const std::int64_t doneBefore = Done;
-      Fd fd(::openat(dir.Get(), file.Name.c_str(), kOpenFile));
-      struct stat now {};
-      ExtentCensus census;
-      bool leased = false;
-      InplaceSkip skip = InplaceSkip::Changed;
-      if (fd.Get() >= 0 && ::fstat(fd.Get(), &now) == 0 && S_ISREG(now.st_mode) && Same(now, file.Inode, file.Device))
-        skip = ClassifyFile(fd.Get(), now, plan.Folders[f].Device, plan.Mode, plan.IncludeShared, true, census, leased);
-      if (skip != InplaceSkip::None) {
-        result.Skipped.emplace_back(plan.PathOf(file), SkipCauseText(skip));
-        Done = doneBefore + file.Size;
-        continue;
-      }
-      const std::int64_t size = static_cast<std::int64_t>(now.st_size);
-      std::string failure;
-      bool whole = true;
-      for (std::int64_t from = 0; from < size; from += options_.RangeBytes) {
-        if (CancelRequested) {
-          result.Outcome = InplaceOutcome::Cancelled;
-          whole = false;
-          break;
-        }
-        if (leased && !LeaseStillHeld(fd.Get())) {
-          failure = "another program opened it for writing while it was rewritten; it is whole, partly rewritten";
-          break;
-        }
-        const std::int64_t length = std::min(options_.RangeBytes, size - from);
-        if (const int error = RewriteRange(fd.Get(), static_cast<std::uint64_t>(from), static_cast<std::uint64_t>(length),
-                                           way, support)) {
-          failure = FailureText(error, plan.Mode);
-          break;
-        }
-        Done = doneBefore + std::min(from + length, file.Size);
-      }
-      if (leased) DropLease(fd.Get());
-      Done = doneBefore + file.Size;
-      if (!failure.empty()) {
-        result.Failed.emplace_back(plan.PathOf(file), failure);
-      } else if (whole) {
-        ++result.Rewritten;
-        result.RewrittenBytes += size;
-        rewritten.push_back(&file);
-      }
-    }
+    RewriteFolder(plan, f, begin, next, topFd.Get(), way, support, result, rewritten);
   }
   result.LevelRefused = support.LevelRefused;
 
   Stage = static_cast<int>(InplaceStage::Flushing);
   result.After = MeasureUsage(topFd.Get());
-  // What the file system made of them, now that they are on the disk.
+  CheckRewritten(plan, topFd.Get(), rewritten, result);
+  return result;
+}
+
+// The planned folder f, files [begin, next): its compression property set or cleared, then
+// each of its files rewritten, until a cancel.
+void InplaceCompressor::RewriteFolder(const InplacePlan& plan, std::size_t f, std::size_t begin, std::size_t next,
+                                      int topFd, const RewriteWay& way, RewriteSupport& support,
+                                      InplaceResult& result, std::vector<const InplaceFile*>& rewritten) {
+  const bool compress = plan.Mode == InplaceMode::Compress;
+  Fd dir(OpenPlannedFolder(topFd, plan.Folders[f]));
+  const std::string label = plan.Folder + plan.Folders[f].Name;
+  if (dir.Get() < 0) {
+    for (std::size_t i = begin; i < next; ++i) {
+      if (plan.Files[i].Skip == InplaceSkip::None) Done += plan.Files[i].Size;
+      result.Failed.emplace_back(plan.PathOf(plan.Files[i]), "its folder is gone or was replaced");
+    }
+    return;
+  }
+  const int propertyError =
+      compress ? SetCompressionProperty(dir.Get(), plan.Level, result.Property) : ClearCompressionProperty(dir.Get());
+  if (propertyError != 0) result.PropertyFailed.emplace_back(label, Errno(propertyError));
+
+  for (std::size_t i = begin; i < next; ++i) {
+    const InplaceFile& file = plan.Files[i];
+    if (file.Skip != InplaceSkip::None) {
+      result.Skipped.emplace_back(plan.PathOf(file), file.Skip == InplaceSkip::Unreadable && !file.Detail.empty()
+                                                         ? std::string(SkipCauseText(file.Skip)) + " (" + file.Detail + ")"
+                                                         : SkipCauseText(file.Skip));
+      continue;
+    }
+    if (CancelRequested) {
+      result.Outcome = InplaceOutcome::Cancelled;
+      break;
+    }
+    RewriteFile(plan, f, file, dir.Get(), way, support, result, rewritten);
+  }
+}
+
+// One file of folder f, open at dirFd: rewritten range by range while it is still the file
+// planned, still eligible, and (under a lease) not opened for writing.
+void InplaceCompressor::RewriteFile(const InplacePlan& plan, std::size_t f, const InplaceFile& file, int dirFd,
+                                    const RewriteWay& way, RewriteSupport& support, InplaceResult& result,
+                                    std::vector<const InplaceFile*>& rewritten) {
+  if (options_.BeforeRewrite) options_.BeforeRewrite(file);
+  const std::int64_t doneBefore = Done;
+  Fd fd(::openat(dirFd, file.Name.c_str(), kOpenFile));
+  struct stat now {};
+  ExtentCensus census;
+  bool leased = false;
+  InplaceSkip skip = InplaceSkip::Changed;
+  if (fd.Get() >= 0 && ::fstat(fd.Get(), &now) == 0 && S_ISREG(now.st_mode) && Same(now, file.Inode, file.Device))
+    skip = ClassifyFile(fd.Get(), now, plan.Folders[f].Device, plan.Mode, plan.IncludeShared, true, census, leased);
+  if (skip != InplaceSkip::None) {
+    result.Skipped.emplace_back(plan.PathOf(file), SkipCauseText(skip));
+    Done = doneBefore + file.Size;
+    return;
+  }
+  const std::int64_t size = static_cast<std::int64_t>(now.st_size);
+  std::string failure;
+  bool whole = true;
+  for (std::int64_t from = 0; from < size; from += options_.RangeBytes) {
+    if (CancelRequested) {
+      result.Outcome = InplaceOutcome::Cancelled;
+      whole = false;
+      break;
+    }
+    if (leased && !LeaseStillHeld(fd.Get())) {
+      failure = "another program opened it for writing while it was rewritten; it is whole, partly rewritten";
+      break;
+    }
+    const std::int64_t length = std::min(options_.RangeBytes, size - from);
+    if (const int error = RewriteRange(fd.Get(), static_cast<std::uint64_t>(from), static_cast<std::uint64_t>(length),
+                                       way, support)) {
+      failure = FailureText(error, plan.Mode);
+      break;
+    }
+    Done = doneBefore + std::min(from + length, file.Size);
+  }
+  if (leased) DropLease(fd.Get());
+  Done = doneBefore + file.Size;
+  if (!failure.empty()) {
+    result.Failed.emplace_back(plan.PathOf(file), failure);
+  } else if (whole) {
+    ++result.Rewritten;
+    result.RewrittenBytes += size;
+    rewritten.push_back(&file);
+  }
+}
+
+// What the file system made of them, now that they are on the disk.
+void InplaceCompressor::CheckRewritten(const InplacePlan& plan, int topFd,
+                                       const std::vector<const InplaceFile*>& rewritten, InplaceResult& result) {
+  const bool compress = plan.Mode == InplaceMode::Compress;
   Fd dir;
   std::size_t open = plan.Folders.size();
   for (const InplaceFile* file : rewritten) {
     if (file->Folder != open) {
-      dir.Reset(OpenPlannedFolder(topFd.Get(), plan.Folders[file->Folder]));
+      dir.Reset(OpenPlannedFolder(topFd, plan.Folders[file->Folder]));
       open = file->Folder;
     }
     Fd fd(dir.Get() < 0 ? -1 : ::openat(dir.Get(), file->Name.c_str(), kOpenFile));
@@ -336,7 +360,6 @@ InplaceResult InplaceCompressor::Run(const InplacePlan& plan) {
       result.RewrittenBytes -= file->Size;
     }
   }
-  return result;
 }
 
 }  // namespace orbelan

@@ -60,6 +60,9 @@ struct InplaceOptions {
 // a scan counts as unzipped); all regular files without one.
 using InplaceNameFilter = std::function<bool(std::string_view name)>;
 
+struct RewriteWay;
+struct RewriteSupport;
+
 class InplaceCompressor {
  public:
   explicit InplaceCompressor(InplaceOptions options);
@@ -95,6 +98,13 @@ class InplaceCompressor {
   InplaceResult Open(const std::string& folderPath, InplaceMode mode, InplacePlan& plan, int& topFd);
   void ListFolder(int dirFd, std::size_t folder, const InplaceNameFilter& wanted, InplacePlan& plan);
   InplaceResult Finish(InplacePlan& plan, int topFd);
+  void RewriteFolder(const InplacePlan& plan, std::size_t f, std::size_t begin, std::size_t next, int topFd,
+                     const RewriteWay& way, RewriteSupport& support, InplaceResult& result,
+                     std::vector<const InplaceFile*>& rewritten);
+  void RewriteFile(const InplacePlan& plan, std::size_t f, const InplaceFile& file, int dirFd, const RewriteWay& way,
+                   RewriteSupport& support, InplaceResult& result, std::vector<const InplaceFile*>& rewritten);
+  void CheckRewritten(const InplacePlan& plan, int topFd, const std::vector<const InplaceFile*>& rewritten,
+                      InplaceResult& result);
 
   InplaceOptions options_;
   std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;  // files listed, by device and inode
