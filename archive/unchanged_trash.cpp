@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace orbelan {
 namespace {
@@ -61,23 +62,13 @@ bool SameBytes(int fd, const ZipMember& m, unsigned char* buffer, std::size_t si
   return read == m.Size && crc == m.Crc;
 }
 
-MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, int folderFd,
-                            const std::string& leaf, const ZipMember& m, IdleProof& proof,
-                            unsigned char* buffer, std::size_t bufferSize,
-                            const std::function<void(const ZipMember&)>& beforeMove) {
-  const int fd = ::openat(folderFd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return Outcome(TrashCheck::Gone);
-    if (errno == ELOOP) return Outcome(TrashCheck::Changed, "replaced by a symbolic link");
-    if (errno == EWOULDBLOCK) return Outcome(TrashCheck::InUse, "open for writing (its lease is held)");
-    return Outcome(TrashCheck::Changed, std::string("it could not be opened: ") + std::strerror(errno));
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }  // releases the lease
-  } closer{fd};
+namespace {
 
-  MemberMove move;
+// Takes a read lease on the open file (move.Leased), or where none can be had looks for it
+// among the files open for writing, and proves it the file that was read, its status then
+// in st. The outcome that stops the move, if any.
+std::optional<MemberMove> ProveIdleAndSame(int fd, const ZipMember& m, IdleProof& proof, unsigned char* buffer,
+                                          std::size_t bufferSize, MemberMove& move, struct stat& st) {
   int leaseError = 0;
   if (proof.UseLeases) {
     IgnoreLeaseBreakSignal();
@@ -89,7 +80,6 @@ MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, i
       leaseError = errno;
     }
   }
-  struct stat st {};
   if (::fstat(fd, &st) != 0 || !SameAsRead(m, st)) return Outcome(TrashCheck::Changed, "changed since it was read");
   if (!move.Leased) {
     if (!proof.Writers) {
@@ -106,18 +96,13 @@ MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, i
     if (!SameBytes(fd, m, buffer, bufferSize) || ::fstat(fd, &st) != 0 || !SameAsRead(m, st))
       return Outcome(TrashCheck::Changed, "changed since it was read");
   }
-  // The name must still lead to the file that was checked.
-  struct stat named {};
-  if (::fstatat(folderFd, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
-    return Outcome(errno == ENOENT ? TrashCheck::Gone : TrashCheck::Changed, "replaced");
-  if (named.st_ino != st.st_ino || named.st_dev != st.st_dev) return Outcome(TrashCheck::Changed, "replaced");
+  return std::nullopt;
+}
 
-  if (beforeMove) beforeMove(m);
-  const int moved = trash.MoveIn(folderFd, leaf, claim);
-  if (moved == EEXIST) return Outcome(TrashCheck::NameTaken);
-  if (moved == ENOENT) return Outcome(TrashCheck::Gone);
-  if (moved != 0) return Outcome(TrashCheck::Refused, std::strerror(moved));
-
+// After the move into the trash (the file open at fd, st its status before): whether what
+// arrived is the file that was checked and stayed idle, and the change time the move gave it.
+MemberMove AfterMove(const FolderTrash& trash, const TrashClaim& claim, int folderFd, const std::string& leaf,
+                     const ZipMember& m, int fd, const struct stat& st, MemberMove move) {
   // What arrived must be the file that was checked: a file put at its name between the
   // look and the move goes back where it came from.
   if (!trash.Holds(claim, m.Device, m.Inode)) {
@@ -145,6 +130,42 @@ MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, i
       after.st_mtim.tv_nsec == m.MtimeNsec && after.st_nlink == st.st_nlink)
     move.MovedAt = after.st_ctim;
   return move;
+}
+
+}  // namespace
+
+MemberMove TrashIfUnchanged(const FolderTrash& trash, const TrashClaim& claim, int folderFd,
+                            const std::string& leaf, const ZipMember& m, IdleProof& proof,
+                            unsigned char* buffer, std::size_t bufferSize,
+                            const std::function<void(const ZipMember&)>& beforeMove) {
+  const int fd = ::openat(folderFd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return Outcome(TrashCheck::Gone);
+    if (errno == ELOOP) return Outcome(TrashCheck::Changed, "replaced by a symbolic link");
+    if (errno == EWOULDBLOCK) return Outcome(TrashCheck::InUse, "open for writing (its lease is held)");
+    return Outcome(TrashCheck::Changed, std::string("it could not be opened: ") + std::strerror(errno));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }  // releases the lease
+  } closer{fd};
+
+  MemberMove move;
+  struct stat st {};
+  if (std::optional<MemberMove> stop = ProveIdleAndSame(fd, m, proof, buffer, bufferSize, move, st)) return *stop;
+  // The name must still lead to the file that was checked.
+  struct stat named {};
+  if (::fstatat(folderFd, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+    return Outcome(errno == ENOENT ? TrashCheck::Gone : TrashCheck::Changed, "replaced");
+  if (named.st_ino != st.st_ino || named.st_dev != st.st_dev) return Outcome(TrashCheck::Changed, "replaced");
+
+  if (beforeMove) beforeMove(m);
+  const int moved = trash.MoveIn(folderFd, leaf, claim);
+  if (moved == EEXIST) return Outcome(TrashCheck::NameTaken);
+  if (moved == ENOENT) return Outcome(TrashCheck::Gone);
+  if (moved != 0) return Outcome(TrashCheck::Refused, std::strerror(moved));
+
+  return AfterMove(trash, claim, folderFd, leaf, m, fd, st, std::move(move));
 }
 
 }  // namespace orbelan
