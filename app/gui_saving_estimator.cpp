@@ -26,7 +26,13 @@ void GuiSavingEstimator::Estimate(const std::vector<const FolderRec*>& listed) {
   if (session_.Estimate(listed)) emit Progress();
 }
 
+void GuiSavingEstimator::HoldResultsForTests(bool hold) {
+  held_ = hold;
+  if (!hold) TakeResults();
+}
+
 void GuiSavingEstimator::TakeResults() {
+  if (held_) return;  // taken on release
   switch (session_.TakeResults()) {
     case SurveySession::Taken::NotRunning:  // a call posted before a stop
       return;

@@ -42,6 +42,9 @@ class GuiSavingEstimator : public QObject {
 
   // Progress is emitted at most once per interval while results arrive.
   void SetBatchInterval(int milliseconds) { batch_.setInterval(milliseconds); }
+  // Tests: while held, the results that come in wait in the session, so a test can look at
+  // the window before any has reached it; released, they are taken at once.
+  void HoldResultsForTests(bool hold);
   EstimateOptions& options;  // the session's: the sampling's seed and whole-folder limit
   int& threads;              // the session's: 0, one per core
 
@@ -57,6 +60,7 @@ class GuiSavingEstimator : public QObject {
 
   SurveySession& session_;
   QTimer batch_;
+  bool held_ = false;
 };
 
 }  // namespace orbelan

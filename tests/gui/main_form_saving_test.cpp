@@ -166,6 +166,9 @@ class MainFormSavingTest : public ::testing::Test {
 TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   MakeTree();
   Open();
+  // Held, so that the first look below sees the list before any result reached it (the
+  // workers may finish these small folders while the scan's end is being waited for).
+  Estimator().HoldResultsForTests(true);
   ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   ASSERT_EQ(RowCount(), 4);  // Mixed, Noise, Packed, Text (the root holds no files)
 
@@ -193,6 +196,7 @@ TEST_F(MainFormSavingTest, ColumnFillsInBehindAUsableListLargestFirst) {
   form_->mnuPropertiesClick();
   EXPECT_TRUE(form_->frmProp()->isVisible());
 
+  Estimator().HoldResultsForTests(false);
   ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
   EXPECT_FALSE(Msg()->isVisible());
   ASSERT_TRUE(EveryRowEstimated());
@@ -279,6 +283,7 @@ TEST_F(MainFormSavingTest, SortingBySavingPutsFoldersWithoutAnEstimateLast) {
 TEST_F(MainFormSavingTest, PropertiesLineFollowsTheEstimateOfTheFolderShown) {
   MakeTree();
   Open();
+  Estimator().HoldResultsForTests(true);  // the dialog opens before any result is in
   ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
   View()->setCurrentIndex(form_->Model()->index(RowOf("Text"), 0));
   form_->mnuPropertiesClick();
@@ -288,6 +293,7 @@ TEST_F(MainFormSavingTest, PropertiesLineFollowsTheEstimateOfTheFolderShown) {
   EXPECT_EQ(line->text(), "Not estimated yet");
 
   // Refreshed when the estimate arrives, while the dialog shows that folder.
+  Estimator().HoldResultsForTests(false);
   ASSERT_TRUE(WaitFor([&] { return !Estimator().Running(); }));
   const SavingEstimate* text = EstimateOf("Text");
   ASSERT_NE(text, nullptr);
