@@ -42,6 +42,7 @@ ScanControl::ScanControl(TForm1& form, MainPanels& panels, int threads)
 
 ScanControl::~ScanControl() {
   session_->Background().Abandon();  // a scan still running writes the records
+  if (filler_.joinable()) filler_.join();  // it reads them
   estimator_->Stop();
 }
 
@@ -118,8 +119,15 @@ void ScanControl::EndScan() {
     interaction().ShowMessage(&form_, QString::fromStdString(notice.text), QString::fromStdString(notice.caption));
   for (const std::string& unread : session_->Unscanned())
     qWarning("Not read (too many open files): %s", unread.c_str());
+  if (completed && !session_->Folders().Empty()) {
+    MakeRowsInBackground();  // ShowScanEnd follows once the rows are listed
+    return;
+  }
   if (completed) ShowChangedRecords();
+  ShowScanEnd(completed);
+}
 
+void ScanControl::ShowScanEnd(bool completed) {
   HideScanStatus();
   panels_.LView1->show();
   panels_.subtree->ShowResults(panels_.LView1, true);
@@ -131,26 +139,73 @@ void ScanControl::EndScan() {
   form_.ScanEnded();
 }
 
+ScanControl::FillChoice ScanControl::CurrentFillChoice() const {
+  FillChoice choice;
+  choice.minSize = form_.settings.MinSize;
+  choice.sortColumn = form_.SortColumn;
+  choice.today = TodayDayNumber();
+  choice.withSavings = estimating_;
+  choice.subtreeRows = panels_.subtree->SubtreeRowsChosen();
+  return choice;
+}
+
+void ScanControl::MakeRowsInBackground() {
+  ShowSortingStatus();
+  fillChoice_ = CurrentFillChoice();
+  filler_ = std::thread([this, choice = fillChoice_] {
+    session_->SumSubtreeSavings(choice.withSavings);  // builds the totals first
+    madeRows_ = session_->Rows(choice.minSize, choice.sortColumn, choice.today, choice.withSavings,
+                               choice.subtreeRows && !session_->Totals().Empty());
+    QMetaObject::invokeMethod(this, [this] { RowsMade(); }, Qt::QueuedConnection);
+  });
+}
+
+void ScanControl::RowsMade() {
+  filler_.join();
+  ResultRows rows = std::move(madeRows_);
+  madeRows_ = {};
+  FillChoice now = CurrentFillChoice();
+  now.today = fillChoice_.today;  // a fill across midnight keeps the day it began with
+  if (now == fillChoice_) {
+    panels_.subtree->Rebuild(session_->Totals(), fillChoice_.withSavings ? &session_->Savings() : nullptr,
+                             fillChoice_.today);
+    ShowRows(std::move(rows), fillChoice_.today, fillChoice_.sortColumn);
+  } else {
+    // The settings dialog or the View menu changed what the rows are made by meanwhile.
+    ShowChangedRecords();
+  }
+  ShowScanEnd(true);
+}
+
 void ScanControl::ShowChangedRecords() {
   session_->SumSubtreeSavings(estimating_);
   panels_.subtree->Rebuild(session_->Totals(), estimating_ ? &session_->Savings() : nullptr, TodayDayNumber());
   FillList();
 }
 
-void ScanControl::FillList() {
-  if (session_->Folders().Empty()) return;
+void ScanControl::ShowSortingStatus() {
   panels_.labMsg->setText(QStringLiteral("Sorting folders..."));
   panels_.labMsg->adjustSize();
   panels_.labMsg->show();
   form_.repaint();
+}
+
+void ScanControl::FillList() {
+  if (session_->Folders().Empty()) return;
+  ShowSortingStatus();
   const bool wasBusy = form_.IsBusy();
   form_.SetBusy(true);
 
   const double today = TodayDayNumber();
   const int sortColumn = form_.SortColumn;
-  SubtreeViews& subtree = *panels_.subtree;
   ResultRows rows = session_->Rows(form_.settings.MinSize, sortColumn, today, estimating_,
-                                   subtree.RowTotals() != nullptr);
+                                   panels_.subtree->RowTotals() != nullptr);
+  ShowRows(std::move(rows), today, sortColumn);
+  if (!wasBusy) form_.SetBusy(false);
+}
+
+void ScanControl::ShowRows(ResultRows rows, double today, int sortColumn) {
+  SubtreeViews& subtree = *panels_.subtree;
   subtree.FilterRows(rows, estimating_ ? &session_->Savings() : nullptr);
   panels_.model->SetSubtree(subtree.RowTotals());
   panels_.model->SetRows(std::move(rows), today);
@@ -159,9 +214,7 @@ void ScanControl::FillList() {
   panels_.LView1->header()->setSortIndicator(std::abs(sortColumn) - 1,
                                              sortColumn > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
   form_.ShowSortColumn();
-
   panels_.labMsg->hide();
-  if (!wasBusy) form_.SetBusy(false);
 }
 
 FolderRec* ScanControl::RecountAfterZip(const std::string& folderPath) {

@@ -7,10 +7,13 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "scan/folder_list.h"
+#include "survey/results.h"
 #include "survey/saving_table.h"
 #include "scan/scanner.h"
 #include "survey/subtree_rescan.h"
@@ -36,6 +39,8 @@ class ScanControl : public QObject {
   void QuitScan();
   // Builds the rows from the folder list and sets the gauge; changes nothing when empty.
   void FillList();
+  // True while the rows of a finished scan are made in the background (the window stays busy).
+  bool Filling() const { return filler_.joinable(); }
   // Counts the folder's own files again after a zip changed it and rebuilds the rows;
   // returns the record, or nullptr when the folder is not listed.
   FolderRec* RecountAfterZip(const std::string& folderPath);
@@ -68,6 +73,8 @@ class ScanControl : public QObject {
   // On the window's thread, woken by the scan: asks its question, or takes its end.
   void ScanWoken();
   void EndScan();
+  // The end of a scan once its rows are listed (or at once when there are none to make).
+  void ShowScanEnd(bool completed);
   void EndRescan();
   // The status controls of a scan, shown or taken away.
   void ShowScanStatus();
@@ -75,6 +82,23 @@ class ScanControl : public QObject {
 
   // The subtree views and the list after the records changed.
   void ShowChangedRecords();
+  // What the rows of a fill are made by, taken on the window's thread.
+  struct FillChoice {
+    std::uint16_t minSize = 0;
+    int sortColumn = 1;
+    double today = 0;
+    bool withSavings = false, subtreeRows = false;
+    bool operator==(const FillChoice&) const = default;
+  };
+  FillChoice CurrentFillChoice() const;
+  void ShowSortingStatus();
+  // Puts the rows into the list and sets the gauge and the sort indicator.
+  void ShowRows(ResultRows rows, double today, int sortColumn);
+  // After a completed scan of many folders: the totals and the rows (sorted) are made on a
+  // thread of their own from the finished records, which nothing else touches meanwhile
+  // (the window is busy, and the estimate starts only after); RowsMade lists them.
+  void MakeRowsInBackground();
+  void RowsMade();
 
   TForm1& form_;
   MainPanels& panels_;
@@ -93,6 +117,9 @@ class ScanControl : public QObject {
   bool estimating_ = false;         // the setting as the window last applied it
   bool estimateCancelled_ = false;  // Esc stopped it: no restart until the next scan
   QString estimateStatus_;          // "Estimating savings: N of M folders", before any eliding
+  std::thread filler_;              // making the rows of a finished scan
+  FillChoice fillChoice_;           // what filler_ makes them by
+  ResultRows madeRows_;             // filler_'s, until RowsMade takes them
 };
 
 }  // namespace orbelan

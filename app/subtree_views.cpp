@@ -157,6 +157,8 @@ const SubtreeTotals* SubtreeViews::RowTotals() const {
   return choices_.SubtreeRows && !totals_->Empty() ? totals_ : nullptr;
 }
 
+bool SubtreeViews::SubtreeRowsChosen() const { return choices_.SubtreeRows; }
+
 bool SubtreeViews::NeedsEveryEstimate() const { return choices_.Tree || choices_.SubtreeRows; }
 
 bool SubtreeViews::Passes(std::int64_t record, const SavingTable* savings, bool subtreeSaving) const {

@@ -54,6 +54,8 @@ class SubtreeViews : public QObject {
 
   // The totals the flat list's rows show, or nullptr for each folder's own figures.
   const SubtreeTotals* RowTotals() const;
+  // Whether the flat list's rows are to show subtree figures, once there are totals.
+  bool SubtreeRowsChosen() const;
   // Whether every folder with bytes is to be estimated, not only the listed ones: the tree
   // and subtree rows add up every folder's saving.
   bool NeedsEveryEstimate() const;

@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <memory>
 #include <string>
@@ -439,6 +440,40 @@ TEST_F(MainFormTest, TheScanRunsOffTheWindowsThreadAndTheLoopKeepsTurning) {
   ASSERT_TRUE(orbelan::testing::WaitForScan(*form_));
   EXPECT_FALSE(onWindowThread);
   EXPECT_GE(ticks, 10);
+  EXPECT_EQ(RowCount(), 21);
+}
+
+// Counts the queued calls the event loop delivers while a condition holds.
+class QueuedCallsWhile : public QObject {
+ public:
+  explicit QueuedCallsWhile(std::function<bool()> condition) : condition_(std::move(condition)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~QueuedCallsWhile() override { QCoreApplication::instance()->removeEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MetaCall && condition_()) ++count;
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<bool()> condition_;
+};
+
+// Once the scan ended, its rows are made away from the window's thread: the event loop
+// delivers queued calls while "Sorting folders..." shows, the window still busy and the
+// list still hidden; then the rows come, all of them.
+TEST_F(MainFormTest, TheRowsOfAFinishedScanAreMadeWhileTheLoopKeepsTurning) {
+  MakeWideTree(20);
+  form_->show();
+  auto* msg = Child<QLabel>("labMsg");
+  QueuedCallsWhile sorting([&] {
+    return form_->IsBusy() && msg->isVisible() && msg->text() == "Sorting folders..." && !View()->isVisible();
+  });
+  ASSERT_TRUE(orbelan::testing::ScanAndWait(*form_, Bytes(root_)));
+  EXPECT_GT(sorting.count, 0);
   EXPECT_EQ(RowCount(), 21);
 }
 
