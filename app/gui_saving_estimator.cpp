@@ -22,8 +22,10 @@ GuiSavingEstimator::~GuiSavingEstimator() {
   session_.SetResultsWaiting(nullptr);
 }
 
-void GuiSavingEstimator::Estimate(const std::vector<const FolderRec*>& listed) {
-  if (session_.Estimate(listed)) emit Progress();
+bool GuiSavingEstimator::Estimate(const std::vector<const FolderRec*>& listed) {
+  if (!session_.Estimate(listed)) return false;
+  emit Progress();
+  return true;
 }
 
 void GuiSavingEstimator::HoldResultsForTests(bool hold) {

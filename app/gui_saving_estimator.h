@@ -24,8 +24,9 @@ class GuiSavingEstimator : public QObject {
   explicit GuiSavingEstimator(SurveySession& session, QObject* parent = nullptr);
   ~GuiSavingEstimator() override;  // stops and joins the workers
 
-  // Estimates those of listed that have no estimate yet (SurveySession::Estimate).
-  void Estimate(const std::vector<const FolderRec*>& listed);
+  // Estimates those of listed that have no estimate yet (SurveySession::Estimate). True when
+  // a run started, Progress told already.
+  bool Estimate(const std::vector<const FolderRec*>& listed);
   // Stops the workers and waits for them (the engine returns within 100 ms). The results
   // already in stay in the table; the folders not reached stay without an entry.
   void Stop();

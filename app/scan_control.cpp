@@ -305,8 +305,8 @@ void ScanControl::EstimateListedSavings() {
   }
   // With the lists the scan counted by, from the folder it started at.
   estimator_->options.Root = form_.CurrentPath;
-  estimator_->Estimate(listed);
-  SavingEstimateProgress();
+  // A run that starts tells its progress itself; summing every subtree again is not free.
+  if (!estimator_->Estimate(listed)) SavingEstimateProgress();
 }
 
 void ScanControl::StopSavingEstimate() {

@@ -23,6 +23,7 @@ void SurveySession::BeginScan(const ScanRules& rules, bool drawForEstimate, Scan
   // The estimate's workers read the records this scan is about to free.
   StopEstimate();
   savings_.Clear();
+  savingsSummed_ = false;
   totals_.Clear();
   totalsStale_ = true;
   rules_ = rules;
@@ -89,6 +90,7 @@ void SurveySession::RecountFolder(FolderRec& rec, const ScanRules& rules) {
   // Its estimate was of the files before, and may be on its way: start afresh.
   StopEstimate();
   savings_.Erase(rec);
+  savingsSummed_ = false;
   orbelan::RecountFolder(rec, rules, draws_);
   totals_.Clear();
   totalsStale_ = true;
@@ -163,6 +165,7 @@ SurveySession::Rescan SurveySession::PlaceRescan(const std::function<void()>& be
   savings_.Clear();
   const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, rescan_.fresh);
   for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
+  savingsSummed_ = false;
   // A folder that became a link or a file is now one of its parent's files.
   if (rescan_.start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone &&
       moved[static_cast<std::size_t>(parent)])
@@ -183,6 +186,7 @@ SubtreeTotals& SurveySession::Totals() {
   if (totalsStale_) {
     totals_.Build(folders_);
     totalsStale_ = false;
+    savingsSummed_ = false;
   }
   return totals_;
 }
@@ -190,10 +194,15 @@ SubtreeTotals& SurveySession::Totals() {
 void SurveySession::SumSubtreeSavings(bool withSavings) {
   SubtreeTotals& totals = Totals();
   if (totals.Empty()) return;
+  // Nothing came in or went since the last sum: every subtree holds it already, and summing
+  // a hundred thousand folders again would hold the window up for nothing.
+  if (savingsSummed_ && summedWithSavings_ == withSavings) return;
   if (withSavings)
     totals.SumSavings([this](const FolderRec& rec) { return savings_.Find(rec); });
   else
     totals.SumSavings([](const FolderRec&) -> const SavingEstimate* { return nullptr; });
+  savingsSummed_ = true;
+  summedWithSavings_ = withSavings;
 }
 
 // ---- The saving estimate ----
@@ -287,6 +296,7 @@ SurveySession::Taken SurveySession::TakeResults() {
   for (const auto& [index, estimate] : taken) {
     if (index >= order_.size()) continue;
     savings_.Set(*order_[index], estimate);
+    savingsSummed_ = false;
     ++delivered_;
   }
   if (delivered_ < static_cast<std::int64_t>(order_.size())) return Taken::More;

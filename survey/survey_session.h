@@ -172,6 +172,10 @@ class SurveySession {
 
   SubtreeTotals totals_;
   bool totalsStale_ = true;
+  // The totals' saving sums are those of the table as it is (SumSubtreeSavings), with or
+  // without the estimates as summedWithSavings_ says.
+  bool savingsSummed_ = false;
+  bool summedWithSavings_ = false;
 
   SavingTable savings_;
   SavingEstimateRunner runner_;
