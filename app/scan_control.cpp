@@ -146,6 +146,7 @@ ScanControl::FillChoice ScanControl::CurrentFillChoice() const {
   choice.today = TodayDayNumber();
   choice.withSavings = estimating_;
   choice.subtreeRows = panels_.subtree->SubtreeRowsChosen();
+  choice.everyEstimate = panels_.subtree->NeedsEveryEstimate();
   return choice;
 }
 
@@ -156,6 +157,18 @@ void ScanControl::MakeRowsInBackground() {
     session_->SumSubtreeSavings(choice.withSavings);  // builds the totals first
     madeRows_ = session_->Rows(choice.minSize, choice.sortColumn, choice.today, choice.withSavings,
                                choice.subtreeRows && !session_->Totals().Empty());
+    if (choice.withSavings) {
+      // The estimate's order of the folders it will take once they are listed
+      // (EstimateListedSavings); a filter on the list makes it take fewer, and sort again.
+      std::vector<const FolderRec*> listed;
+      if (choice.everyEstimate) {
+        listed = session_->FoldersWithBytes();
+      } else {
+        listed.reserve(madeRows_.Rows.size());
+        for (const ResultRow& row : madeRows_.Rows) listed.push_back(row.Rec);
+      }
+      session_->PrepareEstimate(std::move(listed));
+    }
     QMetaObject::invokeMethod(this, [this] { RowsMade(); }, Qt::QueuedConnection);
   });
 }

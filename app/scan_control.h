@@ -88,6 +88,7 @@ class ScanControl : public QObject {
     int sortColumn = 1;
     double today = 0;
     bool withSavings = false, subtreeRows = false;
+    bool everyEstimate = false;  // the estimate that follows takes every folder with bytes
     bool operator==(const FillChoice&) const = default;
   };
   FillChoice CurrentFillChoice() const;

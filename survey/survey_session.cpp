@@ -23,7 +23,7 @@ void SurveySession::BeginScan(const ScanRules& rules, bool drawForEstimate, Scan
   // The estimate's workers read the records this scan is about to free.
   StopEstimate();
   savings_.Clear();
-  savingsSummed_ = false;
+  EstimatesChanged();
   totals_.Clear();
   totalsStale_ = true;
   rules_ = rules;
@@ -90,7 +90,7 @@ void SurveySession::RecountFolder(FolderRec& rec, const ScanRules& rules) {
   // Its estimate was of the files before, and may be on its way: start afresh.
   StopEstimate();
   savings_.Erase(rec);
-  savingsSummed_ = false;
+  EstimatesChanged();
   orbelan::RecountFolder(rec, rules, draws_);
   totals_.Clear();
   totalsStale_ = true;
@@ -165,7 +165,7 @@ SurveySession::Rescan SurveySession::PlaceRescan(const std::function<void()>& be
   savings_.Clear();
   const std::vector<FolderRec*> moved = ReplaceSubtree(folders_, first, count, rescan_.fresh);
   for (const auto& [i, estimate] : held) savings_.Set(*moved[i], estimate);
-  savingsSummed_ = false;
+  EstimatesChanged();
   // A folder that became a link or a file is now one of its parent's files.
   if (rescan_.start == RescanStart::NotAFolder && parent != SubtreeTotals::kNone &&
       moved[static_cast<std::size_t>(parent)])
@@ -207,7 +207,39 @@ void SurveySession::SumSubtreeSavings(bool withSavings) {
 
 // ---- The saving estimate ----
 
+void SurveySession::EstimatesChanged() {
+  savingsSummed_ = false;
+  prepared_ = {};
+}
+
+SurveySession::EstimateOrder SurveySession::OrderFor(const std::vector<const FolderRec*>& listed) const {
+  EstimateOrder order;
+  for (const FolderRec* rec : listed) {
+    if (savings_.Find(*rec))
+      ++order.had;
+    else
+      order.wanted.push_back(rec);
+  }
+  // Largest Unzipped first, equal sizes in the order given.
+  std::stable_sort(order.wanted.begin(), order.wanted.end(), [](const FolderRec* a, const FolderRec* b) {
+    return UnzippedBytes(*a) > UnzippedBytes(*b);
+  });
+  order.inRun = std::unordered_set<const FolderRec*>(order.wanted.begin(), order.wanted.end());
+  return order;
+}
+
+void SurveySession::PrepareEstimate(std::vector<const FolderRec*> listed) {
+  prepared_ = OrderFor(listed);
+  prepared_.listed = std::move(listed);
+  prepared_.ready = true;
+}
+
 bool SurveySession::Estimate(const std::vector<const FolderRec*>& listed) {
+  if (!running_ && prepared_.ready && prepared_.listed == listed) {
+    EstimateOrder prepared = std::move(prepared_);
+    prepared_ = {};
+    return StartEstimate(listed.size(), std::move(prepared));
+  }
   std::vector<const FolderRec*> wanted;
   std::int64_t had = 0;
   auto split = [&] {
@@ -227,22 +259,21 @@ bool SurveySession::Estimate(const std::vector<const FolderRec*>& listed) {
       std::all_of(wanted.begin(), wanted.end(), [this](const FolderRec* rec) { return inRun_.count(rec) != 0; });
   if (sameRun) return false;
   StopEstimate();
-  split();  // the stop took in what had arrived
-  listed_ = static_cast<std::int64_t>(listed.size());
-  had_ = had;
-  delivered_ = 0;
-  if (wanted.empty()) return false;
+  return StartEstimate(listed.size(), OrderFor(listed));  // the stop took in what had arrived
+}
 
-  // Largest Unzipped first, equal sizes in the order given.
-  std::stable_sort(wanted.begin(), wanted.end(), [](const FolderRec* a, const FolderRec* b) {
-    return UnzippedBytes(*a) > UnzippedBytes(*b);
-  });
+bool SurveySession::StartEstimate(std::size_t listed, EstimateOrder order) {
+  listed_ = static_cast<std::int64_t>(listed);
+  had_ = order.had;
+  delivered_ = 0;
+  if (order.wanted.empty()) return false;
+  std::vector<const FolderRec*> wanted = std::move(order.wanted);
   order_ = wanted;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     arrivedAll_ = 0;
   }
-  inRun_ = std::unordered_set<const FolderRec*>(wanted.begin(), wanted.end());
+  inRun_ = std::move(order.inRun);
   running_ = true;
   ++starts_;
   runner_.Start(std::move(wanted), rules_, estimateOptions,
@@ -296,7 +327,7 @@ SurveySession::Taken SurveySession::TakeResults() {
   for (const auto& [index, estimate] : taken) {
     if (index >= order_.size()) continue;
     savings_.Set(*order_[index], estimate);
-    savingsSummed_ = false;
+    EstimatesChanged();
     ++delivered_;
   }
   if (delivered_ < static_cast<std::int64_t>(order_.size())) return Taken::More;

@@ -112,6 +112,11 @@ class SurveySession {
   // already holds every one of them goes on undisturbed; otherwise it is stopped and started
   // again with them. True when a run started.
   bool Estimate(const std::vector<const FolderRec*>& listed);
+  // Makes Estimate's order of listed ahead (sorting a hundred thousand folders by size takes
+  // tens of milliseconds): on another thread while the owner waits for it, like the rows of
+  // a finished scan. The next Estimate of the same folders, with no run on and no estimate
+  // come in or gone meanwhile, starts with it.
+  void PrepareEstimate(std::vector<const FolderRec*> listed);
   // Every folder with bytes to zip: subtree figures add up all of them, listed or not.
   std::vector<const FolderRec*> FoldersWithBytes() const;
   // Called on a worker thread when results wait and the owner has not been told yet (at
@@ -143,6 +148,18 @@ class SurveySession {
 
  private:
   void Arrived(std::size_t index, const SavingEstimate& estimate);  // on a worker
+  // The folders of listed to estimate, largest first, and how many have their estimate.
+  struct EstimateOrder {
+    std::vector<const FolderRec*> wanted;
+    std::unordered_set<const FolderRec*> inRun;  // wanted, to look up
+    std::int64_t had = 0;
+    std::vector<const FolderRec*> listed;  // what a prepared order was made of
+    bool ready = false;                    // prepared, and still true to the table
+  };
+  EstimateOrder OrderFor(const std::vector<const FolderRec*>& listed) const;
+  bool StartEstimate(std::size_t listed, EstimateOrder order);
+  // An estimate came in or went: the subtree sums and a prepared order are out of date.
+  void EstimatesChanged();
   void BeginScan(const ScanRules& rules, bool drawForEstimate, ScanObserver& observer);
   bool EndScan(bool completed);
   // The part of the records a rescan replaces, and the fresh ones.
@@ -176,6 +193,7 @@ class SurveySession {
   // without the estimates as summedWithSavings_ says.
   bool savingsSummed_ = false;
   bool summedWithSavings_ = false;
+  EstimateOrder prepared_;
 
   SavingTable savings_;
   SavingEstimateRunner runner_;
