@@ -222,6 +222,7 @@ void ScanControl::ShowRows(ResultRows rows, double today, int sortColumn) {
   subtree.FilterRows(rows, estimating_ ? &session_->Savings() : nullptr);
   panels_.model->SetSubtree(subtree.RowTotals());
   panels_.model->SetRows(std::move(rows), today);
+  listShowsChanges_ = session_->EstimatesChanges();
   panels_.listBehaviour->FitNumberColumns();
   panels_.Gauge1->setValue(panels_.model->Rows().GaugePercent);
   panels_.LView1->header()->setSortIndicator(std::abs(sortColumn) - 1,
@@ -337,7 +338,11 @@ void ScanControl::CancelSavingEstimate() {
 void ScanControl::SavingEstimateProgress() {
   session_->SumSubtreeSavings(estimating_);
   panels_.subtree->SavingsChanged(estimating_ ? &session_->Savings() : nullptr);
-  panels_.model->SavingsChanged();
+  // Drawing a column of eighty thousand rows again is not free: only when there is news.
+  if (listShowsChanges_ != session_->EstimatesChanges()) {
+    listShowsChanges_ = session_->EstimatesChanges();
+    panels_.model->SavingsChanged();
+  }
   form_.ShowSavingInProperties();
   if (form_.IsBusy()) return;  // the status text is the scan's
   if (estimator_->Running()) {

@@ -121,6 +121,7 @@ class ScanControl : public QObject {
   std::thread filler_;              // making the rows of a finished scan
   FillChoice fillChoice_;           // what filler_ makes them by
   ResultRows madeRows_;             // filler_'s, until RowsMade takes them
+  std::uint64_t listShowsChanges_ = 0;  // the estimates' changes the list's Saving column shows
 };
 
 }  // namespace orbelan

@@ -208,6 +208,7 @@ void SurveySession::SumSubtreeSavings(bool withSavings) {
 // ---- The saving estimate ----
 
 void SurveySession::EstimatesChanged() {
+  ++estimatesChanges_;
   savingsSummed_ = false;
   prepared_ = {};
 }

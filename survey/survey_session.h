@@ -145,6 +145,9 @@ class SurveySession {
   int Starts() const { return starts_; }
 
   const SavingTable& Savings() const { return savings_; }
+  // Goes up whenever an estimate comes in or goes: a view that showed the table at one
+  // count need not be drawn again while it stays.
+  std::uint64_t EstimatesChanges() const { return estimatesChanges_; }
 
  private:
   void Arrived(std::size_t index, const SavingEstimate& estimate);  // on a worker
@@ -194,6 +197,7 @@ class SurveySession {
   bool savingsSummed_ = false;
   bool summedWithSavings_ = false;
   EstimateOrder prepared_;
+  std::uint64_t estimatesChanges_ = 0;
 
   SavingTable savings_;
   SavingEstimateRunner runner_;
