@@ -4,10 +4,11 @@
 // over them. The window and orbelan-report each own one and differ only in how they show it
 // (progress, messages, which thread they wait on).
 //
-// Calls come from one thread, the owner's. The estimate's workers hand their results over
-// under a lock and wake the owner (SetResultsWaiting, or WaitForResults); the results enter
-// the table only when the owner takes them (TakeResults), so whatever reads the table on the
-// owner's thread never races the workers.
+// Calls come from one thread, the owner's, or from one the owner waits for meanwhile (the
+// window makes the rows of a finished scan on a thread of its own). The estimate's workers
+// hand their results over under a lock and wake the owner (SetResultsWaiting, or
+// WaitForResults); the results enter the table only when the owner takes them (TakeResults),
+// so whatever reads the table on the owner's thread never races the workers.
 
 #include <chrono>
 #include <condition_variable>
