@@ -1,7 +1,7 @@
 // The survey session on real temporary trees, driven as the window and the report drive it:
 // scan, rows, estimate and subtree totals agreeing with each other; an estimate stopped
-// and resumed; a second scan by other rules; a recount and a subtree rescan that keep the
-// other folders' estimates.
+// and resumed; an estimate order made ahead; a second scan by other rules; a recount and a
+// subtree rescan that keep the other folders' estimates.
 
 #include "survey/survey_session.h"
 
@@ -190,6 +190,30 @@ TEST_F(SurveySessionTest, AStoppedEstimateKeepsWhatCameInAndResumesWithTheSameFi
   for (const FolderRec& rec : session.Folders())
     if (const SavingEstimate* e = session.Savings().Find(rec)) got[rec.Path()] = e->Disk;
   EXPECT_EQ(got, expected);
+}
+
+// An order made ahead for the listed folders starts their estimate largest first; once an
+// estimate came in meanwhile it is out of date, and the folder estimated is not taken again.
+TEST_F(SurveySessionTest, AnEstimateOrderMadeAheadHoldsOnlyWhileNoEstimateCameIn) {
+  ASSERT_TRUE(session.Scan(root, rules, true));
+  const std::vector<const FolderRec*> listed = Listed(session.Rows(0, 1, 0, false, false));
+  session.PrepareEstimate(listed);
+  ASSERT_TRUE(session.Estimate(listed));
+  std::vector<std::int64_t> order;
+  for (const FolderRec* rec : session.Order()) order.push_back(UnzippedBytes(*rec));
+  EXPECT_EQ(order, (std::vector<std::int64_t>{120000, 50000, 40000, 0}));
+  session.StopEstimate();
+
+  ASSERT_TRUE(session.Scan(root, rules, true));
+  const std::vector<const FolderRec*> again = Listed(session.Rows(0, 1, 0, false, false));
+  session.PrepareEstimate(again);
+  const FolderRec* text = session.Find(root + "text/");
+  ASSERT_NE(text, nullptr);
+  ASSERT_TRUE(session.Estimate({text}));
+  ASSERT_TRUE(RunToTheEnd(session));
+  ASSERT_TRUE(session.Estimate(again));
+  EXPECT_EQ(session.Order().size(), 3u);
+  EXPECT_EQ(session.Estimated(), 1);
 }
 
 TEST_F(SurveySessionTest, ASecondScanCountsByItsOwnRulesAndForgetsTheFirst) {
