@@ -1,34 +1,18 @@
 #include "archive/unchanged_trash.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <optional>
+
+#include "platform/read_lease.h"
 
 namespace orbelan {
 namespace {
-
-// A lease break is announced with SIGIO, whose default action ends the process. The break
-// itself is what is looked for (the lease is checked after the move), so the signal is
-// ignored, unless the program has a handler of its own.
-void IgnoreLeaseBreakSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction current {};
-    if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-      struct sigaction ignore {};
-      ignore.sa_handler = SIG_IGN;
-      ::sigemptyset(&ignore.sa_mask);
-      ::sigaction(SIGIO, &ignore, nullptr);
-    }
-  });
-}
 
 bool SameAsRead(const ZipMember& m, const struct stat& st) {
   return S_ISREG(st.st_mode) && static_cast<std::int64_t>(st.st_size) == m.Size &&
@@ -118,7 +102,7 @@ MemberMove AfterMove(const FolderTrash& trash, const TrashClaim& claim, int fold
   const bool afterSeen = (m.Links > 1 || !move.Leased) && ::fstat(fd, &after) == 0;
   // Someone opened it for writing while it was moving: their writes would land in the
   // trash, so it goes back where it was.
-  if (move.Leased && ::fcntl(fd, F_GETLEASE) != F_RDLCK) {
+  if (move.Leased && !LeaseStillHeld(fd)) {
     if (trash.MoveBack(claim, folderFd, leaf) == 0) return Outcome(TrashCheck::InUse, "opened for writing while it moved");
     move.Check = TrashCheck::Trashed;
     move.Why = "opened for writing while it moved, and it could not be put back";

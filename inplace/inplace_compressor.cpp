@@ -13,7 +13,7 @@
 
 #include "inplace/btrfs_rewrite.h"
 #include "inplace/compression_property.h"
-#include "inplace/read_lease.h"
+#include "platform/read_lease.h"
 #include "platform/dir_reader.h"
 
 namespace orbelan {

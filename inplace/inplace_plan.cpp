@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "inplace/read_lease.h"
+#include "platform/read_lease.h"
 
 namespace orbelan {
 

@@ -1,4 +1,4 @@
-#include "inplace/read_lease.h"
+#include "platform/read_lease.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,7 +7,6 @@
 #include <mutex>
 
 namespace orbelan {
-namespace {
 
 void IgnoreLeaseBreakSignal() {
   static std::once_flag once;
@@ -21,8 +20,6 @@ void IgnoreLeaseBreakSignal() {
     }
   });
 }
-
-}  // namespace
 
 LeaseState TakeReadLease(int fd) {
   IgnoreLeaseBreakSignal();
